@@ -2,10 +2,13 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <ostream>
 
+#include "export/CircuitFile.h"
 #include "model/Canlines.h"
 #include "model/SafeFile.h"
 
@@ -22,6 +25,9 @@ constexpr const char* kToolHelp =
     "Commands:\n"
     "  info FILE [--json]    print the counters, bounding box and elements of a network\n"
     "  normalize IN OUT      load IN and save it as OUT in canonical form\n"
+    "  netlist FILE          print the circuit's network section (CR LF line ends)\n"
+    "  circuit FILE [-o OUT] [--templates DIR]\n"
+    "                        write the complete circuit file (header, network, trailer)\n"
     "\n"
     "Run 'busweave-cli COMMAND --help' for the details of one command.\n"
     "Exit codes: 0 done, 1 bad input or I/O failure, 2 usage error.\n";
@@ -41,6 +47,23 @@ constexpr const char* kNormalizeHelp =
     "Loads the network file IN and saves it as OUT: elements in key order, wires that join\n"
     "the same two points as another wire (or a point with itself) dropped, unused bytes of\n"
     "node names cleared. A damaged IN is refused and OUT is not written.\n";
+
+constexpr const char* kNetlistHelp =
+    "Usage: busweave-cli netlist FILE\n"
+    "\n"
+    "Prints the network section of the circuit for the network file FILE, exactly as the\n"
+    "circuit file holds it: one transmission line per wire, one resistor per node, one driver\n"
+    "per node with a source, CR LF after every line. A wire with an end where no node is gets\n"
+    "a comment line instead of its element line, and a warning on stderr.\n";
+
+constexpr const char* kCircuitHelp =
+    "Usage: busweave-cli circuit FILE [-o OUT] [--templates DIR]\n"
+    "\n"
+    "Writes the complete circuit file for the network file FILE: the title line, the header,\n"
+    "the network section and the trailer, CR LF after every line. OUT defaults to FILE with\n"
+    "the extension cir. Header and trailer come from Busweave.HD and Busweave.TR in DIR\n"
+    "(default: the current folder) when they exist, else the built-in texts; the first\n"
+    "header line is always replaced by the title line. Template files are never written.\n";
 
 // Maps one Windows-1252 byte to its Unicode code point.
 char32_t fromWindows1252(unsigned char Byte) {
@@ -170,23 +193,49 @@ bool wantsHelp(const std::vector<std::string>& Args) {
   return false;
 }
 
-// Splits a command's arguments into positional ones and the flags it knows; false on an unknown option.
-bool splitArguments(const std::vector<std::string>& Args, const std::vector<std::string>& KnownFlags,
-                    std::vector<std::string>& Positional, std::map<std::string, bool>& Flags, std::string& Unknown) {
-  for (const auto& arg : Args) {
-    if (arg.size() > 1 && arg[0] == '-') {
-      bool known = false;
-      for (const auto& flag : KnownFlags) known = known || arg == flag;
-      if (!known) {
-        Unknown = arg;
-        return false;
-      }
-      Flags[arg] = true;
-    } else {
-      Positional.push_back(arg);
+// A command's arguments: the positional ones and the options it knows, with their values.
+struct Arguments {
+  std::vector<std::string> Positional;
+  std::map<std::string, std::string> Options;
+
+  bool Has(const std::string& Name) const { return Options.count(Name) != 0; }
+};
+
+// Parses Args against the options a command knows (true = takes a value); on a problem,
+// returns nothing and sets Problem.
+std::optional<Arguments> parseArguments(const std::vector<std::string>& Args,
+                                        const std::map<std::string, bool>& Known, std::string& Problem) {
+  Arguments parsed;
+  for (std::size_t i = 0; i < Args.size(); ++i) {
+    const std::string& arg = Args[i];
+    if (arg.size() < 2 || arg[0] != '-') {
+      parsed.Positional.push_back(arg);
+      continue;
     }
+    const auto option = Known.find(arg);
+    if (option == Known.end()) {
+      Problem = "unknown option " + arg;
+      return std::nullopt;
+    }
+    if (option->second && i + 1 >= Args.size()) {
+      Problem = "option " + arg + " needs a value";
+      return std::nullopt;
+    }
+    parsed.Options[arg] = option->second ? Args[++i] : "";
   }
-  return true;
+  return parsed;
+}
+
+// Loads FILE for a command; on failure prints the reason and returns false.
+bool loadForCommand(TCanNodes& Net, const std::string& File, std::ostream& Err) {
+  Net.LoadNetwork(File);
+  if (!Net.LastLoadError().Failed()) return true;
+  Err << kProgram << ": " << loadProblem(File, Net.LastLoadError()) << "\n";
+  return false;
+}
+
+void printWarnings(const std::string& File, const std::vector<std::string>& Warnings, std::ostream& Err) {
+  for (const auto& warning : Warnings) Err << kProgram << ": warning: " << File << ": " << warning << "\n";
 }
 
 int runInfo(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
@@ -194,25 +243,26 @@ int runInfo(const std::vector<std::string>& Args, std::ostream& Out, std::ostrea
     Out << kInfoHelp;
     return ExitDone;
   }
-  std::vector<std::string> files;
-  std::map<std::string, bool> flags;
-  std::string unknown;
-  if (!splitArguments(Args, {"--json"}, files, flags, unknown)) return usage(Err, "unknown option " + unknown, "info");
-  if (files.size() != 1) return usage(Err, "info needs exactly one FILE", "info");
+  std::string problem;
+  const auto args = parseArguments(Args, {{"--json", false}}, problem);
+  if (!args) return usage(Err, problem, "info");
+  if (args->Positional.size() != 1) return usage(Err, "info needs exactly one FILE", "info");
+  const std::string& file = args->Positional[0];
 
   TCanNodes net;
-  net.LoadNetwork(files[0]);
+  net.LoadNetwork(file);
   const TLoadError& error = net.LastLoadError();
   if (error.Message == "file not found") {
-    Err << kProgram << ": " << loadProblem(files[0], error) << "\n";
+    Err << kProgram << ": " << loadProblem(file, error) << "\n";
     return ExitFailure;
   }
-  if (flags["--json"])
-    printJson(net, files[0], Out);
+  // A damaged file still shows what could be read before the problem.
+  if (args->Has("--json"))
+    printJson(net, file, Out);
   else
-    printText(net, files[0], Out);
+    printText(net, file, Out);
   if (error.Failed()) {
-    Err << kProgram << ": " << loadProblem(files[0], error) << "\n";
+    Err << kProgram << ": " << loadProblem(file, error) << "\n";
     return ExitFailure;
   }
   return ExitDone;
@@ -223,11 +273,11 @@ int runNormalize(const std::vector<std::string>& Args, std::ostream& Out, std::o
     Out << kNormalizeHelp;
     return ExitDone;
   }
-  std::vector<std::string> files;
-  std::map<std::string, bool> flags;
-  std::string unknown;
-  if (!splitArguments(Args, {}, files, flags, unknown)) return usage(Err, "unknown option " + unknown, "normalize");
-  if (files.size() != 2) return usage(Err, "normalize needs IN and OUT", "normalize");
+  std::string problem;
+  const auto args = parseArguments(Args, {}, problem);
+  if (!args) return usage(Err, problem, "normalize");
+  if (args->Positional.size() != 2) return usage(Err, "normalize needs IN and OUT", "normalize");
+  const auto& files = args->Positional;
 
   TCanNodes net;
   net.LoadNetwork(files[0]);
@@ -246,6 +296,72 @@ int runNormalize(const std::vector<std::string>& Args, std::ostream& Out, std::o
   return ExitDone;
 }
 
+int runNetlist(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  if (wantsHelp(Args)) {
+    Out << kNetlistHelp;
+    return ExitDone;
+  }
+  std::string problem;
+  const auto args = parseArguments(Args, {}, problem);
+  if (!args) return usage(Err, problem, "netlist");
+  if (args->Positional.size() != 1) return usage(Err, "netlist needs exactly one FILE", "netlist");
+  const std::string& file = args->Positional[0];
+
+  TCanNodes net;
+  if (!loadForCommand(net, file, Err)) return ExitFailure;
+  TextLines lines;
+  std::vector<std::string> warnings;
+  net.WriteNetlist(lines, &warnings);
+  Out << JoinLines(lines);
+  printWarnings(file, warnings, Err);
+  return ExitDone;
+}
+
+// A template from DIR when it exists, else the built-in text.
+TextLines templateLines(const std::string& Folder, const char* Name, const TextLines& BuiltIn) {
+  const std::string path = (std::filesystem::path(Folder) / Name).string();
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return BuiltIn;
+  return SplitLines(ReadTemplate(path));
+}
+
+int runCircuit(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  if (wantsHelp(Args)) {
+    Out << kCircuitHelp;
+    return ExitDone;
+  }
+  std::string problem;
+  const auto args = parseArguments(Args, {{"-o", true}, {"--templates", true}}, problem);
+  if (!args) return usage(Err, problem, "circuit");
+  if (args->Positional.size() != 1) return usage(Err, "circuit needs exactly one FILE", "circuit");
+  const std::string& file = args->Positional[0];
+  const std::string out = args->Has("-o") ? args->Options.at("-o") : ProposedCircuitName(file);
+  const std::string folder = args->Has("--templates") ? args->Options.at("--templates") : ".";
+
+  TCanNodes net;
+  if (!loadForCommand(net, file, Err)) return ExitFailure;
+  if (!net.FNetworkExists()) {
+    Err << kProgram << ": " << file << ": the network is empty; there is no circuit to write\n";
+    return ExitFailure;
+  }
+  std::vector<std::string> warnings;
+  try {
+    TextLines header = templateLines(folder, HeaderTemplateName, BuiltInHeader());
+    if (header.empty())
+      header.push_back(TitleLine());
+    else
+      header.front() = TitleLine();
+    const TextLines trailer = templateLines(folder, TrailerTemplateName, BuiltInTrailer());
+    WriteTextFile(out, CircuitLines(header, net, trailer, &warnings));
+  } catch (const std::exception& error) {
+    Err << kProgram << ": " << error.what() << "\n";
+    return ExitFailure;
+  }
+  printWarnings(file, warnings, Err);
+  Out << out << ": circuit written\n";
+  return ExitDone;
+}
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
@@ -256,7 +372,7 @@ int RunCli(const std::vector<std::string>& Args, std::ostream& Out, std::ostream
     return ExitDone;
   }
   const std::map<std::string, std::function<int(const std::vector<std::string>&, std::ostream&, std::ostream&)>>
-      commands = {{"info", runInfo}, {"normalize", runNormalize}};
+      commands = {{"info", runInfo}, {"normalize", runNormalize}, {"netlist", runNetlist}, {"circuit", runCircuit}};
   const auto found = commands.find(command);
   if (found == commands.end()) return usage(Err, "unknown command '" + command + "'");
   return found->second(std::vector<std::string>(Args.begin() + 1, Args.end()), Out, Err);

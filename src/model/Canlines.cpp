@@ -23,16 +23,14 @@ void appendPoint(std::string& Out, TPoint P) {
   appendHex(Out, P.Y);
 }
 
-// Removes an old "[n] " prefix (up to and including the character after the first ']') and
-// puts the new number in front.
-std::string numberedName(const std::string& Name, int Number) {
+}  // namespace
+
+std::string NumberedName(const std::string& Name, int Number) {
   std::string rest = Name;
   const auto bracket = rest.find(']');
   if (bracket != std::string::npos) rest.erase(0, std::min(bracket + 2, rest.size()));
   return CutShortString("[" + std::to_string(Number) + "] " + rest);
 }
-
-}  // namespace
 
 TCanNodes::TCanNodes() : TStringList(true, TDuplicates::dupError) { ResetBoundingBox(); }
 
@@ -101,7 +99,6 @@ int TCanNodes::AddObject(std::string Key, std::unique_ptr<TMyClasses> Element) {
     node->FAction = uaAdded;
     copy = node->CopyRecord();
     ++FNumNodes_;
-    if (node->FSource == 1) ++FNumSources_;
     WidenBoundingBox(node->FPos);
   } else if (auto* wire = AsWire(element)) {
     wire->FAction = uaAdded;
@@ -129,6 +126,13 @@ bool TCanNodes::AddWireObject(std::unique_ptr<TTrmLine> Wire) {
   return true;
 }
 
+std::uint16_t TCanNodes::FNumSources() const {
+  std::uint16_t sources = 0;
+  for (int i = 0; i < Count(); ++i)
+    if (const TNode* node = NodeAtIndex(i); node && node->FSource == 1) ++sources;
+  return sources;
+}
+
 bool TCanNodes::FreeElements(TStringList& List) {
   List.Clear();
   return true;
@@ -137,7 +141,7 @@ bool TCanNodes::FreeElements(TStringList& List) {
 int TCanNodes::NumberNodeNames() {
   const int count = Count();
   for (int i = 0; i < count; ++i)
-    if (TNode* node = NodeAtIndex(i)) node->FName = numberedName(node->FName, i + 1);
+    if (TNode* node = NodeAtIndex(i)) node->FName = NumberedName(node->FName, i + 1);
   return count;
 }
 

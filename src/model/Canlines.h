@@ -32,6 +32,13 @@ struct TLoadError {
   bool Failed() const { return !Message.empty(); }
 };
 
+// The number in exponent form with Digits decimals and a short exponent: 2.500E-1, 1.200E1.
+std::string FormatReal(int Digits, long double X);
+
+// Name with its number prefix "[n] " replaced: everything up to and including the character
+// after the first ']' goes, then "[Number] " is put in front; cut to 255 characters.
+std::string NumberedName(const std::string& Name, int Number);
+
 class TCanNodes : public TStringList {
  public:
   TCanNodes();
@@ -46,7 +53,9 @@ class TCanNodes : public TStringList {
   // Read-only state.
   const std::string& FFileName() const { return FFileName_; }
   TFileState FFileState() const { return FFileState_; }
-  std::uint16_t FNumSources() const { return FNumSources_; }
+  // Nodes in the container with a driver source. Counted when asked, because the editor gives
+  // and takes sources by changing nodes in place.
+  std::uint16_t FNumSources() const;
   std::uint16_t FNumNodes() const { return FNumNodes_; }
   std::uint16_t FNumLines() const { return FNumLines_; }
   std::int32_t FMaxX() const { return FMaxX_; }
@@ -84,6 +93,9 @@ class TCanNodes : public TStringList {
 
   // Whole-network operations.
   int NumberNodeNames();
+  // Appends the circuit's network section to Lines and numbers the node names. A wire with an
+  // end that carries no node gets a comment instead of its line, and a note in Warnings.
+  bool WriteNetlist(std::vector<std::string>& Lines, std::vector<std::string>* Warnings = nullptr);
   bool MoveAll(TPoint Delta);
 
   // The network file.
@@ -122,7 +134,6 @@ class TCanNodes : public TStringList {
   std::int32_t FMaxY_ = 0;
   std::int32_t FMinX_ = 0;
   std::int32_t FMinY_ = 0;
-  std::uint16_t FNumSources_ = 0;
   std::uint16_t FNumNodes_ = 0;
   std::uint16_t FNumLines_ = 0;
   TStringList FUnDoList_{false, TDuplicates::dupAccept};

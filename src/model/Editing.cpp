@@ -98,8 +98,7 @@ bool TCanNodes::SplitWireAt(TPoint P) {
 bool TCanNodes::DeleteElement(int Index) {
   if (Index < 0 || Index >= Count()) return false;
   TMyClasses* element = Objects(Index);
-  if (auto* node = AsNode(element)) {
-    if (node->FSource == 1) --FNumSources_;
+  if (AsNode(element)) {
     --FNumNodes_;
   } else if (AsWire(element)) {
     --FNumLines_;
@@ -218,20 +217,16 @@ bool TCanNodes::UndoLast() {
     } else if (entry->FAction == uaDeleted && !present && (entryNode || entryWire)) {
       entry->FAction = uaRestored;
       entry->FMarked = 0;
-      if (entryNode) {
+      if (entryNode)
         ++FNumNodes_;
-        if (entryNode->FSource == 1) ++FNumSources_;
-      } else {
+      else
         ++FNumLines_;
-      }
       InsertItem(index, key, FUnDoList_.Extract(last));
     } else if (entry->FAction == uaAdded && kindMatches) {
-      if (entryNode) {
+      if (entryNode)
         --FNumNodes_;
-        if (entryNode->FSource == 1) --FNumSources_;
-      } else {
+      else
         --FNumLines_;
-      }
       Delete(index);
       FUnDoList_.Delete(last);
     } else {

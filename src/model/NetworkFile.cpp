@@ -165,7 +165,6 @@ bool TCanNodes::SaveNetwork(const std::string& FileName) {
 }
 
 bool TCanNodes::LoadNetwork(const std::string& FileName) {
-  FNumSources_ = 0;
   FNumNodes_ = 0;
   FNumLines_ = 0;
   ResetBoundingBox();
@@ -273,7 +272,6 @@ void TCanNodes::RegisterLoaded(std::vector<LoadedElement>& Loaded, bool KeepUndo
     item.Element->FAction = uaAdded;
     if (const auto* node = AsNode(item.Element.get())) {
       ++FNumNodes_;
-      if (node->FSource == 1) ++FNumSources_;
       WidenBoundingBox(node->FPos);
     } else {
       ++FNumLines_;

@@ -1,0 +1,39 @@
+#include "export/Prompts.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace busweave {
+
+std::optional<QString> TDialogPrompts::SaveFileName(QWidget* Owner, const TSaveDialogRequest& Request) {
+  QFileDialog dialog(Owner, Request.Title);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilter(Request.Filter);
+  dialog.setDefaultSuffix(Request.DefaultSuffix);
+  dialog.setDirectory(Request.Folder.isEmpty() ? QDir::currentPath() : Request.Folder);
+  dialog.selectFile(QFileInfo(Request.FileName).fileName());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  const QString chosen = dialog.selectedFiles().first();
+  // Like every file dialog of the program, a confirmed choice moves the current folder there.
+  QDir::setCurrent(QFileInfo(chosen).absolutePath());
+  return chosen;
+}
+
+void TDialogPrompts::ShowError(QWidget* Owner, const QString& Message) {
+  QMessageBox::critical(Owner, QApplication::applicationName(), Message);
+}
+
+int TDialogPrompts::ExecDialog(QDialog& Dialog) { return Dialog.exec(); }
+
+QString WithDefaultSuffix(const QString& FileName, const QString& Suffix) {
+  const qsizetype separator = std::max(FileName.lastIndexOf('/'), FileName.lastIndexOf('\\'));
+  const qsizetype dot = FileName.lastIndexOf('.');
+  if (dot > separator || Suffix.isEmpty()) return FileName;
+  return FileName + "." + Suffix;
+}
+
+}  // namespace busweave

@@ -1,0 +1,46 @@
+#pragma once
+
+// Every modal question the program asks goes through TPrompts: file dialogs, message boxes and
+// the running of modal dialogs. The program uses TDialogPrompts; tests put in their own answers.
+
+#include <QString>
+#include <optional>
+
+class QDialog;
+class QWidget;
+
+namespace busweave {
+
+struct TSaveDialogRequest {
+  QString Title;
+  QString Filter;         // Qt form, e.g. "PSPICE CIRCUIT (*.cir)"
+  QString DefaultSuffix;  // appended when the user types a name without extension
+  QString Folder;         // starting folder; empty for the current one
+  QString FileName;       // proposed name
+};
+
+class TPrompts {
+ public:
+  virtual ~TPrompts() = default;
+
+  // The chosen file, or nothing when the user cancels.
+  virtual std::optional<QString> SaveFileName(QWidget* Owner, const TSaveDialogRequest& Request) = 0;
+  // Shows an error the way the application shows every failed command.
+  virtual void ShowError(QWidget* Owner, const QString& Message) = 0;
+  // Runs a modal dialog and returns its result.
+  virtual int ExecDialog(QDialog& Dialog) = 0;
+};
+
+// The real dialogs and message boxes.
+class TDialogPrompts : public TPrompts {
+ public:
+  std::optional<QString> SaveFileName(QWidget* Owner, const TSaveDialogRequest& Request) override;
+  void ShowError(QWidget* Owner, const QString& Message) override;
+  int ExecDialog(QDialog& Dialog) override;
+};
+
+// A file name with the default suffix appended when it has no extension (a dot in a folder
+// name does not count).
+QString WithDefaultSuffix(const QString& FileName, const QString& Suffix);
+
+}  // namespace busweave
