@@ -292,7 +292,7 @@ int runNormalize(const std::vector<std::string>& Args, std::ostream& Out, std::o
     Err << kProgram << ": " << error.what() << "\n";
     return ExitFailure;
   }
-  Out << files[1] << ": " << net.FNumNodes() << " nodes, " << net.FNumLines() << " wires\n";
+  Out << files[1] << ": " << net.FNumNodes() << " node(s), " << net.FNumLines() << " wire(s)\n";
   return ExitDone;
 }
 

@@ -188,13 +188,15 @@ std::size_t lastSeparator(const std::string& Path) {
 
 }  // namespace
 
-std::string ProposedCircuitName(const std::string& NetworkFileName) {
-  const auto separator = lastSeparator(NetworkFileName);
-  const auto dot = NetworkFileName.rfind('.');
+std::string ReplaceExtension(const std::string& Path, const std::string& Extension) {
+  const auto separator = lastSeparator(Path);
+  const auto dot = Path.rfind('.');
   if (dot != std::string::npos && (separator == std::string::npos || dot > separator))
-    return NetworkFileName.substr(0, dot) + ".cir";
-  return NetworkFileName + ".cir";
+    return Path.substr(0, dot) + "." + Extension;
+  return Path + "." + Extension;
 }
+
+std::string ProposedCircuitName(const std::string& NetworkFileName) { return ReplaceExtension(NetworkFileName, "cir"); }
 
 std::string FolderOf(const std::string& Path) {
   const auto separator = lastSeparator(Path);

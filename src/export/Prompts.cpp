@@ -23,6 +23,28 @@ std::optional<QString> TDialogPrompts::SaveFileName(QWidget* Owner, const TSaveD
   return chosen;
 }
 
+std::optional<QString> TDialogPrompts::OpenFileName(QWidget* Owner, const TOpenDialogRequest& Request) {
+  QFileDialog dialog(Owner, Request.Title);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilter(Request.Filter);
+  dialog.setDefaultSuffix(Request.DefaultSuffix);
+  dialog.setDirectory(Request.Folder.isEmpty() ? QDir::currentPath() : Request.Folder);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  const QString chosen = dialog.selectedFiles().first();
+  QDir::setCurrent(QFileInfo(chosen).absolutePath());
+  return chosen;
+}
+
+void TDialogPrompts::Inform(QWidget* Owner, const QString& Caption, const QString& Text) {
+  QMessageBox::information(Owner, Caption, Text);
+}
+
+bool TDialogPrompts::WarnOkAbort(QWidget* Owner, const QString& Text) {
+  return QMessageBox::warning(Owner, QApplication::applicationName(), Text, QMessageBox::Ok | QMessageBox::Abort,
+                              QMessageBox::Abort) == QMessageBox::Ok;
+}
+
 void TDialogPrompts::ShowError(QWidget* Owner, const QString& Message) {
   QMessageBox::critical(Owner, QApplication::applicationName(), Message);
 }

@@ -19,14 +19,27 @@ struct TSaveDialogRequest {
   QString FileName;       // proposed name
 };
 
+struct TOpenDialogRequest {
+  QString Title;
+  QString Filter;
+  QString DefaultSuffix;
+  QString Folder;  // starting folder; empty for the current one
+};
+
 class TPrompts {
  public:
   virtual ~TPrompts() = default;
 
+  // The chosen existing file, or nothing when the user cancels.
+  virtual std::optional<QString> OpenFileName(QWidget* Owner, const TOpenDialogRequest& Request) = 0;
   // The chosen file, or nothing when the user cancels.
   virtual std::optional<QString> SaveFileName(QWidget* Owner, const TSaveDialogRequest& Request) = 0;
   // Shows an error the way the application shows every failed command.
   virtual void ShowError(QWidget* Owner, const QString& Message) = 0;
+  // An information box with an OK button.
+  virtual void Inform(QWidget* Owner, const QString& Caption, const QString& Text) = 0;
+  // A warning with the buttons OK and Abort; true when the answer is OK.
+  virtual bool WarnOkAbort(QWidget* Owner, const QString& Text) = 0;
   // Runs a modal dialog and returns its result.
   virtual int ExecDialog(QDialog& Dialog) = 0;
 };
@@ -34,6 +47,9 @@ class TPrompts {
 // The real dialogs and message boxes.
 class TDialogPrompts : public TPrompts {
  public:
+  std::optional<QString> OpenFileName(QWidget* Owner, const TOpenDialogRequest& Request) override;
+  void Inform(QWidget* Owner, const QString& Caption, const QString& Text) override;
+  bool WarnOkAbort(QWidget* Owner, const QString& Text) override;
   std::optional<QString> SaveFileName(QWidget* Owner, const TSaveDialogRequest& Request) override;
   void ShowError(QWidget* Owner, const QString& Message) override;
   int ExecDialog(QDialog& Dialog) override;

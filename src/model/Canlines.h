@@ -91,6 +91,9 @@ class TCanNodes : public TStringList {
   bool AddWireObject(std::unique_ptr<TTrmLine> Wire);
   static bool FreeElements(TStringList& List);
 
+  // Marks the network as changed since it was loaded or saved.
+  void MarkModified() { FFileState_ = fstModified; }
+
   // Whole-network operations.
   int NumberNodeNames();
   // Appends the circuit's network section to Lines and numbers the node names. A wire with an

@@ -30,6 +30,9 @@ class ScriptedPrompts : public TPrompts {
   int SaveDialogs = 0;
   QStringList Errors;
 
+  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
+  void Inform(QWidget*, const QString&, const QString& Text) override { Errors << Text; }
+  bool WarnOkAbort(QWidget*, const QString&) override { return true; }
   std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest& Request) override {
     LastRequest = Request;
     ++SaveDialogs;

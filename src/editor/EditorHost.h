@@ -1,0 +1,25 @@
+#pragma once
+
+// What an editor needs of the main window: the mode buttons, the status bar panels and the
+// prompts every command asks through. The main window implements it.
+
+#include <QString>
+
+#include "editor/EditorTypes.h"
+
+namespace busweave {
+
+class TPrompts;
+
+class TEditorHost {
+ public:
+  virtual ~TEditorHost() = default;
+
+  // Shows or hides the five mode buttons; when shown, exactly the button of Mode is down.
+  virtual void ShowModeButtons(bool Visible, TMode Mode) = 0;
+  // Writes the pointer position into the status bar panels 1 and 2.
+  virtual void ShowPosition(const QString& X, const QString& Y) = 0;
+  virtual TPrompts& Prompts() = 0;
+};
+
+}  // namespace busweave

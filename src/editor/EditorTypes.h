@@ -1,0 +1,31 @@
+#pragma once
+
+// Values the editor shares with the main window, the frame and the picture export.
+
+#include <cstdint>
+
+#include "model/Elements.h"
+
+namespace busweave {
+
+enum TMode : std::uint8_t { mNone = 0, mDrawTRMLine = 1, mGetNode = 2, mGetWire = 3, mPlaceZL = 4, mPlaceSrc = 5 };
+
+// What a drawing is made for: the screen, or a picture on the clipboard or in a file.
+enum TPlotTarget : std::uint8_t { ptScreen = 1, ptClipWMF = 2, ptClipEMF = 3, ptFileWMF = 4, ptFileEMF = 5 };
+
+struct TEditorDefaults {
+  std::uint16_t NoZL = 1500;        // resistance of a node without termination
+  std::uint16_t ZLTerm = 120;       // termination resistance
+  std::uint16_t LineZL = 120;       // impedance of new wires
+  std::uint16_t LineLength = 2000;  // length proposed for a wire of length 0, mm
+  bool ShowNames = true;
+};
+
+// Hundredths of a millimetre per document unit in exported pictures.
+inline constexpr TPoint DrawingScale{20, 20};
+
+// Notifications from an editor to its frame; the value is the new width or height.
+enum TEditorNotifyCode : int { enWidth = 1, enHeight = 2, enFileName = 3 };
+inline constexpr int WM_EDITORNOTIFY = 0x1400;
+
+}  // namespace busweave

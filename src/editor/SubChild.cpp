@@ -1,0 +1,312 @@
+#include "editor/SubChild.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "canvas/QPainterCanvas.h"
+#include "export/CircuitExport.h"
+#include "export/CircuitFile.h"
+#include "export/Prompts.h"
+
+namespace busweave {
+namespace {
+
+// A widget cannot be larger than this; a network that spans more is shown cut.
+constexpr std::int32_t kLargestExtent = 16'000'000;
+
+std::int32_t sanitizedExtent(std::int64_t Value) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(Value, 1, kLargestExtent));
+}
+
+}  // namespace
+
+void TPaintSurface::paintEvent(QPaintEvent* Event) {
+  if (OnPaint) OnPaint(Event);
+}
+void TPaintSurface::mousePressEvent(QMouseEvent* Event) {
+  if (OnMouseDown) OnMouseDown(Event);
+}
+void TPaintSurface::mouseMoveEvent(QMouseEvent* Event) {
+  if (OnMouseMove) OnMouseMove(Event);
+}
+void TPaintSurface::mouseReleaseEvent(QMouseEvent* Event) {
+  if (OnMouseUp) OnMouseUp(Event);
+}
+
+TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileName, TPoint Size, TPoint Scale,
+                   TEditorHost* Host)
+    : QWidget(Parent), FFrame(std::move(Frame)), FHost(Host), FScale_(Scale) {
+  setAutoFillBackground(true);
+  setPalette(QPalette(Qt::white));
+  resize(448, 352);
+
+  ScrollBox1 = new QScrollArea(this);
+  ScrollBox1->setObjectName("ScrollBox1");
+  ScrollBox1->setFrameShape(QFrame::NoFrame);
+  ScrollBox1->setWidgetResizable(false);
+  ScrollBox1->setBackgroundRole(QPalette::Base);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(ScrollBox1);
+
+  PaintBox1 = new TPaintSurface;
+  PaintBox1->setObjectName("PaintBox1");
+  PaintBox1->setAutoFillBackground(true);
+  PaintBox1->setPalette(QPalette(Qt::white));
+  PaintBox1->setMouseTracking(true);
+  PaintBox1->OnPaint = [this](QPaintEvent* Event) { PaintBox1Paint(Event); };
+  PaintBox1->OnMouseMove = [this](QMouseEvent* Event) {
+    ShowPosition({static_cast<std::int32_t>(Event->position().x()), static_cast<std::int32_t>(Event->position().y())});
+  };
+  ScrollBox1->setWidget(PaintBox1);
+  ScrollBox1->viewport()->installEventFilter(this);
+
+  Edit1 = new QMenu("&Edit", this);
+  Undo1 = Edit1->addAction("&Undo");
+  Undo1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Backspace));
+  Undo1->setStatusTip("Undo changes");
+  Edit1->addSeparator();
+  Network1 = Edit1->addAction("&Network");
+  Network1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  Network1->setStatusTip("Create/modify the network");
+  connect(Undo1, &QAction::triggered, this, [this] { Undo1Click(); });
+  connect(Network1, &QAction::triggered, this, [this] { Network1Click(); });
+  Options1 = new QAction("&Options", this);
+  Options1->setStatusTip("Define general option");
+
+  FNodes = TCanNodes::CreateWithImpedances(FDefaults_.ZLTerm, FDefaults_.NoZL, FDefaults_.LineZL);
+  FNodes->OnBeep = [] { QApplication::beep(); };
+  FNodes->LoadNetwork(FileName);
+  // What could be read of a damaged file stays open; marking it modified makes closing ask
+  // before the rest of the file is lost by a save.
+  if (LoadFailed()) FNodes->MarkModified();
+  setWindowTitle(QString::fromLocal8Bit(FNodes->FFileName()));
+  if (FNodes->FNumNodes() > 0)
+    FitDocument();
+  else
+    SetDocExtent(Size);
+  UpdateEditMenu();
+}
+
+TSubForm::~TSubForm() = default;
+
+bool TSubForm::LoadFailed() const {
+  const TLoadError& error = FNodes->LastLoadError();
+  return error.Failed() && error.Message != "file not found";
+}
+
+void TSubForm::ReportLoadProblem() {
+  if (!LoadFailed() || !FHost) return;
+  const TLoadError& error = FNodes->LastLoadError();
+  FHost->Prompts().ShowError(
+      this, QString("The network file %1 could not be read completely: %2 (at byte %3).\n\n"
+                    "Opened what was read before the problem: %4 nodes and %5 wires.")
+                .arg(QString::fromLocal8Bit(FNodes->FFileName()), QString::fromStdString(error.Message))
+                .arg(error.Offset)
+                .arg(FNodes->FNumNodes())
+                .arg(FNodes->FNumLines()));
+}
+
+QList<QAction*> TSubForm::MergedMenus() const { return {Edit1->menuAction(), Options1}; }
+
+void TSubForm::SetDocExtent(TPoint Extent) {
+  FExtent = {sanitizedExtent(Extent.X), sanitizedExtent(Extent.Y)};
+  layoutSurface();
+}
+
+void TSubForm::layoutSurface() {
+  const QSize view = ScrollBox1->viewport()->size();
+  PaintBox1->resize(std::max(view.width(), FExtent.X), std::max(view.height(), FExtent.Y));
+  PaintBox1->update();
+}
+
+bool TSubForm::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == ScrollBox1->viewport() && Event->type() == QEvent::Resize) layoutSurface();
+  return QWidget::eventFilter(Watched, Event);
+}
+
+TPoint TSubForm::ScrollOffset() const {
+  return {ScrollBox1->horizontalScrollBar()->value(), ScrollBox1->verticalScrollBar()->value()};
+}
+
+void TSubForm::SetScrollOffset(TPoint Offset) {
+  ScrollBox1->horizontalScrollBar()->setValue(Offset.X);
+  ScrollBox1->verticalScrollBar()->setValue(Offset.Y);
+}
+
+TPoint TSubForm::ClientSize() const {
+  return {ScrollBox1->viewport()->width(), ScrollBox1->viewport()->height()};
+}
+
+TPoint TSubForm::DocFromSurface(TPoint Surface) const {
+  return {Surface.X, static_cast<std::int32_t>(std::int64_t{FExtent.Y} - Surface.Y)};
+}
+
+void TSubForm::SnapToGrid(TPoint& P, TPoint Grid) {
+  // Integer division truncates towards zero, as the grid rule wants (-149..49 all give 0).
+  P.X = (P.X + Grid.X / 2) / Grid.X * Grid.X;
+  P.Y = (P.Y + Grid.Y / 2) / Grid.Y * Grid.Y;
+}
+
+void TSubForm::SetMapping(Canvas& C) const {
+  // The surface is never smaller than the extent, so this is one pixel per unit, y upwards.
+  const std::int32_t w = std::min(PaintBox1->width(), FExtent.X);
+  const std::int32_t h = std::min(PaintBox1->height(), FExtent.Y);
+  TMapping mapping;
+  mapping.Isotropic = true;
+  mapping.WindowExt = {w, h};
+  mapping.ViewportExt = {FExtent.X, -FExtent.Y};
+  mapping.WindowOrg = {0, h};
+  mapping.ViewportOrg = {0, 0};
+  C.SetMapping(mapping);
+}
+
+void TSubForm::FitDocument() {
+  auto wrap = [](std::int64_t V) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(V)); };
+  FNodes->MoveAll({wrap(std::int64_t{FGrid_.X} - FNodes->FMinX()), wrap(std::int64_t{FGrid_.Y} - FNodes->FMinY())});
+  SetDocExtent({sanitizedExtent(std::int64_t{FNodes->FMaxX()} - FNodes->FMinX() + 2 * FGrid_.X),
+                sanitizedExtent(std::int64_t{FNodes->FMaxY()} - FNodes->FMinY() + 2 * FGrid_.Y)});
+  if (FFrame.Notify) {
+    FFrame.Notify(enWidth, FExtent.X);
+    FFrame.Notify(enHeight, FExtent.Y);
+  }
+}
+
+TPlotSettings TSubForm::plotSettings() const {
+  TPlotSettings settings;
+  settings.DrawingFont = FDrawingFont;
+  settings.ExportFont = FFrame.ExportFont ? FFrame.ExportFont() : TFontSpec{"Arial", 8, clFuchsia};
+  settings.NodeRadius = FNodeRadius_;
+  settings.Grid = FGrid_;
+  settings.ShowNames = FDefaults_.ShowNames;
+  return settings;
+}
+
+void TSubForm::PlotIt(Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale,
+                      const std::optional<std::pair<TPoint, TPoint>>& Clip) {
+  PlotNetwork(C, *FNodes, plotSettings(), Target, MakeFont, Scale, Clip);
+}
+
+void TSubForm::PaintBox1Paint(QPaintEvent* Event) {
+  QPainter painter(PaintBox1);
+  painter.setClipRegion(Event->region());
+  TQPainterCanvas canvas(painter);
+  canvas.SetFont(FDrawingFont);
+  SetMapping(canvas);
+  const std::int32_t w = std::min(PaintBox1->width(), FExtent.X);
+  const std::int32_t h = std::min(PaintBox1->height(), FExtent.Y);
+  canvas.SetPen({clBlack, TPenStyle::psDot, 1});
+  canvas.Polyline({{0, 0}, {w, 0}, {w, h}, {0, h}, {0, 0}});
+  canvas.SetPen({clBlack, TPenStyle::psSolid, 1});
+  PlotIt(canvas, ptScreen, true, {1, 1}, canvas.LogicalClip());
+}
+
+void TSubForm::RedrawNode(const TNode& Node) {
+  const TPoint r{FNodeRadius_ + 2, FNodeRadius_ + 2};
+  PaintBox1->repaint(Node.FPos.X - r.X, FExtent.Y - Node.FPos.Y - r.Y, 2 * r.X + 1, 2 * r.Y + 1);
+}
+
+void TSubForm::RedrawWire(const TTrmLine& Wire) {
+  const int left = std::min(Wire.FStart.X, Wire.FEnd.X);
+  const int right = std::max(Wire.FStart.X, Wire.FEnd.X);
+  const int top = FExtent.Y - std::max(Wire.FStart.Y, Wire.FEnd.Y);
+  const int bottom = FExtent.Y - std::min(Wire.FStart.Y, Wire.FEnd.Y);
+  const int margin = 60;  // the label lies beside the wire
+  PaintBox1->repaint(QRect(QPoint(left - margin, top - margin), QPoint(right + margin, bottom + margin)));
+}
+
+void TSubForm::RepaintAll() {
+  PaintBox1->update();
+  if (FFrame.PaintBox) FFrame.PaintBox->update();
+}
+
+bool TSubForm::UnDo() {
+  const bool undone = FNodes->UndoLast();
+  if (undone) RepaintAll();
+  UpdateEditMenu();
+  return undone;
+}
+
+void TSubForm::UpdateEditMenu() {
+  if (!FNodes) return;
+  Undo1->setEnabled(FNodes->FUnDoPossible());
+  Network1->setEnabled(FNodes->FNetworkExists());
+}
+
+void TSubForm::FormActivate() {
+  ShowModeButtons(true);
+  UpdateEditMenu();
+}
+
+void TSubForm::FormDeactivate() { ShowModeButtons(false); }
+
+void TSubForm::ShowModeButtons(bool Visible) {
+  if (FHost) FHost->ShowModeButtons(Visible, FMode_);
+}
+
+void TSubForm::ShowPosition(TPoint Surface) {
+  if (!FHost) return;
+  const TPoint doc = DocFromSurface(Surface);
+  FHost->ShowPosition("X:" + QString::number(doc.X), "Y:" + QString::number(doc.Y));
+}
+
+void TSubForm::SaveCAN(std::string& Name) {
+  Name.clear();
+  try {
+    if (FNodes->SaveNetwork(FNodes->FFileName())) Name = FNodes->FFileName();
+  } catch (const std::exception& error) {
+    if (FHost) FHost->Prompts().ShowError(this, QString::fromLocal8Bit(error.what()));
+  }
+}
+
+void TSubForm::SaveCANAs(QWidget* Owner, std::string& Name) {
+  Name.clear();
+  if (!FHost) return;
+  const std::string proposed = ReplaceExtension(FNodes->FFileName(), "bwn");
+  TSaveDialogRequest request;
+  request.Title = "Save file as";
+  request.Filter = "Busweave (*.bwn)";
+  request.DefaultSuffix = "BWN";
+  request.Folder = QString::fromLocal8Bit(FolderOf(proposed));
+  request.FileName = QString::fromLocal8Bit(proposed);
+  const auto chosen = FHost->Prompts().SaveFileName(Owner, request);
+  if (!chosen) return;
+  const std::string path = WithDefaultSuffix(*chosen, request.DefaultSuffix).toLocal8Bit().toStdString();
+  try {
+    if (!FNodes->SaveNetwork(path)) return;
+  } catch (const std::exception& error) {
+    FHost->Prompts().ShowError(Owner, QString::fromLocal8Bit(error.what()));
+    return;
+  }
+  setWindowTitle(QString::fromLocal8Bit(path));
+  Name = path;
+  if (FFrame.Notify) FFrame.Notify(enFileName, 0);
+}
+
+void TSubForm::FormCloseQuery(bool& CanClose) {
+  CanClose = true;
+  if (FNodes->FFileState() != fstModified || !FHost) return;
+  const QString text = QString::fromLocal8Bit(FNodes->FFileName()) + "\n\nFile was modified, changes will be lost!";
+  if (FHost->Prompts().WarnOkAbort(this, text)) return;
+  std::string name;
+  SaveCANAs(this, name);
+  CanClose = !name.empty();
+}
+
+void TSubForm::Undo1Click() { UnDo(); }
+
+void TSubForm::Network1Click() {
+  if (!FHost) return;
+  Network(this, *FNodes, [this] { RepaintAll(); }, FHost->Prompts());
+}
+
+}  // namespace busweave
