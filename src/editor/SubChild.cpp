@@ -10,7 +10,14 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <chrono>
 #include <algorithm>
+#include <cmath>
+
+#include "editor/Uline.h"
+#include "editor/Unode.h"
 
 #include "canvas/QPainterCanvas.h"
 #include "export/CircuitExport.h"
@@ -64,8 +71,15 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   PaintBox1->setPalette(QPalette(Qt::white));
   PaintBox1->setMouseTracking(true);
   PaintBox1->OnPaint = [this](QPaintEvent* Event) { PaintBox1Paint(Event); };
-  PaintBox1->OnMouseMove = [this](QMouseEvent* Event) {
-    ShowPosition({static_cast<std::int32_t>(Event->position().x()), static_cast<std::int32_t>(Event->position().y())});
+  auto surfacePoint = [](QMouseEvent* Event) {
+    return TPoint{static_cast<std::int32_t>(std::floor(Event->position().x())),
+                  static_cast<std::int32_t>(std::floor(Event->position().y()))};
+  };
+  PaintBox1->OnMouseDown = [this, surfacePoint](QMouseEvent* Event) { PaintBox1MouseDown(surfacePoint(Event)); };
+  PaintBox1->OnMouseMove = [this, surfacePoint](QMouseEvent* Event) { PaintBox1MouseMove(surfacePoint(Event)); };
+  PaintBox1->OnMouseUp = [this, surfacePoint](QMouseEvent* Event) {
+    // Only the release of the last held button ends an action.
+    if (Event->buttons() == Qt::NoButton) PaintBox1MouseUp(surfacePoint(Event));
   };
   ScrollBox1->setWidget(PaintBox1);
   ScrollBox1->viewport()->installEventFilter(this);
@@ -208,6 +222,177 @@ void TSubForm::PaintBox1Paint(QPaintEvent* Event) {
   canvas.Polyline({{0, 0}, {w, 0}, {w, h}, {0, h}, {0, 0}});
   canvas.SetPen({clBlack, TPenStyle::psSolid, 1});
   PlotIt(canvas, ptScreen, true, {1, 1}, canvas.LogicalClip());
+
+  // The rubber band of a wire being drawn lies over the drawing, dotted, in surface pixels.
+  if (FRubberBand) {
+    painter.setPen(QPen(Qt::black, 0, Qt::DotLine));
+    painter.setCompositionMode(QPainter::RasterOp_NotDestination);
+    painter.drawLine(FLineStart.X, FLineStart.Y, FLineEnd.X, FLineEnd.Y);
+  }
+}
+
+void TSubForm::updateRubberBand(TPoint From, TPoint To) {
+  const QRect area = QRect(QPoint(From.X, From.Y), QPoint(To.X, To.Y)).normalized().adjusted(-2, -2, 2, 2);
+  PaintBox1->update(area);
+}
+
+void TSubForm::stampAction() {
+  // Every release is one undo step: its stamp is the millisecond tick, made unique so that
+  // two quick releases never share one.
+  auto tick = static_cast<std::int32_t>(static_cast<std::uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count()));
+  // Compared as a wrapping counter, so the stamps keep growing when the tick count wraps.
+  const auto ahead = static_cast<std::int32_t>(static_cast<std::uint32_t>(tick) - static_cast<std::uint32_t>(FLastStamp));
+  if (ahead <= 0) tick = static_cast<std::int32_t>(static_cast<std::uint32_t>(FLastStamp) + 1u);
+  FLastStamp = tick;
+  FNodes->FTickCount = tick;
+}
+
+void TSubForm::PaintBox1MouseDown(TPoint Surface) {
+  if (FMode_ != mDrawTRMLine) return;
+  // The press grabs the pointer for the surface until the release, also outside it.
+  FRubberBand = true;
+  FLineStart = Surface;
+  SnapToGrid(FLineStart, FGrid_);
+  FLineEnd = FLineStart;
+}
+
+void TSubForm::PaintBox1MouseMove(TPoint Surface) {
+  ShowPosition(Surface);
+  if (FRubberBand) TrackRubberBand(Surface);
+}
+
+void TSubForm::TrackRubberBand(TPoint Surface) {
+  const TPoint oldEnd = FLineEnd;
+  FLineEnd = Surface;
+  SnapToGrid(FLineEnd, FGrid_);
+  if (FLineEnd == oldEnd) return;
+  updateRubberBand(FLineStart, oldEnd);
+  updateRubberBand(FLineStart, FLineEnd);
+}
+
+void TSubForm::PaintBox1MouseUp(TPoint Surface) {
+  stampAction();
+  if (FRubberBand) {
+    finishWire(Surface);
+    return;
+  }
+  TPoint p = Surface;
+  if (FMode_ != mGetWire) SnapToGrid(p, FGrid_);
+  const TPoint d = DocFromSurface(p);
+  switch (FMode_) {
+    case mGetNode:
+      if (TNode* node = FNodes->NodeAt(d)) EditNode(*node, p);
+      break;
+    case mGetWire:
+      if (TTrmLine* wire = FNodes->NearestWire(d)) EditWire(*wire, p);
+      break;
+    case mPlaceZL:
+      if (TNode* node = FNodes->NodeAt(d); node && FNodes->BackupNode(node)) {
+        node->FResistance = FDefaults_.ZLTerm;
+        RepaintAll();
+        UpdateEditMenu();
+      }
+      break;
+    case mPlaceSrc:
+      if (TNode* node = FNodes->NodeAt(d); node && FNodes->BackupNode(node)) {
+        if (node->FSource == 0) {
+          node->FSource = 1;
+          RepaintAll();
+        }
+        UpdateEditMenu();
+      }
+      break;
+    case mNone:
+    case mDrawTRMLine:
+      break;
+  }
+}
+
+void TSubForm::finishWire(TPoint Surface) {
+  updateRubberBand(FLineStart, FLineEnd);
+  FLineEnd = Surface;
+  SnapToGrid(FLineEnd, FGrid_);
+  if (FLineEnd != FLineStart) {
+    const TPoint a = DocFromSurface(FLineStart);
+    const TPoint b = DocFromSurface(FLineEnd);
+    FNodes->AddNode(a);
+    FNodes->AddNode(b);
+    FNodes->AddWire(a, b, FDefaults_.LineZL, true);
+    const bool inside = FNodes->FMinX() > 0 && FNodes->FMinY() > 0 && FExtent.X > FNodes->FMaxX() &&
+                        FExtent.Y > FNodes->FMaxY();
+    if (!inside) FitDocument();
+    RepaintAll();
+  }
+  FRubberBand = false;
+  UpdateEditMenu();
+}
+
+void TSubForm::EditNode(TNode& Node, TPoint P) {
+  TFKnoten dialog(this);
+  dialog.FDefaultZL = FDefaults_.ZLTerm;
+  dialog.FDefaultNoZL = FNodes->FNoZL;
+  dialog.ReportError = [this, &dialog](const QString& Message) {
+    if (FHost) FHost->Prompts().ShowError(&dialog, Message);
+  };
+  dialog.move(PaintBox1->mapToGlobal(QPoint(P.X, P.Y)));
+  Node.FMarked = 1;
+  RedrawNode(Node);
+  dialog.CheckBoxQuelle->setChecked(Node.FSource == 1);
+  dialog.CheckBoxName->setChecked(Node.FShowName != 0);
+  dialog.EditName->setText(QString::fromLatin1(Node.FName.data(), static_cast<qsizetype>(Node.FName.size())));
+  dialog.EditZL->setText(QString::number(Node.FResistance));
+
+  const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : 2;
+  if (result == 1) {
+    Node.FMarked = 0;
+    FNodes->BackupNode(&Node);
+    Node.FSource = dialog.CheckBoxQuelle->isChecked() ? 1 : 0;
+    Node.FName = CutShortString(dialog.EditName->text().toLatin1().toStdString());
+    Node.FShowName = dialog.CheckBoxName->isChecked() ? 1 : 0;
+    Node.FResistance = dialog.Resistance();
+    RepaintAll();
+  } else if (result == TFKnoten::DeleteResult && FNodes->DeleteEndNode(DocFromSurface(P))) {
+    RepaintAll();
+  } else {
+    Node.FMarked = 0;
+    RedrawNode(Node);
+  }
+  UpdateEditMenu();
+}
+
+void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
+  Wire.FMarked = 1;
+  RedrawWire(Wire);
+  TLineDlg dialog(this);
+  dialog.move(PaintBox1->mapToGlobal(QPoint(P.X, P.Y)));
+  dialog.FDefaultZL = FDefaults_.ZLTerm;
+  dialog.FDefaultLength = FDefaults_.LineLength;
+  dialog.ReportError = [this, &dialog](const QString& Message) {
+    if (FHost) FHost->Prompts().ShowError(&dialog, Message);
+  };
+  dialog.EditZL->setText(QString::number(Wire.FImpedance));
+  dialog.EditLength->setText(QString::number(Wire.FLength));
+  dialog.CheckBoxShowLength->setChecked(Wire.FShowLength != 0);
+
+  const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : 2;
+  if (result == 1) {
+    Wire.FMarked = 0;
+    FNodes->BackupWire(&Wire);
+    Wire.FImpedance = dialog.Impedance();
+    Wire.FLength = dialog.Length();
+    Wire.FShowLength = dialog.CheckBoxShowLength->isChecked() ? 1 : 0;
+    RepaintAll();
+  } else if (result == TLineDlg::DeleteResult) {
+    TTrmLine* wire = &Wire;
+    FNodes->DeleteWire(wire);
+    RepaintAll();
+  } else {
+    Wire.FMarked = 0;
+    RedrawWire(Wire);
+  }
+  UpdateEditMenu();
 }
 
 void TSubForm::RedrawNode(const TNode& Node) {

@@ -112,6 +112,19 @@ class TSubForm : public QWidget {
   void Undo1Click();
   void Network1Click();
 
+  // Mouse editing on the surface (surface coordinates).
+  void PaintBox1MouseDown(TPoint Surface);
+  void PaintBox1MouseMove(TPoint Surface);
+  void PaintBox1MouseUp(TPoint Surface);
+  void TrackRubberBand(TPoint Surface);
+  bool RubberBand() const { return FRubberBand; }
+  TPoint LineStart() const { return FLineStart; }
+  TPoint LineEnd() const { return FLineEnd; }
+
+  // The node and line dialogs for an element found at surface point P.
+  void EditNode(TNode& Node, TPoint P);
+  void EditWire(TTrmLine& Wire, TPoint P);
+
   // Whether the network file could not be read completely (a missing file is a new network).
   bool LoadFailed() const;
   // Tells the user what of a damaged file could be read; the frame calls it once shown.
@@ -119,6 +132,9 @@ class TSubForm : public QWidget {
 
  private:
   void PaintBox1Paint(QPaintEvent* Event);
+  void finishWire(TPoint Surface);
+  void stampAction();
+  void updateRubberBand(TPoint From, TPoint To);
   void layoutSurface();
   bool eventFilter(QObject* Watched, QEvent* Event) override;
   TPlotSettings plotSettings() const;
@@ -134,6 +150,7 @@ class TSubForm : public QWidget {
   TMode FMode_ = mNone;
   int FNodeRadius_ = 5;
   bool FRubberBand = false;
+  std::int32_t FLastStamp = 0;
   TPoint FExtent{200, 200};
   TFontSpec FDrawingFont{"Arial", 8, clBlue};
 };

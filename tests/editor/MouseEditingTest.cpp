@@ -1,0 +1,298 @@
+// Editing with the mouse on the real editor surface, and the node and line dialogs.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <functional>
+
+#include "TempFolder.h"
+#include "editor/SubChild.h"
+#include "editor/Uline.h"
+#include "editor/Unode.h"
+#include "export/Prompts.h"
+
+namespace busweave {
+namespace {
+
+// Answers the editor's dialogs as a test says: the dialog is shown, the script acts on it and
+// its answer (or the result of the button it clicked) is the dialog's result.
+class ScriptedPrompts : public TPrompts {
+ public:
+  std::function<int(QDialog&)> OnDialog = [](QDialog&) { return 2; };
+  QStringList Errors;
+  int Dialogs = 0;
+
+  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
+  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest&) override { return std::nullopt; }
+  void ShowError(QWidget*, const QString& Message) override { Errors << Message; }
+  void Inform(QWidget*, const QString&, const QString& Text) override { Errors << Text; }
+  bool WarnOkAbort(QWidget*, const QString&) override { return true; }
+  int ExecDialog(QDialog& Dialog) override {
+    ++Dialogs;
+    Dialog.show();
+    const int answer = OnDialog(Dialog);
+    Dialog.hide();
+    return answer;
+  }
+};
+
+class Host : public TEditorHost {
+ public:
+  void ShowModeButtons(bool, TMode) override {}
+  void ShowPosition(const QString& X, const QString& Y) override { Position = X + " " + Y; }
+  TPrompts& Prompts() override { return Scripted; }
+  ScriptedPrompts Scripted;
+  QString Position;
+};
+
+// Clicks a dialog button and answers with the result it gave (0 when the dialog stayed open).
+int click(QDialog& Dialog, QPushButton* Button) {
+  Dialog.setResult(0);
+  QTest::mouseClick(Button, Qt::LeftButton);
+  return Dialog.isVisible() ? 0 : Dialog.result();
+}
+
+class MouseEditing : public testing::Test {
+ protected:
+  MouseEditing() {
+    TFrameLink link;
+    link.Notify = [this](int Code, int Value) { Notes.emplace_back(Code, Value); };
+    Editor = std::make_unique<TSubForm>(nullptr, link, Folder.File("NONAME1.BWN"), TPoint{200, 200}, DrawingScale,
+                                        &HostWindow);
+    Editor->resize(600, 500);
+    Editor->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(Editor.get()));
+  }
+
+  // A drag with the mouse, surface coordinates.
+  void drag(QPoint From, QPoint To) {
+    QTest::mousePress(Editor->PaintBox1, Qt::LeftButton, {}, From);
+    QTest::mouseMove(Editor->PaintBox1, To);
+    QTest::mouseRelease(Editor->PaintBox1, Qt::LeftButton, {}, To);
+  }
+  void clickAt(QPoint At) {
+    Editor->PaintBox1->repaint();  // names get their numbers when the network is drawn
+    QTest::mouseClick(Editor->PaintBox1, Qt::LeftButton, {}, At);
+  }
+  TCanNodes& net() { return Editor->Nodes(); }
+  // Surface point of a document point.
+  QPoint surface(TPoint Doc) const { return QPoint(Doc.X, Editor->DocExtent().Y - Doc.Y); }
+
+  test::TempFolder Folder;
+  Host HostWindow;
+  std::vector<std::pair<int, int>> Notes;
+  std::unique_ptr<TSubForm> Editor;
+};
+
+TEST_F(MouseEditing, DrawingWiresAndUndoingThemOneReleaseAtATime) {
+  Editor->SetFMode(mDrawTRMLine);
+  drag({100, 100}, {110, 90});  // snaps back to the start: nothing
+  EXPECT_EQ(net().Count(), 0);
+  EXPECT_FALSE(Editor->Undo1->isEnabled());
+
+  // A new document: the drag ends on the border at x = 0, so the network is fitted.
+  drag({100, 100}, {30, 100});
+  EXPECT_TRUE(net().NodeExists({200, 100}));
+  EXPECT_TRUE(net().NodeExists({100, 100}));
+  EXPECT_EQ(Editor->DocExtent(), (TPoint{300, 200}));
+  EXPECT_EQ(Notes, (std::vector<std::pair<int, int>>{{1, 300}, {2, 200}}));
+  EXPECT_TRUE(Editor->Undo1->isEnabled());
+  EXPECT_TRUE(Editor->Network1->isEnabled());
+
+  // From the node at (200, 100) to an empty point inside: one node, one wire, one undo step.
+  const int before = net().Count();
+  drag(surface({200, 100}), surface({200, 100}) + QPoint(0, 0));
+  drag(surface({100, 100}), surface({100, 100}) + QPoint(0, -100));  // up to (100, 200): the border again
+  EXPECT_EQ(net().Count(), before + 2);
+  EXPECT_TRUE(Editor->UnDo());
+  EXPECT_EQ(net().Count(), before);
+
+}
+
+TEST_F(MouseEditing, EndingOnAWireSplitsItInTheSameUndoStep) {
+  Editor->SetFMode(mDrawTRMLine);
+  drag({100, 100}, {300, 100});  // fitted: a wire from (100, 100) to (300, 100)
+  ASSERT_TRUE(net().WireExists({100, 100}, {300, 100}));
+  const QPoint middle = surface({200, 100});
+  drag(middle + QPoint(0, -100), middle);
+  EXPECT_EQ(net().FNumLines(), 3);
+  EXPECT_TRUE(net().WireExists({100, 100}, {200, 100}));
+  EXPECT_TRUE(net().WireExists({200, 100}, {300, 100}));
+  EXPECT_TRUE(Editor->UnDo());
+  EXPECT_EQ(net().FNumLines(), 1);
+  EXPECT_TRUE(net().WireExists({100, 100}, {300, 100}));
+  EXPECT_FALSE(net().NodeExists({200, 100}));
+}
+
+TEST_F(MouseEditing, TheRubberBandFollowsTheGridOutsideTheSurfaceToo) {
+  Editor->SetFMode(mDrawTRMLine);
+  QTest::mousePress(Editor->PaintBox1, Qt::LeftButton, {}, {100, 100});
+  EXPECT_TRUE(Editor->RubberBand());
+  Editor->PaintBox1MouseMove({-130, 100});
+  EXPECT_EQ(Editor->LineEnd(), (TPoint{0, 100}));
+  Editor->PaintBox1MouseMove({-160, 100});
+  EXPECT_EQ(Editor->LineEnd(), (TPoint{-100, 100}));
+  EXPECT_EQ(HostWindow.Position, "X:-160 Y:100");
+  Editor->SetFMode(mNone);  // a mode change does not end the drag
+  QTest::mouseRelease(Editor->PaintBox1, Qt::LeftButton, {}, {-160, 100});
+  EXPECT_FALSE(Editor->RubberBand());
+  EXPECT_EQ(net().FNumLines(), 1);
+}
+
+TEST_F(MouseEditing, NodeModesPickOnlyTheNearestGridPoint) {
+  Editor->SetFMode(mDrawTRMLine);
+  drag({100, 100}, {300, 100});  // nodes at surface (100, 100) and (300, 100)
+  const QPoint node = surface({100, Editor->DocExtent().Y - 100});
+  ASSERT_EQ(node, QPoint(100, 100));
+
+  Editor->SetFMode(mGetNode);
+  clickAt({149, 51});
+  EXPECT_EQ(HostWindow.Scripted.Dialogs, 1);
+  clickAt({150, 51});
+  EXPECT_EQ(HostWindow.Scripted.Dialogs, 1);
+
+  // A termination: one undo record, the same value again still takes one.
+  Editor->SetFMode(mPlaceZL);
+  clickAt({100, 100});
+  TNode* picked = net().NodeAt(Editor->DocFromSurface({100, 100}));
+  EXPECT_EQ(picked->FResistance, 120);
+  clickAt({100, 100});
+  EXPECT_TRUE(Editor->UnDo());
+  EXPECT_EQ(picked->FResistance, 120);
+  EXPECT_TRUE(Editor->UnDo());
+  EXPECT_EQ(picked->FResistance, 1500);
+
+  // A driver: a node that has one already keeps it, but its record is taken.
+  Editor->SetFMode(mPlaceSrc);
+  clickAt({100, 100});
+  EXPECT_EQ(picked->FSource, 1);
+  EXPECT_EQ(net().FNumSources(), 1);
+  clickAt({100, 100});
+  EXPECT_TRUE(Editor->UnDo());
+  EXPECT_EQ(picked->FSource, 1);
+  EXPECT_TRUE(Editor->UnDo());
+  EXPECT_EQ(picked->FSource, 0);
+}
+
+TEST_F(MouseEditing, NodeDialogTerminationBoxAndItsValues) {
+  Editor->SetFMode(mDrawTRMLine);
+  drag({100, 100}, {300, 100});
+  TNode* node = net().NodeAt(Editor->DocFromSurface({100, 100}));
+  Editor->SetFMode(mGetNode);
+
+  // No termination: the box is clear and the field hidden; checking proposes 120.
+  HostWindow.Scripted.OnDialog = [](QDialog& Dialog) {
+    auto& d = static_cast<TFKnoten&>(Dialog);
+    EXPECT_EQ(d.windowTitle(), "Node");
+    EXPECT_FALSE(d.CheckBoxZl->isChecked());
+    EXPECT_FALSE(d.EditZL->isVisible());
+    EXPECT_EQ(d.EditName->text(), "[1] ");
+    EXPECT_TRUE(d.BitBtn1->isDefault());
+    EXPECT_EQ(d.BBTCancel->toolTip(), QString::fromUtf8("Don\u00B4t change"));
+    d.CheckBoxZl->setChecked(true);
+    EXPECT_TRUE(d.EditZL->isVisible());
+    EXPECT_EQ(d.EditZL->text(), "120");
+    d.EditZL->setText("150");
+    d.CheckBoxName->setChecked(!d.CheckBoxName->isChecked());  // any box puts the default back
+    EXPECT_EQ(d.EditZL->text(), "120");
+    d.CheckBoxName->setChecked(true);
+    d.EditName->setText("Gateway");
+    d.CheckBoxQuelle->setChecked(true);
+    return click(Dialog, d.BBTOK);
+  };
+  clickAt({100, 100});
+  EXPECT_EQ(node->FResistance, 120);
+  EXPECT_EQ(node->FName, "Gateway");
+  EXPECT_EQ(node->FSource, 1);
+  EXPECT_EQ(node->FMarked, 0);
+
+  // A termination of 200: unchecking and checking again shows 1500, not 200.
+  node->FResistance = 200;
+  HostWindow.Scripted.OnDialog = [](QDialog& Dialog) {
+    auto& d = static_cast<TFKnoten&>(Dialog);
+    EXPECT_TRUE(d.CheckBoxZl->isChecked());
+    EXPECT_EQ(d.EditZL->text(), "200");
+    d.CheckBoxZl->setChecked(false);
+    d.CheckBoxZl->setChecked(true);
+    EXPECT_EQ(d.EditZL->text(), "1500");
+    d.EditZL->setText("1 2 0");
+    return click(Dialog, d.BBTOK);
+  };
+  clickAt({100, 100});
+  EXPECT_EQ(node->FResistance, 120);
+}
+
+TEST_F(MouseEditing, BadNumbersKeepTheDialogOpenAndChangeNothing) {
+  Editor->SetFMode(mDrawTRMLine);
+  drag({100, 100}, {300, 100});
+  TNode* node = net().NodeAt(Editor->DocFromSurface({100, 100}));
+  const int undoEntries = net().FUnDoList().Count();
+  Editor->SetFMode(mGetNode);
+  HostWindow.Scripted.OnDialog = [](QDialog& Dialog) {
+    auto& d = static_cast<TFKnoten&>(Dialog);
+    d.CheckBoxQuelle->setChecked(true);
+    d.EditName->setText("changed");
+    d.CheckBoxZl->setChecked(true);
+    d.EditZL->setText("12a");
+    EXPECT_EQ(click(Dialog, d.BBTOK), 0);
+    d.EditZL->setText("70000");
+    EXPECT_EQ(click(Dialog, d.BBTOK), 0);
+    EXPECT_TRUE(d.EditZL->hasSelectedText());
+    return click(Dialog, d.BBTCancel);
+  };
+  clickAt({100, 100});
+  ASSERT_EQ(HostWindow.Scripted.Errors.size(), 2);
+  EXPECT_EQ(HostWindow.Scripted.Errors[0], "'12a' is not a valid integer value");
+  EXPECT_TRUE(HostWindow.Scripted.Errors[1].contains("0 to 65535"));
+  EXPECT_EQ(node->FSource, 0);
+  EXPECT_EQ(node->FName, "[1] ");
+  EXPECT_EQ(node->FResistance, 1500);
+  EXPECT_EQ(net().FUnDoList().Count(), undoEntries);
+
+  // The line dialog reads leniently but refuses what a 16-bit value cannot hold.
+  Editor->SetFMode(mGetWire);
+  TTrmLine* wire = net().NearestWire(Editor->DocFromSurface({200, 100}));
+  HostWindow.Scripted.Errors.clear();
+  HostWindow.Scripted.OnDialog = [](QDialog& Dialog) {
+    auto& d = static_cast<TLineDlg&>(Dialog);
+    EXPECT_EQ(d.windowTitle(), "Line");
+    EXPECT_EQ(d.EditLength->text(), "2000");  // a new wire proposes the default length
+    EXPECT_EQ(d.EditZL->text(), "120");
+    d.EditLength->setText("-5");
+    EXPECT_EQ(click(Dialog, d.BBTOK), 0);
+    d.EditLength->setText("2 000");
+    d.EditZL->setText("12a");
+    return click(Dialog, d.BBTOK);
+  };
+  clickAt({200, 110});
+  EXPECT_EQ(HostWindow.Scripted.Errors.size(), 1);
+  EXPECT_EQ(wire->FLength, 2000);
+  EXPECT_EQ(wire->FImpedance, 12);
+}
+
+TEST_F(MouseEditing, LineDialogProposesTheTerminationAndDeletesTheOnlyWire) {
+  Editor->SetFMode(mDrawTRMLine);
+  drag({100, 100}, {300, 100});
+  TTrmLine* wire = net().NearestWire(Editor->DocFromSurface({200, 100}));
+  wire->FImpedance = 0;
+  Editor->SetFMode(mGetWire);
+  HostWindow.Scripted.OnDialog = [wire](QDialog& Dialog) {
+    auto& d = static_cast<TLineDlg&>(Dialog);
+    EXPECT_EQ(d.EditZL->text(), "120");
+    EXPECT_EQ(wire->FMarked, 1);  // drawn red while the dialog is open
+    QTest::keyClick(d.EditLength, Qt::Key_Return);  // Enter presses the delete button
+    return Dialog.result();
+  };
+  clickAt({200, 100});
+  EXPECT_EQ(net().Count(), 0);
+  EXPECT_FALSE(Editor->Network1->isEnabled());
+  EXPECT_TRUE(Editor->UnDo());
+  EXPECT_EQ(net().Count(), 3);
+  EXPECT_EQ(net().WireAtIndex(2)->FMarked, 0);
+}
+
+}  // namespace
+}  // namespace busweave

@@ -1,0 +1,80 @@
+// Starting the real program: a second copy for the same user is refused with exit code 254
+// after its message, and a copy that crashed does not block the next start.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QThread>
+
+#ifndef BUSWEAVE_PROGRAM
+#error "BUSWEAVE_PROGRAM names the program under test"
+#endif
+
+namespace {
+
+class Startup : public testing::Test {
+ protected:
+  QProcess* start() {
+    auto* process = new QProcess;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("BUSWEAVE_LOCK_DIR", FLocks.path());
+    environment.insert("BUSWEAVE_ANSWER_PROMPTS", "ok");
+    process->setProcessEnvironment(environment);
+    process->setWorkingDirectory(FLocks.path());
+    process->start(BUSWEAVE_PROGRAM, {});
+    FProcesses.push_back(process);
+    return process;
+  }
+
+  // Waits until the running copy holds its lock.
+  bool waitForLock() {
+    for (int i = 0; i < 200; ++i) {
+      if (!QDir(FLocks.path()).entryList({"*.lock"}, QDir::Files).isEmpty()) return true;
+      QThread::msleep(25);
+    }
+    return false;
+  }
+
+  ~Startup() override {
+    for (QProcess* process : FProcesses) {
+      process->kill();
+      process->waitForFinished(5000);
+      delete process;
+    }
+  }
+
+  QTemporaryDir FLocks;
+  std::vector<QProcess*> FProcesses;
+};
+
+TEST_F(Startup, SecondCopyIsRefusedAndACrashedCopyDoesNotBlock) {
+  QProcess* first = start();
+  ASSERT_TRUE(first->waitForStarted(10000));
+  ASSERT_TRUE(waitForLock());
+
+  QProcess* second = start();
+  ASSERT_TRUE(second->waitForFinished(20000));
+  EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second->exitCode(), 254);
+  EXPECT_EQ(first->state(), QProcess::Running);
+
+  first->kill();  // a crash: the lock file stays behind
+  ASSERT_TRUE(first->waitForFinished(10000));
+  QProcess* third = start();
+  ASSERT_TRUE(third->waitForStarted(10000));
+  EXPECT_FALSE(third->waitForFinished(2000)) << "exit code " << third->exitCode();
+  EXPECT_EQ(third->state(), QProcess::Running);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
