@@ -466,9 +466,16 @@ void TSubForm::SaveCANAs(QWidget* Owner, std::string& Name) {
   const auto chosen = FHost->Prompts().SaveFileName(Owner, request);
   if (!chosen) return;
   const std::string path = WithDefaultSuffix(*chosen, request.DefaultSuffix).toLocal8Bit().toStdString();
+  // A save that writes nothing leaves the document under the name its windows show, so later
+  // saves do not go to a path the user never saw succeed.
+  const std::string previousName = FNodes->FFileName();
   try {
-    if (!FNodes->SaveNetwork(path)) return;
+    if (!FNodes->SaveNetwork(path)) {
+      FNodes->SetFFileName(previousName);
+      return;
+    }
   } catch (const std::exception& error) {
+    FNodes->SetFFileName(previousName);
     FHost->Prompts().ShowError(Owner, QString::fromLocal8Bit(error.what()));
     return;
   }

@@ -127,7 +127,9 @@ TMDIChild* TMDIChild::Open(QMdiArea* Area, TEditorHost* Host, const std::string&
                        frame->FEditorWindow->showNormal();
                    });
   frame->FWindow->show();
-  frame->SetClientSize({300, mulDiv(300, frame->FDocSize_.Y, frame->FDocSize_.X)});
+  // The first client size follows the size the document was opened with; the first paint
+  // brings it to the proportions the editor has reported since.
+  frame->SetClientSize({300, mulDiv(300, Size.Y, Size.X)});
   frame->FEditorWindow->show();
   frame->placeWindows(Area);
   return frame;

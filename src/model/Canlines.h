@@ -91,6 +91,8 @@ class TCanNodes : public TStringList {
   bool AddWireObject(std::unique_ptr<TTrmLine> Wire);
   static bool FreeElements(TStringList& List);
 
+  // Gives the network back a file name, e.g. the one it had before a save under a new name failed.
+  void SetFFileName(const std::string& FileName) { FFileName_ = FileName; }
   // Marks the network as changed since it was loaded or saved.
   void MarkModified() { FFileState_ = fstModified; }
 

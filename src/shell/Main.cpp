@@ -77,6 +77,8 @@ TMDIMainForm::TMDIMainForm(TPrompts& Prompts, QWidget* Parent) : QMainWindow(Par
 TMDIMainForm::~TMDIMainForm() {
   FDestroying = true;
   disconnect(MdiArea, nullptr, this, nullptr);
+  // The documents go first, while everything their last signals reach still exists.
+  delete takeCentralWidget();
 }
 
 void TMDIMainForm::buildMenus() {
@@ -233,6 +235,7 @@ void TMDIMainForm::subWindowActivated(QMdiSubWindow* Window) {
     FActiveEditor = editor;
     FMergedMenus = editor->MergedMenus();
     connect(editor, &QObject::destroyed, this, [this, editor] {
+      if (FDestroying) return;
       if (FActiveEditor == editor) FActiveEditor = nullptr;
       for (QAction* action : editor->MergedMenus()) FMergedMenus.removeAll(action);
     });

@@ -1,0 +1,370 @@
+// The main window's file commands, menu enabling and mode buttons, with every dialog and
+// message box answered by a script.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTest>
+#include <QToolButton>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "TempFolder.h"
+#include "editor/SubChild.h"
+#include "export/Prompts.h"
+#include "frame/Childwin.h"
+#include "model/Canlines.h"
+#include "shell/Main.h"
+
+// Readable failure messages.
+static void PrintTo(const QString& Text, std::ostream* Out) { *Out << '"' << Text.toStdString() << '"'; }
+
+namespace busweave {
+namespace {
+
+using test::ReadBytes;
+using test::TempFolder;
+using test::WriteBytes;
+
+// Answers the questions in the order a test queues them; an unexpected question fails the test.
+class ScriptedPrompts : public TPrompts {
+ public:
+  std::deque<std::optional<QString>> OpenAnswers, SaveAnswers;
+  std::deque<bool> WarnAnswers;  // true: OK, false: Abort
+  QStringList Informs, Errors, Warnings;
+  std::vector<TSaveDialogRequest> SaveRequests;
+
+  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override {
+    return take(OpenAnswers, "open dialog", std::optional<QString>());
+  }
+  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest& Request) override {
+    SaveRequests.push_back(Request);
+    return take(SaveAnswers, "save dialog", std::optional<QString>());
+  }
+  void ShowError(QWidget*, const QString& Message) override { Errors << Message; }
+  void Inform(QWidget*, const QString& Caption, const QString& Text) override { Informs << Caption + "|" + Text; }
+  bool WarnOkAbort(QWidget*, const QString& Text) override {
+    Warnings << Text;
+    return take(WarnAnswers, "warning", true);
+  }
+  int ExecDialog(QDialog&) override {
+    ADD_FAILURE() << "unexpected dialog";
+    return 2;
+  }
+
+ private:
+  template <typename T>
+  static T take(std::deque<T>& Answers, const char* What, T Default) {
+    if (Answers.empty()) {
+      ADD_FAILURE() << "unexpected " << What;
+      return Default;
+    }
+    T answer = Answers.front();
+    Answers.pop_front();
+    return answer;
+  }
+};
+
+class MainWindow : public testing::Test {
+ protected:
+  MainWindow() : FGuard(FFolder.Path()) {
+    QApplication::setQuitOnLastWindowClosed(false);
+    Form = std::make_unique<TMDIMainForm>(Prompts);
+    Form->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  }
+  ~MainWindow() override {
+    // As the program does at exit: the documents go before the main window.
+    for (TMDIChild* document : Form->Documents()) document->DestroyDocument();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+
+  // A network file under Name in the test folder: a chain of Wires wires along the x axis.
+  std::string WriteNetwork(const std::string& Name, int Wires = 1) {
+    const std::string path = FFolder.File(Name);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    TCanNodes net{120, 1500, 120};
+    for (int x = 0; x < 200 * Wires; x += 200) {
+      net.AddNode({x, 0});
+      net.AddNode({x + 200, 0});
+      net.AddWire({x, 0}, {x + 200, 0}, 120, true);
+    }
+    EXPECT_TRUE(net.SaveNetwork(path));
+    return path;
+  }
+
+  TMDIChild* Open(const std::string& Path) {
+    Prompts.OpenAnswers.push_back(Q(Path));
+    Form->FileOpenItemClick();
+    return Form->Documents().isEmpty() ? nullptr : Form->Documents().last();
+  }
+  TMDIChild* New() {
+    Form->FileNewItemClick();
+    return Form->Documents().last();
+  }
+  // Makes the editor (or the frame) of Document the active child window.
+  void Activate(TMDIChild* Document, bool Editor = true) {
+    Form->MdiArea->setActiveSubWindow(Editor ? Document->EditorWindow() : Document->Window());
+  }
+  void Close(TMDIChild* Document) {
+    Activate(Document);
+    Form->FileCloseItemClick();
+  }
+  // A change through the editing operations: a node of its own at (700, 100).
+  static void Modify(TMDIChild* Document) {
+    Document->Editor()->Nodes().AddNode({700, 100});
+    ASSERT_EQ(Document->Editor()->Nodes().FFileState(), fstModified);
+  }
+  static int SavedNodes(const std::string& Path) {
+    TCanNodes saved;
+    saved.LoadNetwork(Path);
+    return saved.FNumNodes();
+  }
+
+  QString Status() const { return Form->StatusPanel(3)->text(); }
+  static QString Caption(TMDIChild* Document) { return Document->Window()->windowTitle(); }
+  static QString Q(const std::string& Text) { return QString::fromStdString(Text); }
+
+  TempFolder FFolder;
+  test::CurrentFolderGuard FGuard;
+  ScriptedPrompts Prompts;
+  std::unique_ptr<TMDIMainForm> Form;
+};
+
+TEST_F(MainWindow, NewNumbersDocumentsAndEnablesTheirCommands) {
+  auto expectDocumentCommands = [this](bool Enabled) {
+    for (QAction* action : {Form->FileCloseItem, Form->FileSaveItem, Form->FileSaveAsItem, Form->WindowCascadeItem,
+                            Form->WindowTileItem, Form->WindowArrangeItem, Form->WindowMinimizeItem})
+      EXPECT_EQ(action->isEnabled(), Enabled) << action->text().toStdString();
+    EXPECT_EQ(Form->SaveBtn->isEnabled(), Enabled);
+    for (QAction* action : {Form->FileNewItem, Form->FileOpenItem, Form->FileExitItem})
+      EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();
+    EXPECT_TRUE(Form->OpenBtn->isEnabled() && Form->ExitBtn->isEnabled());
+  };
+  expectDocumentCommands(false);
+  TMDIChild* first = New();
+  expectDocumentCommands(true);
+  EXPECT_EQ(Caption(first), "NONAME1.BWN");
+  EXPECT_EQ(first->Editor()->Caption(), "NONAME1.BWN");
+  EXPECT_EQ(Status(), "File NONAME1.BWN open!");
+  // Both windows of every open document count.
+  TMDIChild* second = New();
+  EXPECT_EQ(Caption(second), "NONAME3.BWN");
+  Close(second);
+  Close(first);
+  ASSERT_TRUE(Form->Documents().isEmpty());
+  expectDocumentCommands(false);
+  EXPECT_EQ(Caption(New()), "NONAME1.BWN");
+}
+
+TEST_F(MainWindow, OpenRefusesAFileNameAlreadyOpenFromAnyFolder) {
+  const std::string other = WriteNetwork("B/net.bwn");
+  const std::string upper = WriteNetwork("A/NET.BWN");
+  Open(WriteNetwork("A/net.bwn"));
+  EXPECT_EQ(Status(), "File net.bwn open!");
+
+  Open(other);
+  EXPECT_EQ(Prompts.Informs, QStringList{"File open error|File " + Q(other) + " already open"});
+  EXPECT_EQ(Status(), "File " + Q(other) + " already open!");
+  EXPECT_EQ(Form->Documents().size(), 1);
+
+  // The comparison is case-sensitive.
+  EXPECT_EQ(Caption(Open(upper)), "NET.BWN");
+  EXPECT_EQ(Form->Documents().size(), 2);
+  EXPECT_EQ(Prompts.Informs.size(), 1);
+}
+
+TEST_F(MainWindow, SaveWritesUnderTheFileNameAndReportsItsPath) {
+  const std::string path = WriteNetwork("Nets/bus1.bwn");
+  TMDIChild* document = Open(path);
+  Modify(document);
+  Activate(document, false);  // from the frame, Save finds its editor
+  Form->FileSaveItemClick();
+  EXPECT_EQ(Status(), "File " + Q(path) + " saved");
+  EXPECT_EQ(SavedNodes(path), 3);
+
+  // A network without elements is not written and reports nothing.
+  New();
+  Form->FileSaveItemClick();
+  EXPECT_EQ(Status(), "File NONAME3.BWN open!");
+  EXPECT_FALSE(std::filesystem::exists(FFolder.File("NONAME3.BWN")));
+}
+
+TEST_F(MainWindow, CloseQueryDiscardsOnOkAndSavesOnAbort) {
+  const std::string path = WriteNetwork("bus.bwn");
+  const std::string before = ReadBytes(path);
+  Modify(Open(path));
+  Prompts.WarnAnswers = {true};
+  Form->FileCloseItemClick();
+  EXPECT_EQ(Prompts.Warnings, QStringList{Q(path) + "\n\nFile was modified, changes will be lost!"});
+  EXPECT_TRUE(Form->Documents().isEmpty());
+  EXPECT_EQ(ReadBytes(path), before);
+
+  TMDIChild* document = Open(path);
+  Modify(document);
+  Prompts.WarnAnswers = {false};
+  Prompts.SaveAnswers = {std::nullopt};
+  Close(document);
+  EXPECT_EQ(Form->Documents().size(), 1);
+
+  const std::string copy = FFolder.File("copy.bwn");
+  Prompts.WarnAnswers = {false};
+  Prompts.SaveAnswers = {Q(copy)};
+  Close(document);
+  EXPECT_TRUE(Form->Documents().isEmpty());
+  EXPECT_EQ(SavedNodes(copy), 3);
+  EXPECT_EQ(ReadBytes(path), before);
+}
+
+TEST_F(MainWindow, NetworkWithAllElementsDeletedClosesOnlyWhenDiscarded) {
+  TMDIChild* document = Open(WriteNetwork("bus.bwn"));
+  TCanNodes& net = document->Editor()->Nodes();
+  while (net.Count() > 0) ASSERT_TRUE(net.DeleteElement(net.Count() - 1));
+  ASSERT_EQ(net.FFileState(), fstModified);
+
+  const std::string target = FFolder.File("empty.bwn");
+  Prompts.WarnAnswers = {false};
+  Prompts.SaveAnswers = {Q(target)};
+  Close(document);
+  EXPECT_EQ(Form->Documents().size(), 1);
+  EXPECT_FALSE(std::filesystem::exists(target));
+
+  Prompts.WarnAnswers = {true};
+  Close(document);
+  EXPECT_TRUE(Form->Documents().isEmpty());
+}
+
+TEST_F(MainWindow, SaveAsRenamesEditorAndFrame) {
+  TMDIChild* document = New();
+  document->Editor()->Nodes().AddNode({100, 100});
+  std::filesystem::create_directory(FFolder.Path() / "Nets");
+  const std::string target = FFolder.File("Nets/ring.bwn");
+  Prompts.SaveAnswers = {Q(target)};
+  Form->FileSaveAsItemClick();
+  ASSERT_EQ(Prompts.SaveRequests.size(), 1u);
+  EXPECT_EQ(Prompts.SaveRequests[0].FileName, "NONAME1.bwn");
+  EXPECT_TRUE(Prompts.SaveRequests[0].Folder.isEmpty());
+  EXPECT_EQ(document->Editor()->Caption(), Q(target));
+  EXPECT_EQ(Caption(document), "ring.bwn");
+  EXPECT_EQ(Status(), "File " + Q(target) + " saved");
+  EXPECT_EQ(SavedNodes(target), 1);
+
+  // The renamed pair still closes as one document.
+  Close(document);
+  EXPECT_TRUE(Form->Documents().isEmpty());
+}
+
+TEST_F(MainWindow, FailedSaveKeepsTheDocumentItsNameAndItsFile) {
+  const std::string path = WriteNetwork("bus.bwn");
+  const std::string before = ReadBytes(path);
+  TMDIChild* document = Open(path);
+  Modify(document);
+  const std::string missing = FFolder.File("missing/ring.bwn");
+  Prompts.SaveAnswers = {Q(missing)};
+  Form->FileSaveAsItemClick();
+  EXPECT_EQ(Prompts.Errors, QStringList{"Cannot create file " + Q(missing)});
+  EXPECT_EQ(document->Editor()->Caption(), Q(path));
+  EXPECT_EQ(Caption(document), "bus.bwn");
+  EXPECT_EQ(Status(), "File bus.bwn open!");
+
+  // A close waiting for the save does not happen.
+  Prompts.WarnAnswers = {false};
+  Prompts.SaveAnswers = {Q(missing)};
+  Close(document);
+  EXPECT_EQ(Prompts.Errors.size(), 2);
+  EXPECT_EQ(Form->Documents().size(), 1);
+  EXPECT_EQ(ReadBytes(path), before);
+
+  // The captions still name bus.bwn, so that is where Save writes.
+  Form->FileSaveItemClick();
+  EXPECT_EQ(Prompts.Errors.size(), 2) << Prompts.Errors.join("; ").toStdString();
+  EXPECT_EQ(Status(), "File " + Q(path) + " saved");
+  EXPECT_EQ(SavedNodes(path), 3);
+}
+
+TEST_F(MainWindow, ExitAsksEveryModifiedDocumentAndOneRefusalKeepsAllOpen) {
+  Modify(Open(WriteNetwork("a.bwn")));
+  Modify(Open(WriteNetwork("b.bwn")));
+  Prompts.WarnAnswers = {true, false};
+  Prompts.SaveAnswers = {std::nullopt};
+  Form->FileExitItemClick();
+  EXPECT_EQ(Prompts.Warnings.size(), 2);
+  EXPECT_EQ(Form->Documents().size(), 2);
+  EXPECT_TRUE(Form->isVisible());
+
+  Prompts.WarnAnswers = {true, true};
+  Form->FileExitItemClick();
+  EXPECT_TRUE(Form->Documents().isEmpty());
+  EXPECT_FALSE(Form->isVisible());
+}
+
+TEST_F(MainWindow, ModeButtonsShowTheModeOfTheActiveEditor) {
+  const std::vector<QToolButton*> buttons = {Form->SpeedButtonPFNode, Form->SpeedButtonPFWire, Form->SpeedButtonLtg,
+                                             Form->SpeedButtonZL, Form->SpeedButtonQuelle};
+  // The buttons down, or nothing when they are hidden.
+  auto shown = [&buttons]() -> std::optional<std::vector<QToolButton*>> {
+    std::vector<QToolButton*> down;
+    for (QToolButton* button : buttons) {
+      if (button->isHidden()) return std::nullopt;
+      if (button->isChecked()) down.push_back(button);
+    }
+    return down;
+  };
+  const auto none = std::vector<QToolButton*>{};
+  EXPECT_EQ(shown(), std::nullopt);
+
+  TMDIChild* first = New();
+  TMDIChild* second = New();
+  Activate(first);
+  EXPECT_EQ(shown(), none);
+  Form->SpeedButtonLtg->click();
+  EXPECT_EQ(first->Editor()->FMode(), mDrawTRMLine);
+  Form->SpeedButtonZL->click();
+  EXPECT_EQ(first->Editor()->FMode(), mPlaceZL);
+  EXPECT_EQ(shown(), std::vector<QToolButton*>{Form->SpeedButtonZL});
+
+  Activate(second);
+  EXPECT_EQ(shown(), none);
+  Form->SpeedButtonQuelle->click();
+  EXPECT_EQ(second->Editor()->FMode(), mPlaceSrc);
+  Form->SpeedButtonQuelle->click();  // the pressed button comes up again
+  EXPECT_EQ(second->Editor()->FMode(), mNone);
+  EXPECT_EQ(shown(), none);
+
+  Activate(first);
+  EXPECT_EQ(shown(), std::vector<QToolButton*>{Form->SpeedButtonZL});
+  Activate(first, false);
+  EXPECT_EQ(shown(), std::nullopt);
+}
+
+TEST_F(MainWindow, DamagedFileOpensWithWhatWasReadAndAsksBeforeClosing) {
+  const std::string bytes = ReadBytes(WriteNetwork("whole.bwn", 3));
+  // Cut inside the last wire's record: the wires come after the nodes.
+  const std::string damaged = bytes.substr(0, bytes.size() - 100);
+  const std::string path = FFolder.File("damaged.bwn");
+  WriteBytes(path, damaged);
+
+  TMDIChild* document = Open(path);
+  ASSERT_NE(document, nullptr);
+  const TCanNodes& opened = document->Editor()->Nodes();
+  EXPECT_EQ(opened.FNumNodes(), 4);
+  EXPECT_EQ(opened.FNumLines(), 2);
+  ASSERT_EQ(Prompts.Errors.size(), 1);
+  EXPECT_TRUE(Prompts.Errors[0].contains(Q(path))) << Prompts.Errors[0].toStdString();
+  EXPECT_TRUE(Prompts.Errors[0].contains(Q(opened.LastLoadError().Message))) << Prompts.Errors[0].toStdString();
+
+  Prompts.WarnAnswers = {true};
+  Form->FileCloseItemClick();
+  EXPECT_EQ(Prompts.Warnings.size(), 1);
+  EXPECT_TRUE(Form->Documents().isEmpty());
+  EXPECT_EQ(ReadBytes(path), damaged);
+}
+
+}  // namespace
+}  // namespace busweave
