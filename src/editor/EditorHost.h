@@ -10,6 +10,7 @@
 namespace busweave {
 
 class TPrompts;
+class TSubForm;
 
 class TEditorHost {
  public:
@@ -20,6 +21,8 @@ class TEditorHost {
   // Writes the pointer position into the status bar panels 1 and 2.
   virtual void ShowPosition(const QString& X, const QString& Y) = 0;
   virtual TPrompts& Prompts() = 0;
+  // Runs the document options dialog for an editor (its "&Options" command).
+  virtual void EditOptions(TSubForm& Editor) { (void)Editor; }
 };
 
 }  // namespace busweave

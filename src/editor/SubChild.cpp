@@ -96,6 +96,7 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   connect(Network1, &QAction::triggered, this, [this] { Network1Click(); });
   Options1 = new QAction("&Options", this);
   Options1->setStatusTip("Define general option");
+  connect(Options1, &QAction::triggered, this, [this] { Options1Click(); });
 
   FNodes = TCanNodes::CreateWithImpedances(FDefaults_.ZLTerm, FDefaults_.NoZL, FDefaults_.LineZL);
   FNodes->OnBeep = [] { QApplication::beep(); };
@@ -495,6 +496,37 @@ void TSubForm::FormCloseQuery(bool& CanClose) {
 }
 
 void TSubForm::Undo1Click() { UnDo(); }
+
+void TSubForm::Options1Click() {
+  if (FHost) FHost->EditOptions(*this);
+}
+
+TDocumentOptions TSubForm::Options() const {
+  TDocumentOptions options;
+  options.LineZL = FDefaults_.LineZL;
+  options.ZLTerm = FDefaults_.ZLTerm;
+  options.NoZL = FDefaults_.NoZL;
+  options.ShowNames = FDefaults_.ShowNames;
+  options.Extent = FExtent;
+  options.DrawingFont = FDrawingFont;
+  options.PictureFont = FFrame.ExportFont ? FFrame.ExportFont() : TFontSpec{"Arial", 8, clFuchsia};
+  return options;
+}
+
+void TSubForm::ApplyOptions(const TDocumentOptions& Options) {
+  FDefaults_.LineZL = Options.LineZL;
+  FDefaults_.ZLTerm = Options.ZLTerm;
+  FDefaults_.NoZL = Options.NoZL;
+  FDefaults_.ShowNames = Options.ShowNames;
+  SetDocExtent(Options.Extent);
+  if (FFrame.Notify) {
+    FFrame.Notify(enWidth, FExtent.X);
+    FFrame.Notify(enHeight, FExtent.Y);
+  }
+  if (FFrame.SetExportFont) FFrame.SetExportFont(Options.PictureFont);
+  FDrawingFont = Options.DrawingFont;
+  RepaintAll();
+}
 
 void TSubForm::Network1Click() {
   if (!FHost) return;

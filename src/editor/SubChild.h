@@ -26,6 +26,18 @@ struct TFrameLink {
   QWidget* PaintBox = nullptr;                       // the overview, repainted with the editor
   std::function<TFontSpec()> ExportFont;             // the frame's picture font
   std::function<void(int Code, int Value)> Notify;   // WM_EDITORNOTIFY, sent synchronously
+  std::function<void(const TFontSpec&)> SetExportFont;
+};
+
+// The options of one document that the options dialog edits.
+struct TDocumentOptions {
+  std::uint16_t LineZL = 120;
+  std::uint16_t ZLTerm = 120;
+  std::uint16_t NoZL = 1500;
+  bool ShowNames = true;
+  TPoint Extent{200, 200};  // document units
+  TFontSpec DrawingFont;
+  TFontSpec PictureFont;
 };
 
 // The editor's drawing surface; it hands its events to the editor.
@@ -111,6 +123,11 @@ class TSubForm : public QWidget {
 
   void Undo1Click();
   void Network1Click();
+  void Options1Click();
+
+  TDocumentOptions Options() const;
+  // Takes new options: the extent (the frame is told width, then height), fonts, defaults.
+  void ApplyOptions(const TDocumentOptions& Options);
 
   // Mouse editing on the surface (surface coordinates).
   void PaintBox1MouseDown(TPoint Surface);

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDialog>
 #include <QMessageBox>
 
 namespace busweave {
@@ -50,6 +51,13 @@ void TDialogPrompts::ShowError(QWidget* Owner, const QString& Message) {
 }
 
 int TDialogPrompts::ExecDialog(QDialog& Dialog) { return Dialog.exec(); }
+
+std::optional<QFont> TDialogPrompts::ChooseFont(QWidget* Owner, const QFont& Initial) {
+  bool accepted = false;
+  const QFont chosen = QFontDialog::getFont(&accepted, Initial, Owner);
+  if (!accepted) return std::nullopt;
+  return chosen;
+}
 
 QString WithDefaultSuffix(const QString& FileName, const QString& Suffix) {
   const qsizetype separator = std::max(FileName.lastIndexOf('/'), FileName.lastIndexOf('\\'));

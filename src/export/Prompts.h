@@ -3,6 +3,7 @@
 // Every modal question the program asks goes through TPrompts: file dialogs, message boxes and
 // the running of modal dialogs. The program uses TDialogPrompts; tests put in their own answers.
 
+#include <QFont>
 #include <QString>
 #include <optional>
 
@@ -42,6 +43,12 @@ class TPrompts {
   virtual bool WarnOkAbort(QWidget* Owner, const QString& Text) = 0;
   // Runs a modal dialog and returns its result.
   virtual int ExecDialog(QDialog& Dialog) = 0;
+  // The font dialog; nothing when the user cancels.
+  virtual std::optional<QFont> ChooseFont(QWidget* Owner, const QFont& Initial) {
+    (void)Owner;
+    (void)Initial;
+    return std::nullopt;
+  }
 };
 
 // The real dialogs and message boxes.
@@ -53,6 +60,7 @@ class TDialogPrompts : public TPrompts {
   std::optional<QString> SaveFileName(QWidget* Owner, const TSaveDialogRequest& Request) override;
   void ShowError(QWidget* Owner, const QString& Message) override;
   int ExecDialog(QDialog& Dialog) override;
+  std::optional<QFont> ChooseFont(QWidget* Owner, const QFont& Initial) override;
 };
 
 // A file name with the default suffix appended when it has no extension (a dot in a folder

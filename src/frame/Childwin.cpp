@@ -113,6 +113,7 @@ TMDIChild* TMDIChild::Open(QMdiArea* Area, TEditorHost* Host, const std::string&
   link.PaintBox = frame->PaintBox1;
   link.ExportFont = [frame] { return frame->FPictureFont; };
   link.Notify = [frame](int Code, int Value) { frame->WMEditorNotify(Code, Value); };
+  link.SetExportFont = [frame](const TFontSpec& Font) { frame->FPictureFont = Font; };
   frame->FEditor = new TSubForm(nullptr, link, Path, Size, frame->FScale, Host);
   frame->FEditorWindow = Area->addSubWindow(frame->FEditor, Qt::FramelessWindowHint);
   frame->FEditorWindow->installEventFilter(frame);

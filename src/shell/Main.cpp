@@ -5,7 +5,11 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStandardPaths>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMdiArea>
@@ -19,7 +23,10 @@
 #include "editor/SubChild.h"
 #include "export/Prompts.h"
 #include "frame/Childwin.h"
+#include "editor/NumberText.h"
 #include "shell/Icons.h"
+#include "shell/Profil.h"
+#include "shell/UOptions.h"
 
 namespace busweave {
 namespace {
@@ -72,10 +79,12 @@ TMDIMainForm::TMDIMainForm(TPrompts& Prompts, QWidget* Parent) : QMainWindow(Par
   buildStatusBar();
   connect(MdiArea, &QMdiArea::subWindowActivated, this, &TMDIMainForm::subWindowActivated);
   UpdateMenuItems();
+  ReadSettings();
 }
 
 TMDIMainForm::~TMDIMainForm() {
   FDestroying = true;
+  WriteSettings();
   disconnect(MdiArea, nullptr, this, nullptr);
   // The documents go first, while everything their last signals reach still exists.
   delete takeCentralWidget();
@@ -363,6 +372,71 @@ void TMDIMainForm::closeEvent(QCloseEvent* Event) {
   if (FHelpViewer) FHelpViewer->close();
   Event->accept();
 }
+
+QString TMDIMainForm::SettingsFilePath() {
+  const QString chosen = qEnvironmentVariable("BUSWEAVE_INI");
+  if (!chosen.isEmpty()) return chosen;
+  const QFileInfo program(QCoreApplication::applicationFilePath());
+  const QString name = program.completeBaseName() + ".INI";
+  if (QFileInfo(program.absolutePath()).isWritable()) return program.absolutePath() + "/" + name;
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  QDir().mkpath(folder);
+  return folder + "/" + name;
+}
+
+void TMDIMainForm::ReadSettings() {
+  TProfile profile;
+  profile.Action = paRead;
+  profile.IniFileName = SettingsFilePath().toLocal8Bit().toStdString();
+  profile.SetCategory("Busweave-V2");
+  QRect placement = geometry();
+  const std::array<const char*, 4> keys = {"Left", "Top", "Width", "Height"};
+  std::array<int, 4> values = {placement.x(), placement.y(), placement.width(), placement.height()};
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    profile.SetKeyName(keys[i]);
+    profile.DefaultValue = std::to_string(values[i]);
+    profile.Execute();
+    // A value that is not a number keeps the designed one for that key only.
+    if (const auto number = StrictInteger(RemoveSpaces(profile.DataString))) values[i] = static_cast<int>(*number);
+  }
+  placement = QRect(values[0], values[1], std::max(values[2], 200), std::max(values[3], 200));
+  // A placement on a screen that is gone comes back onto the primary screen.
+  bool onScreen = false;
+  for (const QScreen* screen : QGuiApplication::screens())
+    onScreen = onScreen || screen->availableGeometry().intersects(placement);
+  if (!onScreen && QGuiApplication::primaryScreen()) {
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    placement.setSize(placement.size().boundedTo(available.size()));
+    placement.moveTopLeft(available.topLeft());
+  }
+  setGeometry(placement);
+
+  profile.SetKeyName("IDirectory");
+  profile.DefaultValue = QDir::currentPath().toLocal8Bit().toStdString();
+  profile.Execute();
+  const QString folder = QString::fromLocal8Bit(profile.DataString);
+  if (QFileInfo(folder).isDir()) QDir::setCurrent(folder);
+}
+
+void TMDIMainForm::WriteSettings() {
+  TProfile profile;
+  profile.Action = paWrite;
+  profile.IniFileName = SettingsFilePath().toLocal8Bit().toStdString();
+  profile.SetCategory("Busweave-V2");
+  const QRect placement = isMaximized() || isMinimized() ? normalGeometry() : geometry();
+  const std::array<std::pair<const char*, int>, 4> values = {
+      {{"Left", placement.x()}, {"Top", placement.y()}, {"Width", placement.width()}, {"Height", placement.height()}}};
+  for (const auto& [key, value] : values) {
+    profile.SetKeyName(key);
+    profile.DataString = std::to_string(value);
+    profile.Execute();
+  }
+  profile.SetKeyName("IDirectory");
+  profile.DataString = QDir::currentPath().toLocal8Bit().toStdString();
+  profile.Execute();
+}
+
+void TMDIMainForm::EditOptions(TSubForm& Editor) { RunOptions(Editor, FPrompts); }
 
 void TMDIMainForm::Contents1Click() {
   if (!FHelpViewer) {

@@ -80,6 +80,14 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   void ShowModeButtons(bool Visible, TMode Mode) override;
   void ShowPosition(const QString& X, const QString& Y) override;
   TPrompts& Prompts() override { return FPrompts; }
+  void EditOptions(TSubForm& Editor) override;
+
+  // The settings file: BUSWEAVE_INI when set; else beside the program with the extension
+  // "INI" when that folder is writable; else in the user's configuration folder.
+  static QString SettingsFilePath();
+  // Placement and last folder, read at creation and written at destruction.
+  void ReadSettings();
+  void WriteSettings();
 
  protected:
   void closeEvent(QCloseEvent* Event) override;

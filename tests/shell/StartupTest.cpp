@@ -24,6 +24,7 @@ class Startup : public testing::Test {
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("BUSWEAVE_LOCK_DIR", FLocks.path());
     environment.insert("BUSWEAVE_ANSWER_PROMPTS", "ok");
+    environment.insert("BUSWEAVE_INI", FLocks.path() + "/settings.INI");
     process->setProcessEnvironment(environment);
     process->setWorkingDirectory(FLocks.path());
     process->start(BUSWEAVE_PROGRAM, {});
