@@ -10,6 +10,7 @@
 
 #include "export/CircuitFile.h"
 #include "model/Canlines.h"
+#include "model/RuleCheck.h"
 #include "model/SafeFile.h"
 
 namespace busweave::cli {
@@ -26,6 +27,8 @@ constexpr const char* kToolHelp =
     "  info FILE [--json]    print the counters, bounding box and elements of a network\n"
     "  normalize IN OUT      load IN and save it as OUT in canonical form\n"
     "  netlist FILE          print the circuit's network section (CR LF line ends)\n"
+    "  check FILE [--bitrate N] [--json]\n"
+    "                        check the bus against the rules of a CAN physical layer\n"
     "  circuit FILE [-o OUT] [--templates DIR]\n"
     "                        write the complete circuit file (header, network, trailer)\n"
     "\n"
@@ -55,6 +58,18 @@ constexpr const char* kNetlistHelp =
     "circuit file holds it: one transmission line per wire, one resistor per node, one driver\n"
     "per node with a source, CR LF after every line. A wire with an end where no node is gets\n"
     "a comment line instead of its element line, and a warning on stderr.\n";
+
+constexpr const char* kCheckHelp =
+    "Usage: busweave-cli check FILE [--bitrate N] [--max-stations N] [--tolerance PERCENT] [--json]\n"
+    "\n"
+    "Checks the network file FILE against the rules of a high-speed CAN bus: one connected\n"
+    "line; exactly two terminations of 100 to 130 ohms at its two ends; every wire with a\n"
+    "length; the bus length and the stubs within the limits of the bit rate (default 500000\n"
+    "bit/s: 100 m, stubs 0.6 m); line impedances within the tolerance (default 10 %) of the\n"
+    "terminations; 2 to N stations with a driver (default 32), each on a wire.\n"
+    "Prints one finding a line (or a JSON object with --json). Exit code 0 when there is no\n"
+    "error (warnings allowed), 1 when there are errors or the file cannot be read, 2 on usage\n"
+    "errors.\n";
 
 constexpr const char* kCircuitHelp =
     "Usage: busweave-cli circuit FILE [-o OUT] [--templates DIR]\n"
@@ -317,6 +332,70 @@ int runNetlist(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   return ExitDone;
 }
 
+// A number option within a range; false when it is not one.
+bool numberOption(const Arguments& Args, const std::string& Name, double Low, double High, double& Value) {
+  if (!Args.Has(Name)) return true;
+  const std::string& text = Args.Options.at(Name);
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(value >= Low && value <= High)) return false;
+  Value = value;
+  return true;
+}
+
+int runCheck(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  if (wantsHelp(Args)) {
+    Out << kCheckHelp;
+    return ExitDone;
+  }
+  std::string problem;
+  const auto args = parseArguments(
+      Args, {{"--bitrate", true}, {"--max-stations", true}, {"--tolerance", true}, {"--json", false}}, problem);
+  if (!args) return usage(Err, problem, "check");
+  if (args->Positional.size() != 1) return usage(Err, "check needs exactly one FILE", "check");
+  TCheckSettings settings;
+  double bitRate = settings.BitRate;
+  double stations = settings.MaxStations;
+  double tolerance = settings.ImpedanceTolerance * 100;
+  if (!numberOption(*args, "--bitrate", 1000, 10000000, bitRate))
+    return usage(Err, "--bitrate needs a bit rate from 1000 to 10000000 bit/s", "check");
+  if (!numberOption(*args, "--max-stations", 2, 1000, stations))
+    return usage(Err, "--max-stations needs a number from 2 to 1000", "check");
+  if (!numberOption(*args, "--tolerance", 0, 100, tolerance))
+    return usage(Err, "--tolerance needs a percentage from 0 to 100", "check");
+  settings.BitRate = static_cast<std::uint32_t>(bitRate);
+  settings.MaxStations = static_cast<int>(stations);
+  settings.ImpedanceTolerance = tolerance / 100;
+
+  const std::string& file = args->Positional[0];
+  // As the editor opens a document: 1500 ohms marks a node without termination.
+  TCanNodes net(120, 1500, 120);
+  if (!loadForCommand(net, file, Err)) return ExitFailure;
+  net.NumberNodeNames();  // findings name nodes as the editor shows them
+  const std::vector<TFinding> findings = CheckBus(net, settings);
+  int errors = 0;
+  for (const auto& finding : findings) errors += finding.Severity == TSeverity::Error ? 1 : 0;
+
+  if (args->Has("--json")) {
+    Out << "{\n  \"file\": " << jsonString(file) << ",\n  \"bitrate\": " << settings.BitRate
+        << ",\n  \"errors\": " << errors << ",\n  \"findings\": [";
+    for (std::size_t i = 0; i < findings.size(); ++i) {
+      const TFinding& f = findings[i];
+      Out << (i == 0 ? "\n" : ",\n") << "    {\"severity\": \"" << SeverityName(f.Severity) << "\", \"rule\": "
+          << jsonString(f.Rule) << ", \"message\": " << jsonString(f.Message) << ", \"nodes\": [";
+      for (std::size_t n = 0; n < f.Nodes.size(); ++n) Out << (n ? ", " : "") << jsonPoint(f.Nodes[n]);
+      Out << "], \"wires\": [";
+      for (std::size_t w = 0; w < f.Wires.size(); ++w) Out << (w ? ", " : "") << jsonString(f.Wires[w]);
+      Out << "]}";
+    }
+    Out << (findings.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  } else {
+    for (const auto& f : findings) Out << SeverityName(f.Severity) << ": " << f.Message << "\n";
+    if (findings.empty()) Out << file << ": no findings\n";
+  }
+  return errors > 0 ? ExitFailure : ExitDone;
+}
+
 // A template from DIR when it exists, else the built-in text.
 TextLines templateLines(const std::string& Folder, const char* Name, const TextLines& BuiltIn) {
   const std::string path = (std::filesystem::path(Folder) / Name).string();
@@ -372,7 +451,7 @@ int RunCli(const std::vector<std::string>& Args, std::ostream& Out, std::ostream
     return ExitDone;
   }
   const std::map<std::string, std::function<int(const std::vector<std::string>&, std::ostream&, std::ostream&)>>
-      commands = {{"info", runInfo}, {"normalize", runNormalize}, {"netlist", runNetlist}, {"circuit", runCircuit}};
+      commands = {{"info", runInfo}, {"normalize", runNormalize}, {"netlist", runNetlist}, {"check", runCheck}, {"circuit", runCircuit}};
   const auto found = commands.find(command);
   if (found == commands.end()) return usage(Err, "unknown command '" + command + "'");
   return found->second(std::vector<std::string>(Args.begin() + 1, Args.end()), Out, Err);

@@ -9,6 +9,7 @@
 
 #include "BenchNetworks.h"
 #include "model/Canlines.h"
+#include "model/RuleCheck.h"
 
 namespace {
 
@@ -109,5 +110,15 @@ void BM_AddNodeSplittingLastWire(benchmark::State& State) {
   addNodeBench(State, {19950, 14900});
 }
 BENCHMARK(BM_AddNodeSplittingLastWire)->Unit(benchmark::kMicrosecond);
+
+// The bus check runs after every edit: on the 65,535-element chain it must stay well below a
+// frame's time.
+void BM_CheckBus(benchmark::State& State) {
+  TCanNodes net(120, 1500, 120);
+  net.LoadNetwork(keyOrderFile());
+  for (auto _ : State) benchmark::DoNotOptimize(busweave::CheckBus(net));
+  State.SetLabel("65535 elements");
+}
+BENCHMARK(BM_CheckBus)->Unit(benchmark::kMillisecond);
 
 }  // namespace
