@@ -23,6 +23,11 @@ class TEditorHost {
   virtual TPrompts& Prompts() = 0;
   // Runs the document options dialog for an editor (its "&Options" command).
   virtual void EditOptions(TSubForm& Editor) { (void)Editor; }
+  // Shows an editor's bus check findings (in front when Raise) and their count in the status bar.
+  virtual void ShowFindings(TSubForm& Editor, bool Raise) {
+    (void)Editor;
+    (void)Raise;
+  }
 };
 
 }  // namespace busweave

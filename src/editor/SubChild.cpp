@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "editor/FindingsPanel.h"
 #include "editor/Uline.h"
 #include "editor/Unode.h"
 
@@ -23,6 +24,7 @@
 #include "export/CircuitExport.h"
 #include "export/CircuitFile.h"
 #include "export/Prompts.h"
+#include "model/RuleCheck.h"
 
 namespace busweave {
 namespace {
@@ -94,6 +96,14 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   Network1->setStatusTip("Create/modify the network");
   connect(Undo1, &QAction::triggered, this, [this] { Undo1Click(); });
   connect(Network1, &QAction::triggered, this, [this] { Network1Click(); });
+  Edit1->addSeparator();
+  CheckBus1 = Edit1->addAction("Check &bus");
+  CheckBus1->setShortcut(QKeySequence(Qt::Key_F7));
+  CheckBus1->setStatusTip("Check the bus against the rules of a CAN physical layer");
+  connect(CheckBus1, &QAction::triggered, this, [this] { CheckBus1Click(); });
+  FFindingsPanel = new TFindingsPanel;
+  FFindingsPanel->OnSelect = [this](const TFinding* Finding) { selectFinding(Finding); };
+  FFindingsPanel->OnBitRateChanged = [this] { RecheckBus(); };
   Options1 = new QAction("&Options", this);
   Options1->setStatusTip("Define general option");
   connect(Options1, &QAction::triggered, this, [this] { Options1Click(); });
@@ -110,9 +120,10 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   else
     SetDocExtent(Size);
   UpdateEditMenu();
+  RecheckBus();
 }
 
-TSubForm::~TSubForm() = default;
+TSubForm::~TSubForm() { delete FFindingsPanel; }
 
 bool TSubForm::LoadFailed() const {
   const TLoadError& error = FNodes->LastLoadError();
@@ -413,6 +424,48 @@ void TSubForm::RedrawWire(const TTrmLine& Wire) {
 void TSubForm::RepaintAll() {
   PaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
+  RecheckBus();
+}
+
+void TSubForm::RecheckBus() {
+  TCheckSettings settings;
+  settings.BitRate = FFindingsPanel->BitRate();
+  // The highlight of a finding ends with the change that follows it.
+  for (int i = 0; i < FNodes->Count(); ++i) FNodes->Objects(i)->FMarked = 0;
+  FFindingsPanel->ShowFindings(CheckBus(*FNodes, settings));
+  if (FHost) FHost->ShowFindings(*this, false);
+}
+
+void TSubForm::CheckBus1Click() {
+  RecheckBus();
+  if (FHost) FHost->ShowFindings(*this, true);
+}
+
+void TSubForm::selectFinding(const TFinding* Finding) {
+  for (int i = 0; i < FNodes->Count(); ++i) FNodes->Objects(i)->FMarked = 0;
+  if (Finding) {
+    std::optional<TPoint> first;
+    for (const TPoint& p : Finding->Nodes)
+      if (TNode* node = FNodes->NodeAt(p)) {
+        node->FMarked = 1;
+        if (!first) first = p;
+      }
+    for (const std::string& key : Finding->Wires) {
+      int index = 0;
+      if (TTrmLine* wire = FNodes->Find(key, index) ? FNodes->WireAtIndex(index) : nullptr) {
+        wire->FMarked = 1;
+        if (!first) first = TPoint{wire->FStart.X + (wire->FEnd.X - wire->FStart.X) / 2,
+                                   wire->FStart.Y + (wire->FEnd.Y - wire->FStart.Y) / 2};
+      }
+    }
+    // Bring the first element to the middle of the editor.
+    if (first) {
+      const TPoint view = ClientSize();
+      SetScrollOffset({first->X - view.X / 2, FExtent.Y - first->Y - view.Y / 2});
+    }
+  }
+  PaintBox1->update();
+  if (FFrame.PaintBox) FFrame.PaintBox->update();
 }
 
 bool TSubForm::UnDo() {
@@ -431,6 +484,7 @@ void TSubForm::UpdateEditMenu() {
 void TSubForm::FormActivate() {
   ShowModeButtons(true);
   UpdateEditMenu();
+  if (FHost) FHost->ShowFindings(*this, false);
 }
 
 void TSubForm::FormDeactivate() { ShowModeButtons(false); }

@@ -21,6 +21,9 @@ class QScrollArea;
 
 namespace busweave {
 
+class TFindingsPanel;
+struct TFinding;
+
 // The editor's ties to its frame window.
 struct TFrameLink {
   QWidget* PaintBox = nullptr;                       // the overview, repainted with the editor
@@ -71,6 +74,7 @@ class TSubForm : public QWidget {
   QMenu* Edit1;
   QAction* Undo1;
   QAction* Network1;
+  QAction* CheckBus1;
   QAction* Options1;
 
   TCanNodes& Nodes() { return *FNodes; }
@@ -142,6 +146,11 @@ class TSubForm : public QWidget {
   void EditNode(TNode& Node, TPoint P);
   void EditWire(TTrmLine& Wire, TPoint P);
 
+  // The bus check: run after every change; its findings are listed in the editor's panel.
+  void RecheckBus();
+  void CheckBus1Click();
+  TFindingsPanel* FindingsPanel() const { return FFindingsPanel; }
+
   // Whether the network file could not be read completely (a missing file is a new network).
   bool LoadFailed() const;
   // Tells the user what of a damaged file could be read; the frame calls it once shown.
@@ -152,6 +161,7 @@ class TSubForm : public QWidget {
   void finishWire(TPoint Surface);
   void stampAction();
   void updateRubberBand(TPoint From, TPoint To);
+  void selectFinding(const TFinding* Finding);
   void layoutSurface();
   bool eventFilter(QObject* Watched, QEvent* Event) override;
   TPlotSettings plotSettings() const;
@@ -168,6 +178,7 @@ class TSubForm : public QWidget {
   int FNodeRadius_ = 5;
   bool FRubberBand = false;
   std::int32_t FLastStamp = 0;
+  TFindingsPanel* FFindingsPanel = nullptr;  // owned; shown in the main window's dock
   TPoint FExtent{200, 200};
   TFontSpec FDrawingFont{"Arial", 8, clBlue};
 };

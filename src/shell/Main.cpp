@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QFile>
 #include <QDir>
+#include <QDockWidget>
+#include <QStackedWidget>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
@@ -23,6 +25,7 @@
 #include "editor/SubChild.h"
 #include "export/Prompts.h"
 #include "frame/Childwin.h"
+#include "editor/FindingsPanel.h"
 #include "editor/NumberText.h"
 #include "shell/Icons.h"
 #include "shell/Profil.h"
@@ -77,6 +80,13 @@ TMDIMainForm::TMDIMainForm(TPrompts& Prompts, QWidget* Parent) : QMainWindow(Par
   buildMenus();
   buildSpeedPanel();
   buildStatusBar();
+
+  FindingsDock = new QDockWidget("Bus check", this);
+  FindingsDock->setObjectName("FindingsDock");
+  FFindingsStack = new QStackedWidget(FindingsDock);
+  FindingsDock->setWidget(FFindingsStack);
+  addDockWidget(Qt::BottomDockWidgetArea, FindingsDock);
+  FindingsDock->hide();
   connect(MdiArea, &QMdiArea::subWindowActivated, this, &TMDIMainForm::subWindowActivated);
   UpdateMenuItems();
   ReadSettings();
@@ -176,6 +186,9 @@ void TMDIMainForm::buildStatusBar() {
   }
   FPanels[3]->setMinimumWidth(150);
   FPanels[3]->setMaximumWidth(QWIDGETSIZE_MAX);
+  CheckSummary = new QLabel(statusBar());
+  CheckSummary->setObjectName("CheckSummary");
+  statusBar()->addPermanentWidget(CheckSummary);
 }
 
 bool TMDIMainForm::event(QEvent* Event) {
@@ -254,6 +267,7 @@ void TMDIMainForm::subWindowActivated(QMdiSubWindow* Window) {
   } else {
     ShowModeButtons(false, mNone);
   }
+  if (MdiArea->subWindowList().isEmpty()) CheckSummary->clear();
   // A child's own menus stand between "&File" and "&Window".
   menuBar()->insertActions(Window1->menuAction(), FMergedMenus);
   UpdateMenuItems();
@@ -437,6 +451,21 @@ void TMDIMainForm::WriteSettings() {
 }
 
 void TMDIMainForm::EditOptions(TSubForm& Editor) { RunOptions(Editor, FPrompts); }
+
+void TMDIMainForm::ShowFindings(TSubForm& Editor, bool Raise) {
+  if (FDestroying) return;
+  TFindingsPanel* panel = Editor.FindingsPanel();
+  // Only the active document's findings show; another document's check only updates its list.
+  if (&Editor != ActiveEditor() && !Raise && FFindingsStack->currentWidget() != panel) return;
+  if (FFindingsStack->indexOf(panel) < 0) FFindingsStack->addWidget(panel);
+  FFindingsStack->setCurrentWidget(panel);
+  FindingsDock->setWindowTitle("Bus check - " + FileNamePart(Editor.Caption()));
+  CheckSummary->setText(panel->Summary());
+  if (Raise) {
+    FindingsDock->show();
+    FindingsDock->raise();
+  }
+}
 
 void TMDIMainForm::Contents1Click() {
   if (!FHelpViewer) {

@@ -11,7 +11,9 @@
 
 #include "editor/EditorHost.h"
 
+class QDockWidget;
 class QLabel;
+class QStackedWidget;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
@@ -81,6 +83,11 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   void ShowPosition(const QString& X, const QString& Y) override;
   TPrompts& Prompts() override { return FPrompts; }
   void EditOptions(TSubForm& Editor) override;
+  void ShowFindings(TSubForm& Editor, bool Raise) override;
+
+  // The dock with the active document's bus check findings, and its count in the status bar.
+  QDockWidget* FindingsDock;
+  QLabel* CheckSummary;
 
   // The settings file: BUSWEAVE_INI when set; else beside the program with the extension
   // "INI" when that folder is writable; else in the user's configuration folder.
@@ -107,6 +114,7 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
 
   TPrompts& FPrompts;
   std::array<QLabel*, 4> FPanels{};
+  QStackedWidget* FFindingsStack = nullptr;
   QList<QAction*> FMergedMenus;
   TSubForm* FActiveEditor = nullptr;
   QWidget* FHelpViewer = nullptr;

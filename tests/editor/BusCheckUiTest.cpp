@@ -1,0 +1,86 @@
+// The bus check in the editor: findings follow every edit and picking one shows its elements.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QListWidget>
+#include <QTest>
+
+#include "TempFolder.h"
+#include "editor/FindingsPanel.h"
+#include "editor/SubChild.h"
+#include "export/Prompts.h"
+
+namespace busweave {
+namespace {
+
+class Host : public TEditorHost {
+ public:
+  void ShowModeButtons(bool, TMode) override {}
+  void ShowPosition(const QString&, const QString&) override {}
+  TPrompts& Prompts() override { return FPrompts; }
+  void ShowFindings(TSubForm& Editor, bool Raise) override {
+    Summary = Editor.FindingsPanel()->Summary();
+    Raised = Raised || Raise;
+  }
+  TDialogPrompts FPrompts;  // never asked here
+  QString Summary;
+  bool Raised = false;
+};
+
+TEST(BusCheckInEditor, FindingsFollowEditsAndPickingOneMarksItsElements) {
+  test::TempFolder folder;
+  Host host;
+  TSubForm editor(nullptr, {}, folder.File("bus.bwn"), {2000, 1000}, DrawingScale, &host);
+  editor.resize(400, 300);
+  editor.show();
+  TFindingsPanel& panel = *editor.FindingsPanel();
+  EXPECT_EQ(host.Summary, "Bus: no findings");
+
+  // A terminated bus of two stations with a 2 m stub to a third one, drawn as the mouse does.
+  editor.SetFMode(mDrawTRMLine);
+  auto drag = [&](QPoint From, QPoint To) {
+    QTest::mousePress(editor.PaintBox1, Qt::LeftButton, {}, From);
+    QTest::mouseMove(editor.PaintBox1, To);
+    QTest::mouseRelease(editor.PaintBox1, Qt::LeftButton, {}, To);
+  };
+  drag({100, 500}, {500, 500});
+  drag({500, 500}, {900, 500});
+  drag({500, 500}, {500, 700});
+  TCanNodes& net = editor.Nodes();
+  for (int i = 0; i < net.Count(); ++i)
+    if (TTrmLine* wire = net.WireAtIndex(i)) wire->FLength = wire->FStart.X == wire->FEnd.X ? 2000 : 5000;
+  for (TPoint end : {TPoint{100, 500}, TPoint{900, 500}}) {
+    TNode* node = net.NodeAt(editor.DocFromSurface({end.X, end.Y}));
+    node->FResistance = 120;
+    node->FSource = 1;
+  }
+  editor.CheckBus1Click();
+  EXPECT_TRUE(host.Raised);
+  ASSERT_EQ(panel.Findings().size(), 1u);
+  EXPECT_EQ(panel.Findings()[0].Rule, "stub-length");
+  EXPECT_EQ(host.Summary, "Bus: 0 errors, 1 warning");
+
+  // Picking the finding marks the stub's station and wire.
+  panel.FindingsList->setCurrentRow(0);
+  const TPoint station = editor.DocFromSurface({500, 700});
+  EXPECT_EQ(net.NodeAt(station)->FMarked, 1);
+  EXPECT_EQ(net.NearestWire({station.X, station.Y + 100})->FMarked, 1);
+
+  // At 125 kbit/s a 2 m stub is fine.
+  panel.BitRateBox->setCurrentIndex(panel.BitRateBox->findData(125000u));
+  EXPECT_TRUE(panel.Findings().empty());
+  EXPECT_EQ(net.NodeAt(station)->FMarked, 0);
+  panel.BitRateBox->setCurrentIndex(panel.BitRateBox->findData(500000u));
+  ASSERT_EQ(panel.Findings().size(), 1u);
+
+  // Shortening the stub through an edit makes the finding go at once.
+  net.FTickCount = 99;
+  net.NearestWire({station.X, station.Y + 100})->FLength = 300;
+  editor.RepaintAll();
+  EXPECT_TRUE(panel.Findings().empty());
+  EXPECT_EQ(host.Summary, "Bus: no findings");
+}
+
+}  // namespace
+}  // namespace busweave
