@@ -25,6 +25,7 @@
 #include "editor/SubChild.h"
 #include "export/Prompts.h"
 #include "frame/Childwin.h"
+#include "about/Uabout.h"
 #include "editor/FindingsPanel.h"
 #include "editor/NumberText.h"
 #include "shell/Icons.h"
@@ -119,7 +120,6 @@ void TMDIMainForm::buildMenus() {
 
   Help1 = menuBar()->addMenu("&Help");
   HelpAboutItem = addItem(Help1, "&About", QKeySequence(Qt::CTRL | Qt::Key_F1), {});
-  HelpAboutItem->setEnabled(false);  // the about box comes with its own window
   Contents1 = addItem(Help1, "&Contents", QKeySequence(Qt::Key_F1), {});
 
   connect(FileNewItem, &QAction::triggered, this, &TMDIMainForm::FileNewItemClick);
@@ -144,6 +144,7 @@ void TMDIMainForm::buildMenus() {
     for (auto it = windows.rbegin(); it != windows.rend(); ++it) (*it)->showMinimized();
   });
   connect(Contents1, &QAction::triggered, this, &TMDIMainForm::Contents1Click);
+  connect(HelpAboutItem, &QAction::triggered, this, [this] { ShowAboutBox(this); });
 }
 
 void TMDIMainForm::buildSpeedPanel() {
