@@ -8,6 +8,21 @@
 #include <optional>
 #include <ostream>
 
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSvgGenerator>
+#include <algorithm>
+#include <cctype>
+
+#include "canvas/EmfCanvas.h"
+#include "canvas/QPainterCanvas.h"
+#include "canvas/WmfCanvas.h"
+#include "editor/Fit.h"
+#include "editor/Plot.h"
 #include "export/CircuitFile.h"
 #include "model/Canlines.h"
 #include "model/RuleCheck.h"
@@ -31,6 +46,7 @@ constexpr const char* kToolHelp =
     "                        check the bus against the rules of a CAN physical layer\n"
     "  circuit FILE [-o OUT] [--templates DIR]\n"
     "                        write the complete circuit file (header, network, trailer)\n"
+    "  picture FILE -o OUT   draw the network as a true-size EMF, WMF, SVG, PDF or PNG picture\n"
     "\n"
     "Run 'busweave-cli COMMAND --help' for the details of one command.\n"
     "Exit codes: 0 done, 1 bad input or I/O failure, 2 usage error.\n";
@@ -79,6 +95,18 @@ constexpr const char* kCircuitHelp =
     "the extension cir. Header and trailer come from Busweave.HD and Busweave.TR in DIR\n"
     "(default: the current folder) when they exist, else the built-in texts; the first\n"
     "header line is always replaced by the title line. Template files are never written.\n";
+
+constexpr const char* kPictureHelp =
+    "Usage: busweave-cli picture FILE -o OUT\n"
+    "\n"
+    "Draws the network file FILE as a picture of its true size: one document unit is 0.2 mm.\n"
+    "The document is fitted as the editor fits it on opening: the network moves so that its\n"
+    "leftmost and lowest nodes lie 100 units from the left and bottom edges, and the picture\n"
+    "keeps 100 units of margin on every side. An empty network gives an empty picture of\n"
+    "200 x 200 units (40 x 40 mm). OUT's extension chooses the format: .emf (enhanced\n"
+    "metafile, with the creator Busweave-V2 and FILE as its description), .wmf (placeable\n"
+    "Windows metafile, at most 8.6 m on a side), .svg, .pdf, or .png (96 pixels per inch).\n"
+    "Names and labels use the picture font, Arial 8 points in fuchsia.\n";
 
 // Maps one Windows-1252 byte to its Unicode code point.
 char32_t fromWindows1252(unsigned char Byte) {
@@ -441,6 +469,151 @@ int runCircuit(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   return ExitDone;
 }
 
+// The picture formats of the picture command, by extension.
+enum class PictureFormat { Emf, Wmf, Svg, Pdf, Png };
+
+std::optional<PictureFormat> pictureFormatOf(const std::string& Path) {
+  std::string extension = std::filesystem::path(Path).extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == ".emf") return PictureFormat::Emf;
+  if (extension == ".wmf") return PictureFormat::Wmf;
+  if (extension == ".svg") return PictureFormat::Svg;
+  if (extension == ".pdf") return PictureFormat::Pdf;
+  if (extension == ".png") return PictureFormat::Png;
+  return std::nullopt;
+}
+
+// QPainter needs a graphical application object for its fonts; a command-line run has none,
+// so one is made on the offscreen platform and kept for the rest of the process.
+bool ensureGuiApplication() {
+  if (QCoreApplication::instance()) return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+  static int argc = 3;
+  static char name[] = "busweave-cli";
+  static char platformOption[] = "-platform";
+  static char platform[] = "offscreen";
+  static char* argv[] = {name, platformOption, platform, nullptr};
+  new QGuiApplication(argc, argv);
+  return true;
+}
+
+struct Picture {
+  TCanNodes& Net;
+  TPoint Size;  // 0.01 mm
+  TPlotSettings Settings;
+};
+
+// Draws the picture on a canvas as the program's export does: picture font, thinnest pen.
+void plotPicture(Canvas& C, Picture& P, TPlotTarget Target) {
+  C.SetFont(P.Settings.ExportFont);
+  C.SetPen({clBlack, TPenStyle::psSolid, 0});
+  PlotNetwork(C, P.Net, P.Settings, Target, true, DrawingScale);
+}
+
+// Paints the picture on a device of Dpi units per inch, its top-left corner at (0, 0).
+void paintPicture(QPainter& Painter, Picture& P, int Dpi) {
+  TQPainterCanvas canvas(Painter);
+  TMapping mapping;
+  mapping.WindowOrg = {0, P.Size.Y};
+  mapping.WindowExt = {2540, 2540};
+  mapping.ViewportExt = {Dpi, -Dpi};
+  canvas.SetMapping(mapping);
+  plotPicture(canvas, P, ptFileEMF);
+}
+
+int deviceUnits(std::int64_t Hundredths, int Dpi) {
+  return std::max(1, static_cast<int>(std::llround(static_cast<double>(Hundredths) * Dpi / 2540.0)));
+}
+
+std::string renderWithPainter(Picture& P, PictureFormat Format) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  if (Format == PictureFormat::Svg) {
+    constexpr int kDpi = 254;  // one unit is 0.1 mm: an exact size and visible hairlines
+    QSvgGenerator generator;
+    generator.setOutputDevice(&buffer);
+    generator.setResolution(kDpi);
+    generator.setSize(QSize(deviceUnits(P.Size.X, kDpi), deviceUnits(P.Size.Y, kDpi)));
+    generator.setViewBox(QRect(0, 0, deviceUnits(P.Size.X, kDpi), deviceUnits(P.Size.Y, kDpi)));
+    generator.setDescription("Busweave-V2");
+    QPainter painter(&generator);
+    paintPicture(painter, P, kDpi);
+  } else if (Format == PictureFormat::Pdf) {
+    constexpr int kDpi = 2540;
+    QPdfWriter writer(&buffer);
+    writer.setResolution(kDpi);
+    writer.setPageSize(QPageSize(QSizeF(P.Size.X / 100.0, P.Size.Y / 100.0), QPageSize::Millimeter));
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    writer.setCreator("Busweave-V2");
+    QPainter painter(&writer);
+    paintPicture(painter, P, kDpi);
+  } else {
+    constexpr int kDpi = 96;
+    QImage image(deviceUnits(P.Size.X, kDpi), deviceUnits(P.Size.Y, kDpi), QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull()) throw std::runtime_error("the picture is too large for a PNG image at 96 pixels per inch");
+    image.fill(Qt::white);
+    image.setDotsPerMeterX(3780);  // 96 pixels per inch, so the image keeps its true size
+    image.setDotsPerMeterY(3780);
+    {
+      QPainter painter(&image);
+      painter.setRenderHint(QPainter::Antialiasing);
+      paintPicture(painter, P, kDpi);
+    }
+    if (image.isNull() || !image.save(&buffer, "PNG"))
+      throw std::runtime_error("the picture is too large for a PNG image at 96 pixels per inch");
+  }
+  return bytes.toStdString();
+}
+
+int runPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  if (wantsHelp(Args)) {
+    Out << kPictureHelp;
+    return ExitDone;
+  }
+  std::string problem;
+  const auto args = parseArguments(Args, {{"-o", true}}, problem);
+  if (!args) return usage(Err, problem, "picture");
+  if (args->Positional.size() != 1) return usage(Err, "picture needs exactly one FILE", "picture");
+  if (!args->Has("-o")) return usage(Err, "picture needs -o OUT", "picture");
+  const std::string& file = args->Positional[0];
+  const std::string& out = args->Options.at("-o");
+  const auto format = pictureFormatOf(out);
+  if (!format) return usage(Err, "OUT must end in .emf, .wmf, .svg, .pdf or .png", "picture");
+
+  TCanNodes net;
+  if (!loadForCommand(net, file, Err)) return ExitFailure;
+  const TPoint extent = FitNetwork(net, {100, 100}, {200, 200});
+  Picture picture{net, {extent.X * DrawingScale.X, extent.Y * DrawingScale.Y}, {}};
+  picture.Settings.ExportFont = {"Arial", 8, clFuchsia};
+  try {
+    std::string bytes;
+    if (*format == PictureFormat::Emf) {
+      TEmfCanvas canvas(picture.Size.X, picture.Size.Y,
+                        TEmfDescription{u"Busweave-V2", QString::fromLocal8Bit(file).toStdU16String()});
+      plotPicture(canvas, picture, ptFileEMF);
+      bytes = canvas.Finish();
+    } else if (*format == PictureFormat::Wmf) {
+      TWmfCanvas canvas(picture.Size.X, picture.Size.Y);
+      plotPicture(canvas, picture, ptFileWMF);
+      bytes = canvas.Finish();
+    } else {
+      if (!ensureGuiApplication()) {
+        Err << kProgram << ": " << out << ": this format needs a graphical application object\n";
+        return ExitFailure;
+      }
+      bytes = renderWithPainter(picture, *format);
+    }
+    writeFileAtomically(out, bytes);
+  } catch (const std::exception& error) {
+    Err << kProgram << ": " << error.what() << "\n";
+    return ExitFailure;
+  }
+  char size[64];
+  std::snprintf(size, sizeof size, "%.1f x %.1f mm", picture.Size.X / 100.0, picture.Size.Y / 100.0);
+  Out << out << ": picture written, " << size << "\n";
+  return ExitDone;
+}
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
@@ -451,7 +624,8 @@ int RunCli(const std::vector<std::string>& Args, std::ostream& Out, std::ostream
     return ExitDone;
   }
   const std::map<std::string, std::function<int(const std::vector<std::string>&, std::ostream&, std::ostream&)>>
-      commands = {{"info", runInfo}, {"normalize", runNormalize}, {"netlist", runNetlist}, {"check", runCheck}, {"circuit", runCircuit}};
+      commands = {{"info", runInfo},   {"normalize", runNormalize}, {"netlist", runNetlist},
+                  {"check", runCheck}, {"circuit", runCircuit},     {"picture", runPicture}};
   const auto found = commands.find(command);
   if (found == commands.end()) return usage(Err, "unknown command '" + command + "'");
   return found->second(std::vector<std::string>(Args.begin() + 1, Args.end()), Out, Err);

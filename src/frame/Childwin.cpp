@@ -14,6 +14,8 @@
 
 #include "canvas/QPainterCanvas.h"
 #include "editor/SubChild.h"
+#include "export/Prompts.h"
+#include "frame/PictureExport.h"
 
 namespace busweave {
 namespace {
@@ -98,8 +100,39 @@ TMDIChild::TMDIChild(TEditorHost* Host, std::string Path, TPoint Size)
   SaveAsMetafileEMF = Option1->addAction("Save as enhanced Metafile (&EMF)");
   SaveAsMetafileEMF->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
   SaveAsMetafileEMF->setStatusTip("Save image as enhanced metafile");
-  // The picture export commands come with the metafile writers.
-  for (QAction* action : Option1->actions()) action->setEnabled(false);
+  SaveAsSVG = Option1->addAction("Save as &SVG");
+  SaveAsSVG->setStatusTip("Save image as SVG picture");
+  SaveAsPDF = Option1->addAction("Save as &PDF");
+  SaveAsPDF->setStatusTip("Save image as PDF document");
+  connect(ClipboardExportWMF, &QAction::triggered, this, [this] { ExportPicture(ptClipWMF); });
+  connect(ClipboardExportEMF, &QAction::triggered, this, [this] { ExportPicture(ptClipEMF); });
+  connect(SaveAsMetafileWMF, &QAction::triggered, this, [this] { ExportPicture(ptFileWMF); });
+  connect(SaveAsMetafileEMF, &QAction::triggered, this, [this] { ExportPicture(ptFileEMF); });
+  connect(SaveAsSVG, &QAction::triggered, this, [this] { SaveVectorPicture(true); });
+  connect(SaveAsPDF, &QAction::triggered, this, [this] { SaveVectorPicture(false); });
+}
+
+TPictureSource TMDIChild::pictureSource() const {
+  TPictureSource source;
+  source.DocSize = FDocSize_;
+  source.Scale = FScale;
+  source.DocPath = FDocPath_;
+  source.Font = FPictureFont;
+  TSubForm* editor = FEditor;
+  source.PlotIt = [editor](Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale) {
+    if (editor) editor->PlotIt(C, Target, MakeFont, Scale);
+  };
+  return source;
+}
+
+void TMDIChild::ExportPicture(TPlotTarget Target) {
+  if (!FHost) return;
+  busweave::ExportPicture(this, pictureSource(), Target, FHost->Prompts());
+}
+
+void TMDIChild::SaveVectorPicture(bool Svg) {
+  if (!FHost) return;
+  busweave::SaveVectorPicture(this, pictureSource(), Svg ? TVectorFormat::Svg : TVectorFormat::Pdf, FHost->Prompts());
 }
 
 TMDIChild* TMDIChild::Open(QMdiArea* Area, TEditorHost* Host, const std::string& Path, TPoint Size) {

@@ -2,13 +2,15 @@
 
 // TMDIChild: the titled window of one network document. It shows the whole network scaled to
 // fit (keeping the document's proportions), owns the document's editor window, scrolls the
-// editor when clicked, dragged or double-clicked, and carries the picture export menu.
+// editor when clicked, dragged or double-clicked, and carries the picture export menu (the
+// export itself is in PictureExport).
 
 #include <QWidget>
 #include <string>
 
 #include "canvas/Canvas.h"
 #include "editor/EditorHost.h"
+#include "editor/EditorTypes.h"
 #include "model/Elements.h"
 
 class QAction;
@@ -19,6 +21,7 @@ class QMenu;
 namespace busweave {
 
 class TSubForm;
+struct TPictureSource;
 
 // The overview surface; it hands its events to the frame.
 class TOverviewSurface : public QWidget {
@@ -54,6 +57,8 @@ class TMDIChild : public QWidget {
   QAction* ClipboardExportEMF;
   QAction* SaveAsMetafileWMF;
   QAction* SaveAsMetafileEMF;
+  QAction* SaveAsSVG;
+  QAction* SaveAsPDF;
 
   TSubForm* Editor() const { return FEditor; }
   QMdiSubWindow* Window() const { return FWindow; }
@@ -67,6 +72,11 @@ class TMDIChild : public QWidget {
 
   // Handles the editor's notifications: 1 width, 2 height, 3 file name changed.
   void WMEditorNotify(int Code, int Value);
+  // Exports the picture of the network for a target of 2 to 5: clipboard or metafile.
+  void ExportPicture(TPlotTarget Target);
+  // Saves the picture as an SVG or PDF document.
+  void SaveVectorPicture(bool Svg);
+
   // Resizes the window so that its client area gets this size.
   void SetClientSize(TPoint Size);
   void ShowCoordinates(TPoint P);
@@ -80,6 +90,7 @@ class TMDIChild : public QWidget {
  private:
   TMDIChild(TEditorHost* Host, std::string Path, TPoint Size);
   void PaintBox1Paint();
+  TPictureSource pictureSource() const;
   void fitProportions();
   void placeWindows(QMdiArea* Area);
   bool eventFilter(QObject* Watched, QEvent* Event) override;
