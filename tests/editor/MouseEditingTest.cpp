@@ -8,6 +8,7 @@
 #include <QTest>
 #include <functional>
 
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "editor/SubChild.h"
 #include "editor/Uline.h"
@@ -17,34 +18,13 @@
 namespace busweave {
 namespace {
 
-// Answers the editor's dialogs as a test says: the dialog is shown, the script acts on it and
-// its answer (or the result of the button it clicked) is the dialog's result.
-class ScriptedPrompts : public TPrompts {
- public:
-  std::function<int(QDialog&)> OnDialog = [](QDialog&) { return 2; };
-  QStringList Errors;
-  int Dialogs = 0;
-
-  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
-  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest&) override { return std::nullopt; }
-  void ShowError(QWidget*, const QString& Message) override { Errors << Message; }
-  void Inform(QWidget*, const QString&, const QString& Text) override { Errors << Text; }
-  bool WarnOkAbort(QWidget*, const QString&) override { return true; }
-  int ExecDialog(QDialog& Dialog) override {
-    ++Dialogs;
-    Dialog.show();
-    const int answer = OnDialog(Dialog);
-    Dialog.hide();
-    return answer;
-  }
-};
 
 class Host : public TEditorHost {
  public:
   void ShowModeButtons(bool, TMode) override {}
   void ShowPosition(const QString& X, const QString& Y) override { Position = X + " " + Y; }
   TPrompts& Prompts() override { return Scripted; }
-  ScriptedPrompts Scripted;
+  test::ScriptedPrompts<> Scripted;
   QString Position;
 };
 

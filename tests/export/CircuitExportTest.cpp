@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "export/CircuitExport.h"
 #include "export/CircuitFile.h"
@@ -21,26 +22,6 @@ using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
 
-// Answers the export command's questions as a test says.
-class ScriptedPrompts : public TPrompts {
- public:
-  std::function<int(TTNBDlgParameter&)> OnDialog = [](TTNBDlgParameter&) { return 2; };
-  std::optional<QString> SaveAnswer;
-  TSaveDialogRequest LastRequest;
-  int SaveDialogs = 0;
-  QStringList Errors;
-
-  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
-  void Inform(QWidget*, const QString&, const QString& Text) override { Errors << Text; }
-  bool WarnOkAbort(QWidget*, const QString&) override { return true; }
-  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest& Request) override {
-    LastRequest = Request;
-    ++SaveDialogs;
-    return SaveAnswer;
-  }
-  void ShowError(QWidget*, const QString& Message) override { Errors << Message; }
-  int ExecDialog(QDialog& Dialog) override { return OnDialog(static_cast<TTNBDlgParameter&>(Dialog)); }
-};
 
 class CircuitExport : public testing::Test {
  protected:
@@ -63,7 +44,7 @@ class CircuitExport : public testing::Test {
   TempFolder FFolder;
   test::CurrentFolderGuard FGuard;
   TCanNodes Net{120, 1500, 120};
-  ScriptedPrompts Prompts;
+  test::ScriptedPrompts<TTNBDlgParameter> Prompts;
   int Repaints = 0;
 };
 

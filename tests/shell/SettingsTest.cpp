@@ -9,6 +9,7 @@
 #include <QTest>
 #include <functional>
 
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "canvas/RecordingCanvas.h"
 #include "editor/SubChild.h"
@@ -24,25 +25,6 @@ using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
 
-class ScriptedPrompts : public TPrompts {
- public:
-  std::function<int(QDialog&)> OnDialog = [](QDialog&) { return 2; };
-  std::optional<QFont> FontAnswer;
-  QStringList Errors;
-
-  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
-  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest&) override { return std::nullopt; }
-  void ShowError(QWidget*, const QString& Message) override { Errors << Message; }
-  void Inform(QWidget*, const QString&, const QString& Text) override { Errors << Text; }
-  bool WarnOkAbort(QWidget*, const QString&) override { return true; }
-  int ExecDialog(QDialog& Dialog) override {
-    Dialog.show();
-    const int answer = OnDialog(Dialog);
-    Dialog.hide();
-    return answer;
-  }
-  std::optional<QFont> ChooseFont(QWidget*, const QFont&) override { return FontAnswer; }
-};
 
 TEST(Profile, ReadsAndWritesOneKeyAtATime) {
   TempFolder folder;
@@ -94,7 +76,7 @@ class Settings : public testing::Test {
   QString Ini = QString::fromStdString(Folder.File("busweave.INI"));
   QString FStart;
   QByteArray FRunIni;
-  ScriptedPrompts Prompts;
+  test::ScriptedPrompts<> Prompts;
 };
 
 TEST_F(Settings, FirstStartUsesTheDesignedPlacementAndExitWritesFiveKeys) {
@@ -152,7 +134,7 @@ class Options : public testing::Test {
     void ShowModeButtons(bool, TMode) override {}
     void ShowPosition(const QString&, const QString&) override {}
     TPrompts& Prompts() override { return *Scripted; }
-    ScriptedPrompts* Scripted = nullptr;
+    test::ScriptedPrompts<>* Scripted = nullptr;
   };
 
   Options() {
@@ -176,7 +158,7 @@ class Options : public testing::Test {
   }
 
   TempFolder Folder;
-  ScriptedPrompts Prompts;
+  test::ScriptedPrompts<> Prompts;
   Host HostWindow;
   TFontSpec PictureFont{"Arial", 8, clFuchsia};
   std::vector<std::pair<int, int>> Notes;
