@@ -17,6 +17,7 @@
 #include <cmath>
 
 #include "editor/FindingsPanel.h"
+#include "editor/Fit.h"
 #include "editor/Uline.h"
 #include "editor/Unode.h"
 
@@ -29,9 +30,7 @@
 namespace busweave {
 namespace {
 
-// A widget cannot be larger than this; a network that spans more is shown cut.
-constexpr std::int32_t kLargestExtent = 16'000'000;
-
+// A widget cannot be larger than kLargestExtent; a network that spans more is shown cut.
 std::int32_t sanitizedExtent(std::int64_t Value) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(Value, 1, kLargestExtent));
 }
@@ -197,10 +196,7 @@ void TSubForm::SetMapping(Canvas& C) const {
 }
 
 void TSubForm::FitDocument() {
-  auto wrap = [](std::int64_t V) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(V)); };
-  FNodes->MoveAll({wrap(std::int64_t{FGrid_.X} - FNodes->FMinX()), wrap(std::int64_t{FGrid_.Y} - FNodes->FMinY())});
-  SetDocExtent({sanitizedExtent(std::int64_t{FNodes->FMaxX()} - FNodes->FMinX() + 2 * FGrid_.X),
-                sanitizedExtent(std::int64_t{FNodes->FMaxY()} - FNodes->FMinY() + 2 * FGrid_.Y)});
+  SetDocExtent(FitNetwork(*FNodes, FGrid_, FExtent));
   if (FFrame.Notify) {
     FFrame.Notify(enWidth, FExtent.X);
     FFrame.Notify(enHeight, FExtent.Y);
