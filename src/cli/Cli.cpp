@@ -7,6 +7,8 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <unistd.h>
+#include <iostream>
 
 #include <QBuffer>
 #include <QGuiApplication>
@@ -27,6 +29,7 @@
 #include "model/Canlines.h"
 #include "model/RuleCheck.h"
 #include "model/SafeFile.h"
+#include "sim/Simulation.h"
 
 namespace busweave::cli {
 namespace {
@@ -46,6 +49,8 @@ constexpr const char* kToolHelp =
     "                        check the bus against the rules of a CAN physical layer\n"
     "  circuit FILE [-o OUT] [--templates DIR]\n"
     "                        write the complete circuit file (header, network, trailer)\n"
+    "  simulate FILE [--templates DIR] [--csv OUT]\n"
+    "                        simulate the circuit with ngspice; node voltages as CSV\n"
     "  picture FILE -o OUT   draw the network as a true-size EMF, WMF, SVG, PDF or PNG picture\n"
     "\n"
     "Run 'busweave-cli COMMAND --help' for the details of one command.\n"
@@ -95,6 +100,18 @@ constexpr const char* kCircuitHelp =
     "the extension cir. Header and trailer come from Busweave.HD and Busweave.TR in DIR\n"
     "(default: the current folder) when they exist, else the built-in texts; the first\n"
     "header line is always replaced by the title line. Template files are never written.\n";
+
+constexpr const char* kSimulateHelp =
+    "Usage: busweave-cli simulate FILE [--templates DIR] [--csv OUT]\n"
+    "\n"
+    "Builds the circuit for the network file FILE as the circuit command does (templates\n"
+    "Busweave.HD and Busweave.TR from DIR, default the current folder, else the built-in\n"
+    "texts), simulates it with the ngspice shared library and writes the transient analysis\n"
+    "as CSV to OUT (default: standard output): a header row with \"time\" and the node names,\n"
+    "then one row per time point in seconds and volts. The maximum time step follows the\n"
+    "shortest line delay and source edge, not the print step of .TRAN. Progress goes to\n"
+    "stderr when it is a terminal. A circuit ngspice rejects exits with 1 and its message;\n"
+    "OUT is then not written. No file is written besides OUT.\n";
 
 constexpr const char* kPictureHelp =
     "Usage: busweave-cli picture FILE -o OUT\n"
@@ -469,6 +486,65 @@ int runCircuit(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   return ExitDone;
 }
 
+int runSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  if (wantsHelp(Args)) {
+    Out << kSimulateHelp;
+    return ExitDone;
+  }
+  std::string problem;
+  const auto args = parseArguments(Args, {{"--csv", true}, {"--templates", true}}, problem);
+  if (!args) return usage(Err, problem, "simulate");
+  if (args->Positional.size() != 1) return usage(Err, "simulate needs exactly one FILE", "simulate");
+  const std::string& file = args->Positional[0];
+  const std::string folder = args->Has("--templates") ? args->Options.at("--templates") : ".";
+
+  TCanNodes net;
+  if (!loadForCommand(net, file, Err)) return ExitFailure;
+  if (!net.FNetworkExists()) {
+    Err << kProgram << ": " << file << ": the network is empty; there is nothing to simulate\n";
+    return ExitFailure;
+  }
+  std::vector<std::string> warnings;
+  TNgspiceCircuit circuit;
+  try {
+    circuit = TranslateForNgspice(SimulationCircuit(net, folder, &warnings));
+  } catch (const std::exception& error) {
+    Err << kProgram << ": " << error.what() << "\n";
+    return ExitFailure;
+  }
+  printWarnings(file, warnings, Err);
+  if (!circuit.Transient) {
+    Err << kProgram << ": " << file << ": the circuit has no transient analysis (.TRAN) to write\n";
+    return ExitFailure;
+  }
+
+  // Progress only where a person watches; a pipe or a log gets the result alone.
+  const bool showProgress = &Err == &std::cerr && isatty(STDERR_FILENO) == 1;
+  const auto progress = [&](const std::string& Status) { Err << "\rsimulating: " << Status << "        " << std::flush; };
+  const TSimulationResult result =
+      TSpiceEngine::Instance().Run(circuit, showProgress ? std::function<void(const std::string&)>(progress) : nullptr);
+  if (showProgress) Err << "\r" << std::string(40, ' ') << "\r" << std::flush;
+  if (!result.Ok) {
+    Err << kProgram << ": " << file << ": the simulation failed:\n" << result.Error << "\n";
+    return ExitFailure;
+  }
+  const std::string csv = WaveformsCsv(result.Transient);
+  if (!args->Has("--csv")) {
+    Out << csv;
+    return ExitDone;
+  }
+  const std::string& out = args->Options.at("--csv");
+  try {
+    writeFileAtomically(out, csv);
+  } catch (const std::exception& error) {
+    Err << kProgram << ": " << error.what() << "\n";
+    return ExitFailure;
+  }
+  Out << out << ": " << result.Transient.Scale.size() << " time points of " << result.Transient.Traces.size()
+      << " node(s), maximum step " << TimeText(result.Step.MaxStep) << "\n";
+  return ExitDone;
+}
+
 // The picture formats of the picture command, by extension.
 enum class PictureFormat { Emf, Wmf, Svg, Pdf, Png };
 
@@ -625,7 +701,8 @@ int RunCli(const std::vector<std::string>& Args, std::ostream& Out, std::ostream
   }
   const std::map<std::string, std::function<int(const std::vector<std::string>&, std::ostream&, std::ostream&)>>
       commands = {{"info", runInfo},   {"normalize", runNormalize}, {"netlist", runNetlist},
-                  {"check", runCheck}, {"circuit", runCircuit},     {"picture", runPicture}};
+                  {"check", runCheck}, {"circuit", runCircuit},     {"picture", runPicture},
+                  {"simulate", runSimulate}};
   const auto found = commands.find(command);
   if (found == commands.end()) return usage(Err, "unknown command '" + command + "'");
   return found->second(std::vector<std::string>(Args.begin() + 1, Args.end()), Out, Err);

@@ -26,6 +26,7 @@
 #include "export/CircuitFile.h"
 #include "export/Prompts.h"
 #include "model/RuleCheck.h"
+#include "sim/SimulateCommand.h"
 
 namespace busweave {
 namespace {
@@ -95,6 +96,10 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   Network1->setStatusTip("Create/modify the network");
   connect(Undo1, &QAction::triggered, this, [this] { Undo1Click(); });
   connect(Network1, &QAction::triggered, this, [this] { Network1Click(); });
+  Simulate1 = Edit1->addAction("&Simulate");
+  Simulate1->setShortcut(QKeySequence(Qt::Key_F9));
+  Simulate1->setStatusTip("Simulate the network with ngspice and show the waveforms");
+  connect(Simulate1, &QAction::triggered, this, [this] { Simulate1Click(); });
   Edit1->addSeparator();
   CheckBus1 = Edit1->addAction("Check &bus");
   CheckBus1->setShortcut(QKeySequence(Qt::Key_F7));
@@ -475,6 +480,7 @@ void TSubForm::UpdateEditMenu() {
   if (!FNodes) return;
   Undo1->setEnabled(FNodes->FUnDoPossible());
   Network1->setEnabled(FNodes->FNetworkExists());
+  Simulate1->setEnabled(FNodes->FNetworkExists());
 }
 
 void TSubForm::FormActivate() {
@@ -581,6 +587,12 @@ void TSubForm::ApplyOptions(const TDocumentOptions& Options) {
 void TSubForm::Network1Click() {
   if (!FHost) return;
   Network(this, *FNodes, [this] { RepaintAll(); }, FHost->Prompts());
+}
+
+void TSubForm::Simulate1Click() {
+  if (!FHost) return;
+  if (!FSimulation) FSimulation = new TSimulateCommand(this, *FNodes, FHost->Prompts(), [this] { RepaintAll(); });
+  FSimulation->Run();
 }
 
 }  // namespace busweave

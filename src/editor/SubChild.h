@@ -22,6 +22,7 @@ class QScrollArea;
 namespace busweave {
 
 class TFindingsPanel;
+class TSimulateCommand;
 struct TFinding;
 
 // The editor's ties to its frame window.
@@ -74,6 +75,7 @@ class TSubForm : public QWidget {
   QMenu* Edit1;
   QAction* Undo1;
   QAction* Network1;
+  QAction* Simulate1;
   QAction* CheckBus1;
   QAction* Options1;
 
@@ -127,6 +129,10 @@ class TSubForm : public QWidget {
 
   void Undo1Click();
   void Network1Click();
+  // Simulates the network with ngspice and shows the waveforms; the command of this document,
+  // once used.
+  void Simulate1Click();
+  TSimulateCommand* Simulation() const { return FSimulation; }
   void Options1Click();
 
   TDocumentOptions Options() const;
@@ -169,6 +175,7 @@ class TSubForm : public QWidget {
   std::unique_ptr<TCanNodes> FNodes;
   TFrameLink FFrame;
   TEditorHost* FHost;
+  TSimulateCommand* FSimulation = nullptr;  // a child of the editor
   TPoint FLineStart;
   TPoint FLineEnd;
   TPoint FGrid_{100, 100};

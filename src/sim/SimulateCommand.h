@@ -1,0 +1,67 @@
+#pragma once
+
+// The Simulate command of one editor: builds the circuit from the current templates, runs it on
+// the engine in the background with a progress bar and a Cancel button in the main window's
+// status bar, and shows the outcome in the document's waveform window. The editor owns the
+// command (as its child); the command owns the waveform window. Closing the document cancels
+// its run.
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QWidget;
+
+namespace busweave {
+
+class TCanNodes;
+class TPrompts;
+class TWaveformWindow;
+
+class TSimulateCommand : public QObject {
+  Q_OBJECT
+
+ public:
+  // Editor is the parent of the command and the owner of the window's dialogs; Repaint redraws
+  // the network, whose node names the circuit numbers.
+  TSimulateCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Prompts, std::function<void()> Repaint);
+  ~TSimulateCommand() override;
+
+  // The command: starts a run (or tells why it cannot).
+  void Run();
+  // Ends the run of this document, if any; nothing is shown.
+  void Cancel();
+  bool Running() const { return FRunning; }
+
+  // The document's waveform window, once a run has ended.
+  TWaveformWindow* Window() const;
+
+  // The status bar parts shown while a run goes on.
+  QPointer<QWidget> StatusPanel;
+  QLabel* ProgressLabel;
+  QProgressBar* ProgressBar;
+  QPushButton* CancelButton;
+
+ signals:
+  // A run has ended (shown in the waveform window) or was cancelled.
+  void Finished();
+
+ private:
+  void onEngineChanged();
+  void finish();
+  void showStatusPanel(bool Visible);
+  TWaveformWindow& window();
+
+  QWidget* FEditor;
+  TCanNodes& FNet;
+  TPrompts& FPrompts;
+  std::function<void()> FRepaint;
+  QPointer<TWaveformWindow> FWindow;
+  std::vector<std::string> FNotes;
+  bool FRunning = false;
+};
+
+}  // namespace busweave

@@ -1,0 +1,483 @@
+#include "sim/SpiceEngine.h"
+
+#include <dlfcn.h>
+#include <ngspice/sharedspice.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <clocale>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+#include <utility>
+
+namespace busweave {
+namespace {
+
+// ngspice's messages are kept for the error text and the log; a runaway circuit must not fill
+// the memory with them.
+constexpr std::size_t kMostMessages = 400;
+
+std::string lowerCase(std::string Text) {
+  for (char& c : Text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return Text;
+}
+
+// Lines of a run's messages that name what went wrong; the error text shows these few.
+constexpr std::size_t kMostReasons = 12;
+
+bool mentionsError(const std::string& Line) { return lowerCase(Line).find("error") != std::string::npos; }
+
+bool isReason(const std::string& Line) {
+  const std::string lower = lowerCase(Line);
+  for (const char* word : {"error", "abort", "too small", "singular", "fail"})
+    if (lower.find(word) != std::string::npos && lower.find("gmin") == std::string::npos) return true;
+  return false;
+}
+
+// The status texts name the analysis and its share done: "tran: 45.3%".
+bool isStatusOfRun(const std::string& Text) { return Text.find('%') != std::string::npos; }
+
+// LeakSanitizer cannot name the module of an unloaded library, so ngspice's own allocations
+// could not be told from ours. Under it a reload maps a fresh copy of the library instead and
+// leaves the old one mapped; elsewhere the library is unloaded and loaded again.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kKeepOldLibraries = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kKeepOldLibraries = true;
+#else
+constexpr bool kKeepOldLibraries = false;
+#endif
+#else
+constexpr bool kKeepOldLibraries = false;
+#endif
+
+// A private copy of the library file, opened and deleted at once (the mapping stays). Its name
+// keeps "libngspice", so that reports still name the library.
+void* openFreshCopy(const std::string& Path) {
+  std::error_code ec;
+  // A name of its own each time: a path already loaded would give back the old library.
+  static int copies = 0;
+  const auto folder = std::filesystem::temp_directory_path(ec) /
+                      ("busweave-ngspice-" + std::to_string(getpid()) + "-" + std::to_string(++copies));
+  if (!std::filesystem::create_directory(folder, ec)) return nullptr;
+  const auto copy = folder / std::filesystem::path(Path).filename();
+  void* handle = nullptr;
+  if (std::filesystem::copy_file(Path, copy, ec)) handle = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::filesystem::remove_all(folder, ec);
+  return handle;
+}
+
+std::string joinLines(const std::vector<std::string>& Lines) {
+  std::string text;
+  for (const auto& line : Lines) {
+    if (!text.empty()) text += '\n';
+    text += line;
+  }
+  return text;
+}
+
+}  // namespace
+
+// The library handle and the entry points taken from it.
+struct TSpiceEngine::Library {
+  void* Handle = nullptr;
+  decltype(&::ngSpice_Init) Init = nullptr;
+  decltype(&::ngSpice_Command) Command = nullptr;
+  decltype(&::ngSpice_Circ) Circ = nullptr;
+  decltype(&::ngSpice_AllPlots) AllPlots = nullptr;
+  decltype(&::ngSpice_AllVecs) AllVecs = nullptr;
+  decltype(&::ngGet_Vec_Info) VecInfo = nullptr;
+  decltype(&::ngSpice_running) Running = nullptr;
+};
+
+TSpiceEngine& TSpiceEngine::Instance() {
+  static TSpiceEngine engine;
+  return engine;
+}
+
+TSpiceEngine::TSpiceEngine() = default;
+
+TSpiceEngine::~TSpiceEngine() {
+  // At the end of the process: stop a run so that ngspice's thread does not call back into a
+  // destroyed engine. The library stays loaded until the process is gone.
+  Cancel();
+}
+
+std::vector<std::string> TSpiceEngine::LibraryCandidates() {
+  if (const char* chosen = std::getenv("BUSWEAVE_NGSPICE_LIBRARY"); chosen && *chosen) return {chosen};
+  return {"libngspice.so.0", "libngspice.so"};
+}
+
+bool TSpiceEngine::load(std::string& Error) {
+  if (FLibrary && !FNeedsReload) return true;
+  unload();
+
+  auto library = std::make_unique<Library>();
+  std::string problems;
+  if (kKeepOldLibraries && !FOldLibraryPath.empty()) library->Handle = openFreshCopy(FOldLibraryPath);
+  for (const auto& candidate : LibraryCandidates()) {
+    if (library->Handle) break;
+    library->Handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library->Handle) break;
+    const char* reason = dlerror();
+    problems += "\n" + std::string(reason ? reason : candidate);
+  }
+  if (!library->Handle) {
+    Error = "The ngspice library could not be loaded (install the package libngspice0):" + problems;
+    return false;
+  }
+  const auto resolve = [&](auto& Entry, const char* Name) {
+    Entry = reinterpret_cast<std::remove_reference_t<decltype(Entry)>>(dlsym(library->Handle, Name));
+    return Entry != nullptr;
+  };
+  if (!resolve(library->Init, "ngSpice_Init") || !resolve(library->Command, "ngSpice_Command") ||
+      !resolve(library->Circ, "ngSpice_Circ") || !resolve(library->AllPlots, "ngSpice_AllPlots") ||
+      !resolve(library->AllVecs, "ngSpice_AllVecs") || !resolve(library->VecInfo, "ngGet_Vec_Info") ||
+      !resolve(library->Running, "ngSpice_running")) {
+    dlclose(library->Handle);
+    Error = "The ngspice library lacks the shared-library interface (ngSpice_Init and its companions).";
+    return false;
+  }
+
+  // ngspice reads numbers with the C library, so the decimal point must be '.'. ngspice also
+  // takes over Ctrl+C; the program keeps its own handling.
+  std::setlocale(LC_NUMERIC, "C");
+  struct sigaction previous {};
+  sigaction(SIGINT, nullptr, &previous);
+  library->Init(&TSpiceEngine::onOutput, &TSpiceEngine::onStatus, &TSpiceEngine::onExit, nullptr, nullptr,
+                &TSpiceEngine::onThread, this);
+  sigaction(SIGINT, &previous, nullptr);
+  FLibrary = std::move(library);
+  FNeedsReload = false;
+  FThreadStarted = false;
+  // PSPICE compatibility, before any circuit is read.
+  command("set ngbehavior=psa");
+  takeMessages();
+  return true;
+}
+
+void TSpiceEngine::unload() {
+  if (!FLibrary) return;
+  // ngspice's thread must be gone before its code is unmapped.
+  joinBackgroundThread();
+  if (kKeepOldLibraries) {
+    // The installed file, which later copies are made from (the copies are deleted).
+    Dl_info info{};
+    if (FOldLibraryPath.empty() && dladdr(reinterpret_cast<void*>(FLibrary->Init), &info) != 0 && info.dli_fname)
+      FOldLibraryPath = info.dli_fname;
+  } else {
+    dlclose(FLibrary->Handle);
+  }
+  FLibrary.reset();
+}
+
+void TSpiceEngine::command(const char* Text) {
+  if (!FLibrary) return;
+  std::string text(Text);
+  struct sigaction previous {};
+  sigaction(SIGINT, nullptr, &previous);
+  FLibrary->Command(text.data());
+  sigaction(SIGINT, &previous, nullptr);
+}
+
+void TSpiceEngine::joinBackgroundThread() {
+  if (!FLibrary || !FThreadStarted) return;
+  // ngspice joins its finished (or halted) thread in bg_halt.
+  command("bg_halt");
+  FThreadStarted = false;
+}
+
+std::vector<std::string> TSpiceEngine::takeMessages() {
+  std::lock_guard lock(FMutex);
+  return std::exchange(FMessages, {});
+}
+
+bool TSpiceEngine::Start(const TNgspiceCircuit& Circuit, Notify OnChange, std::string& Error) {
+  if (Busy()) {
+    Error = "A simulation is still running.";
+    return false;
+  }
+  if (!load(Error)) return false;
+  // Something since the last run (Qt, a locale change) may have set the decimal comma again.
+  std::setlocale(LC_NUMERIC, "C");
+  joinBackgroundThread();
+  discardResults();
+  {
+    std::lock_guard lock(FMutex);
+    FMessages.clear();
+    FProgress.clear();
+    FFinished = false;
+    FExitRequested = false;
+    FNotify = nullptr;
+  }
+
+  std::vector<std::string> lines = Circuit.Lines;
+  std::vector<char*> pointers;
+  pointers.reserve(lines.size() + 1);
+  for (auto& line : lines) pointers.push_back(line.data());
+  pointers.push_back(nullptr);
+  const int refused = FLibrary->Circ(pointers.data());
+
+  std::vector<std::string> messages = takeMessages();
+  bool exitRequested = false;
+  {
+    std::lock_guard lock(FMutex);
+    exitRequested = FExitRequested;
+  }
+  if (refused != 0 || exitRequested) FNeedsReload = true;
+  // ngspice goes on after many errors in a circuit (a resistor without value becomes 1 mOhm);
+  // any error while reading it refuses the run.
+  const bool failed =
+      refused != 0 || exitRequested ||
+      std::any_of(messages.begin(), messages.end(), [](const std::string& M) { return mentionsError(M); });
+  if (failed) {
+    Error = messages.empty() ? "ngspice refused the circuit." : joinLines(messages);
+    if (!FNeedsReload) command("remcirc");
+    takeMessages();
+    return false;
+  }
+
+  FCircuit = Circuit;
+  {
+    std::lock_guard lock(FMutex);
+    FMessages = std::move(messages);
+    FOpen = true;
+    FNotify = std::move(OnChange);
+  }
+  FThreadStarted = true;
+  command("bg_run");
+  return true;
+}
+
+bool TSpiceEngine::Busy() const {
+  std::lock_guard lock(FMutex);
+  return FOpen;
+}
+
+bool TSpiceEngine::Finished() const {
+  std::lock_guard lock(FMutex);
+  return FOpen && FFinished;
+}
+
+std::string TSpiceEngine::Progress() const {
+  std::lock_guard lock(FMutex);
+  return FProgress;
+}
+
+bool TSpiceEngine::WaitUntilFinished(std::chrono::milliseconds Timeout) const {
+  std::unique_lock lock(FMutex);
+  return FChanged.wait_for(lock, Timeout, [this] { return !FOpen || FFinished; });
+}
+
+void TSpiceEngine::discardResults() {
+  if (!FLibrary || FNeedsReload) return;
+  command("destroy all");
+  command("remcirc");
+  takeMessages();
+}
+
+TWaveforms TSpiceEngine::readAnalysis(const std::string& Prefix, const std::string& ScaleName) {
+  TWaveforms waveforms;
+  // The newest plot of this kind: ngspice lists plots newest first.
+  char** plots = FLibrary->AllPlots();
+  std::string plot;
+  for (int i = 0; plots && plots[i]; ++i) {
+    const std::string name = plots[i];
+    if (name.compare(0, Prefix.size(), Prefix) == 0 && name.size() > Prefix.size() &&
+        std::isdigit(static_cast<unsigned char>(name[Prefix.size()]))) {
+      plot = name;
+      break;
+    }
+  }
+  if (plot.empty()) return waveforms;
+
+  const auto vector = [&](const std::string& Name) {
+    std::string path = plot + "." + Name;
+    return FLibrary->VecInfo(path.data());
+  };
+  const auto realParts = [](const pvector_info Info) {
+    std::vector<double> values(static_cast<std::size_t>(std::max(Info->v_length, 0)));
+    for (std::size_t i = 0; i < values.size(); ++i)
+      values[i] = Info->v_realdata ? Info->v_realdata[i] : Info->v_compdata[i].cx_real;
+    return values;
+  };
+  const pvector_info scale = vector(ScaleName);
+  if (!scale || (!scale->v_realdata && !scale->v_compdata)) return waveforms;
+  waveforms.ScaleName = ScaleName;
+  waveforms.Scale = realParts(scale);
+  for (const auto& node : FCircuit.Nodes) {
+    const pvector_info info = vector("V(" + node.Spice + ")");
+    if (!info || info->v_length != scale->v_length) continue;
+    TTrace trace;
+    trace.Name = node.Name;
+    if (info->v_realdata) {
+      trace.Values = realParts(info);
+    } else if (info->v_compdata) {
+      trace.Values.resize(static_cast<std::size_t>(info->v_length));
+      for (std::size_t i = 0; i < trace.Values.size(); ++i)
+        trace.Values[i] = std::hypot(info->v_compdata[i].cx_real, info->v_compdata[i].cx_imag);
+    }
+    waveforms.Traces.push_back(std::move(trace));
+  }
+  return waveforms;
+}
+
+TSimulationResult TSpiceEngine::Collect() {
+  TSimulationResult result;
+  result.Step = FCircuit.Step;
+  {
+    std::lock_guard lock(FMutex);
+    if (!FOpen || !FFinished) {
+      result.Error = "No simulation has finished.";
+      return result;
+    }
+  }
+  joinBackgroundThread();
+  std::vector<std::string> messages = takeMessages();
+  {
+    std::lock_guard lock(FMutex);
+    if (FExitRequested) FNeedsReload = true;
+  }
+
+  if (!FNeedsReload) {
+    if (FCircuit.Transient) result.Transient = readAnalysis("tran", "time");
+    if (FCircuit.HasAc) result.Ac = readAnalysis("ac", "frequency");
+    // Looking up a missing vector makes ngspice complain; that is not the circuit's fault.
+    takeMessages();
+  }
+
+  std::vector<std::string> problems;
+  if (FNeedsReload) problems.push_back("ngspice stopped with an error it cannot recover from.");
+  if (FCircuit.Transient && !FNeedsReload) {
+    // ngspice may report "Timestep too small" when rounding leaves a sliver of time before the
+    // final point; a run that got there is complete.
+    const auto& spec = *FCircuit.Transient;
+    const double slack = std::max(0.5 * FCircuit.Step.MaxStep, 1e-9 * (spec.Stop - spec.Start));
+    const bool complete = !result.Transient.Empty() && result.Transient.Scale.back() >= spec.Stop - slack;
+    if (!complete) {
+      const double reached = result.Transient.Empty() ? spec.Start : result.Transient.Scale.back();
+      problems.push_back("The transient analysis stopped at " + TimeText(reached) + " of " + TimeText(spec.Stop) + ".");
+    }
+  }
+  if (FCircuit.HasAc && !FNeedsReload && result.Ac.Empty()) problems.push_back("The AC analysis gave no result.");
+  if (!FCircuit.Transient && !FCircuit.HasAc) problems.push_back("The circuit has no .TRAN or .AC analysis.");
+
+  // The log keeps everything ngspice said; the error keeps what says why, once each.
+  std::vector<std::string> reasons;
+  for (const auto& message : messages) {
+    if (result.Log.empty() || result.Log.back() != message) result.Log.push_back(message);
+    if (isReason(message) && std::find(reasons.begin(), reasons.end(), message) == reasons.end() &&
+        reasons.size() < kMostReasons)
+      reasons.push_back(message);
+  }
+  result.Ok = problems.empty();
+  if (!result.Ok) {
+    problems.insert(problems.end(), reasons.begin(), reasons.end());
+    result.Error = joinLines(problems);
+  }
+
+  discardResults();
+  std::lock_guard lock(FMutex);
+  FOpen = false;
+  FFinished = false;
+  FNotify = nullptr;
+  FChanged.notify_all();
+  return result;
+}
+
+void TSpiceEngine::Cancel() {
+  {
+    std::lock_guard lock(FMutex);
+    if (!FOpen) return;
+    FNotify = nullptr;
+  }
+  // bg_halt returns once ngspice's thread has stopped; the paused run is then removed.
+  joinBackgroundThread();
+  {
+    std::lock_guard lock(FMutex);
+    if (FExitRequested) FNeedsReload = true;
+  }
+  discardResults();
+  takeMessages();
+  std::lock_guard lock(FMutex);
+  FOpen = false;
+  FFinished = false;
+  FChanged.notify_all();
+}
+
+TSimulationResult TSpiceEngine::Run(const TNgspiceCircuit& Circuit,
+                                    const std::function<void(const std::string&)>& OnProgress) {
+  TSimulationResult result;
+  result.Step = Circuit.Step;
+  std::string error;
+  if (!Start(Circuit, nullptr, error)) {
+    result.Error = error;
+    return result;
+  }
+  std::string shown;
+  while (!WaitUntilFinished(std::chrono::milliseconds(100))) {
+    if (!OnProgress) continue;
+    const std::string progress = Progress();
+    if (progress != shown) OnProgress(shown = progress);
+  }
+  return Collect();
+}
+
+int TSpiceEngine::onOutput(char* Text, int, void* Self) {
+  auto* engine = static_cast<TSpiceEngine*>(Self);
+  if (!Text) return 0;
+  // Lines come as "stdout ..." or "stderr ..."; only the error stream tells about problems.
+  static constexpr const char* kErrorStream = "stderr ";
+  if (std::strncmp(Text, kErrorStream, std::strlen(kErrorStream)) != 0) return 0;
+  std::string line(Text + std::strlen(kErrorStream));
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  if (line.empty()) return 0;
+  std::lock_guard lock(engine->FMutex);
+  if (engine->FMessages.size() < kMostMessages) engine->FMessages.push_back(std::move(line));
+  return 0;
+}
+
+int TSpiceEngine::onStatus(char* Text, int, void* Self) {
+  auto* engine = static_cast<TSpiceEngine*>(Self);
+  if (!Text) return 0;
+  Notify notify;
+  {
+    std::lock_guard lock(engine->FMutex);
+    if (!engine->FOpen || (!isStatusOfRun(Text) && std::strcmp(Text, "--ready--") != 0)) return 0;
+    engine->FProgress = Text;
+    notify = engine->FNotify;
+  }
+  if (notify) notify();
+  return 0;
+}
+
+int TSpiceEngine::onExit(int, bool, bool, int, void* Self) {
+  auto* engine = static_cast<TSpiceEngine*>(Self);
+  std::lock_guard lock(engine->FMutex);
+  engine->FExitRequested = true;
+  return 0;
+}
+
+int TSpiceEngine::onThread(bool Finished, int, void* Self) {
+  auto* engine = static_cast<TSpiceEngine*>(Self);
+  // The flag is true when the thread is about to end.
+  if (!Finished) return 0;
+  Notify notify;
+  {
+    std::lock_guard lock(engine->FMutex);
+    if (!engine->FOpen) return 0;
+    engine->FFinished = true;
+    notify = engine->FNotify;
+    engine->FChanged.notify_all();
+  }
+  if (notify) notify();
+  return 0;
+}
+
+}  // namespace busweave

@@ -1,0 +1,38 @@
+#pragma once
+
+// Reading the numbers of a circuit the way SPICE does: scale suffixes (10.00ns, 1.00KOhm,
+// 1MEG), units that follow them and mean nothing, and .PARAM expressions in braces. The time
+// step rule needs the line delays and the driver's edges as values, not as text.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace busweave {
+
+// A SPICE number at the start of Text: mantissa, optional exponent, optional scale suffix and
+// any letters after it. Nothing when Text does not start with a number. Consumed tells how
+// many characters made the number (the trailing letters included).
+std::optional<double> ParseSpiceNumber(std::string_view Text, std::size_t* Consumed = nullptr);
+
+// The .PARAM definitions of a circuit, evaluated on demand. Names are case-insensitive.
+class TSpiceParameters {
+ public:
+  // Takes the assignments of one .PARAM statement ("xTR = 10.00ns, xTP = {2*xTR}").
+  void AddStatement(std::string_view Assignments);
+  void Set(const std::string& Name, const std::string& Expression);
+
+  // The value of an expression such as "{1.500E0/(xC0red)}", "2*(xTP+xTR)" or "10.00ns";
+  // nothing when it uses an unknown name or function, divides by zero or is malformed.
+  std::optional<double> Evaluate(std::string_view Expression) const;
+  std::optional<double> Value(const std::string& Name) const;
+
+ private:
+  std::optional<double> valueOf(const std::string& Name, int Depth) const;
+  std::optional<double> evaluate(std::string_view Expression, int Depth) const;
+
+  std::map<std::string, std::string> FExpressions;  // lower-case name -> expression text
+};
+
+}  // namespace busweave

@@ -1,0 +1,356 @@
+#include "sim/SpiceTranslation.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <set>
+#include <utility>
+
+#include "model/Canlines.h"
+#include "sim/SpiceNumbers.h"
+
+namespace busweave {
+namespace {
+
+std::string lowerCase(std::string Text) {
+  for (char& c : Text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return Text;
+}
+
+bool isBlank(char C) { return std::isspace(static_cast<unsigned char>(C)) != 0; }
+
+std::string trimmed(const std::string& Text) {
+  std::size_t begin = 0;
+  std::size_t end = Text.size();
+  while (begin < end && isBlank(Text[begin])) ++begin;
+  while (end > begin && isBlank(Text[end - 1])) --end;
+  return Text.substr(begin, end - begin);
+}
+
+// Words separated by blanks (and commas, where SPICE allows them), keeping bracketed
+// expressions whole: "PULSE({a} {b+c} 1n)" stays one word when Brackets is true.
+std::vector<std::string> splitWords(const std::string& Text, bool Commas) {
+  std::vector<std::string> words;
+  std::string word;
+  int depth = 0;
+  for (char c : Text) {
+    if (c == '(' || c == '{') ++depth;
+    if ((c == ')' || c == '}') && depth > 0) --depth;
+    const bool separator = depth == 0 && (isBlank(c) || (Commas && c == ','));
+    if (separator) {
+      if (!word.empty()) words.push_back(std::move(word));
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  if (!word.empty()) words.push_back(std::move(word));
+  return words;
+}
+
+std::string indentOf(const std::string& Line) { return Line.substr(0, Line.find_first_not_of(" \t")); }
+
+std::string joinWords(const std::vector<std::string>& Words) {
+  std::string text;
+  for (const auto& word : Words) {
+    if (!text.empty()) text += ' ';
+    text += word;
+  }
+  return text;
+}
+
+// One SPICE statement: its first line and the '+' lines that continue it.
+struct Statement {
+  std::vector<std::string> Lines;
+  std::string Text;  // the lines joined, continuation marks removed
+  std::string Key;   // the first word in lower case: ".tran", ".param", "t12", "* ..." for comments
+  bool Comment = false;
+};
+
+std::vector<Statement> statementsOf(const TextLines& Lines) {
+  std::vector<Statement> statements;
+  for (std::size_t i = 1; i < Lines.size(); ++i) {
+    const std::string line = FlattenNestedBraces(Lines[i]);
+    const std::string text = trimmed(line);
+    if (!text.empty() && text[0] == '+' && !statements.empty() && !statements.back().Comment &&
+        !statements.back().Key.empty()) {
+      statements.back().Lines.push_back(line);
+      statements.back().Text += " " + text.substr(1);
+      continue;
+    }
+    Statement statement;
+    statement.Lines.push_back(line);
+    statement.Text = text;
+    statement.Comment = text.empty() || text[0] == '*' || text[0] == ';' || text[0] == '$';
+    if (!statement.Comment) {
+      const auto words = splitWords(text, false);
+      statement.Key = words.empty() ? std::string() : lowerCase(words.front());
+    }
+    statements.push_back(std::move(statement));
+  }
+  return statements;
+}
+
+bool isOneOf(const std::string& Key, std::initializer_list<const char*> Keys) {
+  return std::any_of(Keys.begin(), Keys.end(), [&](const char* K) { return Key == K; });
+}
+
+// .OPTIONS without what only shapes PSPICE's printed output: the listings and the point limit
+// of its output file. Nothing when no option is left.
+std::optional<std::string> cleanedOptions(const Statement& S) {
+  // "LIMPTS = 1000000" and "LIMPTS=1000000" alike: glue the '=' to its neighbours first.
+  std::string text = S.Text;
+  for (std::size_t at = text.find('='); at != std::string::npos; at = text.find('=', at + 1)) {
+    std::size_t before = at;
+    while (before > 0 && isBlank(text[before - 1])) --before;
+    text.erase(before, at - before);
+    at = before;
+    std::size_t after = at + 1;
+    while (after < text.size() && isBlank(text[after])) ++after;
+    text.erase(at + 1, after - at - 1);
+  }
+  auto words = splitWords(text, false);
+  std::vector<std::string> kept{words.front()};
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    const std::string name = lowerCase(words[i].substr(0, words[i].find('=')));
+    if (isOneOf(name, {"limpts", "acct", "list", "node", "opts", "nopage", "noecho", "nomod", "width", "numdgt"}))
+      continue;
+    kept.push_back(words[i]);
+  }
+  if (kept.size() == 1) return std::nullopt;
+  return indentOf(S.Lines.front()) + joinWords(kept);
+}
+
+// The delay of a transmission line "Tname n1 n2 n3 n4 Z0=... TD=..." (or F= with NL=).
+std::optional<double> lineDelay(const Statement& S, const TSpiceParameters& Parameters) {
+  std::optional<double> td;
+  std::optional<double> frequency;
+  double normalizedLength = 0.25;
+  for (const auto& word : splitWords(S.Text, false)) {
+    const auto equals = word.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string name = lowerCase(word.substr(0, equals));
+    const auto value = Parameters.Evaluate(word.substr(equals + 1));
+    if (!value) continue;
+    if (name == "td") td = value;
+    if (name == "f") frequency = value;
+    if (name == "nl") normalizedLength = *value;
+  }
+  if (td) return td;
+  if (frequency && *frequency > 0) return normalizedLength / *frequency;
+  return std::nullopt;
+}
+
+// The rise and fall times of a PULSE source: its fourth and fifth arguments.
+void pulseEdges(const Statement& S, const TSpiceParameters& Parameters, std::vector<double>& Edges) {
+  const std::string lower = lowerCase(S.Text);
+  const auto at = lower.find("pulse");
+  if (at == std::string::npos) return;
+  const auto open = S.Text.find('(', at);
+  if (open == std::string::npos) return;
+  int depth = 0;
+  std::size_t close = open;
+  for (; close < S.Text.size(); ++close) {
+    if (S.Text[close] == '(') ++depth;
+    if (S.Text[close] == ')' && --depth == 0) break;
+  }
+  const auto arguments = splitWords(S.Text.substr(open + 1, close - open - 1), true);
+  for (std::size_t i = 3; i < 5 && i < arguments.size(); ++i)
+    if (const auto edge = Parameters.Evaluate(arguments[i])) Edges.push_back(*edge);
+}
+
+// "* Node [3] ECU2" gives "[3] ECU2".
+std::optional<std::string> nodeComment(const std::string& Text) {
+  static const std::string prefix = "* Node ";
+  if (Text.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+  return Text.substr(prefix.size());
+}
+
+// "RZL3 3 0 1500": a network node's resistor to ground; gives "3".
+std::optional<std::string> networkNode(const Statement& S) {
+  if (S.Key.size() < 4 || S.Key.compare(0, 3, "rzl") != 0) return std::nullopt;
+  const auto words = splitWords(S.Text, false);
+  if (words.size() < 3 || lowerCase(words[0]).substr(3) != words[1] || words[2] != "0") return std::nullopt;
+  if (!std::all_of(words[1].begin(), words[1].end(),
+                   [](char C) { return std::isdigit(static_cast<unsigned char>(C)); }))
+    return std::nullopt;
+  return words[1];
+}
+
+}  // namespace
+
+std::string FlattenNestedBraces(const std::string& Line) {
+  // Only a line whose braces balance is rewritten; ngspice reports the others as they stand.
+  int depth = 0;
+  for (char c : Line) {
+    if (c == '{') ++depth;
+    if (c == '}' && --depth < 0) return Line;
+  }
+  if (depth != 0) return Line;
+  std::string out = Line;
+  for (char& c : out) {
+    if (c == '{') {
+      if (depth++ > 0) c = '(';
+    } else if (c == '}') {
+      if (--depth > 0) c = ')';
+    }
+  }
+  return out;
+}
+
+std::string SpiceNumberText(double Value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, Value, std::chars_format::general, 6);
+  return std::string(buffer, result.ptr);
+}
+
+TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit) {
+  TNgspiceCircuit circuit;
+  circuit.Lines.push_back(Circuit.empty() ? std::string("Busweave circuit") : Circuit.front());
+  std::vector<Statement> statements = statementsOf(Circuit);
+
+  // SPICE statements after .END are not part of the circuit.
+  const auto end =
+      std::find_if(statements.begin(), statements.end(), [](const Statement& S) { return S.Key == ".end"; });
+  statements.erase(end, statements.end());
+
+  TSpiceParameters parameters;
+  for (const auto& statement : statements)
+    if (statement.Key == ".param") parameters.AddStatement(statement.Text.substr(6));
+
+  std::vector<double> delays;
+  std::vector<double> edges;
+  // Every element name of the top level, so that a new name never takes an existing one.
+  std::set<std::string> elementNames;
+  std::set<std::string> seenNames;
+  {
+    int depth = 0;
+    for (const auto& statement : statements) {
+      if (statement.Key == ".subckt") ++depth;
+      if (statement.Key == ".ends" && depth > 0) --depth;
+      if (depth == 0 && !statement.Comment && !statement.Key.empty() && statement.Key[0] != '.')
+        elementNames.insert(statement.Key);
+    }
+  }
+  // A name for a new element that no element has.
+  const auto uniqueName = [&](const std::string& Base) {
+    std::string name = Base;
+    for (int n = 2; elementNames.count(lowerCase(name)); ++n) name = Base + "_" + std::to_string(n);
+    elementNames.insert(lowerCase(name));
+    seenNames.insert(lowerCase(name));
+    return name;
+  };
+  std::optional<std::string> pendingName;
+  std::size_t tranIndex = 0;
+  std::optional<std::vector<std::string>> tranWords;
+  std::string tranText;
+  int subcircuitDepth = 0;
+
+  for (auto& statement : statements) {
+    const std::string& key = statement.Key;
+    if (statement.Comment) {
+      if (auto name = nodeComment(statement.Text)) pendingName = std::move(name);
+      circuit.Lines.insert(circuit.Lines.end(), statement.Lines.begin(), statement.Lines.end());
+      continue;
+    }
+    if (key == ".subckt") ++subcircuitDepth;
+    if (key == ".ends" && subcircuitDepth > 0) --subcircuitDepth;
+
+    // Output statements: ngspice keeps every vector itself, and its .PROBE would put a probe
+    // source at every terminal.
+    if (isOneOf(key, {".probe", ".probe64", ".print", ".plot", ".width"})) continue;
+    if (isOneOf(key, {".options", ".option", ".opt"})) {
+      if (auto options = cleanedOptions(statement)) circuit.Lines.push_back(*options);
+      continue;
+    }
+    if (key == ".tran" || key.rfind(".tran/", 0) == 0) {
+      tranIndex = circuit.Lines.size();
+      tranWords = splitWords(statement.Text, true);
+      tranText = statement.Text;
+      // ngspice knows no /OP; the statement is rewritten below, once every delay is known.
+      tranWords->front() = ".TRAN";
+      circuit.Lines.push_back(joinWords(*tranWords));
+      continue;
+    }
+    if (key == ".ac") circuit.HasAc = true;
+
+    if (!key.empty() && key[0] == 't') {
+      const auto delay = lineDelay(statement, parameters);
+      if (delay) delays.push_back(*delay);
+      // ngspice fails on a line without delay ("impossible error"); a wire whose length was
+      // never set is a plain connection of its two ports, which 0 V sources make exactly.
+      const auto words = splitWords(statement.Text, false);
+      if (delay && *delay == 0.0 && words.size() >= 5) {
+        const std::string indent = indentOf(statement.Lines.front());
+        const std::string name = uniqueName("V" + words[0]);
+        circuit.Lines.push_back(indent + name + " " + words[1] + " " + words[3] + " DC 0");
+        if (lowerCase(words[2]) != lowerCase(words[4]))
+          circuit.Lines.push_back(indent + uniqueName(name + "_ref") + " " + words[2] + " " + words[4] + " DC 0");
+        circuit.Notes.push_back("line " + words[0] + " has no length; it is simulated as a direct connection");
+        continue;
+      }
+    }
+    if (!key.empty() && (key[0] == 'v' || key[0] == 'i')) pulseEdges(statement, parameters, edges);
+
+    std::optional<std::string> nodeName = std::exchange(pendingName, std::nullopt);
+    if (subcircuitDepth == 0 && !key.empty() && key[0] != '.') {
+      if (const auto node = networkNode(statement)) {
+        const int number = std::stoi(*node);
+        circuit.Nodes.push_back({*node, trimmed(NumberedName(nodeName.value_or(""), number))});
+      }
+      // Element names must be unique; the network section's "T" + both node numbers is not
+      // (nodes 1 and 12 give T112, and so do nodes 11 and 2).
+      if (!seenNames.insert(key).second) {
+        auto words = splitWords(statement.Text, false);
+        const std::string renamed = uniqueName(words.front());
+        circuit.Notes.push_back("element " + words.front() + " appears twice; the second is simulated as " + renamed);
+        words.front() = renamed;
+        circuit.Lines.push_back(indentOf(statement.Lines.front()) + joinWords(words));
+        continue;
+      }
+    }
+    circuit.Lines.insert(circuit.Lines.end(), statement.Lines.begin(), statement.Lines.end());
+  }
+
+  if (tranWords) {
+    // PSPICE: .TRAN[/OP] print-step final-time [no-print-time [step-ceiling]] [SKIPBP].
+    auto& words = *tranWords;
+    bool skipBias = false;
+    std::vector<std::string> values;
+    for (std::size_t i = 1; i < words.size(); ++i) {
+      const std::string lower = lowerCase(words[i]);
+      if (lower == "skipbp" || lower == "uic")
+        skipBias = true;
+      else
+        values.push_back(words[i]);
+    }
+    TTransientSpec spec;
+    const auto value = [&](std::size_t Index) {
+      return Index < values.size() ? parameters.Evaluate(values[Index]) : std::nullopt;
+    };
+    const auto step = value(0);
+    const auto stop = value(1);
+    if (values.size() >= 2 && step && stop) {
+      spec.PrintStep = *step;
+      spec.Stop = *stop;
+      spec.Start = value(2).value_or(0.0);
+      spec.Ceiling = value(3).value_or(0.0);
+      circuit.Transient = spec;
+      if (spec.Ceiling > 0) {
+        circuit.Step = {spec.Ceiling, "the step ceiling of the circuit's .TRAN"};
+      } else {
+        circuit.Step = ChooseMaxStep(spec.Stop - spec.Start, delays, edges);
+      }
+      std::string line = ".TRAN " + values[0] + " " + values[1] + " " + (values.size() > 2 ? values[2] : "0") + " " +
+                         SpiceNumberText(circuit.Step.MaxStep);
+      if (skipBias) line += " UIC";
+      circuit.Lines[tranIndex] = line;
+    } else {
+      circuit.Notes.push_back("the times of the circuit's .TRAN could not be read: " + tranText);
+    }
+  }
+  circuit.Lines.push_back(".END");
+  return circuit;
+}
+
+}  // namespace busweave

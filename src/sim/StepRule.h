@@ -1,0 +1,32 @@
+#pragma once
+
+// The largest time step the engine lets ngspice take in a transient run. PSPICE reads the
+// .TRAN step (1 ps in the built-in trailer) as a print interval only; ngspice caps its step
+// there, which costs two million points for nothing. The step that matters is the one that
+// resolves the fastest things in the circuit: the shortest line delay and the steepest edge.
+
+#include <string>
+#include <vector>
+
+namespace busweave {
+
+struct TStepChoice {
+  double MaxStep = 0.0;  // seconds
+  std::string Reason;    // what set it, for the log: "shortest line delay 1 ns / 10"
+};
+
+// Points per shortest line delay, per shortest source edge, and at least per run.
+inline constexpr double StepsPerDelay = 10.0;
+inline constexpr double StepsPerEdge = 10.0;
+inline constexpr double StepsPerRun = 50.0;
+// However fast the circuit, a run never takes more than this many steps.
+inline constexpr double MostStepsPerRun = 1e6;
+
+// Span is the simulated time (stop - start); delays and edges that are not positive are
+// ignored (a zero-length line, an ideal step whose edge ngspice breaks at anyway).
+TStepChoice ChooseMaxStep(double Span, const std::vector<double>& LineDelays, const std::vector<double>& Edges);
+
+// A time in engineering form for messages: "1 ns", "0.75 ns", "2 us".
+std::string TimeText(double Seconds);
+
+}  // namespace busweave

@@ -1,0 +1,218 @@
+// The engine's time step against ngspice in batch mode with the literal 1 ps step of the
+// built-in trailer, on the example networks with the built-in templates: run time, and how far
+// the node voltage peaks of the engine lie from those of the 1 ps run.
+//
+// build/tests/bench/bench_sim runs both and prints a table at the end. The 1 ps runs take
+// minutes; --benchmark_filter=Engine runs the engine alone.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "export/CircuitFile.h"
+#include "model/Canlines.h"
+#include "sim/SpiceEngine.h"
+#include "sim/SpiceTranslation.h"
+
+namespace busweave {
+namespace {
+
+struct Extremes {
+  std::vector<double> Highest;  // per network node
+  std::vector<double> Lowest;
+  double Seconds = 0.0;
+  double Reached = 0.0;  // the last time point
+  double Step = 0.0;
+  std::size_t Points = 0;
+};
+
+std::map<std::string, Extremes> gEngine;
+std::map<std::string, Extremes> gLiteral;  // ngspice -b, the circuit's .TRAN as written
+std::map<std::string, Extremes> gMerged;   // the same with MINBREAK=1fs, where the literal run gives up
+
+TNgspiceCircuit exampleCircuit(const std::string& Name) {
+  TCanNodes net;
+  net.LoadNetwork(std::string(BUSWEAVE_EXAMPLES) + "/" + Name + ".bwn");
+  TextLines header = BuiltInHeader();
+  header.front() = "Busweave benchmark " + Name;
+  return TranslateForNgspice(CircuitLines(header, net, BuiltInTrailer()));
+}
+
+void BM_Engine(benchmark::State& State, const std::string& Name) {
+  const TNgspiceCircuit circuit = exampleCircuit(Name);
+  TSimulationResult result;
+  for (auto _ : State) {
+    result = TSpiceEngine::Instance().Run(circuit);
+    if (!result.Ok) {
+      State.SkipWithError(result.Error.c_str());
+      return;
+    }
+  }
+  Extremes& extremes = gEngine[Name];
+  for (const auto& trace : result.Transient.Traces) {
+    const auto [low, high] = std::minmax_element(trace.Values.begin(), trace.Values.end());
+    extremes.Highest.push_back(*high);
+    extremes.Lowest.push_back(*low);
+  }
+  extremes.Points = result.Transient.Scale.size();
+  extremes.Reached = result.Transient.Scale.back();
+  extremes.Step = result.Step.MaxStep;
+  State.counters["points"] = static_cast<double>(extremes.Points);
+  State.counters["max_step_ps"] = extremes.Step * 1e12;
+}
+
+// The circuit for ngspice -b: the engine's deck with the .TRAN of the circuit as written (no
+// step ceiling), and a control section that measures each node's extremes.
+std::string batchDeck(const TNgspiceCircuit& Circuit, const std::string& ExtraOptions) {
+  std::ostringstream deck;
+  for (const auto& line : Circuit.Lines) {
+    if (line.rfind(".TRAN", 0) == 0) {
+      const auto& spec = *Circuit.Transient;
+      deck << ".TRAN " << SpiceNumberText(spec.PrintStep) << " " << SpiceNumberText(spec.Stop) << "\n";
+      continue;
+    }
+    if (line == ".END") {
+      if (!ExtraOptions.empty()) deck << ".OPTIONS " << ExtraOptions << "\n";
+      deck << ".control\nrun\n";
+      for (const auto& node : Circuit.Nodes)
+        deck << "meas tran high" << node.Spice << " max v(" << node.Spice << ")\n"
+             << "meas tran low" << node.Spice << " min v(" << node.Spice << ")\n";
+      deck << "print tran.time[length(tran.time)-1]\n.endc\n";
+    }
+    deck << line << "\n";
+  }
+  return deck.str();
+}
+
+Extremes runBatch(const TNgspiceCircuit& Circuit, const std::string& ExtraOptions) {
+  Extremes extremes;
+  std::random_device seed;
+  const auto folder = std::filesystem::temp_directory_path() / ("busweave-bench-" + std::to_string(seed()));
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "circuit.cir") << batchDeck(Circuit, ExtraOptions);
+  std::ofstream(folder / ".spiceinit") << "set ngbehavior=psa\n";
+
+  const std::string command = "cd '" + folder.string() + "' && ngspice -b circuit.cir 2>&1";
+  const auto start = std::chrono::steady_clock::now();
+  std::string output;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    while (std::size_t count = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, count);
+    pclose(pipe);
+  }
+  extremes.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::filesystem::remove_all(folder);
+
+  std::map<std::string, double> values;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string name, equals;
+    double value = 0.0;
+    if (words >> name >> equals >> value && equals == "=") values[name] = value;
+  }
+  for (const auto& node : Circuit.Nodes) {
+    extremes.Highest.push_back(values.count("high" + node.Spice) ? values["high" + node.Spice] : NAN);
+    extremes.Lowest.push_back(values.count("low" + node.Spice) ? values["low" + node.Spice] : NAN);
+  }
+  extremes.Reached = values.count("tran.time[length(tran.time)-1]") ? values["tran.time[length(tran.time)-1]"] : 0.0;
+  extremes.Step = Circuit.Transient->PrintStep;
+  return extremes;
+}
+
+void BM_NgspiceBatch1ps(benchmark::State& State, const std::string& Name) {
+  const TNgspiceCircuit circuit = exampleCircuit(Name);
+  for (auto _ : State) {
+    gLiteral[Name] = runBatch(circuit, "");
+    State.SetIterationTime(gLiteral[Name].Seconds);
+  }
+  State.counters["reached_ns"] = gLiteral[Name].Reached * 1e9;
+  // ngspice 39 gives up ("Timestep too small") on some circuits at 1 ps, where rounding puts
+  // two breakpoints a hair apart; merging breakpoints closer than 1 fs lets it finish.
+  if (gLiteral[Name].Reached < circuit.Transient->Stop * (1 - 1e-9)) {
+    gMerged[Name] = runBatch(circuit, "MINBREAK=1e-15");
+    State.counters["merged_s"] = gMerged[Name].Seconds;
+  }
+}
+
+// The worst deviations of the engine's extremes from a reference's, in percent: of a node's
+// highest voltage relative to it, and of its lowest (the undershoot) relative to its swing.
+std::pair<double, double> deviations(const Extremes& Engine, const Extremes& Reference) {
+  double peak = 0.0;
+  double low = 0.0;
+  for (std::size_t i = 0; i < Engine.Highest.size() && i < Reference.Highest.size(); ++i) {
+    const double swing = Reference.Highest[i] - Reference.Lowest[i];
+    peak = std::max(peak, std::fabs(Engine.Highest[i] - Reference.Highest[i]) / std::fabs(Reference.Highest[i]));
+    low = std::max(low, std::fabs(Engine.Lowest[i] - Reference.Lowest[i]) / swing);
+  }
+  return {100 * peak, 100 * low};
+}
+
+void printSummary() {
+  std::printf("\n%-13s %-30s %9s %10s %9s %9s %9s\n", "network", "run", "points", "time", "speedup", "peak dev",
+              "low dev");
+  for (const auto& [name, engine] : gEngine) {
+    std::printf("%-13s %-30s %9zu %9.3fs\n", name.c_str(), ("engine, step " + TimeText(engine.Step)).c_str(),
+                engine.Points, engine.Seconds);
+    const auto print = [&, name = name](const char* Kind, const Extremes& Reference) {
+      const bool complete = Reference.Reached >= engine.Reached * (1 - 1e-9);
+      std::string run = std::string(Kind) + (complete ? "" : ", gave up at " + TimeText(Reference.Reached));
+      std::printf("%-13s %-30s %9s %9.1fs %8.0fx", name.c_str(), run.c_str(), "", Reference.Seconds,
+                  Reference.Seconds / engine.Seconds);
+      if (complete) {
+        const auto [peak, low] = deviations(engine, Reference);
+        std::printf(" %8.4f%% %8.4f%%", peak, low);
+      }
+      std::printf("\n");
+    };
+    if (gLiteral.count(name)) print("ngspice -b, 1 ps", gLiteral[name]);
+    if (gMerged.count(name)) print("ngspice -b, 1 ps, MINBREAK=1fs", gMerged[name]);
+  }
+  std::printf(
+      "peak dev: largest difference of a node's highest voltage, relative to it;\n"
+      "low dev: of a node's lowest voltage (the undershoot), relative to the node's swing.\n");
+}
+
+// Google Benchmark reports the mean time per iteration; the table wants it too.
+class TimeRecorder : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& Runs) override {
+    for (const auto& run : Runs) {
+      const std::string name = run.run_name.function_name;
+      if (name.rfind("Engine/", 0) == 0 && gEngine.count(name.substr(7)))
+        gEngine[name.substr(7)].Seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+    }
+    ConsoleReporter::ReportRuns(Runs);
+  }
+};
+
+}  // namespace
+}  // namespace busweave
+
+int main(int argc, char** argv) {
+  using namespace busweave;
+  for (const std::string name : {"two-nodes", "six-stations"}) {
+    benchmark::RegisterBenchmark(("Engine/" + name).c_str(), BM_Engine, name)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark(("NgspiceBatch1ps/" + name).c_str(), BM_NgspiceBatch1ps, name)
+        ->Unit(benchmark::kSecond)
+        ->Iterations(1)
+        ->UseManualTime();
+  }
+  benchmark::Initialize(&argc, argv);
+  TimeRecorder reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  printSummary();
+  benchmark::Shutdown();
+  return 0;
+}
