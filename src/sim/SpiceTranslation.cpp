@@ -59,6 +59,9 @@ std::string joinWords(const std::vector<std::string>& Words) {
   return text;
 }
 
+// Breakpoints closer than this share of the maximum step are one (ngspice's MINBREAK).
+constexpr double kBreakpointMerge = 1e-5;
+
 // One SPICE statement: its first line and the '+' lines that continue it.
 struct Statement {
   std::vector<std::string> Lines;
@@ -245,6 +248,7 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit) {
   std::optional<std::vector<std::string>> tranWords;
   std::string tranText;
   int subcircuitDepth = 0;
+  bool userMinBreak = false;
 
   for (auto& statement : statements) {
     const std::string& key = statement.Key;
@@ -260,7 +264,10 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit) {
     // source at every terminal.
     if (isOneOf(key, {".probe", ".probe64", ".print", ".plot", ".width"})) continue;
     if (isOneOf(key, {".options", ".option", ".opt"})) {
-      if (auto options = cleanedOptions(statement)) circuit.Lines.push_back(*options);
+      if (auto options = cleanedOptions(statement)) {
+        if (lowerCase(*options).find("minbreak") != std::string::npos) userMinBreak = true;
+        circuit.Lines.push_back(*options);
+      }
       continue;
     }
     if (key == ".tran" || key.rfind(".tran/", 0) == 0) {
@@ -349,6 +356,11 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit) {
       circuit.Notes.push_back("the times of the circuit's .TRAN could not be read: " + tranText);
     }
   }
+  // ngspice 39 gives up with "Timestep too small" where rounding leaves two breakpoints of the
+  // lines a hair apart (on the six-station example at a step of 0.05 or 0.7 ns, at the very end
+  // of a run at 0.1 ns); breakpoints closer than a hundred-thousandth of the step are merged.
+  if (circuit.Step.MaxStep > 0.0 && !userMinBreak)
+    circuit.Lines.push_back(".OPTIONS MINBREAK=" + SpiceNumberText(circuit.Step.MaxStep * kBreakpointMerge));
   circuit.Lines.push_back(".END");
   return circuit;
 }

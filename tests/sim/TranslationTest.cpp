@@ -120,9 +120,12 @@ TEST(Translation, KeepsTheCircuitAndDropsWhatNgspiceMustNotSee) {
       expected.push_back(".OPTIONS RELTOL=1.0E-5");
     else if (line.rfind(".TRAN", 0) == 0)
       expected.push_back(".TRAN .001ns 2us 0 7.5e-10");
+    else if (line == ".END")
+      expected.push_back(".OPTIONS MINBREAK=7.5e-15");
     else
       expected.push_back(FlattenNestedBraces(line));
   }
+  expected.push_back(".END");
   EXPECT_EQ(deck.Lines, expected);
 }
 
@@ -183,6 +186,11 @@ TEST(Translation, RewritesDotTranInPspiceForms) {
   EXPECT_EQ(tranOf(".TRAN 1ns 100ns"), ".TRAN 1ns 100ns 0 2e-09");
   EXPECT_EQ(tranOf(".TRAN/OP 1ns 100ns 20ns"), ".TRAN 1ns 100ns 20ns 1.6e-09");
   EXPECT_EQ(tranOf(".tran 1ns 100ns 0 5ps SKIPBP"), ".TRAN 1ns 100ns 0 5e-12 UIC");  // the user's ceiling holds
+  // Breakpoints closer than 1e-5 of the step are merged, unless the circuit says otherwise.
+  EXPECT_EQ(TranslateForNgspice({"t", ".TRAN 1ns 100ns", ".END"}).Lines,
+            (TextLines{"t", ".TRAN 1ns 100ns 0 2e-09", ".OPTIONS MINBREAK=2e-14", ".END"}));
+  EXPECT_EQ(TranslateForNgspice({"t", ".TRAN 1ns 100ns", ".OPTIONS MINBREAK=1e-12", ".END"}).Lines,
+            (TextLines{"t", ".TRAN 1ns 100ns 0 2e-09", ".OPTIONS MINBREAK=1e-12", ".END"}));
   // Times that cannot be read reach ngspice as written, with a note.
   const TNgspiceCircuit deck = TranslateForNgspice({"t", ".TRAN 1ns {nothing}", ".END"});
   EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN 1ns {nothing}");
