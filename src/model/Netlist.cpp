@@ -1,6 +1,7 @@
 // The network section of the circuit file: one transmission line per wire, one resistor per
 // node, one driver instance per node with a source.
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -11,9 +12,11 @@ namespace busweave {
 std::string FormatReal(int Digits, long double X) {
   // Exponent form rounded to Digits + 1 significant digits, then the exponent written without
   // its "+" and leading zeros (0.25 -> 2.500E-1, 12 -> 1.200E1, 0 -> 0.000E0).
+  // to_chars, unlike printf, writes '.' whatever the program's locale (the GUI runs in the
+  // user's, and a German one would write 1,500E0 into the circuit).
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*Le", Digits, X);
-  std::string text = buffer;
+  const auto written = std::to_chars(buffer, buffer + sizeof buffer, X, std::chars_format::scientific, Digits);
+  std::string text(buffer, written.ptr);
   const auto e = text.find_first_of("eE");
   if (e == std::string::npos) return text;  // not a finite number
   const int exponent = std::stoi(text.substr(e + 1));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <thread>
 
@@ -162,6 +163,15 @@ TEST(EnginePhysics, BreakpointsAHairApartDoNotStopTheRun) {
   ASSERT_TRUE(result.Ok) << result.Error;
   EXPECT_NEAR(result.Transient.Scale.back(), 2e-6, 1e-12);
   EXPECT_EQ(result.Transient.Traces.size(), 12u);
+}
+
+TEST(EnginePhysics, AGermanLocaleDoesNotChangeTheNumbers) {
+  // ngspice reads numbers with the C library; the engine switches it to the decimal point.
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no German locale on this machine";
+  const TSimulationResult result = simulate(busCircuit(120));
+  ASSERT_TRUE(result.Ok) << result.Error;
+  EXPECT_NEAR(*ValueAt(result.Transient.Scale, result.Transient.Traces[1].Values, 60e-9), launchedAmplitude(), 0.002);
+  EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
 }
 
 TEST(EngineErrors, ASyntaxErrorIsReportedAndTheNextCircuitRuns) {

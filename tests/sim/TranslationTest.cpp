@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 
 #include "export/CircuitFile.h"
@@ -90,6 +91,18 @@ TEST(Translation, FlattensInnerBracesEverywhere) {
   // Unbalanced braces stay for ngspice to report as they stand.
   EXPECT_EQ(FlattenNestedBraces("{2*{x}"), "{2*{x}");
   EXPECT_EQ(FlattenNestedBraces("}{"), "}{");
+}
+
+TEST(Translation, TheCircuitKeepsItsDecimalPointInACommaLocale) {
+  // The program runs in the user's locale; a German one writes 1,5 in printf.
+  const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no German locale on this machine";
+  const TextLines circuit = twoStationCircuit(1500);
+  const TNgspiceCircuit deck = TranslateForNgspice(circuit);
+  std::setlocale(LC_NUMERIC, previous.c_str());
+  EXPECT_TRUE(hasLineStartingWith(circuit, "T12 1 0 2 0 Z0=120 TD={1.500E0/{xC0red}}"));
+  EXPECT_NEAR(deck.Step.MaxStep, 0.75e-9, 1e-18);
+  EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN .001ns 2us 0 7.5e-10");
 }
 
 TEST(Translation, KeepsTheCircuitAndDropsWhatNgspiceMustNotSee) {
