@@ -71,10 +71,12 @@ void BM_Engine(benchmark::State& State, const std::string& Name) {
 }
 
 // The circuit for ngspice -b: the engine's deck with the .TRAN of the circuit as written (no
-// step ceiling), and a control section that measures each node's extremes.
+// step ceiling) and without the engine's MINBREAK, and a control section that measures each
+// node's extremes.
 std::string batchDeck(const TNgspiceCircuit& Circuit, const std::string& ExtraOptions) {
   std::ostringstream deck;
   for (const auto& line : Circuit.Lines) {
+    if (line.rfind(".OPTIONS MINBREAK=", 0) == 0) continue;
     if (line.rfind(".TRAN", 0) == 0) {
       const auto& spec = *Circuit.Transient;
       deck << ".TRAN " << SpiceNumberText(spec.PrintStep) << " " << SpiceNumberText(spec.Stop) << "\n";
