@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "CliRun.h"
 #include "TempFolder.h"
 #include "cli/Cli.h"
 #include "export/CircuitFile.h"
@@ -17,18 +18,8 @@ using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
 
-struct Outcome {
-  int Code;
-  std::string Out;
-  std::string Err;
-};
-
-Outcome run(const std::vector<std::string>& Args) {
-  std::ostringstream out;
-  std::ostringstream err;
-  const int code = cli::RunCli(Args, out, err);
-  return {code, out.str(), err.str()};
-}
+using test::Outcome;
+using test::run;
 
 // The two-station bus: [1] A with a source, [2] B terminated, a 1.5 m line between them.
 class CliCircuit : public testing::Test {

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "MetafileReader.h"
+#include "CliRun.h"
 #include "TempFolder.h"
 #include "cli/Cli.h"
 #include "model/Canlines.h"
@@ -19,18 +20,8 @@ using test::ReadBytes;
 using test::Short;
 using test::TempFolder;
 
-struct Outcome {
-  int Code;
-  std::string Out;
-  std::string Err;
-};
-
-Outcome run(const std::vector<std::string>& Args) {
-  std::ostringstream out;
-  std::ostringstream err;
-  const int code = cli::RunCli(Args, out, err);
-  return {code, out.str(), err.str()};
-}
+using test::Outcome;
+using test::run;
 
 // Nodes spanning x 500..1700 and y 700..1500, so the fitted document is 1400 x 1000.
 class CliPicture : public testing::Test {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "CliRun.h"
 #include "TempFolder.h"
 #include "cli/Cli.h"
 #include "export/CircuitFile.h"
@@ -17,18 +18,8 @@ using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
 
-struct Outcome {
-  int Code;
-  std::string Out;
-  std::string Err;
-};
-
-Outcome run(const std::vector<std::string>& Args) {
-  std::ostringstream out;
-  std::ostringstream err;
-  const int code = cli::RunCli(Args, out, err);
-  return {code, out.str(), err.str()};
-}
+using test::Outcome;
+using test::run;
 
 // Templates with a quick circuit: an ideal pulse behind 120 ohms, 200 ns.
 const char* const kQuickTrailer =
