@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "CliRun.h"
+#include "Networks.h"
 #include "TempFolder.h"
 #include "cli/Cli.h"
 #include "export/CircuitFile.h"
@@ -25,16 +26,7 @@ using test::run;
 class CliCircuit : public testing::Test {
  protected:
   CliCircuit() {
-    TCanNodes net(120, 1500, 120);
-    net.AddNode({0, 0});
-    net.AddNode({200, 0});
-    net.AddWire({0, 0}, {200, 0}, 120, true);
-    net.NodeAt({0, 0})->FName = "[1] A";
-    net.NodeAt({0, 0})->FSource = 1;
-    net.NodeAt({200, 0})->FName = "[2] B";
-    net.NodeAt({200, 0})->FResistance = 120;
-    net.WireAtIndex(2)->FLength = 1500;
-    net.SaveNetwork(Network);
+    test::SaveTwoStationBus(Network, "[1] A", "[2] B");
   }
 
   TempFolder Folder;

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "CliRun.h"
+#include "Networks.h"
 #include "TempFolder.h"
 #include "cli/Cli.h"
 #include "export/CircuitFile.h"
@@ -29,16 +30,7 @@ const char* const kQuickTrailer =
 class CliSimulate : public testing::Test {
  protected:
   CliSimulate() {
-    TCanNodes net(120, 1500, 120);
-    net.AddNode({0, 0});
-    net.AddNode({200, 0});
-    net.AddWire({0, 0}, {200, 0}, 120, true);
-    net.NodeAt({0, 0})->FName = "ECU, left";
-    net.NodeAt({0, 0})->FSource = 1;
-    net.NodeAt({200, 0})->FName = "ECU2";
-    net.NodeAt({200, 0})->FResistance = 120;
-    net.WireAtIndex(2)->FLength = 1500;
-    net.SaveNetwork(Network);
+    test::SaveTwoStationBus(Network, "ECU, left", "ECU2");
     WriteBytes(Folder.File("Busweave.TR"), kQuickTrailer);
   }
 
