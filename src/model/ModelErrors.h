@@ -19,6 +19,13 @@ class EFCreateError : public std::runtime_error {
   explicit EFCreateError(const std::string& Path) : std::runtime_error("Cannot create file " + Path) {}
 };
 
+// A file could not be opened or read; Reason says why ("not a regular file", the system's words).
+class EFOpenError : public std::runtime_error {
+ public:
+  EFOpenError(const std::string& Path, const std::string& Reason)
+      : std::runtime_error("Cannot open file " + Path + ": " + Reason) {}
+};
+
 // Writing to a file failed part way.
 class EWriteError : public std::runtime_error {
  public:

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <random>
 
 #include "model/ModelErrors.h"
@@ -60,6 +61,50 @@ void writeFileAtomically(const std::string& Path, std::string_view Bytes) {
     ::unlink(tempPath.c_str());
     throw EFCreateError(Path);
   }
+}
+
+int openRegularFile(const std::string& Path) {
+  // O_NONBLOCK keeps a FIFO from blocking the open; the type is checked on what was opened.
+  const int fd = ::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT) throw EFOpenError(Path, "file not found");
+    if (error == ELOOP) throw EFOpenError(Path, "too many levels of symbolic links");
+    throw EFOpenError(Path, std::strerror(error));
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const bool folder = S_ISDIR(info.st_mode);
+    ::close(fd);
+    throw EFOpenError(Path, folder ? "this is a folder, not a file" : "not a regular file");
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
+std::string readRegularFile(const std::string& Path, std::size_t MaxBytes) {
+  const int fd = openRegularFile(Path);
+  std::string bytes;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      throw EFOpenError(Path, std::strerror(error));
+    }
+    if (n == 0) break;
+    // The size is checked while reading: a file may grow after it was opened.
+    if (bytes.size() + static_cast<std::size_t>(n) > MaxBytes) {
+      ::close(fd);
+      throw EFOpenError(Path, "larger than " + std::to_string(MaxBytes) + " bytes");
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return bytes;
 }
 
 }  // namespace busweave

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -9,5 +10,14 @@ namespace busweave {
 // only when it is complete, so a failed write never leaves a damaged file in place of a good
 // one. Throws EFCreateError when the file cannot be created, EWriteError when writing fails.
 void writeFileAtomically(const std::string& Path, std::string_view Bytes);
+
+// Opens Path for reading when it is a regular file (following symbolic links), without ever
+// blocking on a FIFO or a device. Returns the open descriptor, which the caller closes. Throws
+// EFOpenError naming the file and the reason (missing, a folder, not a regular file, ...).
+int openRegularFile(const std::string& Path);
+
+// Reads the whole of Path when it is a regular file of at most MaxBytes bytes. Throws
+// EFOpenError naming the file and the reason, a file larger than MaxBytes included.
+std::string readRegularFile(const std::string& Path, std::size_t MaxBytes);
 
 }  // namespace busweave
