@@ -50,7 +50,7 @@ QPushButton* MakeDialogButton(QWidget* Parent, const char* Name, const QString& 
 std::optional<std::uint16_t> CheckedWord(std::int64_t Value, const QString& FieldName, QLineEdit* Field,
                                          const std::function<void(const QString&)>& Report) {
   if (Value >= 0 && Value <= 65535) return static_cast<std::uint16_t>(Value);
-  if (Report) Report(QString("%1: %2 is outside the range 0 to 65535.").arg(FieldName).arg(Value));
+  if (Report) Report(QString("%1: %2 is outside the range 0 to 65535.").arg(FieldName, Field->text().trimmed()));
   Field->setFocus();
   Field->selectAll();
   return std::nullopt;

@@ -54,12 +54,17 @@ std::string RemoveSpaces(const std::string& Text) {
   return out;
 }
 
-std::optional<std::int64_t> StrictInteger(const std::string& Text) {
+std::optional<std::int64_t> WholeInteger(const std::string& Text) {
   const Reading reading = readInteger(Text);
   if (!reading.AnyDigit || reading.End != Text.size()) return std::nullopt;
-  if (reading.Value < std::numeric_limits<std::int32_t>::min() || reading.Value > std::numeric_limits<std::int32_t>::max())
-    return std::nullopt;
   return reading.Value;
+}
+
+std::optional<std::int64_t> StrictInteger(const std::string& Text) {
+  const auto value = WholeInteger(Text);
+  if (!value || *value < std::numeric_limits<std::int32_t>::min() || *value > std::numeric_limits<std::int32_t>::max())
+    return std::nullopt;
+  return value;
 }
 
 std::int64_t LenientInteger(const std::string& Text) {

@@ -25,6 +25,7 @@
 #include "export/CircuitExport.h"
 #include "export/CircuitFile.h"
 #include "export/Prompts.h"
+#include "model/NameText.h"
 #include "model/RuleCheck.h"
 #include "sim/SimulateCommand.h"
 
@@ -116,8 +117,9 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   FNodes->OnBeep = [] { QApplication::beep(); };
   FNodes->LoadNetwork(FileName);
   // What could be read of a damaged file stays open; marking it modified makes closing ask
-  // before the rest of the file is lost by a save.
-  if (LoadFailed()) FNodes->MarkModified();
+  // before the rest of the file is lost by a save. A file of which nothing was read leaves
+  // nothing to lose, so the new document stays unmodified.
+  if (LoadFailed() && FNodes->Count() > 0) FNodes->MarkModified();
   setWindowTitle(QString::fromLocal8Bit(FNodes->FFileName()));
   if (FNodes->FNumNodes() > 0)
     FitDocument();
@@ -354,7 +356,7 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
   RedrawNode(Node);
   dialog.CheckBoxQuelle->setChecked(Node.FSource == 1);
   dialog.CheckBoxName->setChecked(Node.FShowName != 0);
-  dialog.EditName->setText(QString::fromLatin1(Node.FName.data(), static_cast<qsizetype>(Node.FName.size())));
+  dialog.EditName->setText(QString::fromStdString(NameToUtf8(Node.FName)));
   dialog.EditZL->setText(QString::number(Node.FResistance));
 
   const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : 2;
@@ -362,7 +364,7 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
     Node.FMarked = 0;
     FNodes->BackupNode(&Node);
     Node.FSource = dialog.CheckBoxQuelle->isChecked() ? 1 : 0;
-    Node.FName = CutShortString(dialog.EditName->text().toLatin1().toStdString());
+    Node.FName = CutShortString(dialog.NameBytes());
     Node.FShowName = dialog.CheckBoxName->isChecked() ? 1 : 0;
     Node.FResistance = dialog.Resistance();
     RepaintAll();
@@ -504,7 +506,10 @@ void TSubForm::ShowPosition(TPoint Surface) {
 void TSubForm::SaveCAN(std::string& Name) {
   Name.clear();
   try {
-    if (FNodes->SaveNetwork(FNodes->FFileName())) Name = FNodes->FFileName();
+    if (FNodes->SaveNetwork(FNodes->FFileName()))
+      Name = FNodes->FFileName();
+    else
+      reportNothingWritten(this, FNodes->FFileName());
   } catch (const std::exception& error) {
     if (FHost) FHost->Prompts().ShowError(this, QString::fromLocal8Bit(error.what()));
   }
@@ -529,6 +534,7 @@ void TSubForm::SaveCANAs(QWidget* Owner, std::string& Name) {
   try {
     if (!FNodes->SaveNetwork(path)) {
       FNodes->SetFFileName(previousName);
+      reportNothingWritten(Owner, path);
       return;
     }
   } catch (const std::exception& error) {
@@ -539,6 +545,13 @@ void TSubForm::SaveCANAs(QWidget* Owner, std::string& Name) {
   setWindowTitle(QString::fromLocal8Bit(path));
   Name = path;
   if (FFrame.Notify) FFrame.Notify(enFileName, 0);
+}
+
+void TSubForm::reportNothingWritten(QWidget* Owner, const std::string& Path) {
+  if (FHost)
+    FHost->Prompts().ShowError(Owner, QString("Nothing was written to %1: the network is empty, and a network file "
+                                              "holds at least one element.")
+                                          .arg(QString::fromLocal8Bit(Path)));
 }
 
 void TSubForm::FormCloseQuery(bool& CanClose) {

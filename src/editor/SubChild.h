@@ -164,6 +164,8 @@ class TSubForm : public QWidget {
 
  private:
   void PaintBox1Paint(QPaintEvent* Event);
+  // An empty network writes no file; the user is told so instead of seeing nothing happen.
+  void reportNothingWritten(QWidget* Owner, const std::string& Path);
   void finishWire(TPoint Surface);
   void stampAction();
   void updateRubberBand(TPoint From, TPoint To);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -45,7 +46,10 @@ TLineDlg::TLineDlg(QWidget* Owner)
                            "Accept", {4, 86, 52, 25});
   BitBtn1 = MakeDialogButton(this, "BitBtn1", "", DeleteIcon(), "Delete line", {58, 86, 40, 25});
   BBTCancel = MakeDialogButton(this, "BBTCancel", "", CancelIcon(), "Don\u00B4t change", {100, 86, 40, 25});
-  BitBtn1->setDefault(true);
+  // Enter accepts: a name typed and confirmed must never delete the element. Delete stays one
+  // click or Alt+D away.
+  BBTOK->setDefault(true);
+  BitBtn1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
   for (QWidget* control : std::initializer_list<QWidget*>{LabelLength, EditLength, LabelZL, EditZL, CheckBoxShowLength,
                                                           BBTOK, BitBtn1, BBTCancel})
     control->setFont(controlFont);

@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
 
 #include "editor/DialogParts.h"
 #include "editor/NumberText.h"
+#include "model/NameText.h"
 
 namespace busweave {
 
@@ -45,7 +47,10 @@ TFKnoten::TFKnoten(QWidget* Owner)
                            "Accept", {4, 88, 52, 25});
   BitBtn1 = MakeDialogButton(this, "BitBtn1", "", DeleteIcon(), "Delete node", {60, 88, 40, 25});
   BBTCancel = MakeDialogButton(this, "BBTCancel", "", CancelIcon(), "Don\u00B4t change", {104, 88, 40, 25});
-  BitBtn1->setDefault(true);
+  // Enter accepts: a name typed and confirmed must never delete the element. Delete stays one
+  // click or Alt+D away.
+  BBTOK->setDefault(true);
+  BitBtn1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
 
   setTabOrder(CheckBoxName, EditName);
   setTabOrder(EditName, CheckBoxZl);
@@ -84,10 +89,18 @@ void TFKnoten::showEvent(QShowEvent* Event) {
 
 void TFKnoten::okClicked() {
   // The resistance is checked before anything is accepted, so a bad value changes nothing.
-  const std::string text = RemoveSpaces(EditZL->text().toLatin1().toStdString());
-  const auto value = StrictInteger(text);
+  std::u32string rejected;
+  if (!NameFromUtf8(EditName->text().toStdString(), FName, &rejected)) {
+    if (ReportError)
+      ReportError(QString("Name: a node name cannot hold %1 (names are Windows-1252 text).")
+                      .arg(QString::fromStdU32String(rejected)));
+    EditName->setFocus();
+    return;
+  }
+  const std::string text = RemoveSpaces(EditZL->text().toStdString());
+  const auto value = WholeInteger(text);
   if (!value) {
-    if (ReportError) ReportError(QString("'%1' is not a valid integer value").arg(QString::fromLatin1(text.c_str())));
+    if (ReportError) ReportError(QString("'%1' is not a valid integer value").arg(QString::fromStdString(text)));
     EditZL->setVisible(true);
     EditZL->setFocus();
     EditZL->selectAll();

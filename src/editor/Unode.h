@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 class QCheckBox;
 class QLineEdit;
@@ -36,8 +37,9 @@ class TFKnoten : public QDialog {
 
   // Shows a message about a field whose value cannot be stored.
   std::function<void(const QString&)> ReportError;
-  // The resistance accepted with OK.
+  // The resistance and the name (Windows-1252 bytes) accepted with OK.
   std::uint16_t Resistance() const { return FResistance; }
+  const std::string& NameBytes() const { return FName; }
 
   void CheckBoxZlClick();
   void FormShow();
@@ -51,6 +53,7 @@ class TFKnoten : public QDialog {
  private:
   void okClicked();
   std::uint16_t FResistance = 0;
+  std::string FName;
 };
 
 }  // namespace busweave

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "model/Canlines.h"
+#include "model/NameText.h"
 
 namespace busweave {
 namespace {
@@ -14,20 +15,6 @@ TextLines templateLines(const std::string& Folder, const char* Name, const TextL
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return BuiltIn;
   return SplitLines(ReadTemplate(path));
-}
-
-// Node names are 8-bit text as the editor shows it (Latin-1); CSV readers expect UTF-8.
-std::string utf8FromLatin1(const std::string& Text) {
-  std::string out;
-  for (unsigned char c : Text) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
 }
 
 std::string csvField(const std::string& Text) {
@@ -63,7 +50,7 @@ TextLines SimulationCircuit(TCanNodes& Net, const std::string& Folder, std::vect
 
 std::string WaveformsCsv(const TWaveforms& Waveforms) {
   std::string csv = Waveforms.ScaleName.empty() ? std::string("x") : Waveforms.ScaleName;
-  for (const auto& trace : Waveforms.Traces) csv += "," + csvField(utf8FromLatin1(trace.Name));
+  for (const auto& trace : Waveforms.Traces) csv += "," + csvField(NameToUtf8(trace.Name));
   csv += '\n';
   csv.reserve(csv.size() + Waveforms.Scale.size() * (Waveforms.Traces.size() + 1) * 14);
   for (std::size_t i = 0; i < Waveforms.Scale.size(); ++i) {

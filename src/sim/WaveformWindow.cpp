@@ -29,6 +29,7 @@
 #include <cmath>
 
 #include "export/Prompts.h"
+#include "model/NameText.h"
 #include "model/SafeFile.h"
 #include "sim/Simulation.h"
 
@@ -65,7 +66,7 @@ void tidyTicks(QValueAxis* Axis) {
 }
 
 QString nodeName(const std::string& Name) {
-  return QString::fromLatin1(Name.data(), static_cast<qsizetype>(Name.size()));
+  return QString::fromStdString(NameToUtf8(Name));
 }
 
 // The unit in which a run of this length reads best.

@@ -4,6 +4,9 @@
 
 #include <QAction>
 
+#include <fstream>
+
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "editor/SubChild.h"
 #include "export/Prompts.h"
@@ -90,6 +93,32 @@ TEST(SubForm, OpeningAFileFitsTheNetworkAndUndoRefreshesTheMenu) {
   EXPECT_FALSE(editor.Undo1->isEnabled());
   EXPECT_FALSE(editor.UnDo());
   EXPECT_EQ(editor.DocExtent(), (TPoint{600, 300}));  // undo leaves the extent alone
+}
+
+// A file of which nothing could be read opens unmodified, so closing does not ask about changes
+// that do not exist; saving an empty network says that nothing was written, and why.
+TEST(SubForm, AnUnreadableFileOpensUnchangedAndAnEmptySaveIsTold) {
+  test::TempFolder folder;
+  const std::string path = folder.File("notes.bwn");
+  std::ofstream(path) << "shopping list\n";
+  test::ScriptedPrompts<> prompts;
+  RecordingHost host;
+  host.FPrompts = &prompts;
+  TSubForm editor(nullptr, TFrameLink{}, path, {200, 200}, DrawingScale, &host);
+  EXPECT_TRUE(editor.LoadFailed());
+  EXPECT_NE(editor.Nodes().FFileState(), fstModified);
+  bool canClose = false;
+  editor.FormCloseQuery(canClose);
+  EXPECT_TRUE(canClose);
+  EXPECT_TRUE(prompts.Errors.isEmpty());
+
+  std::string saved = "unchanged";
+  editor.SaveCAN(saved);
+  EXPECT_TRUE(saved.empty());
+  ASSERT_EQ(prompts.Errors.size(), 1);
+  EXPECT_TRUE(prompts.Errors[0].startsWith("Nothing was written to " + QString::fromStdString(path) + ": the network is empty"));
+  std::ifstream kept(path);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "shopping list\n");
 }
 
 }  // namespace
