@@ -160,9 +160,14 @@ std::string jsonFloat(float Value) {
   return buffer;
 }
 
-std::string pointText(TPoint P) { return "(" + std::to_string(P.X) + ", " + std::to_string(P.Y) + ")"; }
-
-std::string jsonPoint(TPoint P) { return "[" + std::to_string(P.X) + ", " + std::to_string(P.Y) + "]"; }
+std::string jsonPoint(TPoint P) {
+  std::string text = "[";  // appended: see PointText
+  text += std::to_string(P.X);
+  text += ", ";
+  text += std::to_string(P.Y);
+  text += ']';
+  return text;
+}
 
 std::string loadProblem(const std::string& File, const TLoadError& Error) {
   if (Error.Message == "file not found") return File + ": file not found";
@@ -174,18 +179,18 @@ void printText(const TCanNodes& Net, const std::string& File, std::ostream& Out)
   Out << "nodes: " << Net.FNumNodes() << ", wires: " << Net.FNumLines() << ", sources: " << Net.FNumSources()
       << "\n";
   if (Net.FMinX() <= Net.FMaxX())
-    Out << "bounding box: " << pointText({Net.FMinX(), Net.FMinY()}) << " to "
-        << pointText({Net.FMaxX(), Net.FMaxY()}) << "\n";
+    Out << "bounding box: " << PointText({Net.FMinX(), Net.FMinY()}) << " to "
+        << PointText({Net.FMaxX(), Net.FMaxY()}) << "\n";
   else
     Out << "bounding box: none\n";
   for (int i = 0; i < Net.Count(); ++i) {
     Out << Net.Strings(i) << "  ";
     if (const TNode* node = Net.NodeAtIndex(i)) {
-      Out << "node at " << pointText(node->FPos) << ", resistance " << node->FResistance << ", name "
+      Out << "node at " << PointText(node->FPos) << ", resistance " << node->FResistance << ", name "
           << jsonString(node->FName) << (node->FShowName ? ", name shown" : ", name hidden") << ", source "
           << static_cast<int>(node->FSource) << "\n";
     } else if (const TTrmLine* wire = Net.WireAtIndex(i)) {
-      Out << "wire " << pointText(wire->FStart) << " to " << pointText(wire->FEnd) << ", impedance "
+      Out << "wire " << PointText(wire->FStart) << " to " << PointText(wire->FEnd) << ", impedance "
           << wire->FImpedance << ", length " << wire->FLength << " mm, angle " << jsonFloat(wire->FAngle)
           << (wire->FShowLength ? ", length shown" : ", length hidden") << "\n";
     }

@@ -29,7 +29,11 @@ std::string NumberedName(const std::string& Name, int Number) {
   std::string rest = Name;
   const auto bracket = rest.find(']');
   if (bracket != std::string::npos) rest.erase(0, std::min(bracket + 2, rest.size()));
-  return CutShortString("[" + std::to_string(Number) + "] " + rest);
+  std::string numbered = "[";  // appended: see PointText
+  numbered += std::to_string(Number);
+  numbered += "] ";
+  numbered += rest;
+  return CutShortString(std::move(numbered));
 }
 
 TCanNodes::TCanNodes() : TStringList(true, TDuplicates::dupError) { ResetBoundingBox(); }

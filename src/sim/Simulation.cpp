@@ -50,7 +50,10 @@ TextLines SimulationCircuit(TCanNodes& Net, const std::string& Folder, std::vect
 
 std::string WaveformsCsv(const TWaveforms& Waveforms) {
   std::string csv = Waveforms.ScaleName.empty() ? std::string("x") : Waveforms.ScaleName;
-  for (const auto& trace : Waveforms.Traces) csv += "," + csvField(NameToUtf8(trace.Name));
+  for (const auto& trace : Waveforms.Traces) {
+    csv += ',';
+    csv += csvField(NameToUtf8(trace.Name));
+  }
   csv += '\n';
   csv.reserve(csv.size() + Waveforms.Scale.size() * (Waveforms.Traces.size() + 1) * 14);
   for (std::size_t i = 0; i < Waveforms.Scale.size(); ++i) {

@@ -78,7 +78,8 @@ std::vector<Statement> statementsOf(const TextLines& Lines) {
     if (!text.empty() && text[0] == '+' && !statements.empty() && !statements.back().Comment &&
         !statements.back().Key.empty()) {
       statements.back().Lines.push_back(line);
-      statements.back().Text += " " + text.substr(1);
+      statements.back().Text += ' ';
+      statements.back().Text.append(text, 1);
       continue;
     }
     Statement statement;
