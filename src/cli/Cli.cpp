@@ -26,9 +26,9 @@
 #include "editor/Fit.h"
 #include "editor/Plot.h"
 #include "export/CircuitFile.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 #include "model/NameText.h"
-#include "model/RuleCheck.h"
+#include "model/BusCheck.h"
 #include "model/SafeFile.h"
 #include "sim/Simulation.h"
 

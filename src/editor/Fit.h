@@ -4,7 +4,7 @@
 // next to the origin and the document takes the nodes' bounding box plus one grid step of
 // margin on every side. Widget-free, so busweave-cli fits pictures the same way.
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 

@@ -8,7 +8,7 @@
 
 #include "canvas/Canvas.h"
 #include "editor/EditorTypes.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 

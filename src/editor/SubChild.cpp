@@ -26,7 +26,7 @@
 #include "export/CircuitFile.h"
 #include "export/Prompts.h"
 #include "model/NameText.h"
-#include "model/RuleCheck.h"
+#include "model/BusCheck.h"
 #include "sim/SimulateCommand.h"
 
 namespace busweave {

@@ -13,7 +13,7 @@
 #include "editor/EditorHost.h"
 #include "editor/EditorTypes.h"
 #include "editor/Plot.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 class QAction;
 class QMenu;

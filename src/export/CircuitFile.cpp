@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 #include "model/SafeFile.h"
 
 namespace busweave {

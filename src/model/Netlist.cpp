@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 

@@ -11,7 +11,7 @@
 
 #include "export/CircuitFile.h"
 #include "export/Prompts.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 #include "sim/Simulation.h"
 #include "sim/WaveformWindow.h"
 

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <filesystem>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 #include "model/NameText.h"
 
 namespace busweave {

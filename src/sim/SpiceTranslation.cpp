@@ -6,7 +6,7 @@
 #include <set>
 #include <utility>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 #include "sim/SpiceNumbers.h"
 
 namespace busweave {

@@ -19,7 +19,7 @@
 #include <sstream>
 
 #include "export/CircuitFile.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 #include "sim/SpiceEngine.h"
 #include "sim/SpiceTranslation.h"
 

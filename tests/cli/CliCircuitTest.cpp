@@ -10,7 +10,7 @@
 #include "TempFolder.h"
 #include "cli/Cli.h"
 #include "export/CircuitFile.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 namespace {

@@ -13,7 +13,7 @@
 #include "export/CircuitFile.h"
 #include "export/Prompts.h"
 #include "export/Utnb.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "TempFolder.h"
 #include "export/CircuitFile.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 namespace {

@@ -17,7 +17,7 @@
 #include "editor/SubChild.h"
 #include "export/Prompts.h"
 #include "frame/Childwin.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 // Readable failure messages.
 static void PrintTo(const QSize& Size, std::ostream* Out) { *Out << Size.width() << " x " << Size.height(); }

@@ -19,7 +19,7 @@
 #include "export/Prompts.h"
 #include "frame/Childwin.h"
 #include "frame/PictureExport.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 namespace {

@@ -19,7 +19,7 @@
 #include "editor/SubChild.h"
 #include "export/Prompts.h"
 #include "frame/Childwin.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 #include "shell/Main.h"
 
 // Readable failure messages.

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "export/CircuitFile.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 #include "sim/Simulation.h"
 #include "sim/SpiceEngine.h"
 

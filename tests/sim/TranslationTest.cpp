@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "export/CircuitFile.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 #include "sim/Simulation.h"
 #include "sim/SpiceNumbers.h"
 #include "sim/SpiceTranslation.h"

@@ -1,4 +1,4 @@
-#include "model/RuleCheck.h"
+#include "model/BusCheck.h"
 
 #include <algorithm>
 #include <cmath>

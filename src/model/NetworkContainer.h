@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "model/Elements.h"
-#include "model/StringList.h"
+#include "model/KeyedList.h"
 
 namespace busweave {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 #include "model/ModelErrors.h"
 
 using namespace busweave;

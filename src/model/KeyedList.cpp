@@ -1,4 +1,4 @@
-#include "model/StringList.h"
+#include "model/KeyedList.h"
 
 #include <algorithm>
 #include <array>

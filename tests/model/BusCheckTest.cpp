@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "model/RuleCheck.h"
+#include "model/BusCheck.h"
 
 namespace busweave {
 namespace {

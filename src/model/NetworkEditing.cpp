@@ -3,7 +3,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 

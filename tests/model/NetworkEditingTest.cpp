@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 using namespace busweave;
 using Keys = std::vector<std::string>;

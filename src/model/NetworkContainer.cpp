@@ -1,4 +1,4 @@
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 #include <algorithm>
 
