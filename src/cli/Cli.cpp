@@ -25,7 +25,7 @@
 #include "canvas/WmfCanvas.h"
 #include "editor/Fit.h"
 #include "editor/Plot.h"
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
 #include "model/NameText.h"
 #include "model/BusCheck.h"

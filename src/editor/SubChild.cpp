@@ -23,7 +23,7 @@
 
 #include "canvas/QPainterCanvas.h"
 #include "export/CircuitExport.h"
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 #include "export/Prompts.h"
 #include "model/NameText.h"
 #include "model/BusCheck.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 #include "export/Prompts.h"
 #include "export/Utnb.h"
 #include "model/NetworkContainer.h"

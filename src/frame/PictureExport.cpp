@@ -15,7 +15,7 @@
 #include "canvas/EmfCanvas.h"
 #include "canvas/QPainterCanvas.h"
 #include "canvas/WmfCanvas.h"
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 #include "export/Prompts.h"
 #include "model/SafeFile.h"
 

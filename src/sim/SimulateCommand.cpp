@@ -9,7 +9,7 @@
 #include <QStatusBar>
 #include <QWidget>
 
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 #include "export/Prompts.h"
 #include "model/NetworkContainer.h"
 #include "sim/Simulation.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 #include "sim/SpiceEngine.h"
 
 namespace busweave {

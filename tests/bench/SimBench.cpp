@@ -18,7 +18,7 @@
 #include <random>
 #include <sstream>
 
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
 #include "sim/SpiceEngine.h"
 #include "sim/SpiceTranslation.h"

@@ -10,7 +10,7 @@
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "export/CircuitExport.h"
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 #include "export/Prompts.h"
 #include "export/Utnb.h"
 #include "model/NetworkContainer.h"

@@ -9,7 +9,7 @@
 #include "Networks.h"
 #include "TempFolder.h"
 #include "cli/Cli.h"
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave {

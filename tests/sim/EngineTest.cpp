@@ -8,7 +8,7 @@
 #include <cmath>
 #include <thread>
 
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
 #include "sim/Simulation.h"
 #include "sim/SpiceEngine.h"

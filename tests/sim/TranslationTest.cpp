@@ -7,7 +7,7 @@
 #include <clocale>
 #include <cmath>
 
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
 #include "sim/Simulation.h"
 #include "sim/SpiceNumbers.h"

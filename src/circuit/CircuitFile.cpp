@@ -1,4 +1,4 @@
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 
 #include <QDateTime>
 #include <QLocale>

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "TempFolder.h"
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave {
