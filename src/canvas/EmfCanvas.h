@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "canvas/Canvas.h"
+#include "drawing/Canvas.h"
 
 namespace busweave {
 

@@ -7,7 +7,7 @@
 #include <QFont>
 #include <optional>
 
-#include "canvas/Canvas.h"
+#include "drawing/Canvas.h"
 
 class QPainter;
 

@@ -17,7 +17,7 @@
 #include <cmath>
 
 #include "editor/FindingsPanel.h"
-#include "editor/Fit.h"
+#include "drawing/FitNetwork.h"
 #include "editor/Uline.h"
 #include "editor/Unode.h"
 

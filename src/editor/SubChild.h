@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
-#include "canvas/Canvas.h"
+#include "drawing/Canvas.h"
 #include "editor/EditorHost.h"
-#include "editor/EditorTypes.h"
-#include "editor/Plot.h"
+#include "drawing/DocumentTypes.h"
+#include "drawing/NetworkDrawing.h"
 #include "model/NetworkContainer.h"
 
 class QAction;

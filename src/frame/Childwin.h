@@ -8,9 +8,9 @@
 #include <QWidget>
 #include <string>
 
-#include "canvas/Canvas.h"
+#include "drawing/Canvas.h"
 #include "editor/EditorHost.h"
-#include "editor/EditorTypes.h"
+#include "drawing/DocumentTypes.h"
 #include "model/Elements.h"
 
 class QAction;

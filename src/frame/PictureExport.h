@@ -11,8 +11,8 @@
 #include <functional>
 #include <string>
 
-#include "canvas/Canvas.h"
-#include "editor/EditorTypes.h"
+#include "drawing/Canvas.h"
+#include "drawing/DocumentTypes.h"
 
 class QWidget;
 

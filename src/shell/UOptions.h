@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <functional>
 
-#include "canvas/Canvas.h"
+#include "drawing/Canvas.h"
 
 class QCheckBox;
 class QLineEdit;

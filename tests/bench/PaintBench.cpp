@@ -9,7 +9,7 @@
 
 #include "BenchNetworks.h"
 #include "canvas/QPainterCanvas.h"
-#include "editor/Plot.h"
+#include "drawing/NetworkDrawing.h"
 
 namespace {
 

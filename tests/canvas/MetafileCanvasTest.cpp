@@ -10,7 +10,7 @@
 #include "MetafileReader.h"
 #include "canvas/EmfCanvas.h"
 #include "canvas/WmfCanvas.h"
-#include "editor/Plot.h"
+#include "drawing/NetworkDrawing.h"
 
 namespace busweave {
 namespace {

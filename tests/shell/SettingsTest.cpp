@@ -11,7 +11,7 @@
 
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
-#include "canvas/RecordingCanvas.h"
+#include "drawing/RecordingCanvas.h"
 #include "editor/SubChild.h"
 #include "export/Prompts.h"
 #include "shell/Main.h"

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "canvas/RecordingCanvas.h"
-#include "editor/Plot.h"
+#include "drawing/RecordingCanvas.h"
+#include "drawing/NetworkDrawing.h"
 
 namespace busweave {
 namespace {

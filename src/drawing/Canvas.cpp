@@ -1,4 +1,4 @@
-#include "canvas/Canvas.h"
+#include "drawing/Canvas.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "editor/Fit.h"
+#include "drawing/FitNetwork.h"
 
 #include <algorithm>
 

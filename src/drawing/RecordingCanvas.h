@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "canvas/Canvas.h"
+#include "drawing/Canvas.h"
 
 namespace busweave {
 

@@ -6,8 +6,8 @@
 #include <optional>
 #include <utility>
 
-#include "canvas/Canvas.h"
-#include "editor/EditorTypes.h"
+#include "drawing/Canvas.h"
+#include "drawing/DocumentTypes.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave {

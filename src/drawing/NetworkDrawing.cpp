@@ -1,4 +1,4 @@
-#include "editor/Plot.h"
+#include "drawing/NetworkDrawing.h"
 
 #include <algorithm>
 #include <cmath>
