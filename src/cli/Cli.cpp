@@ -20,9 +20,9 @@
 #include <algorithm>
 #include <cctype>
 
-#include "canvas/EmfCanvas.h"
-#include "canvas/QPainterCanvas.h"
-#include "canvas/WmfCanvas.h"
+#include "picture/EmfCanvas.h"
+#include "picture/QPainterCanvas.h"
+#include "picture/WmfCanvas.h"
 #include "drawing/FitNetwork.h"
 #include "drawing/NetworkDrawing.h"
 #include "circuit/CircuitFile.h"

@@ -21,7 +21,7 @@
 #include "editor/Uline.h"
 #include "editor/Unode.h"
 
-#include "canvas/QPainterCanvas.h"
+#include "picture/QPainterCanvas.h"
 #include "export/CircuitExport.h"
 #include "circuit/CircuitFile.h"
 #include "export/Prompts.h"

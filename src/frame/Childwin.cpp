@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "canvas/QPainterCanvas.h"
+#include "picture/QPainterCanvas.h"
 #include "editor/SubChild.h"
 #include "export/Prompts.h"
 #include "frame/PictureExport.h"

@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "canvas/EmfCanvas.h"
-#include "canvas/QPainterCanvas.h"
-#include "canvas/WmfCanvas.h"
+#include "picture/EmfCanvas.h"
+#include "picture/QPainterCanvas.h"
+#include "picture/WmfCanvas.h"
 #include "circuit/CircuitFile.h"
 #include "export/Prompts.h"
 #include "model/SafeFile.h"

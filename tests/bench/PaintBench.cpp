@@ -8,7 +8,7 @@
 #include <QPainter>
 
 #include "BenchNetworks.h"
-#include "canvas/QPainterCanvas.h"
+#include "picture/QPainterCanvas.h"
 #include "drawing/NetworkDrawing.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "canvas/QPainterCanvas.h"
+#include "picture/QPainterCanvas.h"
 
 #include <QFontMetricsF>
 #include <QPaintDevice>

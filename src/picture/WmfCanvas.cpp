@@ -1,4 +1,4 @@
-#include "canvas/WmfCanvas.h"
+#include "picture/WmfCanvas.h"
 
 #include <uwmf.h>
 

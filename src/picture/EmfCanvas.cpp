@@ -1,4 +1,4 @@
-#include "canvas/EmfCanvas.h"
+#include "picture/EmfCanvas.h"
 
 #include <uemf.h>
 

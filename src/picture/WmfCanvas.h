@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "canvas/EmfCanvas.h"
+#include "picture/EmfCanvas.h"
 
 namespace busweave {
 

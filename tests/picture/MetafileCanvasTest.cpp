@@ -8,8 +8,8 @@
 #include <cmath>
 
 #include "MetafileReader.h"
-#include "canvas/EmfCanvas.h"
-#include "canvas/WmfCanvas.h"
+#include "picture/EmfCanvas.h"
+#include "picture/WmfCanvas.h"
 #include "drawing/NetworkDrawing.h"
 
 namespace busweave {
