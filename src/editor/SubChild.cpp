@@ -24,7 +24,7 @@
 #include "picture/QPainterCanvas.h"
 #include "export/CircuitExport.h"
 #include "circuit/CircuitFile.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "model/NameText.h"
 #include "model/BusCheck.h"
 #include "sim/SimulateCommand.h"

@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "editor/DialogParts.h"
-#include "editor/NumberText.h"
+#include "gui/DialogWidgets.h"
+#include "gui/IntegerText.h"
 
 namespace busweave {
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "circuit/CircuitFile.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "export/Utnb.h"
 #include "model/NetworkContainer.h"
 

@@ -14,7 +14,7 @@
 
 #include "picture/QPainterCanvas.h"
 #include "editor/SubChild.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "frame/PictureExport.h"
 
 namespace busweave {

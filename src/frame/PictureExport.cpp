@@ -16,7 +16,7 @@
 #include "picture/QPainterCanvas.h"
 #include "picture/WmfCanvas.h"
 #include "circuit/CircuitFile.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "model/SafeFile.h"
 
 namespace busweave {

@@ -23,12 +23,12 @@
 #include <QToolButton>
 
 #include "editor/SubChild.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "frame/Childwin.h"
 #include "about/Uabout.h"
 #include "editor/FindingsPanel.h"
-#include "editor/NumberText.h"
-#include "shell/Icons.h"
+#include "gui/IntegerText.h"
+#include "gui/Icons.h"
 #include "shell/Profil.h"
 #include "shell/UOptions.h"
 

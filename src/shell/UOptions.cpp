@@ -7,9 +7,9 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "editor/NumberText.h"
+#include "gui/IntegerText.h"
 #include "editor/SubChild.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 
 namespace busweave {
 namespace {

@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <QToolTip>
 
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "shell/Main.h"
 #include "shell/UMutex.h"
 #include "shell/U_OS.h"

@@ -10,7 +10,7 @@
 #include <QWidget>
 
 #include "circuit/CircuitFile.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
 #include "sim/Simulation.h"
 #include "sim/WaveformWindow.h"

@@ -28,7 +28,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "model/NameText.h"
 #include "model/SafeFile.h"
 #include "sim/Simulation.h"

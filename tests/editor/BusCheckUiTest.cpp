@@ -9,7 +9,7 @@
 #include "TempFolder.h"
 #include "editor/FindingsPanel.h"
 #include "editor/SubChild.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 
 namespace busweave {
 namespace {

@@ -14,7 +14,7 @@
 #include "editor/SubChild.h"
 #include "editor/Uline.h"
 #include "editor/Unode.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 
 namespace busweave {
 namespace {

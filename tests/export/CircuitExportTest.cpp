@@ -11,7 +11,7 @@
 #include "TempFolder.h"
 #include "export/CircuitExport.h"
 #include "circuit/CircuitFile.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "export/Utnb.h"
 #include "model/NetworkContainer.h"
 

@@ -16,7 +16,7 @@
 #include "MetafileReader.h"
 #include "TempFolder.h"
 #include "editor/SubChild.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "frame/Childwin.h"
 #include "frame/PictureExport.h"
 #include "model/NetworkContainer.h"

@@ -17,7 +17,7 @@
 
 #include "TempFolder.h"
 #include "editor/SubChild.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "frame/Childwin.h"
 #include "model/NetworkContainer.h"
 #include "shell/Main.h"

@@ -13,7 +13,7 @@
 #include "TempFolder.h"
 #include "drawing/RecordingCanvas.h"
 #include "editor/SubChild.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "shell/Main.h"
 #include "shell/Profil.h"
 #include "shell/UOptions.h"

@@ -17,7 +17,7 @@
 
 #include "TempFolder.h"
 #include "editor/SubChild.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "sim/SimulateCommand.h"
 #include "sim/SpiceEngine.h"
 #include "sim/WaveformWindow.h"

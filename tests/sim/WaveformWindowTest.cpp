@@ -16,7 +16,7 @@
 #include <filesystem>
 
 #include "TempFolder.h"
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 #include "sim/Simulation.h"
 #include "sim/WaveformWindow.h"
 

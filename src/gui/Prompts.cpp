@@ -1,4 +1,4 @@
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 
 #include <QApplication>
 #include <QDir>

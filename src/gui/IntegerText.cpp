@@ -1,4 +1,4 @@
-#include "editor/NumberText.h"
+#include "gui/IntegerText.h"
 
 #include <algorithm>
 #include <cctype>

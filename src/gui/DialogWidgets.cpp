@@ -1,4 +1,4 @@
-#include "editor/DialogParts.h"
+#include "gui/DialogWidgets.h"
 
 #include <QLineEdit>
 #include <QPainter>
