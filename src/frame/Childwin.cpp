@@ -13,7 +13,7 @@
 #include <cmath>
 
 #include "picture/QPainterCanvas.h"
-#include "editor/SubChild.h"
+#include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
 #include "frame/PictureExport.h"
 

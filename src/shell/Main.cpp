@@ -22,7 +22,7 @@
 #include <QTextBrowser>
 #include <QToolButton>
 
-#include "editor/SubChild.h"
+#include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
 #include "frame/Childwin.h"
 #include "about/Uabout.h"
@@ -30,7 +30,7 @@
 #include "gui/IntegerText.h"
 #include "gui/Icons.h"
 #include "shell/Profil.h"
-#include "shell/UOptions.h"
+#include "editor/DocumentOptionsDialog.h"
 
 namespace busweave {
 namespace {

@@ -11,9 +11,9 @@
 
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
-#include "editor/SubChild.h"
-#include "editor/Uline.h"
-#include "editor/Unode.h"
+#include "editor/EditorWindow.h"
+#include "editor/LineDialog.h"
+#include "editor/NodeDialog.h"
 #include "gui/Prompts.h"
 
 namespace busweave {

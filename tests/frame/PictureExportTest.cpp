@@ -15,7 +15,7 @@
 
 #include "MetafileReader.h"
 #include "TempFolder.h"
-#include "editor/SubChild.h"
+#include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
 #include "frame/Childwin.h"
 #include "frame/PictureExport.h"

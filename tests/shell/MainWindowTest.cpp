@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "TempFolder.h"
-#include "editor/SubChild.h"
+#include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
 #include "frame/Childwin.h"
 #include "model/NetworkContainer.h"

@@ -12,11 +12,11 @@
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "drawing/RecordingCanvas.h"
-#include "editor/SubChild.h"
+#include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
 #include "shell/Main.h"
 #include "shell/Profil.h"
-#include "shell/UOptions.h"
+#include "editor/DocumentOptionsDialog.h"
 
 namespace busweave {
 namespace {

@@ -16,7 +16,7 @@
 #include <filesystem>
 
 #include "TempFolder.h"
-#include "editor/SubChild.h"
+#include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
 #include "sim/SimulateCommand.h"
 #include "sim/SpiceEngine.h"

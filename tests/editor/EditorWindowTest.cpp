@@ -8,7 +8,7 @@
 
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
-#include "editor/SubChild.h"
+#include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
 
 namespace busweave {

@@ -1,4 +1,4 @@
-#include "editor/SubChild.h"
+#include "editor/EditorWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,11 +18,11 @@
 
 #include "editor/FindingsPanel.h"
 #include "drawing/FitNetwork.h"
-#include "editor/Uline.h"
-#include "editor/Unode.h"
+#include "editor/LineDialog.h"
+#include "editor/NodeDialog.h"
 
 #include "picture/QPainterCanvas.h"
-#include "export/CircuitExport.h"
+#include "editor/CircuitExportCommand.h"
 #include "circuit/CircuitFile.h"
 #include "gui/Prompts.h"
 #include "model/NameText.h"

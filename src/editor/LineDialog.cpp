@@ -1,4 +1,4 @@
-#include "editor/Uline.h"
+#include "editor/LineDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "export/CircuitExport.h"
+#include "editor/CircuitExportCommand.h"
 
 #include <QString>
 #include <filesystem>
@@ -6,7 +6,7 @@
 
 #include "circuit/CircuitFile.h"
 #include "gui/Prompts.h"
-#include "export/Utnb.h"
+#include "editor/CircuitExportDialog.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave {

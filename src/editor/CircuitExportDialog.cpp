@@ -1,4 +1,4 @@
-#include "export/Utnb.h"
+#include "editor/CircuitExportDialog.h"
 
 #include <QFontDatabase>
 #include <QPlainTextEdit>

@@ -1,4 +1,4 @@
-#include "editor/Unode.h"
+#include "editor/NodeDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>

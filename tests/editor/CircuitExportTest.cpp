@@ -9,10 +9,10 @@
 
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
-#include "export/CircuitExport.h"
+#include "editor/CircuitExportCommand.h"
 #include "circuit/CircuitFile.h"
 #include "gui/Prompts.h"
-#include "export/Utnb.h"
+#include "editor/CircuitExportDialog.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave {

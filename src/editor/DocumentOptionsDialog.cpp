@@ -1,4 +1,4 @@
-#include "shell/UOptions.h"
+#include "editor/DocumentOptionsDialog.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 
 #include "gui/IntegerText.h"
-#include "editor/SubChild.h"
+#include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
 
 namespace busweave {
