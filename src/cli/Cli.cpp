@@ -30,7 +30,7 @@
 #include "model/NameText.h"
 #include "model/BusCheck.h"
 #include "model/SafeFile.h"
-#include "sim/Simulation.h"
+#include "sim/Waveforms.h"
 
 namespace busweave::cli {
 namespace {

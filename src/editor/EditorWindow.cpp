@@ -27,7 +27,7 @@
 #include "gui/Prompts.h"
 #include "model/NameText.h"
 #include "model/BusCheck.h"
-#include "sim/SimulateCommand.h"
+#include "simview/SimulateCommand.h"
 
 namespace busweave {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
-#include "sim/Simulation.h"
+#include "sim/Waveforms.h"
 #include "sim/SpiceEngine.h"
 
 namespace busweave {

@@ -9,7 +9,7 @@
 
 #include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
-#include "sim/Simulation.h"
+#include "sim/Waveforms.h"
 #include "sim/SpiceNumbers.h"
 #include "sim/SpiceTranslation.h"
 

@@ -1,4 +1,4 @@
-#include "sim/SimulateCommand.h"
+#include "simview/SimulateCommand.h"
 
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -12,8 +12,8 @@
 #include "circuit/CircuitFile.h"
 #include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
-#include "sim/Simulation.h"
-#include "sim/WaveformWindow.h"
+#include "sim/Waveforms.h"
+#include "simview/WaveformWindow.h"
 
 namespace busweave {
 namespace {

@@ -1,4 +1,4 @@
-#include "sim/WaveformWindow.h"
+#include "simview/WaveformWindow.h"
 
 #include <QAction>
 #include <QBuffer>
@@ -31,7 +31,7 @@
 #include "gui/Prompts.h"
 #include "model/NameText.h"
 #include "model/SafeFile.h"
-#include "sim/Simulation.h"
+#include "sim/Waveforms.h"
 
 namespace busweave {
 namespace {

@@ -18,9 +18,9 @@
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
-#include "sim/SimulateCommand.h"
+#include "simview/SimulateCommand.h"
 #include "sim/SpiceEngine.h"
-#include "sim/WaveformWindow.h"
+#include "simview/WaveformWindow.h"
 
 namespace busweave {
 namespace {

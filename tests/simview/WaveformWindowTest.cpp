@@ -17,8 +17,8 @@
 
 #include "TempFolder.h"
 #include "gui/Prompts.h"
-#include "sim/Simulation.h"
-#include "sim/WaveformWindow.h"
+#include "sim/Waveforms.h"
+#include "simview/WaveformWindow.h"
 
 namespace busweave {
 namespace {

@@ -1,4 +1,4 @@
-#include "sim/Simulation.h"
+#include "sim/Waveforms.h"
 
 #include <algorithm>
 #include <charconv>
