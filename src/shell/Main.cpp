@@ -24,7 +24,7 @@
 
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
-#include "frame/Childwin.h"
+#include "frame/DocumentFrame.h"
 #include "about/Uabout.h"
 #include "editor/FindingsPanel.h"
 #include "gui/IntegerText.h"

@@ -18,7 +18,7 @@
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
-#include "frame/Childwin.h"
+#include "frame/DocumentFrame.h"
 #include "model/NetworkContainer.h"
 #include "shell/Main.h"
 

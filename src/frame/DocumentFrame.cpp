@@ -1,4 +1,4 @@
-#include "frame/Childwin.h"
+#include "frame/DocumentFrame.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -15,7 +15,7 @@
 #include "picture/QPainterCanvas.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
-#include "frame/PictureExport.h"
+#include "frame/PictureExportCommands.h"
 
 namespace busweave {
 namespace {

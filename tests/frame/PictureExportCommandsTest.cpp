@@ -17,8 +17,8 @@
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
-#include "frame/Childwin.h"
-#include "frame/PictureExport.h"
+#include "frame/DocumentFrame.h"
+#include "frame/PictureExportCommands.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave {

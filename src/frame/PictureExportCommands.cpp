@@ -1,4 +1,4 @@
-#include "frame/PictureExport.h"
+#include "frame/PictureExportCommands.h"
 
 #include <QBuffer>
 #include <QClipboard>

@@ -16,7 +16,7 @@
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
-#include "frame/Childwin.h"
+#include "frame/DocumentFrame.h"
 #include "model/NetworkContainer.h"
 
 // Readable failure messages.
