@@ -8,8 +8,8 @@
 
 #include "gui/Prompts.h"
 #include "shell/Main.h"
-#include "shell/UMutex.h"
-#include "shell/U_OS.h"
+#include "guard/InstanceGuard.h"
+#include "guard/Platform.h"
 
 namespace {
 

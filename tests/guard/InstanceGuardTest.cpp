@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "TempFolder.h"
-#include "shell/UMutex.h"
-#include "shell/U_OS.h"
+#include "guard/InstanceGuard.h"
+#include "guard/Platform.h"
 
 namespace busweave {
 namespace {

@@ -1,4 +1,4 @@
-#include "shell/UMutex.h"
+#include "guard/InstanceGuard.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "shell/U_OS.h"
+#include "guard/Platform.h"
 
 #include <sys/utsname.h>
 
