@@ -7,7 +7,7 @@
 #include <QToolTip>
 
 #include "gui/Prompts.h"
-#include "shell/Main.h"
+#include "shell/MainWindow.h"
 #include "guard/InstanceGuard.h"
 #include "guard/Platform.h"
 

@@ -20,7 +20,7 @@
 #include "gui/Prompts.h"
 #include "frame/DocumentFrame.h"
 #include "model/NetworkContainer.h"
-#include "shell/Main.h"
+#include "shell/MainWindow.h"
 
 // Readable failure messages.
 static void PrintTo(const QString& Text, std::ostream* Out) { *Out << '"' << Text.toStdString() << '"'; }

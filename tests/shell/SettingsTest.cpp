@@ -14,8 +14,8 @@
 #include "drawing/RecordingCanvas.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
-#include "shell/Main.h"
-#include "shell/Profil.h"
+#include "shell/MainWindow.h"
+#include "shell/Settings.h"
 #include "editor/DocumentOptionsDialog.h"
 
 namespace busweave {

@@ -1,4 +1,4 @@
-#include "shell/Profil.h"
+#include "shell/Settings.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "shell/Main.h"
+#include "shell/MainWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,7 +29,7 @@
 #include "editor/FindingsPanel.h"
 #include "gui/IntegerText.h"
 #include "gui/Icons.h"
-#include "shell/Profil.h"
+#include "shell/Settings.h"
 #include "editor/DocumentOptionsDialog.h"
 
 namespace busweave {
