@@ -25,7 +25,7 @@
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
 #include "frame/DocumentFrame.h"
-#include "about/Uabout.h"
+#include "about/AboutBox.h"
 #include "editor/FindingsPanel.h"
 #include "gui/IntegerText.h"
 #include "gui/Icons.h"

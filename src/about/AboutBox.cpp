@@ -1,4 +1,4 @@
-#include "about/Uabout.h"
+#include "about/AboutBox.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -17,9 +17,9 @@
 #include <cmath>
 #include <numbers>
 
-#include "about/Ccube.h"
-#include "about/Gauges.h"
-#include "about/UVersion.h"
+#include "about/SpinningCube.h"
+#include "about/Gauge.h"
+#include "about/VersionInfo.h"
 
 namespace busweave {
 namespace {

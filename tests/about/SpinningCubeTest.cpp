@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <climits>
 
-#include "about/Ccube.h"
+#include "about/SpinningCube.h"
 
 namespace busweave {
 namespace {

@@ -1,4 +1,4 @@
-#include "about/UVersion.h"
+#include "about/VersionInfo.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "about/Gauges.h"
+#include "about/Gauge.h"
 
 #include <QFontMetrics>
 #include <QPaintEvent>

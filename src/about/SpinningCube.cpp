@@ -1,4 +1,4 @@
-#include "about/Ccube.h"
+#include "about/SpinningCube.h"
 
 #include <QPaintEvent>
 #include <QPainter>
