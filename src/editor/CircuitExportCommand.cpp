@@ -47,6 +47,7 @@ void exportCircuit(QWidget* Owner, TCanNodes& Net, const TTNBDlgParameter& Dialo
 int Network(QWidget* Owner, TCanNodes& Net, const std::function<void()>& Repaint, TPrompts& Prompts) {
   try {
     TTNBDlgParameter dialog(Owner);
+    dialog.ReportError = [&dialog, &Prompts](const QString& Message) { Prompts.ShowError(&dialog, Message); };
     dialog.SetHeaderText(loadOrCreateTemplate(HeaderTemplateName, BuiltInHeader()));
     dialog.SetTrailerText(loadOrCreateTemplate(TrailerTemplateName, BuiltInTrailer()));
     dialog.SetHeaderText(ReplaceFirstLine(dialog.HeaderText(), TitleLine()));

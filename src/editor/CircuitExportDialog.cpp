@@ -4,6 +4,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <utility>
+
+#include "model/NameText.h"
 
 namespace busweave {
 namespace {
@@ -27,11 +30,23 @@ QPushButton* makeButton(QWidget* Parent, const char* Name, const QString& Captio
   return button;
 }
 
-// Page text travels as 8-bit characters; Latin-1 maps each byte to one character and back.
-std::string toBytes(const QPlainTextEdit* Memo) { return Memo->toPlainText().toLatin1().toStdString(); }
+// Page text is Windows-1252, as names are: every byte shows as its character and reads back.
+std::string toBytes(const QPlainTextEdit* Memo) {
+  std::string bytes;
+  NameFromUtf8(Memo->toPlainText().toStdString(), bytes);
+  return bytes;
+}
 
 void setBytes(QPlainTextEdit* Memo, const std::string& Text) {
-  Memo->setPlainText(QString::fromLatin1(Text.data(), static_cast<qsizetype>(Text.size())));
+  Memo->setPlainText(QString::fromStdString(NameToUtf8(Text)));
+}
+
+// The characters of a page that a circuit file cannot hold; empty when it can hold them all.
+QString rejectedCharacters(const QPlainTextEdit* Memo) {
+  std::string bytes;
+  std::u32string rejected;
+  NameFromUtf8(Memo->toPlainText().toStdString(), bytes, &rejected);
+  return QString::fromStdU32String(rejected);
 }
 
 }  // namespace
@@ -59,12 +74,25 @@ TTNBDlgParameter::TTNBDlgParameter(QWidget* Owner)
   OKBtn = makeButton(this, "OKBtn", "&OK", "Accept changes", 8);
   ExportBtn = makeButton(this, "ExportBtn", "&Export", "Create circuit", 41);
   CancelBtn = makeButton(this, "CancelBtn", "&Cancel", "Exit w/o changes", 74);
-  connect(OKBtn, &QPushButton::clicked, this, [this] { done(1); });
-  connect(ExportBtn, &QPushButton::clicked, this, [this] { done(ExportResult); });
+  connect(OKBtn, &QPushButton::clicked, this, [this] { finish(1); });
+  connect(ExportBtn, &QPushButton::clicked, this, [this] { finish(ExportResult); });
   connect(CancelBtn, &QPushButton::clicked, this, [this] { done(2); });
 }
 
 void TTNBDlgParameter::reject() { done(2); }
+
+void TTNBDlgParameter::finish(int Result) {
+  // A character the circuit file cannot hold would be lost silently: the page stays open.
+  for (auto [memo, page] : {std::pair{MemoHeader, "Header"}, std::pair{MemoTrailer, "Trailer"}}) {
+    const QString rejected = rejectedCharacters(memo);
+    if (rejected.isEmpty()) continue;
+    TNBParameter->setCurrentWidget(memo);
+    if (ReportError)
+      ReportError(QString("%1: a circuit file cannot hold %2 (circuit text is Windows-1252).").arg(page, rejected));
+    return;
+  }
+  done(Result);
+}
 
 std::string TTNBDlgParameter::HeaderText() const { return toBytes(MemoHeader); }
 std::string TTNBDlgParameter::TrailerText() const { return toBytes(MemoTrailer); }

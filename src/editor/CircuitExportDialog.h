@@ -4,6 +4,8 @@
 // generated network section and the trailer, and lets the user edit header and trailer.
 
 #include <QDialog>
+#include <functional>
+#include <string>
 
 class QPlainTextEdit;
 class QPushButton;
@@ -36,9 +38,15 @@ class TTNBDlgParameter : public QDialog {
   void SetTrailerText(const std::string& Text);
   void SetNetworkText(const std::string& Text);
 
+  // Shows why OK or Export did not close the dialog.
+  std::function<void(const QString&)> ReportError;
+
  public slots:
   // Escape and the close box give Cancel (2), not 0.
   void reject() override;
+
+ private:
+  void finish(int Result);
 };
 
 }  // namespace busweave

@@ -91,6 +91,27 @@ TEST_F(CircuitExport, ButtonsAndEscapeGiveTheirResults) {
   EXPECT_EQ(dialog.result(), 2);
 }
 
+// Pages are Windows-1252 text, as names are: € in a name shows as €, € typed into a template is
+// stored as its byte, and a character the file cannot hold keeps the dialog open, named.
+TEST_F(CircuitExport, PagesAreWindows1252AndRefuseWhatTheFileCannotHold) {
+  Net.NodeAt({200, 0})->FName = "[2] B\x80";
+  QString reported;
+  Prompts.OnDialog = [&](TTNBDlgParameter& Dialog) {
+    EXPECT_TRUE(Dialog.MemoCANLines->toPlainText().contains(QString::fromUtf8("B\u20AC")));
+    Dialog.MemoTrailer->setPlainText(QString::fromUtf8("* 5 \u20AC \u03A9"));
+    QTest::mouseClick(Dialog.OKBtn, Qt::LeftButton);
+    EXPECT_EQ(Dialog.result(), 0);
+    EXPECT_EQ(Dialog.TNBParameter->currentWidget(), Dialog.MemoTrailer);
+    reported = Prompts.Errors.value(0);
+    Dialog.MemoTrailer->setPlainText(QString::fromUtf8("* 5 \u20AC"));
+    QTest::mouseClick(Dialog.OKBtn, Qt::LeftButton);
+    return Dialog.result();
+  };
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(reported, QString::fromUtf8("Trailer: a circuit file cannot hold \u03A9 (circuit text is Windows-1252)."));
+  EXPECT_EQ(ReadBytes(TrailerTemplateName), "* 5 \x80");
+}
+
 TEST_F(CircuitExport, FirstOpeningCreatesTheTemplatesEvenWhenCancelled) {
   EXPECT_EQ(Run(), 2);
   EXPECT_EQ(ReadBytes(HeaderTemplateName), JoinLines(BuiltInHeader()));
