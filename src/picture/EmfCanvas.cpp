@@ -9,6 +9,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "model/NameText.h"
+
 namespace busweave {
 namespace {
 
@@ -38,19 +40,10 @@ std::int32_t toPixels(std::int64_t Value) {
 
 U_COLORREF colorRef(TColor C) { return colorref3_set(C.R, C.G, C.B); }
 
-char16_t fromWindows1252(unsigned char Byte) {
-  static constexpr char16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                         0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                         0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-  if (Byte >= 0x80 && Byte < 0xA0) return kHigh[Byte - 0x80];
-  return Byte;
-}
-
 std::u16string utf16Of(const std::string& Text) {
   std::u16string out;
   out.reserve(Text.size());
-  for (unsigned char c : Text) out += fromWindows1252(c);
+  for (unsigned char c : Text) out += static_cast<char16_t>(CodePointOfNameByte(c));  // all in the BMP
   return out;
 }
 

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "model/NameText.h"
+
 namespace busweave {
 namespace {
 
@@ -99,7 +101,7 @@ QFont TQPainterCanvas::currentFont() {
 }
 
 void TQPainterCanvas::TextOut(TPoint At, const std::string& Text) {
-  const QString text = QString::fromLatin1(Text.data(), static_cast<qsizetype>(Text.size()));
+  const QString text = QString::fromStdString(NameToUtf8(Text));
   const QFont font = currentFont();
   const QFontMetricsF metrics(font, FPainter.device());
   const double width = metrics.horizontalAdvance(text);
