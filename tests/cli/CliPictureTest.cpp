@@ -162,8 +162,8 @@ TEST_F(CliPicture, PicturesThatCannotBeDrawnAreRefusedWithTheFileAndTheLimit) {
   const std::string png = Folder.File("square.png");
   const Outcome tooMany = run({"picture", square, "-o", png});
   EXPECT_EQ(tooMany.Code, 1);
-  EXPECT_EQ(tooMany.Err.rfind("busweave-cli: " + png + ": the picture is 3040.0 x 3040.0 mm, too large for an image", 0),
-            0u)
+  EXPECT_EQ(
+      tooMany.Err.rfind("busweave-cli: " + png + ": the picture is 3040.0 x 3040.0 mm, too large for an image", 0), 0u)
       << tooMany.Err;
   EXPECT_NE(tooMany.Err.find("11490 x 11490 pixels"), std::string::npos) << tooMany.Err;
   for (const char* out : {"wide.emf", "long.wmf", "square.png"})

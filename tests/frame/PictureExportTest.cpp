@@ -198,8 +198,9 @@ TEST_F(PictureExport, AWindowsMetafileTooLargeIsRefusedNamingTheFileAndTheLimit)
   busweave::ExportPicture(nullptr, source, ptFileWMF, Prompts());
   ASSERT_EQ(Prompts().Errors.size(), 1);
   EXPECT_EQ(Prompts().Errors[0].toStdString(),
-            target + ": the picture is 9040.0 x 40.0 mm, too large for a Windows metafile: it holds at most 32,767 "
-                     "units of 1/96 inch (8.67 m) a side");
+            target +
+                ": the picture is 9040.0 x 40.0 mm, too large for a Windows metafile: it holds at most 32,767 "
+                "units of 1/96 inch (8.67 m) a side");
   EXPECT_FALSE(std::filesystem::exists(target));
 }
 
