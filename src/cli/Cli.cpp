@@ -10,25 +10,17 @@
 #include <unistd.h>
 #include <iostream>
 
-#include <QBuffer>
 #include <QGuiApplication>
-#include <QImage>
-#include <QPageSize>
-#include <QPainter>
-#include <QPdfWriter>
-#include <QSvgGenerator>
 #include <algorithm>
 #include <cctype>
 
-#include "picture/EmfCanvas.h"
-#include "picture/QPainterCanvas.h"
-#include "picture/WmfCanvas.h"
+#include "picture/PictureRendering.h"
 #include "drawing/FitNetwork.h"
 #include "drawing/NetworkDrawing.h"
 #include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
-#include "model/NameText.h"
 #include "model/BusCheck.h"
+#include "model/NameText.h"
 #include "model/SafeFile.h"
 #include "sim/Waveforms.h"
 
@@ -123,7 +115,7 @@ constexpr const char* kPictureHelp =
     "keeps 100 units of margin on every side. An empty network gives an empty picture of\n"
     "200 x 200 units (40 x 40 mm). OUT's extension chooses the format: .emf (enhanced\n"
     "metafile, with the creator Busweave-V2 and FILE as its description), .wmf (placeable\n"
-    "Windows metafile, at most 8.6 m on a side), .svg, .pdf, or .png (96 pixels per inch).\n"
+    "Windows metafile, at most 8.67 m on a side), .svg, .pdf, or .png (96 pixels per inch).\n"
     "Names and labels use the picture font, Arial 8 points in fuchsia.\n";
 
 // A JSON string literal of an 8-bit name (Windows-1252), in UTF-8.
@@ -292,7 +284,7 @@ int runInfo(const std::vector<std::string>& Args, std::ostream& Out, std::ostrea
   if (args->Positional.size() != 1) return usage(Err, "info needs exactly one FILE", "info");
   const std::string& file = args->Positional[0];
 
-  TCanNodes net;
+  TCanNodes net = DocumentNetwork();
   net.LoadNetwork(file);
   const TLoadError& error = net.LastLoadError();
   if (error.Message == "file not found") {
@@ -322,7 +314,7 @@ int runNormalize(const std::vector<std::string>& Args, std::ostream& Out, std::o
   if (args->Positional.size() != 2) return usage(Err, "normalize needs IN and OUT", "normalize");
   const auto& files = args->Positional;
 
-  TCanNodes net;
+  TCanNodes net = DocumentNetwork();
   net.LoadNetwork(files[0]);
   if (net.LastLoadError().Failed()) {
     Err << kProgram << ": " << loadProblem(files[0], net.LastLoadError()) << "; " << files[1] << " was not written\n";
@@ -350,7 +342,7 @@ int runNetlist(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   if (args->Positional.size() != 1) return usage(Err, "netlist needs exactly one FILE", "netlist");
   const std::string& file = args->Positional[0];
 
-  TCanNodes net;
+  TCanNodes net = DocumentNetwork();
   if (!loadForCommand(net, file, Err)) return ExitFailure;
   TextLines lines;
   std::vector<std::string> warnings;
@@ -397,7 +389,7 @@ int runCheck(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
 
   const std::string& file = args->Positional[0];
   // As the editor opens a document: 1500 ohms marks a node without termination.
-  TCanNodes net(120, 1500, 120);
+  TCanNodes net = DocumentNetwork();
   if (!loadForCommand(net, file, Err)) return ExitFailure;
   net.NumberNodeNames();  // findings name nodes as the editor shows them
   const std::vector<TFinding> findings = CheckBus(net, settings);
@@ -445,7 +437,7 @@ int runCircuit(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   const std::string out = args->Has("-o") ? args->Options.at("-o") : ProposedCircuitName(file);
   const std::string folder = args->Has("--templates") ? args->Options.at("--templates") : ".";
 
-  TCanNodes net;
+  TCanNodes net = DocumentNetwork();
   if (!loadForCommand(net, file, Err)) return ExitFailure;
   if (!net.FNetworkExists()) {
     Err << kProgram << ": " << file << ": the network is empty; there is no circuit to write\n";
@@ -481,7 +473,7 @@ int runSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::os
   const std::string& file = args->Positional[0];
   const std::string folder = args->Has("--templates") ? args->Options.at("--templates") : ".";
 
-  TCanNodes net;
+  TCanNodes net = DocumentNetwork();
   if (!loadForCommand(net, file, Err)) return ExitFailure;
   if (!net.FNetworkExists()) {
     Err << kProgram << ": " << file << ": the network is empty; there is nothing to simulate\n";
@@ -528,20 +520,6 @@ int runSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::os
   return ExitDone;
 }
 
-// The picture formats of the picture command, by extension.
-enum class PictureFormat { Emf, Wmf, Svg, Pdf, Png };
-
-std::optional<PictureFormat> pictureFormatOf(const std::string& Path) {
-  std::string extension = std::filesystem::path(Path).extension().string();
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (extension == ".emf") return PictureFormat::Emf;
-  if (extension == ".wmf") return PictureFormat::Wmf;
-  if (extension == ".svg") return PictureFormat::Svg;
-  if (extension == ".pdf") return PictureFormat::Pdf;
-  if (extension == ".png") return PictureFormat::Png;
-  return std::nullopt;
-}
-
 // QPainter needs a graphical application object for its fonts; a command-line run has none,
 // so one is made on the offscreen platform and kept for the rest of the process.
 bool ensureGuiApplication() {
@@ -553,75 +531,6 @@ bool ensureGuiApplication() {
   static char* argv[] = {name, platformOption, platform, nullptr};
   new QGuiApplication(argc, argv);
   return true;
-}
-
-struct Picture {
-  TCanNodes& Net;
-  TPoint Size;  // 0.01 mm
-  TPlotSettings Settings;
-};
-
-// Draws the picture on a canvas as the program's export does: picture font, thinnest pen.
-void plotPicture(Canvas& C, Picture& P, TPlotTarget Target) {
-  C.SetFont(P.Settings.ExportFont);
-  C.SetPen({clBlack, TPenStyle::psSolid, 0});
-  PlotNetwork(C, P.Net, P.Settings, Target, true, DrawingScale);
-}
-
-// Paints the picture on a device of Dpi units per inch, its top-left corner at (0, 0).
-void paintPicture(QPainter& Painter, Picture& P, int Dpi) {
-  TQPainterCanvas canvas(Painter);
-  TMapping mapping;
-  mapping.WindowOrg = {0, P.Size.Y};
-  mapping.WindowExt = {2540, 2540};
-  mapping.ViewportExt = {Dpi, -Dpi};
-  canvas.SetMapping(mapping);
-  plotPicture(canvas, P, ptFileEMF);
-}
-
-int deviceUnits(std::int64_t Hundredths, int Dpi) {
-  return std::max(1, static_cast<int>(std::llround(static_cast<double>(Hundredths) * Dpi / 2540.0)));
-}
-
-std::string renderWithPainter(Picture& P, PictureFormat Format) {
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  if (Format == PictureFormat::Svg) {
-    constexpr int kDpi = 254;  // one unit is 0.1 mm: an exact size and visible hairlines
-    QSvgGenerator generator;
-    generator.setOutputDevice(&buffer);
-    generator.setResolution(kDpi);
-    generator.setSize(QSize(deviceUnits(P.Size.X, kDpi), deviceUnits(P.Size.Y, kDpi)));
-    generator.setViewBox(QRect(0, 0, deviceUnits(P.Size.X, kDpi), deviceUnits(P.Size.Y, kDpi)));
-    generator.setDescription("Busweave-V2");
-    QPainter painter(&generator);
-    paintPicture(painter, P, kDpi);
-  } else if (Format == PictureFormat::Pdf) {
-    constexpr int kDpi = 2540;
-    QPdfWriter writer(&buffer);
-    writer.setResolution(kDpi);
-    writer.setPageSize(QPageSize(QSizeF(P.Size.X / 100.0, P.Size.Y / 100.0), QPageSize::Millimeter));
-    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-    writer.setCreator("Busweave-V2");
-    QPainter painter(&writer);
-    paintPicture(painter, P, kDpi);
-  } else {
-    constexpr int kDpi = 96;
-    QImage image(deviceUnits(P.Size.X, kDpi), deviceUnits(P.Size.Y, kDpi), QImage::Format_ARGB32_Premultiplied);
-    if (image.isNull()) throw std::runtime_error("the picture is too large for a PNG image at 96 pixels per inch");
-    image.fill(Qt::white);
-    image.setDotsPerMeterX(3780);  // 96 pixels per inch, so the image keeps its true size
-    image.setDotsPerMeterY(3780);
-    {
-      QPainter painter(&image);
-      painter.setRenderHint(QPainter::Antialiasing);
-      paintPicture(painter, P, kDpi);
-    }
-    if (image.isNull() || !image.save(&buffer, "PNG"))
-      throw std::runtime_error("the picture is too large for a PNG image at 96 pixels per inch");
-  }
-  return bytes.toStdString();
 }
 
 int runPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
@@ -636,40 +545,49 @@ int runPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   if (!args->Has("-o")) return usage(Err, "picture needs -o OUT", "picture");
   const std::string& file = args->Positional[0];
   const std::string& out = args->Options.at("-o");
-  const auto format = pictureFormatOf(out);
+  const auto format = PictureFormatOf(out);
   if (!format) return usage(Err, "OUT must end in .emf, .wmf, .svg, .pdf or .png", "picture");
 
-  TCanNodes net;
+  TCanNodes net = DocumentNetwork();
   if (!loadForCommand(net, file, Err)) return ExitFailure;
-  const TPoint extent = FitNetwork(net, {100, 100}, {200, 200});
-  Picture picture{net, {extent.X * DrawingScale.X, extent.Y * DrawingScale.Y}, {}};
-  picture.Settings.ExportFont = {"Arial", 8, clFuchsia};
+  // Refused before anything moves: coordinates that cannot be fitted would fold the picture.
+  const TPoint grid{100, 100};
+  const std::string unfit = FitProblem(PlanFit(net, grid, {200, 200}));
+  if (!unfit.empty()) {
+    Err << kProgram << ": " << file << ": " << unfit << "; there is no picture to draw\n";
+    return ExitFailure;
+  }
+  TPictureSource source;
+  source.DocSize = FitNetwork(net, grid, {200, 200});
+  source.DocPath = file;
+  TPlotSettings settings;
+  settings.ExportFont = {"Arial", 8, clFuchsia};
+  source.Font = settings.ExportFont;
+  source.PlotIt = [&net, settings](Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale) {
+    PlotNetwork(C, net, settings, Target, MakeFont, Scale);
+  };
+  // Text is measured with the installed fonts, as in the editor's pictures.
+  if (!ensureGuiApplication()) {
+    Err << kProgram << ": " << out << ": pictures need a graphical application object\n";
+    return ExitFailure;
+  }
+  std::string bytes;
   try {
-    std::string bytes;
-    if (*format == PictureFormat::Emf) {
-      TEmfCanvas canvas(picture.Size.X, picture.Size.Y,
-                        TEmfDescription{u"Busweave-V2", QString::fromLocal8Bit(file).toStdU16String()});
-      plotPicture(canvas, picture, ptFileEMF);
-      bytes = canvas.Finish();
-    } else if (*format == PictureFormat::Wmf) {
-      TWmfCanvas canvas(picture.Size.X, picture.Size.Y);
-      plotPicture(canvas, picture, ptFileWMF);
-      bytes = canvas.Finish();
-    } else {
-      if (!ensureGuiApplication()) {
-        Err << kProgram << ": " << out << ": this format needs a graphical application object\n";
-        return ExitFailure;
-      }
-      bytes = renderWithPainter(picture, *format);
-    }
+    bytes = RenderPicture(source, *format, *format == TPictureFormat::Wmf ? ptFileWMF : ptFileEMF);
+  } catch (const std::exception& error) {
+    Err << kProgram << ": " << out << ": " << error.what() << "\n";
+    return ExitFailure;
+  }
+  try {
     writeFileAtomically(out, bytes);
   } catch (const std::exception& error) {
     Err << kProgram << ": " << error.what() << "\n";
     return ExitFailure;
   }
-  char size[64];
-  std::snprintf(size, sizeof size, "%.1f x %.1f mm", picture.Size.X / 100.0, picture.Size.Y / 100.0);
-  Out << out << ": picture written, " << size << "\n";
+  const TPoint size = PictureSize(source);
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f x %.1f mm", size.X / 100.0, size.Y / 100.0);
+  Out << out << ": picture written, " << text << "\n";
   return ExitDone;
 }
 

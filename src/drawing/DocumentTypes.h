@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "model/NetworkContainer.h"
 #include "model/Elements.h"
 
 namespace busweave {
@@ -14,9 +15,9 @@ enum TMode : std::uint8_t { mNone = 0, mDrawTRMLine = 1, mGetNode = 2, mGetWire 
 enum TPlotTarget : std::uint8_t { ptScreen = 1, ptClipWMF = 2, ptClipEMF = 3, ptFileWMF = 4, ptFileEMF = 5 };
 
 struct TEditorDefaults {
-  std::uint16_t NoZL = 1500;        // resistance of a node without termination
-  std::uint16_t ZLTerm = 120;       // termination resistance
-  std::uint16_t LineZL = 120;       // impedance of new wires
+  std::uint16_t NoZL = DocumentImpedances.NoZL;      // resistance of a node without termination
+  std::uint16_t ZLTerm = DocumentImpedances.ZL;      // termination resistance
+  std::uint16_t LineZL = DocumentImpedances.LineZL;  // impedance of new wires
   std::uint16_t LineLength = 2000;  // length proposed for a wire of length 0, mm
   bool ShowNames = true;
 };

@@ -107,8 +107,20 @@ TLogFont MakeTextFont(const TFontSpec& Font, int Height, int Rotation) {
   return made;
 }
 
+float PlottedAngle(const TTrmLine& Wire) {
+  // A wire's angle is an arc tangent: within a right angle of the horizontal, give or take the
+  // rounding of a float. Anything else comes from a damaged or foreign file.
+  constexpr double kLargest = std::numbers::pi / 2 + 1e-6;
+  const double stored = Wire.FAngle;
+  if (std::isfinite(stored) && std::fabs(stored) <= kLargest) return Wire.FAngle;
+  return WireAngle(Wire.FStart, Wire.FEnd);
+}
+
 int LabelRotation(float Angle, TPlotTarget Target) {
-  const long tenths = std::lround(static_cast<double>(Angle) * 180.0 / std::numbers::pi * 10.0);
+  // Any angle, even one that is not finite, gives a rotation within one turn.
+  const double degrees =
+      std::isfinite(Angle) ? std::remainder(static_cast<double>(Angle) * 180.0 / std::numbers::pi, 360.0) : 0.0;
+  const long tenths = std::lround(degrees * 10.0);
   const bool negative = Target == ptScreen || Target == ptClipEMF || Target == ptFileEMF;
   return static_cast<int>(negative ? -tenths : tenths);
 }
@@ -128,7 +140,7 @@ void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target,
   C.Line(at(Wire.FStart.X, Wire.FStart.Y, Scale), at(Wire.FEnd.X, Wire.FEnd.Y, Scale));
   if (Wire.FShowLength) {
     const TLogFont label =
-        MakeTextFont(font, FontHeightFor(font, Target, PixelsPerInch), LabelRotation(Wire.FAngle, Target));
+        MakeTextFont(font, FontHeightFor(font, Target, PixelsPerInch), LabelRotation(PlottedAngle(Wire), Target));
     if (Wire.FLength == 0) {
       TFontSpec red = font;
       red.Color = clRed;

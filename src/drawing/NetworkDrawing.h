@@ -32,6 +32,10 @@ int FontHeightFor(const TFontSpec& Font, TPlotTarget Target, int PixelsPerInch);
 // A font for names and labels made from the canvas font, turned by Rotation tenths of a degree.
 TLogFont MakeTextFont(const TFontSpec& Font, int Height, int Rotation);
 
+// The angle a wire's label is turned by: the stored one, or, when that is not finite or not
+// within a right angle of the horizontal, the one of the wire's ends.
+float PlottedAngle(const TTrmLine& Wire);
+
 // The label rotation of a wire for a target: its angle in tenths of a degree, negative for the
 // screen and enhanced metafiles, positive for Windows metafiles.
 int LabelRotation(float Angle, TPlotTarget Target);

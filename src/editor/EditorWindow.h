@@ -35,9 +35,9 @@ struct TFrameLink {
 
 // The options of one document that the options dialog edits.
 struct TDocumentOptions {
-  std::uint16_t LineZL = 120;
-  std::uint16_t ZLTerm = 120;
-  std::uint16_t NoZL = 1500;
+  std::uint16_t LineZL = DocumentImpedances.LineZL;
+  std::uint16_t ZLTerm = DocumentImpedances.ZL;
+  std::uint16_t NoZL = DocumentImpedances.NoZL;
   bool ShowNames = true;
   TPoint Extent{200, 200};  // document units
   TFontSpec DrawingFont;

@@ -39,6 +39,16 @@ std::string FormatReal(int Digits, long double X);
 // after the first ']' goes, then "[Number] " is put in front; cut to 255 characters.
 std::string NumberedName(const std::string& Name, int Number);
 
+// The impedances of a network opened as a document: terminations of 120 ohms, 1500 ohms for a
+// node without termination, new wires of 120 ohms. The editor and every command that opens a
+// network without a window start from these, so that all of them draw and check it alike.
+struct TImpedances {
+  std::uint16_t ZL;
+  std::uint16_t NoZL;
+  std::uint16_t LineZL;
+};
+inline constexpr TImpedances DocumentImpedances{120, 1500, 120};
+
 class TCanNodes : public TStringList {
  public:
   TCanNodes();
@@ -144,5 +154,10 @@ class TCanNodes : public TStringList {
   TStringList FUnDoList_{false, TDuplicates::dupAccept};
   TLoadError FLoadError;
 };
+
+// An empty container with the document impedances, as a document is opened.
+inline TCanNodes DocumentNetwork() {
+  return TCanNodes(DocumentImpedances.ZL, DocumentImpedances.NoZL, DocumentImpedances.LineZL);
+}
 
 }  // namespace busweave

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -59,8 +60,14 @@ TWmfCanvas::TWmfCanvas(std::int32_t Width, std::int32_t Height, TTextMeasure Mea
   if (!FMeasure) FMeasure = ArialAdvances;
   const std::int32_t right = Units(std::max(1, Width));
   const std::int32_t bottom = Units(FHeight);
-  if (right > INT16_MAX || bottom > INT16_MAX)
-    throw EPictureTooLarge("The picture is too large for a Windows metafile (at most 8.6 m by 8.6 m)");
+  if (right > INT16_MAX || bottom > INT16_MAX) {
+    char message[200];
+    std::snprintf(message, sizeof message,
+                  "the picture is %.1f x %.1f mm, too large for a Windows metafile: it holds at most 32,767 "
+                  "units of 1/96 inch (8.67 m) a side",
+                  std::max(1, Width) / 100.0, FHeight / 100.0);
+    throw EPictureTooLarge(message);
+  }
 
   // The placeable header: key, handle, box (left, top, right, bottom), units per inch,
   // reserved, and the exclusive-or of the ten words before the checksum.

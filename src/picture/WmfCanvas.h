@@ -18,7 +18,9 @@
 
 namespace busweave {
 
-// A picture that the 16-bit coordinates of a Windows metafile cannot hold.
+// A picture that its format cannot hold: beyond the 16-bit coordinates of a Windows metafile,
+// or too large for a raster image. The message says the size and the limit, not the file's
+// name, which callers put in front.
 class EPictureTooLarge : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

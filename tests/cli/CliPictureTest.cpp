@@ -96,6 +96,80 @@ TEST_F(CliPicture, EmptyNetworkGivesTheNewDocumentSize) {
   EXPECT_EQ(test::ReadEmf(bytes).size(), 6u);
 }
 
+// The fill colour of every rectangle of an enhanced metafile: the brush created last before it.
+std::vector<std::uint32_t> RectangleFills(const std::vector<test::EmfRecord>& Records) {
+  std::vector<std::uint32_t> fills;
+  std::uint32_t brush = 0;
+  for (const auto& r : Records) {
+    if (r.Type == test::emrCreateBrushIndirect) brush = Long(r.Data, 16) & 0xFFFFFF;
+    if (r.Type == test::emrRectangle) fills.push_back(brush);
+  }
+  return fills;
+}
+
+TEST_F(CliPicture, DrawsWhatTheEditorDrawsWithTheDocumentsImpedances) {
+  // 1500 ohms marks a node without termination, as in the editor: a plain node has no symbol,
+  // a driver-only node a white box, a terminated one a yellow box.
+  TCanNodes net(120, 1500, 120);
+  for (const TPoint p : {TPoint{100, 100}, TPoint{300, 100}, TPoint{500, 100}}) net.AddNode(p);
+  net.NodeAt({300, 100})->FSource = 1;
+  net.NodeAt({500, 100})->FResistance = 120;
+  const std::string file = Folder.File("kinds.bwn");
+  ASSERT_TRUE(net.SaveNetwork(file));
+  const std::string emf = Folder.File("kinds.emf");
+  ASSERT_EQ(run({"picture", file, "-o", emf}).Code, 0);
+  EXPECT_EQ(RectangleFills(test::ReadEmf(ReadBytes(emf))), (std::vector<std::uint32_t>{0xFFFFFF, 0x00FFFF}));
+
+  // SVG and PDF carry the document's title, as the editor's pictures do.
+  const std::string svg = Folder.File("bus.svg");
+  ASSERT_EQ(run({"picture", Network, "-o", svg}).Code, 0);
+  EXPECT_NE(ReadBytes(svg).find("<title>bus</title>"), std::string::npos);
+  const std::string pdf = Folder.File("bus.pdf");
+  ASSERT_EQ(run({"picture", Network, "-o", pdf}).Code, 0);
+  EXPECT_NE(ReadBytes(pdf).find("/Title"), std::string::npos);
+}
+
+TEST_F(CliPicture, PicturesThatCannotBeDrawnAreRefusedWithTheFileAndTheLimit) {
+  auto save = [&](const std::string& Name, TPoint A, TPoint B) {
+    TCanNodes net(120, 1500, 120);
+    net.AddNode(A);
+    net.AddNode(B);
+    net.AddWire(A, B, 120, true);
+    const std::string file = Folder.File(Name);
+    EXPECT_TRUE(net.SaveNetwork(file));
+    return file;
+  };
+  // Nodes at both ends of the coordinate range: a fitting move would fold the picture.
+  const std::string wide = save("wide.bwn", {INT32_MIN, 0}, {INT32_MAX, 0});
+  const Outcome folded = run({"picture", wide, "-o", Folder.File("wide.emf")});
+  EXPECT_EQ(folded.Code, 1);
+  EXPECT_EQ(folded.Err, "busweave-cli: " + wide +
+                            ": the network needs a document of 4294967495 x 200 units; a document holds at most "
+                            "16000000 units (3.2 km) a side; there is no picture to draw\n");
+
+  // 9 m: an enhanced metafile holds it, a Windows metafile does not.
+  const std::string long9m = save("long.bwn", {0, 0}, {45000, 0});
+  EXPECT_EQ(run({"picture", long9m, "-o", Folder.File("long.emf")}).Code, 0);
+  const std::string wmf = Folder.File("long.wmf");
+  const Outcome tooLong = run({"picture", long9m, "-o", wmf});
+  EXPECT_EQ(tooLong.Code, 1);
+  EXPECT_EQ(tooLong.Err, "busweave-cli: " + wmf +
+                             ": the picture is 9040.0 x 40.0 mm, too large for a Windows metafile: it holds at most "
+                             "32,767 units of 1/96 inch (8.67 m) a side\n");
+
+  // 3 m square is 132 million pixels at 96 pixels per inch: refused before the image is made.
+  const std::string square = save("square.bwn", {0, 0}, {15000, 15000});
+  const std::string png = Folder.File("square.png");
+  const Outcome tooMany = run({"picture", square, "-o", png});
+  EXPECT_EQ(tooMany.Code, 1);
+  EXPECT_EQ(
+      tooMany.Err.rfind("busweave-cli: " + png + ": the picture is 3040.0 x 3040.0 mm, too large for an image", 0), 0u)
+      << tooMany.Err;
+  EXPECT_NE(tooMany.Err.find("11490 x 11490 pixels"), std::string::npos) << tooMany.Err;
+  for (const char* out : {"wide.emf", "long.wmf", "square.png"})
+    EXPECT_FALSE(std::filesystem::exists(Folder.File(out))) << out;
+}
+
 TEST_F(CliPicture, RefusalsWriteNothing) {
   EXPECT_EQ(run({"picture", Network}).Code, 2);
   const Outcome format = run({"picture", Network, "-o", Folder.File("bus.gif")});

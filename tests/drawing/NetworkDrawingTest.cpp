@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "drawing/RecordingCanvas.h"
+#include "drawing/FitNetwork.h"
 #include "drawing/NetworkDrawing.h"
 
 namespace busweave {
@@ -152,6 +155,64 @@ TEST_F(Plot, OnlyWhatReachesTheClipIsDrawn) {
   // A long name reaching in from the right still shows.
   draw(ptScreen, {1, 1}, std::make_pair(TPoint{4900, 4990}, TPoint{4950, 5000}));
   EXPECT_EQ(Canvas.OpsOfKind(TCanvasOp::opText).size(), 1u);
+}
+
+TEST_F(Plot, StoredAnglesThatCannotBeRightAreTakenFromTheWireEnds) {
+  node({100, 100}, 1500, 0);
+  node({300, 300}, 1500, 0);
+  Net.AddWire({100, 100}, {300, 300}, 120, true);  // rises at 45 degrees
+  TTrmLine* wire = Net.WireAtIndex(2);
+  auto escapement = [&](TPlotTarget Target) {
+    draw(Target, DrawingScale);
+    return Canvas.OpsOfKind(TCanvasOp::opText).at(0).LogFont->Escapement;
+  };
+  const float inf = std::numeric_limits<float>::infinity();
+  for (const float stored : {std::numeric_limits<float>::quiet_NaN(), inf, -inf, 1e30f, -4.0f, 1.5708f + 1e-4f}) {
+    wire->FAngle = stored;
+    EXPECT_EQ(escapement(ptFileEMF), -450) << stored;
+    EXPECT_EQ(escapement(ptFileWMF), 450) << stored;
+  }
+  // A plausible stored angle is drawn as stored, a vertical one included.
+  wire->FAngle = 0.5f;
+  EXPECT_EQ(escapement(ptScreen), -286);
+  wire->FAngle = WireAngle({0, 0}, {0, 100});
+  EXPECT_EQ(escapement(ptFileWMF), 900);
+  EXPECT_EQ(LabelRotation(std::numeric_limits<float>::quiet_NaN(), ptScreen), 0);
+}
+
+TEST_F(Plot, FittingNeverFoldsCoordinatesNearTheLimits) {
+  constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+  constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+  // Near the top of the range, but small: moved next to the origin like any network.
+  node({kMax - 300, kMax - 100}, 1500, 0);
+  node({kMax, kMax}, 1500, 0);
+  EXPECT_EQ(FitNetwork(Net, {100, 100}, {200, 200}), (TPoint{500, 300}));
+  EXPECT_NE(Net.NodeAt({100, 100}), nullptr);
+  EXPECT_NE(Net.NodeAt({400, 200}), nullptr);
+  EXPECT_TRUE(FitProblem(PlanFit(Net, {100, 100}, {200, 200})).empty());
+
+  // Spanning the whole range: the extent is worked out in 64 bits, and the network is not
+  // moved, where a 32-bit move would wrap its right end round to the left.
+  TCanNodes wide{120, 1500, 120};
+  wide.AddNode({kMin, 0});
+  wide.AddNode({kMax, 0});
+  const TFitPlan plan = PlanFit(wide, {100, 100}, {200, 200});
+  EXPECT_EQ(plan.Width, std::int64_t{kMax} - kMin + 200);
+  EXPECT_FALSE(plan.MoveFits);
+  EXPECT_NE(FitProblem(plan).find("at most 16000000 units"), std::string::npos);
+  EXPECT_EQ(FitNetwork(wide, {100, 100}, {200, 200}), (TPoint{kLargestExtent, 200}));
+  EXPECT_NE(wide.NodeAt({kMin, 0}), nullptr);
+  EXPECT_NE(wide.NodeAt({kMax, 0}), nullptr);
+
+  // A wire end without a node (a damaged file), far below the small network, would leave the
+  // range on the move: nothing moves.
+  TCanNodes stray{120, 1500, 120};
+  stray.AddNode({1000, 0});
+  stray.AddWire({1000, 0}, {kMin + 100, 0}, 120, true);
+  ASSERT_EQ(stray.FNumLines(), 1);
+  EXPECT_NE(FitProblem(PlanFit(stray, {100, 100}, {200, 200})).find("coordinate range"), std::string::npos);
+  EXPECT_EQ(FitNetwork(stray, {100, 100}, {200, 200}), (TPoint{200, 200}));
+  EXPECT_NE(stray.NodeAt({1000, 0}), nullptr);
 }
 
 TEST_F(Plot, EmptyNetworkDrawsNothing) {

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <filesystem>
 
+#include "CliRun.h"
 #include "MetafileReader.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
@@ -169,6 +170,38 @@ TEST_F(PictureExport, CancellingWritesNothingAndAFailedWriteSaysWhichFile) {
   Frame->ExportPicture(ptFileEMF);
   ASSERT_EQ(Prompts().Errors.size(), 1);
   EXPECT_EQ(Prompts().Errors[0].toStdString(), "Cannot create file " + target);
+}
+
+TEST_F(PictureExport, TheCommandLineDrawsWhatTheFrameExports) {
+  // The same file through the Options menu and through busweave-cli: the same bytes.
+  for (const auto& [target, name] : {std::pair{ptFileEMF, "frame.emf"}, std::pair{ptFileWMF, "frame.wmf"}}) {
+    Prompts().SaveAnswer = QString::fromStdString(File(name));
+    Frame->ExportPicture(target);
+  }
+  Prompts().SaveAnswer = QString::fromStdString(File("frame.svg"));
+  Frame->SaveVectorPicture(true);
+  ASSERT_TRUE(Prompts().Errors.isEmpty());
+  for (const std::string format : {"emf", "wmf", "svg"}) {
+    const std::string out = File("cli." + format);
+    const test::Outcome result = test::run({"picture", Path, "-o", out});
+    ASSERT_EQ(result.Code, 0) << result.Err;
+    EXPECT_EQ(ReadBytes(out), ReadBytes(File("frame." + format))) << format;
+  }
+}
+
+TEST_F(PictureExport, AWindowsMetafileTooLargeIsRefusedNamingTheFileAndTheLimit) {
+  TPictureSource source;
+  source.DocPath = File("long.bwn");
+  source.DocSize = {45200, 200};  // 9 m
+  const std::string target = File("long.wmf");
+  Prompts().SaveAnswer = QString::fromStdString(target);
+  busweave::ExportPicture(nullptr, source, ptFileWMF, Prompts());
+  ASSERT_EQ(Prompts().Errors.size(), 1);
+  EXPECT_EQ(Prompts().Errors[0].toStdString(),
+            target +
+                ": the picture is 9040.0 x 40.0 mm, too large for a Windows metafile: it holds at most 32,767 "
+                "units of 1/96 inch (8.67 m) a side");
+  EXPECT_FALSE(std::filesystem::exists(target));
 }
 
 TEST_F(PictureExport, ANeverSavedDocumentProposesItsNameInTheDialogsOwnFolder) {

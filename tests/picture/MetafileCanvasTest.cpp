@@ -316,6 +316,13 @@ TEST_F(Pictures, EmptyNetworkGivesAValidPictureOfTheDocumentSize) {
 TEST_F(Pictures, WindowsMetafileRefusesPicturesBeyondSixteenBits) {
   EXPECT_NO_THROW(TWmfCanvas(866'000, 866'000));
   EXPECT_THROW(TWmfCanvas(866'000, 867'000), EPictureTooLarge);
+  try {
+    TWmfCanvas(866'000, 867'000);
+  } catch (const EPictureTooLarge& error) {  // the true limit, in the format's units and in metres
+    EXPECT_STREQ(error.what(),
+                 "the picture is 8660.0 x 8670.0 mm, too large for a Windows metafile: it holds at most 32,767 units "
+                 "of 1/96 inch (8.67 m) a side");
+  }
   // An enhanced metafile takes the largest document the editor keeps.
   TEmfCanvas large(320'000'000, 320'000'000);
   EXPECT_EQ(Int(large.Finish(), 32), 320'000'000);
