@@ -203,18 +203,18 @@ TEST_F(NetworkFile, DamagedFilesKeepWhatWasReadAndSayWhere) {
 TEST_F(NetworkFile, FailedSaveRaisesAndKeepsTheOldFile) {
   TCanNodes net(120, 1500, 120);
   for (int i = 0; i < 10; ++i) net.AddNode({i * 100, 0});
-  auto expectCreateError = [&net](const std::string& Target) {
+  auto expectCreateError = [&net](const std::string& Target, const std::string& Reason) {
     try {
       net.SaveNetwork(Target);
       ADD_FAILURE() << "no error for " << Target;
     } catch (const EFCreateError& error) {
-      EXPECT_EQ(std::string(error.what()), "Cannot create file " + Target);
+      EXPECT_EQ(std::string(error.what()), "Cannot create file " + Target + ": " + Reason);
     }
     EXPECT_EQ(net.FFileName(), Target);
     EXPECT_EQ(net.FFileState(), fstModified);
     EXPECT_TRUE(net.FUnDoPossible());
   };
-  expectCreateError(path("no-such-folder/net.bwn"));
+  expectCreateError(path("no-such-folder/net.bwn"), "No such file or directory");
   EXPECT_FALSE(fs::exists(path("no-such-folder")));
 
   // A folder we may not write into; root ignores folder permissions, so act as nobody then.
@@ -226,7 +226,7 @@ TEST_F(NetworkFile, FailedSaveRaisesAndKeepsTheOldFile) {
   if (asRoot) {
     ASSERT_EQ(::seteuid(65534), 0);
   }
-  expectCreateError(locked);
+  expectCreateError(locked, "the file is read-only");
   if (asRoot) {
     ASSERT_EQ(::seteuid(0), 0);
   }
@@ -249,7 +249,7 @@ TEST_F(NetworkFile, FailedSaveRaisesAndKeepsTheOldFile) {
   }
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ(raised, "Stream write error");
+  EXPECT_EQ(raised, "Stream write error in file " + locked + ": File too large");
   EXPECT_EQ(read(locked), "old contents");
   EXPECT_EQ(filesIn(path("locked")), 1);
   EXPECT_EQ(net.FFileState(), fstModified);
