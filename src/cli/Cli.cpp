@@ -56,7 +56,9 @@ constexpr const char* kToolHelp =
     "                        simulate the circuit with ngspice; node voltages as CSV\n"
     "  picture FILE -o OUT   draw the network as a true-size EMF, WMF, SVG, PDF or PNG picture\n"
     "\n"
-    "Run 'busweave-cli COMMAND --help' for the details of one command.\n"
+    "Run 'busweave-cli COMMAND --help' for the details of one command. After -- every argument\n"
+    "is a file, also one whose name begins with '-'. An output is never one of the inputs; a\n"
+    "symbolic link as output has its target replaced, a device or FIFO is written directly.\n"
     "Exit codes: 0 done, 1 bad input or I/O failure, 2 usage error.\n";
 
 constexpr const char* kInfoHelp =

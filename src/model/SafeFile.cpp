@@ -174,6 +174,7 @@ void writeFileAtomically(const std::string& Path, std::string_view Bytes) {
 
   // A symbolic link stays a link: its target is replaced, through a temporary beside the target.
   const auto [folder, name] = splitPath(resolveLinks(Path));
+  if (name.empty()) throw EFCreateError(Path, "no file name");
   const std::string target = folder + name;
   const std::string prefix = temporaryPrefix(folder, name);
   removeStaleTemporaries(folder, prefix);
