@@ -371,10 +371,14 @@ TEST_F(NetworkFile, SavesReplaceOnlyWhatTheyMayAndNameTheReason) {
   fs::create_symlink("loop.bwn", path("loop.bwn"));
   EXPECT_NE(refusal(path("loop.bwn")).find("loop of symbolic links"), std::string::npos);
 
-  // Devices and FIFOs are written in place, never replaced by a file.
-  EXPECT_TRUE(net.SaveNetwork("/dev/null"));
-  EXPECT_EQ(refusal("/dev/full"), "Stream write error in file /dev/full: No space left on device");
-  EXPECT_TRUE(fs::is_character_file("/dev/null") && fs::is_character_file("/dev/full"));
+  // Devices and FIFOs are written in place, never replaced by a file. The devices are reached
+  // through links of our own, so a save that replaced its target would replace only the link.
+  fs::create_symlink("/dev/null", path("null"));
+  fs::create_symlink("/dev/full", path("full"));
+  EXPECT_TRUE(net.SaveNetwork(path("null")));
+  EXPECT_EQ(refusal(path("full")), "Stream write error in file " + path("full") + ": No space left on device");
+  EXPECT_TRUE(fs::is_symlink(path("null")) && fs::is_symlink(path("full")));
+  EXPECT_TRUE(fs::is_character_file(path("null")) && fs::is_character_file(path("full")));
   const std::string fifo = path("pipe.bwn");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(refusal(fifo), "Cannot create file " + fifo + ": no process reads from this FIFO");
