@@ -7,7 +7,10 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
 #include <QGuiApplication>
@@ -46,7 +49,9 @@ constexpr const char* kToolHelp =
     "                        simulate the circuit with ngspice; node voltages as CSV\n"
     "  picture FILE -o OUT   draw the network as a true-size EMF, WMF, SVG, PDF or PNG picture\n"
     "\n"
-    "Run 'busweave-cli COMMAND --help' for the details of one command.\n"
+    "Run 'busweave-cli COMMAND --help' for the details of one command. After -- every argument\n"
+    "is a file, also one whose name begins with '-'. An output is never one of the inputs; a\n"
+    "symbolic link as output has its target replaced, a device or FIFO is written directly.\n"
     "Exit codes: 0 done, 1 bad input or I/O failure, 2 usage error.\n";
 
 constexpr const char* kInfoHelp =
@@ -162,7 +167,7 @@ std::string jsonPoint(TPoint P) {
 }
 
 std::string loadProblem(const std::string& File, const TLoadError& Error) {
-  if (Error.Message == "file not found") return File + ": file not found";
+  if (Error.NotOpened) return File + ": " + Error.Message;
   return File + ": " + Error.Message + " (at byte " + std::to_string(Error.Offset) + ")";
 }
 
@@ -223,8 +228,10 @@ int usage(std::ostream& Err, const std::string& Problem, const std::string& Comm
 }
 
 bool wantsHelp(const std::vector<std::string>& Args) {
-  for (const auto& arg : Args)
+  for (const auto& arg : Args) {
+    if (arg == "--") return false;
     if (arg == "--help" || arg == "-h") return true;
+  }
   return false;
 }
 
@@ -241,9 +248,15 @@ struct Arguments {
 std::optional<Arguments> parseArguments(const std::vector<std::string>& Args,
                                         const std::map<std::string, bool>& Known, std::string& Problem) {
   Arguments parsed;
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < Args.size(); ++i) {
     const std::string& arg = Args[i];
-    if (arg.size() < 2 || arg[0] != '-') {
+    // After "--" everything is a file, also a name that begins with '-'.
+    if (arg == "--" && !optionsEnded) {
+      optionsEnded = true;
+      continue;
+    }
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       parsed.Positional.push_back(arg);
       continue;
     }
@@ -259,6 +272,28 @@ std::optional<Arguments> parseArguments(const std::vector<std::string>& Args,
     parsed.Options[arg] = option->second ? Args[++i] : "";
   }
   return parsed;
+}
+
+// Refuses an output that is one of the command's input files (also under another name or through
+// a link): the input would be lost before it was read in full, or replaced by something else.
+bool outputIsAnInput(const std::string& Output, const std::vector<std::string>& Inputs, std::ostream& Err,
+                     const std::string& Command) {
+  struct stat out {};
+  if (::stat(Output.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return false;
+  for (const auto& input : Inputs) {
+    struct stat in {};
+    if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+      usage(Err, "the output " + Output + " is the input file " + input + "; it is not overwritten", Command);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The template files a circuit is built from, which its output must never replace.
+std::vector<std::string> templateFiles(const std::string& Folder) {
+  return {(std::filesystem::path(Folder) / HeaderTemplateName).string(),
+          (std::filesystem::path(Folder) / TrailerTemplateName).string()};
 }
 
 // Loads FILE for a command; on failure prints the reason and returns false.
@@ -287,7 +322,7 @@ int runInfo(const std::vector<std::string>& Args, std::ostream& Out, std::ostrea
   TCanNodes net = DocumentNetwork();
   net.LoadNetwork(file);
   const TLoadError& error = net.LastLoadError();
-  if (error.Message == "file not found") {
+  if (error.NotOpened) {
     Err << kProgram << ": " << loadProblem(file, error) << "\n";
     return ExitFailure;
   }
@@ -313,6 +348,7 @@ int runNormalize(const std::vector<std::string>& Args, std::ostream& Out, std::o
   if (!args) return usage(Err, problem, "normalize");
   if (args->Positional.size() != 2) return usage(Err, "normalize needs IN and OUT", "normalize");
   const auto& files = args->Positional;
+  if (outputIsAnInput(files[1], {files[0]}, Err, "normalize")) return ExitUsage;
 
   TCanNodes net = DocumentNetwork();
   net.LoadNetwork(files[0]);
@@ -436,6 +472,9 @@ int runCircuit(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   const std::string& file = args->Positional[0];
   const std::string out = args->Has("-o") ? args->Options.at("-o") : ProposedCircuitName(file);
   const std::string folder = args->Has("--templates") ? args->Options.at("--templates") : ".";
+  std::vector<std::string> inputs = templateFiles(folder);
+  inputs.push_back(file);
+  if (outputIsAnInput(out, inputs, Err, "circuit")) return ExitUsage;
 
   TCanNodes net = DocumentNetwork();
   if (!loadForCommand(net, file, Err)) return ExitFailure;
@@ -472,6 +511,11 @@ int runSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::os
   if (args->Positional.size() != 1) return usage(Err, "simulate needs exactly one FILE", "simulate");
   const std::string& file = args->Positional[0];
   const std::string folder = args->Has("--templates") ? args->Options.at("--templates") : ".";
+  if (args->Has("--csv")) {
+    std::vector<std::string> inputs = templateFiles(folder);
+    inputs.push_back(file);
+    if (outputIsAnInput(args->Options.at("--csv"), inputs, Err, "simulate")) return ExitUsage;
+  }
 
   TCanNodes net = DocumentNetwork();
   if (!loadForCommand(net, file, Err)) return ExitFailure;
@@ -547,6 +591,7 @@ int runPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   const std::string& out = args->Options.at("-o");
   const auto format = PictureFormatOf(out);
   if (!format) return usage(Err, "OUT must end in .emf, .wmf, .svg, .pdf or .png", "picture");
+  if (outputIsAnInput(out, {file}, Err, "picture")) return ExitUsage;
 
   TCanNodes net = DocumentNetwork();
   if (!loadForCommand(net, file, Err)) return ExitFailure;
@@ -591,9 +636,8 @@ int runPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   return ExitDone;
 }
 
-}  // namespace
-
-int RunCli(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+// Runs the command Args names.
+int dispatch(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
   if (Args.empty()) return usage(Err, "no command given");
   const std::string& command = Args[0];
   if (command == "--help" || command == "-h" || command == "help") {
@@ -607,6 +651,52 @@ int RunCli(const std::vector<std::string>& Args, std::ostream& Out, std::ostream
   const auto found = commands.find(command);
   if (found == commands.end()) return usage(Err, "unknown command '" + command + "'");
   return found->second(std::vector<std::string>(Args.begin() + 1, Args.end()), Out, Err);
+}
+
+}  // namespace
+
+TFdOutputBuffer::TFdOutputBuffer(int Fd, std::string Name) : FFd(Fd), FName(std::move(Name)), FBuffer(1 << 16) {
+  setp(FBuffer.data(), FBuffer.data() + FBuffer.size());
+}
+
+TFdOutputBuffer::~TFdOutputBuffer() { (void)drain(); }
+
+bool TFdOutputBuffer::drain() {
+  const char* at = pbase();
+  while (at < pptr()) {
+    const ssize_t n = ::write(FFd, at, static_cast<std::size_t>(pptr() - at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (FError == 0) FError = n < 0 ? errno : EIO;
+      break;
+    }
+    at += n;
+  }
+  // What could not be written is dropped; the error stays.
+  setp(FBuffer.data(), FBuffer.data() + FBuffer.size());
+  return FError == 0;
+}
+
+TFdOutputBuffer::int_type TFdOutputBuffer::overflow(int_type C) {
+  if (!drain()) return traits_type::eof();
+  if (!traits_type::eq_int_type(C, traits_type::eof())) {
+    *pptr() = traits_type::to_char_type(C);
+    pbump(1);
+  }
+  return traits_type::not_eof(C);
+}
+
+int TFdOutputBuffer::sync() { return drain() ? 0 : -1; }
+
+int RunCli(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  const int code = dispatch(Args, Out, Err);
+  // Output that did not reach its file is a failure, whatever the command made of it.
+  Out.flush();
+  if (!Out.fail()) return code;
+  const auto* buffer = dynamic_cast<const TFdOutputBuffer*>(Out.rdbuf());
+  Err << kProgram << ": Stream write error in " << (buffer ? buffer->Name() : std::string("the output")) << ": "
+      << (buffer && buffer->Error() != 0 ? std::strerror(buffer->Error()) : "the output stream failed") << "\n";
+  return code == ExitDone ? ExitFailure : code;
 }
 
 }  // namespace busweave::cli

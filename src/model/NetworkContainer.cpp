@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "model/ModelErrors.h"
+
 namespace busweave {
 namespace {
 
@@ -93,6 +95,8 @@ void TCanNodes::WidenBoundingBox(TPoint P) {
 }
 
 int TCanNodes::AddObject(std::string Key, std::unique_ptr<TMyClasses> Element) {
+  // Past this the 16-bit counters would wrap and the file could not be read back whole.
+  if (Count() >= MaxElements) throw ETooManyElements();
   TMyClasses* element = Element.get();
   const std::string undoKey = Key;
   const int index = TStringList::AddObject(std::move(Key), std::move(Element));
@@ -119,12 +123,13 @@ int TCanNodes::AddObject(std::string Key, std::unique_ptr<TMyClasses> Element) {
 }
 
 bool TCanNodes::AddNodeObject(std::unique_ptr<TNode> Node) {
+  if (!HasRoomFor(1)) return false;
   const std::string key = NodeKey(Node->FPos);
   return AddObject(key, std::move(Node)) >= 0;
 }
 
 bool TCanNodes::AddWireObject(std::unique_ptr<TTrmLine> Wire) {
-  if (Wire->FStart == Wire->FEnd || WireExists(Wire->FStart, Wire->FEnd)) return false;
+  if (Wire->FStart == Wire->FEnd || WireExists(Wire->FStart, Wire->FEnd) || !HasRoomFor(1)) return false;
   const std::string key = WireKey(Wire->FStart, Wire->FEnd);
   AddObject(key, std::move(Wire));
   return true;

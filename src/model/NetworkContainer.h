@@ -24,10 +24,14 @@ struct THitResult {
   double Distance = std::numeric_limits<double>::infinity();
 };
 
+// The most elements a network holds: its counters and its file count in 16 bits.
+inline constexpr int MaxElements = 65535;
+
 // Why the last LoadNetwork stopped early; empty Message when it read the whole file.
 struct TLoadError {
   std::string Message;
   std::uint64_t Offset = 0;  // byte offset in the file where the problem was found
+  bool NotOpened = false;    // the file could not be opened (missing, a folder, not a regular file)
 
   bool Failed() const { return !Message.empty(); }
 };
@@ -94,8 +98,10 @@ class TCanNodes : public TStringList {
   TNode* NodeAtIndex(int Index) const { return AsNode(Objects(Index)); }
   TTrmLine* WireAtIndex(int Index) const { return AsWire(Objects(Index)); }
 
-  // Registration. Every insertion goes through AddObject, which records an undo copy.
+  // Registration. Every insertion goes through AddObject, which records an undo copy and
+  // throws ETooManyElements rather than hold more than MaxElements.
   int AddObject(std::string Key, std::unique_ptr<TMyClasses> Element) override;
+  // Both refuse (false) an element the full network has no room for.
   bool AddNodeObject(std::unique_ptr<TNode> Node);
   // Refuses (and destroys) a wire with equal ends or one that joins two already joined points.
   bool AddWireObject(std::unique_ptr<TTrmLine> Wire);
@@ -118,7 +124,8 @@ class TCanNodes : public TStringList {
   bool LoadNetwork(const std::string& FileName);
   const TLoadError& LastLoadError() const { return FLoadError; }
 
-  // Editing operations; each change is recorded on the undo list under FTickCount.
+  // Editing operations; each change is recorded on the undo list under FTickCount. An operation
+  // that would take the network past MaxElements changes nothing and beeps (OnBeep).
   bool AddNode(TPoint P);
   void AddWire(TPoint P1, TPoint P2, std::uint16_t Impedance, bool ShowLength);
   static THitResult WireDistance(TPoint P, const TTrmLine& W);
@@ -141,6 +148,10 @@ class TCanNodes : public TStringList {
   void ResetBoundingBox();
   void WidenBoundingBox(TPoint P);
   bool HasWireEndingAt(TPoint P) const;
+  // Index of the first wire that P splits, or -1.
+  int WireThrough(TPoint P) const;
+  // True when Added more elements fit; beeps when they do not.
+  bool HasRoomFor(int Added);
   void RegisterLoaded(std::vector<LoadedElement>& Loaded, bool KeepUndoEntries);
 
   std::string FFileName_ = "newfile.bwn";

@@ -7,8 +7,16 @@
 
 namespace busweave {
 
+bool TCanNodes::HasRoomFor(int Added) {
+  if (Count() + Added <= MaxElements) return true;
+  if (OnBeep) OnBeep();
+  return false;
+}
+
 bool TCanNodes::AddNode(TPoint P) {
   if (!NodeExists(P)) {
+    // The node and, when it splits a wire, the second half of that wire.
+    if (!HasRoomFor(WireThrough(P) >= 0 ? 2 : 1)) return false;
     auto node = std::make_unique<TNode>();
     node->FPos = P;
     node->FResistance = FNoZL;
@@ -79,20 +87,25 @@ TTrmLine* TCanNodes::NearestWire(TPoint P) const {
   return best;
 }
 
+int TCanNodes::WireThrough(TPoint P) const {
+  for (int i = FirstWireIndex(); i < Count(); ++i)
+    if (const TTrmLine* wire = WireAtIndex(i); wire && WireDistance(P, *wire).Hit) return i;
+  return -1;
+}
+
 bool TCanNodes::SplitWireAt(TPoint P) {
-  for (int i = FirstWireIndex(); i < Count(); ++i) {
-    const TTrmLine* wire = WireAtIndex(i);
-    if (!wire || !WireDistance(P, *wire).Hit) continue;
-    const TPoint S = wire->FStart;
-    const TPoint E = wire->FEnd;
-    const bool showLength = wire->FShowLength != 0;
-    const std::uint16_t impedance = wire->FImpedance;
-    DeleteElement(i);
-    AddWire(S, P, impedance, showLength);
-    AddWire(P, E, impedance, showLength);
-    return true;
-  }
-  return false;
+  const int i = WireThrough(P);
+  // Checked before anything changes: a split that ran out of room half way would lose a wire.
+  if (i < 0 || !HasRoomFor(1)) return false;
+  const TTrmLine* wire = WireAtIndex(i);
+  const TPoint S = wire->FStart;
+  const TPoint E = wire->FEnd;
+  const bool showLength = wire->FShowLength != 0;
+  const std::uint16_t impedance = wire->FImpedance;
+  DeleteElement(i);
+  AddWire(S, P, impedance, showLength);
+  AddWire(P, E, impedance, showLength);
+  return true;
 }
 
 bool TCanNodes::DeleteElement(int Index) {

@@ -4,10 +4,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <numeric>
 #include <optional>
 #include <unordered_set>
+
+#include <unistd.h>
 
 #include "model/NetworkContainer.h"
 #include "model/ModelErrors.h"
@@ -20,6 +21,8 @@ constexpr std::uint8_t kListStart = 0x01;
 constexpr std::uint8_t kListEnd = 0x00;
 constexpr std::uint8_t kShortString = 0x06;
 constexpr std::uint8_t kLongString = 0x0C;
+// 65,535 wire entries take about 19 MB; past this no network file goes on.
+constexpr std::uint64_t kMaxFileBytes = std::uint64_t{64} << 20;
 
 // Reading stops with this; Offset says where in the file the problem lies.
 struct LoadFailure {
@@ -170,27 +173,30 @@ bool TCanNodes::LoadNetwork(const std::string& FileName) {
   ResetBoundingBox();
   FLoadError = {};
 
-  std::error_code ec;
-  const auto status = std::filesystem::status(FileName, ec);
-  if (!std::filesystem::exists(status)) {
-    // A window opened for a name that does not exist yet becomes a new network of that name.
-    try {
-      SaveNetwork(FileName);
-    } catch (const std::exception&) {
-      FFileName_ = FileName;
+  int fd = -1;
+  try {
+    fd = openRegularFile(FileName);
+  } catch (const EFOpenError& error) {
+    if (error.SystemError() == ENOENT) {
+      // A window opened for a name that does not exist yet becomes a new network of that name.
+      try {
+        SaveNetwork(FileName);
+      } catch (const std::exception&) {
+        FFileName_ = FileName;
+      }
+      FLoadError = {"file not found", 0, true};
+      return false;
     }
-    FLoadError = {"file not found", 0};
+    // A folder, a FIFO, a device, a loop of links: nothing is read, nothing can block.
+    FFileName_ = FileName;
+    FLoadError = {error.Reason(), 0, true};
     return false;
   }
   FFileName_ = FileName;
-  if (std::filesystem::is_directory(status)) {
-    FLoadError = {"this is a folder, not a network file", 0};
-    return false;
-  }
-
-  std::FILE* file = std::fopen(FileName.c_str(), "rb");
+  std::FILE* file = ::fdopen(fd, "rb");
   if (!file) {
-    FLoadError = {std::string("cannot open the file: ") + std::strerror(errno), 0};
+    FLoadError = {std::string("cannot open the file: ") + std::strerror(errno), 0, true};
+    ::close(fd);
     return false;
   }
   std::vector<char> buffer(1 << 16);
@@ -207,8 +213,21 @@ bool TCanNodes::LoadNetwork(const std::string& FileName) {
     const auto first = reader.Byte();
     if (!first) throw LoadFailure{"the file is empty", 0};
     if (*first != kListStart) throw LoadFailure{"not a network file: the first byte is " + hexByte(*first) + ", not 0x01", 0};
+    // Every element the list registers counts towards the limit of the 16-bit counters.
+    const auto makeRoom = [&](std::uint64_t EntryStart) {
+      const std::size_t held = intoEmptyList ? loaded.size() : static_cast<std::size_t>(Count());
+      if (held >= static_cast<std::size_t>(MaxElements))
+        throw LoadFailure{"more than " + std::to_string(MaxElements) +
+                              " elements; a network holds no more, the elements before this one were read",
+                          EntryStart};
+    };
     for (;;) {
       const std::uint64_t entryStart = reader.Offset();
+      // Dropped wires register nothing, so a file of them could go on for ever.
+      if (entryStart > kMaxFileBytes)
+        throw LoadFailure{"the list goes on past " + std::to_string(kMaxFileBytes >> 20) +
+                              " MiB, more than any network file holds",
+                          entryStart};
       const auto tag = reader.Byte();
       if (!tag) throw LoadFailure{"the file ends before the end-of-list byte", entryStart};
       if (*tag == kListEnd) break;
@@ -220,6 +239,7 @@ bool TCanNodes::LoadNetwork(const std::string& FileName) {
         if (!nodesSeen.insert(packPoint(node->FPos)).second || (!intoEmptyList && NodeExists(node->FPos)))
           throw LoadFailure{"a second node at the position of " + key + ": String list does not allow duplicates",
                             entryStart};
+        makeRoom(entryStart);
         if (intoEmptyList) {
           loaded.push_back({std::move(key), std::move(element)});
         } else {
@@ -233,6 +253,7 @@ bool TCanNodes::LoadNetwork(const std::string& FileName) {
         if (start == end || wiresSeen.count({end, start}) != 0 || !wiresSeen.insert({start, end}).second ||
             (!intoEmptyList && WireExists(wire->FStart, wire->FEnd)))
           continue;
+        makeRoom(entryStart);
         std::string key = WireKey(wire->FStart, wire->FEnd);
         if (intoEmptyList)
           loaded.push_back({std::move(key), std::move(element)});

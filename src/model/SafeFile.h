@@ -8,7 +8,11 @@ namespace busweave {
 
 // Writes Bytes to Path through a temporary file in the same folder that is renamed over Path
 // only when it is complete, so a failed write never leaves a damaged file in place of a good
-// one. Throws EFCreateError when the file cannot be created, EWriteError when writing fails.
+// one. A symbolic link is followed: its target is replaced and the link stays. A replaced file
+// keeps its owner and permissions where the system allows; a read-only file is refused. A
+// character device or a FIFO is written directly, other kinds of file are refused. Temporaries
+// that killed saves of the same target left behind are removed. Throws EFCreateError when the
+// file cannot be created, EWriteError when writing fails, both naming the file and the reason.
 void writeFileAtomically(const std::string& Path, std::string_view Bytes);
 
 // Opens Path for reading when it is a regular file (following symbolic links), without ever

@@ -80,7 +80,7 @@ TEST(Templates, KeepThePageTextWithCrLfAndReportFilesByName) {
     WriteTextFile(nowhere, {"x"});
     FAIL() << "writing into a missing folder must fail";
   } catch (const std::exception& error) {
-    EXPECT_EQ(std::string(error.what()), "Cannot create file " + nowhere);
+    EXPECT_EQ(std::string(error.what()), "Cannot create file " + nowhere + ": No such file or directory");
   }
 
   // A failed write leaves the good file that was there and no temporary files beside it.

@@ -218,7 +218,7 @@ TEST_F(CircuitExport, UnwritableCircuitFileIsReportedAndNothingHalfWritten) {
   Prompts.SaveAnswer = QString::fromStdString(target);
   EXPECT_EQ(Run(), 0);
   ASSERT_EQ(Prompts.Errors.size(), 1);
-  EXPECT_EQ(Prompts.Errors[0].toStdString(), "Cannot create file " + target);
+  EXPECT_EQ(Prompts.Errors[0].toStdString(), "Cannot create file " + target + ": No such file or directory");
   EXPECT_EQ(Repaints, 0);
 }
 

@@ -169,7 +169,7 @@ TEST_F(PictureExport, CancellingWritesNothingAndAFailedWriteSaysWhichFile) {
   Prompts().SaveAnswer = QString::fromStdString(target);
   Frame->ExportPicture(ptFileEMF);
   ASSERT_EQ(Prompts().Errors.size(), 1);
-  EXPECT_EQ(Prompts().Errors[0].toStdString(), "Cannot create file " + target);
+  EXPECT_EQ(Prompts().Errors[0].toStdString(), "Cannot create file " + target + ": No such file or directory");
 }
 
 TEST_F(PictureExport, TheCommandLineDrawsWhatTheFrameExports) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,9 +15,28 @@
 
 namespace {
 
-std::string scratchPath(const char* Suffix) {
-  return "/tmp/busweave-fuzz-" + std::to_string(::getpid()) + Suffix;
+// Files live in a folder of their own in memory (/dev/shm) where there is one: every save syncs
+// its file and its folder, which on a disk would cost more than the reading under test.
+const std::string& scratchFolder() {
+  // Never destroyed: the exit handler below needs the name after static objects are gone.
+  static const std::string& folder = *new std::string([] {
+    std::error_code ec;
+    const std::filesystem::path memory = "/dev/shm";
+    const std::filesystem::path base = std::filesystem::is_directory(memory, ec) && ::access("/dev/shm", W_OK) == 0
+                                           ? memory
+                                           : std::filesystem::temp_directory_path();
+    const std::filesystem::path path = base / ("busweave-fuzz-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(path);
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(scratchFolder(), ignored);
+    });
+    return path.string();
+  }());
+  return folder;
 }
+
+std::string scratchPath(const char* Name) { return scratchFolder() + "/" + Name; }
 
 std::string readAll(const std::string& Path) {
   std::ifstream in(Path, std::ios::binary);
@@ -26,8 +46,8 @@ std::string readAll(const std::string& Path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
-  static const std::string input = scratchPath(".bwn");
-  static const std::string saved = scratchPath("-saved.bwn");
+  static const std::string input = scratchPath("input.bwn");
+  static const std::string saved = scratchPath("saved.bwn");
   {
     std::ofstream out(input, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(Data), static_cast<std::streamsize>(Size));

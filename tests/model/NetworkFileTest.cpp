@@ -3,15 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <string>
 
@@ -203,18 +207,18 @@ TEST_F(NetworkFile, DamagedFilesKeepWhatWasReadAndSayWhere) {
 TEST_F(NetworkFile, FailedSaveRaisesAndKeepsTheOldFile) {
   TCanNodes net(120, 1500, 120);
   for (int i = 0; i < 10; ++i) net.AddNode({i * 100, 0});
-  auto expectCreateError = [&net](const std::string& Target) {
+  auto expectCreateError = [&net](const std::string& Target, const std::string& Reason) {
     try {
       net.SaveNetwork(Target);
       ADD_FAILURE() << "no error for " << Target;
     } catch (const EFCreateError& error) {
-      EXPECT_EQ(std::string(error.what()), "Cannot create file " + Target);
+      EXPECT_EQ(std::string(error.what()), "Cannot create file " + Target + ": " + Reason);
     }
     EXPECT_EQ(net.FFileName(), Target);
     EXPECT_EQ(net.FFileState(), fstModified);
     EXPECT_TRUE(net.FUnDoPossible());
   };
-  expectCreateError(path("no-such-folder/net.bwn"));
+  expectCreateError(path("no-such-folder/net.bwn"), "No such file or directory");
   EXPECT_FALSE(fs::exists(path("no-such-folder")));
 
   // A folder we may not write into; root ignores folder permissions, so act as nobody then.
@@ -226,7 +230,7 @@ TEST_F(NetworkFile, FailedSaveRaisesAndKeepsTheOldFile) {
   if (asRoot) {
     ASSERT_EQ(::seteuid(65534), 0);
   }
-  expectCreateError(locked);
+  expectCreateError(locked, "the file is read-only");
   if (asRoot) {
     ASSERT_EQ(::seteuid(0), 0);
   }
@@ -249,9 +253,159 @@ TEST_F(NetworkFile, FailedSaveRaisesAndKeepsTheOldFile) {
   }
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ(raised, "Stream write error");
+  EXPECT_EQ(raised, "Stream write error in file " + locked + ": File too large");
   EXPECT_EQ(read(locked), "old contents");
   EXPECT_EQ(filesIn(path("locked")), 1);
   EXPECT_EQ(net.FFileState(), fstModified);
   EXPECT_TRUE(net.FUnDoPossible());
+}
+
+TEST_F(NetworkFile, InputsThatAreNoRegularFileNeitherBlockNorLoad) {
+  const std::string fifo = path("pipe.bwn");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_symlink("loop-b.bwn", path("loop-a.bwn"));
+  fs::create_symlink("loop-a.bwn", path("loop-b.bwn"));
+  fs::create_directory(path("folder.bwn"));
+  const struct {
+    std::string File, Reason;
+  } cases[] = {{fifo, "not a regular file"},
+               {"/dev/zero", "not a regular file"},
+               {path("folder.bwn"), "folder"},
+               {path("loop-a.bwn"), "loop of symbolic links"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.File);
+    TCanNodes net;
+    auto load = std::async(std::launch::async, [&net, &c] { return net.LoadNetwork(c.File); });
+    if (load.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+      ADD_FAILURE() << "the load blocks";
+      ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // a writer that closes ends the wait
+    }
+    EXPECT_FALSE(load.get());
+    EXPECT_NE(net.LastLoadError().Message.find(c.Reason), std::string::npos) << net.LastLoadError().Message;
+    EXPECT_TRUE(net.LastLoadError().NotOpened);
+    EXPECT_EQ(net.FFileName(), c.File);
+    EXPECT_EQ(net.FFileState(), fstNew);
+  }
+}
+
+TEST_F(NetworkFile, MoreThan65535ElementsAreRefusedNeverCountedWrong) {
+  // A wire at y = -100 between two nodes, and grid nodes above it: 65,535 elements in all.
+  std::string entries = nodeEntry({0, -100}, 120, "", 1, 0) + nodeEntry({200, -100}, 120, "", 1, 0) +
+                        wireEntry({0, -100}, {200, -100}, 120, 1000, 0);
+  for (int i = 0; i < MaxElements - 3; ++i) entries += nodeEntry({i % 256 * 100, i / 256 * 100}, 1500, "", 1, 0);
+  write(path("full.bwn"), fileOf(entries));
+  const std::string onePast = nodeEntry({-100, 0}, 1500, "", 1, 0);
+  write(path("over.bwn"), fileOf(entries + onePast + nodeEntry({-200, 0}, 1500, "", 1, 0)));
+
+  TCanNodes over;
+  EXPECT_FALSE(over.LoadNetwork(path("over.bwn")));
+  EXPECT_EQ(over.Count(), MaxElements);
+  EXPECT_EQ(over.FNumNodes() + over.FNumLines(), MaxElements);
+  EXPECT_NE(over.LastLoadError().Message.find("65535"), std::string::npos) << over.LastLoadError().Message;
+  EXPECT_EQ(over.LastLoadError().Offset, 1 + entries.size());
+
+  TCanNodes net;
+  int beeps = 0;
+  net.OnBeep = [&beeps] { ++beeps; };
+  ASSERT_TRUE(net.LoadNetwork(path("full.bwn")));
+  ASSERT_EQ(net.Count(), MaxElements);
+  EXPECT_EQ(net.FNumNodes(), MaxElements - 1);
+  // A full network refuses every addition before it changes anything.
+  EXPECT_FALSE(net.AddNode({-100, 0}));
+  net.AddWire({0, 0}, {100, 0}, 120, true);
+  EXPECT_THROW(net.AddObject(TCanNodes::NodeKey({-300, 0}), std::make_unique<TNode>()), ETooManyElements);
+  EXPECT_EQ(net.Count(), MaxElements);
+  EXPECT_EQ(beeps, 2);
+  // With room for one: a node on the wire needs two (the node and the wire's second half).
+  ASSERT_TRUE(net.DeleteNodeAt({0, 0}));
+  EXPECT_FALSE(net.AddNode({100, -100}));
+  EXPECT_TRUE(net.WireExists({0, -100}, {200, -100}));
+  EXPECT_TRUE(net.AddNode({-100, 0}));
+  EXPECT_EQ(net.Count(), MaxElements);
+  EXPECT_EQ(net.FNumNodes() + net.FNumLines(), MaxElements);
+  EXPECT_EQ(beeps, 3);
+}
+
+TEST_F(NetworkFile, SavesReplaceOnlyWhatTheyMayAndNameTheReason) {
+  TCanNodes net(120, 1500, 120);
+  for (int i = 0; i < 10; ++i) net.AddNode({i * 100, 0});
+  auto refusal = [&net](const std::string& Target) -> std::string {
+    try {
+      net.SaveNetwork(Target);
+    } catch (const std::exception& error) {
+      return error.what();
+    }
+    return "";
+  };
+
+  // Through a link (also one whose target is missing) the target is written; the link stays.
+  fs::create_directory(path("real"));
+  write(path("real/net.bwn"), "old");
+  fs::create_symlink("real/net.bwn", path("link.bwn"));
+  fs::create_symlink("real/new.bwn", path("dangling.bwn"));
+  ASSERT_TRUE(net.SaveNetwork(path("link.bwn")));
+  ASSERT_TRUE(net.SaveNetwork(path("dangling.bwn")));
+  EXPECT_TRUE(fs::is_symlink(path("link.bwn")) && fs::is_symlink(path("dangling.bwn")));
+  EXPECT_EQ(read(path("real/net.bwn")).size(), 2u + 10 * 275);
+  EXPECT_EQ(read(path("real/new.bwn")), read(path("real/net.bwn")));
+  EXPECT_EQ(filesIn(path("real")), 2);
+
+  // Owner and mode stay; a read-only file and a loop of links are refused with the reason.
+  write(path("owned.bwn"), "old");
+  ::chmod(path("owned.bwn").c_str(), 0640);
+  const bool asRoot = ::geteuid() == 0;
+  if (asRoot) {
+    ASSERT_EQ(::chown(path("owned.bwn").c_str(), 65534, 65534), 0);
+  }
+  ASSERT_TRUE(net.SaveNetwork(path("owned.bwn")));
+  struct stat owned {};
+  ASSERT_EQ(::stat(path("owned.bwn").c_str(), &owned), 0);
+  EXPECT_EQ(owned.st_mode & 07777, 0640u);
+  if (asRoot) {
+    EXPECT_EQ(owned.st_uid, 65534u);
+  }
+  write(path("readonly.bwn"), "keep");
+  ::chmod(path("readonly.bwn").c_str(), 0444);
+  EXPECT_EQ(refusal(path("readonly.bwn")), "Cannot create file " + path("readonly.bwn") + ": the file is read-only");
+  EXPECT_EQ(read(path("readonly.bwn")), "keep");
+  fs::create_symlink("loop.bwn", path("loop.bwn"));
+  EXPECT_NE(refusal(path("loop.bwn")).find("loop of symbolic links"), std::string::npos);
+
+  // Devices and FIFOs are written in place, never replaced by a file. The devices are reached
+  // through links of our own, so a save that replaced its target would replace only the link.
+  fs::create_symlink("/dev/null", path("null"));
+  fs::create_symlink("/dev/full", path("full"));
+  EXPECT_TRUE(net.SaveNetwork(path("null")));
+  EXPECT_EQ(refusal(path("full")), "Stream write error in file " + path("full") + ": No space left on device");
+  EXPECT_TRUE(fs::is_symlink(path("null")) && fs::is_symlink(path("full")));
+  EXPECT_TRUE(fs::is_character_file(path("null")) && fs::is_character_file(path("full")));
+  const std::string fifo = path("pipe.bwn");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(refusal(fifo), "Cannot create file " + fifo + ": no process reads from this FIFO");
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_TRUE(net.SaveNetwork(fifo));
+  char bytes[4096];
+  EXPECT_EQ(::read(reader, bytes, sizeof bytes), 2 + 10 * 275);
+  ::close(reader);
+  EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+TEST_F(NetworkFile, SavesClearStaleTemporariesAndKeepNamesWithinTheLimit) {
+  TCanNodes net(120, 1500, 120);
+  net.AddNode({0, 0});
+  // A killed save left one temporary; a running save holds a lock on its own.
+  write(path("net.bwn.~123.tmp"), "stale");
+  write(path("net.bwn.~456.tmp"), "in use");
+  write(path("other.bwn.~789.tmp"), "another target's");
+  const int inUse = ::open(path("net.bwn.~456.tmp").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(inUse, LOCK_EX), 0);
+  ASSERT_TRUE(net.SaveNetwork(path("net.bwn")));
+  ::close(inUse);
+  EXPECT_FALSE(fs::exists(path("net.bwn.~123.tmp")));
+  EXPECT_TRUE(fs::exists(path("net.bwn.~456.tmp")) && fs::exists(path("other.bwn.~789.tmp")));
+
+  const std::string longName = path(std::string(246, 'n') + ".bwn");
+  ASSERT_TRUE(net.SaveNetwork(longName));
+  EXPECT_EQ(read(longName).size(), 2u + 275);
+  EXPECT_EQ(filesIn(dir.string()), 4);
 }

@@ -268,7 +268,7 @@ TEST_F(MainWindow, FailedSaveKeepsTheDocumentItsNameAndItsFile) {
   const std::string missing = FFolder.File("missing/ring.bwn");
   Prompts.SaveAnswers = {Q(missing)};
   Form->FileSaveAsItemClick();
-  EXPECT_EQ(Prompts.Errors, QStringList{"Cannot create file " + Q(missing)});
+  EXPECT_EQ(Prompts.Errors, QStringList{"Cannot create file " + Q(missing) + ": No such file or directory"});
   EXPECT_EQ(document->Editor()->Caption(), Q(path));
   EXPECT_EQ(Caption(document), "bus.bwn");
   EXPECT_EQ(Status(), "File bus.bwn open!");
