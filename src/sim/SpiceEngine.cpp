@@ -42,21 +42,11 @@ bool isReason(const std::string& Line) {
 // The status texts name the analysis and its share done: "tran: 45.3%".
 bool isStatusOfRun(const std::string& Text) { return Text.find('%') != std::string::npos; }
 
-// LeakSanitizer cannot name the module of an unloaded library, so ngspice's own allocations
-// could not be told from ours. Under it a reload maps a fresh copy of the library instead and
-// leaves the old one mapped; elsewhere the library is unloaded and loaded again.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kKeepOldLibraries = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kKeepOldLibraries = true;
-#else
-constexpr bool kKeepOldLibraries = false;
-#endif
-#else
-constexpr bool kKeepOldLibraries = false;
-#endif
-
+// A library that asked to be detached is never unmapped: ngspice may still be finishing that
+// exit on a thread of its own, and unmapping its code under it crashes the program (seen at
+// random after a circuit it could not read). A reload maps a fresh copy of the library instead
+// and leaves the old one mapped; this also lets LeakSanitizer name the module of ngspice's own
+// allocations.
 // A private copy of the library file, opened and deleted at once (the mapping stays). Its name
 // keeps "libngspice", so that reports still name the library.
 void* openFreshCopy(const std::string& Path) {
@@ -120,7 +110,7 @@ bool TSpiceEngine::load(std::string& Error) {
 
   auto library = std::make_unique<Library>();
   std::string problems;
-  if (kKeepOldLibraries && !FOldLibraryPath.empty()) library->Handle = openFreshCopy(FOldLibraryPath);
+  if (!FOldLibraryPath.empty()) library->Handle = openFreshCopy(FOldLibraryPath);
   for (const auto& candidate : LibraryCandidates()) {
     if (library->Handle) break;
     library->Handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -167,14 +157,10 @@ void TSpiceEngine::unload() {
   if (!FLibrary) return;
   // ngspice's thread must be gone before its code is unmapped.
   joinBackgroundThread();
-  if (kKeepOldLibraries) {
-    // The installed file, which later copies are made from (the copies are deleted).
-    Dl_info info{};
-    if (FOldLibraryPath.empty() && dladdr(reinterpret_cast<void*>(FLibrary->Init), &info) != 0 && info.dli_fname)
-      FOldLibraryPath = info.dli_fname;
-  } else {
-    dlclose(FLibrary->Handle);
-  }
+  // The installed file, which later copies are made from (the copies are deleted).
+  Dl_info info{};
+  if (FOldLibraryPath.empty() && dladdr(reinterpret_cast<void*>(FLibrary->Init), &info) != 0 && info.dli_fname)
+    FOldLibraryPath = info.dli_fname;
   FLibrary.reset();
 }
 
