@@ -141,7 +141,18 @@ class TCanNodes : public TStringList {
   bool UndoLast();
 
  private:
+  // The keyed list's mutators that could break the order of keys the container and its undo
+  // list rely on are not part of the container's interface.
+  using TStringList::AssignSorted;
+  using TStringList::InsertItem;
+  using TStringList::SetDuplicates;
+  using TStringList::SetSorted;
+  using TStringList::SetString;
+
   struct LoadedElement;
+
+  // Records Copy, taken of the element at Index, as its state before a change.
+  bool backupElement(int Index, std::unique_ptr<TMyClasses> Copy);
 
   // Wire keys begin with "W" and node keys with "N", so the wires are the tail of the list.
   int FirstWireIndex() const;

@@ -175,26 +175,16 @@ bool TCanNodes::DeleteWire(TTrmLine*& W) {
   return deleted;
 }
 
-bool TCanNodes::BackupNode(const TNode* N) {
-  const int index = IndexOfObject(N);
-  if (!N || index < 0) return false;
-  auto copy = N->CopyRecord();
-  copy->FIndex = index;
-  copy->FTick = FTickCount;
-  copy->FAction = uaChanged;
-  FUnDoList_.AddObject(Strings(index), std::move(copy));
-  FFileState_ = fstModified;
-  return true;
-}
+bool TCanNodes::BackupNode(const TNode* N) { return N && backupElement(IndexOfObject(N), N->CopyRecord()); }
 
-bool TCanNodes::BackupWire(const TTrmLine* W) {
-  const int index = IndexOfObject(W);
-  if (!W || index < 0) return false;
-  auto copy = W->CopyRecord();
-  copy->FIndex = index;
-  copy->FTick = FTickCount;
-  copy->FAction = uaChanged;
-  FUnDoList_.AddObject(Strings(index), std::move(copy));
+bool TCanNodes::BackupWire(const TTrmLine* W) { return W && backupElement(IndexOfObject(W), W->CopyRecord()); }
+
+bool TCanNodes::backupElement(int Index, std::unique_ptr<TMyClasses> Copy) {
+  if (Index < 0) return false;
+  Copy->FIndex = Index;
+  Copy->FTick = FTickCount;
+  Copy->FAction = uaChanged;
+  FUnDoList_.AddObject(Strings(Index), std::move(Copy));
   FFileState_ = fstModified;
   return true;
 }
