@@ -1,10 +1,10 @@
 #include "shell/Profil.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <cerrno>
 #include <vector>
 
 #include "model/SafeFile.h"
@@ -25,15 +25,32 @@ bool sameName(const std::string& A, const std::string& B) {
          });
 }
 
-std::vector<std::string> splitLines(const std::string& Text) {
-  std::vector<std::string> lines;
-  std::istringstream in(Text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+// One line of INI text and the line end that follows it: "\r\n", "\n", or nothing at the end.
+struct TextLine {
+  std::string Text;
+  std::string End;
+};
+
+std::vector<TextLine> splitLines(const std::string& Text) {
+  std::vector<TextLine> lines;
+  std::size_t start = 0;
+  while (start < Text.size()) {
+    const std::size_t newline = Text.find('\n', start);
+    if (newline == std::string::npos) {
+      lines.push_back({Text.substr(start), ""});
+      break;
+    }
+    const std::size_t end = newline > start && Text[newline - 1] == '\r' ? newline - 1 : newline;
+    lines.push_back({Text.substr(start, end - start), Text.substr(end, newline + 1 - end)});
+    start = newline + 1;
   }
   return lines;
+}
+
+std::string joinLines(const std::vector<TextLine>& Lines) {
+  std::string out;
+  for (const TextLine& line : Lines) out += line.Text + line.End;
+  return out;
 }
 
 // The section a line opens, if it is a section line.
@@ -55,23 +72,32 @@ bool keyOf(const std::string& Line, std::string& Key, std::string& Value) {
   return true;
 }
 
-bool readFile(const std::string& Path, std::string& Text) {
-  std::ifstream in(Path, std::ios::binary);
-  if (!in) return false;
-  Text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+// The settings text of Path; a missing file reads as empty. False, with Problem naming the
+// file and the reason, when it exists but cannot be read (a folder, a FIFO, no permission, too
+// large): then nothing may be written over it either.
+bool readSettingsFile(const std::string& Path, std::string& Text, std::string& Problem) {
+  Text.clear();
+  struct stat info {};
+  if (::stat(Path.c_str(), &info) != 0 && errno == ENOENT) return true;
+  try {
+    Text = readRegularFile(Path, TProfile::MaxFileBytes);
+    return true;
+  } catch (const std::exception& error) {
+    Problem = error.what();
+    return false;
+  }
 }
 
 }  // namespace
 
 bool FindIniValue(const std::string& Text, const std::string& Section, const std::string& Key, std::string& Value) {
   bool inSection = false;
-  for (const std::string& line : splitLines(Text)) {
+  for (const TextLine& line : splitLines(Text)) {
     std::string name;
     std::string value;
-    if (sectionOf(line, name))
+    if (sectionOf(line.Text, name))
       inSection = sameName(name, Section);
-    else if (inSection && keyOf(line, name, value) && sameName(name, Key)) {
+    else if (inSection && keyOf(line.Text, name, value) && sameName(name, Key)) {
       Value = value;
       return true;
     }
@@ -81,7 +107,9 @@ bool FindIniValue(const std::string& Text, const std::string& Section, const std
 
 std::string SetIniValue(const std::string& Text, const std::string& Section, const std::string& Key,
                         const std::string& Value) {
-  std::vector<std::string> lines = splitLines(Text);
+  std::vector<TextLine> lines = splitLines(Text);
+  // Lines that are added end as the file's first line does (CR LF stays CR LF).
+  const std::string lineEnd = !lines.empty() && !lines.front().End.empty() ? lines.front().End : "\n";
   const std::string entry = Key + "=" + Value;
   int sectionLine = -1;
   int lastInSection = -1;
@@ -89,51 +117,54 @@ std::string SetIniValue(const std::string& Text, const std::string& Section, con
   for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
     std::string name;
     std::string value;
-    if (sectionOf(lines[i], name)) {
+    if (sectionOf(lines[i].Text, name)) {
       inSection = sameName(name, Section);
       if (inSection && sectionLine < 0) sectionLine = lastInSection = i;
       continue;
     }
     if (!inSection) continue;
-    if (keyOf(lines[i], name, value) && sameName(name, Key)) {
-      lines[i] = entry;
-      std::string out;
-      for (const auto& line : lines) out += line + "\n";
-      return out;
+    if (keyOf(lines[i].Text, name, value) && sameName(name, Key)) {
+      lines[i].Text = entry;
+      return joinLines(lines);
     }
-    if (!trim(lines[i]).empty()) lastInSection = i;
+    if (!trim(lines[i].Text).empty()) lastInSection = i;
   }
   if (sectionLine < 0) {
-    if (!lines.empty() && !trim(lines.back()).empty()) lines.push_back("");
-    lines.push_back("[" + Section + "]");
-    lines.push_back(entry);
+    if (!lines.empty() && lines.back().End.empty()) lines.back().End = lineEnd;
+    if (!lines.empty() && !trim(lines.back().Text).empty()) lines.push_back({"", lineEnd});
+    lines.push_back({"[" + Section + "]", lineEnd});
+    lines.push_back({entry, lineEnd});
   } else {
-    lines.insert(lines.begin() + lastInSection + 1, entry);
+    if (lines[lastInSection].End.empty()) lines[lastInSection].End = lineEnd;
+    lines.insert(lines.begin() + lastInSection + 1, {entry, lineEnd});
   }
-  std::string out;
-  for (const auto& line : lines) out += line + "\n";
-  return out;
+  return joinLines(lines);
 }
 
 bool TProfile::Execute() {
   FError = 0;
+  FProblem.clear();
   bool done = false;
   if (!FCategory.empty() && !FKeyName.empty() && !IniFileName.empty()) {
+    std::string text;
+    const bool readable = readSettingsFile(IniFileName, text, FProblem);
     if (Action == paRead) {
-      std::string text;
       std::string value;
-      if (!(readFile(IniFileName, text) && FindIniValue(text, FCategory, FKeyName, value)))
+      if (!(readable && FindIniValue(text, FCategory, FKeyName, value)))
         value = DefaultValue.empty() ? " " : DefaultValue;
       DataString = value;
       done = !DataString.empty();
-    } else {
-      std::string text;
-      readFile(IniFileName, text);
-      try {
-        writeFileAtomically(IniFileName, SetIniValue(text, FCategory, FKeyName, DataString));
-        done = true;
-      } catch (const std::exception&) {
-        done = false;
+    } else if (readable) {
+      // A line break would end the value and start lines of its own.
+      if (DataString.find_first_of("\r\n") != std::string::npos) {
+        FProblem = "Cannot write " + FKeyName + " to " + IniFileName + ": the value holds a line break";
+      } else {
+        try {
+          writeFileAtomically(IniFileName, SetIniValue(text, FCategory, FKeyName, DataString));
+          done = true;
+        } catch (const std::exception& error) {
+          FProblem = error.what();
+        }
       }
     }
   }
