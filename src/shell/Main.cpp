@@ -247,8 +247,8 @@ QRect TMDIMainForm::FitPlacement(const TPlacement& Stored, const QList<QRect>& A
   const auto overlap = [](std::int64_t Start, std::int64_t Length, std::int64_t AreaStart, std::int64_t AreaLength) {
     return std::max<std::int64_t>(0, std::min(Start + Length, AreaStart + AreaLength) - std::max(Start, AreaStart));
   };
-  const std::int64_t width = std::max<std::int64_t>(Stored.Width, 0);
-  const std::int64_t height = std::max<std::int64_t>(Stored.Height, 0);
+  const std::int64_t width = std::max<std::int64_t>(Stored.Width, Minimum.width());
+  const std::int64_t height = std::max<std::int64_t>(Stored.Height, Minimum.height());
   QRect area(0, 0, 32767, 32767);
   if (!Available.isEmpty()) area = Available.front();
   std::int64_t shown = 0;
