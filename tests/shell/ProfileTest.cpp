@@ -43,6 +43,8 @@ TEST(ProfileFile, WhatCannotBeReadIsNeitherReadNorWritten) {
     EXPECT_TRUE(reader.Execute()) << path;
     EXPECT_EQ(reader.DataString, "340") << path;
     EXPECT_NE(reader.Problem().find(path), std::string::npos) << reader.Problem();
+    // Writes are tried only inside the test folder: a fault here must not replace a device.
+    if (path.rfind(folder.Path().string(), 0) != 0) continue;
     TProfile writer = ProfileOf(path, paWrite);
     EXPECT_FALSE(writer.Execute()) << path;
     EXPECT_EQ(writer.Error(), 1);
