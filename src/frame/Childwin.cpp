@@ -167,6 +167,7 @@ TMDIChild* TMDIChild::Open(QMdiArea* Area, TEditorHost* Host, const std::string&
   frame->SetClientSize({300, mulDiv(300, Size.Y, Size.X)});
   frame->FEditorWindow->show();
   frame->placeWindows(Area);
+  frame->keepReachable();
   // The area shrinks when the main window does or a dock opens beside it.
   Area->viewport()->installEventFilter(frame);
   return frame;
