@@ -10,6 +10,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "picture/QPainterCanvas.h"
@@ -166,6 +167,9 @@ TMDIChild* TMDIChild::Open(QMdiArea* Area, TEditorHost* Host, const std::string&
   frame->SetClientSize({300, mulDiv(300, Size.Y, Size.X)});
   frame->FEditorWindow->show();
   frame->placeWindows(Area);
+  frame->keepReachable();
+  // The area shrinks when the main window does or a dock opens beside it.
+  Area->viewport()->installEventFilter(frame);
   return frame;
 }
 
@@ -187,6 +191,20 @@ void TMDIChild::placeWindows(QMdiArea* Area) {
   FWindow->move(frameX, offset);
   const int editorWidth = std::max(200, frameX - 4);
   FEditorWindow->setGeometry(0, offset, editorWidth, std::max(200, area.height() - offset));
+}
+
+void TMDIChild::keepReachable() {
+  if (!FWindow || FClosing || FWindow->isMinimized() || FWindow->isMaximized() || !FWindow->mdiArea()) return;
+  const QSize room = FWindow->mdiArea()->viewport()->size();
+  if (room.width() <= 0 || room.height() <= 0) return;
+  const QSize margins = FWindow->size() - size();
+  if (FWindow->width() > room.width() || FWindow->height() > room.height()) {
+    const QSize client = size().scaled((room - margins).expandedTo(QSize(1, 1)), Qt::KeepAspectRatio);
+    SetClientSize({client.width(), client.height()});
+  }
+  const int x = std::clamp(FWindow->x(), 0, std::max(0, room.width() - FWindow->width()));
+  const int y = std::clamp(FWindow->y(), 0, std::max(0, room.height() - FWindow->height()));
+  if (QPoint(x, y) != FWindow->pos()) FWindow->move(x, y);
 }
 
 QList<QAction*> TMDIChild::MergedMenus() const { return {Option1->menuAction()}; }
@@ -263,6 +281,10 @@ void TMDIChild::DestroyDocument() {
 }
 
 bool TMDIChild::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Event->type() == QEvent::Resize && FWindow && FWindow->mdiArea() && Watched == FWindow->mdiArea()->viewport()) {
+    keepReachable();
+    return false;
+  }
   if (Event->type() == QEvent::Close && !FClosing) {
     // Either window closing closes the document, when its editor agrees.
     Event->ignore();

@@ -93,6 +93,9 @@ class TMDIChild : public QWidget {
   TPictureSource pictureSource() const;
   void fitProportions();
   void placeWindows(QMdiArea* Area);
+  // Keeps the overview inside the visible part of the area (shrinking it, in proportion, when it
+  // is larger), so that it stays reachable when the area becomes smaller.
+  void keepReachable();
   bool eventFilter(QObject* Watched, QEvent* Event) override;
 
   TEditorHost* FHost;

@@ -20,7 +20,10 @@
 #include <QPointer>
 #include <QStatusBar>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QToolButton>
+#include <algorithm>
+#include <iostream>
 
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
@@ -29,11 +32,23 @@
 #include "editor/FindingsPanel.h"
 #include "gui/IntegerText.h"
 #include "gui/Icons.h"
-#include "shell/Settings.h"
+#include "settings/SettingsFile.h"
 #include "editor/DocumentOptionsDialog.h"
+
+// The help text is compiled into this static library, where nothing else refers to it; the
+// linker keeps it only when the program asks for it by name.
+static void initHelpResource() { Q_INIT_RESOURCE(help); }
 
 namespace busweave {
 namespace {
+
+// The frame's share of a window: the outer window minus its client area.
+QMargins frameMarginsOf(const QWidget& Window) {
+  const QRect outer = Window.frameGeometry();
+  const QRect inner = Window.geometry();
+  return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+          outer.bottom() - inner.bottom()};
+}
 
 QToolButton* makeButton(QWidget* Parent, const char* Name, const QIcon& Icon, const QString& Hint, QRect Geometry) {
   auto* button = new QToolButton(Parent);
@@ -57,8 +72,9 @@ QAction* addItem(QMenu* Menu, const QString& Caption, const QKeySequence& Shortc
 }  // namespace
 
 TMDIMainForm::TMDIMainForm(TPrompts& Prompts, QWidget* Parent) : QMainWindow(Parent), FPrompts(Prompts) {
+  initHelpResource();
   setWindowIcon(icons::Application());
-  setGeometry(340, 96, 613, 611);
+  FPlacement = QRect(340, 96, 613, 611);
   QFont font("MS Sans Serif");
   font.setPointSize(8);
 
@@ -195,7 +211,63 @@ void TMDIMainForm::buildStatusBar() {
 bool TMDIMainForm::event(QEvent* Event) {
   // The status bar keeps its four panels; menu hints do not replace them.
   if (Event->type() == QEvent::StatusTip) return true;
+  const QEvent::Type type = Event->type();
+  if (FPlacementPending && (type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize)) {
+    if (type == QEvent::Show && isVisible()) {
+      // Without a window manager no frame ever comes; the placement is final after a while.
+      QTimer::singleShot(2000, this, [this] { FPlacementPending = false; });
+    }
+    QTimer::singleShot(0, this, &TMDIMainForm::settlePlacement);
+  }
   return QMainWindow::event(Event);
+}
+
+void TMDIMainForm::applyPlacement() {
+  // A window's position is that of its frame; its size is that of its client area.
+  FPlacedMargins = frameMarginsOf(*this);
+  move(FPlacement.topLeft());
+  resize(FPlacement.size().shrunkBy(FPlacedMargins).expandedTo(QSize(1, 1)));
+}
+
+void TMDIMainForm::settlePlacement() {
+  if (!FPlacementPending || isMaximized() || isMinimized() || isFullScreen()) return;
+  const QMargins frame = frameMarginsOf(*this);
+  if (frame == FPlacedMargins) return;
+  applyPlacement();
+  if (!frame.isNull()) FPlacementPending = false;
+}
+
+QRect TMDIMainForm::OuterPlacement() const {
+  const bool normal = !(isMaximized() || isMinimized() || isFullScreen());
+  return (normal ? geometry() : normalGeometry()).marginsAdded(frameMarginsOf(*this));
+}
+
+QRect TMDIMainForm::FitPlacement(const TPlacement& Stored, const QList<QRect>& Available, QSize Minimum) {
+  // Stored values may be anything a file holds: everything is computed in 64 bits.
+  const auto overlap = [](std::int64_t Start, std::int64_t Length, std::int64_t AreaStart, std::int64_t AreaLength) {
+    return std::max<std::int64_t>(0, std::min(Start + Length, AreaStart + AreaLength) - std::max(Start, AreaStart));
+  };
+  const std::int64_t width = std::max<std::int64_t>(Stored.Width, Minimum.width());
+  const std::int64_t height = std::max<std::int64_t>(Stored.Height, Minimum.height());
+  QRect area(0, 0, 32767, 32767);
+  if (!Available.isEmpty()) area = Available.front();
+  std::int64_t shown = 0;
+  for (const QRect& candidate : Available) {
+    const std::int64_t common = overlap(Stored.Left, width, candidate.x(), candidate.width()) *
+                                overlap(Stored.Top, height, candidate.y(), candidate.height());
+    if (common > shown) {
+      shown = common;
+      area = candidate;
+    }
+  }
+  const auto fit = [](std::int64_t Value, std::int64_t Least, std::int64_t Most) {
+    return static_cast<int>(std::clamp(Value, std::min(Least, Most), Most));
+  };
+  const int w = fit(width, Minimum.width(), area.width());
+  const int h = fit(height, Minimum.height(), area.height());
+  const int left = fit(Stored.Left, area.x(), std::int64_t{area.x()} + area.width() - w);
+  const int top = fit(Stored.Top, area.y(), std::int64_t{area.y()} + area.height() - h);
+  return {left, top, w, h};
 }
 
 TMDIChild* TMDIMainForm::frameOf(QMdiSubWindow* Window) const {
@@ -261,6 +333,8 @@ void TMDIMainForm::subWindowActivated(QMdiSubWindow* Window) {
       if (FDestroying) return;
       if (FActiveEditor == editor) FActiveEditor = nullptr;
       for (QAction* action : editor->MergedMenus()) FMergedMenus.removeAll(action);
+      // A closed document's findings and count leave with it.
+      showCurrentFindings();
     });
     editor->FormActivate();
   } else if (TMDIChild* frame = frameOf(Window)) {
@@ -268,10 +342,27 @@ void TMDIMainForm::subWindowActivated(QMdiSubWindow* Window) {
   } else {
     ShowModeButtons(false, mNone);
   }
-  if (MdiArea->subWindowList().isEmpty()) CheckSummary->clear();
+  showCurrentFindings();
   // A child's own menus stand between "&File" and "&Window".
   menuBar()->insertActions(Window1->menuAction(), FMergedMenus);
   UpdateMenuItems();
+}
+
+void TMDIMainForm::showCurrentFindings() {
+  const TMDIChild* document = currentDocument();
+  TSubForm* editor = document ? document->Editor() : nullptr;
+  TFindingsPanel* panel = editor ? editor->FindingsPanel() : nullptr;
+  if (panel && FFindingsStack->indexOf(panel) >= 0) {
+    FFindingsStack->setCurrentWidget(panel);
+    FindingsDock->setWindowTitle("Bus check - " + FileNamePart(editor->Caption()));
+    CheckSummary->setText(panel->Summary());
+    return;
+  }
+  CheckSummary->clear();
+  if (Documents().isEmpty() || FFindingsStack->count() == 0) {
+    FindingsDock->setWindowTitle("Bus check");
+    FindingsDock->hide();
+  }
 }
 
 void TMDIMainForm::ShowModeButtons(bool Visible, TMode Mode) {
@@ -359,6 +450,8 @@ void TMDIMainForm::FileSaveItemClick() {
   if (!document || !document->Editor()) return;
   std::string name;
   document->Editor()->SaveCAN(name);
+  // Saving starts the undo history afresh.
+  document->Editor()->UpdateEditMenu();
   if (!name.empty()) FPanels[3]->setText("File " + QString::fromLocal8Bit(name) + " saved");
 }
 
@@ -367,6 +460,7 @@ void TMDIMainForm::FileSaveAsItemClick() {
   if (!document || !document->Editor()) return;
   std::string name;
   document->Editor()->SaveCANAs(this, name);
+  document->Editor()->UpdateEditMenu();
   if (!name.empty()) FPanels[3]->setText("File " + QString::fromLocal8Bit(name) + " saved");
 }
 
@@ -404,51 +498,61 @@ void TMDIMainForm::ReadSettings() {
   profile.Action = paRead;
   profile.IniFileName = SettingsFilePath().toLocal8Bit().toStdString();
   profile.SetCategory("Busweave-V2");
-  QRect placement = geometry();
+  // A file that cannot be read gives the designed values and is left alone at exit, so that
+  // nothing the user keeps in it is lost.
+  const auto checkReadable = [this, &profile] {
+    if (profile.Problem().empty() || FSettingsUnreadable) return;
+    FSettingsUnreadable = true;
+    std::cerr << "busweave: " << profile.Problem()
+              << "\nbusweave: starting with the designed settings; the settings file is not written at exit\n";
+  };
   const std::array<const char*, 4> keys = {"Left", "Top", "Width", "Height"};
-  std::array<int, 4> values = {placement.x(), placement.y(), placement.width(), placement.height()};
+  std::array<std::int64_t, 4> values = {FPlacement.x(), FPlacement.y(), FPlacement.width(), FPlacement.height()};
   for (std::size_t i = 0; i < keys.size(); ++i) {
     profile.SetKeyName(keys[i]);
     profile.DefaultValue = std::to_string(values[i]);
     profile.Execute();
+    checkReadable();
     // A value that is not a number keeps the designed one for that key only.
-    if (const auto number = StrictInteger(RemoveSpaces(profile.DataString))) values[i] = static_cast<int>(*number);
+    if (const auto number = StrictInteger(RemoveSpaces(profile.DataString))) values[i] = *number;
   }
-  placement = QRect(values[0], values[1], std::max(values[2], 200), std::max(values[3], 200));
-  // A placement on a screen that is gone comes back onto the primary screen.
-  bool onScreen = false;
-  for (const QScreen* screen : QGuiApplication::screens())
-    onScreen = onScreen || screen->availableGeometry().intersects(placement);
-  if (!onScreen && QGuiApplication::primaryScreen()) {
-    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    placement.setSize(placement.size().boundedTo(available.size()));
-    placement.moveTopLeft(available.topLeft());
-  }
-  setGeometry(placement);
+  QList<QRect> available;
+  QScreen* primary = QGuiApplication::primaryScreen();
+  if (primary) available << primary->availableGeometry();
+  for (QScreen* screen : QGuiApplication::screens())
+    if (screen != primary) available << screen->availableGeometry();
+  FPlacement = FitPlacement({values[0], values[1], values[2], values[3]}, available, QSize(200, 200));
+  applyPlacement();
 
   profile.SetKeyName("IDirectory");
   profile.DefaultValue = QDir::currentPath().toLocal8Bit().toStdString();
   profile.Execute();
+  checkReadable();
   const QString folder = QString::fromLocal8Bit(profile.DataString);
   if (QFileInfo(folder).isDir()) QDir::setCurrent(folder);
 }
 
 void TMDIMainForm::WriteSettings() {
+  if (FSettingsUnreadable) return;
   TProfile profile;
   profile.Action = paWrite;
   profile.IniFileName = SettingsFilePath().toLocal8Bit().toStdString();
   profile.SetCategory("Busweave-V2");
-  const QRect placement = isMaximized() || isMinimized() ? normalGeometry() : geometry();
-  const std::array<std::pair<const char*, int>, 4> values = {
-      {{"Left", placement.x()}, {"Top", placement.y()}, {"Width", placement.width()}, {"Height", placement.height()}}};
+  const QRect placement = OuterPlacement();
+  const std::array<std::pair<const char*, std::string>, 5> values = {
+      {{"Left", std::to_string(placement.x())},
+       {"Top", std::to_string(placement.y())},
+       {"Width", std::to_string(placement.width())},
+       {"Height", std::to_string(placement.height())},
+       {"IDirectory", QDir::currentPath().toLocal8Bit().toStdString()}}};
   for (const auto& [key, value] : values) {
     profile.SetKeyName(key);
-    profile.DataString = std::to_string(value);
-    profile.Execute();
+    profile.DataString = value;
+    if (profile.Execute()) continue;
+    // The next keys would fail alike, or write over a file that could not be read.
+    std::cerr << "busweave: the settings were not saved: " << profile.Problem() << "\n";
+    return;
   }
-  profile.SetKeyName("IDirectory");
-  profile.DataString = QDir::currentPath().toLocal8Bit().toStdString();
-  profile.Execute();
 }
 
 void TMDIMainForm::EditOptions(TSubForm& Editor) { RunOptions(Editor, FPrompts); }
@@ -486,6 +590,11 @@ void TMDIMainForm::Contents1Click() {
   FHelpViewer->show();
   FHelpViewer->raise();
   FHelpViewer->activateWindow();
+}
+
+void SetApplicationTitle() {
+  QApplication::setApplicationName("Busweave-V2");
+  // No display name: the platform would append it to every window's title.
 }
 
 }  // namespace busweave

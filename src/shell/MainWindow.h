@@ -6,7 +6,9 @@
 // every document keeps its own network, mode and options.
 
 #include <QMainWindow>
+#include <QMargins>
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "editor/EditorHost.h"
@@ -92,9 +94,21 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   // The settings file: BUSWEAVE_INI when set; else beside the program with the extension
   // "INI" when that folder is writable; else in the user's configuration folder.
   static QString SettingsFilePath();
-  // Placement and last folder, read at creation and written at destruction.
+  // Placement and last folder, read at creation and written at destruction. A settings file
+  // that cannot be read is reported on stderr and never written; so is a failed write.
   void ReadSettings();
   void WriteSettings();
+
+  // A stored placement of the outer window (frame included), as read from the settings.
+  struct TPlacement {
+    std::int64_t Left, Top, Width, Height;
+  };
+  // The placement fitted to the available area of a screen (the one that shows most of it, else
+  // the first): the size is cut to the area, then the window is moved into it, so that its title
+  // bar and status bar show. A placement that already fits stays as it is.
+  static QRect FitPlacement(const TPlacement& Stored, const QList<QRect>& Available, QSize Minimum);
+  // The outer window's placement as it is written to the settings.
+  QRect OuterPlacement() const;
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -105,6 +119,12 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   void buildSpeedPanel();
   void buildStatusBar();
   void subWindowActivated(QMdiSubWindow* Window);
+  // The status bar's check summary and the dock follow the current document; none, no summary.
+  void showCurrentFindings();
+  // Gives the outer window the placement FPlacement; the frame's size is known only once the
+  // window manager has framed the window, so this runs again until then.
+  void applyPlacement();
+  void settlePlacement();
   void modeButtonClicked(QToolButton* Button, TMode Mode);
   void rebuildWindowList();
   TMDIChild* frameOf(QMdiSubWindow* Window) const;
@@ -119,6 +139,14 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   TSubForm* FActiveEditor = nullptr;
   QWidget* FHelpViewer = nullptr;
   bool FDestroying = false;
+  bool FSettingsUnreadable = false;
+  QRect FPlacement;
+  QMargins FPlacedMargins;
+  bool FPlacementPending = true;
 };
+
+// Names the application; window titles stay exactly as each window sets them (no program name
+// appended).
+void SetApplicationTitle();
 
 }  // namespace busweave

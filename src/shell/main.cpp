@@ -40,8 +40,7 @@ int main(int argc, char** argv) {
     return busweave::AlreadyRunningExitCode;
   }
 
-  QApplication::setApplicationName(kTitle);
-  QApplication::setApplicationDisplayName(kTitle);
+  busweave::SetApplicationTitle();
   app.setStyle(new HintStyle);
   busweave::TDialogPrompts prompts;
   busweave::TMDIMainForm form(prompts);

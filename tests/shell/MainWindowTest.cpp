@@ -5,10 +5,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDockWidget>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTest>
+#include <QTextBrowser>
 #include <QToolButton>
 #include <deque>
 #include <filesystem>
@@ -17,8 +19,9 @@
 
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
-#include "gui/Prompts.h"
+#include "editor/FindingsPanel.h"
 #include "frame/DocumentFrame.h"
+#include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
 #include "shell/MainWindow.h"
 
@@ -364,6 +367,75 @@ TEST_F(MainWindow, DamagedFileOpensWithWhatWasReadAndAsksBeforeClosing) {
   EXPECT_EQ(Prompts.Warnings.size(), 1);
   EXPECT_TRUE(Form->Documents().isEmpty());
   EXPECT_EQ(ReadBytes(path), damaged);
+}
+
+TEST_F(MainWindow, StatusCountAndUndoFollowTheDocumentsThatAreLeft) {
+  TMDIChild* first = Open(WriteNetwork("first.bwn", 3));
+  TMDIChild* second = Open(WriteNetwork("second.bwn"));
+  Activate(second);
+  ASSERT_FALSE(Form->CheckSummary->text().isEmpty());
+
+  // Saving starts the history afresh: nothing is left to undo.
+  Modify(second);
+  second->Editor()->UpdateEditMenu();
+  ASSERT_TRUE(second->Editor()->Undo1->isEnabled());
+  Form->FileSaveItemClick();
+  EXPECT_FALSE(second->Editor()->Undo1->isEnabled());
+  second->Editor()->Nodes().AddNode({900, 100});
+  second->Editor()->UpdateEditMenu();
+  Prompts.SaveAnswers.push_back(Q(FFolder.File("renamed.bwn")));
+  Form->FileSaveAsItemClick();
+  EXPECT_FALSE(second->Editor()->Undo1->isEnabled());
+
+  // The count shown is that of the current document; a closed one takes its count along.
+  Form->FileCloseItemClick();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  Activate(first, false);
+  EXPECT_EQ(Form->CheckSummary->text(), first->Editor()->FindingsPanel()->Summary());
+  Form->FileCloseItemClick();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ASSERT_TRUE(Form->Documents().isEmpty());
+  EXPECT_EQ(Form->CheckSummary->text(), "");
+  EXPECT_FALSE(Form->FindingsDock->isVisible());
+}
+
+TEST_F(MainWindow, OverviewStaysInsideTheAreaWhenItShrinks) {
+  Form->resize(900, 700);
+  TMDIChild* document = New();
+  const auto inside = [this, document] {
+    QCoreApplication::processEvents();
+    return Form->MdiArea->viewport()->rect().contains(document->Window()->geometry());
+  };
+  ASSERT_TRUE(inside());
+  const QSize before = document->PaintBox1->size();
+  Form->ShowFindings(*document->Editor(), true);
+  EXPECT_TRUE(inside());
+  // Smaller than the overview: it shrinks in proportion and keeps its title bar in view.
+  Form->resize(420, 300);
+  EXPECT_TRUE(inside()) << Form->MdiArea->viewport()->size().height() << " " << document->Window()->geometry().bottom();
+  const QSize after = document->PaintBox1->size();
+  EXPECT_LT(after.height(), before.height());
+  EXPECT_NEAR(after.width(), after.height(), 2);
+}
+
+TEST_F(MainWindow, HelpContentsShowsTheHelpText) {
+  Form->Contents1->trigger();
+  auto* browser = Form->findChild<QTextBrowser*>("HelpBrowser");
+  ASSERT_NE(browser, nullptr);
+  EXPECT_TRUE(browser->isVisible());
+  EXPECT_TRUE(browser->toPlainText().contains("Files and settings")) << browser->toPlainText().left(200).toStdString();
+  EXPECT_EQ(browser->window()->windowTitle(), "Busweave-V2 Help");
+}
+
+TEST(ApplicationTitle, NamesTheProgramWithoutAppendingItToWindowTitles) {
+  const QString testName = QApplication::applicationName();
+  SetApplicationTitle();
+  EXPECT_EQ(QApplication::applicationName(), "Busweave-V2");
+  // The display name is appended to every title ("Options — Busweave-V2") once it is set; it
+  // must follow the application name instead.
+  QApplication::setApplicationName("probe");
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), "probe");
+  QApplication::setApplicationName(testName);
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 // Settings that survive a restart, and the per-document options dialog.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
+#include <filesystem>
 #include <functional>
 
 #include "ScriptedPrompts.h"
@@ -15,7 +18,7 @@
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
 #include "shell/MainWindow.h"
-#include "shell/Settings.h"
+#include "settings/SettingsFile.h"
 #include "editor/DocumentOptionsDialog.h"
 
 namespace busweave {
@@ -125,6 +128,113 @@ TEST_F(Settings, BadValuesKeepTheirDefaultsOnlyAndNothingIsReported) {
   WriteBytes(Ini.toStdString(), "[Busweave-V2]\nLeft=-30000\nTop=-30000\nWidth=700\nHeight=500\n");
   TMDIMainForm form(Prompts);
   EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(form.geometry()));
+}
+
+// Paths that cannot serve as a settings file: the program starts with the designed values,
+// says why on stderr, and leaves the path as it was.
+TEST_F(Settings, UnreadableSettingsStartWithTheDesignedValuesAndAreKept) {
+  const std::string folder = Folder.File("folder.INI");
+  std::filesystem::create_directory(folder);
+  const std::string fifo = Folder.File("fifo.INI");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string large = Folder.File("large.INI");
+  const std::string largeText =
+      "[Busweave-V2]\nLeft=5\n[Mine]\n; " + std::string(TProfile::MaxFileBytes, 'x') + "\n";
+  WriteBytes(large, largeText);
+
+  for (const std::string& path : {folder, fifo, large}) {
+    qputenv("BUSWEAVE_INI", QByteArray::fromStdString(path));
+    testing::internal::CaptureStderr();
+    {
+      TMDIMainForm form(Prompts);
+      EXPECT_EQ(form.geometry(), QRect(340, 96, 613, 611)) << path;
+      form.move(10, 10);
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(path), std::string::npos) << said;
+    EXPECT_NE(said.find("not written"), std::string::npos) << said;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  EXPECT_EQ(ReadBytes(large), largeText);
+}
+
+TEST_F(Settings, SavingKeepsLineEndsAndOtherSectionsAndAFailureIsReported) {
+  const std::string text = "[Other]\r\nA=1\r\n\r\n[Busweave-V2]\r\nLeft=120\r\nTop=80\r\n";
+  WriteBytes(Ini.toStdString(), text);
+  { TMDIMainForm form(Prompts); }
+  const std::string saved = ReadBytes(Ini.toStdString());
+  EXPECT_EQ(saved.rfind(text, 0), 0u) << saved;
+  for (std::size_t at = saved.find('\n'); at != std::string::npos; at = saved.find('\n', at + 1))
+    EXPECT_EQ(saved[at - 1], '\r') << saved;
+
+  const std::string gone = Folder.File("gone/busweave.INI");
+  qputenv("BUSWEAVE_INI", QByteArray::fromStdString(gone));
+  testing::internal::CaptureStderr();
+  { TMDIMainForm form(Prompts); }
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("not saved"), std::string::npos) << said;
+  EXPECT_NE(said.find(gone), std::string::npos) << said;
+}
+
+// Placements read from the file, fitted to the screen. These also run at QT_SCALE_FACTOR=2.
+class Placement : public Settings {
+ protected:
+  static QRect Available() { return QGuiApplication::primaryScreen()->availableGeometry(); }
+};
+
+TEST_F(Placement, FirstStartFitsTheScreenAndKeepsTheDesignedValuesWhenTheyFit) {
+  TMDIMainForm form(Prompts);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  QTest::qWait(20);
+  EXPECT_TRUE(Available().contains(form.frameGeometry())) << Available().height();
+  if (Available().contains(QRect(340, 96, 613, 611))) {
+    EXPECT_EQ(form.frameGeometry(), QRect(340, 96, 613, 611));
+  }
+}
+
+TEST_F(Placement, StoredValuesAreTheOuterWindowAndAreFittedToTheScreen) {
+  const auto placedBy = [this](const std::string& Values) {
+    WriteBytes(Ini.toStdString(), "[Busweave-V2]\n" + Values);
+    TMDIMainForm form(Prompts);
+    return form.geometry();
+  };
+  const QRect screen = Available();
+  EXPECT_EQ(placedBy("Left=10\nTop=-5000\nWidth=300\nHeight=99999\n"), QRect(10, screen.top(), 300, screen.height()));
+  EXPECT_EQ(placedBy("Left=0\nTop=0\nWidth=60000\nHeight=60000\n"), screen);
+  const QRect recovered = placedBy("Left=-30000\nTop=-30000\nWidth=300\nHeight=250\n");
+  EXPECT_EQ(recovered, QRect(screen.topLeft(), QSize(300, 250)));
+
+  // Shown with its frame, the window's outer edges are the stored values, and they come back
+  // unchanged at exit.
+  WriteBytes(Ini.toStdString(), "[Busweave-V2]\nLeft=20\nTop=30\nWidth=400\nHeight=300\n");
+  {
+    TMDIMainForm form(Prompts);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QTest::qWait(20);
+    EXPECT_EQ(form.frameGeometry(), QRect(20, 30, 400, 300));
+  }
+  std::string values;
+  for (const char* key : {"Left", "Top", "Width", "Height"}) {
+    std::string value;
+    FindIniValue(ReadBytes(Ini.toStdString()), "Busweave-V2", key, value);
+    values += value + " ";
+  }
+  EXPECT_EQ(values, "20 30 400 300 ");
+}
+
+TEST(PlacementFit, TakesTheScreenThatShowsMostOfTheWindow) {
+  const QList<QRect> screens = {{0, 0, 1000, 800}, {1000, 0, 800, 600}};
+  const QSize least(200, 200);
+  EXPECT_EQ(TMDIMainForm::FitPlacement({1500, 100, 200, 300}, screens, least), QRect(1500, 100, 200, 300));
+  EXPECT_EQ(TMDIMainForm::FitPlacement({900, 100, 400, 300}, screens, least), QRect(1000, 100, 400, 300));
+  EXPECT_EQ(TMDIMainForm::FitPlacement({5000, 5000, 400, 300}, screens, least), QRect(600, 500, 400, 300));
+  EXPECT_EQ(TMDIMainForm::FitPlacement({1200, 50, 50, -7}, screens, least), QRect(1200, 50, 200, 200));
+  const std::int64_t huge = std::int64_t{1} << 40;
+  EXPECT_EQ(TMDIMainForm::FitPlacement({-huge, huge, huge, huge}, screens, least), QRect(0, 0, 1000, 800));
+  EXPECT_EQ(TMDIMainForm::FitPlacement({10, 10, 400, 300}, {{0, 0, 150, 120}}, least), QRect(0, 0, 150, 120));
 }
 
 // The options dialog on one document.

@@ -4,6 +4,7 @@
 // keeps its placement and the last folder with it. The file stays plain "[section]" and
 // "key=value" text that any INI reader understands.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -26,21 +27,30 @@ class TProfile {
   TProfileAction Action = paRead;
 
   std::uint16_t Error() const { return FError; }
+  // Why the last Execute could not read or write the file, naming it; empty when it could (a
+  // missing file reads as empty). A file that could not be read is never written.
+  const std::string& Problem() const { return FProblem; }
 
-  // One read (DataString := the value, or DefaultValue when the key is missing) or one write
-  // (creating file, section or key as needed). False, with Error 1, when it did not succeed.
+  // One read (DataString := the value, or DefaultValue when the key is missing or the file
+  // cannot be read) or one write (creating file, section or key as needed). False, with Error 1,
+  // when it did not succeed.
   bool Execute();
+
+  // Settings are a few lines; anything larger is not a settings file and is not read.
+  static constexpr std::size_t MaxFileBytes = 1 << 20;
 
  private:
   std::string FCategory;
   std::string FKeyName;
   std::uint16_t FError = 0;
+  std::string FProblem;
 };
 
 // The value of Key in Section of the INI text, compared without regard to case; nothing when
 // the section or the key is missing.
 bool FindIniValue(const std::string& Text, const std::string& Section, const std::string& Key, std::string& Value);
 // The INI text with Key in Section set to Value; the section and key are added when missing.
+// Every other line keeps its bytes and its line end; new lines take the file's first line end.
 std::string SetIniValue(const std::string& Text, const std::string& Section, const std::string& Key,
                         const std::string& Value);
 
