@@ -167,7 +167,7 @@ std::string jsonPoint(TPoint P) {
 }
 
 std::string loadProblem(const std::string& File, const TLoadError& Error) {
-  if (Error.NotOpened) return File + ": " + Error.Message;
+  if (Error.NotOpened()) return File + ": " + Error.Message;
   return File + ": " + Error.Message + " (at byte " + std::to_string(Error.Offset) + ")";
 }
 
@@ -322,7 +322,7 @@ int runInfo(const std::vector<std::string>& Args, std::ostream& Out, std::ostrea
   TCanNodes net = DocumentNetwork();
   net.LoadNetwork(file);
   const TLoadError& error = net.LastLoadError();
-  if (error.NotOpened) {
+  if (error.NotOpened()) {
     Err << kProgram << ": " << loadProblem(file, error) << "\n";
     return ExitFailure;
   }

@@ -133,12 +133,18 @@ TSubForm::~TSubForm() { delete FFindingsPanel; }
 
 bool TSubForm::LoadFailed() const {
   const TLoadError& error = FNodes->LastLoadError();
-  return error.Failed() && error.Message != "file not found";
+  return error.Failed() && error.Outcome != TLoadOutcome::Missing;
 }
 
 void TSubForm::ReportLoadProblem() {
   if (!LoadFailed() || !FHost) return;
   const TLoadError& error = FNodes->LastLoadError();
+  if (error.Outcome == TLoadOutcome::NotOpened) {
+    FHost->Prompts().ShowError(this, QString("The network file %1 could not be opened: %2.")
+                                         .arg(QString::fromLocal8Bit(FNodes->FFileName()),
+                                              QString::fromStdString(error.Message)));
+    return;
+  }
   FHost->Prompts().ShowError(
       this, QString("The network file %1 could not be read completely: %2 (at byte %3).\n\n"
                     "Opened what was read before the problem: %4 nodes and %5 wires.")

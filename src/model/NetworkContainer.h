@@ -27,13 +27,22 @@ struct THitResult {
 // The most elements a network holds: its counters and its file count in 16 bits.
 inline constexpr int MaxElements = 65535;
 
+// How the last LoadNetwork ended.
+enum class TLoadOutcome : std::uint8_t {
+  Complete,   // the whole file was read
+  Missing,    // no file of that name: a new, empty network of that name
+  NotOpened,  // a folder, not a regular file, no permission, a loop of links: nothing was read
+  Damaged,    // reading stopped at a problem; what was read before it stays
+};
+
 // Why the last LoadNetwork stopped early; empty Message when it read the whole file.
 struct TLoadError {
   std::string Message;
   std::uint64_t Offset = 0;  // byte offset in the file where the problem was found
-  bool NotOpened = false;    // the file could not be opened (missing, a folder, not a regular file)
+  TLoadOutcome Outcome = TLoadOutcome::Complete;
 
-  bool Failed() const { return !Message.empty(); }
+  bool Failed() const { return Outcome != TLoadOutcome::Complete; }
+  bool NotOpened() const { return Outcome == TLoadOutcome::Missing || Outcome == TLoadOutcome::NotOpened; }
 };
 
 // The number in exponent form with Digits decimals and a short exponent: 2.500E-1, 1.200E1.

@@ -184,18 +184,18 @@ bool TCanNodes::LoadNetwork(const std::string& FileName) {
       } catch (const std::exception&) {
         FFileName_ = FileName;
       }
-      FLoadError = {"file not found", 0, true};
+      FLoadError = {"file not found", 0, TLoadOutcome::Missing};
       return false;
     }
     // A folder, a FIFO, a device, a loop of links: nothing is read, nothing can block.
     FFileName_ = FileName;
-    FLoadError = {error.Reason(), 0, true};
+    FLoadError = {error.Reason(), 0, TLoadOutcome::NotOpened};
     return false;
   }
   FFileName_ = FileName;
   std::FILE* file = ::fdopen(fd, "rb");
   if (!file) {
-    FLoadError = {std::string("cannot open the file: ") + std::strerror(errno), 0, true};
+    FLoadError = {std::string("cannot open the file: ") + std::strerror(errno), 0, TLoadOutcome::NotOpened};
     ::close(fd);
     return false;
   }
@@ -262,9 +262,9 @@ bool TCanNodes::LoadNetwork(const std::string& FileName) {
       }
     }
   } catch (const LoadFailure& failure) {
-    FLoadError = {failure.Message, failure.Offset};
+    FLoadError = {failure.Message, failure.Offset, TLoadOutcome::Damaged};
   } catch (const std::exception& error) {
-    FLoadError = {error.what(), reader.Offset()};
+    FLoadError = {error.what(), reader.Offset(), TLoadOutcome::Damaged};
   }
   std::fclose(file);
 

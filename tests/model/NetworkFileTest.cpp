@@ -282,7 +282,7 @@ TEST_F(NetworkFile, InputsThatAreNoRegularFileNeitherBlockNorLoad) {
     }
     EXPECT_FALSE(load.get());
     EXPECT_NE(net.LastLoadError().Message.find(c.Reason), std::string::npos) << net.LastLoadError().Message;
-    EXPECT_TRUE(net.LastLoadError().NotOpened);
+    EXPECT_EQ(net.LastLoadError().Outcome, TLoadOutcome::NotOpened);
     EXPECT_EQ(net.FFileName(), c.File);
     EXPECT_EQ(net.FFileState(), fstNew);
   }
