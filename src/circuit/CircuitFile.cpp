@@ -168,6 +168,32 @@ void WriteTemplate(const std::string& Path, const std::string& PageText) {
 
 void WriteTextFile(const std::string& Path, const TextLines& Lines) { writeFileAtomically(Path, JoinLines(Lines)); }
 
+std::string TemplatePath(const std::string& Folder, const char* Name) {
+  return (std::filesystem::path(Folder) / Name).string();
+}
+
+namespace {
+
+// A template from Folder when it exists, else the built-in text.
+TextLines templateLines(const std::string& Folder, const char* Name, const TextLines& BuiltIn) {
+  const std::string path = TemplatePath(Folder, Name);
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return BuiltIn;
+  return SplitLines(ReadTemplate(path));
+}
+
+}  // namespace
+
+TextLines CircuitFromTemplates(TCanNodes& Net, const std::string& Folder, std::vector<std::string>* Warnings) {
+  TextLines header = templateLines(Folder, HeaderTemplateName, BuiltInHeader());
+  if (header.empty())
+    header.push_back(TitleLine());
+  else
+    header.front() = TitleLine();
+  const TextLines trailer = templateLines(Folder, TrailerTemplateName, BuiltInTrailer());
+  return CircuitLines(header, Net, trailer, Warnings);
+}
+
 TextLines CircuitLines(const TextLines& Header, TCanNodes& Net, const TextLines& Trailer,
                        std::vector<std::string>* Warnings) {
   TextLines lines = Header;

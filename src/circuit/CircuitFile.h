@@ -50,6 +50,17 @@ void WriteTextFile(const std::string& Path, const TextLines& Lines);
 TextLines CircuitLines(const TextLines& Header, TCanNodes& Net, const TextLines& Trailer,
                        std::vector<std::string>* Warnings = nullptr);
 
+// The path of the template Name (HeaderTemplateName, TrailerTemplateName) in Folder.
+std::string TemplatePath(const std::string& Folder, const char* Name);
+
+// The circuit as the simulation and `busweave-cli circuit` build it: header and trailer from
+// Busweave.HD and Busweave.TR in Folder when they exist (else the built-in texts), the title
+// line in place of the header's first line, and the network section generated now (which
+// numbers the node names). Templates are only read. Throws std::runtime_error when a template
+// exists but cannot be read.
+TextLines CircuitFromTemplates(TCanNodes& Net, const std::string& Folder,
+                               std::vector<std::string>* Warnings = nullptr);
+
 // The path with its extension replaced by Extension (without the dot), or the extension
 // appended when it has none; a dot in a folder name is not an extension. '/' and '\' both
 // separate folders.

@@ -2,20 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
-#include <filesystem>
 
-#include "model/NetworkContainer.h"
 #include "model/NameText.h"
 
 namespace busweave {
 namespace {
-
-TextLines templateLines(const std::string& Folder, const char* Name, const TextLines& BuiltIn) {
-  const std::string path = (std::filesystem::path(Folder) / Name).string();
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return BuiltIn;
-  return SplitLines(ReadTemplate(path));
-}
 
 std::string csvField(const std::string& Text) {
   if (Text.find_first_of(",\"\r\n") == std::string::npos &&
@@ -37,16 +28,6 @@ void appendNumber(std::string& Out, double Value) {
 }
 
 }  // namespace
-
-TextLines SimulationCircuit(TCanNodes& Net, const std::string& Folder, std::vector<std::string>* Warnings) {
-  TextLines header = templateLines(Folder, HeaderTemplateName, BuiltInHeader());
-  if (header.empty())
-    header.push_back(TitleLine());
-  else
-    header.front() = TitleLine();
-  const TextLines trailer = templateLines(Folder, TrailerTemplateName, BuiltInTrailer());
-  return CircuitLines(header, Net, trailer, Warnings);
-}
 
 std::string WaveformsCsv(const TWaveforms& Waveforms) {
   std::string csv = Waveforms.ScaleName.empty() ? std::string("x") : Waveforms.ScaleName;

@@ -103,7 +103,7 @@ void TSimulateCommand::Run() {
   TNgspiceCircuit circuit;
   try {
     std::vector<std::string> warnings;
-    circuit = TranslateForNgspice(SimulationCircuit(FNet, ".", &warnings));
+    circuit = TranslateForNgspice(CircuitFromTemplates(FNet, ".", &warnings));
     FNotes = warnings;
     FNotes.insert(FNotes.end(), circuit.Notes.begin(), circuit.Notes.end());
   } catch (const std::exception& error) {

@@ -1,0 +1,54 @@
+#include <exception>
+#include <ostream>
+
+#include "circuit/CircuitFile.h"
+#include "cli/Cli.h"
+#include "cli/CliCommon.h"
+#include "model/NetworkContainer.h"
+
+namespace busweave::cli {
+namespace {
+
+constexpr const char* kCircuitHelp =
+    "Usage: busweave-cli circuit FILE [-o OUT] [--templates DIR]\n"
+    "\n"
+    "Writes the complete circuit file for the network file FILE: the title line, the header,\n"
+    "the network section and the trailer, CR LF after every line. OUT defaults to FILE with\n"
+    "the extension cir. Header and trailer come from Busweave.HD and Busweave.TR in DIR\n"
+    "(default: the current folder) when they exist, else the built-in texts; the first\n"
+    "header line is always replaced by the title line. Template files are never written.\n";
+
+}  // namespace
+
+int RunCircuit(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  int exit = ExitDone;
+  const auto args =
+      ParseArguments("circuit", kCircuitHelp, {{"-o", true}, {"--templates", true}}, Args, Out, Err, exit);
+  if (!args) return exit;
+  if (args->Files.size() != 1) return Usage(Err, "circuit needs exactly one FILE", "circuit");
+  const std::string& file = args->Files[0];
+  const std::string out = args->ValueOr("-o", ProposedCircuitName(file));
+  const std::string folder = args->ValueOr("--templates", ".");
+  std::vector<std::string> inputs = TemplateFiles(folder);
+  inputs.push_back(file);
+  if (OutputIsAnInput(out, inputs, Err, "circuit")) return ExitUsage;
+
+  TCanNodes net = DocumentNetwork();
+  if (!LoadForCommand(net, file, Err)) return ExitFailure;
+  if (!net.FNetworkExists()) {
+    Err << kProgram << ": " << file << ": the network is empty; there is no circuit to write\n";
+    return ExitFailure;
+  }
+  std::vector<std::string> warnings;
+  try {
+    WriteTextFile(out, CircuitFromTemplates(net, folder, &warnings));
+  } catch (const std::exception& error) {
+    Err << kProgram << ": " << error.what() << "\n";
+    return ExitFailure;
+  }
+  PrintWarnings(file, warnings, Err);
+  Out << out << ": circuit written\n";
+  return ExitDone;
+}
+
+}  // namespace busweave::cli

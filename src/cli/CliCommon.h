@@ -1,0 +1,92 @@
+#pragma once
+
+// What the commands of busweave-cli share (private to src/cli): their entry points, the reading
+// of a command's arguments, the checks and messages around its files, and the JSON of --json.
+
+#include <cstdint>
+#include <iosfwd>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/Elements.h"
+
+namespace busweave {
+class TCanNodes;
+struct TLoadError;
+}  // namespace busweave
+
+namespace busweave::cli {
+
+inline constexpr const char* kProgram = "busweave-cli";
+
+// Each command gets the arguments after its name and returns its exit code.
+int RunInfo(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+int RunNormalize(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+int RunNetlist(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+int RunCheck(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+int RunCircuit(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+int RunPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+
+// An option a command knows, as it is written ("-o", "--json"), and whether a value follows it.
+struct TOption {
+  const char* Spelling;
+  bool TakesValue;
+};
+
+// A command's arguments: its files, in order, and the options given with their values (the last
+// one when an option is given twice), by spelling.
+struct TArguments {
+  std::vector<std::string> Files;
+  std::map<std::string, std::string> Options;
+
+  bool Has(const std::string& Spelling) const { return Options.count(Spelling) != 0; }
+  std::string ValueOr(const std::string& Spelling, const std::string& Default) const {
+    return Has(Spelling) ? Options.at(Spelling) : Default;
+  }
+};
+
+// Reads a command's arguments. With -h or --help before "--" it prints Help on Out instead; on a
+// usage error it prints the problem on Err. Both give nothing and set Exit.
+std::optional<TArguments> ParseArguments(const std::string& Command, const char* Help,
+                                         const std::vector<TOption>& Known, const std::vector<std::string>& Args,
+                                         std::ostream& Out, std::ostream& Err, int& Exit);
+
+// Prints a usage error and where to find help; returns ExitUsage.
+int Usage(std::ostream& Err, const std::string& Problem, const std::string& Command = "");
+
+// Refuses (with a usage error) an output that is one of the command's input files, also under
+// another name or through a link: the input would be lost before it was read in full.
+bool OutputIsAnInput(const std::string& Output, const std::vector<std::string>& Inputs, std::ostream& Err,
+                     const std::string& Command);
+
+// The template files a circuit is built from, which its output must never replace.
+std::vector<std::string> TemplateFiles(const std::string& Folder);
+
+// "FILE: reason (at byte N)", without the offset when the file could not be opened.
+std::string LoadProblem(const std::string& File, const TLoadError& Error);
+// Loads FILE for a command; on failure prints the reason and returns false.
+bool LoadForCommand(TCanNodes& Net, const std::string& File, std::ostream& Err);
+void PrintWarnings(const std::string& File, const std::vector<std::string>& Warnings, std::ostream& Err);
+
+// A JSON value of --json. Its fractional numbers are single-precision (a wire's angle), so they
+// are kept as float and written as the fewest digits that read back as the same float.
+using TJson =
+    nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, std::int64_t, std::uint64_t, float>;
+
+// A node name's or message's Windows-1252 bytes as a JSON string.
+TJson JsonName(const std::string& Bytes);
+// [x, y]
+TJson JsonPoint(TPoint P);
+// The value, or null when it is not finite.
+TJson JsonFloat(float Value);
+
+// One value on one line, ", " and ": " between the parts (also for the plain-text output).
+std::string JsonText(const TJson& Value);
+// An object as --json prints it: one member a line, an array of objects one object a line.
+void WriteJson(std::ostream& Out, const TJson& Document);
+
+}  // namespace busweave::cli
