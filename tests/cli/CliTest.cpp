@@ -203,3 +203,17 @@ TEST_F(Cli, NormalizeRefusesDamagedInput) {
   EXPECT_EQ(run({"normalize", path("absent.bwn"), path("fresh.bwn")}).Code, 1);
   EXPECT_FALSE(fs::exists(path("fresh.bwn")));
 }
+
+TEST_F(Cli, JsonNamesTheFileAsGiven) {
+  // File names are the system's (UTF-8), not Windows-1252 like node names; stray bytes show as U+FFFD.
+  const std::string utf8 = path("Bus \xC3\xA4.bwn");
+  const std::string stray = path("Bus \xE4.bwn");
+  fs::copy_file(sample, utf8);
+  fs::copy_file(sample, stray);
+  for (const char* command : {"info", "check"}) {
+    EXPECT_NE(run({command, utf8, "--json"}).Out.find("\"file\": \"" + utf8 + "\""), std::string::npos) << command;
+    EXPECT_NE(run({command, stray, "--json"}).Out.find("\"file\": \"" + path("Bus \xEF\xBF\xBD.bwn") + "\""),
+              std::string::npos)
+        << command;
+  }
+}
