@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
+#include "CliProgram.h"
 #include "CliRun.h"
 #include "Networks.h"
 #include "TempFolder.h"
@@ -96,6 +100,78 @@ TEST_F(CliCircuit, DamagedInputsAndBrokenWiresAreReported) {
   EXPECT_NE(broken.Out.find("* wire W0000:0000::00C8:0000 skipped: no node at (200, 0)\r\n"), std::string::npos);
   EXPECT_NE(broken.Err.find("warning"), std::string::npos);
   EXPECT_EQ(broken.Out.find("  T"), std::string::npos);
+}
+
+// A quick trailer for ngspice: an ideal pulse behind 120 ohms, 20 ns.
+const char* const kQuickTrailer =
+    "  .SUBCKT CANDRV 7999\r\n  V1 7903 0 PULSE(0 1 1n 1n 1n 5n 1u)\r\n  Rs 7903 7999 120\r\n  .ENDS\r\n"
+    ".TRAN 10ps 20ns\r\n.PRINT TRAN V(2)\r\n.END\r\n";
+
+TEST_F(CliCircuit, NamesCannotAddStatementsToTheCircuit) {
+  // A network file whose node names carry a .control block for ngspice, and a name of
+  // ordinary bytes that must come through unchanged.
+  const std::string marker = Folder.File("injected");
+  const std::string hostile = "A\n.control\nshell touch " + marker + "\nquit\n.endc\r\n* \x0B\x1A\x7F";
+  const std::string ordinary = "[2] B \xE4\xB5 ~\\";
+  test::SaveTwoStationBus(Network, hostile, ordinary);
+  WriteBytes(Folder.File(HeaderTemplateName), "* title\r\n  .PARAM xC0red = 2e8\r\n");
+  WriteBytes(Folder.File(TrailerTemplateName), kQuickTrailer);
+
+  const std::string out = Folder.File("bus1.cir");
+  const auto circuit = test::RunCliProgram({"circuit", Network, "--templates", Folder.Path().string()});
+  ASSERT_EQ(circuit.Code, 0) << circuit.Err;
+  const std::string bytes = ReadBytes(out);
+  const TextLines lines = SplitLines(bytes);
+  ASSERT_EQ(lines.size(), 2u + 11u + 7u);
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 20);  // no line break but the ends of lines
+  for (const auto& line : lines) EXPECT_EQ(line.find_first_of("\x0B\x1A\x7F"), std::string::npos) << line;
+  EXPECT_NE(bytes.find("\r\n* Node " + ordinary + "\r\n"), std::string::npos);
+
+  // ngspice reads the file and runs it: the block stays a comment.
+  const auto ngspice = test::RunProgram("ngspice", {"-b", out});
+  if (ngspice.Code == 127) GTEST_SKIP() << "ngspice is not installed";
+  EXPECT_EQ(ngspice.Code, 0) << ngspice.Err;
+  EXPECT_FALSE(std::filesystem::exists(marker)) << "ngspice ran a block from a node name";
+
+  // The simulation's circuit, through the ngspice library.
+  const auto simulate =
+      test::RunCliProgram({"simulate", Network, "--templates", Folder.Path().string(), "--csv", Folder.File("bus.csv")});
+  EXPECT_EQ(simulate.Code, 0) << simulate.Err;
+  EXPECT_FALSE(std::filesystem::exists(marker)) << "the simulation ran a block from a node name";
+
+  // The section printed to the terminal holds the same lines.
+  const auto netlist = test::RunCliProgram({"netlist", Network});
+  EXPECT_EQ(netlist.Code, 0);
+  EXPECT_EQ(std::count(netlist.Out.begin(), netlist.Out.end(), '\n'), 11);
+}
+
+TEST_F(CliCircuit, TemplatesThatAreNoSmallRegularFilesAreRefusedAtOnce) {
+  // A FIFO would block the command for ever, /dev/zero fill the memory.
+  const std::string templates = Folder.File("templates");
+  std::filesystem::create_directory(templates);
+  const std::string header = templates + "/" + HeaderTemplateName;
+  const std::string trailer = templates + "/" + TrailerTemplateName;
+  ASSERT_EQ(::mkfifo(header.c_str(), 0600), 0);
+  const std::pair<std::string, std::string> expected[] = {
+      {header, "Cannot open file " + header + ": not a regular file"},
+      {trailer, "Cannot open file " + trailer + ": not a regular file"},
+      {trailer, "Cannot open file " + trailer + ": larger than 4194304 bytes"}};
+  for (const auto& [file, message] : expected) {
+    if (file == trailer) {
+      std::filesystem::remove(header);
+      std::filesystem::remove(trailer);
+      if (message.find("larger") == std::string::npos)
+        std::filesystem::create_symlink("/dev/zero", trailer);
+      else
+        WriteBytes(trailer, std::string(5 << 20, '*'));
+    }
+    for (const char* command : {"circuit", "simulate"}) {
+      const auto result = test::RunCliProgram({command, Network, "--templates", templates}, 20);
+      EXPECT_EQ(result.Code, 1) << command << " " << message;
+      EXPECT_NE(result.Err.find(message), std::string::npos) << result.Err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(Folder.File("bus1.cir")));
+  }
 }
 
 }  // namespace
