@@ -32,14 +32,20 @@ void addLine(std::vector<std::string>& Lines, std::string Line) { Lines.push_bac
 // A node name as the comments of the circuit show it. A name may hold any byte, but a line
 // break (or another control character, which some SPICE readers take as one or as the end of
 // the file) would end the comment and make the rest of the name a statement; those bytes are
-// written as \xNN. Every other byte stays as it is.
+// written as \n, \r, \t or \xNN, as the command line shows names. Every other byte stays.
 std::string commentText(const std::string& Name) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string text;
   text.reserve(Name.size());
   for (const char c : Name) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
+    if (c == '\n') {
+      text += "\\n";
+    } else if (c == '\r') {
+      text += "\\r";
+    } else if (c == '\t') {
+      text += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
       text += "\\x";
       text += kHex[byte >> 4];
       text += kHex[byte & 0x0F];

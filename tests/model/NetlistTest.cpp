@@ -116,9 +116,9 @@ TEST(WriteNetlist, ControlCharactersInNamesNeverEndTheirComment) {
     for (const char c : line) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << line;
     EXPECT_TRUE(line.empty() || line[0] == '*' || line.rfind("  ", 0) == 0) << line;
   }
-  EXPECT_EQ(lines[1], "* Line A\\x0D\\x0A.control\\x0Ashell id\\x0A.endc\\x0A <=> " + lines[8].substr(7));
+  EXPECT_EQ(lines[1], "* Line A\\r\\n.control\\nshell id\\n.endc\\n <=> " + lines[8].substr(7));
   EXPECT_EQ(lines[8],
-            "* Node \\x00\\x01\\x02\\x03\\x04\\x05\\x06\\x07\\x08\\x09\\x0A\\x0B\\x0C\\x0D\\x0E\\x0F"
+            "* Node \\x00\\x01\\x02\\x03\\x04\\x05\\x06\\x07\\x08\\t\\n\\x0B\\x0C\\r\\x0E\\x0F"
             "\\x10\\x11\\x12\\x13\\x14\\x15\\x16\\x17\\x18\\x19\\x1A\\x1B\\x1C\\x1D\\x1E\\x1F\\x7F");
   EXPECT_EQ(lines[11], "* Node " + ordinary.substr(0, 120));
   EXPECT_EQ(lines[14], "* Node " + ordinary.substr(120));
