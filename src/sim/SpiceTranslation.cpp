@@ -71,9 +71,10 @@ struct Statement {
   bool Comment = false;
 };
 
-std::vector<Statement> statementsOf(const TextLines& Lines) {
+std::vector<Statement> statementsOf(const TextLines& Lines, const std::stop_token& Stop) {
   std::vector<Statement> statements;
   for (std::size_t i = 1; i < Lines.size(); ++i) {
+    if (Stop.stop_requested()) return {};
     const std::string line = FlattenNestedBraces(Lines[i]);
     const std::string text = trimmed(line);
     if (!text.empty() && text[0] == '+' && !statements.empty() && !statements.back().Comment &&
@@ -214,7 +215,8 @@ std::string SpiceNumberText(double Value) {
 TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token Stop) {
   TNgspiceCircuit circuit;
   circuit.Lines.push_back(Circuit.empty() ? std::string("Busweave circuit") : Circuit.front());
-  std::vector<Statement> statements = statementsOf(Circuit);
+  std::vector<Statement> statements = statementsOf(Circuit, Stop);
+  if (Stop.stop_requested()) return circuit;
 
   // SPICE statements after .END are not part of the circuit.
   const auto end =
