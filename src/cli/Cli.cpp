@@ -20,16 +20,17 @@
 #include <algorithm>
 #include <cctype>
 
-#include "canvas/EmfCanvas.h"
-#include "canvas/QPainterCanvas.h"
-#include "canvas/WmfCanvas.h"
-#include "editor/Fit.h"
-#include "editor/Plot.h"
-#include "export/CircuitFile.h"
-#include "model/Canlines.h"
-#include "model/RuleCheck.h"
+#include "picture/EmfCanvas.h"
+#include "picture/QPainterCanvas.h"
+#include "picture/WmfCanvas.h"
+#include "drawing/FitNetwork.h"
+#include "drawing/NetworkDrawing.h"
+#include "circuit/CircuitFile.h"
+#include "model/NetworkContainer.h"
+#include "model/NameText.h"
+#include "model/BusCheck.h"
 #include "model/SafeFile.h"
-#include "sim/Simulation.h"
+#include "sim/Waveforms.h"
 
 namespace busweave::cli {
 namespace {
@@ -125,29 +126,6 @@ constexpr const char* kPictureHelp =
     "Windows metafile, at most 8.6 m on a side), .svg, .pdf, or .png (96 pixels per inch).\n"
     "Names and labels use the picture font, Arial 8 points in fuchsia.\n";
 
-// Maps one Windows-1252 byte to its Unicode code point.
-char32_t fromWindows1252(unsigned char Byte) {
-  static constexpr char32_t kHigh[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-  if (Byte >= 0x80 && Byte < 0xA0) return kHigh[Byte - 0x80];
-  return Byte;
-}
-
-void appendUtf8(std::string& Out, char32_t C) {
-  if (C < 0x80) {
-    Out += static_cast<char>(C);
-  } else if (C < 0x800) {
-    Out += static_cast<char>(0xC0 | (C >> 6));
-    Out += static_cast<char>(0x80 | (C & 0x3F));
-  } else {
-    Out += static_cast<char>(0xE0 | (C >> 12));
-    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (C & 0x3F));
-  }
-}
-
 // A JSON string literal of an 8-bit name (Windows-1252), in UTF-8.
 std::string jsonString(const std::string& Text) {
   std::string out = "\"";
@@ -164,7 +142,7 @@ std::string jsonString(const std::string& Text) {
           std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
           out += buffer;
         } else {
-          appendUtf8(out, fromWindows1252(c));
+          AppendUtf8(out, CodePointOfNameByte(c));
         }
     }
   }
@@ -182,9 +160,14 @@ std::string jsonFloat(float Value) {
   return buffer;
 }
 
-std::string pointText(TPoint P) { return "(" + std::to_string(P.X) + ", " + std::to_string(P.Y) + ")"; }
-
-std::string jsonPoint(TPoint P) { return "[" + std::to_string(P.X) + ", " + std::to_string(P.Y) + "]"; }
+std::string jsonPoint(TPoint P) {
+  std::string text = "[";  // appended: see PointText
+  text += std::to_string(P.X);
+  text += ", ";
+  text += std::to_string(P.Y);
+  text += ']';
+  return text;
+}
 
 std::string loadProblem(const std::string& File, const TLoadError& Error) {
   if (Error.Message == "file not found") return File + ": file not found";
@@ -196,18 +179,18 @@ void printText(const TCanNodes& Net, const std::string& File, std::ostream& Out)
   Out << "nodes: " << Net.FNumNodes() << ", wires: " << Net.FNumLines() << ", sources: " << Net.FNumSources()
       << "\n";
   if (Net.FMinX() <= Net.FMaxX())
-    Out << "bounding box: " << pointText({Net.FMinX(), Net.FMinY()}) << " to "
-        << pointText({Net.FMaxX(), Net.FMaxY()}) << "\n";
+    Out << "bounding box: " << PointText({Net.FMinX(), Net.FMinY()}) << " to "
+        << PointText({Net.FMaxX(), Net.FMaxY()}) << "\n";
   else
     Out << "bounding box: none\n";
   for (int i = 0; i < Net.Count(); ++i) {
     Out << Net.Strings(i) << "  ";
     if (const TNode* node = Net.NodeAtIndex(i)) {
-      Out << "node at " << pointText(node->FPos) << ", resistance " << node->FResistance << ", name "
+      Out << "node at " << PointText(node->FPos) << ", resistance " << node->FResistance << ", name "
           << jsonString(node->FName) << (node->FShowName ? ", name shown" : ", name hidden") << ", source "
           << static_cast<int>(node->FSource) << "\n";
     } else if (const TTrmLine* wire = Net.WireAtIndex(i)) {
-      Out << "wire " << pointText(wire->FStart) << " to " << pointText(wire->FEnd) << ", impedance "
+      Out << "wire " << PointText(wire->FStart) << " to " << PointText(wire->FEnd) << ", impedance "
           << wire->FImpedance << ", length " << wire->FLength << " mm, angle " << jsonFloat(wire->FAngle)
           << (wire->FShowLength ? ", length shown" : ", length hidden") << "\n";
     }

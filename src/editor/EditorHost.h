@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "editor/EditorTypes.h"
+#include "drawing/DocumentTypes.h"
 
 namespace busweave {
 

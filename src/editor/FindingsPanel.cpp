@@ -7,6 +7,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "model/NameText.h"
+
 namespace busweave {
 
 TFindingsPanel::TFindingsPanel(QWidget* Parent) : QWidget(Parent) {
@@ -48,7 +50,7 @@ void TFindingsPanel::ShowFindings(std::vector<TFinding> Findings) {
     const QStyle::StandardPixmap icon = finding.Severity == TSeverity::Error     ? QStyle::SP_MessageBoxCritical
                                         : finding.Severity == TSeverity::Warning ? QStyle::SP_MessageBoxWarning
                                                                                  : QStyle::SP_MessageBoxInformation;
-    auto* item = new QListWidgetItem(style()->standardIcon(icon), QString::fromLatin1(finding.Message.c_str()));
+    auto* item = new QListWidgetItem(style()->standardIcon(icon), QString::fromStdString(NameToUtf8(finding.Message)));
     item->setToolTip(QString(SeverityName(finding.Severity)) + ": " + item->text());
     FindingsList->addItem(item);
   }

@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "model/RuleCheck.h"
+#include "model/BusCheck.h"
 
 class QComboBox;
 class QListWidget;

@@ -63,6 +63,16 @@ std::string CutShortString(std::string Text) {
   return Text;
 }
 
+std::string PointText(TPoint P) {
+  // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on "literal" + string.
+  std::string text = "(";
+  text += std::to_string(P.X);
+  text += ", ";
+  text += std::to_string(P.Y);
+  text += ')';
+  return text;
+}
+
 std::unique_ptr<TNode> TNode::CopyRecord() const {
   auto copy = std::make_unique<TNode>();
   copy->AssignRecord(*this);

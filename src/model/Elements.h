@@ -108,6 +108,9 @@ float WireAngle(TPoint Start, TPoint End);
 // Cuts a name to the 255 characters a short string holds.
 std::string CutShortString(std::string Text);
 
+// A point as the messages show it: "(X, Y)".
+std::string PointText(TPoint P);
+
 inline TNode* AsNode(TMyClasses* Element) {
   return Element && Element->Kind() == TMyClasses::TKind::Node ? static_cast<TNode*>(Element) : nullptr;
 }

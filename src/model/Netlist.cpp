@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 
@@ -24,8 +24,6 @@ std::string FormatReal(int Digits, long double X) {
 }
 
 namespace {
-
-std::string pointText(TPoint P) { return "(" + std::to_string(P.X) + ", " + std::to_string(P.Y) + ")"; }
 
 void addLine(std::vector<std::string>& Lines, std::string Line) { Lines.push_back(CutShortString(std::move(Line))); }
 
@@ -72,8 +70,11 @@ bool TCanNodes::WriteNetlist(std::vector<std::string>& Lines, std::vector<std::s
     addLine(Lines, "");
     if (!hasStart || !hasEnd) {
       // A line needs a node at each end; a file from elsewhere may lack one.
-      std::string missing = !hasStart ? pointText(wire->FStart) : pointText(wire->FEnd);
-      if (!hasStart && !hasEnd) missing += " and " + pointText(wire->FEnd);
+      std::string missing = !hasStart ? PointText(wire->FStart) : PointText(wire->FEnd);
+      if (!hasStart && !hasEnd) {
+        missing += " and ";
+        missing += PointText(wire->FEnd);
+      }
       const std::string problem = "wire " + Strings(i) + " skipped: no node at " + missing;
       addLine(Lines, "* " + problem);
       if (Warnings) Warnings->push_back(problem);

@@ -9,7 +9,7 @@
 #include <optional>
 #include <unordered_set>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 #include "model/ModelErrors.h"
 #include "model/SafeFile.h"
 

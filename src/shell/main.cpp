@@ -6,10 +6,10 @@
 #include <QTimer>
 #include <QToolTip>
 
-#include "export/Prompts.h"
-#include "shell/Main.h"
-#include "shell/UMutex.h"
-#include "shell/U_OS.h"
+#include "gui/Prompts.h"
+#include "shell/MainWindow.h"
+#include "guard/InstanceGuard.h"
+#include "guard/Platform.h"
 
 namespace {
 

@@ -126,7 +126,8 @@ bool TSpiceEngine::load(std::string& Error) {
     library->Handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library->Handle) break;
     const char* reason = dlerror();
-    problems += "\n" + std::string(reason ? reason : candidate);
+    problems += '\n';
+    problems += reason ? std::string(reason) : candidate;
   }
   if (!library->Handle) {
     Error = "The ngspice library could not be loaded (install the package libngspice0):" + problems;

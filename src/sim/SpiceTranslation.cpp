@@ -7,7 +7,7 @@
 #include <set>
 #include <utility>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 #include "sim/SpiceNumbers.h"
 
 namespace busweave {
@@ -80,7 +80,8 @@ std::vector<Statement> statementsOf(const TextLines& Lines, const std::stop_toke
     if (!text.empty() && text[0] == '+' && !statements.empty() && !statements.back().Comment &&
         !statements.back().Key.empty()) {
       statements.back().Lines.push_back(line);
-      statements.back().Text += " " + text.substr(1);
+      statements.back().Text += ' ';
+      statements.back().Text.append(text, 1);
       continue;
     }
     Statement statement;

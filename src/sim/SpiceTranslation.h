@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "export/CircuitFile.h"
+#include "circuit/CircuitFile.h"
 #include "sim/StepRule.h"
 
 namespace busweave {

@@ -12,10 +12,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include "about/Ccube.h"
-#include "about/Gauges.h"
-#include "about/UVersion.h"
-#include "about/Uabout.h"
+#include "about/SpinningCube.h"
+#include "about/Gauge.h"
+#include "about/VersionInfo.h"
+#include "about/AboutBox.h"
 
 namespace busweave {
 namespace {

@@ -7,7 +7,7 @@
 #include <climits>
 #include <limits>
 
-#include "about/Gauges.h"
+#include "about/Gauge.h"
 
 namespace busweave {
 namespace {

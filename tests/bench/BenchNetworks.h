@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave::bench {
 

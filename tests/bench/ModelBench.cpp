@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "BenchNetworks.h"
-#include "model/Canlines.h"
-#include "model/RuleCheck.h"
+#include "model/NetworkContainer.h"
+#include "model/BusCheck.h"
 
 namespace {
 

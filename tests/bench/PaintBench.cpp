@@ -8,8 +8,8 @@
 #include <QPainter>
 
 #include "BenchNetworks.h"
-#include "canvas/QPainterCanvas.h"
-#include "editor/Plot.h"
+#include "picture/QPainterCanvas.h"
+#include "drawing/NetworkDrawing.h"
 
 namespace {
 

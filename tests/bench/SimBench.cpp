@@ -18,8 +18,8 @@
 #include <random>
 #include <sstream>
 
-#include "export/CircuitFile.h"
-#include "model/Canlines.h"
+#include "circuit/CircuitFile.h"
+#include "model/NetworkContainer.h"
 #include "sim/SpiceEngine.h"
 #include "sim/SpiceTranslation.h"
 

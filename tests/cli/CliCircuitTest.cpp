@@ -13,8 +13,8 @@
 #include "Networks.h"
 #include "TempFolder.h"
 #include "cli/Cli.h"
-#include "export/CircuitFile.h"
-#include "model/Canlines.h"
+#include "circuit/CircuitFile.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 namespace {

@@ -9,7 +9,7 @@
 #include "CliRun.h"
 #include "TempFolder.h"
 #include "cli/Cli.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 namespace {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 using namespace busweave;
 namespace fs = std::filesystem;

@@ -8,8 +8,8 @@
 
 #include "TempFolder.h"
 #include "editor/FindingsPanel.h"
-#include "editor/SubChild.h"
-#include "export/Prompts.h"
+#include "editor/EditorWindow.h"
+#include "gui/Prompts.h"
 
 namespace busweave {
 namespace {

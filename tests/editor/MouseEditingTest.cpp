@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -10,10 +11,10 @@
 
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
-#include "editor/SubChild.h"
-#include "editor/Uline.h"
-#include "editor/Unode.h"
-#include "export/Prompts.h"
+#include "editor/EditorWindow.h"
+#include "editor/LineDialog.h"
+#include "editor/NodeDialog.h"
+#include "gui/Prompts.h"
 
 namespace busweave {
 namespace {
@@ -170,7 +171,8 @@ TEST_F(MouseEditing, NodeDialogTerminationBoxAndItsValues) {
     EXPECT_FALSE(d.CheckBoxZl->isChecked());
     EXPECT_FALSE(d.EditZL->isVisible());
     EXPECT_EQ(d.EditName->text(), "[1] ");
-    EXPECT_TRUE(d.BitBtn1->isDefault());
+    EXPECT_TRUE(d.BBTOK->isDefault());
+    EXPECT_FALSE(d.BitBtn1->isDefault());
     EXPECT_EQ(d.BBTCancel->toolTip(), QString::fromUtf8("Don\u00B4t change"));
     d.CheckBoxZl->setChecked(true);
     EXPECT_TRUE(d.EditZL->isVisible());
@@ -263,8 +265,8 @@ TEST_F(MouseEditing, LineDialogProposesTheTerminationAndDeletesTheOnlyWire) {
     auto& d = static_cast<TLineDlg&>(Dialog);
     EXPECT_EQ(d.EditZL->text(), "120");
     EXPECT_EQ(wire->FMarked, 1);  // drawn red while the dialog is open
-    QTest::keyClick(d.EditLength, Qt::Key_Return);  // Enter presses the delete button
-    return Dialog.result();
+    EXPECT_EQ(d.BitBtn1->shortcut(), QKeySequence(Qt::ALT | Qt::Key_D));
+    return click(Dialog, d.BitBtn1);
   };
   clickAt({200, 100});
   EXPECT_EQ(net().Count(), 0);
@@ -272,6 +274,64 @@ TEST_F(MouseEditing, LineDialogProposesTheTerminationAndDeletesTheOnlyWire) {
   EXPECT_TRUE(Editor->UnDo());
   EXPECT_EQ(net().Count(), 3);
   EXPECT_EQ(net().WireAtIndex(2)->FMarked, 0);
+}
+
+// Enter accepts what was typed instead of deleting; names take every Windows-1252 character and
+// refuse, by name, what it cannot hold; numbers past any integer size get the range message.
+TEST_F(MouseEditing, DialogsAcceptWithEnterKeepWindows1252NamesAndQuoteBigNumbers) {
+  Editor->SetFMode(mDrawTRMLine);
+  drag({100, 100}, {300, 100});
+  TNode* node = net().NodeAt(Editor->DocFromSurface({100, 100}));
+  Editor->SetFMode(mGetNode);
+  const QString name = QString::fromUtf8("T-left 5\u20AC \u201Ex\u201C \u2122 \u00B5 \u00E4");
+  HostWindow.Scripted.OnDialog = [&name](QDialog& Dialog) {
+    auto& d = static_cast<TFKnoten&>(Dialog);
+    d.EditName->setText(QString::fromUtf8("\u20AC \u4E2D \u20AC \u03A9"));
+    QTest::keyClick(d.EditName, Qt::Key_Return);
+    EXPECT_TRUE(Dialog.result() != 1 && Dialog.result() != TFKnoten::DeleteResult);
+    d.EditName->setText(name);
+    d.CheckBoxZl->setChecked(true);
+    d.EditZL->setText("4294967296");
+    QTest::keyClick(d.EditName, Qt::Key_Return);
+    EXPECT_NE(Dialog.result(), 1);
+    d.EditZL->setText("99999999999999999999");
+    QTest::keyClick(d.EditName, Qt::Key_Return);
+    d.EditZL->setText("130");
+    QTest::keyClick(d.EditName, Qt::Key_Return);
+    return Dialog.result();
+  };
+  clickAt({100, 100});
+  ASSERT_EQ(HostWindow.Scripted.Errors.size(), 3u);
+  EXPECT_TRUE(HostWindow.Scripted.Errors[0].contains(QString::fromUtf8("\u4E2D\u03A9"))) << HostWindow.Scripted.Errors[0].toStdString();
+  EXPECT_FALSE(HostWindow.Scripted.Errors[0].contains(QString::fromUtf8("\u20AC")));
+  EXPECT_EQ(HostWindow.Scripted.Errors[1], "ZL (Resistor [Ohms]): 4294967296 is outside the range 0 to 65535.");
+  EXPECT_EQ(HostWindow.Scripted.Errors[2], "ZL (Resistor [Ohms]): 99999999999999999999 is outside the range 0 to 65535.");
+  EXPECT_EQ(net().Count(), 3);
+  EXPECT_EQ(node->FResistance, 130);
+  EXPECT_EQ(node->FName, "T-left 5\x80 \x84x\x93 \x99 \xB5 \xE4");
+
+  // The stored bytes come back as the same text.
+  HostWindow.Scripted.OnDialog = [&name](QDialog& Dialog) {
+    EXPECT_EQ(static_cast<TFKnoten&>(Dialog).EditName->text(), "[1] " + name);  // numbered when drawn
+    return 2;
+  };
+  clickAt({100, 100});
+
+  Editor->SetFMode(mGetWire);
+  HostWindow.Scripted.Errors.clear();
+  HostWindow.Scripted.OnDialog = [](QDialog& Dialog) {
+    auto& d = static_cast<TLineDlg&>(Dialog);
+    d.EditLength->setText("18446744073709551616");
+    QTest::keyClick(d.EditLength, Qt::Key_Return);
+    d.EditLength->setText("750");
+    QTest::keyClick(d.EditLength, Qt::Key_Return);
+    return Dialog.result();
+  };
+  clickAt({200, 100});
+  ASSERT_EQ(HostWindow.Scripted.Errors.size(), 1u);
+  EXPECT_EQ(HostWindow.Scripted.Errors[0], "Length [mm]: 18446744073709551616 is outside the range 0 to 65535.");
+  EXPECT_EQ(net().Count(), 3);
+  EXPECT_EQ(net().NearestWire(Editor->DocFromSurface({200, 100}))->FLength, 750);
 }
 
 }  // namespace

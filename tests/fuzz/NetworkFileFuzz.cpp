@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 namespace {

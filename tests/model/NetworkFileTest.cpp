@@ -15,7 +15,7 @@
 #include <iterator>
 #include <string>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 #include "model/ModelErrors.h"
 
 using namespace busweave;

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "TempFolder.h"
-#include "editor/SubChild.h"
-#include "export/Prompts.h"
-#include "frame/Childwin.h"
-#include "model/Canlines.h"
-#include "shell/Main.h"
+#include "editor/EditorWindow.h"
+#include "gui/Prompts.h"
+#include "frame/DocumentFrame.h"
+#include "model/NetworkContainer.h"
+#include "shell/MainWindow.h"
 
 // Readable failure messages.
 static void PrintTo(const QString& Text, std::ostream* Out) { *Out << '"' << Text.toStdString() << '"'; }

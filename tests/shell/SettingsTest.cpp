@@ -11,12 +11,12 @@
 
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
-#include "canvas/RecordingCanvas.h"
-#include "editor/SubChild.h"
-#include "export/Prompts.h"
-#include "shell/Main.h"
-#include "shell/Profil.h"
-#include "shell/UOptions.h"
+#include "drawing/RecordingCanvas.h"
+#include "editor/EditorWindow.h"
+#include "gui/Prompts.h"
+#include "shell/MainWindow.h"
+#include "shell/Settings.h"
+#include "editor/DocumentOptionsDialog.h"
 
 namespace busweave {
 namespace {

@@ -8,9 +8,9 @@
 #include <cmath>
 #include <thread>
 
-#include "export/CircuitFile.h"
-#include "model/Canlines.h"
-#include "sim/Simulation.h"
+#include "circuit/CircuitFile.h"
+#include "model/NetworkContainer.h"
+#include "sim/Waveforms.h"
 #include "sim/SpiceEngine.h"
 
 namespace busweave {

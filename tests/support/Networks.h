@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "model/Canlines.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave::test {
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <optional>
 
-#include "export/Prompts.h"
+#include "gui/Prompts.h"
 
 namespace busweave::test {
 

@@ -1,0 +1,45 @@
+#pragma once
+
+// PlotIt's drawing of a network on a canvas: wires with their length labels, node symbols,
+// circles and names. One routine for the screen, the overview and every exported picture.
+
+#include <optional>
+#include <utility>
+
+#include "drawing/Canvas.h"
+#include "drawing/DocumentTypes.h"
+#include "model/NetworkContainer.h"
+
+namespace busweave {
+
+struct TPlotSettings {
+  TFontSpec DrawingFont;  // names and labels on the screen
+  TFontSpec ExportFont;   // names and labels in pictures
+  int NodeRadius = 5;
+  TPoint Grid{100, 100};
+  bool ShowNames = true;
+};
+
+// Draws the whole network (renumbering its node names first). Scale multiplies every document
+// coordinate after the geometry is computed. When Clip (document coordinates) is given, only
+// elements that may reach into it are drawn.
+void PlotNetwork(Canvas& C, TCanNodes& Net, const TPlotSettings& Settings, TPlotTarget Target, bool MakeFont,
+                 TPoint Scale, const std::optional<std::pair<TPoint, TPoint>>& Clip = std::nullopt);
+
+// The height of names and labels for a target: pixels for the screen, 0.01 mm for pictures.
+int FontHeightFor(const TFontSpec& Font, TPlotTarget Target, int PixelsPerInch);
+
+// A font for names and labels made from the canvas font, turned by Rotation tenths of a degree.
+TLogFont MakeTextFont(const TFontSpec& Font, int Height, int Rotation);
+
+// The label rotation of a wire for a target: its angle in tenths of a degree, negative for the
+// screen and enhanced metafiles, positive for Windows metafiles.
+int LabelRotation(float Angle, TPlotTarget Target);
+
+// The circle of a node, red when marked, teal otherwise.
+void DrawNodeCircle(Canvas& C, TPoint Pos, TPoint Scale, bool Marked, int Radius);
+
+// One wire and its label, as the full drawing does it (also used to highlight a wire).
+void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target, int PixelsPerInch);
+
+}  // namespace busweave

@@ -1,0 +1,196 @@
+#include "editor/DocumentOptionsDialog.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "gui/IntegerText.h"
+#include "editor/EditorWindow.h"
+#include "gui/Prompts.h"
+
+namespace busweave {
+namespace {
+
+QFont toQFont(const TFontSpec& Font) {
+  QFont font(QString::fromStdString(Font.Name));
+  font.setPointSize(std::max(1, Font.Size));
+  font.setBold(Font.Bold);
+  font.setItalic(Font.Italic);
+  font.setUnderline(Font.Underline);
+  font.setStrikeOut(Font.StrikeOut);
+  return font;
+}
+
+// The dialog's font with the colour the sample had (the font dialog has no colour).
+TFontSpec fromQFont(const QFont& Font, TColor Color) {
+  TFontSpec spec;
+  spec.Name = Font.family().toStdString();
+  spec.Size = Font.pointSize() > 0 ? Font.pointSize() : 8;
+  spec.Color = Color;
+  spec.Bold = Font.bold();
+  spec.Italic = Font.italic();
+  spec.Underline = Font.underline();
+  spec.StrikeOut = Font.strikeOut();
+  return spec;
+}
+
+void showSample(QLabel* Label, const TFontSpec& Font) {
+  Label->setFont(toQFont(Font));
+  QPalette palette = Label->palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  palette.setColor(QPalette::WindowText, QColor(Font.Color.R, Font.Color.G, Font.Color.B));
+  Label->setPalette(palette);
+  Label->setText(QString::fromStdString(Font.Name));
+}
+
+QLineEdit* addField(QFormLayout* Form, const QString& Label, const char* Name) {
+  auto* field = new QLineEdit;
+  field->setObjectName(Name);
+  Form->addRow(Label, field);
+  return field;
+}
+
+std::optional<std::int64_t> integerIn(const QLineEdit* Field) {
+  return StrictInteger(Field->text().trimmed().toStdString());
+}
+
+}  // namespace
+
+void TFontSample::mousePressEvent(QMouseEvent* Event) {
+  QLabel::mousePressEvent(Event);
+  if (OnClick) OnClick();
+}
+
+TFormOptions::TFormOptions(TPrompts& Prompts, QWidget* Owner)
+    : QDialog(Owner, Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint), FPrompts(Prompts) {
+  setWindowTitle("Options");
+  setFont(QFont("Arial"));
+  setFixedSize(359, 189);
+
+  PageControl = new QTabWidget(this);
+  PageControl->setGeometry(4, 4, 351, 146);
+  TabSheetCANPref = new QWidget;
+  TabSheetLayout = new QWidget;
+  TabSheetFonts = new QWidget;
+
+  auto* can = new QFormLayout(TabSheetCANPref);
+  EditLineZL = addField(can, "Impedance of CAN line [ohms]", "EditLineZL");
+  EditZLTerm = addField(can, "Impedance of termination [ohms]", "EditZLTerm");
+  EditNoZL = addField(can, "Impedance of line wo/ termination [ohms]", "EditNoZL");
+
+  auto* layout = new QFormLayout(TabSheetLayout);
+  EditSizeX = addField(layout, " Size (X) of document [0.01 mm]", "EditSizeX");
+  EditSizeY = addField(layout, " Size (Y) of document [0.01 mm]", "EditSizeY");
+  CheckBoxShowNames = new QCheckBox("Display node names");
+  CheckBoxShowNames->setObjectName("CheckBoxShowNames");
+  layout->addRow(CheckBoxShowNames);
+
+  auto* fonts = new QFormLayout(TabSheetFonts);
+  LabelFontDraw = new TFontSample;
+  LabelFontDraw->setObjectName("LabelFontDraw");
+  LabelFontDraw->setAutoFillBackground(true);
+  LabelFontClip = new TFontSample;
+  LabelFontClip->setObjectName("LabelFontClip");
+  LabelFontClip->setAutoFillBackground(true);
+  fonts->addRow("Font  for drawing the network", LabelFontDraw);
+  fonts->addRow("Font  using with the clipboard", LabelFontClip);
+  LabelFontDraw->OnClick = [this] { LabelFontDrawClick(); };
+  LabelFontClip->OnClick = [this] { LabelFontClipClick(); };
+
+  PageControl->addTab(TabSheetCANPref, "&CAN");
+  PageControl->addTab(TabSheetLayout, "&Layout");
+  PageControl->addTab(TabSheetFonts, "&Fonts");
+  PageControl->setCurrentWidget(TabSheetLayout);
+
+  BitBtnOK = new QPushButton("&OK", this);
+  BitBtnOK->setObjectName("BitBtnOK");
+  BitBtnOK->setGeometry(60, 156, 90, 27);
+  BitBtnOK->setDefault(true);
+  BitBtnCancel = new QPushButton("&Cancel", this);
+  BitBtnCancel->setObjectName("BitBtnCancel");
+  BitBtnCancel->setGeometry(209, 156, 90, 27);
+  connect(BitBtnOK, &QPushButton::clicked, this, [this] { okClicked(); });
+  connect(BitBtnCancel, &QPushButton::clicked, this, [this] { done(2); });
+  BitBtnOK->setFocus();
+}
+
+void TFormOptions::SetFont(int Kind, const TFontSpec& Font) {
+  if (Kind == 1) {
+    FClipFont = Font;
+    showSample(LabelFontClip, Font);
+  } else if (Kind == 2) {
+    FDrawFont = Font;
+    showSample(LabelFontDraw, Font);
+  }
+}
+
+TFontSpec TFormOptions::GetFont(int Kind) const {
+  if (Kind == 1) return FClipFont;
+  if (Kind == 2) return FDrawFont;
+  return {};
+}
+
+void TFormOptions::chooseFont(TFontSample* Label, TFontSpec& Font) {
+  if (const auto chosen = FPrompts.ChooseFont(this, toQFont(Font))) Font = fromQFont(*chosen, Font.Color);
+  showSample(Label, Font);
+}
+
+void TFormOptions::LabelFontDrawClick() { chooseFont(LabelFontDraw, FDrawFont); }
+void TFormOptions::LabelFontClipClick() { chooseFont(LabelFontClip, FClipFont); }
+
+void TFormOptions::okClicked() {
+  // An impedance typed outside what the document can keep is refused; other texts that are not
+  // numbers fall back to the current values when the dialog closes.
+  for (const auto& [field, name] : {std::pair{EditLineZL, "Impedance of CAN line [ohms]"},
+                                    std::pair{EditZLTerm, "Impedance of termination [ohms]"},
+                                    std::pair{EditNoZL, "Impedance of line wo/ termination [ohms]"}}) {
+    const auto value = integerIn(field);
+    if (value && (*value < 0 || *value > 65535)) {
+      PageControl->setCurrentWidget(TabSheetCANPref);
+      FPrompts.ShowError(this, QString("%1: %2 is outside the range 0 to 65535.").arg(name).arg(*value));
+      field->setFocus();
+      field->selectAll();
+      return;
+    }
+  }
+  done(1);
+}
+
+void TFormOptions::reject() { done(2); }
+
+void RunOptions(TSubForm& Editor, TPrompts& Prompts) {
+  TFormOptions dialog(Prompts, &Editor);
+  const TDocumentOptions current = Editor.Options();
+  dialog.SetFont(1, current.PictureFont);
+  dialog.SetFont(2, current.DrawingFont);
+  const TPoint scale = Editor.FScale();
+  dialog.EditSizeX->setText(QString::number(std::int64_t{current.Extent.X} * scale.X));
+  dialog.EditSizeY->setText(QString::number(std::int64_t{current.Extent.Y} * scale.Y));
+  dialog.EditLineZL->setText(QString::number(current.LineZL));
+  dialog.EditZLTerm->setText(QString::number(current.ZLTerm));
+  dialog.EditNoZL->setText(QString::number(current.NoZL));
+  dialog.CheckBoxShowNames->setChecked(current.ShowNames);
+  if (Prompts.ExecDialog(dialog) != 1) return;
+
+  TDocumentOptions next = current;
+  // Values were checked against 0..65535 when OK was pressed.
+  const auto lineZL = integerIn(dialog.EditLineZL);
+  next.LineZL = lineZL ? static_cast<std::uint16_t>(*lineZL) : current.ZLTerm;
+  const auto zlTerm = integerIn(dialog.EditZLTerm);
+  next.ZLTerm = zlTerm ? static_cast<std::uint16_t>(*zlTerm) : next.LineZL;
+  const auto noZL = integerIn(dialog.EditNoZL);
+  next.NoZL = noZL ? static_cast<std::uint16_t>(*noZL) : current.NoZL;
+  next.ShowNames = dialog.CheckBoxShowNames->isChecked();
+  const auto sizeX = integerIn(dialog.EditSizeX);
+  const auto sizeY = integerIn(dialog.EditSizeY);
+  next.Extent.X = sizeX && *sizeX > 0 && scale.X > 0 ? static_cast<std::int32_t>(*sizeX / scale.X) : current.Extent.X;
+  next.Extent.Y = sizeY && *sizeY > 0 && scale.Y > 0 ? static_cast<std::int32_t>(*sizeY / scale.Y) : current.Extent.Y;
+  next.PictureFont = dialog.GetFont(1);
+  next.DrawingFont = dialog.GetFont(2);
+  Editor.ApplyOptions(next);
+}
+
+}  // namespace busweave

@@ -1,0 +1,195 @@
+#pragma once
+
+// TSubForm: the editor window of one network document. It owns the document's network, keeps
+// the document extent, draws the network at one pixel per unit with y upwards, and hosts the
+// editing commands. Its frame (the overview window) owns it.
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "drawing/Canvas.h"
+#include "editor/EditorHost.h"
+#include "drawing/DocumentTypes.h"
+#include "drawing/NetworkDrawing.h"
+#include "model/NetworkContainer.h"
+
+class QAction;
+class QMenu;
+class QScrollArea;
+
+namespace busweave {
+
+class TFindingsPanel;
+class TSimulateCommand;
+struct TFinding;
+
+// The editor's ties to its frame window.
+struct TFrameLink {
+  QWidget* PaintBox = nullptr;                       // the overview, repainted with the editor
+  std::function<TFontSpec()> ExportFont;             // the frame's picture font
+  std::function<void(int Code, int Value)> Notify;   // WM_EDITORNOTIFY, sent synchronously
+  std::function<void(const TFontSpec&)> SetExportFont;
+};
+
+// The options of one document that the options dialog edits.
+struct TDocumentOptions {
+  std::uint16_t LineZL = 120;
+  std::uint16_t ZLTerm = 120;
+  std::uint16_t NoZL = 1500;
+  bool ShowNames = true;
+  TPoint Extent{200, 200};  // document units
+  TFontSpec DrawingFont;
+  TFontSpec PictureFont;
+};
+
+// The editor's drawing surface; it hands its events to the editor.
+class TPaintSurface : public QWidget {
+  Q_OBJECT
+
+ public:
+  using QWidget::QWidget;
+  std::function<void(QPaintEvent*)> OnPaint;
+  std::function<void(QMouseEvent*)> OnMouseDown;
+  std::function<void(QMouseEvent*)> OnMouseMove;
+  std::function<void(QMouseEvent*)> OnMouseUp;
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
+  void mousePressEvent(QMouseEvent* Event) override;
+  void mouseMoveEvent(QMouseEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
+};
+
+class TSubForm : public QWidget {
+  Q_OBJECT
+
+ public:
+  TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileName, TPoint Size, TPoint Scale,
+           TEditorHost* Host);
+  ~TSubForm() override;
+
+  QScrollArea* ScrollBox1;
+  TPaintSurface* PaintBox1;
+  QMenu* Edit1;
+  QAction* Undo1;
+  QAction* Network1;
+  QAction* Simulate1;
+  QAction* CheckBus1;
+  QAction* Options1;
+
+  TCanNodes& Nodes() { return *FNodes; }
+  const TCanNodes& Nodes() const { return *FNodes; }
+  TMode FMode() const { return FMode_; }
+  void SetFMode(TMode Mode) { FMode_ = Mode; }
+  TEditorDefaults& FDefaults() { return FDefaults_; }
+  TPoint FGrid() const { return FGrid_; }
+  TPoint FScale() const { return FScale_; }
+  int FNodeRadius() const { return FNodeRadius_; }
+  // The drawing font of the surface (names and labels on the screen).
+  const TFontSpec& DrawingFont() const { return FDrawingFont; }
+  void SetDrawingFont(const TFontSpec& Font) { FDrawingFont = Font; }
+  // The menu items the main window shows while this editor is active.
+  QList<QAction*> MergedMenus() const;
+  // The full path of the network file; also the window's caption.
+  QString Caption() const { return windowTitle(); }
+
+  TPoint DocExtent() const { return FExtent; }
+  void SetDocExtent(TPoint Extent);
+  TPoint ScrollOffset() const;
+  void SetScrollOffset(TPoint Offset);
+  // The editor's visible width and height in pixels.
+  TPoint ClientSize() const;
+  TPoint DocFromSurface(TPoint Surface) const;
+  static void SnapToGrid(TPoint& P, TPoint Grid = {100, 100});
+  void SetMapping(Canvas& C) const;
+  void FitDocument();
+
+  void PlotIt(Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale,
+              const std::optional<std::pair<TPoint, TPoint>>& Clip = std::nullopt);
+  void RedrawNode(const TNode& Node);
+  void RedrawWire(const TTrmLine& Wire);
+  // Repaints the surface and the frame's overview after a change.
+  void RepaintAll();
+
+  bool UnDo();
+  void UpdateEditMenu();
+  void FormActivate();
+  void FormDeactivate();
+  void ShowModeButtons(bool Visible);
+  void ShowPosition(TPoint Surface);
+
+  // Saves under the current name; Name is that name on success, else empty.
+  void SaveCAN(std::string& Name);
+  // Asks for a new name and saves there; Name is the chosen path on success, else empty.
+  void SaveCANAs(QWidget* Owner, std::string& Name);
+  // Whether the editor may close; asks the user when the network has unsaved changes.
+  void FormCloseQuery(bool& CanClose);
+
+  void Undo1Click();
+  void Network1Click();
+  // Simulates the network with ngspice and shows the waveforms; the command of this document,
+  // once used.
+  void Simulate1Click();
+  TSimulateCommand* Simulation() const { return FSimulation; }
+  void Options1Click();
+
+  TDocumentOptions Options() const;
+  // Takes new options: the extent (the frame is told width, then height), fonts, defaults.
+  void ApplyOptions(const TDocumentOptions& Options);
+
+  // Mouse editing on the surface (surface coordinates).
+  void PaintBox1MouseDown(TPoint Surface);
+  void PaintBox1MouseMove(TPoint Surface);
+  void PaintBox1MouseUp(TPoint Surface);
+  void TrackRubberBand(TPoint Surface);
+  bool RubberBand() const { return FRubberBand; }
+  TPoint LineStart() const { return FLineStart; }
+  TPoint LineEnd() const { return FLineEnd; }
+
+  // The node and line dialogs for an element found at surface point P.
+  void EditNode(TNode& Node, TPoint P);
+  void EditWire(TTrmLine& Wire, TPoint P);
+
+  // The bus check: run after every change; its findings are listed in the editor's panel.
+  void RecheckBus();
+  void CheckBus1Click();
+  TFindingsPanel* FindingsPanel() const { return FFindingsPanel; }
+
+  // Whether the network file could not be read completely (a missing file is a new network).
+  bool LoadFailed() const;
+  // Tells the user what of a damaged file could be read; the frame calls it once shown.
+  void ReportLoadProblem();
+
+ private:
+  void PaintBox1Paint(QPaintEvent* Event);
+  // An empty network writes no file; the user is told so instead of seeing nothing happen.
+  void reportNothingWritten(QWidget* Owner, const std::string& Path);
+  void finishWire(TPoint Surface);
+  void stampAction();
+  void updateRubberBand(TPoint From, TPoint To);
+  void selectFinding(const TFinding* Finding);
+  void layoutSurface();
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+  TPlotSettings plotSettings() const;
+
+  std::unique_ptr<TCanNodes> FNodes;
+  TFrameLink FFrame;
+  TEditorHost* FHost;
+  TSimulateCommand* FSimulation = nullptr;  // a child of the editor
+  TPoint FLineStart;
+  TPoint FLineEnd;
+  TPoint FGrid_{100, 100};
+  TPoint FScale_;
+  TEditorDefaults FDefaults_;
+  TMode FMode_ = mNone;
+  int FNodeRadius_ = 5;
+  bool FRubberBand = false;
+  std::int32_t FLastStamp = 0;
+  TFindingsPanel* FFindingsPanel = nullptr;  // owned; shown in the main window's dock
+  TPoint FExtent{200, 200};
+  TFontSpec FDrawingFont{"Arial", 8, clBlue};
+};
+
+}  // namespace busweave

@@ -1,0 +1,275 @@
+#include "frame/DocumentFrame.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "picture/QPainterCanvas.h"
+#include "editor/EditorWindow.h"
+#include "gui/Prompts.h"
+#include "frame/PictureExportCommands.h"
+
+namespace busweave {
+namespace {
+
+// Multiply, then divide, rounded to nearest.
+int mulDiv(std::int64_t A, std::int64_t B, std::int64_t C) {
+  if (C == 0) return 0;
+  return static_cast<int>(std::llround(static_cast<long double>(A) * B / C));
+}
+
+// Rounds to nearest with ties to even, as the status bar's positions want.
+int roundEven(long double Value) { return static_cast<int>(std::nearbyint(Value)); }
+
+}  // namespace
+
+QString FileNamePart(const QString& Path) {
+  const qsizetype separator = std::max(Path.lastIndexOf('/'), Path.lastIndexOf('\\'));
+  return Path.mid(separator + 1);
+}
+
+void TOverviewSurface::paintEvent(QPaintEvent*) {
+  if (OnPaint) OnPaint();
+}
+void TOverviewSurface::mousePressEvent(QMouseEvent* Event) {
+  if (OnMouseDown) OnMouseDown(Event);
+}
+void TOverviewSurface::mouseMoveEvent(QMouseEvent* Event) {
+  if (OnMouseMove) OnMouseMove(Event);
+}
+void TOverviewSurface::mouseReleaseEvent(QMouseEvent* Event) {
+  if (OnMouseUp) OnMouseUp(Event);
+}
+void TOverviewSurface::mouseDoubleClickEvent(QMouseEvent* Event) {
+  if (OnDoubleClick) OnDoubleClick(Event);
+}
+
+TMDIChild::TMDIChild(TEditorHost* Host, std::string Path, TPoint Size)
+    : FHost(Host), FDocSize_(Size), FDocPath_(std::move(Path)) {
+  setAutoFillBackground(true);
+  setPalette(QPalette(Qt::white));
+  PaintBox1 = new TOverviewSurface(this);
+  PaintBox1->setObjectName("PaintBox1");
+  PaintBox1->setMouseTracking(true);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(PaintBox1);
+
+  auto pointOf = [](QMouseEvent* Event) {
+    return TPoint{static_cast<std::int32_t>(Event->position().x()), static_cast<std::int32_t>(Event->position().y())};
+  };
+  PaintBox1->OnPaint = [this] { PaintBox1Paint(); };
+  PaintBox1->OnMouseDown = [this, pointOf](QMouseEvent* Event) {
+    FDragging = true;
+    FPressPos = pointOf(Event);
+    ShowCoordinates(FPressPos);
+  };
+  PaintBox1->OnMouseMove = [this, pointOf](QMouseEvent* Event) {
+    const TPoint p = pointOf(Event);
+    ShowCoordinates(p);
+    const std::int64_t dx = p.X - FPressPos.X;
+    const std::int64_t dy = p.Y - FPressPos.Y;
+    if (FDragging && dx * dx + dy * dy > 25) ScrollEditorTo(p);
+  };
+  PaintBox1->OnMouseUp = [this](QMouseEvent*) {
+    if (!FDragging) return;
+    FDragging = false;
+    FPressPos = {0, 0};
+  };
+  PaintBox1->OnDoubleClick = [this](QMouseEvent*) { ScrollEditorTo(FLastPos); };
+
+  Option1 = new QMenu("&Options", this);
+  ClipboardExportWMF = Option1->addAction("Export to clipboard as &Metafile");
+  ClipboardExportWMF->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+  ClipboardExportWMF->setStatusTip("Copy image as Win3.x metafile to clipboard");
+  ClipboardExportEMF = Option1->addAction("Export to clipboard as &extended Metafile");
+  ClipboardExportEMF->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+  ClipboardExportEMF->setStatusTip("Copy image as enhanced metafile to clipboard");
+  Option1->addSeparator();
+  SaveAsMetafileWMF = Option1->addAction("Save as Metafile (&WMF)");
+  SaveAsMetafileWMF->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+  SaveAsMetafileWMF->setStatusTip("Save image as Win3.x metafile");
+  SaveAsMetafileEMF = Option1->addAction("Save as enhanced Metafile (&EMF)");
+  SaveAsMetafileEMF->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+  SaveAsMetafileEMF->setStatusTip("Save image as enhanced metafile");
+  SaveAsSVG = Option1->addAction("Save as &SVG");
+  SaveAsSVG->setStatusTip("Save image as SVG picture");
+  SaveAsPDF = Option1->addAction("Save as &PDF");
+  SaveAsPDF->setStatusTip("Save image as PDF document");
+  connect(ClipboardExportWMF, &QAction::triggered, this, [this] { ExportPicture(ptClipWMF); });
+  connect(ClipboardExportEMF, &QAction::triggered, this, [this] { ExportPicture(ptClipEMF); });
+  connect(SaveAsMetafileWMF, &QAction::triggered, this, [this] { ExportPicture(ptFileWMF); });
+  connect(SaveAsMetafileEMF, &QAction::triggered, this, [this] { ExportPicture(ptFileEMF); });
+  connect(SaveAsSVG, &QAction::triggered, this, [this] { SaveVectorPicture(true); });
+  connect(SaveAsPDF, &QAction::triggered, this, [this] { SaveVectorPicture(false); });
+}
+
+TPictureSource TMDIChild::pictureSource() const {
+  TPictureSource source;
+  source.DocSize = FDocSize_;
+  source.Scale = FScale;
+  source.DocPath = FDocPath_;
+  source.Font = FPictureFont;
+  TSubForm* editor = FEditor;
+  source.PlotIt = [editor](Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale) {
+    if (editor) editor->PlotIt(C, Target, MakeFont, Scale);
+  };
+  return source;
+}
+
+void TMDIChild::ExportPicture(TPlotTarget Target) {
+  if (!FHost) return;
+  busweave::ExportPicture(this, pictureSource(), Target, FHost->Prompts());
+}
+
+void TMDIChild::SaveVectorPicture(bool Svg) {
+  if (!FHost) return;
+  busweave::SaveVectorPicture(this, pictureSource(), Svg ? TVectorFormat::Svg : TVectorFormat::Pdf, FHost->Prompts());
+}
+
+TMDIChild* TMDIChild::Open(QMdiArea* Area, TEditorHost* Host, const std::string& Path, TPoint Size) {
+  auto* frame = new TMDIChild(Host, Path, Size);
+  frame->FWindow = Area->addSubWindow(frame);
+  frame->FWindow->setAttribute(Qt::WA_DeleteOnClose);
+  frame->FWindow->installEventFilter(frame);
+  frame->FWindow->setWindowTitle(QString::fromLocal8Bit(Path));
+
+  TFrameLink link;
+  link.PaintBox = frame->PaintBox1;
+  link.ExportFont = [frame] { return frame->FPictureFont; };
+  link.Notify = [frame](int Code, int Value) { frame->WMEditorNotify(Code, Value); };
+  link.SetExportFont = [frame](const TFontSpec& Font) { frame->FPictureFont = Font; };
+  frame->FEditor = new TSubForm(nullptr, link, Path, Size, frame->FScale, Host);
+  frame->FEditorWindow = Area->addSubWindow(frame->FEditor, Qt::FramelessWindowHint);
+  frame->FEditorWindow->installEventFilter(frame);
+  frame->FEditorWindow->setWindowTitle(frame->FEditor->Caption());
+  QObject::connect(frame->FEditor, &QWidget::windowTitleChanged, frame->FEditorWindow, &QWidget::setWindowTitle);
+  QObject::connect(frame->FWindow, &QMdiSubWindow::windowStateChanged, frame,
+                   [frame](Qt::WindowStates Old, Qt::WindowStates New) {
+                     if (!frame->FEditorWindow) return;
+                     if (New & Qt::WindowMinimized)
+                       frame->FEditorWindow->showMinimized();
+                     else if ((Old & Qt::WindowMinimized) && !(New & Qt::WindowMaximized))
+                       frame->FEditorWindow->showNormal();
+                   });
+  frame->FWindow->show();
+  // The first client size follows the size the document was opened with; the first paint
+  // brings it to the proportions the editor has reported since.
+  frame->SetClientSize({300, mulDiv(300, Size.Y, Size.X)});
+  frame->FEditorWindow->show();
+  frame->placeWindows(Area);
+  return frame;
+}
+
+TMDIChild::~TMDIChild() = default;
+
+void TMDIChild::SetClientSize(TPoint Size) {
+  if (!FWindow) return;
+  const QSize margins = FWindow->size() - size();
+  FWindow->resize(QSize(Size.X, Size.Y) + margins);
+}
+
+void TMDIChild::placeWindows(QMdiArea* Area) {
+  // The overview stands at the right, the editor takes the room to its left; later documents
+  // are set a little lower so that earlier ones still show their titles.
+  const int documents = static_cast<int>(Area->subWindowList().size()) / 2 - 1;
+  const int offset = 24 * std::max(0, documents % 8);
+  const QSize area = Area->viewport()->size();
+  const int frameX = std::max(0, area.width() - FWindow->width());
+  FWindow->move(frameX, offset);
+  const int editorWidth = std::max(200, frameX - 4);
+  FEditorWindow->setGeometry(0, offset, editorWidth, std::max(200, area.height() - offset));
+}
+
+QList<QAction*> TMDIChild::MergedMenus() const { return {Option1->menuAction()}; }
+
+void TMDIChild::WMEditorNotify(int Code, int Value) {
+  if (Code == enWidth) FDocSize_.X = Value;
+  if (Code == enHeight) FDocSize_.Y = Value;
+  if (Code == enFileName && FEditor && FWindow) FWindow->setWindowTitle(FileNamePart(FEditor->Caption()));
+}
+
+void TMDIChild::fitProportions() {
+  if (FDocSize_.X <= 0 || FDocSize_.Y <= 0) return;
+  QSize wanted = size();
+  if (FDocSize_.Y > FDocSize_.X)
+    wanted.setWidth(mulDiv(height(), FDocSize_.X, FDocSize_.Y));
+  else
+    wanted.setHeight(mulDiv(width(), FDocSize_.Y, FDocSize_.X));
+  if (wanted != size() && FWindow && !FWindow->isMinimized() && !FWindow->isMaximized())
+    SetClientSize({wanted.width(), wanted.height()});
+}
+
+void TMDIChild::PaintBox1Paint() {
+  fitProportions();
+  QPainter painter(PaintBox1);
+  TQPainterCanvas canvas(painter);
+  TMapping mapping;
+  mapping.Isotropic = true;
+  mapping.WindowExt = FDocSize_;
+  mapping.ViewportExt = {PaintBox1->width(), -PaintBox1->height()};
+  mapping.WindowOrg = {0, FDocSize_.Y};
+  canvas.SetMapping(mapping);
+  if (FEditor) FEditor->PlotIt(canvas, ptScreen, true, {1, 1});
+}
+
+void TMDIChild::ShowCoordinates(TPoint P) {
+  FLastPos = P;
+  if (!FHost || !FEditor || PaintBox1->width() <= 0 || PaintBox1->height() <= 0) return;
+  const TPoint range = FEditor->DocExtent();
+  const long double w = PaintBox1->width();
+  const long double h = PaintBox1->height();
+  const int x = roundEven(P.X / w * range.X);
+  const int y = roundEven((h - P.Y) / h * range.Y);
+  FHost->ShowPosition("X:" + QString::number(x), "Y:" + QString::number(y));
+}
+
+void TMDIChild::ScrollEditorTo(TPoint P) {
+  if (!FEditor || PaintBox1->width() <= 0 || PaintBox1->height() <= 0) return;
+  const TPoint range = FEditor->DocExtent();
+  const long double w = PaintBox1->width();
+  const long double h = PaintBox1->height();
+  const int x = static_cast<int>(std::llround(P.X / w * range.X)) - FEditor->ClientSize().X / 2;
+  const int y = static_cast<int>(std::llround(P.Y / h * range.Y)) - PaintBox1->height();
+  FEditor->SetScrollOffset({x, y});
+}
+
+bool TMDIChild::CloseDocument() {
+  bool canClose = true;
+  if (FEditor) FEditor->FormCloseQuery(canClose);
+  if (canClose) DestroyDocument();
+  return canClose;
+}
+
+void TMDIChild::DestroyDocument() {
+  FClosing = true;
+  QMdiSubWindow* editorWindow = FEditorWindow;
+  FEditorWindow = nullptr;
+  FEditor = nullptr;
+  if (editorWindow) {
+    editorWindow->removeEventFilter(this);
+    editorWindow->setAttribute(Qt::WA_DeleteOnClose);
+    editorWindow->close();
+  }
+  if (FWindow) FWindow->close();
+}
+
+bool TMDIChild::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Event->type() == QEvent::Close && !FClosing) {
+    // Either window closing closes the document, when its editor agrees.
+    Event->ignore();
+    CloseDocument();
+    return true;
+  }
+  return QWidget::eventFilter(Watched, Event);
+}
+
+}  // namespace busweave

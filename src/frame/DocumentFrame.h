@@ -1,0 +1,115 @@
+#pragma once
+
+// TMDIChild: the titled window of one network document. It shows the whole network scaled to
+// fit (keeping the document's proportions), owns the document's editor window, scrolls the
+// editor when clicked, dragged or double-clicked, and carries the picture export menu (the
+// export itself is in PictureExport).
+
+#include <QWidget>
+#include <string>
+
+#include "drawing/Canvas.h"
+#include "editor/EditorHost.h"
+#include "drawing/DocumentTypes.h"
+#include "model/Elements.h"
+
+class QAction;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+
+namespace busweave {
+
+class TSubForm;
+struct TPictureSource;
+
+// The overview surface; it hands its events to the frame.
+class TOverviewSurface : public QWidget {
+  Q_OBJECT
+
+ public:
+  using QWidget::QWidget;
+  std::function<void()> OnPaint;
+  std::function<void(QMouseEvent*)> OnMouseDown;
+  std::function<void(QMouseEvent*)> OnMouseMove;
+  std::function<void(QMouseEvent*)> OnMouseUp;
+  std::function<void(QMouseEvent*)> OnDoubleClick;
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
+  void mousePressEvent(QMouseEvent* Event) override;
+  void mouseMoveEvent(QMouseEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
+  void mouseDoubleClickEvent(QMouseEvent* Event) override;
+};
+
+class TMDIChild : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Creates the frame and its editor as two windows of Area; the editor loads Path.
+  static TMDIChild* Open(QMdiArea* Area, TEditorHost* Host, const std::string& Path, TPoint Size);
+  ~TMDIChild() override;
+
+  TOverviewSurface* PaintBox1;
+  QMenu* Option1;
+  QAction* ClipboardExportWMF;
+  QAction* ClipboardExportEMF;
+  QAction* SaveAsMetafileWMF;
+  QAction* SaveAsMetafileEMF;
+  QAction* SaveAsSVG;
+  QAction* SaveAsPDF;
+
+  TSubForm* Editor() const { return FEditor; }
+  QMdiSubWindow* Window() const { return FWindow; }
+  QMdiSubWindow* EditorWindow() const { return FEditorWindow; }
+  TPoint FDocSize() const { return FDocSize_; }
+  const std::string& FDocPath() const { return FDocPath_; }
+  // The frame's picture font (names and labels in exported pictures).
+  const TFontSpec& PictureFont() const { return FPictureFont; }
+  void SetPictureFont(const TFontSpec& Font) { FPictureFont = Font; }
+  QList<QAction*> MergedMenus() const;
+
+  // Handles the editor's notifications: 1 width, 2 height, 3 file name changed.
+  void WMEditorNotify(int Code, int Value);
+  // Exports the picture of the network for a target of 2 to 5: clipboard or metafile.
+  void ExportPicture(TPlotTarget Target);
+  // Saves the picture as an SVG or PDF document.
+  void SaveVectorPicture(bool Svg);
+
+  // Resizes the window so that its client area gets this size.
+  void SetClientSize(TPoint Size);
+  void ShowCoordinates(TPoint P);
+  void ScrollEditorTo(TPoint P);
+
+  // Closes both windows when the editor agrees (it asks about unsaved changes).
+  bool CloseDocument();
+  // Closes both windows without asking.
+  void DestroyDocument();
+
+ private:
+  TMDIChild(TEditorHost* Host, std::string Path, TPoint Size);
+  void PaintBox1Paint();
+  TPictureSource pictureSource() const;
+  void fitProportions();
+  void placeWindows(QMdiArea* Area);
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+  TEditorHost* FHost;
+  TPoint FDocSize_;
+  std::string FDocPath_;
+  TSubForm* FEditor = nullptr;
+  QMdiSubWindow* FWindow = nullptr;
+  QMdiSubWindow* FEditorWindow = nullptr;
+  TPoint FScale{20, 20};
+  bool FDragging = false;
+  TPoint FPressPos{0, 0};
+  TPoint FLastPos{0, 0};
+  bool FClosing = false;
+  TFontSpec FPictureFont{"Arial", 8, clFuchsia};
+};
+
+// The file-name part of a path: what follows the last '/' or '\'.
+QString FileNamePart(const QString& Path);
+
+}  // namespace busweave

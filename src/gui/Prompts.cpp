@@ -1,0 +1,69 @@
+#include "gui/Prompts.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QMessageBox>
+
+namespace busweave {
+
+std::optional<QString> TDialogPrompts::SaveFileName(QWidget* Owner, const TSaveDialogRequest& Request) {
+  QFileDialog dialog(Owner, Request.Title);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilter(Request.Filter);
+  dialog.setDefaultSuffix(Request.DefaultSuffix);
+  dialog.setDirectory(Request.Folder.isEmpty() ? QDir::currentPath() : Request.Folder);
+  dialog.selectFile(QFileInfo(Request.FileName).fileName());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  const QString chosen = dialog.selectedFiles().first();
+  // Like every file dialog of the program, a confirmed choice moves the current folder there.
+  QDir::setCurrent(QFileInfo(chosen).absolutePath());
+  return chosen;
+}
+
+std::optional<QString> TDialogPrompts::OpenFileName(QWidget* Owner, const TOpenDialogRequest& Request) {
+  QFileDialog dialog(Owner, Request.Title);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilter(Request.Filter);
+  dialog.setDefaultSuffix(Request.DefaultSuffix);
+  dialog.setDirectory(Request.Folder.isEmpty() ? QDir::currentPath() : Request.Folder);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  const QString chosen = dialog.selectedFiles().first();
+  QDir::setCurrent(QFileInfo(chosen).absolutePath());
+  return chosen;
+}
+
+void TDialogPrompts::Inform(QWidget* Owner, const QString& Caption, const QString& Text) {
+  QMessageBox::information(Owner, Caption, Text);
+}
+
+bool TDialogPrompts::WarnOkAbort(QWidget* Owner, const QString& Text) {
+  return QMessageBox::warning(Owner, QApplication::applicationName(), Text, QMessageBox::Ok | QMessageBox::Abort,
+                              QMessageBox::Abort) == QMessageBox::Ok;
+}
+
+void TDialogPrompts::ShowError(QWidget* Owner, const QString& Message) {
+  QMessageBox::critical(Owner, QApplication::applicationName(), Message);
+}
+
+int TDialogPrompts::ExecDialog(QDialog& Dialog) { return Dialog.exec(); }
+
+std::optional<QFont> TDialogPrompts::ChooseFont(QWidget* Owner, const QFont& Initial) {
+  bool accepted = false;
+  const QFont chosen = QFontDialog::getFont(&accepted, Initial, Owner);
+  if (!accepted) return std::nullopt;
+  return chosen;
+}
+
+QString WithDefaultSuffix(const QString& FileName, const QString& Suffix) {
+  const qsizetype separator = std::max(FileName.lastIndexOf('/'), FileName.lastIndexOf('\\'));
+  const qsizetype dot = FileName.lastIndexOf('.');
+  if (dot > separator || Suffix.isEmpty()) return FileName;
+  return FileName + "." + Suffix;
+}
+
+}  // namespace busweave

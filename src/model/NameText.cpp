@@ -1,0 +1,118 @@
+#include "model/NameText.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace busweave {
+namespace {
+
+constexpr char32_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// The byte that holds C, or -1 when Windows-1252 has none.
+int nameByteOf(char32_t C) {
+  if (C < 0x80 || (C >= 0xA0 && C <= 0xFF)) return static_cast<int>(C);
+  const auto* found = std::find(std::begin(kHigh), std::end(kHigh), C);
+  return found == std::end(kHigh) ? -1 : 0x80 + static_cast<int>(found - std::begin(kHigh));
+}
+
+// Reads one UTF-8 sequence at Text[Pos], advancing Pos; U+FFFD for a malformed one.
+char32_t nextCodePoint(std::string_view Text, std::size_t& Pos) {
+  const auto byte = [&](std::size_t I) { return static_cast<unsigned char>(Text[I]); };
+  const unsigned char lead = byte(Pos++);
+  if (lead < 0x80) return lead;
+  int extra = 0;
+  char32_t minimum = 0x80;
+  if ((lead & 0xE0) == 0xC0) {
+    extra = 1;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2;
+    minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3;
+    minimum = 0x10000;
+  } else {
+    return 0xFFFD;
+  }
+  char32_t c = lead & (0x3Fu >> extra);
+  for (int i = 0; i < extra; ++i) {
+    if (Pos >= Text.size() || (byte(Pos) & 0xC0) != 0x80) return 0xFFFD;
+    c = (c << 6) | (byte(Pos++) & 0x3Fu);
+  }
+  if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0xFFFD;
+  return c;
+}
+
+}  // namespace
+
+char32_t CodePointOfNameByte(unsigned char Byte) {
+  return Byte >= 0x80 && Byte < 0xA0 ? kHigh[Byte - 0x80] : Byte;
+}
+
+void AppendUtf8(std::string& Out, char32_t C) {
+  if (C < 0x80) {
+    Out += static_cast<char>(C);
+  } else if (C < 0x800) {
+    Out += static_cast<char>(0xC0 | (C >> 6));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  } else if (C < 0x10000) {
+    Out += static_cast<char>(0xE0 | (C >> 12));
+    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  } else {
+    Out += static_cast<char>(0xF0 | (C >> 18));
+    Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
+    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  }
+}
+
+std::string NameToUtf8(std::string_view Name) {
+  std::string text;
+  text.reserve(Name.size());
+  for (unsigned char byte : Name) AppendUtf8(text, CodePointOfNameByte(byte));
+  return text;
+}
+
+bool NameFromUtf8(std::string_view Text, std::string& Name, std::u32string* Rejected) {
+  std::string bytes;
+  std::u32string rejected;
+  for (std::size_t pos = 0; pos < Text.size();) {
+    const char32_t c = nextCodePoint(Text, pos);
+    const int byte = nameByteOf(c);
+    if (byte >= 0)
+      bytes += static_cast<char>(byte);
+    else if (rejected.find(c) == std::u32string::npos)
+      rejected += c;
+  }
+  if (Rejected) *Rejected = rejected;
+  if (!rejected.empty()) return false;
+  Name = std::move(bytes);
+  return true;
+}
+
+std::string NameToPrintable(std::string_view Name) {
+  std::string text;
+  text.reserve(Name.size());
+  for (unsigned char byte : Name) {
+    const char32_t c = CodePointOfNameByte(byte);
+    if (c == '\n') {
+      text += "\\n";
+    } else if (c == '\r') {
+      text += "\\r";
+    } else if (c == '\t') {
+      text += "\\t";
+    } else if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(byte));
+      text += escaped;
+    } else {
+      AppendUtf8(text, c);
+    }
+  }
+  return text;
+}
+
+}  // namespace busweave

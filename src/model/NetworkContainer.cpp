@@ -1,0 +1,185 @@
+#include "model/NetworkContainer.h"
+
+#include <algorithm>
+
+namespace busweave {
+namespace {
+
+constexpr std::int32_t kBoxMaxStart = -2147483647;
+constexpr std::int32_t kBoxMinStart = 2147483647;
+
+// Upper-case hex of the 32-bit value, at least four digits; negatives show their two's complement.
+void appendHex(std::string& Out, std::int32_t Value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const auto bits = static_cast<std::uint32_t>(Value);
+  int digits = 4;
+  while (digits < 8 && (bits >> (4 * digits)) != 0) ++digits;
+  for (int d = digits - 1; d >= 0; --d) Out += kDigits[(bits >> (4 * d)) & 0xFu];
+}
+
+void appendPoint(std::string& Out, TPoint P) {
+  appendHex(Out, P.X);
+  Out += ':';
+  appendHex(Out, P.Y);
+}
+
+}  // namespace
+
+std::string NumberedName(const std::string& Name, int Number) {
+  std::string rest = Name;
+  const auto bracket = rest.find(']');
+  if (bracket != std::string::npos) rest.erase(0, std::min(bracket + 2, rest.size()));
+  std::string numbered = "[";  // appended: see PointText
+  numbered += std::to_string(Number);
+  numbered += "] ";
+  numbered += rest;
+  return CutShortString(std::move(numbered));
+}
+
+TCanNodes::TCanNodes() : TStringList(true, TDuplicates::dupError) { ResetBoundingBox(); }
+
+TCanNodes::TCanNodes(std::uint16_t ZL, std::uint16_t NoZL, std::uint16_t LineZL) : TCanNodes() {
+  FZL = ZL;
+  FNoZL = NoZL;
+  FLineZL = LineZL;
+}
+
+TCanNodes::~TCanNodes() {
+  FreeElements(*this);
+  FreeElements(FUnDoList_);
+}
+
+std::string TCanNodes::NodeKey(TPoint P) {
+  std::string key = "N";
+  appendPoint(key, P);
+  return key;
+}
+
+std::string TCanNodes::WireKey(TPoint P1, TPoint P2) {
+  std::string key = "W";
+  appendPoint(key, P1);
+  key += "::";
+  appendPoint(key, P2);
+  return key;
+}
+
+bool TCanNodes::NodeExists(TPoint P) const {
+  int index = 0;
+  return Find(NodeKey(P), index);
+}
+
+TNode* TCanNodes::NodeAt(TPoint P) const {
+  int index = 0;
+  return Find(NodeKey(P), index) ? NodeAtIndex(index) : nullptr;
+}
+
+bool TCanNodes::WireExists(TPoint P1, TPoint P2) const {
+  int index = 0;
+  return Find(WireKey(P1, P2), index) || Find(WireKey(P2, P1), index);
+}
+
+void TCanNodes::ResetBoundingBox() {
+  FMaxX_ = kBoxMaxStart;
+  FMaxY_ = kBoxMaxStart;
+  FMinX_ = kBoxMinStart;
+  FMinY_ = kBoxMinStart;
+}
+
+void TCanNodes::WidenBoundingBox(TPoint P) {
+  FMaxX_ = std::max(FMaxX_, P.X);
+  FMaxY_ = std::max(FMaxY_, P.Y);
+  FMinX_ = std::min(FMinX_, P.X);
+  FMinY_ = std::min(FMinY_, P.Y);
+}
+
+int TCanNodes::AddObject(std::string Key, std::unique_ptr<TMyClasses> Element) {
+  TMyClasses* element = Element.get();
+  const std::string undoKey = Key;
+  const int index = TStringList::AddObject(std::move(Key), std::move(Element));
+  FFileState_ = fstModified;
+
+  std::unique_ptr<TMyClasses> copy;
+  if (auto* node = AsNode(element)) {
+    node->FAction = uaAdded;
+    copy = node->CopyRecord();
+    ++FNumNodes_;
+    WidenBoundingBox(node->FPos);
+  } else if (auto* wire = AsWire(element)) {
+    wire->FAction = uaAdded;
+    copy = wire->CopyRecord();
+    ++FNumLines_;
+  }
+  if (copy) {
+    copy->FIndex = index;
+    copy->FTick = FTickCount;
+    copy->FAction = uaAdded;
+    FUnDoList_.AddObject(undoKey, std::move(copy));
+  }
+  return index;
+}
+
+bool TCanNodes::AddNodeObject(std::unique_ptr<TNode> Node) {
+  const std::string key = NodeKey(Node->FPos);
+  return AddObject(key, std::move(Node)) >= 0;
+}
+
+bool TCanNodes::AddWireObject(std::unique_ptr<TTrmLine> Wire) {
+  if (Wire->FStart == Wire->FEnd || WireExists(Wire->FStart, Wire->FEnd)) return false;
+  const std::string key = WireKey(Wire->FStart, Wire->FEnd);
+  AddObject(key, std::move(Wire));
+  return true;
+}
+
+std::uint16_t TCanNodes::FNumSources() const {
+  std::uint16_t sources = 0;
+  for (int i = 0; i < Count(); ++i)
+    if (const TNode* node = NodeAtIndex(i); node && node->FSource == 1) ++sources;
+  return sources;
+}
+
+bool TCanNodes::FreeElements(TStringList& List) {
+  List.Clear();
+  return true;
+}
+
+int TCanNodes::NumberNodeNames() {
+  const int count = Count();
+  for (int i = 0; i < count; ++i)
+    if (TNode* node = NodeAtIndex(i)) node->FName = NumberedName(node->FName, i + 1);
+  return count;
+}
+
+bool TCanNodes::MoveAll(TPoint Delta) {
+  if (Count() == 0) return false;
+  ResetBoundingBox();
+  SetSorted(false);
+  for (int i = 0; i < Count(); ++i) {
+    if (TNode* node = NodeAtIndex(i)) {
+      node->FPos = WrappingAdd(node->FPos, Delta);
+      SetString(i, NodeKey(node->FPos));
+      WidenBoundingBox(node->FPos);
+    } else if (TTrmLine* wire = WireAtIndex(i)) {
+      wire->FStart = WrappingAdd(wire->FStart, Delta);
+      wire->FEnd = WrappingAdd(wire->FEnd, Delta);
+      SetString(i, WireKey(wire->FStart, wire->FEnd));
+    }
+  }
+  // Translation is one-to-one, so the new keys are as unique as the old ones.
+  SetSorted(true);
+
+  // The undo entries move with the network, so undo still finds and restores the right
+  // elements under their new keys.
+  for (int i = 0; i < FUnDoList_.Count(); ++i) {
+    if (auto* node = AsNode(FUnDoList_.Objects(i))) {
+      node->FPos = WrappingAdd(node->FPos, Delta);
+      FUnDoList_.SetString(i, NodeKey(node->FPos));
+    } else if (auto* wire = AsWire(FUnDoList_.Objects(i))) {
+      wire->FStart = WrappingAdd(wire->FStart, Delta);
+      wire->FEnd = WrappingAdd(wire->FEnd, Delta);
+      FUnDoList_.SetString(i, WireKey(wire->FStart, wire->FEnd));
+    }
+  }
+  return true;
+}
+
+}  // namespace busweave

@@ -1,0 +1,148 @@
+#pragma once
+
+// TCanNodes: the container of one network document. It files nodes and wires under keys built
+// from their coordinates, keeps counters, the bounding box of the nodes and the file state, and
+// owns an undo list of copies and removed elements. It owns every element in either list.
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/Elements.h"
+#include "model/KeyedList.h"
+
+namespace busweave {
+
+// A point hits a wire when its distance from the wire is strictly less than this.
+inline constexpr double HitTolerance = 25.0;
+
+struct THitResult {
+  bool Hit = false;
+  double Distance = std::numeric_limits<double>::infinity();
+};
+
+// Why the last LoadNetwork stopped early; empty Message when it read the whole file.
+struct TLoadError {
+  std::string Message;
+  std::uint64_t Offset = 0;  // byte offset in the file where the problem was found
+
+  bool Failed() const { return !Message.empty(); }
+};
+
+// The number in exponent form with Digits decimals and a short exponent: 2.500E-1, 1.200E1.
+std::string FormatReal(int Digits, long double X);
+
+// Name with its number prefix "[n] " replaced: everything up to and including the character
+// after the first ']' goes, then "[Number] " is put in front; cut to 255 characters.
+std::string NumberedName(const std::string& Name, int Number);
+
+class TCanNodes : public TStringList {
+ public:
+  TCanNodes();
+  TCanNodes(std::uint16_t ZL, std::uint16_t NoZL, std::uint16_t LineZL);
+  ~TCanNodes() override;
+
+  static std::unique_ptr<TCanNodes> CreateWithImpedances(std::uint16_t ZL, std::uint16_t NoZL,
+                                                         std::uint16_t LineZL) {
+    return std::make_unique<TCanNodes>(ZL, NoZL, LineZL);
+  }
+
+  // Read-only state.
+  const std::string& FFileName() const { return FFileName_; }
+  TFileState FFileState() const { return FFileState_; }
+  // Nodes in the container with a driver source. Counted when asked, because the editor gives
+  // and takes sources by changing nodes in place.
+  std::uint16_t FNumSources() const;
+  std::uint16_t FNumNodes() const { return FNumNodes_; }
+  std::uint16_t FNumLines() const { return FNumLines_; }
+  std::int32_t FMaxX() const { return FMaxX_; }
+  std::int32_t FMaxY() const { return FMaxY_; }
+  std::int32_t FMinX() const { return FMinX_; }
+  std::int32_t FMinY() const { return FMinY_; }
+  bool FUnDoPossible() const { return FUnDoList_.Count() > 0; }
+  bool FNetworkExists() const { return Count() > 0; }
+  const TStringList& FUnDoList() const { return FUnDoList_; }
+
+  // Settings the editor reads and writes.
+  std::uint16_t FNoZL = 65535;   // resistance of every new node: "no termination"
+  std::uint16_t FZL = 120;       // termination resistance
+  std::uint16_t FLineZL = 120;   // default wire impedance
+  std::int32_t FTickCount = 0;   // stamp of the current user action
+
+  // Called where undo meets an entry it cannot take back; the editor makes it beep.
+  std::function<void()> OnBeep;
+
+  // Keys and lookups.
+  static std::string NodeKey(TPoint P);
+  static std::string WireKey(TPoint P1, TPoint P2);
+  bool NodeExists(TPoint P) const;
+  TNode* NodeAt(TPoint P) const;
+  bool WireExists(TPoint P1, TPoint P2) const;
+  TNode* NodeAtIndex(int Index) const { return AsNode(Objects(Index)); }
+  TTrmLine* WireAtIndex(int Index) const { return AsWire(Objects(Index)); }
+
+  // Registration. Every insertion goes through AddObject, which records an undo copy.
+  int AddObject(std::string Key, std::unique_ptr<TMyClasses> Element) override;
+  bool AddNodeObject(std::unique_ptr<TNode> Node);
+  // Refuses (and destroys) a wire with equal ends or one that joins two already joined points.
+  bool AddWireObject(std::unique_ptr<TTrmLine> Wire);
+  static bool FreeElements(TStringList& List);
+
+  // Gives the network back a file name, e.g. the one it had before a save under a new name failed.
+  void SetFFileName(const std::string& FileName) { FFileName_ = FileName; }
+  // Marks the network as changed since it was loaded or saved.
+  void MarkModified() { FFileState_ = fstModified; }
+
+  // Whole-network operations.
+  int NumberNodeNames();
+  // Appends the circuit's network section to Lines and numbers the node names. A wire with an
+  // end that carries no node gets a comment instead of its line, and a note in Warnings.
+  bool WriteNetlist(std::vector<std::string>& Lines, std::vector<std::string>* Warnings = nullptr);
+  bool MoveAll(TPoint Delta);
+
+  // The network file.
+  bool SaveNetwork(const std::string& FileName);
+  bool LoadNetwork(const std::string& FileName);
+  const TLoadError& LastLoadError() const { return FLoadError; }
+
+  // Editing operations; each change is recorded on the undo list under FTickCount.
+  bool AddNode(TPoint P);
+  void AddWire(TPoint P1, TPoint P2, std::uint16_t Impedance, bool ShowLength);
+  static THitResult WireDistance(TPoint P, const TTrmLine& W);
+  TTrmLine* NearestWire(TPoint P) const;
+  bool SplitWireAt(TPoint P);
+  bool DeleteElement(int Index);
+  bool DeleteNodeAt(TPoint P);
+  bool DeleteEndNode(TPoint P);
+  // Deletes W and the end nodes it leaves bare; W is set to none (the undo list owns it).
+  bool DeleteWire(TTrmLine*& W);
+  bool BackupNode(const TNode* N);
+  bool BackupWire(const TTrmLine* W);
+  bool UndoLast();
+
+ private:
+  struct LoadedElement;
+
+  // Wire keys begin with "W" and node keys with "N", so the wires are the tail of the list.
+  int FirstWireIndex() const;
+  void ResetBoundingBox();
+  void WidenBoundingBox(TPoint P);
+  bool HasWireEndingAt(TPoint P) const;
+  void RegisterLoaded(std::vector<LoadedElement>& Loaded, bool KeepUndoEntries);
+
+  std::string FFileName_ = "newfile.bwn";
+  TFileState FFileState_ = fstNew;
+  std::int32_t FMaxX_ = 0;
+  std::int32_t FMaxY_ = 0;
+  std::int32_t FMinX_ = 0;
+  std::int32_t FMinY_ = 0;
+  std::uint16_t FNumNodes_ = 0;
+  std::uint16_t FNumLines_ = 0;
+  TStringList FUnDoList_{false, TDuplicates::dupAccept};
+  TLoadError FLoadError;
+};
+
+}  // namespace busweave

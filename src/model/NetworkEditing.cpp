@@ -1,0 +1,241 @@
+// Editing operations and undo of TCanNodes.
+
+#include <cmath>
+#include <numbers>
+
+#include "model/NetworkContainer.h"
+
+namespace busweave {
+
+bool TCanNodes::AddNode(TPoint P) {
+  if (!NodeExists(P)) {
+    auto node = std::make_unique<TNode>();
+    node->FPos = P;
+    node->FResistance = FNoZL;
+    node->FShowName = 1;
+    node->FSource = 0;
+    AddObject(NodeKey(P), std::move(node));
+    SplitWireAt(P);
+  }
+  return FFileState_ == fstModified;
+}
+
+void TCanNodes::AddWire(TPoint P1, TPoint P2, std::uint16_t Impedance, bool ShowLength) {
+  auto wire = std::make_unique<TTrmLine>();
+  const bool firstIsSmaller = P1.X < P2.X || (P1.X == P2.X && P1.Y < P2.Y);
+  wire->FStart = firstIsSmaller ? P1 : P2;
+  wire->FEnd = firstIsSmaller ? P2 : P1;
+  wire->FImpedance = Impedance;
+  wire->FShowLength = ShowLength ? 1 : 0;
+  wire->FLength = 0;
+  wire->FAngle = WireAngle(wire->FStart, wire->FEnd);
+  AddWireObject(std::move(wire));
+}
+
+THitResult TCanNodes::WireDistance(TPoint P, const TTrmLine& W) {
+  const TPoint S = W.FStart;
+  const TPoint E = W.FEnd;
+  THitResult result;
+  if (S.Y == E.Y) {
+    if (!(S.X < P.X && P.X < E.X)) return result;
+    result.Distance = std::fabs(static_cast<double>(P.Y) - S.Y);
+  } else if (S.X == E.X) {
+    if (!(S.Y < P.Y && P.Y < E.Y)) return result;
+    result.Distance = std::fabs(static_cast<double>(P.X) - S.X);
+  } else {
+    if (!InBox(S, E, P)) return result;
+    const long double dx = static_cast<long double>(P.X) - S.X;
+    const long double dy = static_cast<long double>(P.Y) - S.Y;
+    const long double a1 = std::atan((static_cast<long double>(E.Y) - S.Y) / (static_cast<long double>(E.X) - S.X));
+    long double a2 = 0;
+    if (dx == 0)
+      a2 = dy >= 0 ? std::numbers::pi_v<long double> / 2 : -std::numbers::pi_v<long double> / 2;
+    else
+      a2 = std::atan(dy / dx);
+    result.Distance = static_cast<double>(std::fabs(std::sqrt(dx * dx + dy * dy) * std::sin(a2 - a1)));
+  }
+  result.Hit = result.Distance < HitTolerance;
+  return result;
+}
+
+int TCanNodes::FirstWireIndex() const {
+  int index = 0;
+  Find("W", index);
+  return index;
+}
+
+TTrmLine* TCanNodes::NearestWire(TPoint P) const {
+  TTrmLine* best = nullptr;
+  double bestDistance = 0;
+  for (int i = FirstWireIndex(); i < Count(); ++i) {
+    TTrmLine* wire = WireAtIndex(i);
+    if (!wire) continue;
+    const THitResult hit = WireDistance(P, *wire);
+    if (hit.Hit && (!best || hit.Distance < bestDistance)) {
+      best = wire;
+      bestDistance = hit.Distance;
+    }
+  }
+  return best;
+}
+
+bool TCanNodes::SplitWireAt(TPoint P) {
+  for (int i = FirstWireIndex(); i < Count(); ++i) {
+    const TTrmLine* wire = WireAtIndex(i);
+    if (!wire || !WireDistance(P, *wire).Hit) continue;
+    const TPoint S = wire->FStart;
+    const TPoint E = wire->FEnd;
+    const bool showLength = wire->FShowLength != 0;
+    const std::uint16_t impedance = wire->FImpedance;
+    DeleteElement(i);
+    AddWire(S, P, impedance, showLength);
+    AddWire(P, E, impedance, showLength);
+    return true;
+  }
+  return false;
+}
+
+bool TCanNodes::DeleteElement(int Index) {
+  if (Index < 0 || Index >= Count()) return false;
+  TMyClasses* element = Objects(Index);
+  if (AsNode(element)) {
+    --FNumNodes_;
+  } else if (AsWire(element)) {
+    --FNumLines_;
+  } else {
+    return false;
+  }
+  element->FAction = uaDeleted;
+  element->FIndex = Index;
+  element->FTick = FTickCount;
+  const std::string key = Strings(Index);
+  FUnDoList_.AddObject(key, Extract(Index));
+  FFileState_ = fstModified;
+  return true;
+}
+
+bool TCanNodes::DeleteNodeAt(TPoint P) {
+  int index = 0;
+  if (!Find(NodeKey(P), index) || !NodeAtIndex(index)) return false;
+  return DeleteElement(index);
+}
+
+bool TCanNodes::HasWireEndingAt(TPoint P) const {
+  for (int i = FirstWireIndex(); i < Count(); ++i)
+    if (const TTrmLine* wire = WireAtIndex(i); wire && (wire->FStart == P || wire->FEnd == P)) return true;
+  return false;
+}
+
+bool TCanNodes::DeleteEndNode(TPoint P) {
+  if (!NodeExists(P)) return false;
+  int found = 0;
+  int wireIndex = -1;
+  TPoint farEnd;
+  for (int i = FirstWireIndex(); i < Count() && found < 2; ++i) {
+    const TTrmLine* wire = WireAtIndex(i);
+    if (!wire) continue;
+    if (wire->FStart == P || wire->FEnd == P) {
+      ++found;
+      wireIndex = i;
+      farEnd = wire->FStart == P ? wire->FEnd : wire->FStart;
+    }
+  }
+  if (found != 1) return false;
+
+  DeleteElement(wireIndex);
+  DeleteNodeAt(P);
+  if (!HasWireEndingAt(farEnd) && NodeExists(farEnd)) DeleteNodeAt(farEnd);
+  FFileState_ = fstModified;
+  return true;
+}
+
+bool TCanNodes::DeleteWire(TTrmLine*& W) {
+  if (!W) return false;
+  int index = 0;
+  if (!Find(WireKey(W->FStart, W->FEnd), index) || !WireAtIndex(index)) return false;
+  const TPoint A = W->FStart;
+  const TPoint B = W->FEnd;
+  const bool deleted = DeleteElement(index);
+  W = nullptr;
+  if (!HasWireEndingAt(A)) DeleteNodeAt(A);
+  if (!HasWireEndingAt(B)) DeleteNodeAt(B);
+  return deleted;
+}
+
+bool TCanNodes::BackupNode(const TNode* N) {
+  const int index = IndexOfObject(N);
+  if (!N || index < 0) return false;
+  auto copy = N->CopyRecord();
+  copy->FIndex = index;
+  copy->FTick = FTickCount;
+  copy->FAction = uaChanged;
+  FUnDoList_.AddObject(Strings(index), std::move(copy));
+  FFileState_ = fstModified;
+  return true;
+}
+
+bool TCanNodes::BackupWire(const TTrmLine* W) {
+  const int index = IndexOfObject(W);
+  if (!W || index < 0) return false;
+  auto copy = W->CopyRecord();
+  copy->FIndex = index;
+  copy->FTick = FTickCount;
+  copy->FAction = uaChanged;
+  FUnDoList_.AddObject(Strings(index), std::move(copy));
+  FFileState_ = fstModified;
+  return true;
+}
+
+// Undo finds the element an entry concerns by its key rather than by the index it had, so
+// entries stay right after MoveAll has re-sorted the list; in an unmoved list both agree.
+bool TCanNodes::UndoLast() {
+  if (FUnDoList_.Count() == 0) return false;
+  const std::int32_t tick = FUnDoList_.Objects(FUnDoList_.Count() - 1)->FTick;
+  bool undone = false;
+  while (FUnDoList_.Count() > 0) {
+    const int last = FUnDoList_.Count() - 1;
+    TMyClasses* entry = FUnDoList_.Objects(last);
+    if (entry->FTick != tick) break;
+    const std::string key = FUnDoList_.Strings(last);
+    auto* entryNode = AsNode(entry);
+    auto* entryWire = AsWire(entry);
+    int index = 0;
+    const bool present = Find(key, index);
+    // The element under the entry's key must be of the entry's kind.
+    const bool kindMatches =
+        present && ((entryNode && NodeAtIndex(index)) || (entryWire && WireAtIndex(index)));
+
+    if (entry->FAction == uaChanged && kindMatches && (entryNode || entryWire)) {
+      if (entryNode) {
+        NodeAtIndex(index)->AssignRecord(*entryNode);
+        NodeAtIndex(index)->FAction = uaRestored;
+      } else {
+        WireAtIndex(index)->AssignRecord(*entryWire);
+        WireAtIndex(index)->FAction = uaRestored;
+      }
+      FUnDoList_.Delete(last);
+    } else if (entry->FAction == uaDeleted && !present && (entryNode || entryWire)) {
+      entry->FAction = uaRestored;
+      entry->FMarked = 0;
+      if (entryNode)
+        ++FNumNodes_;
+      else
+        ++FNumLines_;
+      InsertItem(index, key, FUnDoList_.Extract(last));
+    } else if (entry->FAction == uaAdded && kindMatches) {
+      if (entryNode)
+        --FNumNodes_;
+      else
+        --FNumLines_;
+      Delete(index);
+      FUnDoList_.Delete(last);
+    } else {
+      if (OnBeep) OnBeep();
+      break;
+    }
+    undone = true;
+  }
+  return undone;
+}
+
+}  // namespace busweave

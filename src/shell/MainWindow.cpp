@@ -1,0 +1,491 @@
+#include "shell/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QFile>
+#include <QDir>
+#include <QDockWidget>
+#include <QStackedWidget>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QPointer>
+#include <QStatusBar>
+#include <QTextBrowser>
+#include <QToolButton>
+
+#include "editor/EditorWindow.h"
+#include "gui/Prompts.h"
+#include "frame/DocumentFrame.h"
+#include "about/AboutBox.h"
+#include "editor/FindingsPanel.h"
+#include "gui/IntegerText.h"
+#include "gui/Icons.h"
+#include "shell/Settings.h"
+#include "editor/DocumentOptionsDialog.h"
+
+namespace busweave {
+namespace {
+
+QToolButton* makeButton(QWidget* Parent, const char* Name, const QIcon& Icon, const QString& Hint, QRect Geometry) {
+  auto* button = new QToolButton(Parent);
+  button->setObjectName(Name);
+  button->setIcon(Icon);
+  button->setIconSize(Geometry.size() - QSize(6, 6));
+  button->setAutoRaise(true);
+  // The text before '|' is the tooltip; the rest would be the long hint.
+  button->setToolTip(Hint.section('|', 0, 0));
+  button->setGeometry(Geometry);
+  return button;
+}
+
+QAction* addItem(QMenu* Menu, const QString& Caption, const QKeySequence& Shortcut, const QString& Hint) {
+  QAction* action = Menu->addAction(Caption);
+  if (!Shortcut.isEmpty()) action->setShortcut(Shortcut);
+  if (!Hint.isEmpty()) action->setStatusTip(Hint);
+  return action;
+}
+
+}  // namespace
+
+TMDIMainForm::TMDIMainForm(TPrompts& Prompts, QWidget* Parent) : QMainWindow(Parent), FPrompts(Prompts) {
+  setWindowIcon(icons::Application());
+  setGeometry(340, 96, 613, 611);
+  QFont font("MS Sans Serif");
+  font.setPointSize(8);
+
+  auto* central = new QWidget(this);
+  auto* layout = new QHBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  SpeedPanel = new QWidget(central);
+  SpeedPanel->setObjectName("SpeedPanel");
+  SpeedPanel->setFixedWidth(50);
+  MdiArea = new QMdiArea(central);
+  MdiArea->setObjectName("MdiArea");
+  MdiArea->setBackground(QColor(0, 128, 128));
+  MdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  MdiArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  layout->addWidget(SpeedPanel);
+  layout->addWidget(MdiArea, 1);
+  setCentralWidget(central);
+
+  buildMenus();
+  buildSpeedPanel();
+  buildStatusBar();
+
+  FindingsDock = new QDockWidget("Bus check", this);
+  FindingsDock->setObjectName("FindingsDock");
+  FFindingsStack = new QStackedWidget(FindingsDock);
+  FindingsDock->setWidget(FFindingsStack);
+  addDockWidget(Qt::BottomDockWidgetArea, FindingsDock);
+  FindingsDock->hide();
+  connect(MdiArea, &QMdiArea::subWindowActivated, this, &TMDIMainForm::subWindowActivated);
+  UpdateMenuItems();
+  ReadSettings();
+}
+
+TMDIMainForm::~TMDIMainForm() {
+  FDestroying = true;
+  WriteSettings();
+  disconnect(MdiArea, nullptr, this, nullptr);
+  // The documents go first, while everything their last signals reach still exists.
+  delete takeCentralWidget();
+}
+
+void TMDIMainForm::buildMenus() {
+  File1 = menuBar()->addMenu("&File");
+  FileNewItem = addItem(File1, "&New", {}, "Create new file");
+  FileOpenItem = addItem(File1, "&Open", QKeySequence(Qt::CTRL | Qt::Key_O), "Open exisitng file");
+  FileCloseItem = addItem(File1, "&Close", {}, "Close current file");
+  FileSaveItem = addItem(File1, "&Save", QKeySequence(Qt::CTRL | Qt::Key_S), "Save current file");
+  FileSaveAsItem = addItem(File1, "Save file as ...", QKeySequence(Qt::CTRL | Qt::Key_A), "Save current file as ...");
+  File1->addSeparator();
+  FileExitItem = addItem(File1, "E&xit", QKeySequence(Qt::CTRL | Qt::Key_X), "Exit applcation");
+
+  Window1 = menuBar()->addMenu("&Window");
+  WindowCascadeItem = addItem(Window1, "&Cascade", {}, {});
+  WindowTileItem = addItem(Window1, "&Tile", {}, {});
+  WindowArrangeItem = addItem(Window1, "&Arrange Icons", {}, {});
+  WindowMinimizeItem = addItem(Window1, "&Minimize all", {}, {});
+  connect(Window1, &QMenu::aboutToShow, this, &TMDIMainForm::rebuildWindowList);
+
+  Help1 = menuBar()->addMenu("&Help");
+  HelpAboutItem = addItem(Help1, "&About", QKeySequence(Qt::CTRL | Qt::Key_F1), {});
+  Contents1 = addItem(Help1, "&Contents", QKeySequence(Qt::Key_F1), {});
+
+  connect(FileNewItem, &QAction::triggered, this, &TMDIMainForm::FileNewItemClick);
+  connect(FileOpenItem, &QAction::triggered, this, &TMDIMainForm::FileOpenItemClick);
+  connect(FileCloseItem, &QAction::triggered, this, &TMDIMainForm::FileCloseItemClick);
+  connect(FileSaveItem, &QAction::triggered, this, &TMDIMainForm::FileSaveItemClick);
+  connect(FileSaveAsItem, &QAction::triggered, this, &TMDIMainForm::FileSaveAsItemClick);
+  connect(FileExitItem, &QAction::triggered, this, &TMDIMainForm::FileExitItemClick);
+  connect(WindowCascadeItem, &QAction::triggered, MdiArea, &QMdiArea::cascadeSubWindows);
+  connect(WindowTileItem, &QAction::triggered, MdiArea, &QMdiArea::tileSubWindows);
+  connect(WindowArrangeItem, &QAction::triggered, this, [this] {
+    // Lines up the minimised windows along the bottom edge.
+    int x = 0;
+    for (QMdiSubWindow* window : MdiArea->subWindowList()) {
+      if (!window->isMinimized()) continue;
+      window->move(x, MdiArea->viewport()->height() - window->height());
+      x += window->width();
+    }
+  });
+  connect(WindowMinimizeItem, &QAction::triggered, this, [this] {
+    const auto windows = MdiArea->subWindowList();
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it) (*it)->showMinimized();
+  });
+  connect(Contents1, &QAction::triggered, this, &TMDIMainForm::Contents1Click);
+  connect(HelpAboutItem, &QAction::triggered, this, [this] { ShowAboutBox(this); });
+}
+
+void TMDIMainForm::buildSpeedPanel() {
+  OpenBtn = makeButton(SpeedPanel, "OpenBtn", icons::Open(), "Open|", {0, 2, 25, 25});
+  SaveBtn = makeButton(SpeedPanel, "SaveBtn", icons::Save(), "Save|", {24, 2, 25, 25});
+  ExitBtn = makeButton(SpeedPanel, "ExitBtn", icons::Exit(), "Terminate", {24, 26, 25, 25});
+  SpeedButtonPFNode = makeButton(SpeedPanel, "SpeedButtonPFNode", icons::ModifyNode(), "Modify node|", {8, 73, 35, 35});
+  SpeedButtonPFWire = makeButton(SpeedPanel, "SpeedButtonPFWire", icons::ModifyWire(), "Modify wire|", {8, 109, 35, 35});
+  SpeedButtonLtg = makeButton(SpeedPanel, "SpeedButtonLtg", icons::DrawWire(), "Draw new wire|", {8, 176, 35, 35});
+  SpeedButtonZL = makeButton(SpeedPanel, "SpeedButtonZL", icons::PlaceTermination(), "Place termination|",
+                             {8, 212, 35, 35});
+  SpeedButtonQuelle =
+      makeButton(SpeedPanel, "SpeedButtonQuelle", icons::PlaceDriver(), "Place CAN driver|", {8, 248, 35, 35});
+  SaveBtn->setEnabled(false);
+  connect(OpenBtn, &QToolButton::clicked, this, &TMDIMainForm::FileOpenItemClick);
+  connect(SaveBtn, &QToolButton::clicked, this, &TMDIMainForm::FileSaveItemClick);
+  connect(ExitBtn, &QToolButton::clicked, this, &TMDIMainForm::FileExitItemClick);
+
+  const std::array<std::pair<QToolButton*, TMode>, 5> modes = {{{SpeedButtonPFNode, mGetNode},
+                                                                {SpeedButtonPFWire, mGetWire},
+                                                                {SpeedButtonLtg, mDrawTRMLine},
+                                                                {SpeedButtonZL, mPlaceZL},
+                                                                {SpeedButtonQuelle, mPlaceSrc}}};
+  for (const auto& [button, mode] : modes) {
+    button->setCheckable(true);
+    button->setVisible(false);
+    connect(button, &QToolButton::clicked, this, [this, button = button, mode = mode] { modeButtonClicked(button, mode); });
+  }
+}
+
+void TMDIMainForm::buildStatusBar() {
+  const std::array<int, 4> widths = {48, 60, 60, 150};
+  for (std::size_t i = 0; i < widths.size(); ++i) {
+    FPanels[i] = new QLabel(statusBar());
+    FPanels[i]->setObjectName(QString("StatusPanel%1").arg(i));
+    FPanels[i]->setFixedWidth(widths[i]);
+    FPanels[i]->setFrameShape(QFrame::Panel);
+    FPanels[i]->setFrameShadow(QFrame::Sunken);
+    statusBar()->addWidget(FPanels[i]);
+  }
+  FPanels[3]->setMinimumWidth(150);
+  FPanels[3]->setMaximumWidth(QWIDGETSIZE_MAX);
+  CheckSummary = new QLabel(statusBar());
+  CheckSummary->setObjectName("CheckSummary");
+  statusBar()->addPermanentWidget(CheckSummary);
+}
+
+bool TMDIMainForm::event(QEvent* Event) {
+  // The status bar keeps its four panels; menu hints do not replace them.
+  if (Event->type() == QEvent::StatusTip) return true;
+  return QMainWindow::event(Event);
+}
+
+TMDIChild* TMDIMainForm::frameOf(QMdiSubWindow* Window) const {
+  return Window ? qobject_cast<TMDIChild*>(Window->widget()) : nullptr;
+}
+
+TSubForm* TMDIMainForm::editorOf(QMdiSubWindow* Window) const {
+  return Window ? qobject_cast<TSubForm*>(Window->widget()) : nullptr;
+}
+
+QList<TMDIChild*> TMDIMainForm::Documents() const {
+  QList<TMDIChild*> documents;
+  for (QMdiSubWindow* window : MdiArea->subWindowList(QMdiArea::CreationOrder))
+    if (TMDIChild* frame = frameOf(window); frame && frame->Editor()) documents << frame;
+  return documents;
+}
+
+TMDIChild* TMDIMainForm::currentDocument() const {
+  QMdiSubWindow* current = MdiArea->currentSubWindow();
+  if (TMDIChild* frame = frameOf(current)) return frame;
+  if (TSubForm* editor = editorOf(current))
+    for (TMDIChild* frame : Documents())
+      if (frame->Editor() == editor) return frame;
+  return nullptr;
+}
+
+TSubForm* TMDIMainForm::ActiveEditor() const { return editorOf(MdiArea->currentSubWindow()); }
+
+TMDIChild* TMDIMainForm::OpenDocument(const std::string& Path) {
+  TMDIChild* frame = TMDIChild::Open(MdiArea, this, Path, {200, 200});
+  const QString caption = FileNamePart(QString::fromLocal8Bit(Path));
+  frame->Window()->setWindowTitle(caption);
+  FPanels[3]->setText("File " + caption + " open!");
+  UpdateMenuItems();
+  if (frame->Editor()->LoadFailed()) frame->Editor()->ReportLoadProblem();
+  return frame;
+}
+
+void TMDIMainForm::UpdateMenuItems() {
+  if (FDestroying) return;
+  const bool any = !MdiArea->subWindowList().isEmpty();
+  for (QAction* action : {FileCloseItem, FileSaveItem, FileSaveAsItem, WindowCascadeItem, WindowTileItem,
+                          WindowArrangeItem, WindowMinimizeItem})
+    action->setEnabled(any);
+  SaveBtn->setEnabled(any);
+}
+
+void TMDIMainForm::subWindowActivated(QMdiSubWindow* Window) {
+  if (FDestroying) return;
+  // The main window losing focus deactivates its children too; that changes nothing here.
+  if (!Window && !MdiArea->subWindowList().isEmpty()) return;
+  TSubForm* editor = editorOf(Window);
+  if (FActiveEditor && FActiveEditor != editor) {
+    FActiveEditor->FormDeactivate();
+    FActiveEditor = nullptr;
+  }
+  for (QAction* action : FMergedMenus) menuBar()->removeAction(action);
+  FMergedMenus.clear();
+  if (editor) {
+    FActiveEditor = editor;
+    FMergedMenus = editor->MergedMenus();
+    connect(editor, &QObject::destroyed, this, [this, editor] {
+      if (FDestroying) return;
+      if (FActiveEditor == editor) FActiveEditor = nullptr;
+      for (QAction* action : editor->MergedMenus()) FMergedMenus.removeAll(action);
+    });
+    editor->FormActivate();
+  } else if (TMDIChild* frame = frameOf(Window)) {
+    FMergedMenus = frame->MergedMenus();
+  } else {
+    ShowModeButtons(false, mNone);
+  }
+  if (MdiArea->subWindowList().isEmpty()) CheckSummary->clear();
+  // A child's own menus stand between "&File" and "&Window".
+  menuBar()->insertActions(Window1->menuAction(), FMergedMenus);
+  UpdateMenuItems();
+}
+
+void TMDIMainForm::ShowModeButtons(bool Visible, TMode Mode) {
+  const std::array<std::pair<QToolButton*, TMode>, 5> modes = {{{SpeedButtonPFNode, mGetNode},
+                                                                {SpeedButtonPFWire, mGetWire},
+                                                                {SpeedButtonLtg, mDrawTRMLine},
+                                                                {SpeedButtonZL, mPlaceZL},
+                                                                {SpeedButtonQuelle, mPlaceSrc}}};
+  for (const auto& [button, mode] : modes) {
+    button->setVisible(Visible);
+    if (Visible) button->setChecked(mode == Mode);
+  }
+}
+
+void TMDIMainForm::modeButtonClicked(QToolButton* Button, TMode Mode) {
+  // One group in which all buttons may be up: pressing one releases the others.
+  if (Button->isChecked())
+    for (QToolButton* other : {SpeedButtonPFNode, SpeedButtonPFWire, SpeedButtonLtg, SpeedButtonZL, SpeedButtonQuelle})
+      if (other != Button) other->setChecked(false);
+  if (TSubForm* editor = ActiveEditor()) editor->SetFMode(Button->isChecked() ? Mode : mNone);
+}
+
+void TMDIMainForm::ShowPosition(const QString& X, const QString& Y) {
+  FPanels[1]->setText(X);
+  FPanels[2]->setText(Y);
+}
+
+void TMDIMainForm::rebuildWindowList() {
+  const QList<QAction*> fixed = {WindowCascadeItem, WindowTileItem, WindowArrangeItem, WindowMinimizeItem};
+  for (QAction* action : Window1->actions())
+    if (!fixed.contains(action)) {
+      Window1->removeAction(action);
+      action->deleteLater();
+    }
+  const auto windows = MdiArea->subWindowList(QMdiArea::CreationOrder);
+  if (windows.isEmpty()) return;
+  Window1->addSeparator();
+  int number = 1;
+  for (QMdiSubWindow* window : windows) {
+    QAction* action = Window1->addAction(QString("&%1 %2").arg(number++).arg(window->windowTitle()));
+    action->setCheckable(true);
+    action->setChecked(window == MdiArea->currentSubWindow());
+    QPointer<QMdiSubWindow> target(window);
+    connect(action, &QAction::triggered, this, [this, target] {
+      if (target) MdiArea->setActiveSubWindow(target);
+    });
+  }
+}
+
+void TMDIMainForm::FileNewItemClick() {
+  const std::string path = "NONAME" + std::to_string(MdiArea->subWindowList().size() + 1) + ".BWN";
+  OpenDocument(path);
+}
+
+void TMDIMainForm::FileOpenItemClick() {
+  TOpenDialogRequest request;
+  request.Title = "Open";
+  request.Filter = "CAN network (*.bwn)";
+  request.DefaultSuffix = "BWN";
+  const auto chosen = FPrompts.OpenFileName(this, request);
+  if (!chosen) return;
+  const QString name = FileNamePart(*chosen);
+  const auto windows = MdiArea->subWindowList(QMdiArea::CreationOrder);
+  for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
+    if (FileNamePart((*it)->windowTitle()) != name) continue;
+    FPrompts.Inform(this, "File open error", "File " + *chosen + " already open");
+    FPanels[3]->setText("File " + *chosen + " already open!");
+    return;
+  }
+  const QFileInfo info(*chosen);
+  if (info.exists() && (!info.isWritable() || !QFileInfo(info.absolutePath()).isWritable())) {
+    // A network that could not be saved back is refused, as the open dialog refuses it.
+    FPrompts.Inform(this, "File open error", *chosen + "\n\nThis file or its folder is write-protected.");
+    return;
+  }
+  OpenDocument(chosen->toLocal8Bit().toStdString());
+}
+
+void TMDIMainForm::FileCloseItemClick() {
+  if (TMDIChild* document = currentDocument()) document->CloseDocument();
+}
+
+void TMDIMainForm::FileSaveItemClick() {
+  TMDIChild* document = currentDocument();
+  if (!document || !document->Editor()) return;
+  std::string name;
+  document->Editor()->SaveCAN(name);
+  if (!name.empty()) FPanels[3]->setText("File " + QString::fromLocal8Bit(name) + " saved");
+}
+
+void TMDIMainForm::FileSaveAsItemClick() {
+  TMDIChild* document = currentDocument();
+  if (!document || !document->Editor()) return;
+  std::string name;
+  document->Editor()->SaveCANAs(this, name);
+  if (!name.empty()) FPanels[3]->setText("File " + QString::fromLocal8Bit(name) + " saved");
+}
+
+void TMDIMainForm::FileExitItemClick() { close(); }
+
+void TMDIMainForm::closeEvent(QCloseEvent* Event) {
+  // Every editor is asked first; one refusal keeps every document open.
+  const auto documents = Documents();
+  for (TMDIChild* document : documents) {
+    bool canClose = true;
+    document->Editor()->FormCloseQuery(canClose);
+    if (!canClose) {
+      Event->ignore();
+      return;
+    }
+  }
+  for (TMDIChild* document : documents) document->DestroyDocument();
+  if (FHelpViewer) FHelpViewer->close();
+  Event->accept();
+}
+
+QString TMDIMainForm::SettingsFilePath() {
+  const QString chosen = qEnvironmentVariable("BUSWEAVE_INI");
+  if (!chosen.isEmpty()) return chosen;
+  const QFileInfo program(QCoreApplication::applicationFilePath());
+  const QString name = program.completeBaseName() + ".INI";
+  if (QFileInfo(program.absolutePath()).isWritable()) return program.absolutePath() + "/" + name;
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  QDir().mkpath(folder);
+  return folder + "/" + name;
+}
+
+void TMDIMainForm::ReadSettings() {
+  TProfile profile;
+  profile.Action = paRead;
+  profile.IniFileName = SettingsFilePath().toLocal8Bit().toStdString();
+  profile.SetCategory("Busweave-V2");
+  QRect placement = geometry();
+  const std::array<const char*, 4> keys = {"Left", "Top", "Width", "Height"};
+  std::array<int, 4> values = {placement.x(), placement.y(), placement.width(), placement.height()};
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    profile.SetKeyName(keys[i]);
+    profile.DefaultValue = std::to_string(values[i]);
+    profile.Execute();
+    // A value that is not a number keeps the designed one for that key only.
+    if (const auto number = StrictInteger(RemoveSpaces(profile.DataString))) values[i] = static_cast<int>(*number);
+  }
+  placement = QRect(values[0], values[1], std::max(values[2], 200), std::max(values[3], 200));
+  // A placement on a screen that is gone comes back onto the primary screen.
+  bool onScreen = false;
+  for (const QScreen* screen : QGuiApplication::screens())
+    onScreen = onScreen || screen->availableGeometry().intersects(placement);
+  if (!onScreen && QGuiApplication::primaryScreen()) {
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    placement.setSize(placement.size().boundedTo(available.size()));
+    placement.moveTopLeft(available.topLeft());
+  }
+  setGeometry(placement);
+
+  profile.SetKeyName("IDirectory");
+  profile.DefaultValue = QDir::currentPath().toLocal8Bit().toStdString();
+  profile.Execute();
+  const QString folder = QString::fromLocal8Bit(profile.DataString);
+  if (QFileInfo(folder).isDir()) QDir::setCurrent(folder);
+}
+
+void TMDIMainForm::WriteSettings() {
+  TProfile profile;
+  profile.Action = paWrite;
+  profile.IniFileName = SettingsFilePath().toLocal8Bit().toStdString();
+  profile.SetCategory("Busweave-V2");
+  const QRect placement = isMaximized() || isMinimized() ? normalGeometry() : geometry();
+  const std::array<std::pair<const char*, int>, 4> values = {
+      {{"Left", placement.x()}, {"Top", placement.y()}, {"Width", placement.width()}, {"Height", placement.height()}}};
+  for (const auto& [key, value] : values) {
+    profile.SetKeyName(key);
+    profile.DataString = std::to_string(value);
+    profile.Execute();
+  }
+  profile.SetKeyName("IDirectory");
+  profile.DataString = QDir::currentPath().toLocal8Bit().toStdString();
+  profile.Execute();
+}
+
+void TMDIMainForm::EditOptions(TSubForm& Editor) { RunOptions(Editor, FPrompts); }
+
+void TMDIMainForm::ShowFindings(TSubForm& Editor, bool Raise) {
+  if (FDestroying) return;
+  TFindingsPanel* panel = Editor.FindingsPanel();
+  // Only the active document's findings show; another document's check only updates its list.
+  if (&Editor != ActiveEditor() && !Raise && FFindingsStack->currentWidget() != panel) return;
+  if (FFindingsStack->indexOf(panel) < 0) FFindingsStack->addWidget(panel);
+  FFindingsStack->setCurrentWidget(panel);
+  FindingsDock->setWindowTitle("Bus check - " + FileNamePart(Editor.Caption()));
+  CheckSummary->setText(panel->Summary());
+  if (Raise) {
+    FindingsDock->show();
+    FindingsDock->raise();
+  }
+}
+
+void TMDIMainForm::Contents1Click() {
+  if (!FHelpViewer) {
+    auto* viewer = new QDialog(this);
+    viewer->setWindowTitle("Busweave-V2 Help");
+    viewer->resize(720, 640);
+    auto* browser = new QTextBrowser(viewer);
+    browser->setObjectName("HelpBrowser");
+    browser->setOpenExternalLinks(true);
+    QFile file(":/help/Busweave.html");
+    if (file.open(QIODevice::ReadOnly)) browser->setHtml(QString::fromUtf8(file.readAll()));
+    auto* layout = new QHBoxLayout(viewer);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(browser);
+    FHelpViewer = viewer;
+  }
+  FHelpViewer->show();
+  FHelpViewer->raise();
+  FHelpViewer->activateWindow();
+}
+
+}  // namespace busweave

@@ -1,0 +1,228 @@
+#include "simview/SimulateCommand.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QWidget>
+
+#include "circuit/CircuitFile.h"
+#include "gui/Prompts.h"
+#include "model/NetworkContainer.h"
+#include "sim/Waveforms.h"
+#include "simview/WaveformWindow.h"
+
+namespace busweave {
+namespace {
+
+// "tran: 45.3%" gives the analysis and its share done; "--ready--" is done.
+std::pair<QString, double> parseProgress(const std::string& Status) {
+  const QString text = QString::fromStdString(Status);
+  if (text == "--ready--") return {"finishing", 100.0};
+  const auto colon = text.indexOf(':');
+  const auto percent = text.indexOf('%');
+  if (colon < 0 || percent < colon) return {text, 0.0};
+  bool ok = false;
+  const double share = text.mid(colon + 1, percent - colon - 1).trimmed().toDouble(&ok);
+  return {text.left(colon), ok ? share : 0.0};
+}
+
+QMainWindow* mainWindowOf(QWidget* Widget) { return qobject_cast<QMainWindow*>(Widget->window()); }
+
+// The command whose circuit is being translated: the engine is not busy yet, but it is taken.
+// Touched on the window's thread only.
+const TSimulateCommand* translating = nullptr;
+
+}  // namespace
+
+// What the worker hands back: the circuit, or why there is none.
+struct TSimulateCommand::Translated {
+  TNgspiceCircuit Circuit;
+  std::string Error;
+};
+
+TSimulateCommand::TSimulateCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Prompts, std::function<void()> Repaint)
+    : QObject(Editor), FEditor(Editor), FNet(Net), FPrompts(Prompts), FRepaint(std::move(Repaint)) {
+  StatusPanel = new QWidget;
+  auto* layout = new QHBoxLayout(StatusPanel);
+  layout->setContentsMargins(0, 0, 0, 0);
+  ProgressLabel = new QLabel("Simulating", StatusPanel);
+  ProgressBar = new QProgressBar(StatusPanel);
+  ProgressBar->setRange(0, 1000);
+  ProgressBar->setMinimumWidth(110);
+  ProgressBar->setMaximumWidth(140);
+  ProgressBar->setFormat("%p%");
+  CancelButton = new QPushButton("Cancel", StatusPanel);
+  CancelButton->setToolTip("Stop the simulation");
+  CancelButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  ProgressLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+  layout->addWidget(ProgressLabel);
+  layout->addWidget(ProgressBar);
+  layout->addWidget(CancelButton);
+  connect(CancelButton, &QPushButton::clicked, this, [this] { Cancel(); });
+  StatusPanel->hide();
+}
+
+TSimulateCommand::~TSimulateCommand() {
+  // ngspice's thread must not report to a command that is gone. The editor is half destroyed
+  // by now, so nothing of it is touched; the panel leaves the status bar as it is deleted (the
+  // status bar may have deleted it already when the main window went first).
+  if (FRunning && !FTranslating) TSpiceEngine::Instance().Cancel();
+  if (translating == this) translating = nullptr;
+  // The translation stops at its next statement; its news is dropped with this object.
+  FWorker.request_stop();
+  if (FWorker.joinable()) FWorker.join();
+  delete StatusPanel.data();
+}
+
+TWaveformWindow* TSimulateCommand::Window() const { return FWindow; }
+
+TWaveformWindow& TSimulateCommand::window() {
+  if (!FWindow) {
+    const QFileInfo network(QString::fromLocal8Bit(FNet.FFileName()));
+    FWindow = new TWaveformWindow(FEditor, FPrompts, network.absolutePath() + "/" + network.completeBaseName());
+  }
+  return *FWindow;
+}
+
+void TSimulateCommand::showStatusPanel(bool Visible) {
+  if (!StatusPanel) return;
+  QMainWindow* main = mainWindowOf(FEditor);
+  if (Visible) {
+    ProgressBar->setValue(0);
+    ProgressBar->setFormat("%p%");
+    if (main && StatusPanel->parent() != main->statusBar()) main->statusBar()->addWidget(StatusPanel);
+    StatusPanel->show();
+  } else {
+    if (main && StatusPanel->parent() == main->statusBar()) {
+      main->statusBar()->removeWidget(StatusPanel);
+      StatusPanel->setParent(nullptr);
+    }
+    StatusPanel->hide();
+  }
+}
+
+void TSimulateCommand::Run() {
+  if (FRunning) return;
+  TSpiceEngine& engine = TSpiceEngine::Instance();
+  if (engine.Busy() || translating) {
+    FPrompts.Inform(FEditor, "Simulate", "Another document is being simulated. Wait for it or cancel it first.");
+    return;
+  }
+  if (!FNet.FNetworkExists()) return;
+
+  // Templates and the network section here, where the network lives (generating the section
+  // numbers the node names); the translation, which a template can make slow, on a worker.
+  TextLines lines;
+  try {
+    std::vector<std::string> warnings;
+    lines = SimulationCircuit(FNet, ".", &warnings);
+    FNotes = warnings;
+  } catch (const std::exception& error) {
+    FPrompts.ShowError(FEditor, QString::fromLocal8Bit(error.what()));
+    return;
+  }
+  if (FRepaint) FRepaint();
+
+  FRunning = true;
+  FTranslating = true;
+  translating = this;
+  const int run = ++FRun;
+  showStatusPanel(true);
+  ProgressBar->setFormat("preparing");
+  FWorker = std::jthread([this, run, lines = std::move(lines)](std::stop_token Stop) {
+    auto outcome = std::make_shared<Translated>();
+    try {
+      outcome->Circuit = TranslateForNgspice(lines, Stop);
+    } catch (const std::exception& error) {
+      outcome->Error = error.what();
+    } catch (...) {
+      outcome->Error = "The circuit could not be translated for ngspice.";
+    }
+    if (Stop.stop_requested()) return;
+    QMetaObject::invokeMethod(
+        this, [this, run, outcome] { onTranslated(run, outcome); }, Qt::QueuedConnection);
+  });
+}
+
+void TSimulateCommand::onTranslated(int Run, const std::shared_ptr<Translated>& Outcome) {
+  if (Run != FRun || !FRunning || !FTranslating) return;  // cancelled meanwhile
+  FTranslating = false;
+  if (translating == this) translating = nullptr;
+  if (!Outcome->Error.empty()) {
+    FRunning = false;
+    showStatusPanel(false);
+    FPrompts.ShowError(FEditor, QString::fromLocal8Bit(Outcome->Error));
+    emit Finished();
+    return;
+  }
+  FNotes.insert(FNotes.end(), Outcome->Circuit.Notes.begin(), Outcome->Circuit.Notes.end());
+  startEngine(Outcome->Circuit);
+}
+
+void TSimulateCommand::startEngine(const TNgspiceCircuit& Circuit) {
+  std::string error;
+  // Called on ngspice's thread: only queue the work for this one.
+  const auto notify = [this] {
+    QMetaObject::invokeMethod(
+        this, [this] { onEngineChanged(); }, Qt::QueuedConnection);
+  };
+  if (!TSpiceEngine::Instance().Start(Circuit, notify, error)) {
+    FRunning = false;
+    showStatusPanel(false);
+    TWaveformWindow& shown = window();
+    shown.ShowFailure(QString::fromLocal8Bit(error));
+    shown.show();
+    shown.raise();
+    emit Finished();
+    return;
+  }
+  ProgressBar->setFormat("%p%");
+  // A run that ended before the notification was set up is caught here.
+  onEngineChanged();
+}
+
+void TSimulateCommand::onEngineChanged() {
+  if (!FRunning) return;
+  TSpiceEngine& engine = TSpiceEngine::Instance();
+  if (engine.Finished()) {
+    finish();
+    return;
+  }
+  const auto [analysis, share] = parseProgress(engine.Progress());
+  // The analysis in the bar ("tran 45%"), so that the status bar stays short.
+  if (!analysis.isEmpty()) ProgressBar->setFormat(analysis + " %p%");
+  ProgressBar->setValue(static_cast<int>(share * 10));
+}
+
+void TSimulateCommand::finish() {
+  FRunning = false;
+  const TSimulationResult result = TSpiceEngine::Instance().Collect();
+  showStatusPanel(false);
+  TWaveformWindow& shown = window();
+  shown.ShowResult(result, FNotes);
+  shown.show();
+  shown.raise();
+  shown.activateWindow();
+  emit Finished();
+}
+
+void TSimulateCommand::Cancel() {
+  if (!FRunning) return;
+  FRunning = false;
+  if (FTranslating) {
+    // The worker stops at its next statement; what it still sends is dropped.
+    FTranslating = false;
+    if (translating == this) translating = nullptr;
+    FWorker.request_stop();
+  } else {
+    TSpiceEngine::Instance().Cancel();
+  }
+  showStatusPanel(false);
+  emit Finished();
+}
+
+}  // namespace busweave

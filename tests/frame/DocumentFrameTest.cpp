@@ -1,0 +1,254 @@
+// The document frame window on a multiple-document area: the overview's proportions, the
+// navigation of the editor by press, drag and double-click, the coordinates in the status bar,
+// the minimise and restore coupling and the caption link to the editor.
+
+#include <gtest/gtest.h>
+
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMouseEvent>
+#include <QTest>
+#include <QVBoxLayout>
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include "TempFolder.h"
+#include "editor/EditorWindow.h"
+#include "gui/Prompts.h"
+#include "frame/DocumentFrame.h"
+#include "model/NetworkContainer.h"
+
+// Readable failure messages.
+static void PrintTo(const QSize& Size, std::ostream* Out) { *Out << Size.width() << " x " << Size.height(); }
+
+namespace busweave {
+
+static void PrintTo(const TPoint& P, std::ostream* Out) { *Out << "(" << P.X << ", " << P.Y << ")"; }
+
+namespace {
+
+using test::TempFolder;
+
+// Only the save dialog is expected; any other question fails the test.
+class ScriptedPrompts : public TPrompts {
+ public:
+  std::optional<QString> SaveAnswer;
+
+  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest&) override { return SaveAnswer; }
+  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override {
+    return unexpected(std::optional<QString>());
+  }
+  void ShowError(QWidget*, const QString&) override { unexpected(0); }
+  void Inform(QWidget*, const QString&, const QString&) override { unexpected(0); }
+  bool WarnOkAbort(QWidget*, const QString&) override { return unexpected(true); }
+  int ExecDialog(QDialog&) override { return unexpected(2); }
+
+ private:
+  template <typename T>
+  static T unexpected(T Answer) {
+    ADD_FAILURE() << "unexpected question";
+    return Answer;
+  }
+};
+
+// Stands in for the main window: keeps the last position shown in the status bar.
+class FakeHost : public TEditorHost {
+ public:
+  QString X, Y;
+  ScriptedPrompts Scripted;
+
+  void ShowModeButtons(bool, TMode) override {}
+  void ShowPosition(const QString& NewX, const QString& NewY) override {
+    X = NewX;
+    Y = NewY;
+  }
+  TPrompts& Prompts() override { return Scripted; }
+};
+
+class FrameWindow : public testing::Test {
+ protected:
+  FrameWindow() : FGuard(FFolder.Path()) {
+    Area = new QMdiArea(&FMain);
+    auto* layout = new QVBoxLayout(&FMain);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(Area);
+    FMain.resize(613, 611);
+    FMain.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&FMain));
+  }
+
+  // A network file of the given wires, each end a node.
+  std::string WriteNetwork(const std::string& Name, const std::vector<std::pair<TPoint, TPoint>>& Wires) {
+    TCanNodes net{120, 1500, 120};
+    for (const auto& [a, b] : Wires) {
+      net.AddNode(a);
+      net.AddNode(b);
+      net.AddWire(a, b, 120, true);
+    }
+    const std::string path = FFolder.File(Name);
+    EXPECT_TRUE(net.SaveNetwork(path));
+    return path;
+  }
+
+  TMDIChild* Open(const std::string& Path) {
+    TMDIChild* frame = TMDIChild::Open(Area, &Host, Path, {200, 200});
+    Paint(frame);
+    return frame;
+  }
+
+  // Paints until the overview no longer changes its size.
+  static void Paint(TMDIChild* Frame) {
+    for (int i = 0; i < 4; ++i) {
+      Frame->PaintBox1->repaint();
+      QTest::qWait(10);
+    }
+  }
+
+  static QSize Client(TMDIChild* Frame) { return Frame->PaintBox1->size(); }
+
+  TempFolder FFolder;
+  test::CurrentFolderGuard FGuard;
+  FakeHost Host;
+  QWidget FMain;
+  QMdiArea* Area;
+};
+
+TEST_F(FrameWindow, OpeningFitsTheNetworkAndNotifiesWidthBeforeHeight) {
+  const std::string path = WriteNetwork("fit.bwn", {{{500, 700}, {900, 700}}, {{900, 700}, {900, 800}}});
+
+  std::vector<std::pair<int, int>> notes;
+  TFrameLink link;
+  link.Notify = [&notes](int Code, int Value) { notes.emplace_back(Code, Value); };
+  {
+    TSubForm editor(nullptr, link, path, {200, 200}, DrawingScale, &Host);
+    EXPECT_EQ(notes, (std::vector<std::pair<int, int>>{{1, 600}, {2, 300}}));
+    EXPECT_EQ(editor.DocExtent(), (TPoint{600, 300}));
+    // Moved by (-400, -600): one grid step of margin at the left and bottom.
+    EXPECT_TRUE(editor.Nodes().NodeExists({100, 100}));
+    EXPECT_TRUE(editor.Nodes().NodeExists({500, 100}));
+    EXPECT_TRUE(editor.Nodes().NodeExists({500, 200}));
+  }
+
+  TMDIChild* frame = Open(path);
+  EXPECT_EQ(frame->FDocSize(), (TPoint{600, 300}));
+  EXPECT_EQ(Client(frame), QSize(300, 150));
+}
+
+TEST_F(FrameWindow, FirstPaintKeepsTheWidthOfWideAndTheHeightOfTallDocuments) {
+  // Notified sizes take effect with the next paint; unknown codes change nothing.
+  TMDIChild* wide = Open(FFolder.File("NONAME1.BWN"));
+  EXPECT_EQ(Client(wide), QSize(300, 300));
+  wide->WMEditorNotify(1, 400);
+  wide->WMEditorNotify(2, 200);
+  wide->WMEditorNotify(4, 999);
+  EXPECT_EQ(wide->FDocSize(), (TPoint{400, 200}));
+  Paint(wide);
+  EXPECT_EQ(Client(wide), QSize(300, 150));
+
+  TMDIChild* tall = Open(FFolder.File("NONAME3.BWN"));
+  tall->WMEditorNotify(1, 200);
+  tall->WMEditorNotify(2, 400);
+  Paint(tall);
+  EXPECT_EQ(Client(tall), QSize(150, 300));
+
+  // Widened by the user: a wide document keeps the new width, a tall one its height.
+  wide->SetClientSize({400, 150});
+  Paint(wide);
+  EXPECT_EQ(Client(wide), QSize(400, 200));
+  tall->SetClientSize({300, 300});
+  Paint(tall);
+  EXPECT_EQ(Client(tall), QSize(150, 300));
+}
+
+TEST_F(FrameWindow, TallNetworkFileOpensAtTheHeightOfASquareDocument) {
+  // The window starts 300 x 300 for the 200 x 200 the main window passes; a network that
+  // turns out taller than wide keeps that height and narrows.
+  TMDIChild* tall = Open(WriteNetwork("tall.bwn", {{{0, 0}, {0, 200}}}));
+  EXPECT_EQ(tall->FDocSize(), (TPoint{200, 400}));
+  EXPECT_EQ(Client(tall), QSize(150, 300));
+}
+
+class FrameNavigation : public FrameWindow {
+ protected:
+  FrameNavigation() {
+    Frame = Open(WriteNetwork("big.bwn", {{{0, 0}, {3000, 3000}}}));
+    Editor = Frame->Editor();
+  }
+
+  // A left-button event on the overview.
+  void Send(QEvent::Type Type, QPoint P) {
+    const Qt::MouseButtons held = Type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(Type, P, Frame->PaintBox1->mapToGlobal(P),
+                      Type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
+    QApplication::sendEvent(Frame->PaintBox1, &event);
+  }
+
+  TMDIChild* Frame;
+  TSubForm* Editor;
+};
+
+TEST_F(FrameNavigation, DragScrollsOnlyBeyondFivePixels) {
+  ASSERT_EQ(Client(Frame), QSize(300, 300));
+  ASSERT_EQ(Editor->DocExtent(), (TPoint{3200, 3200}));
+  const TPoint start = Editor->ScrollOffset();
+
+  Send(QEvent::MouseButtonPress, {50, 50});
+  EXPECT_EQ(Host.X, "X:533");
+  Send(QEvent::MouseMove, {53, 54});  // squared distance 25
+  EXPECT_EQ(Editor->ScrollOffset(), start);
+  EXPECT_EQ(Host.X, "X:565");
+  Send(QEvent::MouseMove, {54, 54});  // squared distance 32
+  const TPoint dragged = Editor->ScrollOffset();
+  EXPECT_NE(dragged.X, start.X);
+  EXPECT_NE(dragged.Y, start.Y);
+
+  // After the release moving no longer scrolls.
+  Send(QEvent::MouseButtonRelease, {54, 54});
+  Send(QEvent::MouseMove, {200, 200});
+  EXPECT_EQ(Editor->ScrollOffset(), dragged);
+}
+
+TEST_F(FrameNavigation, CoordinatesCountFromTheBottomLeftUpToTheExtent) {
+  Frame->ShowCoordinates({0, 300});
+  EXPECT_EQ(Host.X, "X:0");
+  EXPECT_EQ(Host.Y, "Y:0");
+  Frame->ShowCoordinates({300, 0});
+  EXPECT_EQ(Host.X, "X:3200");
+  EXPECT_EQ(Host.Y, "Y:3200");
+}
+
+TEST_F(FrameNavigation, DoubleClickScrollsToTheLastShownPosition) {
+  Send(QEvent::MouseMove, {150, 120});
+  Editor->SetScrollOffset({0, 0});
+  // The double click's own position does not count; the last shown one does.
+  Send(QEvent::MouseButtonDblClick, {10, 10});
+  // Horizontally the point comes to the middle; vertically the overview's height is taken off.
+  EXPECT_EQ(Editor->ScrollOffset(), (TPoint{1600 - Editor->ClientSize().X / 2, 1280 - 300}));
+}
+
+TEST_F(FrameNavigation, MinimiseAndRestoreReachTheEditorButMaximiseDoesNot) {
+  QMdiSubWindow* editorWindow = Frame->EditorWindow();
+  Frame->Window()->showMinimized();
+  EXPECT_TRUE(editorWindow->isMinimized());
+  Frame->Window()->showNormal();
+  EXPECT_FALSE(editorWindow->isMinimized());
+  Frame->Window()->showMaximized();
+  EXPECT_EQ(editorWindow->windowState(), Qt::WindowNoState);
+}
+
+TEST_F(FrameNavigation, SavingUnderANewNameShowsOnlyItsFileNameAsCaption) {
+  EXPECT_EQ(Frame->Window()->windowTitle(), QString::fromStdString(FFolder.File("big.bwn")));
+  std::filesystem::create_directory(FFolder.Path() / "other");
+  const std::string target = FFolder.File("other/ring.bwn");
+  Host.Scripted.SaveAnswer = QString::fromStdString(target);
+  std::string name;
+  Editor->SaveCANAs(Frame, name);
+  EXPECT_EQ(name, target);
+  EXPECT_EQ(Editor->Caption(), QString::fromStdString(target));
+  EXPECT_EQ(Frame->Window()->windowTitle(), "ring.bwn");
+  EXPECT_TRUE(std::filesystem::exists(target));
+}
+
+}  // namespace
+}  // namespace busweave

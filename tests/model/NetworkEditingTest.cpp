@@ -1,0 +1,314 @@
+// Editing operations of the container and their undo: one UndoLast takes back one user action.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <array>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "model/NetworkContainer.h"
+
+using namespace busweave;
+using Keys = std::vector<std::string>;
+using Counters = std::array<int, 3>;  // nodes, wires, sources
+
+namespace {
+
+// The container as the editor makes it: new nodes get 1500 ohms.
+class Editing : public ::testing::Test {
+ protected:
+  TCanNodes net{120, 1500, 120};
+
+  // Draws a wire the way the editor's mouse release does, as one action.
+  void drawWire(std::int32_t Tick, TPoint A, TPoint B, std::uint16_t Impedance = 120, bool ShowLength = true) {
+    net.FTickCount = Tick;
+    net.AddNode(A);
+    net.AddNode(B);
+    net.AddWire(A, B, Impedance, ShowLength);
+  }
+  Counters counters() const { return {net.FNumNodes(), net.FNumLines(), net.FNumSources()}; }
+  Keys keys() const {
+    Keys out;
+    for (int i = 0; i < net.Count(); ++i) out.push_back(net.Strings(i));
+    return out;
+  }
+  TTrmLine* wireAt(TPoint S, TPoint E) const {
+    int index = 0;
+    return net.Find(TCanNodes::WireKey(S, E), index) ? net.WireAtIndex(index) : nullptr;
+  }
+  // Saving is the one way out of the modified state; the file itself does not matter here.
+  void markSaved() {
+    const auto path = std::filesystem::temp_directory_path() / ("busweave-edit-" + std::to_string(::getpid()));
+    ASSERT_TRUE(net.SaveNetwork(path.string()));
+    std::filesystem::remove(path);
+  }
+};
+
+TTrmLine line(TPoint S, TPoint E) {
+  TTrmLine wire;
+  wire.FStart = S;
+  wire.FEnd = E;
+  return wire;
+}
+
+}  // namespace
+
+TEST_F(Editing, AddNodeAddsOnceAndSplitsTheWireUnderIt) {
+  EXPECT_TRUE(net.AddNode({0, 0}));
+  EXPECT_EQ(net.NodeAt({0, 0})->FResistance, 1500);
+  markSaved();
+  EXPECT_FALSE(net.AddNode({0, 0}));  // present already: nothing added, still saved
+  EXPECT_FALSE(net.FUnDoPossible());
+
+  drawWire(1, {0, 0}, {100, 0}, 90, false);
+  wireAt({0, 0}, {100, 0})->FLength = 500;
+  const int before = net.FUnDoList().Count();
+  net.FTickCount = 5;
+  EXPECT_TRUE(net.AddNode({50, 3}));
+  EXPECT_EQ(counters(), (Counters{3, 2, 0}));
+  const TTrmLine* left = wireAt({0, 0}, {50, 3});
+  const TTrmLine* right = wireAt({50, 3}, {100, 0});
+  ASSERT_TRUE(left && right);
+  for (const TTrmLine* half : {left, right})
+    EXPECT_EQ((Counters{half->FImpedance, half->FShowLength, half->FLength}), (Counters{90, 0, 0}));
+  EXPECT_EQ(left->FAngle, static_cast<float>(std::atan(3.0 / 50.0)));
+  EXPECT_EQ(right->FAngle, static_cast<float>(std::atan(-3.0 / 50.0)));
+
+  // One action: the node, the old wire (the object itself, length and all), the two halves.
+  const TStringList& undo = net.FUnDoList();
+  ASSERT_EQ(undo.Count(), before + 4);
+  const TUndoAction kinds[] = {uaAdded, uaDeleted, uaAdded, uaAdded};
+  const char* undoKeys[] = {"N0032:0003", "W0000:0000::0064:0000", "W0000:0000::0032:0003", "W0032:0003::0064:0000"};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(undo.Strings(before + i), undoKeys[i]);
+    EXPECT_EQ(undo.Objects(before + i)->FAction, kinds[i]);
+    EXPECT_EQ(undo.Objects(before + i)->FTick, 5);
+  }
+  EXPECT_EQ(dynamic_cast<const TTrmLine*>(undo.Objects(before + 1))->FLength, 500);
+
+  // Only the first wire hit, in key order, is split.
+  drawWire(6, {0, 100}, {100, 100});
+  drawWire(7, {0, 80}, {100, 80});
+  EXPECT_TRUE(net.SplitWireAt({50, 90}));
+  EXPECT_TRUE(net.WireExists({0, 80}, {50, 90}));
+  EXPECT_TRUE(net.WireExists({0, 100}, {100, 100}));
+  EXPECT_FALSE(net.SplitWireAt({50, 500}));
+}
+
+TEST_F(Editing, AddWireOrdersEndsAndComputesAngle) {
+  net.AddWire({100, 50}, {0, 0}, 75, false);
+  net.AddWire({7, 90}, {7, 10}, 120, true);
+  net.AddWire({50, 0}, {0, 100}, 120, true);
+  const TTrmLine* rising = wireAt({0, 0}, {100, 50});
+  const TTrmLine* vertical = wireAt({7, 10}, {7, 90});
+  const TTrmLine* falling = wireAt({0, 100}, {50, 0});
+  ASSERT_TRUE(rising && vertical && falling);
+  EXPECT_EQ(rising->FShowLength, 0);
+  EXPECT_EQ(rising->FAngle, static_cast<float>(std::atan(0.5)));
+  EXPECT_EQ(vertical->FAngle, 1.5707964f);
+  EXPECT_EQ(falling->FAngle, static_cast<float>(std::atan(-2.0)));
+
+  net.AddWire({4, 4}, {4, 4}, 120, true);
+  net.AddWire({0, 0}, {100, 50}, 60, true);
+  EXPECT_EQ(net.FNumLines(), 3);
+  EXPECT_EQ(rising->FImpedance, 75);
+}
+
+TEST_F(Editing, WireDistanceAndNearestWire) {
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    TTrmLine Wire;
+    TPoint P;
+    bool Hit;
+    double Distance;
+  };
+  const Case cases[] = {
+      {line({0, 0}, {100, 0}), {50, 25}, false, 25},  // the tolerance is strict
+      {line({0, 0}, {100, 0}), {50, -24}, true, 24},
+      {line({0, 0}, {100, 0}), {100, 0}, false, inf},  // horizontal and vertical: ends excluded
+      {line({0, 0}, {100, 0}), {0, 3}, false, inf},
+      {line({10, 0}, {10, 100}), {35, 50}, false, 25},
+      // A 5-12-13 slope: |5x - 12y| / 13 is 24.92 and 25.08 for these points.
+      {line({0, 0}, {1200, 500}), {72, 3}, true, 324.0 / 13},
+      {line({0, 0}, {1200, 500}), {70, 2}, false, 326.0 / 13},
+      // Oblique: the closed rectangle of the ends is the test region.
+      {line({0, 0}, {100, 100}), {0, 0}, true, 0},
+      {line({0, 0}, {100, 100}), {110, 110}, false, inf},
+      {line({0, 100}, {100, 0}), {0, 80}, true, 20 / std::sqrt(2.0)},
+  };
+  for (const Case& c : cases) {
+    const THitResult r = TCanNodes::WireDistance(c.P, c.Wire);
+    EXPECT_EQ(r.Hit, c.Hit) << c.P.X << "," << c.P.Y;
+    EXPECT_TRUE(std::isinf(c.Distance) ? std::isinf(r.Distance) : std::fabs(r.Distance - c.Distance) < 1e-9)
+        << c.P.X << "," << c.P.Y << ": " << r.Distance;
+  }
+
+  EXPECT_EQ(net.NearestWire({0, 0}), nullptr);
+  drawWire(1, {0, 20}, {100, 20});
+  drawWire(2, {0, 0}, {100, 0});
+  EXPECT_EQ(net.NearestWire({50, 10}), wireAt({0, 0}, {100, 0}));  // a tie goes to the smaller key
+  EXPECT_EQ(net.NearestWire({50, 12}), wireAt({0, 20}, {100, 20}));
+  EXPECT_EQ(net.NearestWire({50, 60}), nullptr);
+}
+
+TEST_F(Editing, Deletions) {
+  EXPECT_FALSE(net.DeleteElement(-1) || net.DeleteElement(0) || net.DeleteNodeAt({5, 5}));
+  EXPECT_EQ(net.FFileState(), fstNew);
+
+  // DeleteEndNode on a path A-B-C and a bare node.
+  drawWire(1, {0, 0}, {100, 0});
+  drawWire(2, {100, 0}, {200, 0});
+  net.AddNode({500, 500});
+  TNode* bare = net.NodeAt({500, 500});
+  EXPECT_FALSE(net.DeleteEndNode({100, 0}) || net.DeleteEndNode({500, 500}) || net.DeleteEndNode({7, 7}));
+  EXPECT_EQ(net.Count(), 6);
+  EXPECT_TRUE(net.DeleteEndNode({0, 0}));
+  EXPECT_EQ(keys(), (Keys{"N0064:0000", "N00C8:0000", "N01F4:01F4", "W0064:0000::00C8:0000"}));
+  EXPECT_TRUE(net.DeleteEndNode({200, 0}));  // the far end is left bare and goes too
+  EXPECT_EQ(keys(), (Keys{"N01F4:01F4"}));
+  const int entries = net.FUnDoList().Count();
+  EXPECT_TRUE(net.DeleteNodeAt({500, 500}));
+  EXPECT_EQ(net.FUnDoList().Objects(entries), bare);  // the removed node itself goes to the undo list
+  EXPECT_EQ(bare->FAction, uaDeleted);
+  EXPECT_EQ(bare->FTick, 2);
+
+  // DeleteWire on a triangle: the first side keeps its nodes, the second leaves one bare.
+  drawWire(3, {0, 0}, {100, 0});
+  drawWire(4, {100, 0}, {0, 100});
+  drawWire(5, {0, 0}, {0, 100});
+  TTrmLine* side = wireAt({0, 0}, {100, 0});
+  EXPECT_TRUE(net.DeleteWire(side));
+  EXPECT_EQ(side, nullptr);
+  EXPECT_EQ(counters(), (Counters{3, 2, 0}));
+  side = wireAt({0, 100}, {100, 0});
+  EXPECT_TRUE(net.DeleteWire(side));
+  EXPECT_EQ(keys(), (Keys{"N0000:0000", "N0000:0064", "W0000:0000::0000:0064"}));
+  TTrmLine stranger = line({0, 0}, {5, 5});
+  TTrmLine* ref = &stranger;
+  EXPECT_FALSE(net.DeleteWire(ref));
+  EXPECT_EQ(ref, &stranger);
+}
+
+TEST_F(Editing, UndoTakesBackWholeActionsOfEveryKind) {
+  EXPECT_FALSE(net.UndoLast());
+  drawWire(1, {0, 0}, {100, 0});
+  TNode* node = net.NodeAt({0, 0});
+  TTrmLine* wire = wireAt({0, 0}, {100, 0});
+  wire->FLength = 700;
+  const Keys drawn = keys();
+
+  net.FTickCount = 2;  // split by a new node
+  net.AddNode({50, 3});
+  EXPECT_TRUE(net.UndoLast());
+  EXPECT_EQ(keys(), drawn);
+  EXPECT_EQ(wireAt({0, 0}, {100, 0}), wire);
+  EXPECT_EQ(counters(), (Counters{2, 1, 0}));
+
+  net.FTickCount = 3;  // changes through the dialogs
+  TNode outsider;
+  EXPECT_FALSE(net.BackupNode(&outsider) || net.BackupWire(nullptr));
+  ASSERT_TRUE(net.BackupNode(node) && net.BackupWire(wire));
+  node->FName = "renamed";
+  node->FResistance = 120;
+  wire->FReserved[3] = 9;
+  EXPECT_TRUE(net.UndoLast());
+  EXPECT_EQ(node->FName, "");
+  EXPECT_EQ(node->FAction, uaRestored);
+  EXPECT_EQ(wire->FReserved[3], 0);
+
+  net.FTickCount = 4;  // a deleted wire with its end nodes
+  ASSERT_TRUE(net.DeleteWire(wire));
+  EXPECT_TRUE(net.UndoLast());
+  EXPECT_EQ(keys(), drawn);
+
+  net.FTickCount = 5;  // a deleted source node comes back counted and no longer highlighted
+  auto source = std::make_unique<TNode>();
+  source->FPos = {300, -300};
+  source->FSource = 1;
+  net.AddNodeObject(std::move(source));
+  net.FTickCount = 6;
+  net.NodeAt({300, -300})->FMarked = 1;
+  net.DeleteNodeAt({300, -300});
+  EXPECT_TRUE(net.UndoLast());
+  EXPECT_EQ(counters(), (Counters{3, 1, 1}));
+  EXPECT_EQ(net.NodeAt({300, -300})->FMarked, 0);
+
+  EXPECT_TRUE(net.UndoLast());
+  EXPECT_TRUE(net.UndoLast());
+  EXPECT_EQ(net.Count(), 0);
+  EXPECT_EQ(counters(), (Counters{0, 0, 0}));
+  EXPECT_EQ(net.FFileState(), fstModified);
+  EXPECT_EQ(net.FMinY(), -300);  // undo never shrinks the box
+  EXPECT_FALSE(net.FUnDoPossible());
+}
+
+TEST_F(Editing, UndoStillRightAfterMoveAll) {
+  // (FFFF, 0) and (10000, 0) swap places in key order when moved by one.
+  net.FTickCount = 1;
+  net.AddNode({0xFFFF, 0});
+  net.FTickCount = 2;
+  net.AddNode({0x10000, 0});
+  net.FTickCount = 3;
+  TNode* renamed = net.NodeAt({0xFFFF, 0});
+  net.BackupNode(renamed);
+  renamed->FName = "changed";
+  ASSERT_TRUE(net.MoveAll({1, 0}));
+  EXPECT_TRUE(net.UndoLast());
+  EXPECT_EQ(renamed->FName, "");
+  EXPECT_EQ(renamed->FPos, (TPoint{0x10000, 0}));  // the old record does not move it back
+  EXPECT_TRUE(net.UndoLast());
+  EXPECT_EQ(keys(), (Keys{"N10000:0000"}));
+  EXPECT_EQ(net.NodeAt({0x10000, 0}), renamed);
+  EXPECT_TRUE(net.UndoLast());
+
+  // A split taken back after the network was moved restores the moved wire.
+  drawWire(4, {0, 0}, {100, 0});
+  net.FTickCount = 5;
+  net.AddNode({50, 3});
+  ASSERT_TRUE(net.MoveAll({1000, 1000}));
+  EXPECT_TRUE(net.UndoLast());
+  EXPECT_EQ(keys(), (Keys{"N03E8:03E8", "N044C:03E8", "W03E8:03E8::044C:03E8"}));
+  EXPECT_TRUE(net.UndoLast());
+  EXPECT_EQ(net.Count(), 0);
+}
+
+TEST_F(Editing, UndoBeepsAtAnEntryItCannotTakeBack) {
+  int beeps = 0;
+  net.OnBeep = [&beeps] { ++beeps; };
+  net.FTickCount = 1;
+  net.AddNode({0, 0});
+  net.AddNode({100, 0});
+  TCanNodes::FreeElements(net);  // the elements are gone, their undo entries stay
+  net.AddNode({100, 0});
+  // The newest entry still has its element; the one below it does not.
+  EXPECT_TRUE(net.UndoLast());
+  EXPECT_EQ(beeps, 1);
+  EXPECT_EQ(net.FUnDoList().Count(), 2);
+  EXPECT_FALSE(net.UndoLast());
+  EXPECT_EQ(beeps, 2);
+  EXPECT_EQ(net.FUnDoList().Count(), 2);
+}
+
+// The editor places and removes sources by changing nodes in place; the source count must
+// follow, also when such a node is deleted and the deletion undone.
+TEST_F(Editing, SourceCountFollowsSourcesPlacedInPlace) {
+  drawWire(1, {0, 0}, {100, 0});
+  net.FTickCount = 2;
+  TNode* node = net.NodeAt({0, 0});
+  ASSERT_TRUE(net.BackupNode(node));
+  node->FSource = 1;
+  EXPECT_EQ(net.FNumSources(), 1);
+
+  net.FTickCount = 3;
+  ASSERT_TRUE(net.DeleteEndNode({0, 0}));
+  EXPECT_EQ(counters(), (Counters{0, 0, 0}));
+  EXPECT_TRUE(net.UndoLast());
+  EXPECT_EQ(counters(), (Counters{2, 1, 1}));
+  EXPECT_TRUE(net.UndoLast());  // the placing of the source
+  EXPECT_EQ(counters(), (Counters{2, 1, 0}));
+}

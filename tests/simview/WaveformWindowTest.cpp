@@ -1,0 +1,223 @@
+// The waveform window on made-up results: traces and legend, cursors and their readout, zoom,
+// the exports, and how an error is shown.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QImage>
+#include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <filesystem>
+
+#include "TempFolder.h"
+#include "gui/Prompts.h"
+#include "sim/Waveforms.h"
+#include "simview/WaveformWindow.h"
+
+namespace busweave {
+namespace {
+
+using test::ReadBytes;
+using test::TempFolder;
+
+class ScriptedPrompts : public TPrompts {
+ public:
+  std::optional<QString> SaveAnswer;
+  TSaveDialogRequest LastRequest;
+  QStringList Errors;
+
+  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
+  void Inform(QWidget*, const QString&, const QString& Text) override { Errors << Text; }
+  bool WarnOkAbort(QWidget*, const QString&) override { return true; }
+  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest& Request) override {
+    LastRequest = Request;
+    return SaveAnswer;
+  }
+  void ShowError(QWidget*, const QString& Message) override { Errors << Message; }
+  int ExecDialog(QDialog&) override { return 2; }
+};
+
+// Two microseconds: [1] Ramp rises 1 V per microsecond, [2] Spike is 0 but for one point.
+TSimulationResult madeUpResult() {
+  TSimulationResult result;
+  result.Ok = true;
+  result.Step = {1e-10, "shortest line delay 1 ns / 10"};
+  result.Transient.ScaleName = "time";
+  TTrace ramp{"[1] Ramp", {}};
+  TTrace spike{"[2] Spike \xE4", {}};
+  for (int i = 0; i <= 20000; ++i) {
+    const double t = i * 1e-10;
+    result.Transient.Scale.push_back(t);
+    ramp.Values.push_back(t * 1e6);
+    spike.Values.push_back(i == 12345 ? 5.0 : 0.0);
+  }
+  result.Transient.Traces = {ramp, spike};
+  result.Ac.ScaleName = "frequency";
+  result.Ac.Scale = {1, 10, 100, 1000};
+  result.Ac.Traces = {{"[1] Ramp", {1, 1, 0.5, 0.1}}, {"[2] Spike \xE4", {0, 0, 0, 0}}};
+  return result;
+}
+
+class WaveformWindow : public testing::Test {
+ protected:
+  WaveformWindow() : Window(nullptr, Prompts, QString::fromStdString(Folder.File("bus"))) {
+    Window.resize(900, 700);
+    Window.ShowResult(madeUpResult(), {"line T12 has no length; it is simulated as a direct connection"});
+    Window.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&Window));
+  }
+
+  TWaveformPlot& Plot() { return *Window.TransientPlot(); }
+  // The view point of a time on the plot's axis, in the middle of the plot's height.
+  QPoint PointAt(double Seconds) {
+    const QPointF chartPoint = Plot().chart()->mapToPosition(QPointF(Seconds * 1e6, 1.0), Plot().Series(0));
+    return Plot().mapFromScene(Plot().chart()->mapToScene(chartPoint));
+  }
+
+  TempFolder Folder;
+  ScriptedPrompts Prompts;
+  TWaveformWindow Window;
+};
+
+TEST_F(WaveformWindow, ShowsATracePerNodeInBothAnalyses) {
+  ASSERT_EQ(Window.Tabs->count(), 2);
+  EXPECT_EQ(Window.Tabs->tabText(0), "&Transient");
+  EXPECT_EQ(Window.Tabs->tabText(1), "&AC");
+  ASSERT_EQ(Plot().TraceCount(), 2);
+  EXPECT_EQ(Plot().Series(0)->name(), "[1] Ramp");
+  EXPECT_EQ(Plot().Series(1)->name(), QString::fromUtf8("[2] Spike \u00e4"));
+  EXPECT_EQ(Plot().UnitName(), QString::fromUtf8("\u00b5s"));
+  EXPECT_FALSE(Window.ErrorText->isVisible());
+  EXPECT_TRUE(Window.Summary->text().contains(QString::fromUtf8("20001 points up to 2 \u00b5s, maximum step 100 ps")));
+  EXPECT_TRUE(Window.Summary->text().contains("Note: line T12 has no length"));
+  EXPECT_TRUE(Window.ExportCsvAction->isEnabled());
+
+  // The whole run is in view, and the one-point spike survives the thinning for the screen.
+  const auto [from, to] = Plot().VisibleRange();
+  EXPECT_DOUBLE_EQ(from, 0.0);
+  EXPECT_NEAR(to, 2e-6, 1e-15);
+  const auto points = Plot().Series(1)->points();
+  EXPECT_LT(points.size(), 5000);
+  EXPECT_TRUE(std::any_of(points.begin(), points.end(), [](const QPointF& P) { return P.y() == 5.0; }));
+}
+
+TEST_F(WaveformWindow, LegendAndReadoutSwitchLinesOffAndOn) {
+  const auto markers = Plot().chart()->legend()->markers(Plot().Series(1));
+  ASSERT_EQ(markers.size(), 1);
+  emit markers[0]->clicked();
+  EXPECT_FALSE(Plot().Series(1)->isVisible());
+  EXPECT_TRUE(markers[0]->isVisible());  // the entry stays, to switch the line on again
+  EXPECT_EQ(Window.Readout->item(1, 0)->checkState(), Qt::Unchecked);
+
+  Window.Readout->item(1, 0)->setCheckState(Qt::Checked);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(Plot().Series(1)->isVisible());
+  emit markers[0]->clicked();
+  emit markers[0]->clicked();
+  EXPECT_TRUE(Plot().Series(1)->isVisible());
+}
+
+TEST_F(WaveformWindow, CursorsReadTimeAndVoltage) {
+  QTest::mouseClick(Plot().viewport(), Qt::LeftButton, Qt::NoModifier, PointAt(0.5e-6));
+  QTest::mouseClick(Plot().viewport(), Qt::LeftButton, Qt::ShiftModifier, PointAt(1.5e-6));
+  ASSERT_TRUE(Plot().Cursor(0) && Plot().Cursor(1));
+  // A pixel of this plot is about 3 ns.
+  EXPECT_NEAR(*Plot().Cursor(0), 0.5e-6, 0.01e-6);
+  EXPECT_NEAR(*Plot().Cursor(1), 1.5e-6, 0.01e-6);
+
+  Plot().SetCursor(0, 0.25e-6);
+  Plot().SetCursor(1, 1.75e-6);
+  EXPECT_EQ(Window.Readout->horizontalHeaderItem(1)->text(), QString::fromUtf8("A at 0.2500 \u00b5s"));
+  EXPECT_EQ(Window.Readout->horizontalHeaderItem(3)->text(), QString::fromUtf8("B - A: 1.5000 \u00b5s"));
+  EXPECT_EQ(Window.Readout->item(0, 1)->text(), "0.2500 V");
+  EXPECT_EQ(Window.Readout->item(0, 2)->text(), "1.7500 V");
+  EXPECT_EQ(Window.Readout->item(0, 3)->text(), "1.5000 V");
+  EXPECT_EQ(Window.Readout->item(1, 1)->text(), "0.0000 V");
+
+  // A right click puts cursor B.
+  QTest::mouseClick(Plot().viewport(), Qt::RightButton, Qt::NoModifier, PointAt(1e-6));
+  EXPECT_NEAR(*Plot().Cursor(1), 1e-6, 0.01e-6);
+}
+
+TEST_F(WaveformWindow, DragZoomsAndHomeShowsTheWholeRun) {
+  QWidget* view = Plot().viewport();
+  const QPoint start = PointAt(0.4e-6);
+  const QPoint end = PointAt(0.8e-6);
+  QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, start);
+  QMouseEvent move(QEvent::MouseMove, QPointF(end), view->mapToGlobal(QPointF(end)), Qt::NoButton, Qt::LeftButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(view, &move);
+  QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, end);
+  const auto [from, to] = Plot().VisibleRange();
+  EXPECT_NEAR(from, 0.4e-6, 0.01e-6);
+  EXPECT_NEAR(to, 0.8e-6, 0.01e-6);
+  EXPECT_FALSE(Plot().Cursor(0));  // a drag is no click
+
+  // Zoomed in, every point of the range is drawn.
+  Plot().ShowRange(1.2e-6, 1.3e-6);
+  EXPECT_EQ(Plot().Series(0)->points().size(), 1003);
+
+  QTest::keyClick(&Plot(), Qt::Key_Home);
+  EXPECT_NEAR(Plot().VisibleRange().second, 2e-6, 1e-15);
+}
+
+TEST_F(WaveformWindow, ExportsThePlotAndTheDataOfThePageInFront) {
+  Prompts.SaveAnswer = QString::fromStdString(Folder.File("picture"));
+  Window.ExportPngAction->trigger();
+  EXPECT_EQ(Prompts.LastRequest.FileName, QString::fromStdString(Folder.File("bus-transient.png")));
+  EXPECT_EQ(Prompts.LastRequest.Filter, "PNG image (*.png)");
+  QImage picture(QString::fromStdString(Folder.File("picture.png")));
+  ASSERT_FALSE(picture.isNull());
+  EXPECT_EQ(picture.size(), Plot().size() * Plot().devicePixelRatio());
+
+  EXPECT_TRUE(Window.ExportSvg(QString::fromStdString(Folder.File("plot.svg"))));
+  const std::string svg = ReadBytes(Folder.File("plot.svg"));
+  EXPECT_NE(svg.find("<svg"), std::string::npos);
+  EXPECT_NE(svg.find("[1] Ramp"), std::string::npos);
+
+  Window.Tabs->setCurrentIndex(1);
+  Prompts.SaveAnswer = QString::fromStdString(Folder.File("ac.csv"));
+  Window.ExportCsvAction->trigger();
+  EXPECT_EQ(Prompts.LastRequest.FileName, QString::fromStdString(Folder.File("bus-ac.csv")));
+  EXPECT_EQ(ReadBytes(Folder.File("ac.csv")), WaveformsCsv(madeUpResult().Ac));
+
+  // A file that cannot be written is reported, and nothing is left behind.
+  const QString nowhere = QString::fromStdString(Folder.File("missing/x.csv"));
+  EXPECT_FALSE(Window.ExportCsv(nowhere));
+  ASSERT_EQ(Prompts.Errors.size(), 1);
+  EXPECT_TRUE(Prompts.Errors[0].contains("x.csv")) << Prompts.Errors[0].toStdString();
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder.Path()), std::filesystem::directory_iterator()),
+            3);
+}
+
+TEST_F(WaveformWindow, ShowsNgspicesMessageWhenTheRunFails) {
+  TSimulationResult failed = madeUpResult();
+  failed.Ok = false;
+  failed.Ac = {};
+  failed.Error = "The transient analysis stopped at 1 us of 2 us.\nError: singular matrix";
+  Window.ShowResult(failed, {});
+  EXPECT_TRUE(Window.ErrorText->isVisible());
+  EXPECT_TRUE(Window.ErrorText->toPlainText().contains("singular matrix"));
+  EXPECT_EQ(Window.Tabs->count(), 1);  // what was computed stays to look at
+
+  Window.ShowFailure("Error: Missing token in line 22:\nrzl2 2 0");
+  EXPECT_TRUE(Window.ErrorText->toPlainText().contains("rzl2 2 0"));
+  EXPECT_EQ(Window.Tabs->count(), 0);
+  EXPECT_FALSE(Window.Tabs->isVisible());  // no empty plot area below the message
+  EXPECT_FALSE(Window.ExportPngAction->isEnabled());
+  EXPECT_EQ(Window.Readout->rowCount(), 0);
+
+  Window.ShowResult(madeUpResult(), {});
+  EXPECT_FALSE(Window.ErrorText->isVisible());
+  EXPECT_TRUE(Window.Tabs->isVisible());
+  EXPECT_TRUE(Window.ExportPngAction->isEnabled());
+}
+
+}  // namespace
+}  // namespace busweave
