@@ -145,6 +145,46 @@ TEST_F(CliCircuit, NamesCannotAddStatementsToTheCircuit) {
   EXPECT_EQ(std::count(netlist.Out.begin(), netlist.Out.end(), '\n'), 11);
 }
 
+// Valid UTF-8 without C0 controls (but for the line ends), DEL or C1 controls.
+bool isPrintableUtf8(const std::string& Text) {
+  for (std::size_t i = 0; i < Text.size();) {
+    const auto c = static_cast<unsigned char>(Text[i]);
+    if (c < 0x80) {
+      if ((c < 0x20 && c != '\n' && c != '\r') || c == 0x7F) return false;
+      ++i;
+      continue;
+    }
+    const int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 ? 1 : -1;
+    if (more < 0 || i + static_cast<std::size_t>(more) >= Text.size()) return false;
+    char32_t point = c & (0x3F >> more);
+    for (int k = 1; k <= more; ++k) {
+      const auto next = static_cast<unsigned char>(Text[i + static_cast<std::size_t>(k)]);
+      if ((next & 0xC0) != 0x80) return false;
+      point = (point << 6) | (next & 0x3F);
+    }
+    if (point >= 0x80 && point < 0xA0) return false;
+    i += static_cast<std::size_t>(more) + 1;
+  }
+  return true;
+}
+
+TEST_F(CliCircuit, NamesReachTheTerminalAsUtf8WithControlsShown) {
+  // Windows-1252 names with a terminal escape, a bell, umlauts and the undefined bytes.
+  test::SaveTwoStationBus(Network, "\x1B[31mred\x07 Gr\xFC\xDF\r\n", "[2] B\x81\x9D\xE4\x7F");
+  const auto netlist = test::RunCliProgram({"netlist", Network});
+  EXPECT_EQ(netlist.Code, 0) << netlist.Err;
+  EXPECT_TRUE(isPrintableUtf8(netlist.Out)) << netlist.Out;
+  EXPECT_NE(netlist.Out.find("\r\n* Node \\x1B[31mred\\x07 Gr\xC3\xBC\xC3\x9F\\r\\n\r\n"), std::string::npos)
+      << netlist.Out;
+  EXPECT_NE(netlist.Out.find("\r\n* Node [2] B\\x81\\x9D\xC3\xA4\\x7F\r\n"), std::string::npos) << netlist.Out;
+
+  // The first station has no termination: the finding names it.
+  const auto check = test::RunCliProgram({"check", Network});
+  EXPECT_EQ(check.Code, 1) << check.Err;
+  EXPECT_TRUE(isPrintableUtf8(check.Out)) << check.Out;
+  EXPECT_NE(check.Out.find("node [1] \\x1B[31mred\\x07 Gr\xC3\xBC\xC3\x9F\\r\\n"), std::string::npos) << check.Out;
+}
+
 TEST_F(CliCircuit, TemplatesThatAreNoSmallRegularFilesAreRefusedAtOnce) {
   // A FIFO would block the command for ever, /dev/zero fill the memory.
   const std::string templates = Folder.File("templates");

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "export/CircuitFile.h"
-#include "model/Canlines.h"
+#include "circuit/CircuitFile.h"
+#include "model/NetworkContainer.h"
 #include "sim/SpiceNumbers.h"
 #include "sim/SpiceTranslation.h"
 
