@@ -125,6 +125,7 @@ void TSimulateCommand::Run() {
     FPrompts.ShowError(FEditor, QString::fromLocal8Bit(error.what()));
     return;
   }
+  // Generating the network section numbered the node names.
   if (FRepaint) FRepaint();
 
   FRunning = true;

@@ -185,8 +185,8 @@ TEST_F(SimulateCommand, CancelStopsTheRunAndTheProgramGoesOn) {
 TEST_F(SimulateCommand, HostileTemplatesNeitherCrashNorFreezeTheWindow) {
   DrawBus();
   // 15,000 nested brackets: refused by name, after the command has returned to the window.
-  WriteBytes(Folder.File("Busweave.HD"), "title\r\n  .PARAM xC0red = 2e8\r\n  .PARAM xDeep = {" +
-                                            std::string(15000, '(') + "1" + std::string(15000, ')') + "}\r\n");
+  WriteBytes(Folder.File("Busweave.HD"), "title\r\n  .PARAM xDeep = {" + std::string(15000, '{') + "1" +
+                                            std::string(15000, '}') + "}\r\n  .PARAM xC0red = {2e8*xDeep}\r\n");
   Editor->Simulate1->trigger();
   TSimulateCommand* command = Editor->Simulation();
   EXPECT_TRUE(command->Running());
