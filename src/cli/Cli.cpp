@@ -73,10 +73,12 @@ constexpr const char* kNormalizeHelp =
 constexpr const char* kNetlistHelp =
     "Usage: busweave-cli netlist FILE\n"
     "\n"
-    "Prints the network section of the circuit for the network file FILE, exactly as the\n"
-    "circuit file holds it: one transmission line per wire, one resistor per node, one driver\n"
-    "per node with a source, CR LF after every line. A wire with an end where no node is gets\n"
-    "a comment line instead of its element line, and a warning on stderr.\n";
+    "Prints the network section of the circuit for the network file FILE as the circuit file\n"
+    "holds it: one transmission line per wire, one resistor per node, one driver per node with\n"
+    "a source, CR LF after every line. Node names in the comments are printed in UTF-8 (the\n"
+    "file holds Windows-1252), control characters in them as \\n, \\r, \\t or \\xNN. A wire\n"
+    "with an end where no node is gets a comment line instead of its element line, and a\n"
+    "warning on stderr.\n";
 
 constexpr const char* kCheckHelp =
     "Usage: busweave-cli check FILE [--bitrate N] [--max-stations N] [--tolerance PERCENT] [--json]\n"
@@ -383,7 +385,8 @@ int runNetlist(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   TextLines lines;
   std::vector<std::string> warnings;
   net.WriteNetlist(lines, &warnings);
-  Out << JoinLines(lines);
+  // For the terminal: names in UTF-8 (the section already shows their control characters).
+  for (const auto& line : lines) Out << NameToPrintable(line) << "\r\n";
   printWarnings(file, warnings, Err);
   return ExitDone;
 }
@@ -446,7 +449,8 @@ int runCheck(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
     }
     Out << (findings.empty() ? "]\n}\n" : "\n  ]\n}\n");
   } else {
-    for (const auto& f : findings) Out << SeverityName(f.Severity) << ": " << f.Message << "\n";
+    // Messages quote names: UTF-8 with their control characters shown, never sent raw.
+    for (const auto& f : findings) Out << SeverityName(f.Severity) << ": " << NameToPrintable(f.Message) << "\n";
     if (findings.empty()) Out << file << ": no findings\n";
   }
   return errors > 0 ? ExitFailure : ExitDone;
