@@ -2,10 +2,8 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
 #include <system_error>
 
 #include "model/NetworkContainer.h"
@@ -147,13 +145,9 @@ std::string JoinLines(const TextLines& Lines) {
 }
 
 std::string ReadTemplate(const std::string& Path) {
-  std::error_code ec;
-  std::ifstream in;
-  if (!std::filesystem::is_directory(Path, ec)) in.open(Path, std::ios::binary);
-  if (!in.is_open() || !in) throw std::runtime_error("Cannot open file " + Path);
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) throw std::runtime_error("Cannot open file " + Path);
-  return NormalizeLineBreaks(text);
+  // Only a regular file, and only up to a size no hand-written template reaches: a FIFO or a
+  // device in its place must neither block nor fill the memory.
+  return NormalizeLineBreaks(readRegularFile(Path, MaxTemplateBytes));
 }
 
 void WriteTemplate(const std::string& Path, const std::string& PageText) {

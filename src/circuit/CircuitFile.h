@@ -4,6 +4,7 @@
 // text files with CR LF line ends, and the circuit name proposed for a network file.
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,12 @@ std::string PageText(const TextLines& Lines);
 // Joins lines with CR LF after every line, the last one included.
 std::string JoinLines(const TextLines& Lines);
 
-// Reads a template into page text; throws std::runtime_error "Cannot open file <path>".
+// Templates are small; a file beyond this is not one.
+inline constexpr std::size_t MaxTemplateBytes = 4u << 20;
+
+// Reads a template into page text. Throws EFOpenError "Cannot open file <path>: <reason>" when
+// it is missing, not a regular file (a folder, a FIFO, a device), unreadable or larger than
+// MaxTemplateBytes.
 std::string ReadTemplate(const std::string& Path);
 // Writes page text unchanged but for CR LF line breaks, through a temporary file and rename;
 // throws EFCreateError "Cannot create file <path>" (or EWriteError) on failure.

@@ -5,6 +5,7 @@
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
 #include "model/BusCheck.h"
+#include "model/NameText.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave::cli {
@@ -85,7 +86,8 @@ int RunCheck(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   if (args->Has("--json")) {
     printJson(file, settings, errors, findings, Out);
   } else {
-    for (const auto& f : findings) Out << SeverityName(f.Severity) << ": " << f.Message << "\n";
+    // Messages quote names: UTF-8 with their control characters shown, never sent raw.
+    for (const auto& f : findings) Out << SeverityName(f.Severity) << ": " << NameToPrintable(f.Message) << "\n";
     if (findings.empty()) Out << file << ": no findings\n";
   }
   return errors > 0 ? ExitFailure : ExitDone;

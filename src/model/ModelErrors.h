@@ -13,36 +13,47 @@ class EStringListError : public std::runtime_error {
   EStringListError() : std::runtime_error("String list does not allow duplicates") {}
 };
 
-// A file could not be created for writing; Reason, when given, says why (the system's words or
-// ours), after the text users know.
-class EFCreateError : public std::runtime_error {
+// The one family of file errors: each names the file and the reason (the system's words or
+// ours) after the text users know ("Cannot create file X", "Cannot open file X", "Stream write
+// error in file X"). Commands catch them and show what() as it is.
+class EFileError : public std::runtime_error {
  public:
-  explicit EFCreateError(const std::string& Path) : std::runtime_error("Cannot create file " + Path) {}
-  EFCreateError(const std::string& Path, const std::string& Reason)
-      : std::runtime_error("Cannot create file " + Path + ": " + Reason) {}
+  EFileError(const std::string& Text, const std::string& Path, const std::string& Reason)
+      : std::runtime_error(Text + " " + Path + ": " + Reason), FPath(Path), FReason(Reason) {}
+
+  const std::string& Path() const { return FPath; }
+  const std::string& Reason() const { return FReason; }
+
+ private:
+  std::string FPath;
+  std::string FReason;
 };
 
-// A file could not be opened or read; Reason says why ("not a regular file", the system's words).
-// SystemError is the errno behind it, 0 when the file opened but was refused.
-class EFOpenError : public std::runtime_error {
+// A file could not be created or replaced for writing.
+class EFCreateError : public EFileError {
+ public:
+  EFCreateError(const std::string& Path, const std::string& Reason)
+      : EFileError("Cannot create file", Path, Reason) {}
+};
+
+// A file could not be opened or read. SystemError is the errno behind it, 0 when the file
+// opened but was refused (not a regular file, too large).
+class EFOpenError : public EFileError {
  public:
   EFOpenError(const std::string& Path, const std::string& Reason, int SystemError = 0)
-      : std::runtime_error("Cannot open file " + Path + ": " + Reason), FReason(Reason), FSystemError(SystemError) {}
+      : EFileError("Cannot open file", Path, Reason), FSystemError(SystemError) {}
 
-  const std::string& Reason() const { return FReason; }
   int SystemError() const { return FSystemError; }
 
  private:
-  std::string FReason;
   int FSystemError;
 };
 
 // Writing to a file failed part way.
-class EWriteError : public std::runtime_error {
+class EWriteError : public EFileError {
  public:
-  EWriteError() : std::runtime_error("Stream write error") {}
   EWriteError(const std::string& Path, const std::string& Reason)
-      : std::runtime_error("Stream write error in file " + Path + ": " + Reason) {}
+      : EFileError("Stream write error in file", Path, Reason) {}
 };
 
 // An element was offered to a network that already holds as many as its 16-bit counters and

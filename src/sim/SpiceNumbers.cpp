@@ -8,9 +8,6 @@
 namespace busweave {
 namespace {
 
-// Parameters may refer to parameters; a chain deeper than this is a loop.
-constexpr int kMaxDepth = 64;
-
 char lower(char C) { return static_cast<char>(std::tolower(static_cast<unsigned char>(C))); }
 bool isLetter(char C) { return std::isalpha(static_cast<unsigned char>(C)) != 0; }
 bool isDigit(char C) { return std::isdigit(static_cast<unsigned char>(C)) != 0; }
@@ -22,7 +19,9 @@ std::string lowerCase(std::string_view Text) {
   return out;
 }
 
-// Recursive descent over one expression: sum, product, power, unary sign, primary.
+// Recursive descent over one expression: sum, product, power, unary sign, primary. Depth counts
+// the levels of brackets, signs, powers and parameter references around the current place; a
+// bound on it bounds the stack the reader needs, whatever the template holds.
 class ExpressionReader {
  public:
   ExpressionReader(std::string_view Text, const TSpiceParameters& Parameters,
@@ -49,7 +48,23 @@ class ExpressionReader {
     return false;
   }
 
+  // One level deeper for as long as it lives.
+  class Level {
+   public:
+    explicit Level(ExpressionReader& Reader) : FReader(Reader) {
+      if (++FReader.FDepth > MaxExpressionNesting)
+        throw ESpiceExpressionError("nested deeper than " + std::to_string(MaxExpressionNesting) + " levels");
+    }
+    ~Level() { --FReader.FDepth; }
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+
+   private:
+    ExpressionReader& FReader;
+  };
+
   std::optional<double> sum() {
+    const Level level(*this);
     auto left = product();
     while (left) {
       if (take('+')) {
@@ -95,6 +110,7 @@ class ExpressionReader {
     const bool stars = FPos + 1 < FText.size() && FText[FPos] == '*' && FText[FPos + 1] == '*';
     if (!caret && !stars) return base;
     FPos += caret ? 1 : 2;
+    const Level level(*this);
     const auto exponent = power();
     if (!exponent) return std::nullopt;
     const double value = std::pow(*base, *exponent);
@@ -103,6 +119,7 @@ class ExpressionReader {
   }
 
   std::optional<double> unary() {
+    const Level level(*this);
     if (take('-')) {
       const auto value = unary();
       if (!value) return std::nullopt;
@@ -134,7 +151,7 @@ class ExpressionReader {
       while (FPos < FText.size() && isNameChar(FText[FPos])) ++FPos;
       const std::string name = lowerCase(FText.substr(start, FPos - start));
       if (take('(')) return function(name);
-      return FLookup(FParameters, name, FDepth + 1);
+      return FLookup(FParameters, name, FDepth);
     }
     return std::nullopt;
   }
@@ -249,7 +266,11 @@ std::optional<double> ParseSpiceNumber(std::string_view Text, std::size_t* Consu
 }
 
 void TSpiceParameters::Set(const std::string& Name, const std::string& Expression) {
-  FExpressions[lowerCase(Name)] = Expression;
+  const std::string name = lowerCase(Name);
+  if (FExpressions.count(name) == 0) FOrder.push_back(name);
+  FExpressions[name] = Expression;
+  // Any value may depend on this one.
+  FValues.clear();
 }
 
 void TSpiceParameters::AddStatement(std::string_view Assignments) {
@@ -297,6 +318,9 @@ void TSpiceParameters::AddStatement(std::string_view Assignments) {
           exprEnd = i;
           break;
         }
+        // The blanks up to the name need no second look (a long run of them would otherwise
+        // be scanned once for each of its blanks).
+        i = nameBegin - 1;
       }
     }
     std::string expression(Assignments.substr(exprStart, exprEnd - exprStart));
@@ -308,19 +332,47 @@ void TSpiceParameters::AddStatement(std::string_view Assignments) {
   }
 }
 
-std::optional<double> TSpiceParameters::Evaluate(std::string_view Expression) const { return evaluate(Expression, 0); }
+std::optional<double> TSpiceParameters::Evaluate(std::string_view Expression) const {
+  try {
+    return evaluate(Expression, 0);
+  } catch (const ESpiceExpressionError& error) {
+    if (std::string_view(error.what()).rfind("the parameter ", 0) == 0) throw;
+    constexpr std::size_t kShown = 24;
+    const std::string shown(Expression.substr(0, kShown));
+    throw ESpiceExpressionError("the expression " + shown + (Expression.size() > kShown ? "..." : "") + " is " +
+                                error.what());
+  }
+}
 
 std::optional<double> TSpiceParameters::Value(const std::string& Name) const { return valueOf(lowerCase(Name), 0); }
 
+void TSpiceParameters::EvaluateAll() const {
+  for (const auto& name : FOrder) valueOf(name, 0);
+}
+
 std::optional<double> TSpiceParameters::valueOf(const std::string& Name, int Depth) const {
-  if (Depth > kMaxDepth) return std::nullopt;
+  if (const auto known = FValues.find(Name); known != FValues.end()) return known->second;
   const auto found = FExpressions.find(Name);
   if (found == FExpressions.end()) return std::nullopt;
-  return evaluate(found->second, Depth);
+  // A parameter met again while it is being evaluated refers to itself: it has no value.
+  if (!FEvaluating.insert(Name).second) return std::nullopt;
+  struct Done {
+    std::set<std::string>& Evaluating;
+    const std::string& Name;
+    ~Done() { Evaluating.erase(Name); }
+  } done{FEvaluating, Name};
+  std::optional<double> value;
+  try {
+    value = evaluate(found->second, Depth);
+  } catch (const ESpiceExpressionError& error) {
+    if (std::string_view(error.what()).rfind("the parameter ", 0) == 0) throw;
+    throw ESpiceExpressionError("the parameter " + Name + " is " + error.what());
+  }
+  FValues.emplace(Name, value);
+  return value;
 }
 
 std::optional<double> TSpiceParameters::evaluate(std::string_view Expression, int Depth) const {
-  if (Depth > kMaxDepth) return std::nullopt;
   ExpressionReader reader(
       Expression, *this,
       [](const TSpiceParameters& Parameters, const std::string& Name, int Level) {

@@ -6,8 +6,11 @@
 
 #include <map>
 #include <optional>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace busweave {
 
@@ -16,7 +19,18 @@ namespace busweave {
 // many characters made the number (the trailing letters included).
 std::optional<double> ParseSpiceNumber(std::string_view Text, std::size_t* Consumed = nullptr);
 
-// The .PARAM definitions of a circuit, evaluated on demand. Names are case-insensitive.
+// An expression the reader refuses as a whole: brackets, signs, powers and references to
+// parameters nested deeper than MaxExpressionNesting. The text names the parameter.
+class ESpiceExpressionError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+inline constexpr int MaxExpressionNesting = 200;
+
+// The .PARAM definitions of a circuit, evaluated on demand; each parameter is evaluated once
+// and its value kept until the definitions change. Names are case-insensitive. Not for use by
+// two threads at once.
 class TSpiceParameters {
  public:
   // Takes the assignments of one .PARAM statement ("xTR = 10.00ns, xTP = {2*xTR}").
@@ -24,15 +38,22 @@ class TSpiceParameters {
   void Set(const std::string& Name, const std::string& Expression);
 
   // The value of an expression such as "{1.500E0/(xC0red)}", "2*(xTP+xTR)" or "10.00ns";
-  // nothing when it uses an unknown name or function, divides by zero or is malformed.
+  // nothing when it uses an unknown name or function, divides by zero, is malformed or refers
+  // to itself. Throws ESpiceExpressionError when it nests too deeply.
   std::optional<double> Evaluate(std::string_view Expression) const;
   std::optional<double> Value(const std::string& Name) const;
+  // Every parameter in the order of definition, so that a long chain of parameters, each
+  // referring to the one before, never nests deeper than one step. Throws as Evaluate does.
+  void EvaluateAll() const;
 
  private:
   std::optional<double> valueOf(const std::string& Name, int Depth) const;
   std::optional<double> evaluate(std::string_view Expression, int Depth) const;
 
   std::map<std::string, std::string> FExpressions;  // lower-case name -> expression text
+  std::vector<std::string> FOrder;                  // lower-case names as first defined
+  mutable std::map<std::string, std::optional<double>> FValues;  // evaluated so far
+  mutable std::set<std::string> FEvaluating;                     // being evaluated now
 };
 
 }  // namespace busweave

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -70,9 +71,10 @@ struct Statement {
   bool Comment = false;
 };
 
-std::vector<Statement> statementsOf(const TextLines& Lines) {
+std::vector<Statement> statementsOf(const TextLines& Lines, const std::stop_token& Stop) {
   std::vector<Statement> statements;
   for (std::size_t i = 1; i < Lines.size(); ++i) {
+    if (Stop.stop_requested()) return {};
     const std::string line = FlattenNestedBraces(Lines[i]);
     const std::string text = trimmed(line);
     if (!text.empty() && text[0] == '+' && !statements.empty() && !statements.back().Comment &&
@@ -102,16 +104,19 @@ bool isOneOf(const std::string& Key, std::initializer_list<const char*> Keys) {
 // .OPTIONS without what only shapes PSPICE's printed output: the listings and the point limit
 // of its output file. Nothing when no option is left.
 std::optional<std::string> cleanedOptions(const Statement& S) {
-  // "LIMPTS = 1000000" and "LIMPTS=1000000" alike: glue the '=' to its neighbours first.
-  std::string text = S.Text;
-  for (std::size_t at = text.find('='); at != std::string::npos; at = text.find('=', at + 1)) {
-    std::size_t before = at;
-    while (before > 0 && isBlank(text[before - 1])) --before;
-    text.erase(before, at - before);
-    at = before;
-    std::size_t after = at + 1;
-    while (after < text.size() && isBlank(text[after])) ++after;
-    text.erase(at + 1, after - at - 1);
+  // "LIMPTS = 1000000" and "LIMPTS=1000000" alike: glue the '=' to its neighbours first, in
+  // one pass (a line may be long).
+  std::string text;
+  text.reserve(S.Text.size());
+  for (std::size_t i = 0; i < S.Text.size(); ++i) {
+    const char c = S.Text[i];
+    if (c == '=') {
+      while (!text.empty() && isBlank(text.back())) text.pop_back();
+      text += c;
+      while (i + 1 < S.Text.size() && isBlank(S.Text[i + 1])) ++i;
+    } else {
+      text += c;
+    }
   }
   auto words = splitWords(text, false);
   std::vector<std::string> kept{words.front()};
@@ -208,10 +213,11 @@ std::string SpiceNumberText(double Value) {
   return std::string(buffer, result.ptr);
 }
 
-TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit) {
+TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token Stop) {
   TNgspiceCircuit circuit;
   circuit.Lines.push_back(Circuit.empty() ? std::string("Busweave circuit") : Circuit.front());
-  std::vector<Statement> statements = statementsOf(Circuit);
+  std::vector<Statement> statements = statementsOf(Circuit, Stop);
+  if (Stop.stop_requested()) return circuit;
 
   // SPICE statements after .END are not part of the circuit.
   const auto end =
@@ -221,6 +227,9 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit) {
   TSpiceParameters parameters;
   for (const auto& statement : statements)
     if (statement.Key == ".param") parameters.AddStatement(statement.Text.substr(6));
+  // Once each, in order: a chain of parameters then costs one step per parameter, and one that
+  // nests too deeply stops the translation here with its name.
+  parameters.EvaluateAll();
 
   std::vector<double> delays;
   std::vector<double> edges;
@@ -236,10 +245,13 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit) {
         elementNames.insert(statement.Key);
     }
   }
-  // A name for a new element that no element has.
+  // A name for a new element that no element has. The next number to try is kept per base
+  // name, so that many elements of one name cost no more than many of different names.
+  std::map<std::string, long long> nextSuffix;
   const auto uniqueName = [&](const std::string& Base) {
     std::string name = Base;
-    for (int n = 2; elementNames.count(lowerCase(name)); ++n) name = Base + "_" + std::to_string(n);
+    long long& n = nextSuffix.try_emplace(lowerCase(Base), 2).first->second;
+    while (elementNames.count(lowerCase(name))) name = Base + "_" + std::to_string(n++);
     elementNames.insert(lowerCase(name));
     seenNames.insert(lowerCase(name));
     return name;
@@ -252,6 +264,7 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit) {
   bool userMinBreak = false;
 
   for (auto& statement : statements) {
+    if (Stop.stop_requested()) return circuit;
     const std::string& key = statement.Key;
     if (statement.Comment) {
       if (auto name = nodeComment(statement.Text)) pendingName = std::move(name);
@@ -303,8 +316,10 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit) {
     std::optional<std::string> nodeName = std::exchange(pendingName, std::nullopt);
     if (subcircuitDepth == 0 && !key.empty() && key[0] != '.') {
       if (const auto node = networkNode(statement)) {
-        const int number = std::stoi(*node);
-        circuit.Nodes.push_back({*node, trimmed(NumberedName(nodeName.value_or(""), number))});
+        int number = 0;
+        const auto read = std::from_chars(node->data(), node->data() + node->size(), number);
+        if (read.ec == std::errc())
+          circuit.Nodes.push_back({*node, trimmed(NumberedName(nodeName.value_or(""), number))});
       }
       // Element names must be unique; the network section's "T" + both node numbers is not
       // (nodes 1 and 12 give T112, and so do nodes 11 and 2).

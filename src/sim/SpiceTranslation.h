@@ -6,6 +6,7 @@
 // lines; the user's circuit file is never touched.
 
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,10 @@ struct TNgspiceCircuit {
 // ngspice rejects nested braces even in PSPICE compatibility mode.
 std::string FlattenNestedBraces(const std::string& Line);
 
-// The whole translation. Line 1 is the title and passes unchanged.
-TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit);
+// The whole translation. Line 1 is the title and passes unchanged. Throws
+// ESpiceExpressionError when a parameter or expression nests too deeply. Returns early, with
+// an incomplete circuit that is not to be used, once Stop is requested.
+TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token Stop = {});
 
 // A number for a SPICE deck, independent of the C locale: "1e-10", "7.5e-10".
 std::string SpiceNumberText(double Value);

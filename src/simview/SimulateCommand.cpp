@@ -32,7 +32,17 @@ std::pair<QString, double> parseProgress(const std::string& Status) {
 
 QMainWindow* mainWindowOf(QWidget* Widget) { return qobject_cast<QMainWindow*>(Widget->window()); }
 
+// The command whose circuit is being translated: the engine is not busy yet, but it is taken.
+// Touched on the window's thread only.
+const TSimulateCommand* translating = nullptr;
+
 }  // namespace
+
+// What the worker hands back: the circuit, or why there is none.
+struct TSimulateCommand::Translated {
+  TNgspiceCircuit Circuit;
+  std::string Error;
+};
 
 TSimulateCommand::TSimulateCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Prompts, std::function<void()> Repaint)
     : QObject(Editor), FEditor(Editor), FNet(Net), FPrompts(Prompts), FRepaint(std::move(Repaint)) {
@@ -60,7 +70,11 @@ TSimulateCommand::~TSimulateCommand() {
   // ngspice's thread must not report to a command that is gone. The editor is half destroyed
   // by now, so nothing of it is touched; the panel leaves the status bar as it is deleted (the
   // status bar may have deleted it already when the main window went first).
-  if (FRunning) TSpiceEngine::Instance().Cancel();
+  if (FRunning && !FTranslating) TSpiceEngine::Instance().Cancel();
+  if (translating == this) translating = nullptr;
+  // The translation stops at its next statement; its news is dropped with this object.
+  FWorker.request_stop();
+  if (FWorker.joinable()) FWorker.join();
   delete StatusPanel.data();
 }
 
@@ -94,18 +108,19 @@ void TSimulateCommand::showStatusPanel(bool Visible) {
 void TSimulateCommand::Run() {
   if (FRunning) return;
   TSpiceEngine& engine = TSpiceEngine::Instance();
-  if (engine.Busy()) {
+  if (engine.Busy() || translating) {
     FPrompts.Inform(FEditor, "Simulate", "Another document is being simulated. Wait for it or cancel it first.");
     return;
   }
   if (!FNet.FNetworkExists()) return;
 
-  TNgspiceCircuit circuit;
+  // Templates and the network section here, where the network lives (generating the section
+  // numbers the node names); the translation, which a template can make slow, on a worker.
+  TextLines lines;
   try {
     std::vector<std::string> warnings;
-    circuit = TranslateForNgspice(CircuitFromTemplates(FNet, ".", &warnings));
+    lines = CircuitFromTemplates(FNet, ".", &warnings);
     FNotes = warnings;
-    FNotes.insert(FNotes.end(), circuit.Notes.begin(), circuit.Notes.end());
   } catch (const std::exception& error) {
     FPrompts.ShowError(FEditor, QString::fromLocal8Bit(error.what()));
     return;
@@ -113,13 +128,52 @@ void TSimulateCommand::Run() {
   // Generating the network section numbered the node names.
   if (FRepaint) FRepaint();
 
+  FRunning = true;
+  FTranslating = true;
+  translating = this;
+  const int run = ++FRun;
+  showStatusPanel(true);
+  ProgressBar->setFormat("preparing");
+  FWorker = std::jthread([this, run, lines = std::move(lines)](std::stop_token Stop) {
+    auto outcome = std::make_shared<Translated>();
+    try {
+      outcome->Circuit = TranslateForNgspice(lines, Stop);
+    } catch (const std::exception& error) {
+      outcome->Error = error.what();
+    } catch (...) {
+      outcome->Error = "The circuit could not be translated for ngspice.";
+    }
+    if (Stop.stop_requested()) return;
+    QMetaObject::invokeMethod(
+        this, [this, run, outcome] { onTranslated(run, outcome); }, Qt::QueuedConnection);
+  });
+}
+
+void TSimulateCommand::onTranslated(int Run, const std::shared_ptr<Translated>& Outcome) {
+  if (Run != FRun || !FRunning || !FTranslating) return;  // cancelled meanwhile
+  FTranslating = false;
+  if (translating == this) translating = nullptr;
+  if (!Outcome->Error.empty()) {
+    FRunning = false;
+    showStatusPanel(false);
+    FPrompts.ShowError(FEditor, QString::fromLocal8Bit(Outcome->Error));
+    emit Finished();
+    return;
+  }
+  FNotes.insert(FNotes.end(), Outcome->Circuit.Notes.begin(), Outcome->Circuit.Notes.end());
+  startEngine(Outcome->Circuit);
+}
+
+void TSimulateCommand::startEngine(const TNgspiceCircuit& Circuit) {
   std::string error;
   // Called on ngspice's thread: only queue the work for this one.
   const auto notify = [this] {
     QMetaObject::invokeMethod(
         this, [this] { onEngineChanged(); }, Qt::QueuedConnection);
   };
-  if (!engine.Start(circuit, notify, error)) {
+  if (!TSpiceEngine::Instance().Start(Circuit, notify, error)) {
+    FRunning = false;
+    showStatusPanel(false);
     TWaveformWindow& shown = window();
     shown.ShowFailure(QString::fromLocal8Bit(error));
     shown.show();
@@ -127,8 +181,7 @@ void TSimulateCommand::Run() {
     emit Finished();
     return;
   }
-  FRunning = true;
-  showStatusPanel(true);
+  ProgressBar->setFormat("%p%");
   // A run that ended before the notification was set up is caught here.
   onEngineChanged();
 }
@@ -161,7 +214,14 @@ void TSimulateCommand::finish() {
 void TSimulateCommand::Cancel() {
   if (!FRunning) return;
   FRunning = false;
-  TSpiceEngine::Instance().Cancel();
+  if (FTranslating) {
+    // The worker stops at its next statement; what it still sends is dropped.
+    FTranslating = false;
+    if (translating == this) translating = nullptr;
+    FWorker.request_stop();
+  } else {
+    TSpiceEngine::Instance().Cancel();
+  }
   showStatusPanel(false);
   emit Finished();
 }

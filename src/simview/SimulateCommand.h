@@ -1,14 +1,19 @@
 #pragma once
 
-// The Simulate command of one editor: builds the circuit from the current templates, runs it on
-// the engine in the background with a progress bar and a Cancel button in the main window's
-// status bar, and shows the outcome in the document's waveform window. The editor owns the
-// command (as its child); the command owns the waveform window. Closing the document cancels
-// its run.
+// The Simulate command of one editor: builds the circuit from the current templates, translates
+// it for ngspice on a worker thread, runs it on the engine in the background with a progress
+// bar and a Cancel button in the main window's status bar, and shows the outcome in the
+// document's waveform window. Cancel reaches both the translation and the run. The editor owns
+// the command (as its child); the command owns the waveform window. Closing the document
+// cancels its run.
 
 #include <QObject>
 #include <QPointer>
 #include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
 
 class QLabel;
 class QProgressBar;
@@ -19,6 +24,7 @@ namespace busweave {
 
 class TCanNodes;
 class TPrompts;
+struct TNgspiceCircuit;
 class TWaveformWindow;
 
 class TSimulateCommand : public QObject {
@@ -34,6 +40,7 @@ class TSimulateCommand : public QObject {
   void Run();
   // Ends the run of this document, if any; nothing is shown.
   void Cancel();
+  // From the command until its outcome is shown or it is cancelled, the translation included.
   bool Running() const { return FRunning; }
 
   // The document's waveform window, once a run has ended.
@@ -50,6 +57,9 @@ class TSimulateCommand : public QObject {
   void Finished();
 
  private:
+  struct Translated;
+  void onTranslated(int Run, const std::shared_ptr<Translated>& Outcome);
+  void startEngine(const TNgspiceCircuit& Circuit);
   void onEngineChanged();
   void finish();
   void showStatusPanel(bool Visible);
@@ -62,6 +72,9 @@ class TSimulateCommand : public QObject {
   QPointer<TWaveformWindow> FWindow;
   std::vector<std::string> FNotes;
   bool FRunning = false;
+  bool FTranslating = false;  // the worker has the circuit, ngspice not yet
+  int FRun = 0;               // counts the runs, so that news of a cancelled one is dropped
+  std::jthread FWorker;       // the translation of the latest run
 };
 
 }  // namespace busweave

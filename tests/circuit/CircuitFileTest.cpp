@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <utility>
 
 #include "TempFolder.h"
 #include "circuit/CircuitFile.h"
@@ -72,7 +74,7 @@ TEST(Templates, KeepThePageTextWithCrLfAndReportFilesByName) {
     ReadTemplate(missing);
     FAIL() << "reading a missing template must fail";
   } catch (const std::exception& error) {
-    EXPECT_EQ(std::string(error.what()), "Cannot open file " + missing);
+    EXPECT_EQ(std::string(error.what()), "Cannot open file " + missing + ": file not found");
   }
 
   const std::string nowhere = folder.File("no-such-folder/out.cir");
@@ -92,6 +94,30 @@ TEST(Templates, KeepThePageTextWithCrLfAndReportFilesByName) {
   std::size_t entries = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.Path())) ++entries;
   EXPECT_EQ(entries, 3u);  // Busweave.TR, good.cir, blocked.cir
+}
+
+TEST(Templates, WhatIsNotASmallRegularFileIsRefusedAtOnceByName) {
+  TempFolder folder;
+  const std::string fifo = folder.File("Busweave.HD");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string zero = folder.File("Busweave.TR");
+  std::filesystem::create_symlink("/dev/zero", zero);
+  const std::string large = folder.File("large.TR");
+  WriteBytes(large, std::string(MaxTemplateBytes + 1, '*'));
+  const std::string fits = folder.File("fits.TR");
+  WriteBytes(fits, std::string(MaxTemplateBytes, '*'));
+
+  const std::pair<std::string, std::string> cases[] = {
+      {fifo, "not a regular file"}, {zero, "not a regular file"}, {large, "larger than 4194304 bytes"}};
+  for (const auto& [path, reason] : cases) {
+    try {
+      ReadTemplate(path);
+      ADD_FAILURE() << path << " was read";
+    } catch (const std::exception& error) {
+      EXPECT_EQ(std::string(error.what()), "Cannot open file " + path + ": " + reason);
+    }
+  }
+  EXPECT_EQ(ReadTemplate(fits).size(), MaxTemplateBytes);
 }
 
 TEST(ProposedCircuitName, ReplacesOrAppendsTheExtensionOnly) {

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
+#include "CliProgram.h"
 #include "CliRun.h"
 #include "Networks.h"
 #include "TempFolder.h"
@@ -96,6 +100,118 @@ TEST_F(CliCircuit, DamagedInputsAndBrokenWiresAreReported) {
   EXPECT_NE(broken.Out.find("* wire W0000:0000::00C8:0000 skipped: no node at (200, 0)\r\n"), std::string::npos);
   EXPECT_NE(broken.Err.find("warning"), std::string::npos);
   EXPECT_EQ(broken.Out.find("  T"), std::string::npos);
+}
+
+// A quick trailer for ngspice: an ideal pulse behind 120 ohms, 20 ns.
+const char* const kQuickTrailer =
+    "  .SUBCKT CANDRV 7999\r\n  V1 7903 0 PULSE(0 1 1n 1n 1n 5n 1u)\r\n  Rs 7903 7999 120\r\n  .ENDS\r\n"
+    ".TRAN 10ps 20ns\r\n.PRINT TRAN V(2)\r\n.END\r\n";
+
+TEST_F(CliCircuit, NamesCannotAddStatementsToTheCircuit) {
+  // A network file whose node names carry a .control block for ngspice, and a name of
+  // ordinary bytes that must come through unchanged.
+  const std::string marker = Folder.File("injected");
+  const std::string hostile = "A\n.control\nshell touch " + marker + "\nquit\n.endc\r\n* \x0B\x1A\x7F";
+  const std::string ordinary = "[2] B \xE4\xB5 ~\\";
+  test::SaveTwoStationBus(Network, hostile, ordinary);
+  WriteBytes(Folder.File(HeaderTemplateName), "* title\r\n  .PARAM xC0red = 2e8\r\n");
+  WriteBytes(Folder.File(TrailerTemplateName), kQuickTrailer);
+
+  const std::string out = Folder.File("bus1.cir");
+  const auto circuit = test::RunCliProgram({"circuit", Network, "--templates", Folder.Path().string()});
+  ASSERT_EQ(circuit.Code, 0) << circuit.Err;
+  const std::string bytes = ReadBytes(out);
+  const TextLines lines = SplitLines(bytes);
+  ASSERT_EQ(lines.size(), 2u + 11u + 7u);
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 20);  // no line break but the ends of lines
+  for (const auto& line : lines) EXPECT_EQ(line.find_first_of("\x0B\x1A\x7F"), std::string::npos) << line;
+  EXPECT_NE(bytes.find("\r\n* Node " + ordinary + "\r\n"), std::string::npos);
+
+  // ngspice reads the file and runs it: the block stays a comment.
+  const auto ngspice = test::RunProgram("ngspice", {"-b", out});
+  if (ngspice.Code == 127) GTEST_SKIP() << "ngspice is not installed";
+  EXPECT_EQ(ngspice.Code, 0) << ngspice.Err;
+  EXPECT_FALSE(std::filesystem::exists(marker)) << "ngspice ran a block from a node name";
+
+  // The simulation's circuit, through the ngspice library.
+  const auto simulate =
+      test::RunCliProgram({"simulate", Network, "--templates", Folder.Path().string(), "--csv", Folder.File("bus.csv")});
+  EXPECT_EQ(simulate.Code, 0) << simulate.Err;
+  EXPECT_FALSE(std::filesystem::exists(marker)) << "the simulation ran a block from a node name";
+
+  // The section printed to the terminal holds the same lines.
+  const auto netlist = test::RunCliProgram({"netlist", Network});
+  EXPECT_EQ(netlist.Code, 0);
+  EXPECT_EQ(std::count(netlist.Out.begin(), netlist.Out.end(), '\n'), 11);
+}
+
+// Valid UTF-8 without C0 controls (but for the line ends), DEL or C1 controls.
+bool isPrintableUtf8(const std::string& Text) {
+  for (std::size_t i = 0; i < Text.size();) {
+    const auto c = static_cast<unsigned char>(Text[i]);
+    if (c < 0x80) {
+      if ((c < 0x20 && c != '\n' && c != '\r') || c == 0x7F) return false;
+      ++i;
+      continue;
+    }
+    const int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 ? 1 : -1;
+    if (more < 0 || i + static_cast<std::size_t>(more) >= Text.size()) return false;
+    char32_t point = c & (0x3F >> more);
+    for (int k = 1; k <= more; ++k) {
+      const auto next = static_cast<unsigned char>(Text[i + static_cast<std::size_t>(k)]);
+      if ((next & 0xC0) != 0x80) return false;
+      point = (point << 6) | (next & 0x3F);
+    }
+    if (point >= 0x80 && point < 0xA0) return false;
+    i += static_cast<std::size_t>(more) + 1;
+  }
+  return true;
+}
+
+TEST_F(CliCircuit, NamesReachTheTerminalAsUtf8WithControlsShown) {
+  // Windows-1252 names with a terminal escape, a bell, umlauts and the undefined bytes.
+  test::SaveTwoStationBus(Network, "\x1B[31mred\x07 Gr\xFC\xDF\r\n", "[2] B\x81\x9D\xE4\x7F");
+  const auto netlist = test::RunCliProgram({"netlist", Network});
+  EXPECT_EQ(netlist.Code, 0) << netlist.Err;
+  EXPECT_TRUE(isPrintableUtf8(netlist.Out)) << netlist.Out;
+  EXPECT_NE(netlist.Out.find("\r\n* Node \\x1B[31mred\\x07 Gr\xC3\xBC\xC3\x9F\\r\\n\r\n"), std::string::npos)
+      << netlist.Out;
+  EXPECT_NE(netlist.Out.find("\r\n* Node [2] B\\x81\\x9D\xC3\xA4\\x7F\r\n"), std::string::npos) << netlist.Out;
+
+  // The first station has no termination: the finding names it.
+  const auto check = test::RunCliProgram({"check", Network});
+  EXPECT_EQ(check.Code, 1) << check.Err;
+  EXPECT_TRUE(isPrintableUtf8(check.Out)) << check.Out;
+  EXPECT_NE(check.Out.find("node [1] \\x1B[31mred\\x07 Gr\xC3\xBC\xC3\x9F\\r\\n"), std::string::npos) << check.Out;
+}
+
+TEST_F(CliCircuit, TemplatesThatAreNoSmallRegularFilesAreRefusedAtOnce) {
+  // A FIFO would block the command for ever, /dev/zero fill the memory.
+  const std::string templates = Folder.File("templates");
+  std::filesystem::create_directory(templates);
+  const std::string header = templates + "/" + HeaderTemplateName;
+  const std::string trailer = templates + "/" + TrailerTemplateName;
+  ASSERT_EQ(::mkfifo(header.c_str(), 0600), 0);
+  const std::pair<std::string, std::string> expected[] = {
+      {header, "Cannot open file " + header + ": not a regular file"},
+      {trailer, "Cannot open file " + trailer + ": not a regular file"},
+      {trailer, "Cannot open file " + trailer + ": larger than 4194304 bytes"}};
+  for (const auto& [file, message] : expected) {
+    if (file == trailer) {
+      std::filesystem::remove(header);
+      std::filesystem::remove(trailer);
+      if (message.find("larger") == std::string::npos)
+        std::filesystem::create_symlink("/dev/zero", trailer);
+      else
+        WriteBytes(trailer, std::string(5 << 20, '*'));
+    }
+    for (const char* command : {"circuit", "simulate"}) {
+      const auto result = test::RunCliProgram({command, Network, "--templates", templates}, 20);
+      EXPECT_EQ(result.Code, 1) << command << " " << message;
+      EXPECT_NE(result.Err.find(message), std::string::npos) << result.Err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(Folder.File("bus1.cir")));
+  }
 }
 
 }  // namespace

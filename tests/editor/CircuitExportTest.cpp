@@ -209,7 +209,7 @@ TEST_F(CircuitExport, UnreadableTemplateStopsTheCommandWithItsName) {
   EXPECT_FALSE(shown);
   EXPECT_EQ(Repaints, 0);
   ASSERT_EQ(Prompts.Errors.size(), 1);
-  EXPECT_EQ(Prompts.Errors[0].toStdString(), "Cannot open file Busweave.HD");
+  EXPECT_EQ(Prompts.Errors[0].toStdString(), "Cannot open file Busweave.HD: this is a folder, not a file");
 }
 
 TEST_F(CircuitExport, UnwritableCircuitFileIsReportedAndNothingHalfWritten) {

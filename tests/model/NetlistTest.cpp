@@ -94,6 +94,38 @@ TEST(WriteNetlist, CommentsKeepTheOldNamesWhileTheNodesAreRenumbered) {
   EXPECT_EQ(net.NodeAtIndex(2)->FName, "[3] second");
 }
 
+TEST(WriteNetlist, ControlCharactersInNamesNeverEndTheirComment) {
+  // Every byte from 0x20 to 0xFF but DEL is ordinary and written as it is.
+  std::string ordinary;
+  for (int c = 0x20; c <= 0xFF; ++c)
+    if (c != 0x7F) ordinary += static_cast<char>(c);
+  std::string controls;
+  for (int c = 0; c < 0x20; ++c) controls += static_cast<char>(c);
+  controls += '\x7F';
+
+  TCanNodes net;
+  placeNode(net, {0, 0}, "A\r\n.control\nshell id\n.endc\n", 1500, 1);
+  placeNode(net, {200, 0}, controls, 120, 0);
+  placeNode(net, {400, 0}, ordinary.substr(0, 120), 120, 0);
+  placeNode(net, {600, 0}, ordinary.substr(120), 120, 0);
+  net.AddWire({0, 0}, {200, 0}, 120, true);
+  std::vector<std::string> lines;
+  net.WriteNetlist(lines);
+
+  for (const auto& line : lines) {
+    for (const char c : line) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << line;
+    EXPECT_TRUE(line.empty() || line[0] == '*' || line.rfind("  ", 0) == 0) << line;
+  }
+  EXPECT_EQ(lines[1], "* Line A\\r\\n.control\\nshell id\\n.endc\\n <=> " + lines[8].substr(7));
+  EXPECT_EQ(lines[8],
+            "* Node \\x00\\x01\\x02\\x03\\x04\\x05\\x06\\x07\\x08\\t\\n\\x0B\\x0C\\r\\x0E\\x0F"
+            "\\x10\\x11\\x12\\x13\\x14\\x15\\x16\\x17\\x18\\x19\\x1A\\x1B\\x1C\\x1D\\x1E\\x1F\\x7F");
+  EXPECT_EQ(lines[11], "* Node " + ordinary.substr(0, 120));
+  EXPECT_EQ(lines[14], "* Node " + ordinary.substr(120));
+  // The names themselves keep their bytes; only the number prefix is new.
+  EXPECT_EQ(net.NodeAt({0, 0})->FName, "[1] A\r\n.control\nshell id\n.endc\n");
+}
+
 TEST(WriteNetlist, WireWithoutANodeAtAnEndIsCommentedOutAndReported) {
   TCanNodes net;
   net.AddNode({0, 0});

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <clocale>
 #include <cmath>
+#include <set>
 
 #include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
@@ -80,6 +81,101 @@ TEST(SpiceNumbers, ParametersEvaluateThroughEachOther) {
   EXPECT_FALSE(parameters.Evaluate("unknownfunction(3)"));
   parameters.AddStatement("a = {b} b = {a}");
   EXPECT_FALSE(parameters.Value("a"));  // a loop, not a hang
+}
+
+// Prefix and number, appended: GCC 12 at -O3 warns falsely (-Wrestrict) on "literal" + string.
+std::string numbered(const char* Prefix, int Number) {
+  std::string name = Prefix;
+  name += std::to_string(Number);
+  return name;
+}
+
+TEST(SpiceNumbers, NestingIsBoundedAndEachParameterIsEvaluatedOnce) {
+  // Thirty parameters, each using the one before three times: 3^30 ways down, 30 steps.
+  TSpiceParameters chain;
+  chain.AddStatement("p0 = 1");
+  for (int i = 1; i <= 30; ++i) {
+    const std::string before = numbered("p", i - 1);
+    chain.AddStatement(numbered("p", i) + " = {" + before + "+" + before + "+" + before + "}");
+  }
+  EXPECT_DOUBLE_EQ(*chain.Value("p30"), std::pow(3.0, 30));
+  // A new definition is seen by everything that uses it.
+  chain.AddStatement("p0 = 2");
+  EXPECT_DOUBLE_EQ(*chain.Value("p30"), 2 * std::pow(3.0, 30));
+
+  // Brackets, signs, powers and chains of references: a clear refusal, not a stack overflow.
+  const std::string deep = std::string(15000, '(') + "1" + std::string(15000, ')');
+  TSpiceParameters parameters;
+  parameters.AddStatement("xDeep = {" + deep + "}");
+  parameters.AddStatement("xFine = {" + std::string(40, '(') + "2" + std::string(40, ')') + "}");
+  std::string powers = "1";
+  for (int i = 0; i < 15000; ++i) powers += "^1";
+  for (const std::string& expression : {deep, std::string(15000, '-') + "1", powers, std::string("1+xDeep")}) {
+    try {
+      parameters.Evaluate(expression);
+      ADD_FAILURE() << "accepted: " << expression.substr(0, 20);
+    } catch (const ESpiceExpressionError& error) {
+      EXPECT_NE(std::string(error.what()).find("nested deeper than"), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_THROW(parameters.EvaluateAll(), ESpiceExpressionError);
+  try {
+    parameters.Value("xDeep");
+  } catch (const ESpiceExpressionError& error) {
+    EXPECT_EQ(std::string(error.what()), "the parameter xdeep is nested deeper than 200 levels");
+  }
+  // A refusal leaves the reader as it was.
+  EXPECT_DOUBLE_EQ(*parameters.Value("xFine"), 2.0);
+  EXPECT_DOUBLE_EQ(*parameters.Evaluate("-(-(2^2^2))"), 16.0);
+
+  // Defined the other way round, a chain nests a few levels per step; a long one is refused too.
+  TSpiceParameters backwards;
+  for (int i = 0; i < 1000; ++i)
+    backwards.AddStatement(numbered("q", i) + " = {" + numbered("q", i + 1) + "+1}");
+  backwards.AddStatement("q1000 = 0");
+  EXPECT_THROW(backwards.Value("q0"), ESpiceExpressionError);
+  EXPECT_DOUBLE_EQ(*backwards.Value("q990"), 10.0);
+}
+
+TEST(Translation, HostileTemplatesAreRefusedOrStayLinear) {
+  // A header parameter with 15,000 nested brackets stops the translation with its name.
+  TextLines deep = twoStationCircuit();
+  deep.insert(deep.begin() + 5, "  .PARAM xDeep = {" + std::string(15000, '{') + "1" + std::string(15000, '}') + "}");
+  try {
+    TranslateForNgspice(deep);
+    ADD_FAILURE() << "a parameter nested 15,000 deep was accepted";
+  } catch (const ESpiceExpressionError& error) {
+    EXPECT_NE(std::string(error.what()).find("xdeep"), std::string::npos) << error.what();
+  }
+
+  // Thirty chained .PARAMs as the header's delay of the lines.
+  TextLines chained = twoStationCircuit();
+  auto at = chained.begin() + 5;
+  at = chained.insert(at, "  .PARAM c0 = 1") + 1;
+  for (int i = 1; i <= 30; ++i) {
+    const std::string b = numbered("c", i - 1);
+    at = chained.insert(at, numbered("  .PARAM c", i) + " = {" + b + "+" + b + "+" + b + "}") + 1;
+  }
+  for (auto& line : chained)
+    if (line.find(".PARAM   xC0red") != std::string::npos) line = "  .PARAM   xC0red  = {2e8*c30/c30}";
+  EXPECT_NEAR(TranslateForNgspice(chained).Step.MaxStep, 0.75e-9, 1e-18);
+
+  // Many elements of one name, a long .OPTIONS line and a long run of blanks in a .PARAM.
+  TextLines large = twoStationCircuit();
+  const std::size_t trailer = large.size() - 25;
+  for (int i = 0; i < 30000; ++i) large.insert(large.begin() + static_cast<long>(trailer), "R9 9 0 1");
+  large.push_back(".OPTIONS RELTOL=1E-4" + std::string(200000, '=') + " ABSTOL=1E-12");
+  large.insert(large.begin() + 5, "  .PARAM xLong = 1" + std::string(1000000, ' ') + "xNext = 2");
+  const TNgspiceCircuit deck = TranslateForNgspice(large);
+  std::set<std::string> names;
+  std::size_t resistors = 0;
+  for (const auto& line : deck.Lines) {
+    if (line.rfind("R9", 0) != 0) continue;
+    ++resistors;
+    names.insert(line.substr(0, line.find(' ')));
+  }
+  EXPECT_EQ(resistors, 30000u);
+  EXPECT_EQ(names.size(), 30000u);  // every one its own name
 }
 
 TEST(Translation, FlattensInnerBracesEverywhere) {

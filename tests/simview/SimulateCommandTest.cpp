@@ -182,6 +182,51 @@ TEST_F(SimulateCommand, CancelStopsTheRunAndTheProgramGoesOn) {
   EXPECT_NE(command->Window()->TransientPlot(), nullptr);
 }
 
+TEST_F(SimulateCommand, HostileTemplatesNeitherCrashNorFreezeTheWindow) {
+  DrawBus();
+  // 15,000 nested brackets: refused by name, after the command has returned to the window.
+  WriteBytes(Folder.File("Busweave.HD"), "title\r\n  .PARAM xDeep = {" + std::string(15000, '{') + "1" +
+                                            std::string(15000, '}') + "}\r\n  .PARAM xC0red = {2e8*xDeep}\r\n");
+  Editor->Simulate1->trigger();
+  TSimulateCommand* command = Editor->Simulation();
+  EXPECT_TRUE(command->Running());
+  EXPECT_TRUE(command->CancelButton->isVisible());
+  EXPECT_TRUE(FHost.FPrompts.Messages.isEmpty());  // the translation is not on the window's thread
+  QTRY_COMPARE_WITH_TIMEOUT(FHost.FPrompts.Messages.size(), 1, 10000);
+  EXPECT_TRUE(FHost.FPrompts.Messages[0].contains("xdeep is nested deeper than")) << FHost.FPrompts.Messages[0].toStdString();
+  EXPECT_FALSE(command->Running());
+  EXPECT_EQ(Main.statusBar()->findChild<QProgressBar*>(), nullptr);
+
+  // Thirty parameters, each using the one before three times.
+  std::string chain = "title\r\n  .PARAM c0 = 1\r\n";
+  for (int i = 1; i <= 30; ++i) {
+    const std::string b = "c" + std::to_string(i - 1);
+    chain += "  .PARAM c" + std::to_string(i) + " = {" + b + "+" + b + "+" + b + "}\r\n";
+  }
+  WriteBytes(Folder.File("Busweave.HD"), chain + "  .PARAM xC0red = {2e8*c30/c30}\r\n");
+  ASSERT_TRUE(SimulateAndWait());
+  EXPECT_NE(command->Window()->TransientPlot(), nullptr);
+
+  // Cancel reaches a run that is still being translated: nothing is started or shown.
+  delete command->Window();
+  std::string large = chain + "  .PARAM xC0red = 2e8\r\n";
+  while (large.size() < (3u << 20)) large += "* a long header of comments\r\n";
+  WriteBytes(Folder.File("Busweave.HD"), large);
+  Editor->Simulate1->trigger();
+  ASSERT_TRUE(command->Running());
+  QSignalSpy finished(command, &TSimulateCommand::Finished);
+  command->CancelButton->click();
+  EXPECT_EQ(finished.count(), 1);
+  EXPECT_FALSE(command->Running());
+  EXPECT_EQ(Main.statusBar()->findChild<QProgressBar*>(), nullptr);
+  QTest::qWait(500);
+  EXPECT_EQ(command->Window(), nullptr);
+  EXPECT_FALSE(TSpiceEngine::Instance().Busy());
+  EXPECT_EQ(FHost.FPrompts.Messages.size(), 1);
+  ASSERT_TRUE(SimulateAndWait());  // the next run works
+  EXPECT_NE(command->Window()->TransientPlot(), nullptr);
+}
+
 TEST_F(SimulateCommand, ClosingTheDocumentEndsItsRun) {
   DrawBus();
   WriteBytes(Folder.File("Busweave.TR"), trailer(".TRAN 1ps 2us 0 1ps"));
