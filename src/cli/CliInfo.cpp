@@ -2,7 +2,6 @@
 
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
-#include "model/NameText.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave::cli {

@@ -8,7 +8,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <ostream>
 
