@@ -57,13 +57,13 @@ int Network(QWidget* Owner, TCanNodes& Net, const std::function<void()>& Repaint
     dialog.SetNetworkText(PageText(section));
 
     const int result = Prompts.ExecDialog(dialog);
-    if (result == 1 || result == TTNBDlgParameter::ExportResult) writeTemplates(dialog);
-    if (result == TTNBDlgParameter::ExportResult) exportCircuit(Owner, Net, dialog, Prompts);
+    if (result == mrOk || result == mrExport) writeTemplates(dialog);
+    if (result == mrExport) exportCircuit(Owner, Net, dialog, Prompts);
     if (Repaint) Repaint();
     return result;
   } catch (const std::exception& error) {
     Prompts.ShowError(Owner, QString::fromLocal8Bit(error.what()));
-    return 0;
+    return mrNone;
   }
 }
 

@@ -211,8 +211,8 @@ void TSubForm::SetMapping(Canvas& C) const {
 void TSubForm::FitDocument() {
   SetDocExtent(FitNetwork(*FNodes, FGrid_, FExtent));
   if (FFrame.Notify) {
-    FFrame.Notify(enWidth, FExtent.X);
-    FFrame.Notify(enHeight, FExtent.Y);
+    FFrame.Notify(TEditorNotifyCode::enWidth, FExtent.X);
+    FFrame.Notify(TEditorNotifyCode::enHeight, FExtent.Y);
   }
 }
 
@@ -365,8 +365,8 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
   dialog.EditName->setText(QString::fromStdString(NameToUtf8(Node.FName)));
   dialog.EditZL->setText(QString::number(Node.FResistance));
 
-  const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : 2;
-  if (result == 1) {
+  const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : mrCancel;
+  if (result == mrOk) {
     Node.FMarked = 0;
     FNodes->BackupNode(&Node);
     Node.FSource = dialog.CheckBoxQuelle->isChecked() ? 1 : 0;
@@ -374,7 +374,7 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
     Node.FShowName = dialog.CheckBoxName->isChecked() ? 1 : 0;
     Node.FResistance = dialog.Resistance();
     RepaintAll();
-  } else if (result == TFKnoten::DeleteResult && FNodes->DeleteEndNode(DocFromSurface(P))) {
+  } else if (result == mrDelete && FNodes->DeleteEndNode(DocFromSurface(P))) {
     RepaintAll();
   } else {
     Node.FMarked = 0;
@@ -397,15 +397,15 @@ void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
   dialog.EditLength->setText(QString::number(Wire.FLength));
   dialog.CheckBoxShowLength->setChecked(Wire.FShowLength != 0);
 
-  const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : 2;
-  if (result == 1) {
+  const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : mrCancel;
+  if (result == mrOk) {
     Wire.FMarked = 0;
     FNodes->BackupWire(&Wire);
     Wire.FImpedance = dialog.Impedance();
     Wire.FLength = dialog.Length();
     Wire.FShowLength = dialog.CheckBoxShowLength->isChecked() ? 1 : 0;
     RepaintAll();
-  } else if (result == TLineDlg::DeleteResult) {
+  } else if (result == mrDelete) {
     TTrmLine* wire = &Wire;
     FNodes->DeleteWire(wire);
     RepaintAll();
@@ -550,7 +550,7 @@ void TSubForm::SaveCANAs(QWidget* Owner, std::string& Name) {
   }
   setWindowTitle(QString::fromLocal8Bit(path));
   Name = path;
-  if (FFrame.Notify) FFrame.Notify(enFileName, 0);
+  if (FFrame.Notify) FFrame.Notify(TEditorNotifyCode::enFileName, 0);
 }
 
 void TSubForm::reportNothingWritten(QWidget* Owner, const std::string& Path) {
@@ -595,8 +595,8 @@ void TSubForm::ApplyOptions(const TDocumentOptions& Options) {
   FDefaults_.ShowNames = Options.ShowNames;
   SetDocExtent(Options.Extent);
   if (FFrame.Notify) {
-    FFrame.Notify(enWidth, FExtent.X);
-    FFrame.Notify(enHeight, FExtent.Y);
+    FFrame.Notify(TEditorNotifyCode::enWidth, FExtent.X);
+    FFrame.Notify(TEditorNotifyCode::enHeight, FExtent.Y);
   }
   if (FFrame.SetExportFont) FFrame.SetExportFont(Options.PictureFont);
   FDrawingFont = Options.DrawingFont;

@@ -29,7 +29,7 @@ struct TFinding;
 struct TFrameLink {
   QWidget* PaintBox = nullptr;                       // the overview, repainted with the editor
   std::function<TFontSpec()> ExportFont;             // the frame's picture font
-  std::function<void(int Code, int Value)> Notify;   // WM_EDITORNOTIFY, sent synchronously
+  std::function<void(TEditorNotifyCode Code, int Value)> Notify;  // sent synchronously
   std::function<void(const TFontSpec&)> SetExportFont;
 };
 

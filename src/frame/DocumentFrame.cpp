@@ -146,7 +146,7 @@ TMDIChild* TMDIChild::Open(QMdiArea* Area, TEditorHost* Host, const std::string&
   TFrameLink link;
   link.PaintBox = frame->PaintBox1;
   link.ExportFont = [frame] { return frame->FPictureFont; };
-  link.Notify = [frame](int Code, int Value) { frame->WMEditorNotify(Code, Value); };
+  link.Notify = [frame](TEditorNotifyCode Code, int Value) { frame->WMEditorNotify(Code, Value); };
   link.SetExportFont = [frame](const TFontSpec& Font) { frame->FPictureFont = Font; };
   frame->FEditor = new TSubForm(nullptr, link, Path, Size, frame->FScale, Host);
   frame->FEditorWindow = Area->addSubWindow(frame->FEditor, Qt::FramelessWindowHint);
@@ -209,10 +209,18 @@ void TMDIChild::keepReachable() {
 
 QList<QAction*> TMDIChild::MergedMenus() const { return {Option1->menuAction()}; }
 
-void TMDIChild::WMEditorNotify(int Code, int Value) {
-  if (Code == enWidth) FDocSize_.X = Value;
-  if (Code == enHeight) FDocSize_.Y = Value;
-  if (Code == enFileName && FEditor && FWindow) FWindow->setWindowTitle(FileNamePart(FEditor->Caption()));
+void TMDIChild::WMEditorNotify(TEditorNotifyCode Code, int Value) {
+  switch (Code) {
+    case TEditorNotifyCode::enWidth:
+      FDocSize_.X = Value;
+      break;
+    case TEditorNotifyCode::enHeight:
+      FDocSize_.Y = Value;
+      break;
+    case TEditorNotifyCode::enFileName:
+      if (FEditor && FWindow) FWindow->setWindowTitle(FileNamePart(FEditor->Caption()));
+      break;
+  }
 }
 
 void TMDIChild::fitProportions() {

@@ -70,8 +70,9 @@ class TMDIChild : public QWidget {
   void SetPictureFont(const TFontSpec& Font) { FPictureFont = Font; }
   QList<QAction*> MergedMenus() const;
 
-  // Handles the editor's notifications: 1 width, 2 height, 3 file name changed.
-  void WMEditorNotify(int Code, int Value);
+  // Handles the editor's notifications: new width, new height, file name changed; a code of
+  // none of these changes nothing.
+  void WMEditorNotify(TEditorNotifyCode Code, int Value);
   // Exports the picture of the network for a target of 2 to 5: clipboard or metafile.
   void ExportPicture(TPlotTarget Target);
   // Saves the picture as an SVG or PDF document.

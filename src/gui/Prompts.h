@@ -7,6 +7,8 @@
 #include <QString>
 #include <optional>
 
+#include "gui/ModalResult.h"
+
 class QDialog;
 class QWidget;
 
@@ -41,7 +43,7 @@ class TPrompts {
   virtual void Inform(QWidget* Owner, const QString& Caption, const QString& Text) = 0;
   // A warning with the buttons OK and Abort; true when the answer is OK.
   virtual bool WarnOkAbort(QWidget* Owner, const QString& Text) = 0;
-  // Runs a modal dialog and returns its result.
+  // Runs a modal dialog and returns its result (a TModalResult for the program's own dialogs).
   virtual int ExecDialog(QDialog& Dialog) = 0;
   // The font dialog; nothing when the user cancels.
   virtual std::optional<QFont> ChooseFont(QWidget* Owner, const QFont& Initial) {

@@ -44,7 +44,7 @@ TEST(SubForm, NewDocumentKeepsItsSizeAndCoordinatesTurnUpwards) {
   RecordingHost host;
   std::vector<std::pair<int, int>> notes;
   TFrameLink link;
-  link.Notify = [&](int Code, int Value) { notes.emplace_back(Code, Value); };
+  link.Notify = [&](TEditorNotifyCode Code, int Value) { notes.emplace_back(static_cast<int>(Code), Value); };
   TSubForm editor(nullptr, link, folder.File("NONAME1.BWN"), {200, 200}, DrawingScale, &host);
   EXPECT_EQ(editor.DocExtent(), (TPoint{200, 200}));
   EXPECT_TRUE(notes.empty());
@@ -76,7 +76,7 @@ TEST(SubForm, OpeningAFileFitsTheNetworkAndUndoRefreshesTheMenu) {
   RecordingHost host;
   std::vector<std::pair<int, int>> notes;
   TFrameLink link;
-  link.Notify = [&](int Code, int Value) { notes.emplace_back(Code, Value); };
+  link.Notify = [&](TEditorNotifyCode Code, int Value) { notes.emplace_back(static_cast<int>(Code), Value); };
   TSubForm editor(nullptr, link, path, {200, 200}, DrawingScale, &host);
   EXPECT_EQ(editor.DocExtent(), (TPoint{600, 300}));
   EXPECT_EQ(notes, (std::vector<std::pair<int, int>>{{1, 600}, {2, 300}}));
