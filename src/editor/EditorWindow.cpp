@@ -95,7 +95,7 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   Network1 = Edit1->addAction("&Network");
   Network1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
   Network1->setStatusTip("Create/modify the network");
-  connect(Undo1, &QAction::triggered, this, [this] { Undo1Click(); });
+  connect(Undo1, &QAction::triggered, this, [this] { UnDo(); });
   connect(Network1, &QAction::triggered, this, [this] { Network1Click(); });
   Simulate1 = Edit1->addAction("&Simulate");
   Simulate1->setShortcut(QKeySequence(Qt::Key_F9));
@@ -569,8 +569,6 @@ void TSubForm::FormCloseQuery(bool& CanClose) {
   SaveCANAs(this, name);
   CanClose = !name.empty();
 }
-
-void TSubForm::Undo1Click() { UnDo(); }
 
 void TSubForm::Options1Click() {
   if (FHost) FHost->EditOptions(*this);

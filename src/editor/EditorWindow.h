@@ -113,6 +113,8 @@ class TSubForm : public QWidget {
   // Repaints the surface and the frame's overview after a change.
   void RepaintAll();
 
+  // The one undo of the editor (its Edit menu's Undo too): takes back the last user action,
+  // repaints when something was undone and refreshes the menu. True when something was undone.
   bool UnDo();
   void UpdateEditMenu();
   void FormActivate();
@@ -127,7 +129,6 @@ class TSubForm : public QWidget {
   // Whether the editor may close; asks the user when the network has unsaved changes.
   void FormCloseQuery(bool& CanClose);
 
-  void Undo1Click();
   void Network1Click();
   // Simulates the network with ngspice and shows the waveforms; the command of this document,
   // once used.

@@ -93,6 +93,14 @@ TEST(SubForm, OpeningAFileFitsTheNetworkAndUndoRefreshesTheMenu) {
   EXPECT_FALSE(editor.Undo1->isEnabled());
   EXPECT_FALSE(editor.UnDo());
   EXPECT_EQ(editor.DocExtent(), (TPoint{600, 300}));  // undo leaves the extent alone
+
+  // The menu item is the same undo: the step goes and the item follows.
+  editor.Nodes().FTickCount = 8;
+  editor.Nodes().AddNode({300, 150});
+  editor.UpdateEditMenu();
+  editor.Undo1->trigger();
+  EXPECT_FALSE(editor.Nodes().NodeExists({300, 150}));
+  EXPECT_FALSE(editor.Undo1->isEnabled());
 }
 
 // A file of which nothing could be read opens unmodified, so closing does not ask about changes
