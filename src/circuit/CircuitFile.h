@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "model/PathText.h"
+
 namespace busweave {
 
 class TCanNodes;
@@ -50,16 +52,8 @@ void WriteTextFile(const std::string& Path, const TextLines& Lines);
 TextLines CircuitLines(const TextLines& Header, TCanNodes& Net, const TextLines& Trailer,
                        std::vector<std::string>* Warnings = nullptr);
 
-// The path with its extension replaced by Extension (without the dot), or the extension
-// appended when it has none; a dot in a folder name is not an extension. '/' and '\' both
-// separate folders.
-std::string ReplaceExtension(const std::string& Path, const std::string& Extension);
-
 // The network file name with its extension replaced by "cir", or ".cir" appended when it has
 // none; a dot in a folder name is not an extension. '/' and '\' both separate folders.
 std::string ProposedCircuitName(const std::string& NetworkFileName);
-
-// The folder part of a path (without the trailing separator); empty when there is none.
-std::string FolderOf(const std::string& Path);
 
 }  // namespace busweave

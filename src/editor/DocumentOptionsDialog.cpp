@@ -10,19 +10,10 @@
 #include "gui/IntegerText.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
+#include "picture/QtFonts.h"
 
 namespace busweave {
 namespace {
-
-QFont toQFont(const TFontSpec& Font) {
-  QFont font(QString::fromStdString(Font.Name));
-  font.setPointSize(std::max(1, Font.Size));
-  font.setBold(Font.Bold);
-  font.setItalic(Font.Italic);
-  font.setUnderline(Font.Underline);
-  font.setStrikeOut(Font.StrikeOut);
-  return font;
-}
 
 // The dialog's font with the colour the sample had (the font dialog has no colour).
 TFontSpec fromQFont(const QFont& Font, TColor Color) {
@@ -38,7 +29,7 @@ TFontSpec fromQFont(const QFont& Font, TColor Color) {
 }
 
 void showSample(QLabel* Label, const TFontSpec& Font) {
-  Label->setFont(toQFont(Font));
+  Label->setFont(QFontOf(Font));
   QPalette palette = Label->palette();
   palette.setColor(QPalette::Window, Qt::white);
   palette.setColor(QPalette::WindowText, QColor(Font.Color.R, Font.Color.G, Font.Color.B));
@@ -134,7 +125,7 @@ TFontSpec TFormOptions::GetFont(TFontSlot Kind) const {
 }
 
 void TFormOptions::chooseFont(TFontSample* Label, TFontSpec& Font) {
-  if (const auto chosen = FPrompts.ChooseFont(this, toQFont(Font))) Font = fromQFont(*chosen, Font.Color);
+  if (const auto chosen = FPrompts.ChooseFont(this, QFontOf(Font))) Font = fromQFont(*chosen, Font.Color);
   showSample(Label, Font);
 }
 

@@ -23,7 +23,7 @@
 
 #include "picture/QPainterCanvas.h"
 #include "editor/CircuitExportCommand.h"
-#include "circuit/CircuitFile.h"
+#include "model/PathText.h"
 #include "gui/Prompts.h"
 #include "model/NameText.h"
 #include "model/BusCheck.h"
@@ -524,16 +524,10 @@ void TSubForm::SaveCAN(std::string& Name) {
 void TSubForm::SaveCANAs(QWidget* Owner, std::string& Name) {
   Name.clear();
   if (!FHost) return;
-  const std::string proposed = ReplaceExtension(FNodes->FFileName(), "bwn");
-  TSaveDialogRequest request;
-  request.Title = "Save file as";
-  request.Filter = "Busweave (*.bwn)";
-  request.DefaultSuffix = "BWN";
-  request.Folder = QString::fromLocal8Bit(FolderOf(proposed));
-  request.FileName = QString::fromLocal8Bit(proposed);
-  const auto chosen = FHost->Prompts().SaveFileName(Owner, request);
+  const auto chosen = AskSaveFileName(FHost->Prompts(), Owner, "Save file as", "Busweave (*.bwn)", "BWN",
+                                      ReplaceExtension(FNodes->FFileName(), "bwn"));
   if (!chosen) return;
-  const std::string path = WithDefaultSuffix(*chosen, request.DefaultSuffix).toLocal8Bit().toStdString();
+  const std::string path = chosen->toLocal8Bit().toStdString();
   // A save that writes nothing leaves the document under the name its windows show, so later
   // saves do not go to a path the user never saw succeed.
   const std::string previousName = FNodes->FFileName();

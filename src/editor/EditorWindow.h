@@ -27,9 +27,10 @@ struct TFinding;
 
 // The editor's ties to its frame window.
 struct TFrameLink {
-  QWidget* PaintBox = nullptr;                       // the overview, repainted with the editor
-  std::function<TFontSpec()> ExportFont;             // the frame's picture font
-  std::function<void(TEditorNotifyCode Code, int Value)> Notify;  // sent synchronously
+  QWidget* PaintBox = nullptr;            // the overview, repainted with the editor
+  std::function<TFontSpec()> ExportFont;  // the frame's picture font
+  // Tells the frame of a new width, height or file name, synchronously.
+  std::function<void(TEditorNotifyCode Code, int Value)> Notify;
   std::function<void(const TFontSpec&)> SetExportFont;
 };
 

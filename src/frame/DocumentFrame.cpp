@@ -17,6 +17,7 @@
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
 #include "frame/PictureExportCommands.h"
+#include "model/PathText.h"
 
 namespace busweave {
 namespace {
@@ -32,10 +33,7 @@ int roundEven(long double Value) { return static_cast<int>(std::nearbyint(Value)
 
 }  // namespace
 
-QString FileNamePart(const QString& Path) {
-  const qsizetype separator = std::max(Path.lastIndexOf('/'), Path.lastIndexOf('\\'));
-  return Path.mid(separator + 1);
-}
+QString FileNamePart(const QString& Path) { return QString::fromStdString(FileNameOf(Path.toStdString())); }
 
 void TOverviewSurface::paintEvent(QPaintEvent*) {
   if (OnPaint) OnPaint();

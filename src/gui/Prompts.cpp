@@ -7,6 +7,8 @@
 #include <QFontDialog>
 #include <QMessageBox>
 
+#include "model/PathText.h"
+
 namespace busweave {
 
 std::optional<QString> TDialogPrompts::SaveFileName(QWidget* Owner, const TSaveDialogRequest& Request) {
@@ -60,10 +62,21 @@ std::optional<QFont> TDialogPrompts::ChooseFont(QWidget* Owner, const QFont& Ini
 }
 
 QString WithDefaultSuffix(const QString& FileName, const QString& Suffix) {
-  const qsizetype separator = std::max(FileName.lastIndexOf('/'), FileName.lastIndexOf('\\'));
-  const qsizetype dot = FileName.lastIndexOf('.');
-  if (dot > separator || Suffix.isEmpty()) return FileName;
+  if (Suffix.isEmpty() || HasExtension(FileName.toStdString())) return FileName;
   return FileName + "." + Suffix;
+}
+
+std::optional<QString> AskSaveFileName(TPrompts& Prompts, QWidget* Owner, const QString& Title, const QString& Filter,
+                                       const QString& DefaultSuffix, const std::string& Proposed) {
+  TSaveDialogRequest request;
+  request.Title = Title;
+  request.Filter = Filter;
+  request.DefaultSuffix = DefaultSuffix;
+  request.Folder = QString::fromLocal8Bit(FolderOf(Proposed));
+  request.FileName = QString::fromLocal8Bit(Proposed);
+  const auto chosen = Prompts.SaveFileName(Owner, request);
+  if (!chosen) return std::nullopt;
+  return WithDefaultSuffix(*chosen, DefaultSuffix);
 }
 
 }  // namespace busweave

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QString>
 #include <optional>
+#include <string>
 
 #include "gui/ModalResult.h"
 
@@ -68,5 +69,11 @@ class TDialogPrompts : public TPrompts {
 // A file name with the default suffix appended when it has no extension (a dot in a folder
 // name does not count).
 QString WithDefaultSuffix(const QString& FileName, const QString& Suffix);
+
+// The save dialog of a command, proposing Proposed (a local 8-bit path) in its folder. The
+// chosen name with DefaultSuffix added when it has no extension, or nothing when the user
+// cancels.
+std::optional<QString> AskSaveFileName(TPrompts& Prompts, QWidget* Owner, const QString& Title, const QString& Filter,
+                                       const QString& DefaultSuffix, const std::string& Proposed);
 
 }  // namespace busweave
