@@ -39,19 +39,6 @@ std::int32_t sanitizedExtent(std::int64_t Value) {
 
 }  // namespace
 
-void TPaintSurface::paintEvent(QPaintEvent* Event) {
-  if (OnPaint) OnPaint(Event);
-}
-void TPaintSurface::mousePressEvent(QMouseEvent* Event) {
-  if (OnMouseDown) OnMouseDown(Event);
-}
-void TPaintSurface::mouseMoveEvent(QMouseEvent* Event) {
-  if (OnMouseMove) OnMouseMove(Event);
-}
-void TPaintSurface::mouseReleaseEvent(QMouseEvent* Event) {
-  if (OnMouseUp) OnMouseUp(Event);
-}
-
 TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileName, TPoint Size, TPoint Scale,
                    TEditorHost* Host)
     : QWidget(Parent), FFrame(std::move(Frame)), FHost(Host), FScale_(Scale) {

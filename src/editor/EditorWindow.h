@@ -13,6 +13,7 @@
 #include "editor/EditorHost.h"
 #include "drawing/DocumentTypes.h"
 #include "drawing/NetworkDrawing.h"
+#include "gui/EventSurface.h"
 #include "model/NetworkContainer.h"
 
 class QAction;
@@ -46,22 +47,7 @@ struct TDocumentOptions {
 };
 
 // The editor's drawing surface; it hands its events to the editor.
-class TPaintSurface : public QWidget {
-  Q_OBJECT
-
- public:
-  using QWidget::QWidget;
-  std::function<void(QPaintEvent*)> OnPaint;
-  std::function<void(QMouseEvent*)> OnMouseDown;
-  std::function<void(QMouseEvent*)> OnMouseMove;
-  std::function<void(QMouseEvent*)> OnMouseUp;
-
- protected:
-  void paintEvent(QPaintEvent* Event) override;
-  void mousePressEvent(QMouseEvent* Event) override;
-  void mouseMoveEvent(QMouseEvent* Event) override;
-  void mouseReleaseEvent(QMouseEvent* Event) override;
-};
+using TPaintSurface = TEventSurface;
 
 class TSubForm : public QWidget {
   Q_OBJECT

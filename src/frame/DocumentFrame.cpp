@@ -35,22 +35,6 @@ int roundEven(long double Value) { return static_cast<int>(std::nearbyint(Value)
 
 QString FileNamePart(const QString& Path) { return QString::fromStdString(FileNameOf(Path.toStdString())); }
 
-void TOverviewSurface::paintEvent(QPaintEvent*) {
-  if (OnPaint) OnPaint();
-}
-void TOverviewSurface::mousePressEvent(QMouseEvent* Event) {
-  if (OnMouseDown) OnMouseDown(Event);
-}
-void TOverviewSurface::mouseMoveEvent(QMouseEvent* Event) {
-  if (OnMouseMove) OnMouseMove(Event);
-}
-void TOverviewSurface::mouseReleaseEvent(QMouseEvent* Event) {
-  if (OnMouseUp) OnMouseUp(Event);
-}
-void TOverviewSurface::mouseDoubleClickEvent(QMouseEvent* Event) {
-  if (OnDoubleClick) OnDoubleClick(Event);
-}
-
 TMDIChild::TMDIChild(TEditorHost* Host, std::string Path, TPoint Size)
     : FHost(Host), FDocSize_(Size), FDocPath_(std::move(Path)) {
   setAutoFillBackground(true);
@@ -65,7 +49,7 @@ TMDIChild::TMDIChild(TEditorHost* Host, std::string Path, TPoint Size)
   auto pointOf = [](QMouseEvent* Event) {
     return TPoint{static_cast<std::int32_t>(Event->position().x()), static_cast<std::int32_t>(Event->position().y())};
   };
-  PaintBox1->OnPaint = [this] { PaintBox1Paint(); };
+  PaintBox1->OnPaint = [this](QPaintEvent*) { PaintBox1Paint(); };
   PaintBox1->OnMouseDown = [this, pointOf](QMouseEvent* Event) {
     FDragging = true;
     FPressPos = pointOf(Event);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QMouseEvent>
 
 #include <fstream>
 
@@ -37,6 +39,26 @@ TEST(SubForm, GridSnappingTruncatesTowardsZero) {
     TSubForm::SnapToGrid(p);
     EXPECT_EQ(p, (TPoint{out, out})) << in;
   }
+}
+
+// The editor's surface leaves a double click to the widget default, a second press; the
+// overview handles its own.
+TEST(SubForm, ASurfaceTakesADoubleClickAsAPressUnlessItsOwnerHandlesIt) {
+  TPaintSurface surface;
+  int presses = 0;
+  int doubleClicks = 0;
+  surface.OnMouseDown = [&](QMouseEvent*) { ++presses; };
+  const auto doubleClick = [&surface] {
+    QMouseEvent event(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&surface, &event);
+  };
+  doubleClick();
+  EXPECT_EQ(presses, 1);
+  surface.OnDoubleClick = [&](QMouseEvent*) { ++doubleClicks; };
+  doubleClick();
+  EXPECT_EQ(presses, 1);
+  EXPECT_EQ(doubleClicks, 1);
 }
 
 TEST(SubForm, NewDocumentKeepsItsSizeAndCoordinatesTurnUpwards) {
