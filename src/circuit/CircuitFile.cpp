@@ -196,31 +196,6 @@ TextLines CircuitLines(const TextLines& Header, TCanNodes& Net, const TextLines&
   return lines;
 }
 
-namespace {
-
-std::size_t lastSeparator(const std::string& Path) {
-  const auto slash = Path.rfind('/');
-  const auto backslash = Path.rfind('\\');
-  if (slash == std::string::npos) return backslash;
-  if (backslash == std::string::npos) return slash;
-  return std::max(slash, backslash);
-}
-
-}  // namespace
-
-std::string ReplaceExtension(const std::string& Path, const std::string& Extension) {
-  const auto separator = lastSeparator(Path);
-  const auto dot = Path.rfind('.');
-  if (dot != std::string::npos && (separator == std::string::npos || dot > separator))
-    return Path.substr(0, dot) + "." + Extension;
-  return Path + "." + Extension;
-}
-
 std::string ProposedCircuitName(const std::string& NetworkFileName) { return ReplaceExtension(NetworkFileName, "cir"); }
-
-std::string FolderOf(const std::string& Path) {
-  const auto separator = lastSeparator(Path);
-  return separator == std::string::npos ? std::string() : Path.substr(0, separator);
-}
 
 }  // namespace busweave

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "model/PathText.h"
+
 namespace busweave {
 
 class TCanNodes;
@@ -67,16 +69,8 @@ std::string TemplatePath(const std::string& Folder, const char* Name);
 TextLines CircuitFromTemplates(TCanNodes& Net, const std::string& Folder,
                                std::vector<std::string>* Warnings = nullptr);
 
-// The path with its extension replaced by Extension (without the dot), or the extension
-// appended when it has none; a dot in a folder name is not an extension. '/' and '\' both
-// separate folders.
-std::string ReplaceExtension(const std::string& Path, const std::string& Extension);
-
 // The network file name with its extension replaced by "cir", or ".cir" appended when it has
 // none; a dot in a folder name is not an extension. '/' and '\' both separate folders.
 std::string ProposedCircuitName(const std::string& NetworkFileName);
-
-// The folder part of a path (without the trailing separator); empty when there is none.
-std::string FolderOf(const std::string& Path);
 
 }  // namespace busweave

@@ -25,8 +25,10 @@ struct TEditorDefaults {
 // Hundredths of a millimetre per document unit in exported pictures.
 inline constexpr TPoint DrawingScale{20, 20};
 
-// Notifications from an editor to its frame; the value is the new width or height.
-enum TEditorNotifyCode : int { enWidth = 1, enHeight = 2, enFileName = 3 };
+// Notifications from an editor to its frame, sent synchronously with a value: the new width or
+// height in document units, nothing for the file name. The codes keep the numbers of the window
+// message WM_EDITORNOTIFY that carried them.
+enum class TEditorNotifyCode : int { enWidth = 1, enHeight = 2, enFileName = 3 };
 inline constexpr int WM_EDITORNOTIFY = 0x1400;
 
 }  // namespace busweave

@@ -29,16 +29,10 @@ void writeTemplates(const TTNBDlgParameter& Dialog) {
 }
 
 void exportCircuit(QWidget* Owner, TCanNodes& Net, const TTNBDlgParameter& Dialog, TPrompts& Prompts) {
-  const std::string proposed = ProposedCircuitName(Net.FFileName());
-  TSaveDialogRequest request;
-  request.Title = "Save circuit";
-  request.Filter = "PSPICE CIRCUIT (*.cir)";
-  request.DefaultSuffix = "CIR";
-  request.Folder = QString::fromLocal8Bit(FolderOf(proposed));
-  request.FileName = QString::fromLocal8Bit(proposed);
-  const auto chosen = Prompts.SaveFileName(Owner, request);
+  const auto chosen = AskSaveFileName(Prompts, Owner, "Save circuit", "PSPICE CIRCUIT (*.cir)", "CIR",
+                                      ProposedCircuitName(Net.FFileName()));
   if (!chosen) return;
-  const std::string path = WithDefaultSuffix(*chosen, request.DefaultSuffix).toLocal8Bit().toStdString();
+  const std::string path = chosen->toLocal8Bit().toStdString();
   WriteTextFile(path, CircuitLines(SplitLines(Dialog.HeaderText()), Net, SplitLines(Dialog.TrailerText())));
 }
 
@@ -57,13 +51,13 @@ int Network(QWidget* Owner, TCanNodes& Net, const std::function<void()>& Repaint
     dialog.SetNetworkText(PageText(section));
 
     const int result = Prompts.ExecDialog(dialog);
-    if (result == 1 || result == TTNBDlgParameter::ExportResult) writeTemplates(dialog);
-    if (result == TTNBDlgParameter::ExportResult) exportCircuit(Owner, Net, dialog, Prompts);
+    if (result == mrOk || result == mrExport) writeTemplates(dialog);
+    if (result == mrExport) exportCircuit(Owner, Net, dialog, Prompts);
     if (Repaint) Repaint();
     return result;
   } catch (const std::exception& error) {
     Prompts.ShowError(Owner, QString::fromLocal8Bit(error.what()));
-    return 0;
+    return mrNone;
   }
 }
 

@@ -14,7 +14,7 @@ class TPrompts;
 
 // Runs the whole command for one network; Owner owns the dialogs, Repaint redraws the network
 // (its node names are numbered now). A file that cannot be read or written ends the command
-// with an error message. Returns the dialog's result, or 0 when the command failed.
+// with an error message. Returns the dialog's result, or mrNone when the command failed.
 int Network(QWidget* Owner, TCanNodes& Net, const std::function<void()>& Repaint, TPrompts& Prompts);
 
 }  // namespace busweave

@@ -74,14 +74,14 @@ TTNBDlgParameter::TTNBDlgParameter(QWidget* Owner)
   OKBtn = makeButton(this, "OKBtn", "&OK", "Accept changes", 8);
   ExportBtn = makeButton(this, "ExportBtn", "&Export", "Create circuit", 41);
   CancelBtn = makeButton(this, "CancelBtn", "&Cancel", "Exit w/o changes", 74);
-  connect(OKBtn, &QPushButton::clicked, this, [this] { finish(1); });
-  connect(ExportBtn, &QPushButton::clicked, this, [this] { finish(ExportResult); });
-  connect(CancelBtn, &QPushButton::clicked, this, [this] { done(2); });
+  connect(OKBtn, &QPushButton::clicked, this, [this] { finish(mrOk); });
+  connect(ExportBtn, &QPushButton::clicked, this, [this] { finish(mrExport); });
+  connect(CancelBtn, &QPushButton::clicked, this, [this] { done(mrCancel); });
 }
 
-void TTNBDlgParameter::reject() { done(2); }
+void TTNBDlgParameter::reject() { done(mrCancel); }
 
-void TTNBDlgParameter::finish(int Result) {
+void TTNBDlgParameter::finish(TModalResult Result) {
   // A character the circuit file cannot hold would be lost silently: the page stays open.
   for (auto [memo, page] : {std::pair{MemoHeader, "Header"}, std::pair{MemoTrailer, "Trailer"}}) {
     const QString rejected = rejectedCharacters(memo);

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "gui/ModalResult.h"
+
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
@@ -17,9 +19,6 @@ class TTNBDlgParameter : public QDialog {
   Q_OBJECT
 
  public:
-  // Modal results besides 1 (OK) and 2 (Cancel).
-  static constexpr int ExportResult = 4711;
-
   explicit TTNBDlgParameter(QWidget* Owner = nullptr);
 
   QTabWidget* TNBParameter;
@@ -42,11 +41,11 @@ class TTNBDlgParameter : public QDialog {
   std::function<void(const QString&)> ReportError;
 
  public slots:
-  // Escape and the close box give Cancel (2), not 0.
+  // Escape and the close box give Cancel, not 0.
   void reject() override;
 
  private:
-  void finish(int Result);
+  void finish(TModalResult Result);
 };
 
 }  // namespace busweave

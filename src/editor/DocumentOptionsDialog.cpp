@@ -10,19 +10,10 @@
 #include "gui/IntegerText.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
+#include "picture/QtFonts.h"
 
 namespace busweave {
 namespace {
-
-QFont toQFont(const TFontSpec& Font) {
-  QFont font(QString::fromStdString(Font.Name));
-  font.setPointSize(std::max(1, Font.Size));
-  font.setBold(Font.Bold);
-  font.setItalic(Font.Italic);
-  font.setUnderline(Font.Underline);
-  font.setStrikeOut(Font.StrikeOut);
-  return font;
-}
 
 // The dialog's font with the colour the sample had (the font dialog has no colour).
 TFontSpec fromQFont(const QFont& Font, TColor Color) {
@@ -38,7 +29,7 @@ TFontSpec fromQFont(const QFont& Font, TColor Color) {
 }
 
 void showSample(QLabel* Label, const TFontSpec& Font) {
-  Label->setFont(toQFont(Font));
+  Label->setFont(QFontOf(Font));
   QPalette palette = Label->palette();
   palette.setColor(QPalette::Window, Qt::white);
   palette.setColor(QPalette::WindowText, QColor(Font.Color.R, Font.Color.G, Font.Color.B));
@@ -113,28 +104,28 @@ TFormOptions::TFormOptions(TPrompts& Prompts, QWidget* Owner)
   BitBtnCancel->setObjectName("BitBtnCancel");
   BitBtnCancel->setGeometry(209, 156, 90, 27);
   connect(BitBtnOK, &QPushButton::clicked, this, [this] { okClicked(); });
-  connect(BitBtnCancel, &QPushButton::clicked, this, [this] { done(2); });
+  connect(BitBtnCancel, &QPushButton::clicked, this, [this] { done(mrCancel); });
   BitBtnOK->setFocus();
 }
 
-void TFormOptions::SetFont(int Kind, const TFontSpec& Font) {
-  if (Kind == 1) {
+void TFormOptions::SetFont(TFontSlot Kind, const TFontSpec& Font) {
+  if (Kind == TFontSlot::Picture) {
     FClipFont = Font;
     showSample(LabelFontClip, Font);
-  } else if (Kind == 2) {
+  } else if (Kind == TFontSlot::Drawing) {
     FDrawFont = Font;
     showSample(LabelFontDraw, Font);
   }
 }
 
-TFontSpec TFormOptions::GetFont(int Kind) const {
-  if (Kind == 1) return FClipFont;
-  if (Kind == 2) return FDrawFont;
+TFontSpec TFormOptions::GetFont(TFontSlot Kind) const {
+  if (Kind == TFontSlot::Picture) return FClipFont;
+  if (Kind == TFontSlot::Drawing) return FDrawFont;
   return {};
 }
 
 void TFormOptions::chooseFont(TFontSample* Label, TFontSpec& Font) {
-  if (const auto chosen = FPrompts.ChooseFont(this, toQFont(Font))) Font = fromQFont(*chosen, Font.Color);
+  if (const auto chosen = FPrompts.ChooseFont(this, QFontOf(Font))) Font = fromQFont(*chosen, Font.Color);
   showSample(Label, Font);
 }
 
@@ -156,16 +147,16 @@ void TFormOptions::okClicked() {
       return;
     }
   }
-  done(1);
+  done(mrOk);
 }
 
-void TFormOptions::reject() { done(2); }
+void TFormOptions::reject() { done(mrCancel); }
 
 void RunOptions(TSubForm& Editor, TPrompts& Prompts) {
   TFormOptions dialog(Prompts, &Editor);
   const TDocumentOptions current = Editor.Options();
-  dialog.SetFont(1, current.PictureFont);
-  dialog.SetFont(2, current.DrawingFont);
+  dialog.SetFont(TFontSlot::Picture, current.PictureFont);
+  dialog.SetFont(TFontSlot::Drawing, current.DrawingFont);
   const TPoint scale = Editor.FScale();
   dialog.EditSizeX->setText(QString::number(std::int64_t{current.Extent.X} * scale.X));
   dialog.EditSizeY->setText(QString::number(std::int64_t{current.Extent.Y} * scale.Y));
@@ -173,7 +164,7 @@ void RunOptions(TSubForm& Editor, TPrompts& Prompts) {
   dialog.EditZLTerm->setText(QString::number(current.ZLTerm));
   dialog.EditNoZL->setText(QString::number(current.NoZL));
   dialog.CheckBoxShowNames->setChecked(current.ShowNames);
-  if (Prompts.ExecDialog(dialog) != 1) return;
+  if (Prompts.ExecDialog(dialog) != mrOk) return;
 
   TDocumentOptions next = current;
   // Values were checked against 0..65535 when OK was pressed.
@@ -188,8 +179,8 @@ void RunOptions(TSubForm& Editor, TPrompts& Prompts) {
   const auto sizeY = integerIn(dialog.EditSizeY);
   next.Extent.X = sizeX && *sizeX > 0 && scale.X > 0 ? static_cast<std::int32_t>(*sizeX / scale.X) : current.Extent.X;
   next.Extent.Y = sizeY && *sizeY > 0 && scale.Y > 0 ? static_cast<std::int32_t>(*sizeY / scale.Y) : current.Extent.Y;
-  next.PictureFont = dialog.GetFont(1);
-  next.DrawingFont = dialog.GetFont(2);
+  next.PictureFont = dialog.GetFont(TFontSlot::Picture);
+  next.DrawingFont = dialog.GetFont(TFontSlot::Drawing);
   Editor.ApplyOptions(next);
 }
 

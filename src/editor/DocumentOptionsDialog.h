@@ -31,6 +31,13 @@ class TFontSample : public QLabel {
   void mousePressEvent(QMouseEvent* Event) override;
 };
 
+// The two font samples of the dialog; the values are the kinds SetFont and GetFont have always
+// taken.
+enum class TFontSlot : int {
+  Picture = 1,  // LabelFontClip: names and labels in exported pictures
+  Drawing = 2,  // LabelFontDraw: names and labels on the screen
+};
+
 class TFormOptions : public QDialog {
   Q_OBJECT
 
@@ -52,9 +59,9 @@ class TFormOptions : public QDialog {
   QPushButton* BitBtnOK;
   QPushButton* BitBtnCancel;
 
-  // Kind 1: the picture font sample, Kind 2: the drawing font sample.
-  void SetFont(int Kind, const TFontSpec& Font);
-  TFontSpec GetFont(int Kind) const;
+  // The font a sample shows and the dialog gives back; a slot of neither kind has none.
+  void SetFont(TFontSlot Kind, const TFontSpec& Font);
+  TFontSpec GetFont(TFontSlot Kind) const;
 
   void LabelFontDrawClick();
   void LabelFontClipClick();

@@ -23,7 +23,7 @@
 
 #include "picture/QPainterCanvas.h"
 #include "editor/CircuitExportCommand.h"
-#include "circuit/CircuitFile.h"
+#include "model/PathText.h"
 #include "gui/Prompts.h"
 #include "model/NameText.h"
 #include "model/BusCheck.h"
@@ -38,19 +38,6 @@ std::int32_t sanitizedExtent(std::int64_t Value) {
 }
 
 }  // namespace
-
-void TPaintSurface::paintEvent(QPaintEvent* Event) {
-  if (OnPaint) OnPaint(Event);
-}
-void TPaintSurface::mousePressEvent(QMouseEvent* Event) {
-  if (OnMouseDown) OnMouseDown(Event);
-}
-void TPaintSurface::mouseMoveEvent(QMouseEvent* Event) {
-  if (OnMouseMove) OnMouseMove(Event);
-}
-void TPaintSurface::mouseReleaseEvent(QMouseEvent* Event) {
-  if (OnMouseUp) OnMouseUp(Event);
-}
 
 TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileName, TPoint Size, TPoint Scale,
                    TEditorHost* Host)
@@ -95,7 +82,7 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   Network1 = Edit1->addAction("&Network");
   Network1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
   Network1->setStatusTip("Create/modify the network");
-  connect(Undo1, &QAction::triggered, this, [this] { Undo1Click(); });
+  connect(Undo1, &QAction::triggered, this, [this] { UnDo(); });
   connect(Network1, &QAction::triggered, this, [this] { Network1Click(); });
   Simulate1 = Edit1->addAction("&Simulate");
   Simulate1->setShortcut(QKeySequence(Qt::Key_F9));
@@ -211,8 +198,8 @@ void TSubForm::SetMapping(Canvas& C) const {
 void TSubForm::FitDocument() {
   SetDocExtent(FitNetwork(*FNodes, FGrid_, FExtent));
   if (FFrame.Notify) {
-    FFrame.Notify(enWidth, FExtent.X);
-    FFrame.Notify(enHeight, FExtent.Y);
+    FFrame.Notify(TEditorNotifyCode::enWidth, FExtent.X);
+    FFrame.Notify(TEditorNotifyCode::enHeight, FExtent.Y);
   }
 }
 
@@ -365,8 +352,8 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
   dialog.EditName->setText(QString::fromStdString(NameToUtf8(Node.FName)));
   dialog.EditZL->setText(QString::number(Node.FResistance));
 
-  const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : 2;
-  if (result == 1) {
+  const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : mrCancel;
+  if (result == mrOk) {
     Node.FMarked = 0;
     FNodes->BackupNode(&Node);
     Node.FSource = dialog.CheckBoxQuelle->isChecked() ? 1 : 0;
@@ -374,7 +361,7 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
     Node.FShowName = dialog.CheckBoxName->isChecked() ? 1 : 0;
     Node.FResistance = dialog.Resistance();
     RepaintAll();
-  } else if (result == TFKnoten::DeleteResult && FNodes->DeleteEndNode(DocFromSurface(P))) {
+  } else if (result == mrDelete && FNodes->DeleteEndNode(DocFromSurface(P))) {
     RepaintAll();
   } else {
     Node.FMarked = 0;
@@ -397,15 +384,15 @@ void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
   dialog.EditLength->setText(QString::number(Wire.FLength));
   dialog.CheckBoxShowLength->setChecked(Wire.FShowLength != 0);
 
-  const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : 2;
-  if (result == 1) {
+  const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : mrCancel;
+  if (result == mrOk) {
     Wire.FMarked = 0;
     FNodes->BackupWire(&Wire);
     Wire.FImpedance = dialog.Impedance();
     Wire.FLength = dialog.Length();
     Wire.FShowLength = dialog.CheckBoxShowLength->isChecked() ? 1 : 0;
     RepaintAll();
-  } else if (result == TLineDlg::DeleteResult) {
+  } else if (result == mrDelete) {
     TTrmLine* wire = &Wire;
     FNodes->DeleteWire(wire);
     RepaintAll();
@@ -524,16 +511,10 @@ void TSubForm::SaveCAN(std::string& Name) {
 void TSubForm::SaveCANAs(QWidget* Owner, std::string& Name) {
   Name.clear();
   if (!FHost) return;
-  const std::string proposed = ReplaceExtension(FNodes->FFileName(), "bwn");
-  TSaveDialogRequest request;
-  request.Title = "Save file as";
-  request.Filter = "Busweave (*.bwn)";
-  request.DefaultSuffix = "BWN";
-  request.Folder = QString::fromLocal8Bit(FolderOf(proposed));
-  request.FileName = QString::fromLocal8Bit(proposed);
-  const auto chosen = FHost->Prompts().SaveFileName(Owner, request);
+  const auto chosen = AskSaveFileName(FHost->Prompts(), Owner, "Save file as", "Busweave (*.bwn)", "BWN",
+                                      ReplaceExtension(FNodes->FFileName(), "bwn"));
   if (!chosen) return;
-  const std::string path = WithDefaultSuffix(*chosen, request.DefaultSuffix).toLocal8Bit().toStdString();
+  const std::string path = chosen->toLocal8Bit().toStdString();
   // A save that writes nothing leaves the document under the name its windows show, so later
   // saves do not go to a path the user never saw succeed.
   const std::string previousName = FNodes->FFileName();
@@ -550,7 +531,7 @@ void TSubForm::SaveCANAs(QWidget* Owner, std::string& Name) {
   }
   setWindowTitle(QString::fromLocal8Bit(path));
   Name = path;
-  if (FFrame.Notify) FFrame.Notify(enFileName, 0);
+  if (FFrame.Notify) FFrame.Notify(TEditorNotifyCode::enFileName, 0);
 }
 
 void TSubForm::reportNothingWritten(QWidget* Owner, const std::string& Path) {
@@ -569,8 +550,6 @@ void TSubForm::FormCloseQuery(bool& CanClose) {
   SaveCANAs(this, name);
   CanClose = !name.empty();
 }
-
-void TSubForm::Undo1Click() { UnDo(); }
 
 void TSubForm::Options1Click() {
   if (FHost) FHost->EditOptions(*this);
@@ -595,8 +574,8 @@ void TSubForm::ApplyOptions(const TDocumentOptions& Options) {
   FDefaults_.ShowNames = Options.ShowNames;
   SetDocExtent(Options.Extent);
   if (FFrame.Notify) {
-    FFrame.Notify(enWidth, FExtent.X);
-    FFrame.Notify(enHeight, FExtent.Y);
+    FFrame.Notify(TEditorNotifyCode::enWidth, FExtent.X);
+    FFrame.Notify(TEditorNotifyCode::enHeight, FExtent.Y);
   }
   if (FFrame.SetExportFont) FFrame.SetExportFont(Options.PictureFont);
   FDrawingFont = Options.DrawingFont;

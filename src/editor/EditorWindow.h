@@ -13,6 +13,7 @@
 #include "editor/EditorHost.h"
 #include "drawing/DocumentTypes.h"
 #include "drawing/NetworkDrawing.h"
+#include "gui/EventSurface.h"
 #include "model/NetworkContainer.h"
 
 class QAction;
@@ -27,9 +28,10 @@ struct TFinding;
 
 // The editor's ties to its frame window.
 struct TFrameLink {
-  QWidget* PaintBox = nullptr;                       // the overview, repainted with the editor
-  std::function<TFontSpec()> ExportFont;             // the frame's picture font
-  std::function<void(int Code, int Value)> Notify;   // WM_EDITORNOTIFY, sent synchronously
+  QWidget* PaintBox = nullptr;            // the overview, repainted with the editor
+  std::function<TFontSpec()> ExportFont;  // the frame's picture font
+  // Tells the frame of a new width, height or file name, synchronously.
+  std::function<void(TEditorNotifyCode Code, int Value)> Notify;
   std::function<void(const TFontSpec&)> SetExportFont;
 };
 
@@ -45,22 +47,7 @@ struct TDocumentOptions {
 };
 
 // The editor's drawing surface; it hands its events to the editor.
-class TPaintSurface : public QWidget {
-  Q_OBJECT
-
- public:
-  using QWidget::QWidget;
-  std::function<void(QPaintEvent*)> OnPaint;
-  std::function<void(QMouseEvent*)> OnMouseDown;
-  std::function<void(QMouseEvent*)> OnMouseMove;
-  std::function<void(QMouseEvent*)> OnMouseUp;
-
- protected:
-  void paintEvent(QPaintEvent* Event) override;
-  void mousePressEvent(QMouseEvent* Event) override;
-  void mouseMoveEvent(QMouseEvent* Event) override;
-  void mouseReleaseEvent(QMouseEvent* Event) override;
-};
+using TPaintSurface = TEventSurface;
 
 class TSubForm : public QWidget {
   Q_OBJECT
@@ -113,6 +100,8 @@ class TSubForm : public QWidget {
   // Repaints the surface and the frame's overview after a change.
   void RepaintAll();
 
+  // The one undo of the editor (its Edit menu's Undo too): takes back the last user action,
+  // repaints when something was undone and refreshes the menu. True when something was undone.
   bool UnDo();
   void UpdateEditMenu();
   void FormActivate();
@@ -127,7 +116,6 @@ class TSubForm : public QWidget {
   // Whether the editor may close; asks the user when the network has unsaved changes.
   void FormCloseQuery(bool& CanClose);
 
-  void Undo1Click();
   void Network1Click();
   // Simulates the network with ngspice and shows the waveforms; the command of this document,
   // once used.

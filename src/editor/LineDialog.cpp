@@ -10,6 +10,7 @@
 
 #include "gui/DialogWidgets.h"
 #include "gui/IntegerText.h"
+#include "gui/ModalResult.h"
 
 namespace busweave {
 
@@ -61,8 +62,8 @@ TLineDlg::TLineDlg(QWidget* Owner)
   setTabOrder(BBTCancel, BitBtn1);
 
   connect(BBTOK, &QPushButton::clicked, this, [this] { okClicked(); });
-  connect(BitBtn1, &QPushButton::clicked, this, [this] { done(DeleteResult); });
-  connect(BBTCancel, &QPushButton::clicked, this, [this] { done(2); });
+  connect(BitBtn1, &QPushButton::clicked, this, [this] { done(mrDelete); });
+  connect(BBTCancel, &QPushButton::clicked, this, [this] { done(mrCancel); });
 }
 
 void TLineDlg::FormShow() {
@@ -85,9 +86,9 @@ void TLineDlg::okClicked() {
   if (!impedance) return;
   FLength = *length;
   FImpedance = *impedance;
-  done(1);
+  done(mrOk);
 }
 
-void TLineDlg::reject() { done(2); }
+void TLineDlg::reject() { done(mrCancel); }
 
 }  // namespace busweave

@@ -18,8 +18,6 @@ class TLineDlg : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr int DeleteResult = 3;
-
   explicit TLineDlg(QWidget* Owner = nullptr);
 
   QLabel* LabelLength;

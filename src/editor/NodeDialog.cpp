@@ -9,6 +9,7 @@
 
 #include "gui/DialogWidgets.h"
 #include "gui/IntegerText.h"
+#include "gui/ModalResult.h"
 #include "model/NameText.h"
 
 namespace busweave {
@@ -63,8 +64,8 @@ TFKnoten::TFKnoten(QWidget* Owner)
   for (QCheckBox* box : {CheckBoxName, CheckBoxZl, CheckBoxQuelle})
     connect(box, &QCheckBox::toggled, this, [this] { CheckBoxZlClick(); });
   connect(BBTOK, &QPushButton::clicked, this, [this] { okClicked(); });
-  connect(BitBtn1, &QPushButton::clicked, this, [this] { done(DeleteResult); });
-  connect(BBTCancel, &QPushButton::clicked, this, [this] { done(2); });
+  connect(BitBtn1, &QPushButton::clicked, this, [this] { done(mrDelete); });
+  connect(BBTCancel, &QPushButton::clicked, this, [this] { done(mrCancel); });
 }
 
 void TFKnoten::CheckBoxZlClick() {
@@ -109,9 +110,9 @@ void TFKnoten::okClicked() {
   const auto word = CheckedWord(*value, "ZL (Resistor [Ohms])", EditZL, ReportError);
   if (!word) return;
   FResistance = *word;
-  done(1);
+  done(mrOk);
 }
 
-void TFKnoten::reject() { done(2); }
+void TFKnoten::reject() { done(mrCancel); }
 
 }  // namespace busweave

@@ -18,8 +18,6 @@ class TFKnoten : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr int DeleteResult = 3;
-
   explicit TFKnoten(QWidget* Owner = nullptr);
 
   QCheckBox* CheckBoxName;

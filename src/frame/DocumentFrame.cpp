@@ -17,6 +17,7 @@
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
 #include "frame/PictureExportCommands.h"
+#include "model/PathText.h"
 
 namespace busweave {
 namespace {
@@ -32,26 +33,7 @@ int roundEven(long double Value) { return static_cast<int>(std::nearbyint(Value)
 
 }  // namespace
 
-QString FileNamePart(const QString& Path) {
-  const qsizetype separator = std::max(Path.lastIndexOf('/'), Path.lastIndexOf('\\'));
-  return Path.mid(separator + 1);
-}
-
-void TOverviewSurface::paintEvent(QPaintEvent*) {
-  if (OnPaint) OnPaint();
-}
-void TOverviewSurface::mousePressEvent(QMouseEvent* Event) {
-  if (OnMouseDown) OnMouseDown(Event);
-}
-void TOverviewSurface::mouseMoveEvent(QMouseEvent* Event) {
-  if (OnMouseMove) OnMouseMove(Event);
-}
-void TOverviewSurface::mouseReleaseEvent(QMouseEvent* Event) {
-  if (OnMouseUp) OnMouseUp(Event);
-}
-void TOverviewSurface::mouseDoubleClickEvent(QMouseEvent* Event) {
-  if (OnDoubleClick) OnDoubleClick(Event);
-}
+QString FileNamePart(const QString& Path) { return QString::fromStdString(FileNameOf(Path.toStdString())); }
 
 TMDIChild::TMDIChild(TEditorHost* Host, std::string Path, TPoint Size)
     : FHost(Host), FDocSize_(Size), FDocPath_(std::move(Path)) {
@@ -67,7 +49,7 @@ TMDIChild::TMDIChild(TEditorHost* Host, std::string Path, TPoint Size)
   auto pointOf = [](QMouseEvent* Event) {
     return TPoint{static_cast<std::int32_t>(Event->position().x()), static_cast<std::int32_t>(Event->position().y())};
   };
-  PaintBox1->OnPaint = [this] { PaintBox1Paint(); };
+  PaintBox1->OnPaint = [this](QPaintEvent*) { PaintBox1Paint(); };
   PaintBox1->OnMouseDown = [this, pointOf](QMouseEvent* Event) {
     FDragging = true;
     FPressPos = pointOf(Event);
@@ -146,7 +128,7 @@ TMDIChild* TMDIChild::Open(QMdiArea* Area, TEditorHost* Host, const std::string&
   TFrameLink link;
   link.PaintBox = frame->PaintBox1;
   link.ExportFont = [frame] { return frame->FPictureFont; };
-  link.Notify = [frame](int Code, int Value) { frame->WMEditorNotify(Code, Value); };
+  link.Notify = [frame](TEditorNotifyCode Code, int Value) { frame->WMEditorNotify(Code, Value); };
   link.SetExportFont = [frame](const TFontSpec& Font) { frame->FPictureFont = Font; };
   frame->FEditor = new TSubForm(nullptr, link, Path, Size, frame->FScale, Host);
   frame->FEditorWindow = Area->addSubWindow(frame->FEditor, Qt::FramelessWindowHint);
@@ -209,10 +191,18 @@ void TMDIChild::keepReachable() {
 
 QList<QAction*> TMDIChild::MergedMenus() const { return {Option1->menuAction()}; }
 
-void TMDIChild::WMEditorNotify(int Code, int Value) {
-  if (Code == enWidth) FDocSize_.X = Value;
-  if (Code == enHeight) FDocSize_.Y = Value;
-  if (Code == enFileName && FEditor && FWindow) FWindow->setWindowTitle(FileNamePart(FEditor->Caption()));
+void TMDIChild::WMEditorNotify(TEditorNotifyCode Code, int Value) {
+  switch (Code) {
+    case TEditorNotifyCode::enWidth:
+      FDocSize_.X = Value;
+      break;
+    case TEditorNotifyCode::enHeight:
+      FDocSize_.Y = Value;
+      break;
+    case TEditorNotifyCode::enFileName:
+      if (FEditor && FWindow) FWindow->setWindowTitle(FileNamePart(FEditor->Caption()));
+      break;
+  }
 }
 
 void TMDIChild::fitProportions() {

@@ -11,6 +11,7 @@
 #include "drawing/Canvas.h"
 #include "editor/EditorHost.h"
 #include "drawing/DocumentTypes.h"
+#include "gui/EventSurface.h"
 #include "model/Elements.h"
 
 class QAction;
@@ -24,24 +25,7 @@ class TSubForm;
 struct TPictureSource;
 
 // The overview surface; it hands its events to the frame.
-class TOverviewSurface : public QWidget {
-  Q_OBJECT
-
- public:
-  using QWidget::QWidget;
-  std::function<void()> OnPaint;
-  std::function<void(QMouseEvent*)> OnMouseDown;
-  std::function<void(QMouseEvent*)> OnMouseMove;
-  std::function<void(QMouseEvent*)> OnMouseUp;
-  std::function<void(QMouseEvent*)> OnDoubleClick;
-
- protected:
-  void paintEvent(QPaintEvent* Event) override;
-  void mousePressEvent(QMouseEvent* Event) override;
-  void mouseMoveEvent(QMouseEvent* Event) override;
-  void mouseReleaseEvent(QMouseEvent* Event) override;
-  void mouseDoubleClickEvent(QMouseEvent* Event) override;
-};
+using TOverviewSurface = TEventSurface;
 
 class TMDIChild : public QWidget {
   Q_OBJECT
@@ -70,8 +54,9 @@ class TMDIChild : public QWidget {
   void SetPictureFont(const TFontSpec& Font) { FPictureFont = Font; }
   QList<QAction*> MergedMenus() const;
 
-  // Handles the editor's notifications: 1 width, 2 height, 3 file name changed.
-  void WMEditorNotify(int Code, int Value);
+  // Handles the editor's notifications: new width, new height, file name changed; a code of
+  // none of these changes nothing.
+  void WMEditorNotify(TEditorNotifyCode Code, int Value);
   // Exports the picture of the network for a target of 2 to 5: clipboard or metafile.
   void ExportPicture(TPlotTarget Target);
   // Saves the picture as an SVG or PDF document.

@@ -4,28 +4,17 @@
 #include <QGuiApplication>
 #include <QMimeData>
 
-#include "circuit/CircuitFile.h"
 #include "gui/Prompts.h"
+#include "model/PathText.h"
 #include "model/SafeFile.h"
 
 namespace busweave {
 namespace {
 
-QString qPath(const std::string& Path) { return QString::fromLocal8Bit(Path); }
-
 // The save dialog of a picture file; the chosen name with the default extension added.
 std::optional<QString> askFileName(QWidget* Owner, const TPictureSource& Source, const QString& Filter,
                                    const QString& Suffix, TPrompts& Prompts) {
-  const std::string proposed = PathWithoutExtension(Source.DocPath);
-  TSaveDialogRequest request;
-  request.Title = "Save picture as";
-  request.Filter = Filter;
-  request.DefaultSuffix = Suffix;
-  request.Folder = qPath(FolderOf(proposed));
-  request.FileName = qPath(proposed);
-  const auto chosen = Prompts.SaveFileName(Owner, request);
-  if (!chosen) return std::nullopt;
-  return WithDefaultSuffix(*chosen, Suffix);
+  return AskSaveFileName(Prompts, Owner, "Save picture as", Filter, Suffix, PathWithoutExtension(Source.DocPath));
 }
 
 void writePicture(QWidget* Owner, const QString& FileName, const std::function<std::string()>& Bytes,

@@ -4,11 +4,11 @@
 
 namespace busweave {
 
-int OSPlatform() {
+TPlatform OSPlatform() {
   // The answer cannot change while the process runs.
-  static const int platform = [] {
+  static const TPlatform platform = [] {
     utsname name{};
-    return ::uname(&name) == 0 ? 2 : 0;
+    return ::uname(&name) == 0 ? TPlatform::MultiUser : TPlatform::Unknown;
   }();
   return platform;
 }

@@ -4,8 +4,13 @@
 
 namespace busweave {
 
-// 2 (a multi-user system: the single-instance guard runs, hints take the system colour) when
-// the kernel answers the platform query; 0 when the query fails.
-int OSPlatform();
+// What the platform query tells of the system; the values are those the query has always given.
+enum class TPlatform : int {
+  Unknown = 0,    // the query failed: no single-instance guard, hints are yellow
+  MultiUser = 2,  // the single-instance guard runs, hints take the system colour
+};
+
+// MultiUser when the kernel answers the platform query, Unknown when the query fails.
+TPlatform OSPlatform();
 
 }  // namespace busweave

@@ -7,34 +7,42 @@
 #include <QFontDialog>
 #include <QMessageBox>
 
+#include "model/PathText.h"
+
 namespace busweave {
+namespace {
+
+void setUpFileDialog(QFileDialog& Dialog, const QString& Filter, const QString& DefaultSuffix, const QString& Folder) {
+  Dialog.setNameFilter(Filter);
+  Dialog.setDefaultSuffix(DefaultSuffix);
+  Dialog.setDirectory(Folder.isEmpty() ? QDir::currentPath() : Folder);
+}
+
+std::optional<QString> runFileDialog(QFileDialog& Dialog) {
+  if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty()) return std::nullopt;
+  const QString chosen = Dialog.selectedFiles().first();
+  // Like every file dialog of the program, a confirmed choice moves the current folder there.
+  QDir::setCurrent(QFileInfo(chosen).absolutePath());
+  return chosen;
+}
+
+}  // namespace
 
 std::optional<QString> TDialogPrompts::SaveFileName(QWidget* Owner, const TSaveDialogRequest& Request) {
   QFileDialog dialog(Owner, Request.Title);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilter(Request.Filter);
-  dialog.setDefaultSuffix(Request.DefaultSuffix);
-  dialog.setDirectory(Request.Folder.isEmpty() ? QDir::currentPath() : Request.Folder);
+  setUpFileDialog(dialog, Request.Filter, Request.DefaultSuffix, Request.Folder);
   dialog.selectFile(QFileInfo(Request.FileName).fileName());
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  const QString chosen = dialog.selectedFiles().first();
-  // Like every file dialog of the program, a confirmed choice moves the current folder there.
-  QDir::setCurrent(QFileInfo(chosen).absolutePath());
-  return chosen;
+  return runFileDialog(dialog);
 }
 
 std::optional<QString> TDialogPrompts::OpenFileName(QWidget* Owner, const TOpenDialogRequest& Request) {
   QFileDialog dialog(Owner, Request.Title);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
-  dialog.setNameFilter(Request.Filter);
-  dialog.setDefaultSuffix(Request.DefaultSuffix);
-  dialog.setDirectory(Request.Folder.isEmpty() ? QDir::currentPath() : Request.Folder);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  const QString chosen = dialog.selectedFiles().first();
-  QDir::setCurrent(QFileInfo(chosen).absolutePath());
-  return chosen;
+  setUpFileDialog(dialog, Request.Filter, Request.DefaultSuffix, Request.Folder);
+  return runFileDialog(dialog);
 }
 
 void TDialogPrompts::Inform(QWidget* Owner, const QString& Caption, const QString& Text) {
@@ -60,10 +68,21 @@ std::optional<QFont> TDialogPrompts::ChooseFont(QWidget* Owner, const QFont& Ini
 }
 
 QString WithDefaultSuffix(const QString& FileName, const QString& Suffix) {
-  const qsizetype separator = std::max(FileName.lastIndexOf('/'), FileName.lastIndexOf('\\'));
-  const qsizetype dot = FileName.lastIndexOf('.');
-  if (dot > separator || Suffix.isEmpty()) return FileName;
+  if (Suffix.isEmpty() || HasExtension(FileName.toStdString())) return FileName;
   return FileName + "." + Suffix;
+}
+
+std::optional<QString> AskSaveFileName(TPrompts& Prompts, QWidget* Owner, const QString& Title, const QString& Filter,
+                                       const QString& DefaultSuffix, const std::string& Proposed) {
+  TSaveDialogRequest request;
+  request.Title = Title;
+  request.Filter = Filter;
+  request.DefaultSuffix = DefaultSuffix;
+  request.Folder = QString::fromLocal8Bit(FolderOf(Proposed));
+  request.FileName = QString::fromLocal8Bit(Proposed);
+  const auto chosen = Prompts.SaveFileName(Owner, request);
+  if (!chosen) return std::nullopt;
+  return WithDefaultSuffix(*chosen, DefaultSuffix);
 }
 
 }  // namespace busweave

@@ -6,6 +6,9 @@
 #include <QFont>
 #include <QString>
 #include <optional>
+#include <string>
+
+#include "gui/ModalResult.h"
 
 class QDialog;
 class QWidget;
@@ -41,7 +44,7 @@ class TPrompts {
   virtual void Inform(QWidget* Owner, const QString& Caption, const QString& Text) = 0;
   // A warning with the buttons OK and Abort; true when the answer is OK.
   virtual bool WarnOkAbort(QWidget* Owner, const QString& Text) = 0;
-  // Runs a modal dialog and returns its result.
+  // Runs a modal dialog and returns its result (a TModalResult for the program's own dialogs).
   virtual int ExecDialog(QDialog& Dialog) = 0;
   // The font dialog; nothing when the user cancels.
   virtual std::optional<QFont> ChooseFont(QWidget* Owner, const QFont& Initial) {
@@ -66,5 +69,11 @@ class TDialogPrompts : public TPrompts {
 // A file name with the default suffix appended when it has no extension (a dot in a folder
 // name does not count).
 QString WithDefaultSuffix(const QString& FileName, const QString& Suffix);
+
+// The save dialog of a command, proposing Proposed (a local 8-bit path) in its folder. The
+// chosen name with DefaultSuffix added when it has no extension, or nothing when the user
+// cancels.
+std::optional<QString> AskSaveFileName(TPrompts& Prompts, QWidget* Owner, const QString& Title, const QString& Filter,
+                                       const QString& DefaultSuffix, const std::string& Proposed);
 
 }  // namespace busweave

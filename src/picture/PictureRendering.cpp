@@ -12,8 +12,10 @@
 #include <cstdio>
 
 #include "model/NameText.h"
+#include "model/PathText.h"
 #include "picture/EmfCanvas.h"
 #include "picture/QPainterCanvas.h"
+#include "picture/QtFonts.h"
 
 namespace busweave {
 namespace {
@@ -23,12 +25,11 @@ constexpr const char16_t* kCreator = u"Busweave-V2";
 // Character advances from the installed fonts, so that the spacing arrays of metafile text
 // fit the font the user picked for pictures.
 std::vector<double> installedFontAdvances(const TLogFont& Font, const std::string& Text) {
-  QFont font(QString::fromStdString(NameToUtf8(Font.FaceName)));
+  // Measured under the face name as the metafile writes it (its bytes read as Windows-1252).
+  TLogFont measured = Font;
+  measured.FaceName = NameToUtf8(Font.FaceName);
   constexpr int kMeasureSize = 1000;
-  font.setPixelSize(kMeasureSize);
-  font.setWeight(Font.Weight >= 600 ? QFont::Bold : QFont::Normal);
-  font.setItalic(Font.Italic);
-  const QFontMetricsF metrics(font);
+  const QFontMetricsF metrics(QFontOf(measured, kMeasureSize));
   std::vector<double> advances;
   advances.reserve(Text.size());
   // One advance per byte, measured on the character the byte stands for.
@@ -214,13 +215,6 @@ QImage RenderImage(const TPictureSource& Source, int Dpi) {
     paintPicture(painter, Source, Dpi);
   }
   return image;
-}
-
-std::string PathWithoutExtension(const std::string& Path) {
-  const std::size_t separator = Path.find_last_of("/\\");
-  const std::size_t dot = Path.rfind('.');
-  if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return Path;
-  return Path.substr(0, dot);
 }
 
 }  // namespace busweave

@@ -52,7 +52,4 @@ QImage RenderImage(const TPictureSource& Source, int Dpi);
 inline constexpr std::int64_t kLargestImageBytes = std::int64_t{1} << 28;
 inline constexpr std::int64_t kLargestImageSide = 1'000'000;
 
-// The path without the extension of its file-name part (a path without one stays whole).
-std::string PathWithoutExtension(const std::string& Path);
-
 }  // namespace busweave

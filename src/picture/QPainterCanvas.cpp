@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "model/NameText.h"
+#include "picture/QtFonts.h"
 
 namespace busweave {
 namespace {
@@ -76,24 +77,11 @@ void TQPainterCanvas::Polygon(const std::vector<TPoint>& Points) {
 }
 
 QFont TQPainterCanvas::currentFont() {
-  if (!FSelectedFont) {
-    QFont font(QString::fromStdString(FFont.Name));
-    font.setPointSize(std::max(1, FFont.Size));
-    font.setBold(FFont.Bold);
-    font.setItalic(FFont.Italic);
-    font.setUnderline(FFont.Underline);
-    font.setStrikeOut(FFont.StrikeOut);
-    return font;
-  }
+  if (!FSelectedFont) return QFontOf(FFont);
   const double scale = std::fabs(FMapping.ScaleY());
   if (FCachedLogFont == FSelectedFont && FCachedScale == scale) return FCachedFont;
   const TLogFont& made = *FSelectedFont;
-  QFont font(QString::fromStdString(made.FaceName));
-  font.setPixelSize(std::max(1, static_cast<int>(std::lround(std::abs(made.Height) * scale))));
-  font.setWeight(made.Weight >= 600 ? QFont::Bold : QFont::Normal);
-  font.setItalic(made.Italic);
-  font.setUnderline(made.Underline);
-  font.setStrikeOut(made.StrikeOut);
+  const QFont font = QFontOf(made, static_cast<int>(std::lround(std::abs(made.Height) * scale)));
   FCachedLogFont = FSelectedFont;
   FCachedScale = scale;
   FCachedFont = font;

@@ -179,12 +179,7 @@ void TMDIMainForm::buildSpeedPanel() {
   connect(SaveBtn, &QToolButton::clicked, this, &TMDIMainForm::FileSaveItemClick);
   connect(ExitBtn, &QToolButton::clicked, this, &TMDIMainForm::FileExitItemClick);
 
-  const std::array<std::pair<QToolButton*, TMode>, 5> modes = {{{SpeedButtonPFNode, mGetNode},
-                                                                {SpeedButtonPFWire, mGetWire},
-                                                                {SpeedButtonLtg, mDrawTRMLine},
-                                                                {SpeedButtonZL, mPlaceZL},
-                                                                {SpeedButtonQuelle, mPlaceSrc}}};
-  for (const auto& [button, mode] : modes) {
+  for (const auto& [button, mode] : modeButtons()) {
     button->setCheckable(true);
     button->setVisible(false);
     connect(button, &QToolButton::clicked, this, [this, button = button, mode = mode] { modeButtonClicked(button, mode); });
@@ -365,13 +360,16 @@ void TMDIMainForm::showCurrentFindings() {
   }
 }
 
+std::array<std::pair<QToolButton*, TMode>, 5> TMDIMainForm::modeButtons() const {
+  return {{{SpeedButtonPFNode, mGetNode},
+           {SpeedButtonPFWire, mGetWire},
+           {SpeedButtonLtg, mDrawTRMLine},
+           {SpeedButtonZL, mPlaceZL},
+           {SpeedButtonQuelle, mPlaceSrc}}};
+}
+
 void TMDIMainForm::ShowModeButtons(bool Visible, TMode Mode) {
-  const std::array<std::pair<QToolButton*, TMode>, 5> modes = {{{SpeedButtonPFNode, mGetNode},
-                                                                {SpeedButtonPFWire, mGetWire},
-                                                                {SpeedButtonLtg, mDrawTRMLine},
-                                                                {SpeedButtonZL, mPlaceZL},
-                                                                {SpeedButtonQuelle, mPlaceSrc}}};
-  for (const auto& [button, mode] : modes) {
+  for (const auto& [button, mode] : modeButtons()) {
     button->setVisible(Visible);
     if (Visible) button->setChecked(mode == Mode);
   }

@@ -125,6 +125,8 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   // window manager has framed the window, so this runs again until then.
   void applyPlacement();
   void settlePlacement();
+  // The five mode buttons with the mode each one sets.
+  std::array<std::pair<QToolButton*, TMode>, 5> modeButtons() const;
   void modeButtonClicked(QToolButton* Button, TMode Mode);
   void rebuildWindowList();
   TMDIChild* frameOf(QMdiSubWindow* Window) const;

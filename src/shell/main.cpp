@@ -29,10 +29,10 @@ class HintStyle : public QProxyStyle {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  const int platform = busweave::OSPlatform();
+  const bool multiUser = busweave::OSPlatform() == busweave::TPlatform::MultiUser;
 
   busweave::TInstanceGuard guard(kTitle);
-  if (platform > 0 && !guard.TryAcquire()) {
+  if (multiUser && !guard.TryAcquire()) {
     QMessageBox box(QMessageBox::Information, kTitle, busweave::AlreadyRunningText(), QMessageBox::Ok);
     // Automated runs (BUSWEAVE_ANSWER_PROMPTS=ok) answer the box themselves.
     if (qEnvironmentVariable("BUSWEAVE_ANSWER_PROMPTS") == "ok") QTimer::singleShot(0, &box, &QMessageBox::accept);
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   busweave::TDialogPrompts prompts;
   busweave::TMDIMainForm form(prompts);
   form.setWindowTitle(kTitle);
-  if (platform <= 0) {
+  if (!multiUser) {
     QPalette hints = QToolTip::palette();
     hints.setColor(QPalette::ToolTipBase, QColor(255, 255, 0));
     QToolTip::setPalette(hints);

@@ -82,7 +82,7 @@ TEST_F(CircuitExport, ButtonsAndEscapeGiveTheirResults) {
   TTNBDlgParameter dialog;
   dialog.show();
   QTest::mouseClick(dialog.ExportBtn, Qt::LeftButton);
-  EXPECT_EQ(dialog.result(), TTNBDlgParameter::ExportResult);
+  EXPECT_EQ(dialog.result(), mrExport);
   dialog.show();
   QTest::mouseClick(dialog.OKBtn, Qt::LeftButton);
   EXPECT_EQ(dialog.result(), 1);
@@ -166,9 +166,9 @@ TEST_F(CircuitExport, HeaderTemplateLosesItsFirstLineAndMayBeEmpty) {
 }
 
 TEST_F(CircuitExport, ExportWritesTheCircuitWithNumberedNames) {
-  Prompts.OnDialog = [](TTNBDlgParameter&) { return TTNBDlgParameter::ExportResult; };
+  Prompts.OnDialog = [](TTNBDlgParameter&) { return mrExport; };
   Prompts.SaveAnswer = QString::fromStdString(FFolder.File("out"));
-  EXPECT_EQ(Run(), TTNBDlgParameter::ExportResult);
+  EXPECT_EQ(Run(), mrExport);
 
   EXPECT_EQ(Prompts.LastRequest.FileName.toStdString(), FFolder.File("bus1.cir"));
   EXPECT_EQ(Prompts.LastRequest.Folder.toStdString(), FFolder.Path().string());
@@ -190,7 +190,7 @@ TEST_F(CircuitExport, ExportWritesTheCircuitWithNumberedNames) {
 }
 
 TEST_F(CircuitExport, ExportCancelledInTheSaveDialogWritesTemplatesOnly) {
-  Prompts.OnDialog = [](TTNBDlgParameter&) { return TTNBDlgParameter::ExportResult; };
+  Prompts.OnDialog = [](TTNBDlgParameter&) { return mrExport; };
   Run();
   EXPECT_EQ(Prompts.SaveDialogs, 1);
   EXPECT_TRUE(Exists(HeaderTemplateName));
@@ -213,7 +213,7 @@ TEST_F(CircuitExport, UnreadableTemplateStopsTheCommandWithItsName) {
 }
 
 TEST_F(CircuitExport, UnwritableCircuitFileIsReportedAndNothingHalfWritten) {
-  Prompts.OnDialog = [](TTNBDlgParameter&) { return TTNBDlgParameter::ExportResult; };
+  Prompts.OnDialog = [](TTNBDlgParameter&) { return mrExport; };
   const std::string target = FFolder.File("missing-folder/out.cir");
   Prompts.SaveAnswer = QString::fromStdString(target);
   EXPECT_EQ(Run(), 0);

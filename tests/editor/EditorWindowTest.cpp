@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QMouseEvent>
 
 #include <fstream>
 
@@ -39,12 +41,32 @@ TEST(SubForm, GridSnappingTruncatesTowardsZero) {
   }
 }
 
+// The editor's surface leaves a double click to the widget default, a second press; the
+// overview handles its own.
+TEST(SubForm, ASurfaceTakesADoubleClickAsAPressUnlessItsOwnerHandlesIt) {
+  TPaintSurface surface;
+  int presses = 0;
+  int doubleClicks = 0;
+  surface.OnMouseDown = [&](QMouseEvent*) { ++presses; };
+  const auto doubleClick = [&surface] {
+    QMouseEvent event(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&surface, &event);
+  };
+  doubleClick();
+  EXPECT_EQ(presses, 1);
+  surface.OnDoubleClick = [&](QMouseEvent*) { ++doubleClicks; };
+  doubleClick();
+  EXPECT_EQ(presses, 1);
+  EXPECT_EQ(doubleClicks, 1);
+}
+
 TEST(SubForm, NewDocumentKeepsItsSizeAndCoordinatesTurnUpwards) {
   test::TempFolder folder;
   RecordingHost host;
   std::vector<std::pair<int, int>> notes;
   TFrameLink link;
-  link.Notify = [&](int Code, int Value) { notes.emplace_back(Code, Value); };
+  link.Notify = [&](TEditorNotifyCode Code, int Value) { notes.emplace_back(static_cast<int>(Code), Value); };
   TSubForm editor(nullptr, link, folder.File("NONAME1.BWN"), {200, 200}, DrawingScale, &host);
   EXPECT_EQ(editor.DocExtent(), (TPoint{200, 200}));
   EXPECT_TRUE(notes.empty());
@@ -76,7 +98,7 @@ TEST(SubForm, OpeningAFileFitsTheNetworkAndUndoRefreshesTheMenu) {
   RecordingHost host;
   std::vector<std::pair<int, int>> notes;
   TFrameLink link;
-  link.Notify = [&](int Code, int Value) { notes.emplace_back(Code, Value); };
+  link.Notify = [&](TEditorNotifyCode Code, int Value) { notes.emplace_back(static_cast<int>(Code), Value); };
   TSubForm editor(nullptr, link, path, {200, 200}, DrawingScale, &host);
   EXPECT_EQ(editor.DocExtent(), (TPoint{600, 300}));
   EXPECT_EQ(notes, (std::vector<std::pair<int, int>>{{1, 600}, {2, 300}}));
@@ -93,6 +115,14 @@ TEST(SubForm, OpeningAFileFitsTheNetworkAndUndoRefreshesTheMenu) {
   EXPECT_FALSE(editor.Undo1->isEnabled());
   EXPECT_FALSE(editor.UnDo());
   EXPECT_EQ(editor.DocExtent(), (TPoint{600, 300}));  // undo leaves the extent alone
+
+  // The menu item is the same undo: the step goes and the item follows.
+  editor.Nodes().FTickCount = 8;
+  editor.Nodes().AddNode({300, 150});
+  editor.UpdateEditMenu();
+  editor.Undo1->trigger();
+  EXPECT_FALSE(editor.Nodes().NodeExists({300, 150}));
+  EXPECT_FALSE(editor.Undo1->isEnabled());
 }
 
 // A file of which nothing could be read opens unmodified, so closing does not ask about changes

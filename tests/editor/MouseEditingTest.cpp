@@ -40,7 +40,7 @@ class MouseEditing : public testing::Test {
  protected:
   MouseEditing() {
     TFrameLink link;
-    link.Notify = [this](int Code, int Value) { Notes.emplace_back(Code, Value); };
+    link.Notify = [this](TEditorNotifyCode Code, int Value) { Notes.emplace_back(static_cast<int>(Code), Value); };
     Editor = std::make_unique<TSubForm>(nullptr, link, Folder.File("NONAME1.BWN"), TPoint{200, 200}, DrawingScale,
                                         &HostWindow);
     Editor->resize(600, 500);
@@ -288,7 +288,7 @@ TEST_F(MouseEditing, DialogsAcceptWithEnterKeepWindows1252NamesAndQuoteBigNumber
     auto& d = static_cast<TFKnoten&>(Dialog);
     d.EditName->setText(QString::fromUtf8("\u20AC \u4E2D \u20AC \u03A9"));
     QTest::keyClick(d.EditName, Qt::Key_Return);
-    EXPECT_TRUE(Dialog.result() != 1 && Dialog.result() != TFKnoten::DeleteResult);
+    EXPECT_TRUE(Dialog.result() != 1 && Dialog.result() != mrDelete);
     d.EditName->setText(name);
     d.CheckBoxZl->setChecked(true);
     d.EditZL->setText("4294967296");

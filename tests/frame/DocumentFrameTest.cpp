@@ -119,7 +119,7 @@ TEST_F(FrameWindow, OpeningFitsTheNetworkAndNotifiesWidthBeforeHeight) {
 
   std::vector<std::pair<int, int>> notes;
   TFrameLink link;
-  link.Notify = [&notes](int Code, int Value) { notes.emplace_back(Code, Value); };
+  link.Notify = [&notes](TEditorNotifyCode Code, int Value) { notes.emplace_back(static_cast<int>(Code), Value); };
   {
     TSubForm editor(nullptr, link, path, {200, 200}, DrawingScale, &Host);
     EXPECT_EQ(notes, (std::vector<std::pair<int, int>>{{1, 600}, {2, 300}}));
@@ -139,16 +139,16 @@ TEST_F(FrameWindow, FirstPaintKeepsTheWidthOfWideAndTheHeightOfTallDocuments) {
   // Notified sizes take effect with the next paint; unknown codes change nothing.
   TMDIChild* wide = Open(FFolder.File("NONAME1.BWN"));
   EXPECT_EQ(Client(wide), QSize(300, 300));
-  wide->WMEditorNotify(1, 400);
-  wide->WMEditorNotify(2, 200);
-  wide->WMEditorNotify(4, 999);
+  wide->WMEditorNotify(TEditorNotifyCode::enWidth, 400);
+  wide->WMEditorNotify(TEditorNotifyCode::enHeight, 200);
+  wide->WMEditorNotify(static_cast<TEditorNotifyCode>(4), 999);
   EXPECT_EQ(wide->FDocSize(), (TPoint{400, 200}));
   Paint(wide);
   EXPECT_EQ(Client(wide), QSize(300, 150));
 
   TMDIChild* tall = Open(FFolder.File("NONAME3.BWN"));
-  tall->WMEditorNotify(1, 200);
-  tall->WMEditorNotify(2, 400);
+  tall->WMEditorNotify(TEditorNotifyCode::enWidth, 200);
+  tall->WMEditorNotify(TEditorNotifyCode::enHeight, 400);
   Paint(tall);
   EXPECT_EQ(Client(tall), QSize(150, 300));
 

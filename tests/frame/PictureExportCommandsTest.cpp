@@ -21,6 +21,7 @@
 #include "frame/DocumentFrame.h"
 #include "frame/PictureExportCommands.h"
 #include "model/NetworkContainer.h"
+#include "model/PathText.h"
 
 namespace busweave {
 namespace {

@@ -83,7 +83,8 @@ TEST(InstanceGuardTexts, MessageExitCodeAndPlatform) {
   EXPECT_EQ(AlreadyRunningText(),
             "Busweave-V2 is already running\r\n\r\nPlease press the button to close this instance");
   EXPECT_EQ(AlreadyRunningExitCode, 254);
-  EXPECT_EQ(OSPlatform(), 2);
+  EXPECT_EQ(static_cast<int>(OSPlatform()), 2);
+  EXPECT_EQ(OSPlatform(), TPlatform::MultiUser);
 }
 
 }  // namespace

@@ -250,7 +250,7 @@ class Options : public testing::Test {
   Options() {
     HostWindow.Scripted = &Prompts;
     TFrameLink link;
-    link.Notify = [this](int Code, int Value) { Notes.emplace_back(Code, Value); };
+    link.Notify = [this](TEditorNotifyCode Code, int Value) { Notes.emplace_back(static_cast<int>(Code), Value); };
     link.ExportFont = [this] { return PictureFont; };
     link.SetExportFont = [this](const TFontSpec& Font) { PictureFont = Font; };
     Editor = std::make_unique<TSubForm>(nullptr, link, Folder.File("NONAME1.BWN"), TPoint{200, 200}, DrawingScale,
