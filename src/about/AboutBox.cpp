@@ -17,8 +17,8 @@
 #include <cmath>
 #include <numbers>
 
-#include "about/SpinningCube.h"
 #include "about/Gauge.h"
+#include "about/SpinningCube.h"
 #include "about/VersionInfo.h"
 
 namespace busweave {

@@ -66,8 +66,7 @@ std::string TemplatePath(const std::string& Folder, const char* Name);
 // line in place of the header's first line, and the network section generated now (which
 // numbers the node names). Templates are only read. Throws std::runtime_error when a template
 // exists but cannot be read.
-TextLines CircuitFromTemplates(TCanNodes& Net, const std::string& Folder,
-                               std::vector<std::string>* Warnings = nullptr);
+TextLines CircuitFromTemplates(TCanNodes& Net, const std::string& Folder, std::vector<std::string>* Warnings = nullptr);
 
 // The network file name with its extension replaced by "cir", or ".cir" appended when it has
 // none; a dot in a folder name is not an extension. '/' and '\' both separate folders.

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "model/NetworkContainer.h"
 #include "model/Elements.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 
@@ -18,7 +18,7 @@ struct TEditorDefaults {
   std::uint16_t NoZL = DocumentImpedances.NoZL;      // resistance of a node without termination
   std::uint16_t ZLTerm = DocumentImpedances.ZL;      // termination resistance
   std::uint16_t LineZL = DocumentImpedances.LineZL;  // impedance of new wires
-  std::uint16_t LineLength = 2000;  // length proposed for a wire of length 0, mm
+  std::uint16_t LineLength = 2000;                   // length proposed for a wire of length 0, mm
   bool ShowNames = true;
 };
 

@@ -65,13 +65,15 @@ void drawNodeSymbol(Canvas& C, const TNode& N, TPoint S, const TCanNodes& Net, T
   if (source) {
     C.SetPen({pen.Color, TPenStyle::psClear, pen.Width});
     C.SetBrush({clRed, TBrushStyle::bsSolid});
-    C.Polygon({at(X + v, Y - m - t, S), at(X + v - u + 1, Y - m - 2 * t + 1, S), at(X + v + u - 1, Y - m - 2 * t + 1, S)});
+    C.Polygon(
+        {at(X + v, Y - m - t, S), at(X + v - u + 1, Y - m - 2 * t + 1, S), at(X + v + u - 1, Y - m - 2 * t + 1, S)});
   }
   C.SetBrush(brush);
   C.SetPen(pen);
 }
 
-void drawNode(Canvas& C, const std::optional<TLogFont>& NameFont, TPoint S, const TNode& N, int Radius, bool ShowNames) {
+void drawNode(Canvas& C, const std::optional<TLogFont>& NameFont, TPoint S, const TNode& N, int Radius,
+              bool ShowNames) {
   DrawNodeCircle(C, N.FPos, S, N.FMarked != 0, Radius);
   if (!N.FShowName || !ShowNames || !NameFont) return;
   const bool transparent = C.TransparentText();

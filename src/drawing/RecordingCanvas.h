@@ -45,8 +45,8 @@ class TRecordingCanvas : public Canvas {
 
  private:
   void Record(TCanvasOp::TKind Kind, std::vector<TPoint> Points, std::string Text = {}) {
-    FOps.push_back({Kind, std::move(Points), std::move(Text), FPen, FBrush, FFont, FSelectedFont, FTextAlign,
-                    FTransparentText});
+    FOps.push_back(
+        {Kind, std::move(Points), std::move(Text), FPen, FBrush, FFont, FSelectedFont, FTextAlign, FTransparentText});
   }
 
   std::vector<TCanvasOp> FOps;

@@ -5,8 +5,8 @@
 #include <stdexcept>
 
 #include "circuit/CircuitFile.h"
-#include "gui/Prompts.h"
 #include "editor/CircuitExportDialog.h"
+#include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave {

@@ -7,8 +7,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "gui/IntegerText.h"
 #include "editor/EditorWindow.h"
+#include "gui/IntegerText.h"
 #include "gui/Prompts.h"
 #include "picture/QtFonts.h"
 
@@ -135,9 +135,9 @@ void TFormOptions::LabelFontClipClick() { chooseFont(LabelFontClip, FClipFont); 
 void TFormOptions::okClicked() {
   // An impedance typed outside what the document can keep is refused; other texts that are not
   // numbers fall back to the current values when the dialog closes.
-  for (const auto& [field, name] : {std::pair{EditLineZL, "Impedance of CAN line [ohms]"},
-                                    std::pair{EditZLTerm, "Impedance of termination [ohms]"},
-                                    std::pair{EditNoZL, "Impedance of line wo/ termination [ohms]"}}) {
+  for (const auto& [field, name] :
+       {std::pair{EditLineZL, "Impedance of CAN line [ohms]"}, std::pair{EditZLTerm, "Impedance of termination [ohms]"},
+        std::pair{EditNoZL, "Impedance of line wo/ termination [ohms]"}}) {
     const auto value = integerIn(field);
     if (value && (*value < 0 || *value > 65535)) {
       PageControl->setCurrentWidget(TabSheetCANPref);

@@ -2,7 +2,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -10,23 +12,20 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
-#include <QCheckBox>
-#include <QLineEdit>
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
-#include "editor/FindingsPanel.h"
 #include "drawing/FitNetwork.h"
+#include "editor/CircuitExportCommand.h"
+#include "editor/FindingsPanel.h"
 #include "editor/LineDialog.h"
 #include "editor/NodeDialog.h"
-
-#include "picture/QPainterCanvas.h"
-#include "editor/CircuitExportCommand.h"
-#include "model/PathText.h"
 #include "gui/Prompts.h"
-#include "model/NameText.h"
 #include "model/BusCheck.h"
+#include "model/NameText.h"
+#include "model/PathText.h"
+#include "picture/QPainterCanvas.h"
 #include "simview/SimulateCommand.h"
 
 namespace busweave {
@@ -127,9 +126,9 @@ void TSubForm::ReportLoadProblem() {
   if (!LoadFailed() || !FHost) return;
   const TLoadError& error = FNodes->LastLoadError();
   if (error.Outcome == TLoadOutcome::NotOpened) {
-    FHost->Prompts().ShowError(this, QString("The network file %1 could not be opened: %2.")
-                                         .arg(QString::fromLocal8Bit(FNodes->FFileName()),
-                                              QString::fromStdString(error.Message)));
+    FHost->Prompts().ShowError(
+        this, QString("The network file %1 could not be opened: %2.")
+                  .arg(QString::fromLocal8Bit(FNodes->FFileName()), QString::fromStdString(error.Message)));
     return;
   }
   FHost->Prompts().ShowError(
@@ -168,9 +167,7 @@ void TSubForm::SetScrollOffset(TPoint Offset) {
   ScrollBox1->verticalScrollBar()->setValue(Offset.Y);
 }
 
-TPoint TSubForm::ClientSize() const {
-  return {ScrollBox1->viewport()->width(), ScrollBox1->viewport()->height()};
-}
+TPoint TSubForm::ClientSize() const { return {ScrollBox1->viewport()->width(), ScrollBox1->viewport()->height()}; }
 
 TPoint TSubForm::DocFromSurface(TPoint Surface) const {
   return {Surface.X, static_cast<std::int32_t>(std::int64_t{FExtent.Y} - Surface.Y)};
@@ -251,7 +248,8 @@ void TSubForm::stampAction() {
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
           .count()));
   // Compared as a wrapping counter, so the stamps keep growing when the tick count wraps.
-  const auto ahead = static_cast<std::int32_t>(static_cast<std::uint32_t>(tick) - static_cast<std::uint32_t>(FLastStamp));
+  const auto ahead =
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(tick) - static_cast<std::uint32_t>(FLastStamp));
   if (ahead <= 0) tick = static_cast<std::int32_t>(static_cast<std::uint32_t>(FLastStamp) + 1u);
   FLastStamp = tick;
   FNodes->FTickCount = tick;
@@ -328,8 +326,8 @@ void TSubForm::finishWire(TPoint Surface) {
     FNodes->AddNode(a);
     FNodes->AddNode(b);
     FNodes->AddWire(a, b, FDefaults_.LineZL, true);
-    const bool inside = FNodes->FMinX() > 0 && FNodes->FMinY() > 0 && FExtent.X > FNodes->FMaxX() &&
-                        FExtent.Y > FNodes->FMaxY();
+    const bool inside =
+        FNodes->FMinX() > 0 && FNodes->FMinY() > 0 && FExtent.X > FNodes->FMaxX() && FExtent.Y > FNodes->FMaxY();
     if (!inside) FitDocument();
     RepaintAll();
   }
@@ -450,8 +448,9 @@ void TSubForm::selectFinding(const TFinding* Finding) {
       int index = 0;
       if (TTrmLine* wire = FNodes->Find(key, index) ? FNodes->WireAtIndex(index) : nullptr) {
         wire->FMarked = 1;
-        if (!first) first = TPoint{wire->FStart.X + (wire->FEnd.X - wire->FStart.X) / 2,
-                                   wire->FStart.Y + (wire->FEnd.Y - wire->FStart.Y) / 2};
+        if (!first)
+          first = TPoint{wire->FStart.X + (wire->FEnd.X - wire->FStart.X) / 2,
+                         wire->FStart.Y + (wire->FEnd.Y - wire->FStart.Y) / 2};
       }
     }
     // Bring the first element to the middle of the editor.
@@ -584,7 +583,8 @@ void TSubForm::ApplyOptions(const TDocumentOptions& Options) {
 
 void TSubForm::Network1Click() {
   if (!FHost) return;
-  Network(this, *FNodes, [this] { RepaintAll(); }, FHost->Prompts());
+  Network(
+      this, *FNodes, [this] { RepaintAll(); }, FHost->Prompts());
 }
 
 void TSubForm::Simulate1Click() {

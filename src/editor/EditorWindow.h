@@ -10,9 +10,9 @@
 #include <string>
 
 #include "drawing/Canvas.h"
-#include "editor/EditorHost.h"
 #include "drawing/DocumentTypes.h"
 #include "drawing/NetworkDrawing.h"
+#include "editor/EditorHost.h"
 #include "gui/EventSurface.h"
 #include "model/NetworkContainer.h"
 

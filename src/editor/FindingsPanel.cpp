@@ -16,8 +16,8 @@ TFindingsPanel::TFindingsPanel(QWidget* Parent) : QWidget(Parent) {
   BitRateBox = new QComboBox(this);
   BitRateBox->setObjectName("BitRateBox");
   for (const std::uint32_t rate : {1000000u, 500000u, 250000u, 125000u, 50000u})
-    BitRateBox->addItem(rate >= 1000000 ? QString("%1 Mbit/s").arg(rate / 1000000) : QString("%1 kbit/s").arg(rate / 1000),
-                        rate);
+    BitRateBox->addItem(
+        rate >= 1000000 ? QString("%1 Mbit/s").arg(rate / 1000000) : QString("%1 kbit/s").arg(rate / 1000), rate);
   BitRateBox->setCurrentIndex(1);
   FindingsList = new QListWidget(this);
   FindingsList->setObjectName("FindingsList");
@@ -36,7 +36,9 @@ TFindingsPanel::TFindingsPanel(QWidget* Parent) : QWidget(Parent) {
     if (OnBitRateChanged) OnBitRateChanged();
   });
   connect(FindingsList, &QListWidget::currentRowChanged, this, [this](int Row) {
-    if (OnSelect) OnSelect(Row >= 0 && Row < static_cast<int>(FFindings.size()) ? &FFindings[static_cast<std::size_t>(Row)] : nullptr);
+    if (OnSelect)
+      OnSelect(Row >= 0 && Row < static_cast<int>(FFindings.size()) ? &FFindings[static_cast<std::size_t>(Row)]
+                                                                    : nullptr);
   });
 }
 

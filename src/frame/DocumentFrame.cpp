@@ -13,11 +13,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "picture/QPainterCanvas.h"
 #include "editor/EditorWindow.h"
-#include "gui/Prompts.h"
 #include "frame/PictureExportCommands.h"
+#include "gui/Prompts.h"
 #include "model/PathText.h"
+#include "picture/QPainterCanvas.h"
 
 namespace busweave {
 namespace {

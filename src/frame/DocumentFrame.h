@@ -9,8 +9,8 @@
 #include <string>
 
 #include "drawing/Canvas.h"
-#include "editor/EditorHost.h"
 #include "drawing/DocumentTypes.h"
+#include "editor/EditorHost.h"
 #include "gui/EventSurface.h"
 #include "model/Elements.h"
 

@@ -33,7 +33,8 @@ struct TGraph {
   std::vector<WireInfo> Wires;
 
   std::size_t Degree(int V) const {
-    return static_cast<std::size_t>(EdgeStart[static_cast<std::size_t>(V) + 1] - EdgeStart[static_cast<std::size_t>(V)]);
+    return static_cast<std::size_t>(EdgeStart[static_cast<std::size_t>(V) + 1] -
+                                    EdgeStart[static_cast<std::size_t>(V)]);
   }
   const Edge* begin(int V) const { return Edges.data() + EdgeStart[static_cast<std::size_t>(V)]; }
   const Edge* end(int V) const { return Edges.data() + EdgeStart[static_cast<std::size_t>(V) + 1]; }
@@ -113,16 +114,14 @@ TGraph buildGraph(const TCanNodes& Net) {
 struct Distance {
   std::uint64_t Mm = std::numeric_limits<std::uint64_t>::max();
   std::uint32_t Hops = 0;
-  friend bool operator<(const Distance& L, const Distance& R) {
-    return L.Mm != R.Mm ? L.Mm < R.Mm : L.Hops < R.Hops;
-  }
+  friend bool operator<(const Distance& L, const Distance& R) { return L.Mm != R.Mm ? L.Mm < R.Mm : L.Hops < R.Hops; }
   bool Reached() const { return Mm != std::numeric_limits<std::uint64_t>::max(); }
 };
 
 struct PathTree {
   std::vector<Distance> Dist;
-  std::vector<int> Via;      // wire that leads back towards a source, -1 at a source
-  std::vector<int> Source;   // the source each vertex was reached from
+  std::vector<int> Via;     // wire that leads back towards a source, -1 at a source
+  std::vector<int> Source;  // the source each vertex was reached from
 };
 
 PathTree shortestPaths(const TGraph& Graph, const std::vector<int>& Sources) {
@@ -181,9 +180,9 @@ std::string metres(double Mm) {
 }
 
 std::string rate(std::uint32_t BitRate) {
-  return BitRate % 1000000 == 0   ? std::to_string(BitRate / 1000000) + " Mbit/s"
-         : BitRate % 1000 == 0    ? std::to_string(BitRate / 1000) + " kbit/s"
-                                  : std::to_string(BitRate) + " bit/s";
+  return BitRate % 1000000 == 0 ? std::to_string(BitRate / 1000000) + " Mbit/s"
+         : BitRate % 1000 == 0  ? std::to_string(BitRate / 1000) + " kbit/s"
+                                : std::to_string(BitRate) + " bit/s";
 }
 
 // How a node is called in a message: its name, or its position when it has none.
@@ -282,7 +281,8 @@ class Checker {
       }
       for (int end : {wire.A, wire.B})
         if (!FGraph.NodeAt[static_cast<std::size_t>(end)]) {
-          TFinding& f = add(TSeverity::Error, "wire-end", "A wire ends at " + nodeLabel(FGraph, end) + " without a node");
+          TFinding& f =
+              add(TSeverity::Error, "wire-end", "A wire ends at " + nodeLabel(FGraph, end) + " without a node");
           addWire(f, static_cast<int>(w));
           addVertex(f, end);
         }
@@ -389,8 +389,7 @@ class Checker {
     if (terminations.size() > 2) {
       extra.insert(extra.end(), elsewhere.begin(), elsewhere.end());
       TFinding& f = add(TSeverity::Error, "termination-count",
-                        std::to_string(terminations.size()) +
-                            " terminations; a bus has exactly two, one at each end");
+                        std::to_string(terminations.size()) + " terminations; a bus has exactly two, one at each end");
       for (int v : extra) addVertex(f, v);
       elsewhere.clear();
     } else {
@@ -416,8 +415,10 @@ class Checker {
                         "The end of the bus at " + nodeLabel(FGraph, v) + " has no termination");
       addVertex(f, v);
     }
-    if (atA.size() == 1 && atB.size() == 1) FMainPath = {atA.front(), atB.front()};
-    else FMainPath = {EndA, EndB};
+    if (atA.size() == 1 && atB.size() == 1)
+      FMainPath = {atA.front(), atB.front()};
+    else
+      FMainPath = {EndA, EndB};
   }
 
   void checkLengths(int EndA, int EndB, const PathTree& FromA, double BusMm) {
@@ -468,8 +469,8 @@ class Checker {
       addVertex(f, v);
       for (int w : wiresBack(FGraph, fromLine, v)) addWire(f, w);
     }
-    const double totalLimitMm = FSettings.MaxTotalStubLengthM > 0 ? 1000.0 * FSettings.MaxTotalStubLengthM
-                                                                  : 10.0 * StubLimitMm;
+    const double totalLimitMm =
+        FSettings.MaxTotalStubLengthM > 0 ? 1000.0 * FSettings.MaxTotalStubLengthM : 10.0 * StubLimitMm;
     if (stubTotal > totalLimitMm)
       add(TSeverity::Warning, "stub-total",
           "The stubs together are " + metres(stubTotal) + " long; at " + rate(FSettings.BitRate) +
@@ -491,10 +492,10 @@ class Checker {
       if (std::fabs(z - reference) <= FSettings.ImpedanceTolerance * reference) continue;
       char ref[16];
       std::snprintf(ref, sizeof ref, "%.0f", reference);
-      TFinding& f = add(TSeverity::Warning, "impedance",
-                        "The wire from " + nodeLabel(FGraph, FGraph.Wires[w].A) + " to " +
-                            nodeLabel(FGraph, FGraph.Wires[w].B) + " has " + std::to_string(z) +
-                            " ohms; the terminations have " + ref + " ohms");
+      TFinding& f =
+          add(TSeverity::Warning, "impedance",
+              "The wire from " + nodeLabel(FGraph, FGraph.Wires[w].A) + " to " + nodeLabel(FGraph, FGraph.Wires[w].B) +
+                  " has " + std::to_string(z) + " ohms; the terminations have " + ref + " ohms");
       addWire(f, static_cast<int>(w));
     }
   }
@@ -512,8 +513,7 @@ class Checker {
 }  // namespace
 
 double BusLengthLimitM(std::uint32_t BitRate) {
-  static constexpr std::pair<double, double> kTable[] = {
-      {125000, 500}, {250000, 250}, {500000, 100}, {1000000, 40}};
+  static constexpr std::pair<double, double> kTable[] = {{125000, 500}, {250000, 250}, {500000, 100}, {1000000, 40}};
   const double r = std::max<double>(BitRate, 1);
   if (r <= kTable[0].first) return kTable[0].second * kTable[0].first / r;
   if (r >= kTable[3].first) return kTable[3].second * kTable[3].first / r;
@@ -535,9 +535,12 @@ std::vector<TFinding> CheckBus(const TCanNodes& Net, const TCheckSettings& Setti
 
 const char* SeverityName(TSeverity Severity) {
   switch (Severity) {
-    case TSeverity::Error: return "error";
-    case TSeverity::Warning: return "warning";
-    case TSeverity::Note: return "note";
+    case TSeverity::Error:
+      return "error";
+    case TSeverity::Warning:
+      return "warning";
+    case TSeverity::Note:
+      return "note";
   }
   return "note";
 }

@@ -23,15 +23,15 @@ struct TFinding {
 
 // The limits the rules check against. The length limits follow the bit rate unless given.
 struct TCheckSettings {
-  std::uint32_t BitRate = 500000;          // bit/s
-  std::uint16_t TerminationMin = 100;      // ohms
-  std::uint16_t TerminationMax = 130;      // ohms
-  double ImpedanceTolerance = 0.10;        // allowed relative difference of a line from the terminations
-  int MaxStations = 32;                    // stations with a driver the transceivers can drive
+  std::uint32_t BitRate = 500000;      // bit/s
+  std::uint16_t TerminationMin = 100;  // ohms
+  std::uint16_t TerminationMax = 130;  // ohms
+  double ImpedanceTolerance = 0.10;    // allowed relative difference of a line from the terminations
+  int MaxStations = 32;                // stations with a driver the transceivers can drive
   int MinStations = 2;
-  double MaxBusLengthM = 0;                // 0: from the bit rate
-  double MaxStubLengthM = 0;               // 0: from the bit rate
-  double MaxTotalStubLengthM = 0;          // 0: ten times the stub limit
+  double MaxBusLengthM = 0;        // 0: from the bit rate
+  double MaxStubLengthM = 0;       // 0: from the bit rate
+  double MaxTotalStubLengthM = 0;  // 0: ten times the stub limit
 };
 
 // The longest bus for a bit rate: 40 m at 1 Mbit/s, 100 m at 500 kbit/s, 250 m at 250 kbit/s,

@@ -19,9 +19,7 @@ void putU32(std::uint8_t* Out, std::uint32_t Value) {
 
 void putI32(std::uint8_t* Out, std::int32_t Value) { putU32(Out, static_cast<std::uint32_t>(Value)); }
 
-std::uint16_t getU16(const std::uint8_t* In) {
-  return static_cast<std::uint16_t>(In[0] | (In[1] << 8));
-}
+std::uint16_t getU16(const std::uint8_t* In) { return static_cast<std::uint16_t>(In[0] | (In[1] << 8)); }
 
 std::uint32_t getU32(const std::uint8_t* In) {
   return static_cast<std::uint32_t>(In[0]) | (static_cast<std::uint32_t>(In[1]) << 8) |

@@ -45,10 +45,10 @@ class TMyClasses {
   // The element's class, for the scans that must tell nodes from wires quickly.
   TKind Kind() const { return FKind; }
 
-  std::int32_t FTick = 0;       // stamp of the user action that put this object on the undo list
-  std::int32_t FIndex = 0;      // container index when the undo entry was made
+  std::int32_t FTick = 0;   // stamp of the user action that put this object on the undo list
+  std::int32_t FIndex = 0;  // container index when the undo entry was made
   TUndoAction FAction = uaNone;
-  std::uint8_t FMarked = 0;     // 1 while the editor shows the element in its dialog
+  std::uint8_t FMarked = 0;  // 1 while the editor shows the element in its dialog
 
  protected:
   explicit TMyClasses(TKind Kind) : FKind(Kind) {}
@@ -68,9 +68,9 @@ class TNode final : public TMyClasses {
 
   TPoint FPos;
   std::uint16_t FResistance = 0;
-  std::string FName;             // at most 255 single-byte characters
+  std::string FName;  // at most 255 single-byte characters
   std::uint8_t FShowName = 0;
-  std::uint8_t FSource = 0;      // 1 = a driver source is attached; other values mean none
+  std::uint8_t FSource = 0;  // 1 = a driver source is attached; other values mean none
 
   // A new node carrying a copy of this node's record and fresh bookkeeping.
   std::unique_ptr<TNode> CopyRecord() const;
@@ -90,8 +90,8 @@ class TTrmLine final : public TMyClasses {
   TPoint FStart;
   TPoint FEnd;
   std::uint16_t FImpedance = 0;
-  std::uint16_t FLength = 0;     // mm; 0 until the user enters one
-  float FAngle = 0.0f;           // radians, kept as stored
+  std::uint16_t FLength = 0;                  // mm; 0 until the user enters one
+  float FAngle = 0.0f;                        // radians, kept as stored
   std::array<std::uint8_t, 256> FReserved{};  // carried unchanged, never interpreted
   std::uint8_t FShowLength = 0;
 

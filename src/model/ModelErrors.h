@@ -32,8 +32,7 @@ class EFileError : public std::runtime_error {
 // A file could not be created or replaced for writing.
 class EFCreateError : public EFileError {
  public:
-  EFCreateError(const std::string& Path, const std::string& Reason)
-      : EFileError("Cannot create file", Path, Reason) {}
+  EFCreateError(const std::string& Path, const std::string& Reason) : EFileError("Cannot create file", Path, Reason) {}
 };
 
 // A file could not be opened or read. SystemError is the errno behind it, 0 when the file

@@ -85,8 +85,8 @@ bool TCanNodes::WriteNetlist(std::vector<std::string>& Lines, std::vector<std::s
     const std::string na = std::to_string(startIndex + 1);
     const std::string nb = std::to_string(endIndex + 1);
     addLine(Lines, "* Line " + commentText(a->FName) + " <=> " + commentText(b->FName));
-    addLine(Lines, "  T" + na + nb + " " + na + " 0 " + nb + " 0 Z0=" + std::to_string(wire->FImpedance) +
-                       " TD={" + FormatReal(3, static_cast<long double>(wire->FLength) * 0.001L) + "/{xC0red}}");
+    addLine(Lines, "  T" + na + nb + " " + na + " 0 " + nb + " 0 Z0=" + std::to_string(wire->FImpedance) + " TD={" +
+                       FormatReal(3, static_cast<long double>(wire->FLength) * 0.001L) + "/{xC0red}}");
   }
 
   for (int i = 0; i < count; ++i) {

@@ -68,8 +68,7 @@ class TCanNodes : public TStringList {
   TCanNodes(std::uint16_t ZL, std::uint16_t NoZL, std::uint16_t LineZL);
   ~TCanNodes() override;
 
-  static std::unique_ptr<TCanNodes> CreateWithImpedances(std::uint16_t ZL, std::uint16_t NoZL,
-                                                         std::uint16_t LineZL) {
+  static std::unique_ptr<TCanNodes> CreateWithImpedances(std::uint16_t ZL, std::uint16_t NoZL, std::uint16_t LineZL) {
     return std::make_unique<TCanNodes>(ZL, NoZL, LineZL);
   }
 
@@ -90,10 +89,10 @@ class TCanNodes : public TStringList {
   const TStringList& FUnDoList() const { return FUnDoList_; }
 
   // Settings the editor reads and writes.
-  std::uint16_t FNoZL = 65535;   // resistance of every new node: "no termination"
-  std::uint16_t FZL = 120;       // termination resistance
-  std::uint16_t FLineZL = 120;   // default wire impedance
-  std::int32_t FTickCount = 0;   // stamp of the current user action
+  std::uint16_t FNoZL = 65535;  // resistance of every new node: "no termination"
+  std::uint16_t FZL = 120;      // termination resistance
+  std::uint16_t FLineZL = 120;  // default wire impedance
+  std::int32_t FTickCount = 0;  // stamp of the current user action
 
   // Called where undo meets an entry it cannot take back; the editor makes it beep.
   std::function<void()> OnBeep;

@@ -205,8 +205,7 @@ bool TCanNodes::UndoLast() {
     int index = 0;
     const bool present = Find(key, index);
     // The element under the entry's key must be of the entry's kind.
-    const bool kindMatches =
-        present && ((entryNode && NodeAtIndex(index)) || (entryWire && WireAtIndex(index)));
+    const bool kindMatches = present && ((entryNode && NodeAtIndex(index)) || (entryWire && WireAtIndex(index)));
 
     if (entry->FAction == uaChanged && kindMatches && (entryNode || entryWire)) {
       if (entryNode) {

@@ -1,5 +1,7 @@
 // The network file: a list bracket, then per element a class name and its packed record.
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -8,10 +10,8 @@
 #include <optional>
 #include <unordered_set>
 
-#include <unistd.h>
-
-#include "model/NetworkContainer.h"
 #include "model/ModelErrors.h"
+#include "model/NetworkContainer.h"
 #include "model/SafeFile.h"
 
 namespace busweave {
@@ -86,16 +86,14 @@ std::unique_ptr<TMyClasses> readElement(FileReader& Reader, std::uint8_t Tag, st
 
   if (className == "TNode") {
     std::uint8_t record[NodeRecordSize];
-    if (!Reader.Read(record, sizeof record))
-      throw LoadFailure{"the file ends inside a node record", Reader.Offset()};
+    if (!Reader.Read(record, sizeof record)) throw LoadFailure{"the file ends inside a node record", Reader.Offset()};
     auto node = std::make_unique<TNode>();
     node->UnpackRecord(record);
     return node;
   }
   if (className == "TTrmLine") {
     std::uint8_t record[WireRecordSize];
-    if (!Reader.Read(record, sizeof record))
-      throw LoadFailure{"the file ends inside a wire record", Reader.Offset()};
+    if (!Reader.Read(record, sizeof record)) throw LoadFailure{"the file ends inside a wire record", Reader.Offset()};
     auto wire = std::make_unique<TTrmLine>();
     wire->UnpackRecord(record);
     return wire;
@@ -212,7 +210,8 @@ bool TCanNodes::LoadNetwork(const std::string& FileName) {
   try {
     const auto first = reader.Byte();
     if (!first) throw LoadFailure{"the file is empty", 0};
-    if (*first != kListStart) throw LoadFailure{"not a network file: the first byte is " + hexByte(*first) + ", not 0x01", 0};
+    if (*first != kListStart)
+      throw LoadFailure{"not a network file: the first byte is " + hexByte(*first) + ", not 0x01", 0};
     // Every element the list registers counts towards the limit of the 16-bit counters.
     const auto makeRoom = [&](std::uint64_t EntryStart) {
       const std::size_t held = intoEmptyList ? loaded.size() : static_cast<std::size_t>(Count());
@@ -225,9 +224,9 @@ bool TCanNodes::LoadNetwork(const std::string& FileName) {
       const std::uint64_t entryStart = reader.Offset();
       // Dropped wires register nothing, so a file of them could go on for ever.
       if (entryStart > kMaxFileBytes)
-        throw LoadFailure{"the list goes on past " + std::to_string(kMaxFileBytes >> 20) +
-                              " MiB, more than any network file holds",
-                          entryStart};
+        throw LoadFailure{
+            "the list goes on past " + std::to_string(kMaxFileBytes >> 20) + " MiB, more than any network file holds",
+            entryStart};
       const auto tag = reader.Byte();
       if (!tag) throw LoadFailure{"the file ends before the end-of-list byte", entryStart};
       if (*tag == kListEnd) break;

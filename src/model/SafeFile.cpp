@@ -166,10 +166,8 @@ void writeFileAtomically(const std::string& Path, std::string_view Bytes) {
   if (targetExists) {
     if (S_ISDIR(existing.st_mode)) throw EFCreateError(Path, "this is a folder, not a file");
     if (S_ISCHR(existing.st_mode) || S_ISFIFO(existing.st_mode)) return writeDirectly(Path, Bytes);
-    if (!S_ISREG(existing.st_mode))
-      throw EFCreateError(Path, "not a regular file, a character device or a FIFO");
-    if (const std::string reason = readOnlyReason(Path, existing); !reason.empty())
-      throw EFCreateError(Path, reason);
+    if (!S_ISREG(existing.st_mode)) throw EFCreateError(Path, "not a regular file, a character device or a FIFO");
+    if (const std::string reason = readOnlyReason(Path, existing); !reason.empty()) throw EFCreateError(Path, reason);
   }
 
   // A symbolic link stays a link: its target is replaced, through a temporary beside the target.

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "drawing/Canvas.h"
-#include "picture/WmfCanvas.h"
 #include "drawing/DocumentTypes.h"
+#include "picture/WmfCanvas.h"
 
 namespace busweave {
 

@@ -50,7 +50,8 @@ QPolygonF devicePolygon(const TMapping& Mapping, const std::vector<TPoint>& Poin
 }
 
 QRectF deviceRect(const TMapping& Mapping, TPoint A, TPoint B) {
-  return QRectF(QPointF(Mapping.DeviceX(A.X), Mapping.DeviceY(A.Y)), QPointF(Mapping.DeviceX(B.X), Mapping.DeviceY(B.Y)))
+  return QRectF(QPointF(Mapping.DeviceX(A.X), Mapping.DeviceY(A.Y)),
+                QPointF(Mapping.DeviceX(B.X), Mapping.DeviceY(B.Y)))
       .normalized();
 }
 
@@ -111,8 +112,7 @@ void TQPainterCanvas::TextOut(TPoint At, const std::string& Text) {
   FPainter.translate(FMapping.DeviceX(At.X), FMapping.DeviceY(At.Y));
   FPainter.rotate(deviceAngle);
   FPainter.setFont(font);
-  if (!FTransparentText)
-    FPainter.fillRect(QRectF(x, baseline - metrics.ascent(), width, metrics.height()), Qt::white);
+  if (!FTransparentText) FPainter.fillRect(QRectF(x, baseline - metrics.ascent(), width, metrics.height()), Qt::white);
   FPainter.setPen(toQColor(FFont.Color));
   FPainter.drawText(QPointF(x, baseline), text);
   FPainter.restore();

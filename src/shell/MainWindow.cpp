@@ -4,20 +4,20 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
-#include <QFile>
 #include <QDir>
 #include <QDockWidget>
-#include <QStackedWidget>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QScreen>
-#include <QStandardPaths>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPointer>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTextBrowser>
 #include <QTimer>
@@ -25,15 +25,15 @@
 #include <algorithm>
 #include <iostream>
 
-#include "editor/EditorWindow.h"
-#include "gui/Prompts.h"
-#include "frame/DocumentFrame.h"
 #include "about/AboutBox.h"
-#include "editor/FindingsPanel.h"
-#include "gui/IntegerText.h"
-#include "gui/Icons.h"
-#include "settings/SettingsFile.h"
 #include "editor/DocumentOptionsDialog.h"
+#include "editor/EditorWindow.h"
+#include "editor/FindingsPanel.h"
+#include "frame/DocumentFrame.h"
+#include "gui/Icons.h"
+#include "gui/IntegerText.h"
+#include "gui/Prompts.h"
+#include "settings/SettingsFile.h"
 
 // The help text is compiled into this static library, where nothing else refers to it; the
 // linker keeps it only when the program asks for it by name.
@@ -168,10 +168,11 @@ void TMDIMainForm::buildSpeedPanel() {
   SaveBtn = makeButton(SpeedPanel, "SaveBtn", icons::Save(), "Save|", {24, 2, 25, 25});
   ExitBtn = makeButton(SpeedPanel, "ExitBtn", icons::Exit(), "Terminate", {24, 26, 25, 25});
   SpeedButtonPFNode = makeButton(SpeedPanel, "SpeedButtonPFNode", icons::ModifyNode(), "Modify node|", {8, 73, 35, 35});
-  SpeedButtonPFWire = makeButton(SpeedPanel, "SpeedButtonPFWire", icons::ModifyWire(), "Modify wire|", {8, 109, 35, 35});
+  SpeedButtonPFWire =
+      makeButton(SpeedPanel, "SpeedButtonPFWire", icons::ModifyWire(), "Modify wire|", {8, 109, 35, 35});
   SpeedButtonLtg = makeButton(SpeedPanel, "SpeedButtonLtg", icons::DrawWire(), "Draw new wire|", {8, 176, 35, 35});
-  SpeedButtonZL = makeButton(SpeedPanel, "SpeedButtonZL", icons::PlaceTermination(), "Place termination|",
-                             {8, 212, 35, 35});
+  SpeedButtonZL =
+      makeButton(SpeedPanel, "SpeedButtonZL", icons::PlaceTermination(), "Place termination|", {8, 212, 35, 35});
   SpeedButtonQuelle =
       makeButton(SpeedPanel, "SpeedButtonQuelle", icons::PlaceDriver(), "Place CAN driver|", {8, 248, 35, 35});
   SaveBtn->setEnabled(false);
@@ -182,7 +183,8 @@ void TMDIMainForm::buildSpeedPanel() {
   for (const auto& [button, mode] : modeButtons()) {
     button->setCheckable(true);
     button->setVisible(false);
-    connect(button, &QToolButton::clicked, this, [this, button = button, mode = mode] { modeButtonClicked(button, mode); });
+    connect(button, &QToolButton::clicked, this,
+            [this, button = button, mode = mode] { modeButtonClicked(button, mode); });
   }
 }
 

@@ -6,10 +6,10 @@
 #include <QTimer>
 #include <QToolTip>
 
-#include "gui/Prompts.h"
-#include "shell/MainWindow.h"
 #include "guard/InstanceGuard.h"
 #include "guard/Platform.h"
+#include "gui/Prompts.h"
+#include "shell/MainWindow.h"
 
 namespace {
 

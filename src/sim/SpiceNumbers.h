@@ -50,8 +50,8 @@ class TSpiceParameters {
   std::optional<double> valueOf(const std::string& Name, int Depth) const;
   std::optional<double> evaluate(std::string_view Expression, int Depth) const;
 
-  std::map<std::string, std::string> FExpressions;  // lower-case name -> expression text
-  std::vector<std::string> FOrder;                  // lower-case names as first defined
+  std::map<std::string, std::string> FExpressions;               // lower-case name -> expression text
+  std::vector<std::string> FOrder;                               // lower-case names as first defined
   mutable std::map<std::string, std::optional<double>> FValues;  // evaluated so far
   mutable std::set<std::string> FEvaluating;                     // being evaluated now
 };

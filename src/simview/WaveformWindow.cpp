@@ -65,9 +65,7 @@ void tidyTicks(QValueAxis* Axis) {
   Axis->setTickInterval(step);
 }
 
-QString nodeName(const std::string& Name) {
-  return QString::fromStdString(NameToUtf8(Name));
-}
+QString nodeName(const std::string& Name) { return QString::fromStdString(NameToUtf8(Name)); }
 
 // The unit in which a run of this length reads best.
 std::pair<QString, double> timeUnit(double Span) {

@@ -12,10 +12,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include "about/SpinningCube.h"
-#include "about/Gauge.h"
-#include "about/VersionInfo.h"
 #include "about/AboutBox.h"
+#include "about/Gauge.h"
+#include "about/SpinningCube.h"
+#include "about/VersionInfo.h"
 
 namespace busweave {
 namespace {

@@ -56,7 +56,8 @@ inline std::string chainFile(int Nodes, int Columns) {
 }
 
 inline void writeFile(const std::string& Path, const std::string& Bytes) {
-  std::ofstream(Path, std::ios::binary | std::ios::trunc).write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+  std::ofstream(Path, std::ios::binary | std::ios::trunc)
+      .write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
 }
 
 // A loaded serpentine chain of Nodes nodes.

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "BenchNetworks.h"
-#include "model/NetworkContainer.h"
 #include "model/BusCheck.h"
+#include "model/NetworkContainer.h"
 
 namespace {
 

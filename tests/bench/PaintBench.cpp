@@ -8,8 +8,8 @@
 #include <QPainter>
 
 #include "BenchNetworks.h"
-#include "picture/QPainterCanvas.h"
 #include "drawing/NetworkDrawing.h"
+#include "picture/QPainterCanvas.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 // busweave-cli netlist and circuit: the network section and the whole circuit file.
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -12,8 +11,8 @@
 #include "CliRun.h"
 #include "Networks.h"
 #include "TempFolder.h"
-#include "cli/Cli.h"
 #include "circuit/CircuitFile.h"
+#include "cli/Cli.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave {
@@ -29,9 +28,7 @@ using test::run;
 // The two-station bus: [1] A with a source, [2] B terminated, a 1.5 m line between them.
 class CliCircuit : public testing::Test {
  protected:
-  CliCircuit() {
-    test::SaveTwoStationBus(Network, "[1] A", "[2] B");
-  }
+  CliCircuit() { test::SaveTwoStationBus(Network, "[1] A", "[2] B"); }
 
   TempFolder Folder;
   std::string Network = Folder.File("bus1.bwn");
@@ -134,8 +131,8 @@ TEST_F(CliCircuit, NamesCannotAddStatementsToTheCircuit) {
   EXPECT_FALSE(std::filesystem::exists(marker)) << "ngspice ran a block from a node name";
 
   // The simulation's circuit, through the ngspice library.
-  const auto simulate =
-      test::RunCliProgram({"simulate", Network, "--templates", Folder.Path().string(), "--csv", Folder.File("bus.csv")});
+  const auto simulate = test::RunCliProgram(
+      {"simulate", Network, "--templates", Folder.Path().string(), "--csv", Folder.File("bus.csv")});
   EXPECT_EQ(simulate.Code, 0) << simulate.Err;
   EXPECT_FALSE(std::filesystem::exists(marker)) << "the simulation ran a block from a node name";
 

@@ -1,9 +1,8 @@
 // busweave-cli as a process, on the files around it: inputs that never end, outputs that are
 // inputs, links, devices and a full standard output.
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -37,7 +36,7 @@ struct Exit {
 // Runs the real busweave-cli with standard input and output from the files given, and kills
 // it when it has not ended within ten seconds.
 Exit runCli(const std::vector<std::string>& Args, const std::string& Stdout, const TempFolder& Folder,
-           const std::string& Stdin = "/dev/null") {
+            const std::string& Stdin = "/dev/null") {
   const std::string errFile = Folder.File("stderr.txt");
   const pid_t child = ::fork();
   if (child == 0) {
@@ -97,7 +96,7 @@ TEST_F(CliFiles, InputsThatNeverEndAreRefusedAtOnce) {
   }
   ::close(pipeFds[1]);
   const Exit endless = runCli({"info", "/dev/stdin"}, Folder.File("stdout.txt"), Folder,
-                             "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(pipeFds[0]));
+                              "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(pipeFds[0]));
   ::close(pipeFds[0]);
   ::kill(writer, SIGKILL);
   ::waitpid(writer, nullptr, 0);

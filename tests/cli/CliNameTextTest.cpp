@@ -36,7 +36,8 @@ TEST(CliNameText, EveryOutputShowsTheSameCharacters) {
   ASSERT_EQ(run({"picture", network, "-o", folder.File("bus.emf")}).Code, 0);
   EXPECT_NE(ReadBytes(folder.File("bus.emf")).find(kUtf16), std::string::npos);
 
-  const auto simulated = run({"simulate", network, "--templates", folder.Path().string(), "--csv", folder.File("bus.csv")});
+  const auto simulated =
+      run({"simulate", network, "--templates", folder.Path().string(), "--csv", folder.File("bus.csv")});
   ASSERT_EQ(simulated.Code, 0) << simulated.Err;
   const std::string csv = ReadBytes(folder.File("bus.csv"));
   EXPECT_NE(csv.substr(0, csv.find('\n')).find(kUtf8), std::string::npos) << csv.substr(0, 200);

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "MetafileReader.h"
 #include "CliRun.h"
+#include "MetafileReader.h"
 #include "TempFolder.h"
 #include "cli/Cli.h"
 #include "model/NetworkContainer.h"

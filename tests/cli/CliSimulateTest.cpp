@@ -8,8 +8,8 @@
 #include "CliRun.h"
 #include "Networks.h"
 #include "TempFolder.h"
-#include "cli/Cli.h"
 #include "circuit/CircuitFile.h"
+#include "cli/Cli.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave {

@@ -1,7 +1,6 @@
 // busweave-cli: info and normalize on good, damaged and missing files, help and usage errors.
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -101,9 +100,13 @@ TEST_F(Cli, HelpAndUsageErrors) {
   EXPECT_TRUE(run({"--help"}).says("normalize"));
   EXPECT_TRUE(run({"info", "--help"}).says("--json"));
   EXPECT_EQ(run({"normalize", "--help"}).Code, 0);
-  const std::vector<std::vector<std::string>> misuses = {
-      {}, {"bogus"}, {"info"}, {"info", sample, sample}, {"info", sample, "--xml"}, {"normalize", sample},
-      {"normalize", sample, path("a.bwn"), path("b.bwn")}};
+  const std::vector<std::vector<std::string>> misuses = {{},
+                                                         {"bogus"},
+                                                         {"info"},
+                                                         {"info", sample, sample},
+                                                         {"info", sample, "--xml"},
+                                                         {"normalize", sample},
+                                                         {"normalize", sample, path("a.bwn"), path("b.bwn")}};
   for (const auto& args : misuses) {
     const Result r = run(args);
     EXPECT_EQ(r.Code, 2) << ::testing::PrintToString(args);
@@ -123,9 +126,9 @@ TEST_F(Cli, InfoPrintsTheNetworkInContainerOrder) {
   const Result json = run({"info", sample, "--json"});
   EXPECT_EQ(json.Code, 0);
   const std::string c = compact(json.Out);
-  for (const std::string& field : {"\"file\":\"" + sample + "\"", std::string("\"nodes\":3"),
-                                   std::string("\"wires\":2"), std::string("\"sources\":1"),
-                                   std::string("\"bbox\":[0,0,100,100]")})
+  for (const std::string& field :
+       {"\"file\":\"" + sample + "\"", std::string("\"nodes\":3"), std::string("\"wires\":2"),
+        std::string("\"sources\":1"), std::string("\"bbox\":[0,0,100,100]")})
     EXPECT_NE(c.find(field), std::string::npos) << field;
   EXPECT_LT(c.find("\"N0064:0064\""), c.find("\"W0000:0000::0064:0000\""));
   const std::string node = element(c, "N0000:0000");

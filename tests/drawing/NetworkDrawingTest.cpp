@@ -5,9 +5,9 @@
 
 #include <limits>
 
-#include "drawing/RecordingCanvas.h"
 #include "drawing/FitNetwork.h"
 #include "drawing/NetworkDrawing.h"
+#include "drawing/RecordingCanvas.h"
 
 namespace busweave {
 namespace {
@@ -114,7 +114,8 @@ TEST_F(Plot, LengthLabelsFollowTheWire) {
   EXPECT_EQ(label->Align, (TTextAlign{THorzAlign::Center, TVertAlign::Bottom}));
   EXPECT_EQ(label->LogFont->Escapement, -450);
   EXPECT_EQ(label->LogFont->Orientation, -450);
-  EXPECT_EQ(std::count_if(texts.begin(), texts.end(), [](const TCanvasOp& Op) { return Op.Text.find("mm") != std::string::npos; }),
+  EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                          [](const TCanvasOp& Op) { return Op.Text.find("mm") != std::string::npos; }),
             1);  // the second wire hides its length
 
   Net.WireAtIndex(3)->FLength = 2000;
@@ -122,7 +123,8 @@ TEST_F(Plot, LengthLabelsFollowTheWire) {
            {ptClipWMF, 450}, {ptFileWMF, 450}, {ptClipEMF, -450}, {ptFileEMF, -450}}) {
     draw(target, DrawingScale);
     const auto labels = Canvas.OpsOfKind(TCanvasOp::opText);
-    const auto found = std::find_if(labels.begin(), labels.end(), [](const TCanvasOp& Op) { return Op.Text == "2000mm"; });
+    const auto found =
+        std::find_if(labels.begin(), labels.end(), [](const TCanvasOp& Op) { return Op.Text == "2000mm"; });
     ASSERT_NE(found, labels.end());
     EXPECT_EQ(found->LogFont->Escapement, rotation) << int(target);
     EXPECT_EQ(found->LogFont->Height, -282) << int(target);  // 8 points in 0.01 mm

@@ -7,8 +7,8 @@
 #include <QTest>
 
 #include "TempFolder.h"
-#include "editor/FindingsPanel.h"
 #include "editor/EditorWindow.h"
+#include "editor/FindingsPanel.h"
 #include "gui/Prompts.h"
 
 namespace busweave {

@@ -9,10 +9,10 @@
 
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
-#include "editor/CircuitExportCommand.h"
 #include "circuit/CircuitFile.h"
-#include "gui/Prompts.h"
+#include "editor/CircuitExportCommand.h"
 #include "editor/CircuitExportDialog.h"
+#include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave {
@@ -21,7 +21,6 @@ namespace {
 using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
-
 
 class CircuitExport : public testing::Test {
  protected:
@@ -36,7 +35,8 @@ class CircuitExport : public testing::Test {
   }
 
   int Run() {
-    return Network(nullptr, Net, [this] { ++Repaints; }, Prompts);
+    return Network(
+        nullptr, Net, [this] { ++Repaints; }, Prompts);
   }
 
   bool Exists(const std::string& Name) const { return std::filesystem::exists(FFolder.Path() / Name); }

@@ -5,7 +5,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QMouseEvent>
-
 #include <fstream>
 
 #include "ScriptedPrompts.h"
@@ -146,7 +145,8 @@ TEST(SubForm, AnUnreadableFileOpensUnchangedAndAnEmptySaveIsTold) {
   editor.SaveCAN(saved);
   EXPECT_TRUE(saved.empty());
   ASSERT_EQ(prompts.Errors.size(), 1);
-  EXPECT_TRUE(prompts.Errors[0].startsWith("Nothing was written to " + QString::fromStdString(path) + ": the network is empty"));
+  EXPECT_TRUE(prompts.Errors[0].startsWith("Nothing was written to " + QString::fromStdString(path) +
+                                           ": the network is empty"));
   std::ifstream kept(path);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "shopping list\n");
 }

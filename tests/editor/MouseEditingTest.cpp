@@ -19,7 +19,6 @@
 namespace busweave {
 namespace {
 
-
 class Host : public TEditorHost {
  public:
   void ShowModeButtons(bool, TMode) override {}
@@ -90,7 +89,6 @@ TEST_F(MouseEditing, DrawingWiresAndUndoingThemOneReleaseAtATime) {
   EXPECT_EQ(net().Count(), before + 2);
   EXPECT_TRUE(Editor->UnDo());
   EXPECT_EQ(net().Count(), before);
-
 }
 
 TEST_F(MouseEditing, EndingOnAWireSplitsItInTheSameUndoStep) {
@@ -302,10 +300,12 @@ TEST_F(MouseEditing, DialogsAcceptWithEnterKeepWindows1252NamesAndQuoteBigNumber
   };
   clickAt({100, 100});
   ASSERT_EQ(HostWindow.Scripted.Errors.size(), 3u);
-  EXPECT_TRUE(HostWindow.Scripted.Errors[0].contains(QString::fromUtf8("\u4E2D\u03A9"))) << HostWindow.Scripted.Errors[0].toStdString();
+  EXPECT_TRUE(HostWindow.Scripted.Errors[0].contains(QString::fromUtf8("\u4E2D\u03A9")))
+      << HostWindow.Scripted.Errors[0].toStdString();
   EXPECT_FALSE(HostWindow.Scripted.Errors[0].contains(QString::fromUtf8("\u20AC")));
   EXPECT_EQ(HostWindow.Scripted.Errors[1], "ZL (Resistor [Ohms]): 4294967296 is outside the range 0 to 65535.");
-  EXPECT_EQ(HostWindow.Scripted.Errors[2], "ZL (Resistor [Ohms]): 99999999999999999999 is outside the range 0 to 65535.");
+  EXPECT_EQ(HostWindow.Scripted.Errors[2],
+            "ZL (Resistor [Ohms]): 99999999999999999999 is outside the range 0 to 65535.");
   EXPECT_EQ(net().Count(), 3);
   EXPECT_EQ(node->FResistance, 130);
   EXPECT_EQ(node->FName, "T-left 5\x80 \x84x\x93 \x99 \xB5 \xE4");

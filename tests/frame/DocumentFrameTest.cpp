@@ -15,8 +15,8 @@
 
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
-#include "gui/Prompts.h"
 #include "frame/DocumentFrame.h"
+#include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
 
 // Readable failure messages.

@@ -17,9 +17,9 @@
 #include "MetafileReader.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
-#include "gui/Prompts.h"
 #include "frame/DocumentFrame.h"
 #include "frame/PictureExportCommands.h"
+#include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
 #include "model/PathText.h"
 

@@ -36,11 +36,17 @@ TEST(WriteNetlist, TwoStationsGiveTheElevenLines) {
 
   std::vector<std::string> lines;
   EXPECT_TRUE(net.WriteNetlist(lines));
-  const std::vector<std::string> expected = {
-      "",          "* Line [1] A <=> [2] B", "  T12 1 0 2 0 Z0=120 TD={1.500E0/{xC0red}}",
-      "",          "* Node [1] A",           "  RZL1 1 0 1500",
-      "  X1 1 CANDRV", "",                   "* Node [2] B",
-      "  RZL2 2 0 120", ""};
+  const std::vector<std::string> expected = {"",
+                                             "* Line [1] A <=> [2] B",
+                                             "  T12 1 0 2 0 Z0=120 TD={1.500E0/{xC0red}}",
+                                             "",
+                                             "* Node [1] A",
+                                             "  RZL1 1 0 1500",
+                                             "  X1 1 CANDRV",
+                                             "",
+                                             "* Node [2] B",
+                                             "  RZL2 2 0 120",
+                                             ""};
   EXPECT_EQ(lines, expected);
   EXPECT_EQ(net.FFileState(), state);
 

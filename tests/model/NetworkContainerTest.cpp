@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "model/NetworkContainer.h"
 #include "model/ModelErrors.h"
+#include "model/NetworkContainer.h"
 
 using namespace busweave;
 
@@ -80,8 +80,8 @@ TEST(Keys, FormatAndCollation) {
   net.AddWireObject(makeWire({0, 0}, {1, 0}));
   for (TPoint p : {TPoint{0xFFFF, 0}, TPoint{-1, 0}, TPoint{0x12345, 0}, TPoint{0x10000, 0}, TPoint{0x1234, 0}})
     net.AddNodeObject(makeNode(p));
-  const char* expected[] = {"N10000:0000", "N1234:0000", "N12345:0000", "NFFFF:0000", "NFFFFFFFF:0000",
-                            "W0000:0000::0001:0000"};
+  const char* expected[] = {"N10000:0000", "N1234:0000",     "N12345:0000",
+                            "NFFFF:0000",  "NFFFFFFFF:0000", "W0000:0000::0001:0000"};
   ASSERT_EQ(net.Count(), 6);
   for (int i = 0; i < 6; ++i) EXPECT_EQ(net.Strings(i), expected[i]);
   EXPECT_EQ(net.NodeAt({-1, 0}), net.Objects(4));

@@ -1,7 +1,6 @@
 // Editing operations of the container and their undo: one UndoLast takes back one user action.
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <array>

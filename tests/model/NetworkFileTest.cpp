@@ -1,9 +1,8 @@
 // The network file: exact bytes of what SaveNetwork writes, what LoadNetwork makes of good and
 // damaged files, and saves that must never destroy the file already there.
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -19,8 +18,8 @@
 #include <iterator>
 #include <string>
 
-#include "model/NetworkContainer.h"
 #include "model/ModelErrors.h"
+#include "model/NetworkContainer.h"
 
 using namespace busweave;
 namespace fs = std::filesystem;

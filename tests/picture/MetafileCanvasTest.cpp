@@ -8,9 +8,9 @@
 #include <cmath>
 
 #include "MetafileReader.h"
+#include "drawing/NetworkDrawing.h"
 #include "picture/EmfCanvas.h"
 #include "picture/WmfCanvas.h"
-#include "drawing/NetworkDrawing.h"
 
 namespace busweave {
 namespace {

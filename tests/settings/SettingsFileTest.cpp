@@ -73,7 +73,8 @@ TEST(ProfileFile, WritingKeepsEveryOtherLineAndTheLineEndsFound) {
             "; mine\r\n[Other]\r\nLeft=1\r\n\r\n[Busweave-V2]\r\nLeft=7\r\n");
   EXPECT_EQ(SetIniValue(crlf, "Busweave-V2", "Top", "8"),
             "; mine\r\n[Other]\r\nLeft=1\r\n\r\n[Busweave-V2]\r\nLeft=3\r\nTop=8\r\n");
-  EXPECT_EQ(SetIniValue("[Other]\r\nA=1", "Busweave-V2", "Top", "8"), "[Other]\r\nA=1\r\n\r\n[Busweave-V2]\r\nTop=8\r\n");
+  EXPECT_EQ(SetIniValue("[Other]\r\nA=1", "Busweave-V2", "Top", "8"),
+            "[Other]\r\nA=1\r\n\r\n[Busweave-V2]\r\nTop=8\r\n");
   // A last line without its line end gets one only when a line follows it.
   EXPECT_EQ(SetIniValue("[Busweave-V2]\nLeft=1", "Busweave-V2", "Left", "2"), "[Busweave-V2]\nLeft=2");
   EXPECT_EQ(SetIniValue("[Busweave-V2]\nLeft=1", "Busweave-V2", "Top", "2"), "[Busweave-V2]\nLeft=1\nTop=2\n");

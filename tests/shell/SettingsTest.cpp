@@ -15,11 +15,11 @@
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "drawing/RecordingCanvas.h"
+#include "editor/DocumentOptionsDialog.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
-#include "shell/MainWindow.h"
 #include "settings/SettingsFile.h"
-#include "editor/DocumentOptionsDialog.h"
+#include "shell/MainWindow.h"
 
 namespace busweave {
 namespace {
@@ -27,7 +27,6 @@ namespace {
 using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
-
 
 TEST(Profile, ReadsAndWritesOneKeyAtATime) {
   TempFolder folder;
@@ -98,8 +97,8 @@ TEST_F(Settings, FirstStartUsesTheDesignedPlacementAndExitWritesFiveKeys) {
 TEST_F(Settings, RestartRestoresPlacementAndALongFolder) {
   const std::filesystem::path deep = Folder.Path() / std::string(70, 'n') / "my nets";
   std::filesystem::create_directories(deep);
-  WriteBytes(Ini.toStdString(), "[Busweave-V2]\nLeft=120\nTop=80\nWidth=700\nHeight=500\nIDirectory=" +
-                                    deep.string() + "\n");
+  WriteBytes(Ini.toStdString(),
+             "[Busweave-V2]\nLeft=120\nTop=80\nWidth=700\nHeight=500\nIDirectory=" + deep.string() + "\n");
   {
     TMDIMainForm form(Prompts);
     EXPECT_EQ(form.geometry(), QRect(120, 80, 700, 500));
@@ -138,8 +137,7 @@ TEST_F(Settings, UnreadableSettingsStartWithTheDesignedValuesAndAreKept) {
   const std::string fifo = Folder.File("fifo.INI");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const std::string large = Folder.File("large.INI");
-  const std::string largeText =
-      "[Busweave-V2]\nLeft=5\n[Mine]\n; " + std::string(TProfile::MaxFileBytes, 'x') + "\n";
+  const std::string largeText = "[Busweave-V2]\nLeft=5\n[Mine]\n; " + std::string(TProfile::MaxFileBytes, 'x') + "\n";
   WriteBytes(large, largeText);
 
   for (const std::string& path : {folder, fifo, large}) {

@@ -10,8 +10,8 @@
 
 #include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
-#include "sim/Waveforms.h"
 #include "sim/SpiceEngine.h"
+#include "sim/Waveforms.h"
 
 namespace busweave {
 namespace {

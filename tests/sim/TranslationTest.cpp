@@ -10,9 +10,9 @@
 
 #include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
-#include "sim/Waveforms.h"
 #include "sim/SpiceNumbers.h"
 #include "sim/SpiceTranslation.h"
+#include "sim/Waveforms.h"
 
 namespace busweave {
 namespace {
@@ -130,8 +130,7 @@ TEST(SpiceNumbers, NestingIsBoundedAndEachParameterIsEvaluatedOnce) {
 
   // Defined the other way round, a chain nests a few levels per step; a long one is refused too.
   TSpiceParameters backwards;
-  for (int i = 0; i < 1000; ++i)
-    backwards.AddStatement(numbered("q", i) + " = {" + numbered("q", i + 1) + "+1}");
+  for (int i = 0; i < 1000; ++i) backwards.AddStatement(numbered("q", i) + " = {" + numbered("q", i + 1) + "+1}");
   backwards.AddStatement("q1000 = 0");
   EXPECT_THROW(backwards.Value("q0"), ESpiceExpressionError);
   EXPECT_DOUBLE_EQ(*backwards.Value("q990"), 10.0);

@@ -18,8 +18,8 @@
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
-#include "simview/SimulateCommand.h"
 #include "sim/SpiceEngine.h"
+#include "simview/SimulateCommand.h"
 #include "simview/WaveformWindow.h"
 
 namespace busweave {
@@ -186,14 +186,15 @@ TEST_F(SimulateCommand, HostileTemplatesNeitherCrashNorFreezeTheWindow) {
   DrawBus();
   // 15,000 nested brackets: refused by name, after the command has returned to the window.
   WriteBytes(Folder.File("Busweave.HD"), "title\r\n  .PARAM xDeep = {" + std::string(15000, '{') + "1" +
-                                            std::string(15000, '}') + "}\r\n  .PARAM xC0red = {2e8*xDeep}\r\n");
+                                             std::string(15000, '}') + "}\r\n  .PARAM xC0red = {2e8*xDeep}\r\n");
   Editor->Simulate1->trigger();
   TSimulateCommand* command = Editor->Simulation();
   EXPECT_TRUE(command->Running());
   EXPECT_TRUE(command->CancelButton->isVisible());
   EXPECT_TRUE(FHost.FPrompts.Messages.isEmpty());  // the translation is not on the window's thread
   QTRY_COMPARE_WITH_TIMEOUT(FHost.FPrompts.Messages.size(), 1, 10000);
-  EXPECT_TRUE(FHost.FPrompts.Messages[0].contains("xdeep is nested deeper than")) << FHost.FPrompts.Messages[0].toStdString();
+  EXPECT_TRUE(FHost.FPrompts.Messages[0].contains("xdeep is nested deeper than"))
+      << FHost.FPrompts.Messages[0].toStdString();
   EXPECT_FALSE(command->Running());
   EXPECT_EQ(Main.statusBar()->findChild<QProgressBar*>(), nullptr);
 

@@ -12,9 +12,9 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   // Settings go to a file of this run, never beside the test program.
   if (qEnvironmentVariableIsEmpty("BUSWEAVE_INI"))
-    qputenv("BUSWEAVE_INI", (QDir::tempPath() + "/busweave-test-" + QString::number(QCoreApplication::applicationPid()) +
-                             ".INI")
-                                .toLocal8Bit());
+    qputenv("BUSWEAVE_INI",
+            (QDir::tempPath() + "/busweave-test-" + QString::number(QCoreApplication::applicationPid()) + ".INI")
+                .toLocal8Bit());
   QApplication app(argc, argv);
   QApplication::setApplicationName("busweave-tests");
   QLocale::setDefault(QLocale::c());

@@ -15,7 +15,8 @@ class TempFolder {
  public:
   TempFolder() {
     std::random_device seed;
-    FPath = std::filesystem::temp_directory_path() / ("busweave-test-" + std::to_string(seed()) + std::to_string(seed()));
+    FPath =
+        std::filesystem::temp_directory_path() / ("busweave-test-" + std::to_string(seed()) + std::to_string(seed()));
     std::filesystem::create_directories(FPath);
   }
   ~TempFolder() {
