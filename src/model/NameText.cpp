@@ -44,6 +44,25 @@ char32_t nextCodePoint(std::string_view Text, std::size_t& Pos) {
   return c;
 }
 
+// Appends the escape of a control byte (\n, \r, \t, \xNN); false for any other byte.
+bool appendControlEscape(std::string& Text, unsigned char Byte, bool EscapeUndefinedBytes) {
+  const char32_t c = CodePointOfNameByte(Byte);
+  const bool control = c < 0x20 || c == 0x7F || (EscapeUndefinedBytes && c >= 0x80 && c < 0xA0);
+  if (!control) return false;
+  if (c == '\n') {
+    Text += "\\n";
+  } else if (c == '\r') {
+    Text += "\\r";
+  } else if (c == '\t') {
+    Text += "\\t";
+  } else {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(Byte));
+    Text += escaped;
+  }
+  return true;
+}
+
 }  // namespace
 
 char32_t CodePointOfNameByte(unsigned char Byte) { return Byte >= 0x80 && Byte < 0xA0 ? kHigh[Byte - 0x80] : Byte; }
@@ -93,22 +112,16 @@ bool NameFromUtf8(std::string_view Text, std::string& Name, std::u32string* Reje
 std::string NameToPrintable(std::string_view Name) {
   std::string text;
   text.reserve(Name.size());
-  for (unsigned char byte : Name) {
-    const char32_t c = CodePointOfNameByte(byte);
-    if (c == '\n') {
-      text += "\\n";
-    } else if (c == '\r') {
-      text += "\\r";
-    } else if (c == '\t') {
-      text += "\\t";
-    } else if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(byte));
-      text += escaped;
-    } else {
-      AppendUtf8(text, c);
-    }
-  }
+  for (unsigned char byte : Name)
+    if (!appendControlEscape(text, byte, true)) AppendUtf8(text, CodePointOfNameByte(byte));
+  return text;
+}
+
+std::string NameForCircuitText(std::string_view Name) {
+  std::string text;
+  text.reserve(Name.size());
+  for (unsigned char byte : Name)
+    if (!appendControlEscape(text, byte, false)) text += static_cast<char>(byte);
   return text;
 }
 

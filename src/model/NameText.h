@@ -25,6 +25,11 @@ bool NameFromUtf8(std::string_view Text, std::string& Name, std::u32string* Reje
 // are shown as \n, \r, \t or \xNN, so a name can neither move the cursor nor start a line.
 std::string NameToPrintable(std::string_view Name);
 
+// A name as circuit text holds it: control bytes (below 0x20 and 0x7F), which would end a SPICE
+// comment or start a statement, are written as \n, \r, \t or \xNN; every other byte stays as
+// stored, so ordinary names are byte-identical.
+std::string NameForCircuitText(std::string_view Name);
+
 // One code point as UTF-8.
 void AppendUtf8(std::string& Out, char32_t C);
 

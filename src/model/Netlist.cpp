@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "model/NameText.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave {
@@ -26,33 +27,6 @@ std::string FormatReal(int Digits, long double X) {
 namespace {
 
 void addLine(std::vector<std::string>& Lines, std::string Line) { Lines.push_back(CutShortString(std::move(Line))); }
-
-// A node name as the comments of the circuit show it. A name may hold any byte, but a line
-// break (or another control character, which some SPICE readers take as one or as the end of
-// the file) would end the comment and make the rest of the name a statement; those bytes are
-// written as \n, \r, \t or \xNN, as the command line shows names. Every other byte stays.
-std::string commentText(const std::string& Name) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(Name.size());
-  for (const char c : Name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\n') {
-      text += "\\n";
-    } else if (c == '\r') {
-      text += "\\r";
-    } else if (c == '\t') {
-      text += "\\t";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      text += "\\x";
-      text += kHex[byte >> 4];
-      text += kHex[byte & 0x0F];
-    } else {
-      text += c;
-    }
-  }
-  return text;
-}
 
 }  // namespace
 
@@ -84,7 +58,7 @@ bool TCanNodes::WriteNetlist(std::vector<std::string>& Lines, std::vector<std::s
     const TNode* b = NodeAtIndex(endIndex);
     const std::string na = std::to_string(startIndex + 1);
     const std::string nb = std::to_string(endIndex + 1);
-    addLine(Lines, "* Line " + commentText(a->FName) + " <=> " + commentText(b->FName));
+    addLine(Lines, "* Line " + NameForCircuitText(a->FName) + " <=> " + NameForCircuitText(b->FName));
     addLine(Lines, "  T" + na + nb + " " + na + " 0 " + nb + " 0 Z0=" + std::to_string(wire->FImpedance) + " TD={" +
                        FormatReal(3, static_cast<long double>(wire->FLength) * 0.001L) + "/{xC0red}}");
   }
@@ -94,7 +68,7 @@ bool TCanNodes::WriteNetlist(std::vector<std::string>& Lines, std::vector<std::s
     if (!node) continue;
     const std::string k = std::to_string(i + 1);
     addLine(Lines, "");
-    const std::string comment = "* Node " + commentText(node->FName);
+    const std::string comment = "* Node " + NameForCircuitText(node->FName);
     node->FName = NumberedName(node->FName, i + 1);
     addLine(Lines, comment);
     addLine(Lines, "  RZL" + k + " " + k + " 0 " + std::to_string(node->FResistance));

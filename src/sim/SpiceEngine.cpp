@@ -15,6 +15,8 @@
 #include <thread>
 #include <utility>
 
+#include "sim/SpiceNumbers.h"
+
 namespace busweave {
 namespace {
 
@@ -22,18 +24,13 @@ namespace {
 // the memory with them.
 constexpr std::size_t kMostMessages = 400;
 
-std::string lowerCase(std::string Text) {
-  for (char& c : Text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return Text;
-}
-
 // Lines of a run's messages that name what went wrong; the error text shows these few.
 constexpr std::size_t kMostReasons = 12;
 
-bool mentionsError(const std::string& Line) { return lowerCase(Line).find("error") != std::string::npos; }
+bool mentionsError(const std::string& Line) { return LowerCase(Line).find("error") != std::string::npos; }
 
 bool isReason(const std::string& Line) {
-  const std::string lower = lowerCase(Line);
+  const std::string lower = LowerCase(Line);
   for (const char* word : {"error", "abort", "too small", "singular", "fail"})
     if (lower.find(word) != std::string::npos && lower.find("gmin") == std::string::npos) return true;
   return false;

@@ -13,12 +13,6 @@ bool isLetter(char C) { return std::isalpha(static_cast<unsigned char>(C)) != 0;
 bool isDigit(char C) { return std::isdigit(static_cast<unsigned char>(C)) != 0; }
 bool isNameChar(char C) { return std::isalnum(static_cast<unsigned char>(C)) != 0 || C == '_'; }
 
-std::string lowerCase(std::string_view Text) {
-  std::string out(Text);
-  for (char& c : out) c = lower(c);
-  return out;
-}
-
 // Recursive descent over one expression: sum, product, power, unary sign, primary. Depth counts
 // the levels of brackets, signs, powers and parameter references around the current place; a
 // bound on it bounds the stack the reader needs, whatever the template holds.
@@ -149,7 +143,7 @@ class ExpressionReader {
     if (isLetter(c) || c == '_') {
       const std::size_t start = FPos;
       while (FPos < FText.size() && isNameChar(FText[FPos])) ++FPos;
-      const std::string name = lowerCase(FText.substr(start, FPos - start));
+      const std::string name = LowerCase(FText.substr(start, FPos - start));
       if (take('(')) return function(name);
       return FLookup(FParameters, name, FDepth);
     }
@@ -189,6 +183,12 @@ class ExpressionReader {
 
 }  // namespace
 
+std::string LowerCase(std::string_view Text) {
+  std::string out(Text);
+  for (char& c : out) c = lower(c);
+  return out;
+}
+
 std::optional<double> ParseSpiceNumber(std::string_view Text, std::size_t* Consumed) {
   std::size_t pos = 0;
   if (pos < Text.size() && (Text[pos] == '+' || Text[pos] == '-')) ++pos;
@@ -223,7 +223,7 @@ std::optional<double> ParseSpiceNumber(std::string_view Text, std::size_t* Consu
 
   std::size_t letters = pos;
   while (letters < Text.size() && isLetter(Text[letters])) ++letters;
-  const std::string suffix = lowerCase(Text.substr(pos, letters - pos));
+  const std::string suffix = LowerCase(Text.substr(pos, letters - pos));
   double multiplier = 1.0;
   if (suffix.rfind("meg", 0) == 0) {
     multiplier = 1e6;
@@ -266,7 +266,7 @@ std::optional<double> ParseSpiceNumber(std::string_view Text, std::size_t* Consu
 }
 
 void TSpiceParameters::Set(const std::string& Name, const std::string& Expression) {
-  const std::string name = lowerCase(Name);
+  const std::string name = LowerCase(Name);
   if (FExpressions.count(name) == 0) FOrder.push_back(name);
   FExpressions[name] = Expression;
   // Any value may depend on this one.
@@ -344,7 +344,7 @@ std::optional<double> TSpiceParameters::Evaluate(std::string_view Expression) co
   }
 }
 
-std::optional<double> TSpiceParameters::Value(const std::string& Name) const { return valueOf(lowerCase(Name), 0); }
+std::optional<double> TSpiceParameters::Value(const std::string& Name) const { return valueOf(LowerCase(Name), 0); }
 
 void TSpiceParameters::EvaluateAll() const {
   for (const auto& name : FOrder) valueOf(name, 0);

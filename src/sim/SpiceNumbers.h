@@ -14,6 +14,9 @@
 
 namespace busweave {
 
+// Text in lower case (ASCII letters only): SPICE names and keywords ignore case.
+std::string LowerCase(std::string_view Text);
+
 // A SPICE number at the start of Text: mantissa, optional exponent, optional scale suffix and
 // any letters after it. Nothing when Text does not start with a number. Consumed tells how
 // many characters made the number (the trailing letters included).

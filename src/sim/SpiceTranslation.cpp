@@ -13,11 +13,6 @@
 namespace busweave {
 namespace {
 
-std::string lowerCase(std::string Text) {
-  for (char& c : Text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return Text;
-}
-
 bool isBlank(char C) { return std::isspace(static_cast<unsigned char>(C)) != 0; }
 
 std::string trimmed(const std::string& Text) {
@@ -90,7 +85,7 @@ std::vector<Statement> statementsOf(const TextLines& Lines, const std::stop_toke
     statement.Comment = text.empty() || text[0] == '*' || text[0] == ';' || text[0] == '$';
     if (!statement.Comment) {
       const auto words = splitWords(text, false);
-      statement.Key = words.empty() ? std::string() : lowerCase(words.front());
+      statement.Key = words.empty() ? std::string() : LowerCase(words.front());
     }
     statements.push_back(std::move(statement));
   }
@@ -121,7 +116,7 @@ std::optional<std::string> cleanedOptions(const Statement& S) {
   auto words = splitWords(text, false);
   std::vector<std::string> kept{words.front()};
   for (std::size_t i = 1; i < words.size(); ++i) {
-    const std::string name = lowerCase(words[i].substr(0, words[i].find('=')));
+    const std::string name = LowerCase(words[i].substr(0, words[i].find('=')));
     if (isOneOf(name, {"limpts", "acct", "list", "node", "opts", "nopage", "noecho", "nomod", "width", "numdgt"}))
       continue;
     kept.push_back(words[i]);
@@ -138,7 +133,7 @@ std::optional<double> lineDelay(const Statement& S, const TSpiceParameters& Para
   for (const auto& word : splitWords(S.Text, false)) {
     const auto equals = word.find('=');
     if (equals == std::string::npos) continue;
-    const std::string name = lowerCase(word.substr(0, equals));
+    const std::string name = LowerCase(word.substr(0, equals));
     const auto value = Parameters.Evaluate(word.substr(equals + 1));
     if (!value) continue;
     if (name == "td") td = value;
@@ -152,7 +147,7 @@ std::optional<double> lineDelay(const Statement& S, const TSpiceParameters& Para
 
 // The rise and fall times of a PULSE source: its fourth and fifth arguments.
 void pulseEdges(const Statement& S, const TSpiceParameters& Parameters, std::vector<double>& Edges) {
-  const std::string lower = lowerCase(S.Text);
+  const std::string lower = LowerCase(S.Text);
   const auto at = lower.find("pulse");
   if (at == std::string::npos) return;
   const auto open = S.Text.find('(', at);
@@ -179,7 +174,7 @@ std::optional<std::string> nodeComment(const std::string& Text) {
 std::optional<std::string> networkNode(const Statement& S) {
   if (S.Key.size() < 4 || S.Key.compare(0, 3, "rzl") != 0) return std::nullopt;
   const auto words = splitWords(S.Text, false);
-  if (words.size() < 3 || lowerCase(words[0]).substr(3) != words[1] || words[2] != "0") return std::nullopt;
+  if (words.size() < 3 || LowerCase(words[0]).substr(3) != words[1] || words[2] != "0") return std::nullopt;
   if (!std::all_of(words[1].begin(), words[1].end(),
                    [](char C) { return std::isdigit(static_cast<unsigned char>(C)); }))
     return std::nullopt;
@@ -250,10 +245,10 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
   std::map<std::string, long long> nextSuffix;
   const auto uniqueName = [&](const std::string& Base) {
     std::string name = Base;
-    long long& n = nextSuffix.try_emplace(lowerCase(Base), 2).first->second;
-    while (elementNames.count(lowerCase(name))) name = Base + "_" + std::to_string(n++);
-    elementNames.insert(lowerCase(name));
-    seenNames.insert(lowerCase(name));
+    long long& n = nextSuffix.try_emplace(LowerCase(Base), 2).first->second;
+    while (elementNames.count(LowerCase(name))) name = Base + "_" + std::to_string(n++);
+    elementNames.insert(LowerCase(name));
+    seenNames.insert(LowerCase(name));
     return name;
   };
   std::optional<std::string> pendingName;
@@ -279,7 +274,7 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
     if (isOneOf(key, {".probe", ".probe64", ".print", ".plot", ".width"})) continue;
     if (isOneOf(key, {".options", ".option", ".opt"})) {
       if (auto options = cleanedOptions(statement)) {
-        if (lowerCase(*options).find("minbreak") != std::string::npos) userMinBreak = true;
+        if (LowerCase(*options).find("minbreak") != std::string::npos) userMinBreak = true;
         circuit.Lines.push_back(*options);
       }
       continue;
@@ -305,7 +300,7 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
         const std::string indent = indentOf(statement.Lines.front());
         const std::string name = uniqueName("V" + words[0]);
         circuit.Lines.push_back(indent + name + " " + words[1] + " " + words[3] + " DC 0");
-        if (lowerCase(words[2]) != lowerCase(words[4]))
+        if (LowerCase(words[2]) != LowerCase(words[4]))
           circuit.Lines.push_back(indent + uniqueName(name + "_ref") + " " + words[2] + " " + words[4] + " DC 0");
         circuit.Notes.push_back("line " + words[0] + " has no length; it is simulated as a direct connection");
         continue;
@@ -341,7 +336,7 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
     bool skipBias = false;
     std::vector<std::string> values;
     for (std::size_t i = 1; i < words.size(); ++i) {
-      const std::string lower = lowerCase(words[i]);
+      const std::string lower = LowerCase(words[i]);
       if (lower == "skipbp" || lower == "uic")
         skipBias = true;
       else
