@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "model/Elements.h"
+
 namespace busweave {
 namespace {
 
@@ -123,6 +125,17 @@ std::string NameForCircuitText(std::string_view Name) {
   for (unsigned char byte : Name)
     if (!appendControlEscape(text, byte, false)) text += static_cast<char>(byte);
   return text;
+}
+
+std::string NumberedName(const std::string& Name, int Number) {
+  std::string rest = Name;
+  const auto bracket = rest.find(']');
+  if (bracket != std::string::npos) rest.erase(0, std::min(bracket + 2, rest.size()));
+  std::string numbered = "[";  // appended: see PointText
+  numbered += std::to_string(Number);
+  numbered += "] ";
+  numbered += rest;
+  return CutShortString(std::move(numbered));
 }
 
 }  // namespace busweave

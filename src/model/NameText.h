@@ -30,6 +30,10 @@ std::string NameToPrintable(std::string_view Name);
 // stored, so ordinary names are byte-identical.
 std::string NameForCircuitText(std::string_view Name);
 
+// Name with its number prefix "[n] " replaced: everything up to and including the character
+// after the first ']' goes, then "[Number] " is put in front; cut to 255 characters.
+std::string NumberedName(const std::string& Name, int Number);
+
 // One code point as UTF-8.
 void AppendUtf8(std::string& Out, char32_t C);
 

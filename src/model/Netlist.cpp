@@ -1,6 +1,8 @@
 // The network section of the circuit file: one transmission line per wire, one resistor per
 // node, one driver instance per node with a source.
 
+#include "model/Netlist.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "model/ModelErrors.h"
+#include "model/NameText.h"
 
 namespace busweave {
 namespace {
@@ -26,17 +27,6 @@ void appendPoint(std::string& Out, TPoint P) {
 }
 
 }  // namespace
-
-std::string NumberedName(const std::string& Name, int Number) {
-  std::string rest = Name;
-  const auto bracket = rest.find(']');
-  if (bracket != std::string::npos) rest.erase(0, std::min(bracket + 2, rest.size()));
-  std::string numbered = "[";  // appended: see PointText
-  numbered += std::to_string(Number);
-  numbered += "] ";
-  numbered += rest;
-  return CutShortString(std::move(numbered));
-}
 
 TCanNodes::TCanNodes() : TStringList(true, TDuplicates::dupError) { ResetBoundingBox(); }
 

@@ -45,13 +45,6 @@ struct TLoadError {
   bool NotOpened() const { return Outcome == TLoadOutcome::Missing || Outcome == TLoadOutcome::NotOpened; }
 };
 
-// The number in exponent form with Digits decimals and a short exponent: 2.500E-1, 1.200E1.
-std::string FormatReal(int Digits, long double X);
-
-// Name with its number prefix "[n] " replaced: everything up to and including the character
-// after the first ']' goes, then "[Number] " is put in front; cut to 255 characters.
-std::string NumberedName(const std::string& Name, int Number);
-
 // The impedances of a network opened as a document: terminations of 120 ohms, 1500 ohms for a
 // node without termination, new wires of 120 ohms. The editor and every command that opens a
 // network without a window start from these, so that all of them draw and check it alike.

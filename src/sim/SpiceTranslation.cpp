@@ -7,6 +7,7 @@
 #include <set>
 #include <utility>
 
+#include "model/NameText.h"
 #include "model/NetworkContainer.h"
 #include "sim/SpiceNumbers.h"
 

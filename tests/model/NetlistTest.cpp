@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "model/Netlist.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave {
