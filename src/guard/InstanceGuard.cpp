@@ -106,7 +106,7 @@ bool TInstanceGuard::Listen(std::function<void(const QStringList&)> Receive) {
   QObject::connect(server, &QLocalServer::newConnection, server, [server, Receive] {
     while (QLocalSocket* socket = server->nextPendingConnection()) {
       QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-      QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, Receive] {
+      QObject::connect(socket, &QLocalSocket::readyRead, socket, [server, socket, Receive] {
         if (socket->bytesAvailable() > kMaxHandOverBytes) {
           socket->abort();
           return;
@@ -119,7 +119,9 @@ bool TInstanceGuard::Listen(std::function<void(const QStringList&)> Receive) {
         socket->write(&kTaken, 1);
         socket->flush();
         socket->disconnectFromServer();
-        Receive(files);
+        // Opening may show a message and run its own event loop: not while this socket's
+        // handler runs.
+        QMetaObject::invokeMethod(server, [Receive, files] { Receive(files); }, Qt::QueuedConnection);
       });
     }
   });
