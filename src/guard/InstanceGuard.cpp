@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDataStream>
 #include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
 
@@ -42,6 +45,10 @@ QString lockFileName(const QString& Name) {
   return file + QStringLiteral(".lock");
 }
 
+// A hand-over is a list of paths; anything larger than this is not one and is dropped.
+constexpr qint64 kMaxHandOverBytes = 1 << 20;
+constexpr char kTaken = 1;
+
 }  // namespace
 
 QString AlreadyRunningText() {
@@ -58,7 +65,9 @@ TInstanceGuard::TInstanceGuard(const QString& Name) {
   FLock->setStaleLockTime(0);
 }
 
-TInstanceGuard::~TInstanceGuard() = default;
+TInstanceGuard::~TInstanceGuard() {
+  if (FServer) FServer->close();  // removes the socket file while the lock still guards it
+}
 
 bool TInstanceGuard::TryAcquire() {
   if (!FLock) return true;
@@ -77,5 +86,62 @@ bool TInstanceGuard::TryAcquire() {
 bool TInstanceGuard::Held() const { return FLock && FLock->isLocked(); }
 
 QString TInstanceGuard::LockFilePath() const { return FLockFilePath; }
+
+QString TInstanceGuard::socketPath() const {
+  if (FLockFilePath.isEmpty()) return {};
+  return FLockFilePath.chopped(int(qstrlen(".lock"))) + QStringLiteral(".socket");
+}
+
+bool TInstanceGuard::Listen(std::function<void(const QStringList&)> Receive) {
+  if (!Held()) return false;
+  FServer = std::make_unique<QLocalServer>();
+  FServer->setSocketOptions(QLocalServer::UserAccessOption);
+  // Holding the lock, any socket left there belongs to a copy that died: it is ours to replace.
+  QLocalServer::removeServer(socketPath());
+  if (!FServer->listen(socketPath())) {
+    FServer.reset();
+    return false;
+  }
+  QLocalServer* server = FServer.get();
+  QObject::connect(server, &QLocalServer::newConnection, server, [server, Receive] {
+    while (QLocalSocket* socket = server->nextPendingConnection()) {
+      QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+      QObject::connect(socket, &QLocalSocket::readyRead, socket, [server, socket, Receive] {
+        if (socket->bytesAvailable() > kMaxHandOverBytes) {
+          socket->abort();
+          return;
+        }
+        QDataStream in(socket);
+        in.startTransaction();
+        QStringList files;
+        in >> files;
+        if (!in.commitTransaction()) return;  // the rest is still on its way
+        socket->write(&kTaken, 1);
+        socket->flush();
+        socket->disconnectFromServer();
+        // Opening may show a message and run its own event loop: not while this socket's
+        // handler runs.
+        QMetaObject::invokeMethod(server, [Receive, files] { Receive(files); }, Qt::QueuedConnection);
+      });
+    }
+  });
+  return true;
+}
+
+bool TInstanceGuard::HandOver(const QStringList& Files, int TimeoutMs) const {
+  if (FLockFilePath.isEmpty()) return false;
+  QLocalSocket socket;
+  socket.connectToServer(socketPath());
+  if (!socket.waitForConnected(TimeoutMs)) return false;
+  {
+    QDataStream out(&socket);
+    out << Files;
+  }
+  if (!socket.waitForBytesWritten(TimeoutMs)) return false;
+  char answer = 0;
+  while (socket.bytesAvailable() < 1)
+    if (!socket.waitForReadyRead(TimeoutMs)) return false;
+  return socket.read(&answer, 1) == 1 && answer == kTaken;
+}
 
 }  // namespace busweave

@@ -2,11 +2,15 @@
 
 // TInstanceGuard: keeps a second copy of the program from running for the same user. It holds a
 // lock file in the user's runtime folder for as long as it lives; the lock of a process that
-// died without cleaning up is taken over, never honoured.
+// died without cleaning up is taken over, never honoured. Beside the lock, the holder listens on
+// a local socket, through which a later start hands over the files it was asked to open.
 
 #include <QString>
+#include <QStringList>
+#include <functional>
 #include <memory>
 
+class QLocalServer;
 class QLockFile;
 
 namespace busweave {
@@ -33,9 +37,19 @@ class TInstanceGuard {
   // Where the lock file lies; empty when no safe folder could be found.
   QString LockFilePath() const;
 
+  // While this guard holds the lock: accepts the file lists later starts hand over and calls
+  // Receive with each (in the event loop). False when the socket cannot be made.
+  bool Listen(std::function<void(const QStringList&)> Receive);
+  // From a start the guard refused: hands Files to the holder and waits at most TimeoutMs for
+  // it to take them. False when no holder listens or it did not answer.
+  bool HandOver(const QStringList& Files, int TimeoutMs = 5000) const;
+
  private:
+  QString socketPath() const;
+
   QString FLockFilePath;
   std::unique_ptr<QLockFile> FLock;
+  std::unique_ptr<QLocalServer> FServer;
 };
 
 }  // namespace busweave

@@ -424,21 +424,25 @@ void TMDIMainForm::FileOpenItemClick() {
   request.DefaultSuffix = "BWN";
   const auto chosen = FPrompts.OpenFileName(this, request);
   if (!chosen) return;
-  const QString name = FileNamePart(*chosen);
+  OpenFile(*chosen);
+}
+
+void TMDIMainForm::OpenFile(const QString& Path) {
+  const QString name = FileNamePart(Path);
   const auto windows = MdiArea->subWindowList(QMdiArea::CreationOrder);
   for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
     if (FileNamePart((*it)->windowTitle()) != name) continue;
-    FPrompts.Inform(this, "File open error", "File " + *chosen + " already open");
-    FPanels[3]->setText("File " + *chosen + " already open!");
+    FPrompts.Inform(this, "File open error", "File " + Path + " already open");
+    FPanels[3]->setText("File " + Path + " already open!");
     return;
   }
-  const QFileInfo info(*chosen);
+  const QFileInfo info(Path);
   if (info.exists() && (!info.isWritable() || !QFileInfo(info.absolutePath()).isWritable())) {
     // A network that could not be saved back is refused, as the open dialog refuses it.
-    FPrompts.Inform(this, "File open error", *chosen + "\n\nThis file or its folder is write-protected.");
+    FPrompts.Inform(this, "File open error", Path + "\n\nThis file or its folder is write-protected.");
     return;
   }
-  OpenDocument(chosen->toLocal8Bit().toStdString());
+  OpenDocument(Path.toLocal8Bit().toStdString());
 }
 
 void TMDIMainForm::FileCloseItemClick() {

@@ -65,6 +65,9 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
 
   // Opens a document window pair for Path (loading the file when it exists).
   TMDIChild* OpenDocument(const std::string& Path);
+  // Opens the network file Path as the Open command does, refusing one already open or
+  // write-protected.
+  void OpenFile(const QString& Path);
   void UpdateMenuItems();
 
   // The documents, oldest first.

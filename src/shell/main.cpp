@@ -1,6 +1,7 @@
 // Busweave's entry point: the single-instance guard, the application's looks, the main window.
 
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QProxyStyle>
 #include <QTimer>
@@ -25,14 +26,33 @@ class HintStyle : public QProxyStyle {
   }
 };
 
+// The network files named on the command line, absolute so that a copy started elsewhere finds
+// them too. Options are not files; after "--" everything is.
+QStringList filesToOpen(const QStringList& Arguments) {
+  QStringList files;
+  bool optionsEnded = false;
+  for (const QString& argument : Arguments.mid(1)) {
+    if (!optionsEnded && argument == QLatin1String("--")) {
+      optionsEnded = true;
+    } else if (optionsEnded || !argument.startsWith(u'-')) {
+      files << QDir::current().absoluteFilePath(argument);
+    }
+  }
+  return files;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const bool multiUser = busweave::OSPlatform() == busweave::TPlatform::MultiUser;
 
+  const QStringList files = filesToOpen(QApplication::arguments());
+
   busweave::TInstanceGuard guard(kTitle);
   if (multiUser && !guard.TryAcquire()) {
+    // A start with files (a double click in the file manager) gives them to the running copy.
+    if (!files.isEmpty() && guard.HandOver(files)) return 0;
     QMessageBox box(QMessageBox::Information, kTitle, busweave::AlreadyRunningText(), QMessageBox::Ok);
     // Automated runs (BUSWEAVE_ANSWER_PROMPTS=ok) answer the box themselves.
     if (qEnvironmentVariable("BUSWEAVE_ANSWER_PROMPTS") == "ok") QTimer::singleShot(0, &box, &QMessageBox::accept);
@@ -51,5 +71,12 @@ int main(int argc, char** argv) {
     QToolTip::setPalette(hints);
   }
   form.show();
+  guard.Listen([&form](const QStringList& Handed) {
+    form.setWindowState((form.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    form.raise();
+    form.activateWindow();
+    for (const QString& file : Handed) form.OpenFile(file);
+  });
+  for (const QString& file : files) form.OpenFile(file);
   return QApplication::exec();
 }

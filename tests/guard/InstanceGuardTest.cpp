@@ -2,9 +2,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
+#include <future>
 #include <memory>
 
 #include "TempFolder.h"
@@ -85,6 +88,40 @@ TEST(InstanceGuardTexts, MessageExitCodeAndPlatform) {
   EXPECT_EQ(AlreadyRunningExitCode, 254);
   EXPECT_EQ(static_cast<int>(OSPlatform()), 2);
   EXPECT_EQ(OSPlatform(), TPlatform::MultiUser);
+}
+
+// The holder receives the file lists later starts hand over, also when a crashed holder left
+// its socket behind; with nobody listening the hand-over fails, so the start is refused.
+TEST_F(InstanceGuardTest, HandsFilesToTheListeningHolder) {
+  int argc = 1;
+  char name[] = "test_guard";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  const QStringList files = {"/tmp/a.bwn", QString::fromUtf8("/tmp/\xc3\xbc\nb.bwn")};
+
+  const pid_t child = ::fork();
+  if (child == 0) {  // a holder that listens and then crashes
+    TInstanceGuard guard("Busweave-V2");
+    const bool ready = guard.TryAcquire() && guard.Listen([](const QStringList&) {});
+    ::_exit(ready ? 0 : 1);
+  }
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  TInstanceGuard holder("Busweave-V2");
+  ASSERT_TRUE(holder.TryAcquire());
+  TInstanceGuard later("Busweave-V2");
+  EXPECT_FALSE(later.HandOver(files, 500)) << "nobody listens yet";
+
+  QStringList received;
+  ASSERT_TRUE(holder.Listen([&](const QStringList& Files) { received = Files; }));
+  auto handed = std::async(std::launch::async, [&] { return later.HandOver(files); });
+  QElapsedTimer clock;
+  clock.start();
+  while (received.isEmpty() && clock.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_EQ(received, files);
+  EXPECT_TRUE(handed.get());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Starting the real program: a second copy for the same user is refused with exit code 254
-// after its message, and a copy that crashed does not block the next start.
+// after its message, and a copy that crashed does not block the next start; a second start with
+// files hands them to the running copy and ends with 0.
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@ namespace {
 
 class Startup : public testing::Test {
  protected:
-  QProcess* start() {
+  QProcess* start(const QStringList& Arguments = {}) {
     auto* process = new QProcess;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -27,7 +28,7 @@ class Startup : public testing::Test {
     environment.insert("BUSWEAVE_INI", FLocks.path() + "/settings.INI");
     process->setProcessEnvironment(environment);
     process->setWorkingDirectory(FLocks.path());
-    process->start(BUSWEAVE_PROGRAM, {});
+    process->start(BUSWEAVE_PROGRAM, Arguments);
     FProcesses.push_back(process);
     return process;
   }
@@ -70,6 +71,26 @@ TEST_F(Startup, SecondCopyIsRefusedAndACrashedCopyDoesNotBlock) {
   ASSERT_TRUE(third->waitForStarted(10000));
   EXPECT_FALSE(third->waitForFinished(2000)) << "exit code " << third->exitCode();
   EXPECT_EQ(third->state(), QProcess::Running);
+}
+
+TEST_F(Startup, SecondStartWithFilesHandsThemOver) {
+  QProcess* holder = start({"opened-at-start.bwn"});
+  ASSERT_TRUE(holder->waitForStarted(10000));
+  ASSERT_TRUE(waitForLock());
+  QProcess* handing = nullptr;
+  for (int attempt = 0; attempt < 100; ++attempt) {  // until the holder listens
+    handing = start({"handed-over.bwn", "--", "-odd name.bwn"});
+    ASSERT_TRUE(handing->waitForFinished(20000));
+    if (handing->exitCode() == 0) break;
+    QThread::msleep(50);
+  }
+  EXPECT_EQ(handing->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(handing->exitCode(), 0);
+  EXPECT_EQ(holder->state(), QProcess::Running);
+
+  QProcess* empty = start();
+  ASSERT_TRUE(empty->waitForFinished(20000));
+  EXPECT_EQ(empty->exitCode(), 254);
 }
 
 }  // namespace
