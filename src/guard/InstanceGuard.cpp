@@ -121,7 +121,8 @@ bool TInstanceGuard::Listen(std::function<void(const QStringList&)> Receive) {
         socket->disconnectFromServer();
         // Opening may show a message and run its own event loop: not while this socket's
         // handler runs.
-        QMetaObject::invokeMethod(server, [Receive, files] { Receive(files); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            server, [Receive, files] { Receive(files); }, Qt::QueuedConnection);
       });
     }
   });
