@@ -193,4 +193,12 @@ void PlotNetwork(Canvas& C, TCanNodes& Net, const TPlotSettings& Settings, TPlot
   if (MakeFont) C.SetFont(remembered);
 }
 
+void DrawGrid(Canvas& C, TPoint Extent, TPoint Grid) {
+  if (Grid.X <= 0 || Grid.Y <= 0) return;
+  for (std::int64_t x = Grid.X; x < Extent.X; x += Grid.X)
+    C.Polyline({{static_cast<std::int32_t>(x), 0}, {static_cast<std::int32_t>(x), Extent.Y}});
+  for (std::int64_t y = Grid.Y; y < Extent.Y; y += Grid.Y)
+    C.Polyline({{0, static_cast<std::int32_t>(y)}, {Extent.X, static_cast<std::int32_t>(y)}});
+}
+
 }  // namespace busweave

@@ -43,6 +43,10 @@ int LabelRotation(float Angle, TPlotTarget Target);
 // The circle of a node, red when marked, teal otherwise.
 void DrawNodeCircle(Canvas& C, TPoint Pos, TPoint Scale, bool Marked, int Radius);
 
+// The editing grid: a line every Grid units across a document of Extent (document units), in the
+// canvas's current pen.
+void DrawGrid(Canvas& C, TPoint Extent, TPoint Grid);
+
 // One wire and its label, as the full drawing does it (also used to highlight a wire).
 void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target, int PixelsPerInch);
 

@@ -223,6 +223,10 @@ void TSubForm::PaintBox1Paint(QPaintEvent* Event) {
   SetMapping(canvas);
   const std::int32_t w = std::min(PaintBox1->width(), FExtent.X);
   const std::int32_t h = std::min(PaintBox1->height(), FExtent.Y);
+  if (FShowGrid) {
+    canvas.SetPen({clSilver, TPenStyle::psDot, 1});
+    DrawGrid(canvas, {w, h}, FGrid_);
+  }
   canvas.SetPen({clBlack, TPenStyle::psDot, 1});
   canvas.Polyline({{0, 0}, {w, 0}, {w, h}, {0, h}, {0, 0}});
   canvas.SetPen({clBlack, TPenStyle::psSolid, 1});
@@ -461,6 +465,27 @@ void TSubForm::selectFinding(const TFinding* Finding) {
   }
   PaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
+}
+
+void TSubForm::SetShowGrid(bool Show) {
+  FShowGrid = Show;
+  PaintBox1->update();
+}
+
+bool TSubForm::FindNode(const QString& Part) {
+  for (int i = 0; i < FNodes->Count(); ++i) {
+    TNode* node = FNodes->NodeAtIndex(i);
+    if (!node || !QString::fromLocal8Bit(node->FName).contains(Part, Qt::CaseInsensitive)) continue;
+    for (int j = 0; j < FNodes->Count(); ++j) FNodes->Objects(j)->FMarked = 0;
+    node->FMarked = 1;
+    const TPoint view = ClientSize();
+    SetScrollOffset({node->FPos.X - view.X / 2, FExtent.Y - node->FPos.Y - view.Y / 2});
+    // Not RepaintAll: its bus check would end the mark at once, as the next change does.
+    PaintBox1->update();
+    if (FFrame.PaintBox) FFrame.PaintBox->update();
+    return true;
+  }
+  return false;
 }
 
 bool TSubForm::UnDo() {

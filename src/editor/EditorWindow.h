@@ -140,6 +140,13 @@ class TSubForm : public QWidget {
   void EditNode(TNode& Node, TPoint P);
   void EditWire(TTrmLine& Wire, TPoint P);
 
+  // The 100-unit grid under the drawing; off for a new window, kept while the document is open.
+  bool ShowGrid() const { return FShowGrid; }
+  void SetShowGrid(bool Show);
+  // Marks the first node whose name holds Part (any case) and scrolls it to the middle of the
+  // editor; false when no node matches.
+  bool FindNode(const QString& Part);
+
   // The bus check: run after every change; its findings are listed in the editor's panel.
   void RecheckBus();
   void CheckBus1Click();
@@ -178,6 +185,7 @@ class TSubForm : public QWidget {
   TFindingsPanel* FFindingsPanel = nullptr;  // owned; shown in the main window's dock
   TPoint FExtent{200, 200};
   TFontSpec FDrawingFont{"Arial", 8, clBlue};
+  bool FShowGrid = false;
 };
 
 }  // namespace busweave

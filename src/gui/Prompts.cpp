@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 
 #include "model/PathText.h"
@@ -65,6 +66,13 @@ std::optional<QFont> TDialogPrompts::ChooseFont(QWidget* Owner, const QFont& Ini
   const QFont chosen = QFontDialog::getFont(&accepted, Initial, Owner);
   if (!accepted) return std::nullopt;
   return chosen;
+}
+
+std::optional<QString> TDialogPrompts::AskText(QWidget* Owner, const QString& Caption, const QString& Label) {
+  bool accepted = false;
+  const QString text = QInputDialog::getText(Owner, Caption, Label, QLineEdit::Normal, {}, &accepted);
+  if (!accepted) return std::nullopt;
+  return text;
 }
 
 QString WithDefaultSuffix(const QString& FileName, const QString& Suffix) {

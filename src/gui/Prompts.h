@@ -46,6 +46,13 @@ class TPrompts {
   virtual bool WarnOkAbort(QWidget* Owner, const QString& Text) = 0;
   // Runs a modal dialog and returns its result (a TModalResult for the program's own dialogs).
   virtual int ExecDialog(QDialog& Dialog) = 0;
+  // A line of text the user types, e.g. a name to find; nothing when the user cancels.
+  virtual std::optional<QString> AskText(QWidget* Owner, const QString& Caption, const QString& Label) {
+    (void)Owner;
+    (void)Caption;
+    (void)Label;
+    return std::nullopt;
+  }
   // The font dialog; nothing when the user cancels.
   virtual std::optional<QFont> ChooseFont(QWidget* Owner, const QFont& Initial) {
     (void)Owner;
@@ -64,6 +71,7 @@ class TDialogPrompts : public TPrompts {
   void ShowError(QWidget* Owner, const QString& Message) override;
   int ExecDialog(QDialog& Dialog) override;
   std::optional<QFont> ChooseFont(QWidget* Owner, const QFont& Initial) override;
+  std::optional<QString> AskText(QWidget* Owner, const QString& Caption, const QString& Label) override;
 };
 
 // A file name with the default suffix appended when it has no extension (a dot in a folder

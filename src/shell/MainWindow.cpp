@@ -107,11 +107,13 @@ TMDIMainForm::TMDIMainForm(TPrompts& Prompts, QWidget* Parent) : QMainWindow(Par
   connect(MdiArea, &QMdiArea::subWindowActivated, this, &TMDIMainForm::subWindowActivated);
   UpdateMenuItems();
   ReadSettings();
+  readRecentFiles();
 }
 
 TMDIMainForm::~TMDIMainForm() {
   FDestroying = true;
   WriteSettings();
+  writeRecentFiles();
   disconnect(MdiArea, nullptr, this, nullptr);
   // The documents go first, while everything their last signals reach still exists.
   delete takeCentralWidget();
@@ -124,8 +126,18 @@ void TMDIMainForm::buildMenus() {
   FileCloseItem = addItem(File1, "&Close", {}, "Close current file");
   FileSaveItem = addItem(File1, "&Save", QKeySequence(Qt::CTRL | Qt::Key_S), "Save current file");
   FileSaveAsItem = addItem(File1, "Save file as ...", QKeySequence(Qt::CTRL | Qt::Key_A), "Save current file as ...");
+  FileRecentMenu = File1->addMenu("&Recent");
+  FileRecentMenu->setObjectName("FileRecentMenu");
+  connect(FileRecentMenu, &QMenu::aboutToShow, this, &TMDIMainForm::rebuildRecentMenu);
   File1->addSeparator();
   FileExitItem = addItem(File1, "E&xit", QKeySequence(Qt::CTRL | Qt::Key_X), "Exit applcation");
+
+  View1 = menuBar()->addMenu("&View");
+  ViewGridItem = addItem(View1, "&Grid", {}, "Show the grid");
+  ViewGridItem->setCheckable(true);
+  ViewFindItem = addItem(View1, "&Find node ...", QKeySequence(Qt::CTRL | Qt::Key_F), "Find a node by name");
+  connect(ViewGridItem, &QAction::triggered, this, &TMDIMainForm::ViewGridItemClick);
+  connect(ViewFindItem, &QAction::triggered, this, &TMDIMainForm::ViewFindItemClick);
 
   Window1 = menuBar()->addMenu("&Window");
   WindowCascadeItem = addItem(Window1, "&Cascade", {}, {});
@@ -294,7 +306,16 @@ TMDIChild* TMDIMainForm::currentDocument() const {
 TSubForm* TMDIMainForm::ActiveEditor() const { return editorOf(MdiArea->currentSubWindow()); }
 
 TMDIChild* TMDIMainForm::OpenDocument(const std::string& Path) {
-  TMDIChild* frame = TMDIChild::Open(MdiArea, this, Path, {200, 200});
+  // A busy pointer while the file loads; it is gone before any report of a damaged file.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  TMDIChild* frame = nullptr;
+  try {
+    frame = TMDIChild::Open(MdiArea, this, Path, {200, 200});
+  } catch (...) {
+    QApplication::restoreOverrideCursor();
+    throw;
+  }
+  QApplication::restoreOverrideCursor();
   const QString caption = FileNamePart(QString::fromLocal8Bit(Path));
   frame->Window()->setWindowTitle(caption);
   FPanels[3]->setText("File " + caption + " open!");
@@ -310,6 +331,10 @@ void TMDIMainForm::UpdateMenuItems() {
                           WindowArrangeItem, WindowMinimizeItem})
     action->setEnabled(any);
   SaveBtn->setEnabled(any);
+  const TSubForm* editor = FActiveEditor;
+  ViewGridItem->setEnabled(editor != nullptr);
+  ViewFindItem->setEnabled(editor != nullptr);
+  ViewGridItem->setChecked(editor && editor->ShowGrid());
 }
 
 void TMDIMainForm::subWindowActivated(QMdiSubWindow* Window) {
@@ -340,8 +365,8 @@ void TMDIMainForm::subWindowActivated(QMdiSubWindow* Window) {
     ShowModeButtons(false, mNone);
   }
   showCurrentFindings();
-  // A child's own menus stand between "&File" and "&Window".
-  menuBar()->insertActions(Window1->menuAction(), FMergedMenus);
+  // A child's own menus stand between "&File" and "&View".
+  menuBar()->insertActions(View1->menuAction(), FMergedMenus);
   UpdateMenuItems();
 }
 
@@ -382,7 +407,18 @@ void TMDIMainForm::modeButtonClicked(QToolButton* Button, TMode Mode) {
   if (Button->isChecked())
     for (QToolButton* other : {SpeedButtonPFNode, SpeedButtonPFWire, SpeedButtonLtg, SpeedButtonZL, SpeedButtonQuelle})
       if (other != Button) other->setChecked(false);
-  if (TSubForm* editor = ActiveEditor()) editor->SetFMode(Button->isChecked() ? Mode : mNone);
+  if (TSubForm* editor = ActiveEditor()) {
+    editor->SetFMode(Button->isChecked() ? Mode : mNone);
+    showModePointer(*editor);
+  }
+}
+
+void TMDIMainForm::showModePointer(TSubForm& Editor) {
+  const TMode mode = Editor.FMode();
+  if (mode == mDrawTRMLine || mode == mPlaceZL || mode == mPlaceSrc)
+    Editor.PaintBox1->setCursor(Qt::CrossCursor);
+  else
+    Editor.PaintBox1->unsetCursor();
 }
 
 void TMDIMainForm::ShowPosition(const QString& X, const QString& Y) {
@@ -442,7 +478,9 @@ void TMDIMainForm::OpenFile(const QString& Path) {
     FPrompts.Inform(this, "File open error", Path + "\n\nThis file or its folder is write-protected.");
     return;
   }
+  const bool existed = info.exists();
   OpenDocument(Path.toLocal8Bit().toStdString());
+  if (existed) AddRecentFile(Path);
 }
 
 void TMDIMainForm::FileCloseItemClick() {
@@ -465,10 +503,97 @@ void TMDIMainForm::FileSaveAsItemClick() {
   std::string name;
   document->Editor()->SaveCANAs(this, name);
   document->Editor()->UpdateEditMenu();
-  if (!name.empty()) FPanels[3]->setText("File " + QString::fromLocal8Bit(name) + " saved");
+  if (name.empty()) return;
+  FPanels[3]->setText("File " + QString::fromLocal8Bit(name) + " saved");
+  AddRecentFile(QString::fromLocal8Bit(name));
 }
 
 void TMDIMainForm::FileExitItemClick() { close(); }
+
+void TMDIMainForm::ViewGridItemClick(bool Show) {
+  if (TSubForm* editor = ActiveEditor()) editor->SetShowGrid(Show);
+}
+
+void TMDIMainForm::ViewFindItemClick() {
+  TSubForm* editor = ActiveEditor();
+  if (!editor) return;
+  const auto part = FPrompts.AskText(this, "Find node", "Name or part of a name:");
+  if (!part || part->isEmpty()) return;
+  if (editor->FindNode(*part)) {
+    FPanels[3]->setText("Node " + *part + " found");
+    return;
+  }
+  FPanels[3]->setText("No node " + *part);
+  FPrompts.Inform(this, "Find node", "No node's name contains \"" + *part + "\".");
+}
+
+void TMDIMainForm::AddRecentFile(const QString& Path) {
+  const QString full = QFileInfo(Path).absoluteFilePath();
+  // A name with a line break could not be kept in the settings file.
+  if (full.contains('\n') || full.contains('\r')) return;
+  FRecentFiles.removeAll(full);
+  FRecentFiles.prepend(full);
+  while (FRecentFiles.size() > MaxRecentFiles) FRecentFiles.removeLast();
+}
+
+void TMDIMainForm::rebuildRecentMenu() {
+  FileRecentMenu->clear();
+  if (FRecentFiles.isEmpty()) {
+    FileRecentMenu->addAction("(none)")->setEnabled(false);
+    return;
+  }
+  int number = 1;
+  for (const QString& path : FRecentFiles) {
+    QString shown = path;
+    QAction* action = FileRecentMenu->addAction(QString("&%1 %2").arg(number++).arg(shown.replace("&", "&&")));
+    connect(action, &QAction::triggered, this, [this, path] { openRecentFile(path); });
+  }
+}
+
+void TMDIMainForm::openRecentFile(const QString& Path) {
+  if (!QFileInfo(Path).isFile()) {
+    FRecentFiles.removeAll(Path);
+    FPrompts.Inform(this, "File open error", "File " + Path + " no longer exists; it is removed from the list.");
+    return;
+  }
+  OpenFile(Path);
+}
+
+// The recent files have a section of their own, so that the placement's section keeps its keys.
+static const char* const RecentSection = "Busweave-Recent";
+
+void TMDIMainForm::readRecentFiles() {
+  TProfile profile;
+  profile.Action = paRead;
+  profile.IniFileName = SettingsFilePath().toLocal8Bit().toStdString();
+  profile.SetCategory(RecentSection);
+  FRecentFiles.clear();
+  for (int i = 1; i <= MaxRecentFiles; ++i) {
+    profile.SetKeyName("File" + std::to_string(i));
+    profile.DefaultValue.clear();
+    profile.Execute();
+    const QString path = QString::fromLocal8Bit(profile.DataString).trimmed();
+    if (!path.isEmpty() && !FRecentFiles.contains(path)) FRecentFiles << path;
+  }
+  FRecentFilesRead = FRecentFiles;
+}
+
+void TMDIMainForm::writeRecentFiles() {
+  if (FSettingsUnreadable || FRecentFiles == FRecentFilesRead) return;
+  TProfile profile;
+  profile.Action = paWrite;
+  profile.IniFileName = SettingsFilePath().toLocal8Bit().toStdString();
+  profile.SetCategory(RecentSection);
+  // Keys beyond a list that shrank are emptied.
+  const qsizetype keys = std::max(FRecentFiles.size(), FRecentFilesRead.size());
+  for (int i = 1; i <= keys; ++i) {
+    profile.SetKeyName("File" + std::to_string(i));
+    profile.DataString = i <= FRecentFiles.size() ? FRecentFiles[i - 1].toLocal8Bit().toStdString() : std::string();
+    if (profile.Execute()) continue;
+    std::cerr << "busweave: the recent files were not saved: " << profile.Problem() << "\n";
+    return;
+  }
+}
 
 void TMDIMainForm::closeEvent(QCloseEvent* Event) {
   // Every editor is asked first; one refusal keeps every document open.

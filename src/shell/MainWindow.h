@@ -42,6 +42,11 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   QAction* FileSaveItem;
   QAction* FileSaveAsItem;
   QAction* FileExitItem;
+  // The last files opened or saved, newest first; a missing one is told and dropped when chosen.
+  QMenu* FileRecentMenu;
+  QMenu* View1;
+  QAction* ViewGridItem;
+  QAction* ViewFindItem;
   QMenu* Window1;
   QAction* WindowCascadeItem;
   QAction* WindowTileItem;
@@ -82,6 +87,15 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   void FileSaveAsItemClick();
   void FileExitItemClick();
   void Contents1Click();
+  // Shows or hides the grid of the active editor.
+  void ViewGridItemClick(bool Show);
+  // Asks for part of a node's name and shows the first node that holds it.
+  void ViewFindItemClick();
+
+  // The recent files, newest first, at most MaxRecentFiles.
+  static constexpr int MaxRecentFiles = 8;
+  const QStringList& RecentFiles() const { return FRecentFiles; }
+  void AddRecentFile(const QString& Path);
 
   // TEditorHost
   void ShowModeButtons(bool Visible, TMode Mode) override;
@@ -121,6 +135,12 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   void buildMenus();
   void buildSpeedPanel();
   void buildStatusBar();
+  void rebuildRecentMenu();
+  void openRecentFile(const QString& Path);
+  void readRecentFiles();
+  void writeRecentFiles();
+  // The editor's pointer follows its mode: a crosshair in the modes that draw.
+  static void showModePointer(TSubForm& Editor);
   void subWindowActivated(QMdiSubWindow* Window);
   // The status bar's check summary and the dock follow the current document; none, no summary.
   void showCurrentFindings();
@@ -148,6 +168,8 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   QRect FPlacement;
   QMargins FPlacedMargins;
   bool FPlacementPending = true;
+  QStringList FRecentFiles;
+  QStringList FRecentFilesRead;  // as the settings file held them; unchanged, nothing is written
 };
 
 // Names the application; window titles stay exactly as each window sets them (no program name

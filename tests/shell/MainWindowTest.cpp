@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDockWidget>
+#include <QImage>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -15,6 +16,7 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "TempFolder.h"
@@ -38,7 +40,7 @@ using test::WriteBytes;
 // Answers the questions in the order a test queues them; an unexpected question fails the test.
 class ScriptedPrompts : public TPrompts {
  public:
-  std::deque<std::optional<QString>> OpenAnswers, SaveAnswers;
+  std::deque<std::optional<QString>> OpenAnswers, SaveAnswers, TextAnswers;
   std::deque<bool> WarnAnswers;  // true: OK, false: Abort
   QStringList Informs, Errors, Warnings;
   std::vector<TSaveDialogRequest> SaveRequests;
@@ -49,6 +51,9 @@ class ScriptedPrompts : public TPrompts {
   std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest& Request) override {
     SaveRequests.push_back(Request);
     return take(SaveAnswers, "save dialog", std::optional<QString>());
+  }
+  std::optional<QString> AskText(QWidget*, const QString&, const QString&) override {
+    return take(TextAnswers, "text prompt", std::optional<QString>());
   }
   void ShowError(QWidget*, const QString& Message) override { Errors << Message; }
   void Inform(QWidget*, const QString& Caption, const QString& Text) override { Informs << Caption + "|" + Text; }
@@ -68,9 +73,11 @@ class ScriptedPrompts : public TPrompts {
       ADD_FAILURE() << "unexpected " << What;
       return Default;
     }
-    T answer = Answers.front();
+    // The answer is swapped into Default: a fresh local here makes GCC 12 at -O3 warn falsely
+    // (-Wmaybe-uninitialized) on an optional QString.
+    std::swap(Default, Answers.front());
     Answers.pop_front();
-    return answer;
+    return Default;
   }
 };
 
@@ -344,6 +351,64 @@ TEST_F(MainWindow, ModeButtonsShowTheModeOfTheActiveEditor) {
   EXPECT_EQ(shown(), std::vector<QToolButton*>{Form->SpeedButtonZL});
   Activate(first, false);
   EXPECT_EQ(shown(), std::nullopt);
+}
+
+// Whether a column of the editor's surface shows anything but the white background between the
+// document's top and bottom borders.
+static bool ColumnDrawn(TSubForm& Editor, int X) {
+  const QImage image = Editor.PaintBox1->grab().toImage();
+  for (int y = 5; y < Editor.DocExtent().Y - 5; ++y)
+    if (image.pixelColor(X, y) != Qt::white) return true;
+  return false;
+}
+
+TEST_F(MainWindow, GridFindAndPointerFollowTheActiveEditor) {
+  TMDIChild* first = Open(WriteNetwork("long.bwn", 20));
+  TSubForm& editor = *first->Editor();
+  // The chain's last node, wherever the load placed it in the document.
+  TNode* far = nullptr;
+  for (int i = 0; i < editor.Nodes().Count(); ++i)
+    if (TNode* node = editor.Nodes().NodeAtIndex(i); node && (!far || node->FPos.X > far->FPos.X)) far = node;
+  ASSERT_TRUE(far);
+  far->FName = "Far End";
+  TMDIChild* second = New();
+  TSubForm& empty = *second->Editor();
+  Activate(second);
+  ASSERT_FALSE(Form->ViewGridItem->isChecked());
+  EXPECT_FALSE(ColumnDrawn(empty, 100));  // the grid is off by default
+
+  Form->ViewGridItem->trigger();
+  EXPECT_TRUE(empty.ShowGrid());
+  EXPECT_TRUE(ColumnDrawn(empty, 100));
+  Activate(first);
+  EXPECT_FALSE(Form->ViewGridItem->isChecked());
+  EXPECT_FALSE(editor.ShowGrid());
+  Activate(second);
+  EXPECT_TRUE(Form->ViewGridItem->isChecked());
+  Activate(first);
+
+  // Drawing modes show a crosshair; the others the usual pointer.
+  Form->SpeedButtonLtg->click();
+  EXPECT_EQ(editor.PaintBox1->cursor().shape(), Qt::CrossCursor);
+  Form->SpeedButtonPFNode->click();
+  EXPECT_EQ(editor.PaintBox1->cursor().shape(), Qt::ArrowCursor);
+
+  // Ctrl+F finds by any part of the name in any case, marks the node and scrolls to it.
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  editor.SetScrollOffset({0, 0});
+  Prompts.TextAnswers = {QString("r eN")};
+  QTest::keyClick(editor.PaintBox1, Qt::Key_F, Qt::ControlModifier);
+  EXPECT_TRUE(Prompts.TextAnswers.empty());
+  EXPECT_EQ(far->FMarked, 1);
+  EXPECT_GT(editor.ScrollOffset().X, 3000);
+  EXPECT_TRUE(Prompts.Informs.isEmpty());
+
+  Prompts.TextAnswers = {QString("nowhere")};
+  QTest::keyClick(editor.PaintBox1, Qt::Key_F, Qt::ControlModifier);
+  ASSERT_EQ(Prompts.Informs.size(), 1);
+  EXPECT_TRUE(Prompts.Informs[0].contains("nowhere"));
+  EXPECT_EQ(far->FMarked, 1);  // the last find stays marked
 }
 
 TEST_F(MainWindow, DamagedFileOpensWithWhatWasReadAndAsksBeforeClosing) {

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -17,6 +18,7 @@
 #include "drawing/RecordingCanvas.h"
 #include "editor/DocumentOptionsDialog.h"
 #include "editor/EditorWindow.h"
+#include "frame/DocumentFrame.h"
 #include "gui/Prompts.h"
 #include "settings/SettingsFile.h"
 #include "shell/MainWindow.h"
@@ -92,6 +94,56 @@ TEST_F(Settings, FirstStartUsesTheDesignedPlacementAndExitWritesFiveKeys) {
   for (const char* key : {"Left", "Top", "Width", "Height", "IDirectory"})
     EXPECT_TRUE(FindIniValue(text, "Busweave-V2", key, value)) << key;
   EXPECT_EQ(text.rfind("[Busweave-V2]\nLeft=", 0), 0u);
+}
+
+TEST_F(Settings, RecentFilesSurviveARestartInASectionOfTheirOwn) {
+  QStringList paths;
+  for (int i = 0; i < 10; ++i) {
+    paths << QString::fromStdString(Folder.File("net" + std::to_string(i) + ".bwn"));
+    TCanNodes net{120, 1500, 120};
+    net.AddNode({0, 0});
+    net.AddNode({200, 0});
+    net.AddWire({0, 0}, {200, 0}, 120, true);
+    ASSERT_TRUE(net.SaveNetwork(paths.back().toStdString()));
+  }
+  {
+    TMDIMainForm form(Prompts);
+    EXPECT_TRUE(form.RecentFiles().isEmpty());
+    for (const QString& path : paths) form.OpenFile(path);
+    form.OpenFile(paths[3]);  // already open: refused, and not made the newest
+    for (TMDIChild* document : form.Documents()) document->DestroyDocument();
+    Prompts.Errors.clear();
+  }
+  const std::string text = ReadBytes(Ini.toStdString());
+  std::string value;
+  EXPECT_FALSE(FindIniValue(text, "Busweave-V2", "File1", value));
+  EXPECT_TRUE(FindIniValue(text, "Busweave-Recent", "File8", value));
+  EXPECT_EQ(value, paths[2].toStdString());
+  EXPECT_FALSE(FindIniValue(text, "Busweave-Recent", "File9", value));
+
+  std::filesystem::remove(paths[8].toStdString());
+  {
+    TMDIMainForm form(Prompts);
+    ASSERT_EQ(form.RecentFiles().size(), 8);
+    EXPECT_EQ(form.RecentFiles().front(), paths[9]);
+    EXPECT_EQ(form.RecentFiles().back(), paths[2]);
+    // The menu's second entry is the missing file: told and dropped; the first one opens.
+    form.FileRecentMenu->aboutToShow();
+    const QList<QAction*> entries = form.FileRecentMenu->actions();
+    ASSERT_EQ(entries.size(), 8);
+    entries[1]->trigger();
+    ASSERT_EQ(Prompts.Errors.size(), 1);
+    EXPECT_TRUE(Prompts.Errors[0].contains(paths[8]));
+    EXPECT_EQ(form.RecentFiles().size(), 7);
+    EXPECT_TRUE(form.Documents().isEmpty());
+    entries[0]->trigger();
+    ASSERT_EQ(form.Documents().size(), 1);
+    form.Documents()[0]->DestroyDocument();
+  }
+  TMDIMainForm again(Prompts);
+  EXPECT_EQ(again.RecentFiles().size(), 7);
+  EXPECT_FALSE(again.RecentFiles().contains(paths[8]));
+  EXPECT_FALSE(FindIniValue(ReadBytes(Ini.toStdString()), "Busweave-V2", "File1", value));
 }
 
 TEST_F(Settings, RestartRestoresPlacementAndALongFolder) {
