@@ -72,11 +72,27 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   };
   ScrollBox1->setWidget(PaintBox1);
   ScrollBox1->viewport()->installEventFilter(this);
+  PaintBox1->installEventFilter(this);
+  // A click on the drawing gives the editor the keys of the surface.
+  PaintBox1->setFocusPolicy(Qt::ClickFocus);
+  DeleteUnderPointer = new QAction("Delete", this);
+  DeleteUnderPointer->setShortcut(QKeySequence(Qt::Key_Delete));
+  DeleteUnderPointer->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(DeleteUnderPointer, &QAction::triggered, this, [this] { DeleteAtPointer(); });
+  CancelRubberBand = new QAction("Cancel", this);
+  CancelRubberBand->setShortcut(QKeySequence(Qt::Key_Escape));
+  CancelRubberBand->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(CancelRubberBand, &QAction::triggered, this, [this] { CancelWire(); });
+  addActions({DeleteUnderPointer, CancelRubberBand});
 
   Edit1 = new QMenu("&Edit", this);
   Undo1 = Edit1->addAction("&Undo");
-  Undo1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Backspace));
+  Undo1->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_Backspace), QKeySequence(Qt::CTRL | Qt::Key_Z)});
   Undo1->setStatusTip("Undo changes");
+  Redo1 = Edit1->addAction("&Redo");
+  Redo1->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+  Redo1->setStatusTip("Redo what was undone");
+  connect(Redo1, &QAction::triggered, this, [this] { ReDo(); });
   Edit1->addSeparator();
   Network1 = Edit1->addAction("&Network");
   Network1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
@@ -155,6 +171,7 @@ void TSubForm::layoutSurface() {
 
 bool TSubForm::eventFilter(QObject* Watched, QEvent* Event) {
   if (Watched == ScrollBox1->viewport() && Event->type() == QEvent::Resize) layoutSurface();
+  if (Watched == PaintBox1 && Event->type() == QEvent::Leave) FPointer.reset();
   return QWidget::eventFilter(Watched, Event);
 }
 
@@ -260,6 +277,7 @@ void TSubForm::stampAction() {
 }
 
 void TSubForm::PaintBox1MouseDown(TPoint Surface) {
+  FCancelled = false;
   if (FMode_ != mDrawTRMLine) return;
   // The press grabs the pointer for the surface until the release, also outside it.
   FRubberBand = true;
@@ -269,6 +287,7 @@ void TSubForm::PaintBox1MouseDown(TPoint Surface) {
 }
 
 void TSubForm::PaintBox1MouseMove(TPoint Surface) {
+  FPointer = Surface;
   ShowPosition(Surface);
   if (FRubberBand) TrackRubberBand(Surface);
 }
@@ -283,6 +302,10 @@ void TSubForm::TrackRubberBand(TPoint Surface) {
 }
 
 void TSubForm::PaintBox1MouseUp(TPoint Surface) {
+  if (FCancelled) {
+    FCancelled = false;
+    return;
+  }
   stampAction();
   if (FRubberBand) {
     finishWire(Surface);
@@ -495,9 +518,49 @@ bool TSubForm::UnDo() {
   return undone;
 }
 
+bool TSubForm::ReDo() {
+  const bool redone = FNodes->RedoLast();
+  if (redone) RepaintAll();
+  UpdateEditMenu();
+  return redone;
+}
+
+bool TSubForm::DeleteAtPointer() {
+  if (!FPointer || FRubberBand) return false;
+  stampAction();
+  TPoint p = *FPointer;
+  SnapToGrid(p, FGrid_);
+  // A node counts as under the pointer within the wires' hit distance; elsewhere the wire nearest
+  // the pointer itself is meant, as the wire dialog picks it. A node that is no end stays.
+  const bool onNode = FNodes->NodeExists(DocFromSurface(p)) && std::abs(p.X - FPointer->X) < HitTolerance &&
+                      std::abs(p.Y - FPointer->Y) < HitTolerance;
+  bool deleted = false;
+  if (onNode) {
+    deleted = FNodes->DeleteEndNode(DocFromSurface(p));
+  } else {
+    TTrmLine* wire = FNodes->NearestWire(DocFromSurface(*FPointer));
+    deleted = FNodes->DeleteWire(wire);
+  }
+  if (deleted)
+    RepaintAll();
+  else
+    QApplication::beep();
+  UpdateEditMenu();
+  return deleted;
+}
+
+void TSubForm::CancelWire() {
+  if (!FRubberBand) return;
+  updateRubberBand(FLineStart, FLineEnd);
+  FRubberBand = false;
+  // The button is still held; its release must not act in the mode.
+  FCancelled = true;
+}
+
 void TSubForm::UpdateEditMenu() {
   if (!FNodes) return;
   Undo1->setEnabled(FNodes->FUnDoPossible());
+  Redo1->setEnabled(FNodes->FReDoPossible());
   Network1->setEnabled(FNodes->FNetworkExists());
   Simulate1->setEnabled(FNodes->FNetworkExists());
 }

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "drawing/Canvas.h"
@@ -61,6 +62,11 @@ class TSubForm : public QWidget {
   TPaintSurface* PaintBox1;
   QMenu* Edit1;
   QAction* Undo1;
+  QAction* Redo1;
+  // Keys of the surface, live while the focus is in the editor: delete under the pointer, and
+  // cancel the wire being drawn.
+  QAction* DeleteUnderPointer;
+  QAction* CancelRubberBand;
   QAction* Network1;
   QAction* Simulate1;
   QAction* CheckBus1;
@@ -103,6 +109,12 @@ class TSubForm : public QWidget {
   // The one undo of the editor (its Edit menu's Undo too): takes back the last user action,
   // repaints when something was undone and refreshes the menu. True when something was undone.
   bool UnDo();
+  // Takes back the last undo, one user action at a time, as UnDo does.
+  bool ReDo();
+  // Deletes the end node, else the wire, under the pointer, as the dialogs' Delete does; one undo step.
+  bool DeleteAtPointer();
+  // Drops the wire being drawn; the release that follows draws nothing.
+  void CancelWire();
   void UpdateEditMenu();
   void FormActivate();
   void FormDeactivate();
@@ -181,6 +193,10 @@ class TSubForm : public QWidget {
   TMode FMode_ = mNone;
   int FNodeRadius_ = 5;
   bool FRubberBand = false;
+  // After Escape, the release of the drag that was cancelled ends nothing.
+  bool FCancelled = false;
+  // The last surface point of the pointer over the surface, none once it left.
+  std::optional<TPoint> FPointer;
   std::int32_t FLastStamp = 0;
   TFindingsPanel* FFindingsPanel = nullptr;  // owned; shown in the main window's dock
   TPoint FExtent{200, 200};

@@ -39,6 +39,7 @@ TCanNodes::TCanNodes(std::uint16_t ZL, std::uint16_t NoZL, std::uint16_t LineZL)
 TCanNodes::~TCanNodes() {
   FreeElements(*this);
   FreeElements(FUnDoList_);
+  FreeElements(FReDoList_);
 }
 
 std::string TCanNodes::NodeKey(TPoint P) {
@@ -91,6 +92,7 @@ int TCanNodes::AddObject(std::string Key, std::unique_ptr<TMyClasses> Element) {
   const std::string undoKey = Key;
   const int index = TStringList::AddObject(std::move(Key), std::move(Element));
   FFileState_ = fstModified;
+  changeMade();
 
   std::unique_ptr<TMyClasses> copy;
   if (auto* node = AsNode(element)) {
@@ -162,16 +164,18 @@ bool TCanNodes::MoveAll(TPoint Delta) {
   // Translation is one-to-one, so the new keys are as unique as the old ones.
   SetSorted(true);
 
-  // The undo entries move with the network, so undo still finds and restores the right
+  // The undo and redo entries move with the network, so both still find and restore the right
   // elements under their new keys.
-  for (int i = 0; i < FUnDoList_.Count(); ++i) {
-    if (auto* node = AsNode(FUnDoList_.Objects(i))) {
-      node->FPos = WrappingAdd(node->FPos, Delta);
-      FUnDoList_.SetString(i, NodeKey(node->FPos));
-    } else if (auto* wire = AsWire(FUnDoList_.Objects(i))) {
-      wire->FStart = WrappingAdd(wire->FStart, Delta);
-      wire->FEnd = WrappingAdd(wire->FEnd, Delta);
-      FUnDoList_.SetString(i, WireKey(wire->FStart, wire->FEnd));
+  for (TStringList* history : {&FUnDoList_, &FReDoList_}) {
+    for (int i = 0; i < history->Count(); ++i) {
+      if (auto* node = AsNode(history->Objects(i))) {
+        node->FPos = WrappingAdd(node->FPos, Delta);
+        history->SetString(i, NodeKey(node->FPos));
+      } else if (auto* wire = AsWire(history->Objects(i))) {
+        wire->FStart = WrappingAdd(wire->FStart, Delta);
+        wire->FEnd = WrappingAdd(wire->FEnd, Delta);
+        history->SetString(i, WireKey(wire->FStart, wire->FEnd));
+      }
     }
   }
   return true;

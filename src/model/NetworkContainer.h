@@ -80,6 +80,8 @@ class TCanNodes : public TStringList {
   bool FUnDoPossible() const { return FUnDoList_.Count() > 0; }
   bool FNetworkExists() const { return Count() > 0; }
   const TStringList& FUnDoList() const { return FUnDoList_; }
+  bool FReDoPossible() const { return FReDoList_.Count() > 0; }
+  const TStringList& FReDoList() const { return FReDoList_; }
 
   // Settings the editor reads and writes.
   std::uint16_t FNoZL = 65535;  // resistance of every new node: "no termination"
@@ -140,6 +142,9 @@ class TCanNodes : public TStringList {
   bool BackupNode(const TNode* N);
   bool BackupWire(const TTrmLine* W);
   bool UndoLast();
+  // Takes back the last undone user action, one stamp at a time, and records it for undo again.
+  // Every new change, a save and a load end what can be redone.
+  bool RedoLast();
 
  private:
   // The keyed list's mutators that could break the order of keys the container and its undo
@@ -165,6 +170,10 @@ class TCanNodes : public TStringList {
   // True when Added more elements fit; beeps when they do not.
   bool HasRoomFor(int Added);
   void RegisterLoaded(std::vector<LoadedElement>& Loaded, bool KeepUndoEntries);
+  // A change made by hand ends the redo history; a change made by redo keeps the rest of it.
+  void changeMade() {
+    if (!FRedoing_) FreeElements(FReDoList_);
+  }
 
   std::string FFileName_ = "newfile.bwn";
   TFileState FFileState_ = fstNew;
@@ -175,6 +184,10 @@ class TCanNodes : public TStringList {
   std::uint16_t FNumNodes_ = 0;
   std::uint16_t FNumLines_ = 0;
   TStringList FUnDoList_{false, TDuplicates::dupAccept};
+  // What undo took back, last undone last: a copy of the state undo replaced, a removed
+  // element to put back (uaAdded) or a copy of an element to delete again (uaDeleted).
+  TStringList FReDoList_{false, TDuplicates::dupAccept};
+  bool FRedoing_ = false;
   TLoadError FLoadError;
 };
 

@@ -6,6 +6,24 @@
 #include "model/NetworkContainer.h"
 
 namespace busweave {
+namespace {
+
+// A copy of an element's record, of the element's own kind.
+std::unique_ptr<TMyClasses> copyRecord(const TMyClasses& Element) {
+  if (Element.Kind() == TMyClasses::TKind::Node) return static_cast<const TNode&>(Element).CopyRecord();
+  return static_cast<const TTrmLine&>(Element).CopyRecord();
+}
+
+// Files what redo needs to do again under the stamp of the action it belongs to.
+void recordRedo(TStringList& List, const std::string& Key, std::unique_ptr<TMyClasses> Entry, TUndoAction Action,
+                std::int32_t Tick) {
+  Entry->FAction = Action;
+  Entry->FTick = Tick;
+  Entry->FMarked = 0;
+  List.AddObject(Key, std::move(Entry));
+}
+
+}  // namespace
 
 bool TCanNodes::HasRoomFor(int Added) {
   if (Count() + Added <= MaxElements) return true;
@@ -124,6 +142,7 @@ bool TCanNodes::DeleteElement(int Index) {
   const std::string key = Strings(Index);
   FUnDoList_.AddObject(key, Extract(Index));
   FFileState_ = fstModified;
+  changeMade();
   return true;
 }
 
@@ -186,6 +205,7 @@ bool TCanNodes::backupElement(int Index, std::unique_ptr<TMyClasses> Copy) {
   Copy->FAction = uaChanged;
   FUnDoList_.AddObject(Strings(Index), std::move(Copy));
   FFileState_ = fstModified;
+  changeMade();
   return true;
 }
 
@@ -208,6 +228,7 @@ bool TCanNodes::UndoLast() {
     const bool kindMatches = present && ((entryNode && NodeAtIndex(index)) || (entryWire && WireAtIndex(index)));
 
     if (entry->FAction == uaChanged && kindMatches && (entryNode || entryWire)) {
+      recordRedo(FReDoList_, key, copyRecord(*Objects(index)), uaChanged, tick);
       if (entryNode) {
         NodeAtIndex(index)->AssignRecord(*entryNode);
         NodeAtIndex(index)->FAction = uaRestored;
@@ -217,6 +238,7 @@ bool TCanNodes::UndoLast() {
       }
       FUnDoList_.Delete(last);
     } else if (entry->FAction == uaDeleted && !present && (entryNode || entryWire)) {
+      recordRedo(FReDoList_, key, copyRecord(*entry), uaDeleted, tick);
       entry->FAction = uaRestored;
       entry->FMarked = 0;
       if (entryNode)
@@ -229,7 +251,7 @@ bool TCanNodes::UndoLast() {
         --FNumNodes_;
       else
         --FNumLines_;
-      Delete(index);
+      recordRedo(FReDoList_, key, Extract(index), uaAdded, tick);
       FUnDoList_.Delete(last);
     } else {
       if (OnBeep) OnBeep();
@@ -238,6 +260,48 @@ bool TCanNodes::UndoLast() {
     undone = true;
   }
   return undone;
+}
+
+// Redo replays the entries of the last undone action in the order the action first made them,
+// through the same operations, so they land on the undo list as the action first put them there.
+bool TCanNodes::RedoLast() {
+  if (FReDoList_.Count() == 0) return false;
+  const std::int32_t tick = FReDoList_.Objects(FReDoList_.Count() - 1)->FTick;
+  const std::int32_t stamp = FTickCount;
+  FTickCount = tick;
+  FRedoing_ = true;
+  bool redone = false;
+  while (FReDoList_.Count() > 0) {
+    const int last = FReDoList_.Count() - 1;
+    TMyClasses* entry = FReDoList_.Objects(last);
+    if (entry->FTick != tick) break;
+    const std::string key = FReDoList_.Strings(last);
+    auto* entryNode = AsNode(entry);
+    int index = 0;
+    const bool present = Find(key, index);
+    const bool kindMatches = present && (entryNode ? NodeAtIndex(index) != nullptr : WireAtIndex(index) != nullptr);
+
+    if (entry->FAction == uaChanged && kindMatches) {
+      backupElement(index, copyRecord(*Objects(index)));
+      if (entryNode)
+        NodeAtIndex(index)->AssignRecord(*entryNode);
+      else
+        WireAtIndex(index)->AssignRecord(*AsWire(entry));
+      FReDoList_.Delete(last);
+    } else if (entry->FAction == uaDeleted && kindMatches) {
+      DeleteElement(index);
+      FReDoList_.Delete(last);
+    } else if (entry->FAction == uaAdded && !present && Count() < MaxElements) {
+      AddObject(key, FReDoList_.Extract(last));
+    } else {
+      if (OnBeep) OnBeep();
+      break;
+    }
+    redone = true;
+  }
+  FRedoing_ = false;
+  FTickCount = stamp;
+  return redone;
 }
 
 }  // namespace busweave

@@ -162,10 +162,12 @@ bool TCanNodes::SaveNetwork(const std::string& FileName) {
   writeFileAtomically(FileName, bytes);
   FFileState_ = fstSaved;
   FreeElements(FUnDoList_);
+  FreeElements(FReDoList_);
   return true;
 }
 
 bool TCanNodes::LoadNetwork(const std::string& FileName) {
+  FreeElements(FReDoList_);
   FNumNodes_ = 0;
   FNumLines_ = 0;
   ResetBoundingBox();

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 #include <functional>
@@ -332,6 +335,79 @@ TEST_F(MouseEditing, DialogsAcceptWithEnterKeepWindows1252NamesAndQuoteBigNumber
   EXPECT_EQ(HostWindow.Scripted.Errors[0], "Length [mm]: 18446744073709551616 is outside the range 0 to 65535.");
   EXPECT_EQ(net().Count(), 3);
   EXPECT_EQ(net().NearestWire(Editor->DocFromSurface({200, 100}))->FLength, 750);
+}
+
+// The keys of the editor, pressed for real: undo and redo through the Edit menu's shortcuts in a
+// menu bar, Delete under the pointer, Escape during a drag.
+TEST_F(MouseEditing, KeysUndoRedoDeleteAndCancel) {
+  QMenuBar bar(Editor.get());
+  bar.addActions(Editor->MergedMenus());
+  bar.show();
+  Editor->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Editor.get()));
+  Editor->PaintBox1->setFocus();
+  auto key = [this](Qt::Key Key, Qt::KeyboardModifiers Modifiers = {}) {
+    QTest::keyClick(Editor->PaintBox1, Key, Modifiers);
+  };
+  // The pointer over the surface; sent directly, as the test tool drops moves after a shortcut.
+  auto hover = [this](QPoint At) {
+    QMouseEvent move(QEvent::MouseMove, At, Editor->PaintBox1->mapToGlobal(At), Qt::NoButton, Qt::NoButton, {});
+    QApplication::sendEvent(Editor->PaintBox1, &move);
+  };
+  Editor->SetDocExtent({1000, 1000});  // room enough that no drawing refits the document
+  Editor->SetFMode(mDrawTRMLine);
+  const QPoint end(500, 500);
+  drag({300, 500}, end);
+  drag(end, end + QPoint(0, -100));  // a second wire up from the right end
+  Editor->SetFMode(mPlaceZL);
+  clickAt(end);
+  ASSERT_EQ(net().NodeAt(Editor->DocFromSurface({end.x(), end.y()}))->FResistance, 120);
+  EXPECT_FALSE(Editor->Redo1->isEnabled());
+
+  key(Qt::Key_Z, Qt::ControlModifier);      // the termination
+  key(Qt::Key_Backspace, Qt::AltModifier);  // the second wire
+  EXPECT_EQ(net().FNumLines(), 1);
+  EXPECT_EQ(net().FNumNodes(), 2);
+  EXPECT_TRUE(Editor->Redo1->isEnabled());
+  key(Qt::Key_Y, Qt::ControlModifier);
+  EXPECT_EQ(net().FNumLines(), 2);
+  EXPECT_NE(net().NodeAt(Editor->DocFromSurface({end.x(), end.y()}))->FResistance, 120);
+  key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(net().NodeAt(Editor->DocFromSurface({end.x(), end.y()}))->FResistance, 120);
+  EXPECT_FALSE(Editor->Redo1->isEnabled());
+
+  // Delete: nothing under the pointer changes nothing; the upper end node goes with its wire, as
+  // one step; the middle node, no end, stays; then the last wire, picked anywhere along it.
+  const int steps = net().FUnDoList().Count();
+  hover(end + QPoint(-150, -80));
+  key(Qt::Key_Delete);
+  EXPECT_EQ(net().FUnDoList().Count(), steps);
+  hover(end + QPoint(5, -95));
+  key(Qt::Key_Delete);
+  EXPECT_EQ(net().FNumLines(), 1);
+  key(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(net().FNumLines(), 2);
+  EXPECT_EQ(net().FNumNodes(), 3);
+  hover(end);
+  key(Qt::Key_Delete);
+  EXPECT_EQ(net().FNumLines(), 2);
+  key(Qt::Key_Y, Qt::ControlModifier);
+  EXPECT_EQ(net().FNumLines(), 1);
+  hover(end + QPoint(-90, 3));
+  key(Qt::Key_Delete);
+  EXPECT_EQ(net().Count(), 0);
+
+  // Escape drops the wire being drawn; the release that follows draws nothing.
+  Editor->SetFMode(mDrawTRMLine);
+  QTest::mousePress(Editor->PaintBox1, Qt::LeftButton, {}, end);
+  QTest::mouseMove(Editor->PaintBox1, end + QPoint(-200, 0));
+  ASSERT_TRUE(Editor->RubberBand());
+  key(Qt::Key_Escape);
+  EXPECT_FALSE(Editor->RubberBand());
+  QTest::mouseRelease(Editor->PaintBox1, Qt::LeftButton, {}, end + QPoint(-200, 0));
+  EXPECT_EQ(net().Count(), 0);
+  drag(end, end + QPoint(-200, 0));  // the next drag draws again
+  EXPECT_EQ(net().FNumLines(), 1);
 }
 
 }  // namespace

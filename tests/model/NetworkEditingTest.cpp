@@ -311,3 +311,75 @@ TEST_F(Editing, SourceCountFollowsSourcesPlacedInPlace) {
   EXPECT_TRUE(net.UndoLast());  // the placing of the source
   EXPECT_EQ(counters(), (Counters{2, 1, 0}));
 }
+
+// Redo walks forward through the same states undo walked back through, one action at a time,
+// and what it redoes can be undone again; the next change, a save or a move keep it consistent.
+TEST_F(Editing, RedoReplaysUndoneActionsOfEveryKindStepByStep) {
+  auto state = [this] {
+    std::string out;
+    for (int i = 0; i < net.Count(); ++i) {
+      out += net.Strings(i);
+      if (const TNode* node = net.NodeAtIndex(i)) {
+        const auto bytes = node->PackRecord();
+        out.append(bytes.begin(), bytes.end());
+      } else {
+        const auto bytes = net.WireAtIndex(i)->PackRecord();
+        out.append(bytes.begin(), bytes.end());
+      }
+    }
+    return out + std::to_string(net.FNumNodes()) + "/" + std::to_string(net.FNumLines());
+  };
+  std::vector<std::string> states{state()};
+  drawWire(1, {0, 0}, {200, 0});
+  states.push_back(state());
+  drawWire(2, {100, 0}, {100, 200});  // splits the first wire
+  states.push_back(state());
+  net.FTickCount = 3;  // dialog changes of a node and a wire
+  net.BackupNode(net.NodeAt({0, 0}));
+  net.NodeAt({0, 0})->FSource = 1;
+  net.BackupWire(wireAt({100, 0}, {200, 0}));
+  wireAt({100, 0}, {200, 0})->FLength = 40;
+  states.push_back(state());
+  net.FTickCount = 4;
+  ASSERT_TRUE(net.DeleteEndNode({100, 200}));
+  states.push_back(state());
+  net.FTickCount = 5;
+  TTrmLine* wire = wireAt({0, 0}, {100, 0});
+  ASSERT_TRUE(net.DeleteWire(wire));
+  states.push_back(state());
+
+  EXPECT_FALSE(net.RedoLast());
+  for (std::size_t i = states.size() - 1; i > 0; --i) {
+    ASSERT_TRUE(net.UndoLast());
+    EXPECT_EQ(state(), states[i - 1]) << "undo to step " << i - 1;
+  }
+  EXPECT_FALSE(net.FUnDoPossible());
+  net.FTickCount = 99;
+  for (std::size_t i = 1; i < states.size(); ++i) {
+    ASSERT_TRUE(net.RedoLast());
+    EXPECT_EQ(state(), states[i]) << "redo to step " << i;
+  }
+  EXPECT_FALSE(net.FReDoPossible());
+  EXPECT_EQ(net.FTickCount, 99);
+  // Redone actions are undone again as whole actions.
+  ASSERT_TRUE(net.UndoLast() && net.UndoLast());
+  EXPECT_EQ(state(), states[3]);
+  EXPECT_EQ(net.FNumSources(), 1);
+
+  // Entries waiting for redo move with the network.
+  ASSERT_TRUE(net.MoveAll({1000, 0}));
+  ASSERT_TRUE(net.RedoLast());
+  EXPECT_FALSE(net.NodeExists({1100, 200}));
+  EXPECT_TRUE(net.NodeExists({1100, 0}));
+  EXPECT_TRUE(net.UndoLast());
+
+  // A new change ends the redo history, as does a save.
+  net.FTickCount = 100;
+  net.AddNode({5000, 5000});
+  EXPECT_FALSE(net.FReDoPossible());
+  EXPECT_FALSE(net.RedoLast());
+  ASSERT_TRUE(net.UndoLast());
+  ASSERT_TRUE(net.FReDoPossible());
+  markSaved();
+  EXPECT_FALSE(net.FReDoPossible() || net.FUnDoPossible());
+}
