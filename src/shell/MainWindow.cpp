@@ -24,6 +24,7 @@
 #include <QToolButton>
 #include <algorithm>
 #include <iostream>
+#include <utility>
 
 #include "about/AboutBox.h"
 #include "editor/DocumentOptionsDialog.h"
@@ -224,7 +225,7 @@ bool TMDIMainForm::event(QEvent* Event) {
   if (FPlacementPending && (type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize)) {
     if (type == QEvent::Show && isVisible()) {
       // Without a window manager no frame ever comes; the placement is final after a while.
-      QTimer::singleShot(2000, this, [this] { FPlacementPending = false; });
+      QTimer::singleShot(2000, this, [this] { placementSettled(); });
     }
     QTimer::singleShot(0, this, &TMDIMainForm::settlePlacement);
   }
@@ -243,7 +244,20 @@ void TMDIMainForm::settlePlacement() {
   const QMargins frame = frameMarginsOf(*this);
   if (frame == FPlacedMargins) return;
   applyPlacement();
-  if (!frame.isNull()) FPlacementPending = false;
+  if (!frame.isNull()) placementSettled();
+}
+
+void TMDIMainForm::placementSettled() {
+  if (!FPlacementPending) return;
+  FPlacementPending = false;
+  for (auto& action : std::exchange(FWhenPlaced, {})) action();
+}
+
+void TMDIMainForm::WhenPlaced(std::function<void()> Action) {
+  if (FPlacementPending)
+    FWhenPlaced.push_back(std::move(Action));
+  else
+    Action();
 }
 
 QRect TMDIMainForm::OuterPlacement() const {

@@ -9,7 +9,9 @@
 #include <QMargins>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "editor/EditorHost.h"
 
@@ -126,6 +128,10 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   static QRect FitPlacement(const TPlacement& Stored, const QList<QRect>& Available, QSize Minimum);
   // The outer window's placement as it is written to the settings.
   QRect OuterPlacement() const;
+  // Runs Action once the shown window has its final placement (the window manager has put its
+  // frame around it), at once when it already has: documents opened then are laid out in the
+  // area the user sees.
+  void WhenPlaced(std::function<void()> Action);
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -148,6 +154,7 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   // window manager has framed the window, so this runs again until then.
   void applyPlacement();
   void settlePlacement();
+  void placementSettled();
   // The five mode buttons with the mode each one sets.
   std::array<std::pair<QToolButton*, TMode>, 5> modeButtons() const;
   void modeButtonClicked(QToolButton* Button, TMode Mode);
@@ -168,6 +175,7 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   QRect FPlacement;
   QMargins FPlacedMargins;
   bool FPlacementPending = true;
+  std::vector<std::function<void()>> FWhenPlaced;
   QStringList FRecentFiles;
   QStringList FRecentFilesRead;  // as the settings file held them; unchanged, nothing is written
 };

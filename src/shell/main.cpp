@@ -77,6 +77,8 @@ int main(int argc, char** argv) {
     form.activateWindow();
     for (const QString& file : Handed) form.OpenFile(file);
   });
-  for (const QString& file : files) form.OpenFile(file);
+  form.WhenPlaced([&form, files] {
+    for (const QString& file : files) form.OpenFile(file);
+  });
   return QApplication::exec();
 }

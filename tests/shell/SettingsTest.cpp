@@ -244,6 +244,19 @@ TEST_F(Placement, FirstStartFitsTheScreenAndKeepsTheDesignedValuesWhenTheyFit) {
   }
 }
 
+// Files named at start wait for the final placement, so their documents are laid out in the area
+// the user sees (a later frame would shrink it under them).
+TEST_F(Placement, ActionsWaitForTheFinalPlacement) {
+  TMDIMainForm form(Prompts);
+  int ran = 0;
+  form.WhenPlaced([&ran] { ++ran; });
+  EXPECT_EQ(ran, 0);
+  form.show();
+  EXPECT_TRUE(QTest::qWaitFor([&ran] { return ran == 1; }, 5000));
+  form.WhenPlaced([&ran] { ++ran; });
+  EXPECT_EQ(ran, 2);
+}
+
 TEST_F(Placement, StoredValuesAreTheOuterWindowAndAreFittedToTheScreen) {
   const auto placedBy = [this](const std::string& Values) {
     WriteBytes(Ini.toStdString(), "[Busweave-V2]\n" + Values);
