@@ -8,13 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "CliProgram.h"
 #include "Networks.h"
 #include "TempFolder.h"
 #include "model/NetworkContainer.h"
@@ -35,30 +34,10 @@ struct Exit {
 
 // Runs the real busweave-cli with standard input and output from the files given, and kills
 // it when it has not ended within ten seconds.
-Exit runCli(const std::vector<std::string>& Args, const std::string& Stdout, const TempFolder& Folder,
+Exit runCli(const std::vector<std::string>& Args, const std::string& Stdout, const TempFolder&,
             const std::string& Stdin = "/dev/null") {
-  const std::string errFile = Folder.File("stderr.txt");
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(::open(Stdin.c_str(), O_RDONLY), 0);
-    ::dup2(::open(Stdout.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-    ::dup2(::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    std::vector<char*> argv{const_cast<char*>(BUSWEAVE_CLI)};
-    for (const auto& arg : Args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(BUSWEAVE_CLI, argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  for (int waited = 0; ::waitpid(child, &status, WNOHANG) == 0; ++waited) {
-    if (waited == 1000) {
-      ::kill(child, SIGKILL);
-      ::waitpid(child, &status, 0);
-      return {-1, ReadBytes(errFile)};
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadBytes(errFile)};
+  const test::ProgramOutcome outcome = test::RunProgram(BUSWEAVE_CLI_PROGRAM, Args, 10, Stdin, Stdout);
+  return {outcome.Code > 128 ? -1 : outcome.Code, outcome.Err};
 }
 
 class CliFiles : public testing::Test {

@@ -1,7 +1,7 @@
 #pragma once
 
 // Runs a program (busweave-cli as built, or a tool such as ngspice) as a process of its own,
-// with no standard input, and keeps what it printed. A program still running after the time
+// with no standard input unless one is given, and keeps what it printed. A program still running after the time
 // limit is killed, so that a command that blocks fails its test instead of hanging it.
 
 #include <fcntl.h>
@@ -22,10 +22,13 @@ struct ProgramOutcome {
   std::string Err;
 };
 
+// Stdin names what the program reads as standard input; StdoutFile, when given, takes its
+// standard output (a device or a FIFO included) and Out stays empty.
 inline ProgramOutcome RunProgram(const std::string& Program, const std::vector<std::string>& Args,
-                                 unsigned TimeLimitSeconds = 60) {
+                                 unsigned TimeLimitSeconds = 60, const std::string& Stdin = "/dev/null",
+                                 const std::string& StdoutFile = "") {
   TempFolder scratch;
-  const std::string out = scratch.File("stdout");
+  const std::string out = StdoutFile.empty() ? scratch.File("stdout") : StdoutFile;
   const std::string err = scratch.File("stderr");
   // Everything the child needs is made before fork: after it only exec-safe calls.
   std::vector<std::string> words{Program};
@@ -36,7 +39,7 @@ inline ProgramOutcome RunProgram(const std::string& Program, const std::vector<s
 
   const pid_t child = ::fork();
   if (child == 0) {
-    const int in = ::open("/dev/null", O_RDONLY);
+    const int in = ::open(Stdin.c_str(), O_RDONLY);
     const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || o < 0 || e < 0) ::_exit(126);
@@ -50,7 +53,7 @@ inline ProgramOutcome RunProgram(const std::string& Program, const std::vector<s
   int status = 0;
   if (child < 0 || ::waitpid(child, &status, 0) != child) return {127, "", "could not run " + Program};
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return {code, ReadBytes(out), ReadBytes(err)};
+  return {code, StdoutFile.empty() ? ReadBytes(out) : std::string(), ReadBytes(err)};
 }
 
 #ifdef BUSWEAVE_CLI_PROGRAM
