@@ -66,7 +66,7 @@ int RunPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   source.DocSize = FitNetwork(net, grid, {200, 200});
   source.DocPath = file;
   TPlotSettings settings;
-  settings.ExportFont = {"Arial", 8, clFuchsia};
+  settings.ExportFont = DefaultPictureFont;
   source.Font = settings.ExportFont;
   source.PlotIt = [&net, settings](Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale) {
     PlotNetwork(C, net, settings, Target, MakeFont, Scale);

@@ -63,6 +63,9 @@ struct TFontSpec {
   friend bool operator==(const TFontSpec&, const TFontSpec&) = default;
 };
 
+// The font names and labels of pictures have until the user picks another (Options).
+inline const TFontSpec DefaultPictureFont{"Arial", 8, clFuchsia};
+
 // A font made from a full description. Height < 0 is the character height in logical units;
 // escapement and orientation are tenths of a degree, turning the text from the logical +x
 // axis towards the logical -y axis (so with y pointing up a positive angle turns clockwise).

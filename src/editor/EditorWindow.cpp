@@ -220,7 +220,7 @@ void TSubForm::FitDocument() {
 TPlotSettings TSubForm::plotSettings() const {
   TPlotSettings settings;
   settings.DrawingFont = FDrawingFont;
-  settings.ExportFont = FFrame.ExportFont ? FFrame.ExportFont() : TFontSpec{"Arial", 8, clFuchsia};
+  settings.ExportFont = FFrame.ExportFont ? FFrame.ExportFont() : DefaultPictureFont;
   settings.NodeRadius = FNodeRadius_;
   settings.Grid = FGrid_;
   settings.ShowNames = FDefaults_.ShowNames;
@@ -650,7 +650,7 @@ TDocumentOptions TSubForm::Options() const {
   options.ShowNames = FDefaults_.ShowNames;
   options.Extent = FExtent;
   options.DrawingFont = FDrawingFont;
-  options.PictureFont = FFrame.ExportFont ? FFrame.ExportFont() : TFontSpec{"Arial", 8, clFuchsia};
+  options.PictureFont = FFrame.ExportFont ? FFrame.ExportFont() : DefaultPictureFont;
   return options;
 }
 

@@ -94,7 +94,7 @@ class TMDIChild : public QWidget {
   TPoint FPressPos{0, 0};
   TPoint FLastPos{0, 0};
   bool FClosing = false;
-  TFontSpec FPictureFont{"Arial", 8, clFuchsia};
+  TFontSpec FPictureFont = DefaultPictureFont;
 };
 
 // The file-name part of a path: what follows the last '/' or '\'.
