@@ -45,6 +45,15 @@ struct TLoadError {
   bool NotOpened() const { return Outcome == TLoadOutcome::Missing || Outcome == TLoadOutcome::NotOpened; }
 };
 
+// How a move of a node ended; everything but Moved leaves the network as it was.
+enum class TMoveOutcome : std::uint8_t {
+  Moved,
+  Unchanged,   // dropped where it was
+  NoNode,      // no node at the start point
+  Occupied,    // another node lies at the target
+  WireExists,  // a moved wire would join two points that are joined already
+};
+
 // The impedances of a network opened as a document: terminations of 120 ohms, 1500 ohms for a
 // node without termination, new wires of 120 ohms. The editor and every command that opens a
 // network without a window start from these, so that all of them draw and check it alike.
@@ -140,6 +149,11 @@ class TCanNodes : public TStringList {
   // Deletes W and the end nodes it leaves bare; W is set to none (the undo list owns it).
   bool DeleteWire(TTrmLine*& W);
   bool BackupNode(const TNode* N);
+  // Moves the node at From to To with the ends of its wires, as one action under FTickCount:
+  // the node and its wires are deleted and added again under their new keys, as drawing makes
+  // them, so undo and redo take the move back as a whole. A target on a wire splits that wire as
+  // a new node does.
+  TMoveOutcome MoveNode(TPoint From, TPoint To);
   bool BackupWire(const TTrmLine* W);
   bool UndoLast();
   // Takes back the last undone user action, one stamp at a time, and records it for undo again.

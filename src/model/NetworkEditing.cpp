@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <numbers>
+#include <set>
+#include <utility>
+#include <vector>
 
 #include "model/NetworkContainer.h"
 
@@ -192,6 +195,53 @@ bool TCanNodes::DeleteWire(TTrmLine*& W) {
   if (!HasWireEndingAt(A)) DeleteNodeAt(A);
   if (!HasWireEndingAt(B)) DeleteNodeAt(B);
   return deleted;
+}
+
+TMoveOutcome TCanNodes::MoveNode(TPoint From, TPoint To) {
+  if (!NodeAt(From)) return TMoveOutcome::NoNode;
+  if (From == To) return TMoveOutcome::Unchanged;
+  if (NodeExists(To)) return TMoveOutcome::Occupied;
+
+  // The far ends of the node's wires; each must not be joined to the target already, neither
+  // by a wire there nor by a half of the wire the target splits.
+  std::vector<int> wires;
+  std::set<std::pair<std::int32_t, std::int32_t>> farEnds;
+  for (int i = FirstWireIndex(); i < Count(); ++i) {
+    const TTrmLine* wire = WireAtIndex(i);
+    if (!wire || (wire->FStart != From && wire->FEnd != From)) continue;
+    const TPoint far = wire->FStart == From ? wire->FEnd : wire->FStart;
+    if (WireExists(far, To)) return TMoveOutcome::WireExists;
+    wires.push_back(i);
+    farEnds.insert({far.X, far.Y});
+  }
+  const int through = WireThrough(To);
+  if (through >= 0) {
+    const TTrmLine* split = WireAtIndex(through);
+    if (farEnds.contains({split->FStart.X, split->FStart.Y}) || farEnds.contains({split->FEnd.X, split->FEnd.Y}))
+      return TMoveOutcome::WireExists;
+  }
+
+  std::unique_ptr<TNode> node = NodeAt(From)->CopyRecord();
+  node->FPos = To;
+  std::vector<std::unique_ptr<TTrmLine>> moved;
+  for (const int i : wires) {
+    const TTrmLine* wire = WireAtIndex(i);
+    const TPoint far = wire->FStart == From ? wire->FEnd : wire->FStart;
+    auto copy = wire->CopyRecord();
+    const bool farFirst = far.X < To.X || (far.X == To.X && far.Y < To.Y);
+    copy->FStart = farFirst ? far : To;
+    copy->FEnd = farFirst ? To : far;
+    copy->FAngle = WireAngle(copy->FStart, copy->FEnd);
+    moved.push_back(std::move(copy));
+  }
+  // From the back, so the indices still to come stay valid; wires follow the nodes in the list.
+  for (auto i = wires.rbegin(); i != wires.rend(); ++i) DeleteElement(*i);
+  DeleteNodeAt(From);
+  AddNodeObject(std::move(node));
+  // Before the moved wires exist: a wire that ends at the target would count as passing it.
+  SplitWireAt(To);
+  for (auto& wire : moved) AddWireObject(std::move(wire));
+  return TMoveOutcome::Moved;
 }
 
 bool TCanNodes::BackupNode(const TNode* N) { return N && backupElement(IndexOfObject(N), N->CopyRecord()); }

@@ -383,3 +383,73 @@ TEST_F(Editing, RedoReplaysUndoneActionsOfEveryKindStepByStep) {
   markSaved();
   EXPECT_FALSE(net.FReDoPossible() || net.FUnDoPossible());
 }
+
+TEST_F(Editing, MovingANodeTakesItsWireEndsAlongAsOneUndoableAction) {
+  auto state = [this] {
+    std::string out;
+    for (int i = 0; i < net.Count(); ++i) {
+      out += net.Strings(i);
+      if (const TNode* node = net.NodeAtIndex(i)) {
+        const auto bytes = node->PackRecord();
+        out.append(bytes.begin(), bytes.end());
+      } else {
+        const auto bytes = net.WireAtIndex(i)->PackRecord();
+        out.append(bytes.begin(), bytes.end());
+      }
+    }
+    return out + std::to_string(net.FNumNodes()) + "/" + std::to_string(net.FNumLines());
+  };
+  drawWire(1, {0, 0}, {200, 0});
+  drawWire(2, {200, 0}, {200, 200}, 90);
+  net.FTickCount = 3;
+  net.BackupNode(net.NodeAt({200, 0}));
+  net.NodeAt({200, 0})->FSource = 1;
+  net.NodeAt({200, 0})->FName = "T";
+  wireAt({0, 0}, {200, 0})->FLength = 700;
+  const std::string before = state();
+  const int undoEntries = net.FUnDoList().Count();
+
+  // Refusals change nothing and record nothing.
+  net.FTickCount = 4;
+  EXPECT_EQ(net.MoveNode({200, 0}, {0, 0}), TMoveOutcome::Occupied);
+  EXPECT_EQ(net.MoveNode({100, 100}, {300, 300}), TMoveOutcome::NoNode);
+  EXPECT_EQ(net.MoveNode({200, 0}, {200, 0}), TMoveOutcome::Unchanged);
+  EXPECT_EQ(state(), before);
+  EXPECT_EQ(net.FUnDoList().Count(), undoEntries);
+
+  // The node keeps its record; its wires get new keys, ordered ends and angles, and keep theirs.
+  ASSERT_EQ(net.MoveNode({200, 0}, {100, -100}), TMoveOutcome::Moved);
+  EXPECT_EQ(keys(), (Keys{TCanNodes::NodeKey({0, 0}), TCanNodes::NodeKey({100, -100}), TCanNodes::NodeKey({200, 200}),
+                          TCanNodes::WireKey({0, 0}, {100, -100}), TCanNodes::WireKey({100, -100}, {200, 200})}));
+  const TNode* node = net.NodeAt({100, -100});
+  EXPECT_EQ(node->FName, "T");
+  EXPECT_EQ(node->FSource, 1);
+  const TTrmLine* first = wireAt({0, 0}, {100, -100});
+  EXPECT_EQ(first->FLength, 700);
+  EXPECT_FLOAT_EQ(first->FAngle, WireAngle({0, 0}, {100, -100}));
+  EXPECT_EQ(wireAt({100, -100}, {200, 200})->FImpedance, 90);
+  EXPECT_EQ(counters(), (Counters{3, 2, 1}));
+  EXPECT_EQ(net.FMinY(), -100);
+  const std::string after = state();
+
+  ASSERT_TRUE(net.UndoLast());
+  EXPECT_EQ(state(), before);
+  ASSERT_TRUE(net.RedoLast());
+  EXPECT_EQ(state(), after);
+  ASSERT_TRUE(net.UndoLast());
+  EXPECT_EQ(state(), before);
+
+  // Dropped on a wire, the node splits it as a new node would; a split half that would double a
+  // moved wire is refused.
+  drawWire(5, {400, 0}, {400, 400});
+  net.FTickCount = 6;
+  ASSERT_EQ(net.MoveNode({0, 0}, {400, 200}), TMoveOutcome::Moved);
+  EXPECT_TRUE(wireAt({400, 0}, {400, 200}) && wireAt({400, 200}, {400, 400}) && wireAt({200, 0}, {400, 200}));
+  EXPECT_EQ(counters(), (Counters{5, 4, 1}));
+  ASSERT_TRUE(net.UndoLast());
+  drawWire(7, {200, 200}, {600, 200});
+  const std::string joined = state();
+  net.FTickCount = 8;
+  EXPECT_EQ(net.MoveNode({200, 0}, {400, 200}), TMoveOutcome::WireExists);
+  EXPECT_EQ(state(), joined);
+}
