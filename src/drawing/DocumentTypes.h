@@ -9,7 +9,15 @@
 
 namespace busweave {
 
-enum TMode : std::uint8_t { mNone = 0, mDrawTRMLine = 1, mGetNode = 2, mGetWire = 3, mPlaceZL = 4, mPlaceSrc = 5 };
+enum TMode : std::uint8_t {
+  mNone = 0,
+  mDrawTRMLine = 1,
+  mGetNode = 2,
+  mGetWire = 3,
+  mPlaceZL = 4,
+  mPlaceSrc = 5,
+  mMoveNode = 6,  // a drag moves a node with the ends of its wires
+};
 
 // What a drawing is made for: the screen, or a picture on the clipboard or in a file.
 enum TPlotTarget : std::uint8_t { ptScreen = 1, ptClipWMF = 2, ptClipEMF = 3, ptFileWMF = 4, ptFileEMF = 5 };

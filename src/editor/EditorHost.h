@@ -16,11 +16,13 @@ class TEditorHost {
  public:
   virtual ~TEditorHost() = default;
 
-  // Shows or hides the five mode buttons; when shown, exactly the button of Mode is down.
+  // Shows or hides the mode buttons; when shown, exactly the button of Mode is down.
   virtual void ShowModeButtons(bool Visible, TMode Mode) = 0;
   // Writes the pointer position into the status bar panels 1 and 2.
   virtual void ShowPosition(const QString& X, const QString& Y) = 0;
   virtual TPrompts& Prompts() = 0;
+  // Writes a short note on what the last action did, or why it did nothing, into the status bar.
+  virtual void ShowMessage(const QString& Text) { (void)Text; }
   // Runs the document options dialog for an editor (its "&Options" command).
   virtual void EditOptions(TSubForm& Editor) { (void)Editor; }
   // Shows an editor's bus check findings (in front when Raise) and their count in the status bar.

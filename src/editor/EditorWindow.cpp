@@ -11,10 +11,14 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
+#include <iterator>
 
 #include "drawing/FitNetwork.h"
 #include "editor/CircuitExportCommand.h"
@@ -35,6 +39,16 @@ namespace {
 std::int32_t sanitizedExtent(std::int64_t Value) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(Value, 1, kLargestExtent));
 }
+
+// The zoom steps of the keys and the wheel; below the first, each step halves.
+constexpr std::array<double, 12> kZoomSteps{0.1, 0.125, 0.25, 0.5, 0.75, 1, 1.5, 2, 3, 4, 6, 8};
+constexpr double kMinZoom = 1.0 / 65536;  // Fit shows even the largest document whole
+// A drag this close to the editor's edge (pixels) scrolls, one step per tick.
+constexpr int kAutoScrollEdge = 16;
+constexpr int kAutoScrollStep = 24;
+constexpr int kAutoScrollTick = 30;  // ms
+
+QString pointText(TPoint P) { return QString("(%1, %2)").arg(P.X).arg(P.Y); }
 
 }  // namespace
 
@@ -60,17 +74,24 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   PaintBox1->setPalette(QPalette(Qt::white));
   PaintBox1->setMouseTracking(true);
   PaintBox1->OnPaint = [this](QPaintEvent* Event) { PaintBox1Paint(Event); };
-  auto surfacePoint = [](QMouseEvent* Event) {
-    return TPoint{static_cast<std::int32_t>(std::floor(Event->position().x())),
-                  static_cast<std::int32_t>(std::floor(Event->position().y()))};
+  PaintBox1->OnMouseDown = [this](QMouseEvent* Event) { PaintBox1MouseDown(SurfaceFromPixel(Event->position())); };
+  PaintBox1->OnMouseMove = [this](QMouseEvent* Event) {
+    if (FRubberBand || FMoving) followDrag(Event->position());
+    PaintBox1MouseMove(SurfaceFromPixel(Event->position()));
   };
-  PaintBox1->OnMouseDown = [this, surfacePoint](QMouseEvent* Event) { PaintBox1MouseDown(surfacePoint(Event)); };
-  PaintBox1->OnMouseMove = [this, surfacePoint](QMouseEvent* Event) { PaintBox1MouseMove(surfacePoint(Event)); };
-  PaintBox1->OnMouseUp = [this, surfacePoint](QMouseEvent* Event) {
+  PaintBox1->OnMouseUp = [this](QMouseEvent* Event) {
     // Only the release of the last held button ends an action.
-    if (Event->buttons() == Qt::NoButton) PaintBox1MouseUp(surfacePoint(Event));
+    if (Event->buttons() == Qt::NoButton) PaintBox1MouseUp(SurfaceFromPixel(Event->position()));
   };
+  FAutoScroll = new QTimer(this);
+  FAutoScroll->setInterval(kAutoScrollTick);
+  connect(FAutoScroll, &QTimer::timeout, this, [this] { autoScrollStep(); });
   ScrollBox1->setWidget(PaintBox1);
+  // The overview marks the part the editor shows.
+  for (QScrollBar* bar : {ScrollBox1->horizontalScrollBar(), ScrollBox1->verticalScrollBar()})
+    connect(bar, &QScrollBar::valueChanged, this, [this] {
+      if (FFrame.PaintBox) FFrame.PaintBox->update();
+    });
   ScrollBox1->viewport()->installEventFilter(this);
   PaintBox1->installEventFilter(this);
   // A click on the drawing gives the editor the keys of the surface.
@@ -160,18 +181,29 @@ QList<QAction*> TSubForm::MergedMenus() const { return {Edit1->menuAction(), Opt
 
 void TSubForm::SetDocExtent(TPoint Extent) {
   FExtent = {sanitizedExtent(Extent.X), sanitizedExtent(Extent.Y)};
+  FZoom = limitZoom(FZoom);
   layoutSurface();
 }
 
 void TSubForm::layoutSurface() {
   const QSize view = ScrollBox1->viewport()->size();
-  PaintBox1->resize(std::max(view.width(), FExtent.X), std::max(view.height(), FExtent.Y));
+  PaintBox1->resize(std::max<int>(view.width(), static_cast<int>(std::ceil(FExtent.X * FZoom))),
+                    std::max<int>(view.height(), static_cast<int>(std::ceil(FExtent.Y * FZoom))));
   PaintBox1->update();
 }
 
 bool TSubForm::eventFilter(QObject* Watched, QEvent* Event) {
   if (Watched == ScrollBox1->viewport() && Event->type() == QEvent::Resize) layoutSurface();
   if (Watched == PaintBox1 && Event->type() == QEvent::Leave) FPointer.reset();
+  if ((Watched == PaintBox1 || Watched == ScrollBox1->viewport()) && Event->type() == QEvent::Wheel) {
+    auto* wheel = static_cast<QWheelEvent*>(Event);
+    if (wheel->modifiers() & Qt::ControlModifier) {
+      const int delta = wheel->angleDelta().y();
+      const QPoint anchor = static_cast<QWidget*>(Watched)->mapTo(ScrollBox1->viewport(), wheel->position().toPoint());
+      if (delta != 0) zoomStep(delta > 0 ? std::max(1, delta / 120) : std::min(-1, delta / 120), anchor);
+      return true;
+    }
+  }
   return QWidget::eventFilter(Watched, Event);
 }
 
@@ -186,6 +218,120 @@ void TSubForm::SetScrollOffset(TPoint Offset) {
 
 TPoint TSubForm::ClientSize() const { return {ScrollBox1->viewport()->width(), ScrollBox1->viewport()->height()}; }
 
+// The view transform: surface units (one per document unit, y downwards) to the pixels of the
+// surface widget, and back. Painting scales by the zoom; everything else stays in units.
+TPoint TSubForm::SurfaceFromPixel(QPointF Pixel) const {
+  auto unit = [this](double V) { return static_cast<std::int32_t>(std::clamp(std::floor(V / FZoom), -2.0e9, 2.0e9)); };
+  return {unit(Pixel.x()), unit(Pixel.y())};
+}
+
+QPoint TSubForm::PixelFromSurface(TPoint Surface) const {
+  return {static_cast<int>(std::lround(Surface.X * FZoom)), static_cast<int>(std::lround(Surface.Y * FZoom))};
+}
+
+QRect TSubForm::PixelRect(const QRect& Surface) const {
+  if (FZoom == 1.0) return Surface;
+  const QRectF r(Surface.x() * FZoom, Surface.y() * FZoom, Surface.width() * FZoom, Surface.height() * FZoom);
+  return r.toAlignedRect().adjusted(-1, -1, 1, 1);
+}
+
+std::pair<TPoint, TPoint> TSubForm::VisibleDocument() const {
+  const TPoint offset = ScrollOffset();
+  const TPoint view = ClientSize();
+  const TPoint topLeft = SurfaceFromPixel(QPointF(offset.X, offset.Y));
+  const TPoint bottomRight = SurfaceFromPixel(QPointF(offset.X + view.X, offset.Y + view.Y));
+  const TPoint lower = DocFromSurface({std::clamp(topLeft.X, 0, FExtent.X), std::clamp(bottomRight.Y, 0, FExtent.Y)});
+  const TPoint upper = DocFromSurface({std::clamp(bottomRight.X, 0, FExtent.X), std::clamp(topLeft.Y, 0, FExtent.Y)});
+  return {lower, upper};
+}
+
+double TSubForm::limitZoom(double Zoom) const {
+  // The surface widget cannot grow past kLargestExtent pixels a side.
+  const double largest = std::max(FExtent.X, FExtent.Y);
+  const double upper = std::min(kZoomSteps.back(), kLargestExtent / largest);
+  return std::clamp(Zoom, std::min(kMinZoom, upper), upper);
+}
+
+void TSubForm::SetZoom(double Zoom, std::optional<QPoint> Anchor) {
+  Zoom = limitZoom(Zoom);
+  const QPoint anchor = Anchor.value_or(QPoint(ClientSize().X / 2, ClientSize().Y / 2));
+  const TPoint offset = ScrollOffset();
+  const double x = (offset.X + anchor.x()) / FZoom;
+  const double y = (offset.Y + anchor.y()) / FZoom;
+  FZoom = Zoom;
+  layoutSurface();
+  SetScrollOffset({static_cast<std::int32_t>(std::lround(x * FZoom - anchor.x())),
+                   static_cast<std::int32_t>(std::lround(y * FZoom - anchor.y()))});
+  PaintBox1->update();
+  if (FFrame.PaintBox) FFrame.PaintBox->update();
+}
+
+std::optional<QPoint> TSubForm::pointerAnchor() const {
+  if (!FPointer) return std::nullopt;
+  return PaintBox1->mapTo(ScrollBox1->viewport(), PixelFromSurface(*FPointer));
+}
+
+void TSubForm::zoomStep(int Steps, std::optional<QPoint> Anchor) {
+  double zoom = FZoom;
+  for (; Steps > 0; --Steps) {
+    const auto next = std::upper_bound(kZoomSteps.begin(), kZoomSteps.end(), zoom * 1.001);
+    zoom = next == kZoomSteps.end() ? kZoomSteps.back() : std::max(*next, zoom);
+  }
+  for (; Steps < 0; ++Steps) {
+    const auto next = std::lower_bound(kZoomSteps.begin(), kZoomSteps.end(), zoom / 1.001);
+    zoom = next == kZoomSteps.begin() ? zoom / 2 : *std::prev(next);
+  }
+  SetZoom(zoom, Anchor);
+}
+
+void TSubForm::ZoomIn() { zoomStep(1, pointerAnchor()); }
+
+void TSubForm::ZoomOut() { zoomStep(-1, pointerAnchor()); }
+
+void TSubForm::ZoomActualSize() { SetZoom(1.0, pointerAnchor()); }
+
+void TSubForm::ZoomFit() {
+  const TPoint view = ClientSize();
+  SetZoom(std::min(static_cast<double>(view.X) / FExtent.X, static_cast<double>(view.Y) / FExtent.Y), QPoint(0, 0));
+  SetScrollOffset({0, 0});
+}
+
+void TSubForm::scrollToMiddle(TPoint Surface) {
+  const TPoint view = ClientSize();
+  const QPoint pixel = PixelFromSurface(Surface);
+  SetScrollOffset({pixel.x() - view.X / 2, pixel.y() - view.Y / 2});
+}
+
+void TSubForm::followDrag(QPointF Pixel) {
+  FDragViewportPos = PaintBox1->mapTo(ScrollBox1->viewport(), Pixel.toPoint());
+  const TPoint view = ClientSize();
+  const QPoint& v = FDragViewportPos;
+  const bool atEdge = v.x() < kAutoScrollEdge || v.y() < kAutoScrollEdge || v.x() >= view.X - kAutoScrollEdge ||
+                      v.y() >= view.Y - kAutoScrollEdge;
+  if (!atEdge)
+    FAutoScroll->stop();
+  else if (!FAutoScroll->isActive())
+    FAutoScroll->start();
+}
+
+void TSubForm::autoScrollStep() {
+  if (!FRubberBand && !FMoving) {
+    FAutoScroll->stop();
+    return;
+  }
+  const TPoint view = ClientSize();
+  auto step = [](int Pos, int Size) {
+    if (Pos < kAutoScrollEdge) return -kAutoScrollStep;
+    if (Pos >= Size - kAutoScrollEdge) return kAutoScrollStep;
+    return 0;
+  };
+  const TPoint offset = ScrollOffset();
+  SetScrollOffset({offset.X + step(FDragViewportPos.x(), view.X), offset.Y + step(FDragViewportPos.y(), view.Y)});
+  if (ScrollOffset() == offset) return;
+  // The pointer stays where it is over the editor, so it now lies over another part of the surface.
+  PaintBox1MouseMove(SurfaceFromPixel(PaintBox1->mapFrom(ScrollBox1->viewport(), FDragViewportPos)));
+}
+
 TPoint TSubForm::DocFromSurface(TPoint Surface) const {
   return {Surface.X, static_cast<std::int32_t>(std::int64_t{FExtent.Y} - Surface.Y)};
 }
@@ -197,9 +343,10 @@ void TSubForm::SnapToGrid(TPoint& P, TPoint Grid) {
 }
 
 void TSubForm::SetMapping(Canvas& C) const {
-  // The surface is never smaller than the extent, so this is one pixel per unit, y upwards.
-  const std::int32_t w = std::min(PaintBox1->width(), FExtent.X);
-  const std::int32_t h = std::min(PaintBox1->height(), FExtent.Y);
+  // The surface is never smaller than the extent, so this is one surface unit per document unit,
+  // y upwards; the zoom lies in the painter.
+  const std::int32_t w = std::min(static_cast<std::int32_t>(std::ceil(PaintBox1->width() / FZoom)), FExtent.X);
+  const std::int32_t h = std::min(static_cast<std::int32_t>(std::ceil(PaintBox1->height() / FZoom)), FExtent.Y);
   TMapping mapping;
   mapping.Isotropic = true;
   mapping.WindowExt = {w, h};
@@ -235,11 +382,12 @@ void TSubForm::PlotIt(Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale
 void TSubForm::PaintBox1Paint(QPaintEvent* Event) {
   QPainter painter(PaintBox1);
   painter.setClipRegion(Event->region());
+  painter.scale(FZoom, FZoom);
   TQPainterCanvas canvas(painter);
   canvas.SetFont(FDrawingFont);
   SetMapping(canvas);
-  const std::int32_t w = std::min(PaintBox1->width(), FExtent.X);
-  const std::int32_t h = std::min(PaintBox1->height(), FExtent.Y);
+  const std::int32_t w = std::min(static_cast<std::int32_t>(std::ceil(PaintBox1->width() / FZoom)), FExtent.X);
+  const std::int32_t h = std::min(static_cast<std::int32_t>(std::ceil(PaintBox1->height() / FZoom)), FExtent.Y);
   if (FShowGrid) {
     canvas.SetPen({clSilver, TPenStyle::psDot, 1});
     DrawGrid(canvas, {w, h}, FGrid_);
@@ -255,11 +403,19 @@ void TSubForm::PaintBox1Paint(QPaintEvent* Event) {
     painter.setCompositionMode(QPainter::RasterOp_NotDestination);
     painter.drawLine(FLineStart.X, FLineStart.Y, FLineEnd.X, FLineEnd.Y);
   }
+  // A node being moved: its circle and wires at the drop point, drawn the same way.
+  if (FMoving && FMoveTo != FMoveFrom) {
+    painter.setPen(QPen(Qt::black, 0, Qt::DotLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.setCompositionMode(QPainter::RasterOp_NotDestination);
+    for (const TPoint& end : FMoveEnds) painter.drawLine(FMoveTo.X, FMoveTo.Y, end.X, end.Y);
+    painter.drawEllipse(QPoint(FMoveTo.X, FMoveTo.Y), FNodeRadius_, FNodeRadius_);
+  }
 }
 
 void TSubForm::updateRubberBand(TPoint From, TPoint To) {
   const QRect area = QRect(QPoint(From.X, From.Y), QPoint(To.X, To.Y)).normalized().adjusted(-2, -2, 2, 2);
-  PaintBox1->update(area);
+  PaintBox1->update(PixelRect(area));
 }
 
 void TSubForm::stampAction() {
@@ -278,6 +434,22 @@ void TSubForm::stampAction() {
 
 void TSubForm::PaintBox1MouseDown(TPoint Surface) {
   FCancelled = false;
+  if (FMode_ == mMoveNode) {
+    // A node is picked as the node modes pick it: on the grid point nearest the press.
+    TPoint p = Surface;
+    SnapToGrid(p, FGrid_);
+    if (!FNodes->NodeExists(DocFromSurface(p))) return;
+    FMoving = true;
+    FMoveFrom = FMoveTo = p;
+    FMoveEnds.clear();
+    const TPoint d = DocFromSurface(p);
+    for (int i = 0; i < FNodes->Count(); ++i)
+      if (const TTrmLine* wire = FNodes->WireAtIndex(i); wire && (wire->FStart == d || wire->FEnd == d)) {
+        const TPoint far = wire->FStart == d ? wire->FEnd : wire->FStart;
+        FMoveEnds.push_back({far.X, static_cast<std::int32_t>(std::int64_t{FExtent.Y} - far.Y)});
+      }
+    return;
+  }
   if (FMode_ != mDrawTRMLine) return;
   // The press grabs the pointer for the surface until the release, also outside it.
   FRubberBand = true;
@@ -290,6 +462,22 @@ void TSubForm::PaintBox1MouseMove(TPoint Surface) {
   FPointer = Surface;
   ShowPosition(Surface);
   if (FRubberBand) TrackRubberBand(Surface);
+  if (FMoving) trackMove(Surface);
+}
+
+void TSubForm::trackMove(TPoint Surface) {
+  TPoint to = Surface;
+  SnapToGrid(to, FGrid_);
+  if (to == FMoveTo) return;
+  updateMovePreview();
+  FMoveTo = to;
+  updateMovePreview();
+}
+
+void TSubForm::updateMovePreview() {
+  for (const TPoint& end : FMoveEnds) updateRubberBand(FMoveTo, end);
+  const int r = FNodeRadius_ + 2;
+  PaintBox1->update(PixelRect(QRect(FMoveTo.X - r, FMoveTo.Y - r, 2 * r + 1, 2 * r + 1)));
 }
 
 void TSubForm::TrackRubberBand(TPoint Surface) {
@@ -309,6 +497,10 @@ void TSubForm::PaintBox1MouseUp(TPoint Surface) {
   stampAction();
   if (FRubberBand) {
     finishWire(Surface);
+    return;
+  }
+  if (FMoving) {
+    finishMove(Surface);
     return;
   }
   TPoint p = Surface;
@@ -339,6 +531,7 @@ void TSubForm::PaintBox1MouseUp(TPoint Surface) {
       break;
     case mNone:
     case mDrawTRMLine:
+    case mMoveNode:
       break;
   }
 }
@@ -353,13 +546,56 @@ void TSubForm::finishWire(TPoint Surface) {
     FNodes->AddNode(a);
     FNodes->AddNode(b);
     FNodes->AddWire(a, b, FDefaults_.LineZL, true);
+    // Keep in step with finishMove.
     const bool inside =
         FNodes->FMinX() > 0 && FNodes->FMinY() > 0 && FExtent.X > FNodes->FMaxX() && FExtent.Y > FNodes->FMaxY();
     if (!inside) FitDocument();
     RepaintAll();
   }
   FRubberBand = false;
+  FAutoScroll->stop();
   UpdateEditMenu();
+}
+
+void TSubForm::finishMove(TPoint Surface) {
+  updateMovePreview();
+  FMoving = false;
+  FAutoScroll->stop();
+  TPoint to = Surface;
+  SnapToGrid(to, FGrid_);
+  const TPoint from = DocFromSurface(FMoveFrom);
+  const bool onDocument = Surface.X >= 0 && Surface.Y >= 0 && Surface.X <= FExtent.X && Surface.Y <= FExtent.Y;
+  if (to == FMoveFrom) return;
+  if (!onDocument) {
+    moveRefused("the drop point lies off the document");
+    return;
+  }
+  const TPoint target = DocFromSurface(to);
+  switch (FNodes->MoveNode(from, target)) {
+    case TMoveOutcome::Moved: {
+      const bool inside =
+          FNodes->FMinX() > 0 && FNodes->FMinY() > 0 && FExtent.X > FNodes->FMaxX() && FExtent.Y > FNodes->FMaxY();
+      if (!inside) FitDocument();
+      RepaintAll();
+      if (FHost) FHost->ShowMessage("Node moved");
+      break;
+    }
+    case TMoveOutcome::Occupied:
+      moveRefused("another node lies at " + pointText(target));
+      break;
+    case TMoveOutcome::WireExists:
+      moveRefused("a wire there would join two points that are joined already");
+      break;
+    case TMoveOutcome::Unchanged:
+    case TMoveOutcome::NoNode:
+      break;
+  }
+  UpdateEditMenu();
+}
+
+void TSubForm::moveRefused(const QString& Why) {
+  QApplication::beep();
+  if (FHost) FHost->ShowMessage("The node stays at " + pointText(DocFromSurface(FMoveFrom)) + ": " + Why);
 }
 
 void TSubForm::EditNode(TNode& Node, TPoint P) {
@@ -369,7 +605,7 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
   dialog.ReportError = [this, &dialog](const QString& Message) {
     if (FHost) FHost->Prompts().ShowError(&dialog, Message);
   };
-  dialog.move(PaintBox1->mapToGlobal(QPoint(P.X, P.Y)));
+  dialog.move(PaintBox1->mapToGlobal(PixelFromSurface(P)));
   Node.FMarked = 1;
   RedrawNode(Node);
   dialog.CheckBoxQuelle->setChecked(Node.FSource == 1);
@@ -399,7 +635,7 @@ void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
   Wire.FMarked = 1;
   RedrawWire(Wire);
   TLineDlg dialog(this);
-  dialog.move(PaintBox1->mapToGlobal(QPoint(P.X, P.Y)));
+  dialog.move(PaintBox1->mapToGlobal(PixelFromSurface(P)));
   dialog.FDefaultZL = FDefaults_.ZLTerm;
   dialog.FDefaultLength = FDefaults_.LineLength;
   dialog.ReportError = [this, &dialog](const QString& Message) {
@@ -430,7 +666,7 @@ void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
 
 void TSubForm::RedrawNode(const TNode& Node) {
   const TPoint r{FNodeRadius_ + 2, FNodeRadius_ + 2};
-  PaintBox1->repaint(Node.FPos.X - r.X, FExtent.Y - Node.FPos.Y - r.Y, 2 * r.X + 1, 2 * r.Y + 1);
+  PaintBox1->repaint(PixelRect(QRect(Node.FPos.X - r.X, FExtent.Y - Node.FPos.Y - r.Y, 2 * r.X + 1, 2 * r.Y + 1)));
 }
 
 void TSubForm::RedrawWire(const TTrmLine& Wire) {
@@ -439,7 +675,7 @@ void TSubForm::RedrawWire(const TTrmLine& Wire) {
   const int top = FExtent.Y - std::max(Wire.FStart.Y, Wire.FEnd.Y);
   const int bottom = FExtent.Y - std::min(Wire.FStart.Y, Wire.FEnd.Y);
   const int margin = 60;  // the label lies beside the wire
-  PaintBox1->repaint(QRect(QPoint(left - margin, top - margin), QPoint(right + margin, bottom + margin)));
+  PaintBox1->repaint(PixelRect(QRect(QPoint(left - margin, top - margin), QPoint(right + margin, bottom + margin))));
 }
 
 void TSubForm::RepaintAll() {
@@ -481,10 +717,7 @@ void TSubForm::selectFinding(const TFinding* Finding) {
       }
     }
     // Bring the first element to the middle of the editor.
-    if (first) {
-      const TPoint view = ClientSize();
-      SetScrollOffset({first->X - view.X / 2, FExtent.Y - first->Y - view.Y / 2});
-    }
+    if (first) scrollToMiddle({first->X, FExtent.Y - first->Y});
   }
   PaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
@@ -501,8 +734,7 @@ bool TSubForm::FindNode(const QString& Part) {
     if (!node || !QString::fromLocal8Bit(node->FName).contains(Part, Qt::CaseInsensitive)) continue;
     for (int j = 0; j < FNodes->Count(); ++j) FNodes->Objects(j)->FMarked = 0;
     node->FMarked = 1;
-    const TPoint view = ClientSize();
-    SetScrollOffset({node->FPos.X - view.X / 2, FExtent.Y - node->FPos.Y - view.Y / 2});
+    scrollToMiddle({node->FPos.X, FExtent.Y - node->FPos.Y});
     // Not RepaintAll: its bus check would end the mark at once, as the next change does.
     PaintBox1->update();
     if (FFrame.PaintBox) FFrame.PaintBox->update();
@@ -526,7 +758,7 @@ bool TSubForm::ReDo() {
 }
 
 bool TSubForm::DeleteAtPointer() {
-  if (!FPointer || FRubberBand) return false;
+  if (!FPointer || FRubberBand || FMoving) return false;
   stampAction();
   TPoint p = *FPointer;
   SnapToGrid(p, FGrid_);
@@ -550,9 +782,12 @@ bool TSubForm::DeleteAtPointer() {
 }
 
 void TSubForm::CancelWire() {
-  if (!FRubberBand) return;
-  updateRubberBand(FLineStart, FLineEnd);
+  if (!FRubberBand && !FMoving) return;
+  if (FRubberBand) updateRubberBand(FLineStart, FLineEnd);
+  if (FMoving) updateMovePreview();
   FRubberBand = false;
+  FMoving = false;
+  FAutoScroll->stop();
   // The button is still held; its release must not act in the mode.
   FCancelled = true;
 }

@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "drawing/Canvas.h"
 #include "drawing/DocumentTypes.h"
@@ -20,6 +22,7 @@
 class QAction;
 class QMenu;
 class QScrollArea;
+class QTimer;
 
 namespace busweave {
 
@@ -113,7 +116,7 @@ class TSubForm : public QWidget {
   bool ReDo();
   // Deletes the end node, else the wire, under the pointer, as the dialogs' Delete does; one undo step.
   bool DeleteAtPointer();
-  // Drops the wire being drawn; the release that follows draws nothing.
+  // Drops the wire being drawn or the node being moved; the release that follows does nothing.
   void CancelWire();
   void UpdateEditMenu();
   void FormActivate();
@@ -147,6 +150,27 @@ class TSubForm : public QWidget {
   bool RubberBand() const { return FRubberBand; }
   TPoint LineStart() const { return FLineStart; }
   TPoint LineEnd() const { return FLineEnd; }
+  // A node being dragged in mMoveNode: where it was and where it would be dropped (surface).
+  bool MovingNode() const { return FMoving; }
+  TPoint MoveTarget() const { return FMoveTo; }
+
+  // The view: surface pixels per document unit. Mouse positions become surface units (one per
+  // document unit) as they arrive, so hit tests, snapping, dialogs and the position display
+  // never see the zoom; only painting and scrolling do.
+  double Zoom() const { return FZoom; }
+  // Keeps the document point under Anchor (viewport pixels; the middle when none) where it is.
+  void SetZoom(double Zoom, std::optional<QPoint> Anchor = std::nullopt);
+  // One step in or out about the pointer over the surface, else about the middle.
+  void ZoomIn();
+  void ZoomOut();
+  void ZoomActualSize();
+  // The whole document in the editor.
+  void ZoomFit();
+  TPoint SurfaceFromPixel(QPointF Pixel) const;
+  QPoint PixelFromSurface(TPoint Surface) const;
+  QRect PixelRect(const QRect& Surface) const;
+  // The part of the document the editor shows: lower-left and upper-right corner.
+  std::pair<TPoint, TPoint> VisibleDocument() const;
 
   // The node and line dialogs for an element found at surface point P.
   void EditNode(TNode& Node, TPoint P);
@@ -174,6 +198,18 @@ class TSubForm : public QWidget {
   // An empty network writes no file; the user is told so instead of seeing nothing happen.
   void reportNothingWritten(QWidget* Owner, const std::string& Path);
   void finishWire(TPoint Surface);
+  void finishMove(TPoint Surface);
+  void trackMove(TPoint Surface);
+  void updateMovePreview();
+  void moveRefused(const QString& Why);
+  // Scrolls while a drag holds the pointer at the editor's edge.
+  void followDrag(QPointF Pixel);
+  void autoScrollStep();
+  std::optional<QPoint> pointerAnchor() const;
+  void zoomStep(int Steps, std::optional<QPoint> Anchor);
+  double limitZoom(double Zoom) const;
+  // Scrolls the surface point to the middle of the editor.
+  void scrollToMiddle(TPoint Surface);
   void stampAction();
   void updateRubberBand(TPoint From, TPoint To);
   void selectFinding(const TFinding* Finding);
@@ -202,6 +238,13 @@ class TSubForm : public QWidget {
   TPoint FExtent{200, 200};
   TFontSpec FDrawingFont{"Arial", 8, clBlue};
   bool FShowGrid = false;
+  bool FMoving = false;
+  TPoint FMoveFrom;
+  TPoint FMoveTo;
+  std::vector<TPoint> FMoveEnds;  // the far ends of the moving node's wires, surface
+  double FZoom = 1.0;
+  QTimer* FAutoScroll = nullptr;
+  QPoint FDragViewportPos;
 };
 
 }  // namespace busweave

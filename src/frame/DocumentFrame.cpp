@@ -227,6 +227,13 @@ void TMDIChild::PaintBox1Paint() {
   mapping.WindowOrg = {0, FDocSize_.Y};
   canvas.SetMapping(mapping);
   if (FEditor) FEditor->PlotIt(canvas, ptScreen, true, {1, 1});
+  // The part the editor shows, when it does not show the whole document.
+  if (!FEditor) return;
+  const auto [lower, upper] = FEditor->VisibleDocument();
+  const TPoint extent = FEditor->DocExtent();
+  if (lower.X <= 0 && lower.Y <= 0 && upper.X >= extent.X && upper.Y >= extent.Y) return;
+  canvas.SetPen({clBlue, TPenStyle::psSolid, 1});
+  canvas.Polyline({lower, {upper.X, lower.Y}, upper, {lower.X, upper.Y}, lower});
 }
 
 void TMDIChild::ShowCoordinates(TPoint P) {
@@ -245,8 +252,9 @@ void TMDIChild::ScrollEditorTo(TPoint P) {
   const TPoint range = FEditor->DocExtent();
   const long double w = PaintBox1->width();
   const long double h = PaintBox1->height();
-  const int x = static_cast<int>(std::llround(P.X / w * range.X)) - FEditor->ClientSize().X / 2;
-  const int y = static_cast<int>(std::llround(P.Y / h * range.Y)) - PaintBox1->height();
+  const long double zoom = FEditor->Zoom();
+  const int x = static_cast<int>(std::llround(P.X / w * range.X * zoom)) - FEditor->ClientSize().X / 2;
+  const int y = static_cast<int>(std::llround(P.Y / h * range.Y * zoom)) - PaintBox1->height();
   FEditor->SetScrollOffset({x, y});
 }
 

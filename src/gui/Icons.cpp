@@ -101,6 +101,20 @@ QIcon DrawWire() {
   });
 }
 
+QIcon MoveNode() {
+  return drawn([](QPainter& P) {
+    P.setPen(QPen(kInk, 1.5, Qt::DotLine));
+    P.drawLine(QPointF(3, 28), QPointF(10, 22));  // where the wire went before
+    P.setPen(QPen(kInk, 2));
+    P.drawLine(QPointF(3, 28), QPointF(20, 12));
+    node(P, QPointF(20, 12), QColor(255, 0, 0));
+    P.setPen(QPen(kInk, 1.5));
+    P.drawLine(QPointF(24, 8), QPointF(30, 2));  // an arrow: the node goes there
+    P.drawLine(QPointF(25, 2), QPointF(30, 2));
+    P.drawLine(QPointF(30, 2), QPointF(30, 7));
+  });
+}
+
 QIcon PlaceTermination() {
   return drawn([](QPainter& P) {
     P.setPen(QPen(kInk, 1.5));

@@ -14,6 +14,7 @@ QIcon ModifyWire();
 QIcon DrawWire();
 QIcon PlaceTermination();
 QIcon PlaceDriver();
+QIcon MoveNode();
 QIcon Application();
 QIcon Document();
 

@@ -139,6 +139,18 @@ void TMDIMainForm::buildMenus() {
   ViewFindItem = addItem(View1, "&Find node ...", QKeySequence(Qt::CTRL | Qt::Key_F), "Find a node by name");
   connect(ViewGridItem, &QAction::triggered, this, &TMDIMainForm::ViewGridItemClick);
   connect(ViewFindItem, &QAction::triggered, this, &TMDIMainForm::ViewFindItemClick);
+  View1->addSeparator();
+  ViewZoomInItem = addItem(View1, "Zoom &in", QKeySequence(Qt::CTRL | Qt::Key_Plus), "Zoom in about the pointer");
+  ViewZoomInItem->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+  ViewZoomOutItem = addItem(View1, "Zoom &out", QKeySequence(Qt::CTRL | Qt::Key_Minus), "Zoom out about the pointer");
+  ViewActualSizeItem = addItem(View1, "&100 %", QKeySequence(Qt::CTRL | Qt::Key_0), "One pixel per unit");
+  ViewFitItem = addItem(View1, "Fi&t", QKeySequence(Qt::CTRL | Qt::Key_9), "Show the whole network");
+  for (auto [item, zoom] :
+       {std::pair{ViewZoomInItem, &TSubForm::ZoomIn}, std::pair{ViewZoomOutItem, &TSubForm::ZoomOut},
+        std::pair{ViewActualSizeItem, &TSubForm::ZoomActualSize}, std::pair{ViewFitItem, &TSubForm::ZoomFit}})
+    connect(item, &QAction::triggered, this, [this, zoom = zoom] {
+      if (TSubForm* editor = ActiveEditor()) (editor->*zoom)();
+    });
 
   Window1 = menuBar()->addMenu("&Window");
   WindowCascadeItem = addItem(Window1, "&Cascade", {}, {});
@@ -188,6 +200,7 @@ void TMDIMainForm::buildSpeedPanel() {
       makeButton(SpeedPanel, "SpeedButtonZL", icons::PlaceTermination(), "Place termination|", {8, 212, 35, 35});
   SpeedButtonQuelle =
       makeButton(SpeedPanel, "SpeedButtonQuelle", icons::PlaceDriver(), "Place CAN driver|", {8, 248, 35, 35});
+  SpeedButtonMove = makeButton(SpeedPanel, "SpeedButtonMove", icons::MoveNode(), "Move node|", {8, 284, 35, 35});
   SaveBtn->setEnabled(false);
   connect(OpenBtn, &QToolButton::clicked, this, &TMDIMainForm::FileOpenItemClick);
   connect(SaveBtn, &QToolButton::clicked, this, &TMDIMainForm::FileSaveItemClick);
@@ -348,6 +361,8 @@ void TMDIMainForm::UpdateMenuItems() {
   const TSubForm* editor = FActiveEditor;
   ViewGridItem->setEnabled(editor != nullptr);
   ViewFindItem->setEnabled(editor != nullptr);
+  for (QAction* item : {ViewZoomInItem, ViewZoomOutItem, ViewActualSizeItem, ViewFitItem})
+    item->setEnabled(editor != nullptr);
   ViewGridItem->setChecked(editor && editor->ShowGrid());
 }
 
@@ -401,12 +416,13 @@ void TMDIMainForm::showCurrentFindings() {
   }
 }
 
-std::array<std::pair<QToolButton*, TMode>, 5> TMDIMainForm::modeButtons() const {
+std::array<std::pair<QToolButton*, TMode>, 6> TMDIMainForm::modeButtons() const {
   return {{{SpeedButtonPFNode, mGetNode},
            {SpeedButtonPFWire, mGetWire},
            {SpeedButtonLtg, mDrawTRMLine},
            {SpeedButtonZL, mPlaceZL},
-           {SpeedButtonQuelle, mPlaceSrc}}};
+           {SpeedButtonQuelle, mPlaceSrc},
+           {SpeedButtonMove, mMoveNode}}};
 }
 
 void TMDIMainForm::ShowModeButtons(bool Visible, TMode Mode) {
@@ -419,7 +435,7 @@ void TMDIMainForm::ShowModeButtons(bool Visible, TMode Mode) {
 void TMDIMainForm::modeButtonClicked(QToolButton* Button, TMode Mode) {
   // One group in which all buttons may be up: pressing one releases the others.
   if (Button->isChecked())
-    for (QToolButton* other : {SpeedButtonPFNode, SpeedButtonPFWire, SpeedButtonLtg, SpeedButtonZL, SpeedButtonQuelle})
+    for (const auto& [other, mode] : modeButtons())
       if (other != Button) other->setChecked(false);
   if (TSubForm* editor = ActiveEditor()) {
     editor->SetFMode(Button->isChecked() ? Mode : mNone);
@@ -431,6 +447,8 @@ void TMDIMainForm::showModePointer(TSubForm& Editor) {
   const TMode mode = Editor.FMode();
   if (mode == mDrawTRMLine || mode == mPlaceZL || mode == mPlaceSrc)
     Editor.PaintBox1->setCursor(Qt::CrossCursor);
+  else if (mode == mMoveNode)
+    Editor.PaintBox1->setCursor(Qt::SizeAllCursor);
   else
     Editor.PaintBox1->unsetCursor();
 }
@@ -439,6 +457,8 @@ void TMDIMainForm::ShowPosition(const QString& X, const QString& Y) {
   FPanels[1]->setText(X);
   FPanels[2]->setText(Y);
 }
+
+void TMDIMainForm::ShowMessage(const QString& Text) { FPanels[3]->setText(Text); }
 
 void TMDIMainForm::rebuildWindowList() {
   const QList<QAction*> fixed = {WindowCascadeItem, WindowTileItem, WindowArrangeItem, WindowMinimizeItem};

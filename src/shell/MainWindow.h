@@ -49,6 +49,10 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   QMenu* View1;
   QAction* ViewGridItem;
   QAction* ViewFindItem;
+  QAction* ViewZoomInItem;
+  QAction* ViewZoomOutItem;
+  QAction* ViewActualSizeItem;
+  QAction* ViewFitItem;
   QMenu* Window1;
   QAction* WindowCascadeItem;
   QAction* WindowTileItem;
@@ -66,6 +70,7 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   QToolButton* SpeedButtonLtg;
   QToolButton* SpeedButtonZL;
   QToolButton* SpeedButtonQuelle;
+  QToolButton* SpeedButtonMove;
 
   // Status bar panel 0 to 3.
   QLabel* StatusPanel(int Index) const { return FPanels.at(static_cast<std::size_t>(Index)); }
@@ -102,6 +107,7 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   // TEditorHost
   void ShowModeButtons(bool Visible, TMode Mode) override;
   void ShowPosition(const QString& X, const QString& Y) override;
+  void ShowMessage(const QString& Text) override;
   TPrompts& Prompts() override { return FPrompts; }
   void EditOptions(TSubForm& Editor) override;
   void ShowFindings(TSubForm& Editor, bool Raise) override;
@@ -156,7 +162,7 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   void settlePlacement();
   void placementSettled();
   // The five mode buttons with the mode each one sets.
-  std::array<std::pair<QToolButton*, TMode>, 5> modeButtons() const;
+  std::array<std::pair<QToolButton*, TMode>, 6> modeButtons() const;
   void modeButtonClicked(QToolButton* Button, TMode Mode);
   void rebuildWindowList();
   TMDIChild* frameOf(QMdiSubWindow* Window) const;

@@ -316,7 +316,7 @@ TEST_F(MainWindow, ExitAsksEveryModifiedDocumentAndOneRefusalKeepsAllOpen) {
 
 TEST_F(MainWindow, ModeButtonsShowTheModeOfTheActiveEditor) {
   const std::vector<QToolButton*> buttons = {Form->SpeedButtonPFNode, Form->SpeedButtonPFWire, Form->SpeedButtonLtg,
-                                             Form->SpeedButtonZL, Form->SpeedButtonQuelle};
+                                             Form->SpeedButtonZL,     Form->SpeedButtonQuelle, Form->SpeedButtonMove};
   // The buttons down, or nothing when they are hidden.
   auto shown = [&buttons]() -> std::optional<std::vector<QToolButton*>> {
     std::vector<QToolButton*> down;
@@ -347,10 +347,39 @@ TEST_F(MainWindow, ModeButtonsShowTheModeOfTheActiveEditor) {
   EXPECT_EQ(second->Editor()->FMode(), mNone);
   EXPECT_EQ(shown(), none);
 
+  Form->SpeedButtonMove->click();
+  EXPECT_EQ(second->Editor()->FMode(), mMoveNode);
+  EXPECT_EQ(shown(), std::vector<QToolButton*>{Form->SpeedButtonMove});
+  EXPECT_EQ(second->Editor()->PaintBox1->cursor().shape(), Qt::SizeAllCursor);
+
   Activate(first);
   EXPECT_EQ(shown(), std::vector<QToolButton*>{Form->SpeedButtonZL});
   Activate(first, false);
   EXPECT_EQ(shown(), std::nullopt);
+}
+
+TEST_F(MainWindow, ZoomKeysActOnTheActiveEditorAndTheOverviewMarksWhatItShows) {
+  TMDIChild* document = Open(WriteNetwork("zoom.bwn", 20));
+  TSubForm& editor = *document->Editor();
+  Activate(document);
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  QTest::keyClick(editor.PaintBox1, Qt::Key_Plus, Qt::ControlModifier);
+  EXPECT_DOUBLE_EQ(editor.Zoom(), 1.5);
+  QTest::keyClick(editor.PaintBox1, Qt::Key_Minus, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1, Qt::Key_Minus, Qt::ControlModifier);
+  EXPECT_DOUBLE_EQ(editor.Zoom(), 0.75);
+  QTest::keyClick(editor.PaintBox1, Qt::Key_0, Qt::ControlModifier);
+  EXPECT_DOUBLE_EQ(editor.Zoom(), 1.0);
+  // Fit shows the whole document; the overview then marks nothing, and marks the part shown again
+  // once the editor shows less.
+  QTest::keyClick(editor.PaintBox1, Qt::Key_9, Qt::ControlModifier);
+  const TPoint view = editor.ClientSize();
+  const double fit = std::min(double(view.X) / editor.DocExtent().X, double(view.Y) / editor.DocExtent().Y);
+  EXPECT_DOUBLE_EQ(editor.Zoom(), fit);
+  const QImage plain = document->PaintBox1->grab().toImage();
+  Form->ViewZoomInItem->trigger();
+  EXPECT_NE(document->PaintBox1->grab().toImage(), plain);
 }
 
 // Whether a column of the editor's surface shows anything but the white background between the
