@@ -1,6 +1,9 @@
+#include <charconv>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <ostream>
+#include <string_view>
 
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
@@ -12,13 +15,18 @@ namespace busweave::cli {
 namespace {
 
 constexpr const char* kCheckHelp =
-    "Usage: busweave-cli check FILE [--bitrate N] [--max-stations N] [--tolerance PERCENT] [--json]\n"
+    "Usage: busweave-cli check FILE [--bitrate N] [--max-stations N] [--termination LOW..HIGH]\n"
+    "                          [--cable LOW..HIGH] [--tolerance PERCENT] [--json]\n"
     "\n"
     "Checks the network file FILE against the rules of a high-speed CAN bus: one connected\n"
-    "line; exactly two terminations of 100 to 130 ohms at its two ends; every wire with a\n"
-    "length; the bus length and the stubs within the limits of the bit rate (default 500000\n"
-    "bit/s: 100 m, stubs 0.6 m); line impedances within the tolerance (default 10 %) of the\n"
-    "terminations; 2 to N stations with a driver (default 32), each on a wire.\n"
+    "line without loops; a node of LOW..HIGH ohms (--termination, default 100..130) is a\n"
+    "termination, below the range or up to 300 ohms one of the wrong value, 1500 ohms none, and\n"
+    "above 300 ohms a station's input; exactly two terminations, and the trunk between them\n"
+    "within the length for the bit rate (default 500000 bit/s: 100 m); whatever hangs off the\n"
+    "trunk is a stub, each within the stub length (0.6 m at 500 kbit/s), also beyond a\n"
+    "termination; every wire with a length and an impedance within LOW..HIGH ohms (--cable,\n"
+    "default 95..140); each termination within PERCENT (--tolerance, default 30) of the line it\n"
+    "ends; 2 to N stations with a driver (--max-stations, default 32), each on a wire.\n"
     "Prints one finding a line (or a JSON object with --json). Exit code 0 when there is no\n"
     "error (warnings allowed), 1 when there are errors or the file cannot be read, 2 on usage\n"
     "errors.\n";
@@ -31,6 +39,38 @@ bool numberOption(const TArguments& Args, const std::string& Name, double Low, d
   const double value = std::strtod(text.c_str(), &end);
   if (text.empty() || *end != '\0' || !(value >= Low && value <= High)) return false;
   Value = value;
+  return true;
+}
+
+// A whole number in decimal digits within a range, or nothing.
+std::optional<std::uint32_t> wholeNumber(std::string_view Text, std::uint32_t Low, std::uint32_t High) {
+  std::uint32_t value = 0;
+  const auto [end, error] = std::from_chars(Text.data(), Text.data() + Text.size(), value);
+  if (Text.empty() || error != std::errc() || end != Text.data() + Text.size() || value < Low || value > High)
+    return std::nullopt;
+  return value;
+}
+
+// A whole number option within a range; false when it is not one (a fraction is not).
+bool wholeOption(const TArguments& Args, const std::string& Name, std::uint32_t Low, std::uint32_t High,
+                 std::uint32_t& Value) {
+  if (!Args.Has(Name)) return true;
+  const auto value = wholeNumber(Args.Options.at(Name), Low, High);
+  if (value) Value = *value;
+  return value.has_value();
+}
+
+// A range of ohms written LOW..HIGH; false when it is not one.
+bool ohmsOption(const TArguments& Args, const std::string& Name, std::uint16_t& Low, std::uint16_t& High) {
+  if (!Args.Has(Name)) return true;
+  const std::string& text = Args.Options.at(Name);
+  const auto dots = text.find("..");
+  if (dots == std::string::npos) return false;
+  const auto low = wholeNumber(std::string_view(text).substr(0, dots), 1, 65535);
+  const auto high = wholeNumber(std::string_view(text).substr(dots + 2), 1, 65535);
+  if (!low || !high || *low > *high) return false;
+  Low = static_cast<std::uint16_t>(*low);
+  High = static_cast<std::uint16_t>(*high);
   return true;
 }
 
@@ -55,24 +95,29 @@ void printJson(const std::string& File, const TCheckSettings& Settings, int Erro
 
 int RunCheck(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
   int exit = ExitDone;
-  const auto args = ParseArguments(
-      "check", kCheckHelp, {{"--bitrate", true}, {"--max-stations", true}, {"--tolerance", true}, {"--json", false}},
-      Args, Out, Err, exit);
+  const auto args = ParseArguments("check", kCheckHelp,
+                                   {{"--bitrate", true},
+                                    {"--max-stations", true},
+                                    {"--termination", true},
+                                    {"--cable", true},
+                                    {"--tolerance", true},
+                                    {"--json", false}},
+                                   Args, Out, Err, exit);
   if (!args) return exit;
   if (args->Files.size() != 1) return Usage(Err, "check needs exactly one FILE", "check");
   TCheckSettings settings;
-  double bitRate = settings.BitRate;
-  double stations = settings.MaxStations;
-  double tolerance = settings.ImpedanceTolerance * 100;
-  if (!numberOption(*args, "--bitrate", 1000, 10000000, bitRate))
-    return Usage(Err, "--bitrate needs a bit rate from 1000 to 10000000 bit/s", "check");
-  if (!numberOption(*args, "--max-stations", 2, 1000, stations))
-    return Usage(Err, "--max-stations needs a number from 2 to 1000", "check");
-  if (!numberOption(*args, "--tolerance", 0, 100, tolerance))
+  std::uint32_t stations = static_cast<std::uint32_t>(settings.MaxStations);
+  if (!wholeOption(*args, "--bitrate", 1000, 10000000, settings.BitRate))
+    return Usage(Err, "--bitrate needs a whole number of bit/s from 1000 to 10000000", "check");
+  if (!wholeOption(*args, "--max-stations", 2, 1000, stations))
+    return Usage(Err, "--max-stations needs a whole number from 2 to 1000", "check");
+  if (!ohmsOption(*args, "--termination", settings.TerminationMin, settings.TerminationMax))
+    return Usage(Err, "--termination needs a range of ohms LOW..HIGH, whole numbers from 1 to 65535", "check");
+  if (!ohmsOption(*args, "--cable", settings.CableMin, settings.CableMax))
+    return Usage(Err, "--cable needs a range of ohms LOW..HIGH, whole numbers from 1 to 65535", "check");
+  if (!numberOption(*args, "--tolerance", 0, 100, settings.TerminationTolerancePercent))
     return Usage(Err, "--tolerance needs a percentage from 0 to 100", "check");
-  settings.BitRate = static_cast<std::uint32_t>(bitRate);
   settings.MaxStations = static_cast<int>(stations);
-  settings.ImpedanceTolerance = tolerance / 100;
 
   const std::string& file = args->Files[0];
   // As the editor opens a document: 1500 ohms marks a node without termination.

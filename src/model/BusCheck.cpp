@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <queue>
+#include <utility>
 
 namespace busweave {
 namespace {
@@ -110,7 +110,7 @@ TGraph buildGraph(const TCanNodes& Net) {
 }
 
 // Distances along the wires: millimetres first, then the number of wires, so that a network
-// whose lengths are not set yet still has a longest path.
+// whose lengths are not set yet still has a farthest point.
 struct Distance {
   std::uint64_t Mm = std::numeric_limits<std::uint64_t>::max();
   std::uint32_t Hops = 0;
@@ -118,54 +118,45 @@ struct Distance {
   bool Reached() const { return Mm != std::numeric_limits<std::uint64_t>::max(); }
 };
 
-struct PathTree {
+// Distances from one vertex in a piece without a loop: every vertex has one path to it, so a
+// plain walk finds them.
+struct TreeWalk {
   std::vector<Distance> Dist;
-  std::vector<int> Via;     // wire that leads back towards a source, -1 at a source
-  std::vector<int> Source;  // the source each vertex was reached from
+  std::vector<int> Via;  // wire that leads back towards the start, -1 at the start
 };
 
-PathTree shortestPaths(const TGraph& Graph, const std::vector<int>& Sources) {
-  const std::size_t n = Graph.Points.size();
-  PathTree tree{std::vector<Distance>(n), std::vector<int>(n, -1), std::vector<int>(n, -1)};
-  using Item = std::pair<Distance, int>;
-  auto later = [](const Item& L, const Item& R) { return R.first < L.first; };
-  std::priority_queue<Item, std::vector<Item>, decltype(later)> queue(later);
-  for (int s : Sources) {
-    tree.Dist[static_cast<std::size_t>(s)] = {0, 0};
-    tree.Source[static_cast<std::size_t>(s)] = s;
-    queue.push({{0, 0}, s});
-  }
-  while (!queue.empty()) {
-    const auto [dist, v] = queue.top();
-    queue.pop();
-    if (tree.Dist[static_cast<std::size_t>(v)] < dist) continue;
+void walkTree(const TGraph& Graph, int Start, TreeWalk& Walk) {
+  Walk.Dist.assign(Graph.Points.size(), Distance{});
+  Walk.Via.assign(Graph.Points.size(), -1);
+  Walk.Dist[static_cast<std::size_t>(Start)] = {0, 0};
+  std::vector<int> stack = {Start};
+  while (!stack.empty()) {
+    const int v = stack.back();
+    stack.pop_back();
+    const Distance here = Walk.Dist[static_cast<std::size_t>(v)];
     for (const Edge* e = Graph.begin(v); e != Graph.end(v); ++e) {
-      const Distance next{dist.Mm + Graph.Wires[static_cast<std::size_t>(e->Wire)].LengthMm, dist.Hops + 1};
-      auto& best = tree.Dist[static_cast<std::size_t>(e->To)];
-      if (next < best) {
-        best = next;
-        tree.Via[static_cast<std::size_t>(e->To)] = e->Wire;
-        tree.Source[static_cast<std::size_t>(e->To)] = tree.Source[static_cast<std::size_t>(v)];
-        queue.push({next, e->To});
-      }
+      Distance& next = Walk.Dist[static_cast<std::size_t>(e->To)];
+      if (next.Reached()) continue;
+      next = {here.Mm + Graph.Wires[static_cast<std::size_t>(e->Wire)].LengthMm, here.Hops + 1};
+      Walk.Via[static_cast<std::size_t>(e->To)] = e->Wire;
+      stack.push_back(e->To);
     }
   }
-  return tree;
 }
 
-// The farthest vertex of a piece from the tree's sources.
-int farthest(const PathTree& Tree, const std::vector<int>& Piece) {
-  int best = Piece.front();
-  for (int v : Piece)
-    if (Tree.Dist[static_cast<std::size_t>(best)] < Tree.Dist[static_cast<std::size_t>(v)]) best = v;
+// The farthest of some vertices from a walk's start (the first of equals).
+int farthest(const TreeWalk& Walk, const std::vector<int>& Among) {
+  int best = Among.front();
+  for (int v : Among)
+    if (Walk.Dist[static_cast<std::size_t>(best)] < Walk.Dist[static_cast<std::size_t>(v)]) best = v;
   return best;
 }
 
-// Wires from a vertex back to the tree's source.
-std::vector<int> wiresBack(const TGraph& Graph, const PathTree& Tree, int From) {
+// Wires from a vertex back to the walk's start, nearest to the vertex first.
+std::vector<int> wiresBack(const TGraph& Graph, const std::vector<int>& Via, int From) {
   std::vector<int> wires;
-  for (int v = From; Tree.Via[static_cast<std::size_t>(v)] >= 0;) {
-    const int w = Tree.Via[static_cast<std::size_t>(v)];
+  for (int v = From; Via[static_cast<std::size_t>(v)] >= 0;) {
+    const int w = Via[static_cast<std::size_t>(v)];
     wires.push_back(w);
     const WireInfo& wire = Graph.Wires[static_cast<std::size_t>(w)];
     v = wire.A == v ? wire.B : wire.A;
@@ -173,9 +164,15 @@ std::vector<int> wiresBack(const TGraph& Graph, const PathTree& Tree, int From) 
   return wires;
 }
 
-std::string metres(double Mm) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.2f m", Mm / 1000.0);
+// Whole millimetres as metres, with the millimetre shown when it is not a whole centimetre.
+std::string metres(std::uint64_t Mm) {
+  char buffer[48];
+  const auto whole = static_cast<unsigned long long>(Mm / 1000);
+  const auto rest = static_cast<unsigned long long>(Mm % 1000);
+  if (rest % 10 == 0)
+    std::snprintf(buffer, sizeof buffer, "%llu.%02llu m", whole, rest / 10);
+  else
+    std::snprintf(buffer, sizeof buffer, "%llu.%03llu m", whole, rest);
   return buffer;
 }
 
@@ -184,6 +181,16 @@ std::string rate(std::uint32_t BitRate) {
          : BitRate % 1000 == 0  ? std::to_string(BitRate / 1000) + " kbit/s"
                                 : std::to_string(BitRate) + " bit/s";
 }
+
+std::string ohms(unsigned Low, unsigned High) {
+  std::string text = std::to_string(Low);
+  text += " to ";
+  text += std::to_string(High);
+  text += " ohms";
+  return text;
+}
+
+std::uint64_t wholeMm(double Metres) { return static_cast<std::uint64_t>(std::llround(Metres * 1000.0)); }
 
 // How a node is called in a message: its name, or its position when it has none.
 std::string nodeLabel(const TGraph& Graph, int V) {
@@ -199,16 +206,28 @@ std::string nodeLabel(const TGraph& Graph, int V) {
   return onlyNumber ? "node " + name + " at " + position : "node " + name;
 }
 
+// What a node's resistance makes of it.
+enum class Load : std::uint8_t { None, Termination, WrongTermination, Station };
+
 class Checker {
  public:
   Checker(const TCanNodes& Net, const TCheckSettings& Settings)
       : FNet(Net), FSettings(Settings), FGraph(buildGraph(Net)) {}
 
   std::vector<TFinding> Run() {
-    if (FGraph.Points.empty()) return {};
+    if (FGraph.Wires.empty()) {
+      // Nodes without a line between them carry no message.
+      TFinding& f = add(TSeverity::Error, "empty",
+                        FGraph.Points.empty()
+                            ? "The network is empty; a bus is a line of wires with a termination at each end"
+                            : "The network has no wires; a bus is a line of wires with a termination at each end");
+      for (std::size_t v = 0; v < FGraph.Points.size(); ++v) addVertex(f, static_cast<int>(v));
+      return std::move(FFindings);
+    }
     findPieces();
     checkWires();
     checkStations();
+    checkTerminationValues();
     checkMainPiece();
     std::stable_sort(FFindings.begin(), FFindings.end(),
                      [](const TFinding& L, const TFinding& R) { return L.Severity < R.Severity; });
@@ -222,10 +241,21 @@ class Checker {
   }
   void addVertex(TFinding& F, int V) { F.Nodes.push_back(FGraph.Points[static_cast<std::size_t>(V)]); }
   void addWire(TFinding& F, int W) { F.Wires.push_back(FNet.Strings(FGraph.Wires[static_cast<std::size_t>(W)].Index)); }
+  std::string label(int V) const { return nodeLabel(FGraph, V); }
+  const WireInfo& wire(int W) const { return FGraph.Wires[static_cast<std::size_t>(W)]; }
 
-  bool terminated(int V) const {
+  Load load(int V) const {
     const TNode* node = FGraph.NodeAt[static_cast<std::size_t>(V)];
-    return node && node->FResistance != FNet.FNoZL;
+    if (!node || node->FResistance == FNet.FNoZL) return Load::None;
+    const std::uint16_t r = node->FResistance;
+    if (r >= FSettings.TerminationMin && r <= FSettings.TerminationMax) return Load::Termination;
+    // Below the range no station's input is that low: it is a termination, or a short.
+    if (r < FSettings.TerminationMin || r <= FSettings.TerminationNearMax) return Load::WrongTermination;
+    return Load::Station;
+  }
+  bool terminated(int V) const {
+    const Load l = load(V);
+    return l == Load::Termination || l == Load::WrongTermination;
   }
 
   void findPieces() {
@@ -271,21 +301,28 @@ class Checker {
   void checkWires() {
     std::uint64_t total = 0;
     for (std::size_t w = 0; w < FGraph.Wires.size(); ++w) {
-      const WireInfo& wire = FGraph.Wires[w];
-      total += wire.LengthMm;
-      if (wire.LengthMm == 0) {
+      const WireInfo& info = FGraph.Wires[w];
+      total += info.LengthMm;
+      if (info.LengthMm == 0) {
         TFinding& f = add(TSeverity::Error, "wire-length",
-                          "The wire from " + nodeLabel(FGraph, wire.A) + " to " + nodeLabel(FGraph, wire.B) +
-                              " has no length (0 mm)");
+                          "The wire from " + label(info.A) + " to " + label(info.B) + " has no length (0 mm)");
         addWire(f, static_cast<int>(w));
       }
-      for (int end : {wire.A, wire.B})
+      for (int end : {info.A, info.B})
         if (!FGraph.NodeAt[static_cast<std::size_t>(end)]) {
-          TFinding& f =
-              add(TSeverity::Error, "wire-end", "A wire ends at " + nodeLabel(FGraph, end) + " without a node");
+          TFinding& f = add(TSeverity::Error, "wire-end", "A wire ends at " + label(end) + " without a node");
           addWire(f, static_cast<int>(w));
           addVertex(f, end);
         }
+      // The cable on its own; how the terminations match it is a rule of its own.
+      const std::uint16_t z = info.Wire->FImpedance;
+      if (z < FSettings.CableMin || z > FSettings.CableMax) {
+        TFinding& f =
+            add(TSeverity::Warning, "impedance",
+                "The wire from " + label(info.A) + " to " + label(info.B) + " has " + std::to_string(z) +
+                    " ohms; CAN cable has " + ohms(FSettings.CableMin, FSettings.CableMax) + " (120 nominal)");
+        addWire(f, static_cast<int>(w));
+      }
     }
     FTotalMm = total;
   }
@@ -298,7 +335,7 @@ class Checker {
       stations.push_back(static_cast<int>(v));
       if (FGraph.Degree(static_cast<int>(v)) == 0) {
         TFinding& f = add(TSeverity::Error, "station-unconnected",
-                          "The driver at " + nodeLabel(FGraph, static_cast<int>(v)) + " sits on no wire");
+                          "The driver at " + label(static_cast<int>(v)) + " sits on no wire");
         addVertex(f, static_cast<int>(v));
       }
     }
@@ -316,188 +353,212 @@ class Checker {
     }
   }
 
+  void checkTerminationValues() {
+    for (std::size_t v = 0; v < FGraph.Points.size(); ++v) {
+      if (load(static_cast<int>(v)) != Load::WrongTermination) continue;
+      const std::uint16_t r = FGraph.NodeAt[v]->FResistance;
+      std::string message = "The termination at " + label(static_cast<int>(v)) + " is " + std::to_string(r) +
+                            " ohms; it should be " + ohms(FSettings.TerminationMin, FSettings.TerminationMax) +
+                            " (120 nominal)";
+      if (r > FSettings.TerminationMax)
+        message += ", and a station's input more than " + std::to_string(FSettings.TerminationNearMax) + " ohms";
+      TFinding& f = add(TSeverity::Error, "termination-value", std::move(message));
+      addVertex(f, static_cast<int>(v));
+    }
+  }
+
   void checkMainPiece() {
     const std::vector<int>& piece = FPieces[FMain];
     std::size_t wires = 0;
     for (int v : piece) wires += FGraph.Degree(v);
     wires /= 2;
-    if (wires == 0) return;  // a single node: nothing to say about a bus yet
+    if (wires == 0) return;  // a single node beside the wires: the pieces say it
     if (wires >= piece.size()) {
-      TFinding& f = add(TSeverity::Warning, "loop", "The wires form a loop; a CAN bus is one line with short stubs");
-      for (int v : piece) addVertex(f, v);
+      reportLoop(piece);
+      return;  // without one line there is no trunk to measure
     }
 
-    // The longest path of the bus, between two of its ends.
-    const PathTree fromAny = shortestPaths(FGraph, {piece.front()});
-    const int endA = farthest(fromAny, piece);
-    const PathTree fromA = shortestPaths(FGraph, {endA});
-    const int endB = farthest(fromA, piece);
-    const PathTree fromB = shortestPaths(FGraph, {endB});
-    const double busMm = static_cast<double>(fromA.Dist[static_cast<std::size_t>(endB)].Mm);
-    const double stubLimitMm =
-        1000.0 * (FSettings.MaxStubLengthM > 0 ? FSettings.MaxStubLengthM : StubLengthLimitM(FSettings.BitRate));
-
-    checkTerminations(piece, endA, endB, fromA, fromB, stubLimitMm);
-    checkLengths(endA, endB, fromA, busMm);
-    checkStubs(piece, stubLimitMm);
-    checkImpedances();
-  }
-
-  void checkTerminations(const std::vector<int>& Piece, int EndA, int EndB, const PathTree& FromA,
-                         const PathTree& FromB, double StubLimitMm) {
+    // The trunk runs between the two terminations farthest apart; without two, from the one
+    // there is (or from either end of the longest path) to the point farthest from it.
     std::vector<int> terminations;
-    for (int v : Piece)
+    for (int v : piece)
       if (terminated(v)) terminations.push_back(v);
-
-    for (int v : terminations) {
-      const std::uint16_t r = FGraph.NodeAt[static_cast<std::size_t>(v)]->FResistance;
-      if (r < FSettings.TerminationMin || r > FSettings.TerminationMax) {
-        TFinding& f = add(TSeverity::Error, "termination-value",
-                          "The termination at " + nodeLabel(FGraph, v) + " is " + std::to_string(r) +
-                              " ohms; it should be " + std::to_string(FSettings.TerminationMin) + " to " +
-                              std::to_string(FSettings.TerminationMax) + " ohms (120 nominal)");
-        addVertex(f, v);
-      }
-    }
-
-    // A termination belongs to an end when it lies within a stub's length of it.
-    auto nearEnd = [&](int V, const PathTree& End) {
-      return static_cast<double>(End.Dist[static_cast<std::size_t>(V)].Mm) <= StubLimitMm;
-    };
-    std::vector<int> atA;
-    std::vector<int> atB;
-    std::vector<int> elsewhere;
-    for (int v : terminations) {
-      const bool a = nearEnd(v, FromA);
-      const bool b = nearEnd(v, FromB);
-      if (a && (!b || FromA.Dist[static_cast<std::size_t>(v)] < FromB.Dist[static_cast<std::size_t>(v)]))
-        atA.push_back(v);
-      else if (b)
-        atB.push_back(v);
-      else
-        elsewhere.push_back(v);
-    }
-    // Beyond the first at each end, a termination is one too many.
-    std::vector<int> extra;
-    for (auto* end : {&atA, &atB})
-      if (end->size() > 1) extra.insert(extra.end(), end->begin() + 1, end->end());
-
-    std::vector<int> openEnds;
-    if (atA.empty()) openEnds.push_back(EndA);
-    if (atB.empty()) openEnds.push_back(EndB);
+    TreeWalk walk;
+    const int start = terminations.empty() ? piece.front() : terminations.front();
+    walkTree(FGraph, start, walk);
+    const int a = terminations.size() == 1 ? start : farthest(walk, terminations.empty() ? piece : terminations);
+    if (a != start) walkTree(FGraph, a, walk);
+    const int b = farthest(walk, terminations.size() >= 2 ? terminations : piece);
+    const std::vector<int> trunk = wiresBack(FGraph, walk.Via, b);  // from b towards a
+    const std::uint64_t trunkMm = walk.Dist[static_cast<std::size_t>(b)].Mm;
 
     if (terminations.size() > 2) {
-      extra.insert(extra.end(), elsewhere.begin(), elsewhere.end());
-      TFinding& f = add(TSeverity::Error, "termination-count",
-                        std::to_string(terminations.size()) + " terminations; a bus has exactly two, one at each end");
-      for (int v : extra) addVertex(f, v);
-      elsewhere.clear();
-    } else {
-      for (int v : extra) {
-        TFinding& f = add(TSeverity::Error, "termination-place",
-                          "Both terminations are at the same end of the bus (" + nodeLabel(FGraph, v) + ")");
-        addVertex(f, v);
+      TFinding& f = add(
+          TSeverity::Error, "termination-count",
+          std::to_string(terminations.size()) + " terminations; a bus has exactly two, one at each end of its trunk");
+      for (int v : terminations)
+        if (v != a && v != b) addVertex(f, v);
+    }
+    for (int end : {a, b})
+      if (!terminated(end)) {
+        TFinding& f =
+            add(TSeverity::Error, "termination-missing", "The end of the bus at " + label(end) + " has no termination");
+        addVertex(f, end);
       }
-    }
-    // A termination in the wrong place is paired with the end that lacks it.
-    for (int v : elsewhere) {
-      std::string message = "The termination at " + nodeLabel(FGraph, v) + " is not at an end of the bus";
-      TFinding& f = add(TSeverity::Error, "termination-place", message);
-      addVertex(f, v);
-      if (!openEnds.empty()) {
-        f.Message += "; the end at " + nodeLabel(FGraph, openEnds.front()) + " has none";
-        addVertex(f, openEnds.front());
-        openEnds.erase(openEnds.begin());
-      }
-    }
-    for (int v : openEnds) {
-      TFinding& f = add(TSeverity::Error, "termination-missing",
-                        "The end of the bus at " + nodeLabel(FGraph, v) + " has no termination");
-      addVertex(f, v);
-    }
-    if (atA.size() == 1 && atB.size() == 1)
-      FMainPath = {atA.front(), atB.front()};
-    else
-      FMainPath = {EndA, EndB};
+
+    checkBranches(a, b, trunk);
+    checkTrunkLength(a, b, trunk, trunkMm);
+    checkTerminationMatch(a, trunk.back());
+    checkTerminationMatch(b, trunk.front());
   }
 
-  void checkLengths(int EndA, int EndB, const PathTree& FromA, double BusMm) {
-    const double limitMm =
-        1000.0 * (FSettings.MaxBusLengthM > 0 ? FSettings.MaxBusLengthM : BusLengthLimitM(FSettings.BitRate));
-    if (BusMm > limitMm) {
-      TFinding& f = add(TSeverity::Error, "bus-length",
-                        "The bus is " + metres(BusMm) + " long from " + nodeLabel(FGraph, EndA) + " to " +
-                            nodeLabel(FGraph, EndB) + "; at " + rate(FSettings.BitRate) + " it may be at most " +
-                            metres(limitMm));
-      for (int w : wiresBack(FGraph, FromA, EndB)) addWire(f, w);
-    } else if (static_cast<double>(FTotalMm) > limitMm) {
-      add(TSeverity::Warning, "cable-length",
-          "All wires together are " + metres(static_cast<double>(FTotalMm)) + " long, more than the " +
-              metres(limitMm) + " a bus may span at " + rate(FSettings.BitRate));
-    }
-  }
-
-  void checkStubs(const std::vector<int>& Piece, double StubLimitMm) {
-    // The main line runs between the terminations (or between the ends of the longest path).
-    const PathTree fromStart = shortestPaths(FGraph, {FMainPath.first});
-    std::vector<char> onLine(FGraph.Points.size(), 0);
-    std::vector<char> lineWire(FGraph.Wires.size(), 0);
-    onLine[static_cast<std::size_t>(FMainPath.first)] = 1;
-    for (int w : wiresBack(FGraph, fromStart, FMainPath.second)) {
-      lineWire[static_cast<std::size_t>(w)] = 1;
-      onLine[static_cast<std::size_t>(FGraph.Wires[static_cast<std::size_t>(w)].A)] = 1;
-      onLine[static_cast<std::size_t>(FGraph.Wires[static_cast<std::size_t>(w)].B)] = 1;
-    }
-    std::vector<int> line;
-    for (int v : Piece)
-      if (onLine[static_cast<std::size_t>(v)]) line.push_back(v);
-    const PathTree fromLine = shortestPaths(FGraph, line);
-
-    double stubTotal = 0;
-    for (std::size_t w = 0; w < FGraph.Wires.size(); ++w) {
-      const WireInfo& wire = FGraph.Wires[w];
-      if (!lineWire[w] && fromLine.Dist[static_cast<std::size_t>(wire.A)].Reached()) stubTotal += wire.LengthMm;
-    }
-    // Every branch ends in a leaf; its distance from the line is the stub's length.
+  // A loop's wires are those left when the branches are taken off leaf by leaf.
+  void reportLoop(const std::vector<int>& Piece) {
+    std::vector<std::size_t> degree(FGraph.Points.size(), 0);
+    std::vector<int> leaves;
     for (int v : Piece) {
-      if (onLine[static_cast<std::size_t>(v)] || FGraph.Degree(v) != 1) continue;
-      const double mm = static_cast<double>(fromLine.Dist[static_cast<std::size_t>(v)].Mm);
-      if (mm <= StubLimitMm) continue;
-      TFinding& f = add(TSeverity::Warning, "stub-length",
-                        "The stub to " + nodeLabel(FGraph, v) + " is " + metres(mm) + " long; at " +
-                            rate(FSettings.BitRate) + " a stub should be at most " + metres(StubLimitMm));
-      addVertex(f, v);
-      for (int w : wiresBack(FGraph, fromLine, v)) addWire(f, w);
+      degree[static_cast<std::size_t>(v)] = FGraph.Degree(v);
+      if (degree[static_cast<std::size_t>(v)] == 1) leaves.push_back(v);
     }
-    const double totalLimitMm =
-        FSettings.MaxTotalStubLengthM > 0 ? 1000.0 * FSettings.MaxTotalStubLengthM : 10.0 * StubLimitMm;
+    while (!leaves.empty()) {
+      const int v = leaves.back();
+      leaves.pop_back();
+      degree[static_cast<std::size_t>(v)] = 0;
+      for (const Edge* e = FGraph.begin(v); e != FGraph.end(v); ++e)
+        if (degree[static_cast<std::size_t>(e->To)] > 0 && --degree[static_cast<std::size_t>(e->To)] == 1)
+          leaves.push_back(e->To);
+    }
+    TFinding& f = add(TSeverity::Error, "loop",
+                      "The wires form a loop; a CAN bus is one line between two terminations with short stubs");
+    for (int v : Piece)
+      if (degree[static_cast<std::size_t>(v)] > 0) addVertex(f, v);
+    for (std::size_t w = 0; w < FGraph.Wires.size(); ++w)
+      if (degree[static_cast<std::size_t>(wire(static_cast<int>(w)).A)] > 0 &&
+          degree[static_cast<std::size_t>(wire(static_cast<int>(w)).B)] > 0)
+        addWire(f, static_cast<int>(w));
+  }
+
+  // Whatever hangs off the trunk is a stub, measured from the node where it leaves the trunk to
+  // its farthest point. Beyond a termination a stub may go as far as anywhere else; a longer
+  // one means the line goes on and the termination is not at its end.
+  void checkBranches(int A, int B, const std::vector<int>& Trunk) {
+    const std::uint64_t limitMm =
+        FSettings.MaxStubLengthM > 0 ? wholeMm(FSettings.MaxStubLengthM) : StubLengthLimitMm(FSettings.BitRate);
+    const std::size_t n = FGraph.Points.size();
+    std::vector<char> trunkWire(FGraph.Wires.size(), 0);
+    std::vector<int> trunkNodes = {B};
+    for (int w : Trunk) {
+      trunkWire[static_cast<std::size_t>(w)] = 1;
+      const WireInfo& info = wire(w);
+      trunkNodes.push_back(info.A == trunkNodes.back() ? info.B : info.A);
+    }
+    std::reverse(trunkNodes.begin(), trunkNodes.end());  // from A to B
+
+    TreeWalk walk;
+    walk.Dist.assign(n, Distance{});
+    walk.Via.assign(n, -1);
+    for (int v : trunkNodes) walk.Dist[static_cast<std::size_t>(v)] = {0, 0};
+    std::uint64_t stubTotal = 0;
+    std::vector<int> stack;
+    std::vector<int> beyond[2];  // far ends of the long lines beyond the termination at A and at B
+    for (int root : trunkNodes) {
+      for (const Edge* first = FGraph.begin(root); first != FGraph.end(root); ++first) {
+        if (trunkWire[static_cast<std::size_t>(first->Wire)]) continue;
+        // One stub: walk it, keeping its farthest point and its wire length.
+        int far = first->To;
+        std::uint64_t wiresMm = wire(first->Wire).LengthMm;
+        walk.Dist[static_cast<std::size_t>(far)] = {wiresMm, 1};
+        walk.Via[static_cast<std::size_t>(far)] = first->Wire;
+        stack.assign(1, far);
+        while (!stack.empty()) {
+          const int v = stack.back();
+          stack.pop_back();
+          const Distance here = walk.Dist[static_cast<std::size_t>(v)];
+          if (walk.Dist[static_cast<std::size_t>(far)] < here) far = v;
+          for (const Edge* e = FGraph.begin(v); e != FGraph.end(v); ++e) {
+            Distance& next = walk.Dist[static_cast<std::size_t>(e->To)];
+            if (next.Reached()) continue;
+            const std::uint64_t mm = wire(e->Wire).LengthMm;
+            next = {here.Mm + mm, here.Hops + 1};
+            walk.Via[static_cast<std::size_t>(e->To)] = e->Wire;
+            wiresMm += mm;
+            stack.push_back(e->To);
+          }
+        }
+        const std::uint64_t mm = walk.Dist[static_cast<std::size_t>(far)].Mm;
+        const bool beyondEnd = (root == A || root == B) && terminated(root);
+        if (mm <= limitMm) {
+          stubTotal += wiresMm;
+        } else if (beyondEnd) {
+          beyond[root == A ? 0 : 1].push_back(far);
+        } else {
+          stubTotal += wiresMm;
+          TFinding& f =
+              add(TSeverity::Warning, "stub-length",
+                  "The stub leaving the trunk at " + label(root) + " is " + metres(mm) + " long (to " + label(far) +
+                      "); at " + rate(FSettings.BitRate) + " a stub should be at most " + metres(limitMm));
+          addVertex(f, far);
+          for (int w : wiresBack(FGraph, walk.Via, far)) addWire(f, w);
+        }
+      }
+    }
+    // One finding a termination, paired with the farthest end that has none.
+    for (int side : {0, 1}) {
+      std::vector<int>& ends = beyond[side];
+      if (ends.empty()) continue;
+      const int root = side == 0 ? A : B;
+      std::stable_sort(ends.begin(), ends.end(), [&walk](int L, int R) {
+        return walk.Dist[static_cast<std::size_t>(R)] < walk.Dist[static_cast<std::size_t>(L)];
+      });
+      std::string message = "The termination at " + label(root) + " is not at an end of the bus: the line goes on " +
+                            metres(walk.Dist[static_cast<std::size_t>(ends.front())].Mm) + " beyond it to " +
+                            label(ends.front()) + ", which has none";
+      if (ends.size() > 1)
+        message += ", and " + std::to_string(ends.size() - 1) + " more line(s) longer than a stub leave it";
+      TFinding& f = add(TSeverity::Error, "termination-place", std::move(message));
+      addVertex(f, root);
+      for (int end : ends) {
+        addVertex(f, end);
+        for (int w : wiresBack(FGraph, walk.Via, end)) addWire(f, w);
+      }
+    }
+    const std::uint64_t totalLimitMm =
+        FSettings.MaxTotalStubLengthM > 0 ? wholeMm(FSettings.MaxTotalStubLengthM) : 10 * limitMm;
     if (stubTotal > totalLimitMm)
       add(TSeverity::Warning, "stub-total",
           "The stubs together are " + metres(stubTotal) + " long; at " + rate(FSettings.BitRate) +
               " they should stay below " + metres(totalLimitMm));
   }
 
-  void checkImpedances() {
-    // Lines should match the terminations they run between (120 ohms when there are none).
-    double reference = 0;
-    int count = 0;
-    for (int v : FPieces[FMain])
-      if (terminated(v)) {
-        reference += FGraph.NodeAt[static_cast<std::size_t>(v)]->FResistance;
-        ++count;
-      }
-    reference = count > 0 ? reference / count : 120.0;
-    for (std::size_t w = 0; w < FGraph.Wires.size(); ++w) {
-      const std::uint16_t z = FGraph.Wires[w].Wire->FImpedance;
-      if (std::fabs(z - reference) <= FSettings.ImpedanceTolerance * reference) continue;
-      char ref[16];
-      std::snprintf(ref, sizeof ref, "%.0f", reference);
-      TFinding& f =
-          add(TSeverity::Warning, "impedance",
-              "The wire from " + nodeLabel(FGraph, FGraph.Wires[w].A) + " to " + nodeLabel(FGraph, FGraph.Wires[w].B) +
-                  " has " + std::to_string(z) + " ohms; the terminations have " + ref + " ohms");
-      addWire(f, static_cast<int>(w));
+  void checkTrunkLength(int A, int B, const std::vector<int>& Trunk, std::uint64_t TrunkMm) {
+    const std::uint64_t limitMm =
+        FSettings.MaxBusLengthM > 0 ? wholeMm(FSettings.MaxBusLengthM) : BusLengthLimitMm(FSettings.BitRate);
+    if (TrunkMm > limitMm) {
+      TFinding& f = add(TSeverity::Error, "bus-length",
+                        "The bus is " + metres(TrunkMm) + " long from " + label(A) + " to " + label(B) + "; at " +
+                            rate(FSettings.BitRate) + " it may be at most " + metres(limitMm));
+      for (int w : Trunk) addWire(f, w);
+    } else if (FTotalMm > limitMm) {
+      add(TSeverity::Warning, "cable-length",
+          "All wires together are " + metres(FTotalMm) + " long, more than the " + metres(limitMm) +
+              " a bus may span at " + rate(FSettings.BitRate));
     }
+  }
+
+  // A termination should match the line it ends, whatever the cable's own range allows.
+  void checkTerminationMatch(int End, int TrunkWire) {
+    if (load(End) != Load::Termination) return;
+    const double r = FGraph.NodeAt[static_cast<std::size_t>(End)]->FResistance;
+    const double z = wire(TrunkWire).Wire->FImpedance;
+    if (100.0 * std::fabs(r - z) <= FSettings.TerminationTolerancePercent * z) return;
+    char tolerance[32];
+    std::snprintf(tolerance, sizeof tolerance, "%g %%", FSettings.TerminationTolerancePercent);
+    TFinding& f =
+        add(TSeverity::Warning, "termination-match",
+            "The termination at " + label(End) + " is " + std::to_string(static_cast<int>(r)) + " ohms on a line of " +
+                std::to_string(static_cast<int>(z)) + " ohms; it should be within " + tolerance + " of the line");
+    addVertex(f, End);
+    addWire(f, TrunkWire);
   }
 
   const TCanNodes& FNet;
@@ -506,28 +567,44 @@ class Checker {
   std::vector<std::vector<int>> FPieces;
   std::size_t FMain = 0;
   std::uint64_t FTotalMm = 0;
-  std::pair<int, int> FMainPath{0, 0};
   std::vector<TFinding> FFindings;
 };
 
+// The usual figures: bit rate, longest trunk in millimetres.
+constexpr std::pair<std::uint32_t, std::uint64_t> kBusTable[] = {{10000, 5000000}, {20000, 2500000}, {50000, 1000000},
+                                                                 {125000, 500000}, {250000, 250000}, {500000, 100000},
+                                                                 {800000, 50000},  {1000000, 40000}};
+
 }  // namespace
 
-double BusLengthLimitM(std::uint32_t BitRate) {
-  static constexpr std::pair<double, double> kTable[] = {{125000, 500}, {250000, 250}, {500000, 100}, {1000000, 40}};
-  const double r = std::max<double>(BitRate, 1);
-  if (r <= kTable[0].first) return kTable[0].second * kTable[0].first / r;
-  if (r >= kTable[3].first) return kTable[3].second * kTable[3].first / r;
-  for (std::size_t i = 0; i + 1 < std::size(kTable); ++i) {
-    const auto [r0, l0] = kTable[i];
-    const auto [r1, l1] = kTable[i + 1];
-    if (r > r1) continue;
-    const double t = std::log(r / r0) / std::log(r1 / r0);
-    return std::exp(std::log(l0) + t * (std::log(l1) - std::log(l0)));
+std::uint64_t BusLengthLimitMm(std::uint32_t BitRate) {
+  const auto& first = kBusTable[0];
+  const auto& last = kBusTable[std::size(kBusTable) - 1];
+  // Below the table the wire's resistance rather than the bit time limits the bus.
+  if (BitRate <= first.first) return first.second;
+  if (BitRate >= last.first)
+    return static_cast<std::uint64_t>(std::llround(static_cast<double>(last.second) * last.first / BitRate));
+  for (std::size_t i = 0; i + 1 < std::size(kBusTable); ++i) {
+    const auto [r0, l0] = kBusTable[i];
+    const auto [r1, l1] = kBusTable[i + 1];
+    if (BitRate == r0) return l0;
+    if (BitRate > r1) continue;
+    if (BitRate == r1) return l1;
+    const double t = std::log(static_cast<double>(BitRate) / r0) / std::log(static_cast<double>(r1) / r0);
+    const double mm = std::exp(std::log(static_cast<double>(l0)) +
+                               t * (std::log(static_cast<double>(l1)) - std::log(static_cast<double>(l0))));
+    return static_cast<std::uint64_t>(std::llround(mm));
   }
-  return kTable[3].second;
+  return last.second;
 }
 
-double StubLengthLimitM(std::uint32_t BitRate) { return 0.3 * 1000000.0 / std::max<double>(BitRate, 1); }
+std::uint64_t StubLengthLimitMm(std::uint32_t BitRate) {
+  return static_cast<std::uint64_t>(std::llround(300.0 * 1000000.0 / std::max<std::uint32_t>(BitRate, 1)));
+}
+
+double BusLengthLimitM(std::uint32_t BitRate) { return static_cast<double>(BusLengthLimitMm(BitRate)) / 1000.0; }
+
+double StubLengthLimitM(std::uint32_t BitRate) { return static_cast<double>(StubLengthLimitMm(BitRate)) / 1000.0; }
 
 std::vector<TFinding> CheckBus(const TCanNodes& Net, const TCheckSettings& Settings) {
   return Checker(Net, Settings).Run();
