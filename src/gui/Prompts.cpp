@@ -81,6 +81,8 @@ std::optional<QString> TDialogPrompts::AskText(QWidget* Owner, const QString& Ca
 
 std::optional<TPrintLayout> TDialogPrompts::SetUpPrinter(QWidget* Owner, QPrinter& Printer, TPrintLayout Layout) {
   QPrintDialog dialog(&Printer, Owner);
+  // The number of pages depends on the paper chosen here; any range can be asked for.
+  dialog.setMinMax(1, 9999);
   // The layout is asked on a page of the dialog's own, beside the printer's options.
   auto* page = new QWidget;
   page->setWindowTitle("Layout");

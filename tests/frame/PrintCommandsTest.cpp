@@ -38,6 +38,7 @@ class PrintingPrompts : public TPrompts {
   std::optional<TPrintLayout> LayoutAnswer;
   QString OutputFile;
   std::function<void(QDialog&)> OnDialog;
+  int FromPage = 0, ToPage = 0;  // a page range, when set
   QStringList Errors;
 
   std::optional<TPrintLayout> SetUpPrinter(QWidget*, QPrinter& Printer, TPrintLayout) override {
@@ -45,6 +46,10 @@ class PrintingPrompts : public TPrompts {
     Printer.setOutputFileName(OutputFile);
     Printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
                                       QPageLayout::Millimeter));
+    if (FromPage > 0) {
+      Printer.setPrintRange(QPrinter::PageRange);
+      Printer.setFromTo(FromPage, ToPage);
+    }
     return LayoutAnswer;
   }
   int ExecDialog(QDialog& Dialog) override {
@@ -129,6 +134,10 @@ TEST_F(Printing, TrueSizeTakesPagesFittedOneAndEveryPageHasTheFooter) {
   EXPECT_EQ(PageCount(across), 4);
   EXPECT_EQ(PageCount(fitted), 1);
   EXPECT_EQ(Frame->PrintLayout(), TPrintLayout::FitToPage);  // proposed next time
+  Prompts().FromPage = 2;
+  Prompts().ToPage = 3;
+  const std::string range = PrintTo("range.pdf", TPrintLayout::TrueSize);
+  EXPECT_EQ(PageCount(range), 2);
 
   const QString date = QDate::currentDate().toString(Qt::ISODate);
   if (!PageText(fitted, 1)) GTEST_SKIP() << "Ghostscript (gs) is not installed to read the pages' text";
@@ -139,7 +148,8 @@ TEST_F(Printing, TrueSizeTakesPagesFittedOneAndEveryPageHasTheFooter) {
     EXPECT_TRUE(text.contains(QString("Page %1 of 4").arg(page))) << text.toStdString();
     drawn += text;
   }
-  // The drawing itself: every node's name is on one of the pages, and all on the fitted one.
+  EXPECT_TRUE(PageText(range, 1)->contains("Page 2 of 4"));
+  // The drawing itself is printed: the node names are in the pages' text.
   const QString one = *PageText(fitted, 1);
   EXPECT_TRUE(one.contains("Page 1 of 1"));
   for (const char* name : {"[1] ", "[2] ", "[3] "}) {
