@@ -15,6 +15,7 @@
 
 #include "editor/EditorWindow.h"
 #include "frame/PictureExportCommands.h"
+#include "frame/PrintCommands.h"
 #include "gui/Prompts.h"
 #include "model/PathText.h"
 #include "picture/QPainterCanvas.h"
@@ -118,6 +119,16 @@ void TMDIChild::SaveVectorPicture(bool Svg) {
   busweave::SaveVectorPicture(this, pictureSource(), Svg ? TVectorFormat::Svg : TVectorFormat::Pdf, FHost->Prompts());
 }
 
+void TMDIChild::Print() {
+  if (!FHost) return;
+  PrintDocument(this, pictureSource(), FHost->Prompts(), FPrintLayout);
+}
+
+void TMDIChild::PrintPreview() {
+  if (!FHost) return;
+  PreviewDocument(this, pictureSource(), FHost->Prompts(), FPrintLayout);
+}
+
 TMDIChild* TMDIChild::Open(QMdiArea* Area, TEditorHost* Host, const std::string& Path, TPoint Size) {
   auto* frame = new TMDIChild(Host, Path, Size);
   frame->FWindow = Area->addSubWindow(frame);
@@ -131,7 +142,9 @@ TMDIChild* TMDIChild::Open(QMdiArea* Area, TEditorHost* Host, const std::string&
   link.Notify = [frame](TEditorNotifyCode Code, int Value) { frame->WMEditorNotify(Code, Value); };
   link.SetExportFont = [frame](const TFontSpec& Font) { frame->FPictureFont = Font; };
   frame->FEditor = new TSubForm(nullptr, link, Path, Size, frame->FScale, Host);
-  frame->FEditorWindow = Area->addSubWindow(frame->FEditor, Qt::FramelessWindowHint);
+  // The editor has a frame of its own, so that it can be resized, maximised and minimised like
+  // the overview.
+  frame->FEditorWindow = Area->addSubWindow(frame->FEditor);
   frame->FEditorWindow->installEventFilter(frame);
   frame->FEditorWindow->setWindowTitle(frame->FEditor->Caption());
   QObject::connect(frame->FEditor, &QWidget::windowTitleChanged, frame->FEditorWindow, &QWidget::setWindowTitle);

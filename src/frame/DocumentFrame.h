@@ -12,6 +12,7 @@
 #include "drawing/DocumentTypes.h"
 #include "editor/EditorHost.h"
 #include "gui/EventSurface.h"
+#include "gui/Prompts.h"
 #include "model/Elements.h"
 
 class QAction;
@@ -61,6 +62,11 @@ class TMDIChild : public QWidget {
   void ExportPicture(TPlotTarget Target);
   // Saves the picture as an SVG or PDF document.
   void SaveVectorPicture(bool Svg);
+  // Prints the network through the print dialog, or shows its pages in the print preview; the
+  // layout chosen last is proposed the next time.
+  void Print();
+  void PrintPreview();
+  TPrintLayout PrintLayout() const { return FPrintLayout; }
 
   // Resizes the window so that its client area gets this size.
   void SetClientSize(TPoint Size);
@@ -95,6 +101,7 @@ class TMDIChild : public QWidget {
   TPoint FLastPos{0, 0};
   bool FClosing = false;
   TFontSpec FPictureFont = DefaultPictureFont;
+  TPrintLayout FPrintLayout = TPrintLayout::TrueSize;
 };
 
 // The file-name part of a path: what follows the last '/' or '\'.

@@ -7,6 +7,10 @@
 #include <QFontDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QRadioButton>
+#include <QVBoxLayout>
 
 #include "model/PathText.h"
 
@@ -73,6 +77,25 @@ std::optional<QString> TDialogPrompts::AskText(QWidget* Owner, const QString& Ca
   const QString text = QInputDialog::getText(Owner, Caption, Label, QLineEdit::Normal, {}, &accepted);
   if (!accepted) return std::nullopt;
   return text;
+}
+
+std::optional<TPrintLayout> TDialogPrompts::SetUpPrinter(QWidget* Owner, QPrinter& Printer, TPrintLayout Layout) {
+  QPrintDialog dialog(&Printer, Owner);
+  // The number of pages depends on the paper chosen here; any range can be asked for.
+  dialog.setMinMax(1, 9999);
+  // The layout is asked on a page of the dialog's own, beside the printer's options.
+  auto* page = new QWidget;
+  page->setWindowTitle("Layout");
+  auto* trueSize = new QRadioButton("&True size, across as many pages as it takes", page);
+  auto* fitted = new QRadioButton("&Fit to one page", page);
+  (Layout == TPrintLayout::FitToPage ? fitted : trueSize)->setChecked(true);
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(trueSize);
+  layout->addWidget(fitted);
+  layout->addStretch();
+  dialog.setOptionTabs({page});
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return fitted->isChecked() ? TPrintLayout::FitToPage : TPrintLayout::TrueSize;
 }
 
 QString WithDefaultSuffix(const QString& FileName, const QString& Suffix) {

@@ -11,6 +11,7 @@
 #include "gui/ModalResult.h"
 
 class QDialog;
+class QPrinter;
 class QWidget;
 
 namespace busweave {
@@ -29,6 +30,10 @@ struct TOpenDialogRequest {
   QString DefaultSuffix;
   QString Folder;  // starting folder; empty for the current one
 };
+
+// How a document goes onto paper: at its true size, across as many pages as that takes, or
+// scaled to fit one page.
+enum class TPrintLayout { TrueSize, FitToPage };
 
 class TPrompts {
  public:
@@ -59,6 +64,14 @@ class TPrompts {
     (void)Initial;
     return std::nullopt;
   }
+  // The print dialog: sets Printer up (printer or file, paper, pages) and asks for the layout,
+  // proposing Layout. The layout chosen, or nothing when the user cancels.
+  virtual std::optional<TPrintLayout> SetUpPrinter(QWidget* Owner, QPrinter& Printer, TPrintLayout Layout) {
+    (void)Owner;
+    (void)Printer;
+    (void)Layout;
+    return std::nullopt;
+  }
 };
 
 // The real dialogs and message boxes.
@@ -72,6 +85,7 @@ class TDialogPrompts : public TPrompts {
   int ExecDialog(QDialog& Dialog) override;
   std::optional<QFont> ChooseFont(QWidget* Owner, const QFont& Initial) override;
   std::optional<QString> AskText(QWidget* Owner, const QString& Caption, const QString& Label) override;
+  std::optional<TPrintLayout> SetUpPrinter(QWidget* Owner, QPrinter& Printer, TPrintLayout Layout) override;
 };
 
 // A file name with the default suffix appended when it has no extension (a dot in a folder

@@ -60,18 +60,6 @@ void plotPicture(Canvas& C, const TPictureSource& Source, TPlotTarget Target) {
   if (Source.PlotIt) Source.PlotIt(C, Target, true, Source.Scale);
 }
 
-// Paints the picture on a device of Dpi units per inch, the picture's top-left at (0, 0).
-void paintPicture(QPainter& Painter, const TPictureSource& Source, int Dpi) {
-  const TPoint size = PictureSize(Source);
-  TQPainterCanvas canvas(Painter);
-  TMapping mapping;
-  mapping.WindowOrg = {0, size.Y};
-  mapping.WindowExt = {2540, 2540};
-  mapping.ViewportExt = {Dpi, -Dpi};
-  canvas.SetMapping(mapping);
-  plotPicture(canvas, Source, ptFileEMF);
-}
-
 // Device units of a length in 0.01 mm at Dpi units per inch, in 64 bits (at least 1).
 std::int64_t deviceUnits64(std::int64_t Hundredths, int Dpi) {
   return std::max<std::int64_t>(1, std::llround(static_cast<double>(Hundredths) * Dpi / 2540.0));
@@ -118,7 +106,7 @@ QByteArray renderSvg(const TPictureSource& Source) {
   generator.setTitle(qPath(PathWithoutExtension(Source.DocPath)).section('/', -1));
   generator.setDescription("Busweave-V2");
   QPainter painter(&generator);
-  paintPicture(painter, Source, kDpi);
+  PaintPicture(painter, Source, kDpi);
   painter.end();
   return bytes;
 }
@@ -137,7 +125,7 @@ QByteArray renderPdf(const TPictureSource& Source) {
     writer.setCreator("Busweave-V2");
     writer.setTitle(qPath(Source.DocPath));
     QPainter painter(&writer);
-    paintPicture(painter, Source, kDpi);
+    PaintPicture(painter, Source, kDpi);
   }
   return bytes;
 }
@@ -152,6 +140,17 @@ QByteArray renderPng(const TPictureSource& Source) {
 }
 
 }  // namespace
+
+void PaintPicture(QPainter& Painter, const TPictureSource& Source, int Dpi) {
+  const TPoint size = PictureSize(Source);
+  TQPainterCanvas canvas(Painter);
+  TMapping mapping;
+  mapping.WindowOrg = {0, size.Y};
+  mapping.WindowExt = {2540, 2540};
+  mapping.ViewportExt = {Dpi, -Dpi};
+  canvas.SetMapping(mapping);
+  plotPicture(canvas, Source, ptFileEMF);
+}
 
 std::optional<TPictureFormat> PictureFormatOf(const std::string& FileName) {
   const std::size_t dot = FileName.rfind('.');
@@ -212,7 +211,7 @@ QImage RenderImage(const TPictureSource& Source, int Dpi) {
   {
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    paintPicture(painter, Source, Dpi);
+    PaintPicture(painter, Source, Dpi);
   }
   return image;
 }

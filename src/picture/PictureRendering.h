@@ -14,6 +14,8 @@
 #include "drawing/DocumentTypes.h"
 #include "picture/WmfCanvas.h"
 
+class QPainter;
+
 namespace busweave {
 
 // What a picture is made of. PlotIt draws the network (the editor's PlotIt, or the drawing of
@@ -42,6 +44,11 @@ TPoint PictureSize(const TPictureSource& Source);
 // EPictureTooLarge (a message without the file's name, which callers put in front) before
 // drawing anything when the format cannot hold the picture.
 std::string RenderPicture(const TPictureSource& Source, TPictureFormat Format, TPlotTarget Target);
+
+// Paints the picture as the SVG and PDF pictures have it, on a device of Dpi units per inch with
+// its top-left corner at the painter's origin; the painter's transformation and clip apply (the
+// print scales and cuts it into pages this way).
+void PaintPicture(QPainter& Painter, const TPictureSource& Source, int Dpi);
 
 // The picture as a raster image of Dpi pixels per inch that carries its physical size. Throws
 // EPictureTooLarge, before allocating, beyond the largest image this program makes.

@@ -109,12 +109,14 @@ TMDIMainForm::TMDIMainForm(TPrompts& Prompts, QWidget* Parent) : QMainWindow(Par
   UpdateMenuItems();
   ReadSettings();
   readRecentFiles();
+  readWindowState();
 }
 
 TMDIMainForm::~TMDIMainForm() {
   FDestroying = true;
   WriteSettings();
   writeRecentFiles();
+  writeWindowState();
   disconnect(MdiArea, nullptr, this, nullptr);
   // The documents go first, while everything their last signals reach still exists.
   delete takeCentralWidget();
@@ -130,6 +132,11 @@ void TMDIMainForm::buildMenus() {
   FileRecentMenu = File1->addMenu("&Recent");
   FileRecentMenu->setObjectName("FileRecentMenu");
   connect(FileRecentMenu, &QMenu::aboutToShow, this, &TMDIMainForm::rebuildRecentMenu);
+  File1->addSeparator();
+  FilePrintItem = addItem(File1, "&Print ...", QKeySequence(Qt::CTRL | Qt::Key_P), "Print current file");
+  FilePrintPreviewItem = addItem(File1, "Print pre&view ...", {}, "Show the pages of current file");
+  connect(FilePrintItem, &QAction::triggered, this, &TMDIMainForm::FilePrintItemClick);
+  connect(FilePrintPreviewItem, &QAction::triggered, this, &TMDIMainForm::FilePrintPreviewItemClick);
   File1->addSeparator();
   FileExitItem = addItem(File1, "E&xit", QKeySequence(Qt::CTRL | Qt::Key_X), "Exit applcation");
 
@@ -242,6 +249,8 @@ bool TMDIMainForm::event(QEvent* Event) {
     }
     QTimer::singleShot(0, this, &TMDIMainForm::settlePlacement);
   }
+  if (type == QEvent::WindowStateChange && !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized)))
+    QTimer::singleShot(0, this, &TMDIMainForm::restoredPlacement);
   return QMainWindow::event(Event);
 }
 
@@ -253,11 +262,22 @@ void TMDIMainForm::applyPlacement() {
 }
 
 void TMDIMainForm::settlePlacement() {
-  if (!FPlacementPending || isMaximized() || isMinimized() || isFullScreen()) return;
+  if (!FPlacementPending) return;
+  // A maximised window's size is the screen's; it is final once the window manager framed it.
+  if (isMaximized() && !frameMarginsOf(*this).isNull()) placementSettled();
+  if (isMaximized() || isMinimized() || isFullScreen()) return;
   const QMargins frame = frameMarginsOf(*this);
   if (frame == FPlacedMargins) return;
   applyPlacement();
   if (!frame.isNull()) placementSettled();
+}
+
+void TMDIMainForm::restoredPlacement() {
+  if (!isVisible() || isMaximized() || isMinimized() || isFullScreen()) return;
+  // A window that opened maximised had no frame when its normal placement was applied; now that
+  // it has one, the stored outer placement is applied again.
+  const QMargins frame = frameMarginsOf(*this);
+  if (!frame.isNull() && frame != FPlacedMargins) applyPlacement();
 }
 
 void TMDIMainForm::placementSettled() {
@@ -275,7 +295,10 @@ void TMDIMainForm::WhenPlaced(std::function<void()> Action) {
 
 QRect TMDIMainForm::OuterPlacement() const {
   const bool normal = !(isMaximized() || isMinimized() || isFullScreen());
-  return (normal ? geometry() : normalGeometry()).marginsAdded(frameMarginsOf(*this));
+  if (normal) return geometry().marginsAdded(frameMarginsOf(*this));
+  // The normal placement, with the frame it was given for (a maximised window's own frame may
+  // differ, and one maximised before it was shown never had one).
+  return normalGeometry().marginsAdded(FPlacedMargins);
 }
 
 QRect TMDIMainForm::FitPlacement(const TPlacement& Stored, const QList<QRect>& Available, QSize Minimum) {
@@ -354,8 +377,8 @@ TMDIChild* TMDIMainForm::OpenDocument(const std::string& Path) {
 void TMDIMainForm::UpdateMenuItems() {
   if (FDestroying) return;
   const bool any = !MdiArea->subWindowList().isEmpty();
-  for (QAction* action : {FileCloseItem, FileSaveItem, FileSaveAsItem, WindowCascadeItem, WindowTileItem,
-                          WindowArrangeItem, WindowMinimizeItem})
+  for (QAction* action : {FileCloseItem, FileSaveItem, FileSaveAsItem, FilePrintItem, FilePrintPreviewItem,
+                          WindowCascadeItem, WindowTileItem, WindowArrangeItem, WindowMinimizeItem})
     action->setEnabled(any);
   SaveBtn->setEnabled(any);
   const TSubForm* editor = FActiveEditor;
@@ -544,6 +567,14 @@ void TMDIMainForm::FileSaveAsItemClick() {
 
 void TMDIMainForm::FileExitItemClick() { close(); }
 
+void TMDIMainForm::FilePrintItemClick() {
+  if (TMDIChild* document = currentDocument()) document->Print();
+}
+
+void TMDIMainForm::FilePrintPreviewItemClick() {
+  if (TMDIChild* document = currentDocument()) document->PrintPreview();
+}
+
 void TMDIMainForm::ViewGridItemClick(bool Show) {
   if (TSubForm* editor = ActiveEditor()) editor->SetShowGrid(Show);
 }
@@ -627,6 +658,33 @@ void TMDIMainForm::writeRecentFiles() {
     std::cerr << "busweave: the recent files were not saved: " << profile.Problem() << "\n";
     return;
   }
+}
+
+static const char* const WindowSection = "Busweave-Window";
+
+void TMDIMainForm::readWindowState() {
+  TProfile profile;
+  profile.Action = paRead;
+  profile.IniFileName = SettingsFilePath().toLocal8Bit().toStdString();
+  profile.SetCategory(WindowSection);
+  profile.SetKeyName("Maximized");
+  profile.DefaultValue = "0";
+  profile.Execute();
+  FMaximizedRead = StrictInteger(RemoveSpaces(profile.DataString)).value_or(0) == 1;
+  // Shown later as it is set now: maximised, over the normal placement just applied.
+  if (FMaximizedRead) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void TMDIMainForm::writeWindowState() {
+  const bool maximized = isMaximized();
+  if (FSettingsUnreadable || maximized == FMaximizedRead) return;
+  TProfile profile;
+  profile.Action = paWrite;
+  profile.IniFileName = SettingsFilePath().toLocal8Bit().toStdString();
+  profile.SetCategory(WindowSection);
+  profile.SetKeyName("Maximized");
+  profile.DataString = maximized ? "1" : "0";
+  if (!profile.Execute()) std::cerr << "busweave: the window state was not saved: " << profile.Problem() << "\n";
 }
 
 void TMDIMainForm::closeEvent(QCloseEvent* Event) {

@@ -46,6 +46,8 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   QAction* FileExitItem;
   // The last files opened or saved, newest first; a missing one is told and dropped when chosen.
   QMenu* FileRecentMenu;
+  QAction* FilePrintItem;
+  QAction* FilePrintPreviewItem;
   QMenu* View1;
   QAction* ViewGridItem;
   QAction* ViewFindItem;
@@ -93,6 +95,9 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   void FileSaveItemClick();
   void FileSaveAsItemClick();
   void FileExitItemClick();
+  // Print and print preview of the current document.
+  void FilePrintItemClick();
+  void FilePrintPreviewItemClick();
   void Contents1Click();
   // Shows or hides the grid of the active editor.
   void ViewGridItemClick(bool Show);
@@ -151,6 +156,10 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   void openRecentFile(const QString& Path);
   void readRecentFiles();
   void writeRecentFiles();
+  // Whether the window was maximised at exit, in a section of its own; the placement's keys keep
+  // the normal placement, to which the window returns from maximised.
+  void readWindowState();
+  void writeWindowState();
   // The editor's pointer follows its mode: a crosshair in the modes that draw.
   static void showModePointer(TSubForm& Editor);
   void subWindowActivated(QMdiSubWindow* Window);
@@ -160,6 +169,7 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   // window manager has framed the window, so this runs again until then.
   void applyPlacement();
   void settlePlacement();
+  void restoredPlacement();
   void placementSettled();
   // The five mode buttons with the mode each one sets.
   std::array<std::pair<QToolButton*, TMode>, 6> modeButtons() const;
@@ -184,6 +194,7 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   std::vector<std::function<void()>> FWhenPlaced;
   QStringList FRecentFiles;
   QStringList FRecentFilesRead;  // as the settings file held them; unchanged, nothing is written
+  bool FMaximizedRead = false;   // likewise
 };
 
 // Names the application; window titles stay exactly as each window sets them (no program name

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPrinter>
 #include <QTest>
 #include <QTextBrowser>
 #include <QToolButton>
@@ -64,6 +65,13 @@ class ScriptedPrompts : public TPrompts {
   int ExecDialog(QDialog&) override {
     ADD_FAILURE() << "unexpected dialog";
     return 2;
+  }
+  QString PrintFile;  // the print dialog prints into this PDF file; none: it is cancelled
+  std::optional<TPrintLayout> SetUpPrinter(QWidget*, QPrinter& Printer, TPrintLayout Layout) override {
+    if (PrintFile.isEmpty()) return std::nullopt;
+    Printer.setOutputFormat(QPrinter::PdfFormat);
+    Printer.setOutputFileName(PrintFile);
+    return Layout;
   }
 
  private:
@@ -149,8 +157,9 @@ class MainWindow : public testing::Test {
 
 TEST_F(MainWindow, NewNumbersDocumentsAndEnablesTheirCommands) {
   auto expectDocumentCommands = [this](bool Enabled) {
-    for (QAction* action : {Form->FileCloseItem, Form->FileSaveItem, Form->FileSaveAsItem, Form->WindowCascadeItem,
-                            Form->WindowTileItem, Form->WindowArrangeItem, Form->WindowMinimizeItem})
+    for (QAction* action : {Form->FileCloseItem, Form->FileSaveItem, Form->FileSaveAsItem, Form->FilePrintItem,
+                            Form->FilePrintPreviewItem, Form->WindowCascadeItem, Form->WindowTileItem,
+                            Form->WindowArrangeItem, Form->WindowMinimizeItem})
       EXPECT_EQ(action->isEnabled(), Enabled) << action->text().toStdString();
     EXPECT_EQ(Form->SaveBtn->isEnabled(), Enabled);
     for (QAction* action : {Form->FileNewItem, Form->FileOpenItem, Form->FileExitItem})
@@ -171,6 +180,25 @@ TEST_F(MainWindow, NewNumbersDocumentsAndEnablesTheirCommands) {
   ASSERT_TRUE(Form->Documents().isEmpty());
   expectDocumentCommands(false);
   EXPECT_EQ(Caption(New()), "NONAME1.BWN");
+}
+
+TEST_F(MainWindow, PrintPrintsTheCurrentDocumentWhicheverOfItsWindowsIsActive) {
+  TMDIChild* first = Open(WriteNetwork("first.bwn"));
+  TMDIChild* second = Open(WriteNetwork("second.bwn", 3));
+  ASSERT_TRUE(first && second);
+  Activate(first, false);
+  Prompts.PrintFile = Q(FFolder.File("first.pdf"));
+  Form->FilePrintItem->trigger();
+  Activate(second);
+  Prompts.PrintFile = Q(FFolder.File("second.pdf"));
+  Form->FilePrintItem->trigger();
+  // The documents differ in size, so do their printed pages.
+  const std::string one = ReadBytes(FFolder.File("first.pdf"));
+  const std::string two = ReadBytes(FFolder.File("second.pdf"));
+  EXPECT_EQ(one.substr(0, 5), "%PDF-");
+  EXPECT_EQ(two.substr(0, 5), "%PDF-");
+  EXPECT_NE(one, two);
+  EXPECT_EQ(Form->FilePrintItem->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
 }
 
 TEST_F(MainWindow, OpenRefusesAFileNameAlreadyOpenFromAnyFolder) {

@@ -163,6 +163,51 @@ TEST_F(Settings, RestartRestoresPlacementAndALongFolder) {
   EXPECT_EQ(QDir::currentPath().toStdString(), Folder.Path().string());
 }
 
+// Maximised at exit, the window comes back maximised; the placement's five keys keep the normal
+// placement, to which it returns.
+TEST_F(Settings, AMaximisedWindowIsRestoredMaximisedOverItsNormalPlacement) {
+  WriteBytes(Ini.toStdString(), "[Busweave-V2]\nLeft=120\nTop=80\nWidth=700\nHeight=500\n");
+  {
+    TMDIMainForm form(Prompts);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.showMaximized();
+    QTest::qWait(20);
+  }
+  const auto stored = [this] {
+    const std::string text = ReadBytes(Ini.toStdString());
+    std::string all;
+    for (const char* key : {"Left", "Top", "Width", "Height"}) {
+      std::string value;
+      EXPECT_TRUE(FindIniValue(text, "Busweave-V2", key, value)) << key;
+      all += value + " ";
+    }
+    std::string maximized;
+    EXPECT_FALSE(FindIniValue(text, "Busweave-V2", "Maximized", maximized));
+    FindIniValue(text, "Busweave-Window", "Maximized", maximized);
+    return all + maximized;
+  };
+  EXPECT_EQ(stored(), "120 80 700 500 1");
+  {
+    TMDIMainForm form(Prompts);
+    EXPECT_TRUE(form.isMaximized());
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_TRUE(form.isMaximized());
+    EXPECT_GT(form.width(), 700);
+  }
+  EXPECT_EQ(stored(), "120 80 700 500 1");
+  {
+    TMDIMainForm form(Prompts);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.showNormal();
+    EXPECT_TRUE(QTest::qWaitFor([&form] { return form.frameGeometry() == QRect(120, 80, 700, 500); }, 3000))
+        << form.frameGeometry().width();
+  }
+  EXPECT_EQ(stored(), "120 80 700 500 0");
+}
+
 TEST_F(Settings, BadValuesKeepTheirDefaultsOnlyAndNothingIsReported) {
   WriteBytes(Ini.toStdString(), "[Busweave-V2]\nLeft=abc\nTop=80\nWidth=700\nHeight=500\nIDirectory=/no/such/folder\n");
   {

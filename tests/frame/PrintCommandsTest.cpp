@@ -1,0 +1,204 @@
+// Printing a document through the real print path into a PDF file: true size across pages and
+// fitted to one page, the footer on every page, a printer that cannot be opened; the print
+// preview; and the editor window that resizes and maximises like the frame.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDate>
+#include <QDialog>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPageLayout>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+#include <QVBoxLayout>
+#include <functional>
+
+#include "TempFolder.h"
+#include "editor/EditorWindow.h"
+#include "frame/DocumentFrame.h"
+#include "frame/PrintCommands.h"
+#include "gui/Prompts.h"
+#include "model/NetworkContainer.h"
+
+namespace busweave {
+namespace {
+
+using test::ReadBytes;
+using test::TempFolder;
+
+// The print dialog prints into a PDF file on A4 landscape paper with margins of 10 mm.
+class PrintingPrompts : public TPrompts {
+ public:
+  std::optional<TPrintLayout> LayoutAnswer;
+  QString OutputFile;
+  std::function<void(QDialog&)> OnDialog;
+  int FromPage = 0, ToPage = 0;  // a page range, when set
+  QStringList Errors;
+
+  std::optional<TPrintLayout> SetUpPrinter(QWidget*, QPrinter& Printer, TPrintLayout) override {
+    Printer.setOutputFormat(QPrinter::PdfFormat);
+    Printer.setOutputFileName(OutputFile);
+    Printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
+                                      QPageLayout::Millimeter));
+    if (FromPage > 0) {
+      Printer.setPrintRange(QPrinter::PageRange);
+      Printer.setFromTo(FromPage, ToPage);
+    }
+    return LayoutAnswer;
+  }
+  int ExecDialog(QDialog& Dialog) override {
+    Dialog.show();
+    if (OnDialog) OnDialog(Dialog);
+    Dialog.hide();
+    return 2;
+  }
+  void ShowError(QWidget*, const QString& Message) override { Errors << Message; }
+  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest&) override { return std::nullopt; }
+  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
+  void Inform(QWidget*, const QString&, const QString& Text) override { Errors << Text; }
+  bool WarnOkAbort(QWidget*, const QString&) override { return true; }
+};
+
+class FakeHost : public TEditorHost {
+ public:
+  PrintingPrompts Scripted;
+  void ShowModeButtons(bool, TMode) override {}
+  void ShowPosition(const QString&, const QString&) override {}
+  TPrompts& Prompts() override { return Scripted; }
+};
+
+// The text Ghostscript reads on one page; nothing when Ghostscript is not installed.
+std::optional<QString> PageText(const std::string& Pdf, int Page) {
+  const QString gs = QStandardPaths::findExecutable("gs");
+  if (gs.isEmpty()) return std::nullopt;
+  QProcess process;
+  process.start(gs,
+                {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=txtwrite", "-sOutputFile=-",
+                 QString("-dFirstPage=%1").arg(Page), QString("-dLastPage=%1").arg(Page), QString::fromStdString(Pdf)});
+  process.waitForFinished(30000);
+  return QString::fromUtf8(process.readAllStandardOutput()).simplified();
+}
+
+int PageCount(const std::string& Pdf) {
+  return static_cast<int>(QString::fromLatin1(ReadBytes(Pdf)).count(QRegularExpression("/Type\\s*/Page\\b")));
+}
+
+// A 1500 x 1000 document (300 x 200 mm): on A4 landscape it takes 2 x 2 pages at true size.
+class Printing : public testing::Test {
+ protected:
+  Printing() {
+    TCanNodes net{120, 1500, 120};
+    const std::vector<std::pair<TPoint, TPoint>> wires = {{{0, 0}, {1300, 800}}, {{1300, 800}, {1300, 0}}};
+    for (const auto& [a, b] : wires) {
+      net.AddNode(a);
+      net.AddNode(b);
+      net.AddWire(a, b, 120, true);
+    }
+    Path = Folder.File("bus.bwn");
+    EXPECT_TRUE(net.SaveNetwork(Path));
+    Area = new QMdiArea(&Main);
+    auto* layout = new QVBoxLayout(&Main);
+    layout->addWidget(Area);
+    Main.resize(900, 700);
+    Main.show();
+    Frame = TMDIChild::Open(Area, &Host, Path, {200, 200});
+  }
+
+  PrintingPrompts& Prompts() { return Host.Scripted; }
+  std::string PrintTo(const std::string& Name, std::optional<TPrintLayout> Layout) {
+    Prompts().OutputFile = QString::fromStdString(Folder.File(Name));
+    Prompts().LayoutAnswer = Layout;
+    Frame->Print();
+    return Folder.File(Name);
+  }
+
+  TempFolder Folder;
+  std::string Path;
+  FakeHost Host;
+  QWidget Main;
+  QMdiArea* Area;
+  TMDIChild* Frame;
+};
+
+TEST_F(Printing, TrueSizeTakesPagesFittedOneAndEveryPageHasTheFooter) {
+  ASSERT_EQ(Frame->FDocSize(), (TPoint{1500, 1000}));
+  const std::string across = PrintTo("across.pdf", TPrintLayout::TrueSize);
+  const std::string fitted = PrintTo("fitted.pdf", TPrintLayout::FitToPage);
+  EXPECT_TRUE(Prompts().Errors.isEmpty()) << Prompts().Errors.join("; ").toStdString();
+  EXPECT_EQ(PageCount(across), 4);
+  EXPECT_EQ(PageCount(fitted), 1);
+  EXPECT_EQ(Frame->PrintLayout(), TPrintLayout::FitToPage);  // proposed next time
+  Prompts().FromPage = 2;
+  Prompts().ToPage = 3;
+  const std::string range = PrintTo("range.pdf", TPrintLayout::TrueSize);
+  EXPECT_EQ(PageCount(range), 2);
+
+  const QString date = QDate::currentDate().toString(Qt::ISODate);
+  if (!PageText(fitted, 1)) GTEST_SKIP() << "Ghostscript (gs) is not installed to read the pages' text";
+  QString drawn;
+  for (int page = 1; page <= 4; ++page) {
+    const QString text = *PageText(across, page);
+    EXPECT_TRUE(text.contains(QString::fromStdString(Path) + " " + date)) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString("Page %1 of 4").arg(page))) << text.toStdString();
+    drawn += text;
+  }
+  EXPECT_TRUE(PageText(range, 1)->contains("Page 2 of 4"));
+  // The drawing itself is printed: the node names are in the pages' text.
+  const QString one = *PageText(fitted, 1);
+  EXPECT_TRUE(one.contains("Page 1 of 1"));
+  for (const char* name : {"[1] ", "[2] ", "[3] "}) {
+    EXPECT_TRUE(drawn.contains(name)) << name;
+    EXPECT_TRUE(one.contains(name)) << name;
+  }
+}
+
+TEST_F(Printing, CancellingPrintsNothingAndAFileThatCannotBeMadeIsNamed) {
+  EXPECT_FALSE(std::filesystem::exists(PrintTo("cancelled.pdf", std::nullopt)));
+  const std::string blocked = Folder.File("missing-folder/out.pdf");
+  PrintTo("missing-folder/out.pdf", TPrintLayout::TrueSize);
+  ASSERT_EQ(Prompts().Errors.size(), 1);
+  EXPECT_TRUE(Prompts().Errors[0].contains(QString::fromStdString(blocked))) << Prompts().Errors[0].toStdString();
+}
+
+TEST_F(Printing, PreviewRendersThePagesAndSwitchesTheLayout) {
+  int truePages = 0;
+  int fittedPages = 0;
+  Prompts().OnDialog = [&](QDialog& Dialog) {
+    auto* preview = Dialog.findChild<QPrintPreviewWidget*>();
+    auto* fit = Dialog.findChild<QAction*>("PreviewFitToPage");
+    ASSERT_TRUE(preview && fit);
+    preview->updatePreview();
+    truePages = preview->pageCount();
+    fit->trigger();
+    fittedPages = preview->pageCount();
+  };
+  Frame->PrintPreview();
+  EXPECT_GE(truePages, 2);  // on the default paper of the machine
+  EXPECT_EQ(fittedPages, 1);
+  EXPECT_EQ(Frame->PrintLayout(), TPrintLayout::FitToPage);
+  EXPECT_TRUE(Prompts().Errors.isEmpty());
+}
+
+TEST_F(Printing, TheEditorWindowResizesAndMaximisesLikeTheFrame) {
+  QMdiSubWindow* editor = Frame->EditorWindow();
+  EXPECT_FALSE(editor->windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_TRUE(editor->windowFlags() & Qt::WindowMaximizeButtonHint);
+  editor->resize(520, 410);
+  EXPECT_EQ(editor->size(), QSize(520, 410));
+  editor->showMaximized();
+  EXPECT_TRUE(editor->isMaximized());
+  EXPECT_EQ(editor->size(), Area->viewport()->size());
+  // The editor's drawing area follows the window.
+  EXPECT_TRUE(QTest::qWaitFor([this] { return Frame->Editor()->ClientSize().X > 520; }, 2000));
+  editor->showNormal();
+  EXPECT_EQ(editor->size(), QSize(520, 410));
+}
+
+}  // namespace
+}  // namespace busweave
