@@ -43,6 +43,8 @@ bool oppositeFor(TBusEdge Edge, double V, const TThresholds& Th) {
 double levelOf(TBusEdge Edge, const TThresholds& Th) { return Edge == TBusEdge::Dominant ? Th.Dominant : Th.Recessive; }
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// A figure that meets its limit exactly must not fail by the last bit of a double.
+constexpr double kRounding = 1e-9;
 
 }  // namespace
 
@@ -54,14 +56,18 @@ std::optional<double> FirstCrossing(const std::vector<double>& Time, const std::
                                     double From, double Until, const TThresholds& Thresholds) {
   if (Time.empty() || Volts.size() != Time.size() || From > Time.back()) return std::nullopt;
   TPoint2 previous{From, valueAt(Time, Volts, From)};
-  if (validFor(Edge, previous.V, Thresholds)) return From;
+  // A node still in this edge's level has not yet seen the edge before it (a bus longer than a
+  // bit): its crossing comes after it has left that level.
+  bool left = !validFor(Edge, previous.V, Thresholds);
   for (auto i = static_cast<std::size_t>(std::upper_bound(Time.begin(), Time.end(), From) - Time.begin());
        i < Time.size() && previous.T < Until; ++i) {
     const TPoint2 point{Time[i], Volts[i]};
-    if (validFor(Edge, point.V, Thresholds)) {
+    const bool valid = validFor(Edge, point.V, Thresholds);
+    if (valid && left) {
       const double t = crossingTime(previous, point, levelOf(Edge, Thresholds));
       return t < Until ? std::optional<double>(t) : std::nullopt;
     }
+    left = left || !valid;
     previous = point;
   }
   return std::nullopt;
@@ -172,7 +178,7 @@ TRateVerdict JudgeRate(const std::vector<TPairMeasure>& Pairs, const TAnalysisSe
         figure.Figure = "round_trip";
         figure.Value = 2.0 * (*pair.Delay + Settings.LoopDelay);
         score = *figure.Value - limit;
-        fails = score > 0.0;
+        fails = score > limit * kRounding;
       }
     } else if (pair.FalseEdge && *pair.FalseEdge < limit) {
       figure.Figure = "false_edge";
@@ -183,7 +189,7 @@ TRateVerdict JudgeRate(const std::vector<TPairMeasure>& Pairs, const TAnalysisSe
       figure.Figure = "settle";
       figure.Value = pair.Settle;
       score = pair.Settle ? *pair.Settle - limit : kInfinity;
-      fails = score > 0.0;
+      fails = score > limit * kRounding;
     }
     if (fails) verdict.Works = false;
     if (score > worstScore) {

@@ -45,8 +45,8 @@ struct TEdgeResponse {
 };
 
 // The first crossing of Edge's threshold (rising through the dominant one, falling through the
-// recessive one) in [From, Until), interpolated between points; From itself when the trace is
-// already past the threshold there.
+// recessive one) in [From, Until), interpolated between points. A trace already past the
+// threshold at From must first leave it: the edge before has not reached that node yet.
 std::optional<double> FirstCrossing(const std::vector<double>& Time, const std::vector<double>& Volts, TBusEdge Edge,
                                     double From, double Until, const TThresholds& Thresholds);
 
