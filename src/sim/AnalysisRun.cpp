@@ -58,7 +58,10 @@ std::vector<std::string> wordsOf(const std::string& Text) {
 
 std::string joined(const std::vector<std::string>& Words) {
   std::string text;
-  for (const auto& word : Words) text += (text.empty() ? "" : " ") + word;
+  for (const auto& word : Words) {
+    if (!text.empty()) text += ' ';
+    text += word;
+  }
   return text;
 }
 
@@ -75,7 +78,8 @@ std::vector<TStatement> statementsOf(const TextLines& Circuit) {
     const std::string text = trimmed(Circuit[i]);
     if (!text.empty() && text[0] == '+' && !statements.empty() && !statements.back().Key.empty()) {
       statements.back().Lines.push_back(Circuit[i]);
-      statements.back().Text += " " + text.substr(1);
+      statements.back().Text += ' ';
+      statements.back().Text.append(text, 1);
       continue;
     }
     TStatement statement{{Circuit[i]}, text, ""};

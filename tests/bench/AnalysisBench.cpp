@@ -42,7 +42,7 @@ void BM_Bus(benchmark::State& State) {
   for (int i = 0; i < stations; ++i) {
     TNode* node = net.NodeAt({i * 200, 0});
     node->FSource = 1;
-    node->FName = "S" + std::to_string(i + 1);
+    node->FName = 'S' + std::to_string(i + 1);
     node->FResistance = i == 0 || i + 1 == stations ? 120 : 65535;
   }
   net.SaveNetwork(file);
