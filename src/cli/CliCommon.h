@@ -30,6 +30,14 @@ int RunCheck(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
 int RunCircuit(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
 int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
 int RunPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+int RunAnalyzeMerge(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+// Hidden: one transmitter's runs for analyze, the circuit on standard input.
+int RunAnalyzeWorker(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+
+// QPainter needs a graphical application object for its fonts; one is made on the offscreen
+// platform when there is none. False when another kind of application object exists.
+bool EnsureGuiApplication();
 
 // An option a command knows, as it is written ("-o", "--json"), and whether a value follows it.
 struct TOption {

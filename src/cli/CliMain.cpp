@@ -36,6 +36,10 @@ constexpr const char* kToolHelp =
     "  simulate FILE [--templates DIR] [--csv OUT]\n"
     "                        simulate the circuit with ngspice; node voltages as CSV\n"
     "  picture FILE -o OUT   draw the network as a true-size EMF, WMF, SVG, PDF or PNG picture\n"
+    "  analyze FILE [--json] [--jobs N] [--report OUT.html] [--shard I/N]\n"
+    "                        the bit rates at which the bus works, from simulations\n"
+    "  analyze-merge PART... [--json] [--report OUT.html]\n"
+    "                        join the parts of an analysis made with --shard\n"
     "\n"
     "Run 'busweave-cli COMMAND --help' for the details of one command. After -- every argument\n"
     "is a file, also one whose name begins with '-'. An output is never one of the inputs; a\n"
@@ -83,9 +87,16 @@ int dispatch(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
     Out << kToolHelp;
     return ExitDone;
   }
-  static const std::map<std::string, TCommand> commands = {
-      {"info", RunInfo},       {"normalize", RunNormalize}, {"netlist", RunNetlist},  {"check", RunCheck},
-      {"circuit", RunCircuit}, {"picture", RunPicture},     {"simulate", RunSimulate}};
+  static const std::map<std::string, TCommand> commands = {{"info", RunInfo},
+                                                           {"normalize", RunNormalize},
+                                                           {"netlist", RunNetlist},
+                                                           {"check", RunCheck},
+                                                           {"circuit", RunCircuit},
+                                                           {"picture", RunPicture},
+                                                           {"simulate", RunSimulate},
+                                                           {"analyze", RunAnalyze},
+                                                           {"analyze-merge", RunAnalyzeMerge},
+                                                           {"analyze-worker", RunAnalyzeWorker}};
   const auto found = commands.find(command);
   if (found == commands.end()) return Usage(Err, "unknown command '" + command + "'");
   return found->second(std::vector<std::string>(Args.begin() + 1, Args.end()), Out, Err);

@@ -26,9 +26,11 @@ constexpr const char* kPictureHelp =
     "Windows metafile, at most 8.67 m on a side), .svg, .pdf, or .png (96 pixels per inch).\n"
     "Names and labels use the picture font, Arial 8 points in fuchsia.\n";
 
+}  // namespace
+
 // QPainter needs a graphical application object for its fonts; a command-line run has none,
 // so one is made on the offscreen platform and kept for the rest of the process.
-bool ensureGuiApplication() {
+bool EnsureGuiApplication() {
   if (QCoreApplication::instance()) return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
   static int argc = 3;
   static char name[] = "busweave-cli";
@@ -38,8 +40,6 @@ bool ensureGuiApplication() {
   new QGuiApplication(argc, argv);
   return true;
 }
-
-}  // namespace
 
 int RunPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
   int exit = ExitDone;
@@ -72,7 +72,7 @@ int RunPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ost
     PlotNetwork(C, net, settings, Target, MakeFont, Scale);
   };
   // Text is measured with the installed fonts, as in the editor's pictures.
-  if (!ensureGuiApplication()) {
+  if (!EnsureGuiApplication()) {
     Err << kProgram << ": " << out << ": pictures need a graphical application object\n";
     return ExitFailure;
   }

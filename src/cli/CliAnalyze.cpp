@@ -1,0 +1,688 @@
+// busweave-cli analyze, analyze-merge and the hidden analyze-worker: the bus analysis on the
+// command line, its shards, and the self-contained HTML report.
+
+#include <unistd.h>
+
+#include <QGuiApplication>
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "circuit/CircuitFile.h"
+#include "cli/Cli.h"
+#include "cli/CliCommon.h"
+#include "drawing/FitNetwork.h"
+#include "drawing/NetworkDrawing.h"
+#include "model/BusCheck.h"
+#include "model/NameText.h"
+#include "model/NetworkContainer.h"
+#include "model/SafeFile.h"
+#include "picture/PictureRendering.h"
+#include "sim/AnalysisRun.h"
+#include "sim/BusAnalysis.h"
+
+namespace busweave::cli {
+namespace {
+
+constexpr const char* kAnalyzeHelp =
+    "Usage: busweave-cli analyze FILE [--templates DIR] [--json] [--jobs N] [--report OUT.html]\n"
+    "                            [--require-bitrate N] [--shard I/N] [OPTIONS]\n"
+    "\n"
+    "Tells at which bit rates the bus of the network file FILE works. For each station with a\n"
+    "driver in turn, the circuit (templates as the circuit command takes them) is simulated\n"
+    "with only that driver switching and every other one held at its recessive level. At each\n"
+    "station the first pulse's dominant and recessive edges are read against the thresholds:\n"
+    "the bus delay from the transmitter, the settling time, overshoot, undershoot and false\n"
+    "edges. The arbitration phase works at bit time T when 2 x (bus delay + loop delay) <= SP x T\n"
+    "for every pair without a false edge; the data phase when every settling time <= SPd x T\n"
+    "and no false edge comes before it.\n"
+    "\n"
+    "Options:\n"
+    "  --dominant V              dominant threshold (default 0.9 V)\n"
+    "  --recessive V             recessive threshold (default 0.5 V)\n"
+    "  --loop-delay NS           transceiver loop delay (default 255 ns)\n"
+    "  --sample-point PERCENT    arbitration sample point (default 80)\n"
+    "  --data-sample-point PERCENT  data phase sample point (default 70)\n"
+    "  --arbitration-rates LIST  bit/s, comma-separated, k and M allowed\n"
+    "                            (default 125k,250k,500k,800k,1M)\n"
+    "  --data-rates LIST         (default 1M,2M,4M,5M,8M)\n"
+    "  --require-bitrate N       the arbitration rate that decides the exit code (default 500k)\n"
+    "  --jobs N                  worker processes at a time (default: the number of cores)\n"
+    "  --shard I/N               run the I-th of N parts (1 <= I <= N) of the transmitters and\n"
+    "                            print them as a part for analyze-merge\n"
+    "  --report OUT.html         write a self-contained report: drawing, verdicts, pairs,\n"
+    "                            bus-check findings and the worst pairs' waveforms\n"
+    "Prints the verdict table (or JSON with --json). Exit code 0 when the bus works at the\n"
+    "required rate, 1 when it does not or the input is bad, 2 on usage errors.\n";
+
+constexpr const char* kMergeHelp =
+    "Usage: busweave-cli analyze-merge PART... [--json] [--report OUT.html]\n"
+    "\n"
+    "Joins the parts that 'analyze --shard I/N' printed into the result an analysis of all\n"
+    "transmitters at once gives: the same table, JSON, report and exit code. The parts must\n"
+    "come from the same network and options and cover every transmitter once. The report\n"
+    "reads the network file the parts name.\n";
+
+constexpr int kPartVersion = 1;
+// Plots of the worst pairs in a report.
+constexpr std::size_t kMostPlots = 6;
+
+// Everything a report or the output needs beyond the verdict.
+struct TAnalysis {
+  std::string File;
+  std::string Templates;
+  TAnalysisSettings Settings;
+  std::vector<std::string> Stations;
+  std::vector<TTransmitterRun> Runs;  // in station order
+};
+
+bool integerOption(const TArguments& Args, const std::string& Name, long long Low, long long High, long long& Value) {
+  if (!Args.Has(Name)) return true;
+  const std::string& text = Args.Options.at(Name);
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < Low || value > High) return false;
+  Value = value;
+  return true;
+}
+
+bool realOption(const TArguments& Args, const std::string& Name, double Low, double High, double& Value) {
+  if (!Args.Has(Name)) return true;
+  const std::string& text = Args.Options.at(Name);
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(value >= Low && value <= High)) return false;
+  Value = value;
+  return true;
+}
+
+// "125k", "1M", "500000": a bit rate from 1 kbit/s to 100 Mbit/s.
+std::optional<std::int64_t> rateOf(const std::string& Text) {
+  if (Text.empty()) return std::nullopt;
+  std::string digits = Text;
+  double scale = 1;
+  if (digits.back() == 'k' || digits.back() == 'K') scale = 1e3;
+  if (digits.back() == 'M') scale = 1e6;
+  if (scale != 1) digits.pop_back();
+  char* end = nullptr;
+  const double value = std::strtod(digits.c_str(), &end);
+  if (digits.empty() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
+  const double rate = value * scale;
+  if (rate != std::floor(rate) || rate < 1000 || rate > 100e6) return std::nullopt;
+  return static_cast<std::int64_t>(rate);
+}
+
+bool rateList(const TArguments& Args, const std::string& Name, std::vector<std::int64_t>& Rates) {
+  if (!Args.Has(Name)) return true;
+  std::vector<std::int64_t> rates;
+  std::stringstream text(Args.Options.at(Name));
+  std::string item;
+  while (std::getline(text, item, ',')) {
+    const auto rate = rateOf(item);
+    if (!rate) return false;
+    rates.push_back(*rate);
+  }
+  if (rates.empty()) return false;
+  std::sort(rates.begin(), rates.end());
+  rates.erase(std::unique(rates.begin(), rates.end()), rates.end());
+  Rates = rates;
+  return true;
+}
+
+// The settings from the options; a usage problem as text.
+std::optional<std::string> readSettings(const TArguments& Args, TAnalysisSettings& S) {
+  double loopNs = S.LoopDelay * 1e9;
+  double sp = S.SamplePoint * 100;
+  double spd = S.DataSamplePoint * 100;
+  if (!realOption(Args, "--dominant", -100, 100, S.Thresholds.Dominant))
+    return "--dominant needs a voltage from -100 to 100";
+  if (!realOption(Args, "--recessive", -100, 100, S.Thresholds.Recessive))
+    return "--recessive needs a voltage from -100 to 100";
+  if (!(S.Thresholds.Recessive < S.Thresholds.Dominant))
+    return "the recessive threshold must lie below the dominant one";
+  if (!realOption(Args, "--loop-delay", 0, 1e6, loopNs)) return "--loop-delay needs nanoseconds from 0 to 1000000";
+  if (!realOption(Args, "--sample-point", 1, 100, sp)) return "--sample-point needs a percentage from 1 to 100";
+  if (!realOption(Args, "--data-sample-point", 1, 100, spd))
+    return "--data-sample-point needs a percentage from 1 to 100";
+  if (!rateList(Args, "--arbitration-rates", S.ArbitrationRates))
+    return "--arbitration-rates needs bit rates from 1k to 100M, comma-separated";
+  if (!rateList(Args, "--data-rates", S.DataRates))
+    return "--data-rates needs bit rates from 1k to 100M, comma-separated";
+  if (Args.Has("--require-bitrate")) {
+    const auto rate = rateOf(Args.Options.at("--require-bitrate"));
+    if (!rate) return "--require-bitrate needs a bit rate from 1k to 100M";
+    S.RequiredRate = *rate;
+  }
+  S.LoopDelay = loopNs * 1e-9;
+  S.SamplePoint = sp / 100;
+  S.DataSamplePoint = spd / 100;
+  return std::nullopt;
+}
+
+nlohmann::json settingsJson(const TAnalysisSettings& S) {
+  return {{"dominant_threshold_v", S.Thresholds.Dominant},
+          {"recessive_threshold_v", S.Thresholds.Recessive},
+          {"loop_delay_ns", S.LoopDelay * 1e9},
+          {"sample_point", S.SamplePoint},
+          {"data_sample_point", S.DataSamplePoint},
+          {"arbitration_rates", S.ArbitrationRates},
+          {"data_rates", S.DataRates},
+          {"required_bitrate", S.RequiredRate}};
+}
+
+TAnalysisSettings settingsFrom(const nlohmann::json& J) {
+  TAnalysisSettings s;
+  s.Thresholds.Dominant = J.at("dominant_threshold_v").get<double>();
+  s.Thresholds.Recessive = J.at("recessive_threshold_v").get<double>();
+  s.LoopDelay = J.at("loop_delay_ns").get<double>() * 1e-9;
+  s.SamplePoint = J.at("sample_point").get<double>();
+  s.DataSamplePoint = J.at("data_sample_point").get<double>();
+  s.ArbitrationRates = J.at("arbitration_rates").get<std::vector<std::int64_t>>();
+  s.DataRates = J.at("data_rates").get<std::vector<std::int64_t>>();
+  s.RequiredRate = J.at("required_bitrate").get<std::int64_t>();
+  return s;
+}
+
+TJson nanoseconds(const std::optional<double>& Seconds) {
+  return Seconds ? JsonFloat(static_cast<float>(*Seconds * 1e9)) : TJson(nullptr);
+}
+
+TJson resultJson(const TAnalysis& A, const TBusVerdict& Verdict) {
+  const TAnalysisSettings& s = A.Settings;
+  TJson rates = TJson::array();
+  for (const TRateVerdict& r : Verdict.Rates) {
+    TJson worst = nullptr;
+    if (r.Worst)
+      worst = {{"transmitter", r.Worst->Transmitter},     {"receiver", r.Worst->Receiver},
+               {"edge", EdgeName(r.Worst->Edge)},         {"figure", r.Worst->Figure},
+               {"value_ns", nanoseconds(r.Worst->Value)}, {"limit_ns", nanoseconds(r.Worst->Limit)}};
+    rates.push_back({{"phase", PhaseName(r.Phase)}, {"bitrate", r.BitRate}, {"works", r.Works}, {"worst", worst}});
+  }
+  TJson pairs = TJson::array();
+  for (const TPairMeasure& p : PairsOf(A.Runs))
+    pairs.push_back({{"transmitter", p.TransmitterName},
+                     {"receiver", p.ReceiverName},
+                     {"edge", EdgeName(p.Edge)},
+                     {"delay_ns", nanoseconds(p.Delay)},
+                     {"settle_ns", nanoseconds(p.Settle)},
+                     {"overshoot_v", JsonFloat(static_cast<float>(p.Overshoot))},
+                     {"undershoot_v", JsonFloat(static_cast<float>(p.Undershoot))},
+                     {"false_edge", p.FalseEdge.has_value()}});
+  TJson parameters = {{"dominant_threshold_v", JsonFloat(static_cast<float>(s.Thresholds.Dominant))},
+                      {"recessive_threshold_v", JsonFloat(static_cast<float>(s.Thresholds.Recessive))},
+                      {"loop_delay_ns", JsonFloat(static_cast<float>(s.LoopDelay * 1e9))},
+                      {"sample_point", JsonFloat(static_cast<float>(s.SamplePoint))},
+                      {"data_sample_point", JsonFloat(static_cast<float>(s.DataSamplePoint))},
+                      {"arbitration_rates", s.ArbitrationRates},
+                      {"data_rates", s.DataRates},
+                      {"required_bitrate", s.RequiredRate}};
+  return {{"file", A.File},
+          {"parameters", parameters},
+          {"max_arbitration_bitrate", Verdict.MaxArbitrationRate},
+          {"max_data_bitrate", Verdict.MaxDataRate},
+          {"rates", rates},
+          {"pairs", pairs}};
+}
+
+std::string rateText(std::int64_t Rate) {
+  char text[32];
+  if (Rate >= 1000000 && Rate % 1000 == 0)
+    std::snprintf(text, sizeof text, "%g Mbit/s", static_cast<double>(Rate) / 1e6);
+  else if (Rate >= 1000)
+    std::snprintf(text, sizeof text, "%g kbit/s", static_cast<double>(Rate) / 1e3);
+  else
+    std::snprintf(text, sizeof text, "%lld bit/s", static_cast<long long>(Rate));
+  return text;
+}
+
+std::string nsText(const std::optional<double>& Seconds) {
+  if (!Seconds) return "never";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f ns", *Seconds * 1e9);
+  return text;
+}
+
+// The worst figure in words: "[1] A -> [2] B, dominant edge: round trip 1510.0 ns > 1600.0 ns".
+std::string worstText(const TRateVerdict& R) {
+  if (!R.Worst) return "no pairs";
+  const TWorstPair& w = *R.Worst;
+  const std::string text = w.Transmitter + " -> " + w.Receiver + ", " + EdgeName(w.Edge) + " edge: ";
+  if (w.Figure == "no_edge") return text + "the receiver never reaches the threshold";
+  if (w.Figure == "false_edge") return text + "false edge after " + nsText(w.Value);
+  if (!w.Value) return text + "never settles";
+  return text + (w.Figure == "settle" ? "settles in " : "round trip ") + nsText(w.Value) + (R.Works ? " <= " : " > ") +
+         nsText(w.Limit);
+}
+
+void printTable(const TAnalysis& A, const TBusVerdict& Verdict, std::ostream& Out) {
+  Out << A.File << ": " << A.Stations.size() << " stations, " << PairsOf(A.Runs).size() << " pair edges\n";
+  for (const TRateVerdict& r : Verdict.Rates) {
+    char head[64];
+    std::snprintf(head, sizeof head, "%-12s %-12s %-6s ", PhaseName(r.Phase), rateText(r.BitRate).c_str(),
+                  r.Works ? "works" : "FAILS");
+    Out << head << NameToPrintable(worstText(r)) << "\n";
+  }
+  Out << "highest arbitration rate: "
+      << (Verdict.MaxArbitrationRate ? rateText(Verdict.MaxArbitrationRate) : std::string("none"))
+      << "; highest data rate: " << (Verdict.MaxDataRate ? rateText(Verdict.MaxDataRate) : std::string("none")) << "\n";
+}
+
+std::string htmlEscaped(const std::string& Text) {
+  std::string out;
+  for (const char c : Text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string number(double Value, const char* Format = "%.4g") {
+  char text[32];
+  std::snprintf(text, sizeof text, Format, Value);
+  return text;
+}
+
+// A plot of the transmitter's and the receiver's node voltage with the thresholds.
+std::string plotSvg(const TPlotTrace& Sent, const TPlotTrace& Seen, const std::string& SentName,
+                    const std::string& SeenName, const TThresholds& Th) {
+  constexpr double W = 640, H = 240, L = 50, R = 10, T = 10, B = 30;
+  double tMax = 0, vMin = std::min(0.0, Th.Recessive), vMax = Th.Dominant;
+  for (const TPlotTrace* t : {&Sent, &Seen}) {
+    if (!t->Time.empty()) tMax = std::max(tMax, t->Time.back());
+    for (const double v : t->Volts) vMin = std::min(vMin, v), vMax = std::max(vMax, v);
+  }
+  if (tMax <= 0) tMax = 1e-9;
+  vMax += 0.1 * (vMax - vMin);
+  const auto x = [&](double t) { return L + (W - L - R) * t / tMax; };
+  const auto y = [&](double v) { return T + (H - T - B) * (vMax - v) / (vMax - vMin); };
+  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + number(W) + " " + number(H) +
+                    "\" width=\"" + number(W) + "\" height=\"" + number(H) + "\" font-size=\"11\">\n";
+  svg += "<rect x=\"" + number(L) + "\" y=\"" + number(T) + "\" width=\"" + number(W - L - R) + "\" height=\"" +
+         number(H - T - B) + "\" fill=\"none\" stroke=\"#888\"/>\n";
+  for (int i = 0; i <= 4; ++i) {
+    const double t = tMax * i / 4;
+    svg += "<text x=\"" + number(x(t)) + "\" y=\"" + number(H - 12) + "\" text-anchor=\"middle\">" +
+           number(t * 1e9, "%.0f") + " ns</text>\n";
+    const double v = vMin + (vMax - vMin) * i / 4;
+    svg += "<text x=\"" + number(L - 4) + "\" y=\"" + number(y(v) + 4) + "\" text-anchor=\"end\">" + number(v, "%.2f") +
+           " V</text>\n";
+  }
+  for (const double level : {Th.Dominant, Th.Recessive})
+    svg += "<line x1=\"" + number(L) + "\" x2=\"" + number(W - R) + "\" y1=\"" + number(y(level)) + "\" y2=\"" +
+           number(y(level)) + "\" stroke=\"#999\" stroke-dasharray=\"4 3\"/>\n";
+  for (const auto& [trace, colour] : {std::pair{&Sent, "#1f5fbf"}, std::pair{&Seen, "#c0392b"}}) {
+    svg += "<polyline fill=\"none\" stroke=\"" + std::string(colour) + "\" stroke-width=\"1.2\" points=\"";
+    for (std::size_t i = 0; i < trace->Time.size(); ++i)
+      svg += number(x(trace->Time[i]), "%.1f") + "," + number(y(trace->Volts[i]), "%.1f") + " ";
+    svg += "\"/>\n";
+  }
+  svg += "<text x=\"" + number(L + 6) + "\" y=\"" + number(T + 14) + "\" fill=\"#1f5fbf\">" + htmlEscaped(SentName) +
+         " (transmitter)</text>\n";
+  svg += "<text x=\"" + number(L + 6) + "\" y=\"" + number(T + 28) + "\" fill=\"#c0392b\">" + htmlEscaped(SeenName) +
+         " (receiver)</text>\n</svg>\n";
+  return svg;
+}
+
+// The drawing as inline SVG, without the XML prolog and scaled to the page.
+std::string drawingSvg(TCanNodes& Net, const std::string& File, std::string& Problem) {
+  const TPoint grid{100, 100};
+  const std::string unfit = FitProblem(PlanFit(Net, grid, {200, 200}));
+  if (!unfit.empty()) {
+    Problem = unfit;
+    return "";
+  }
+  TPictureSource source;
+  source.DocSize = FitNetwork(Net, grid, {200, 200});
+  source.DocPath = File;
+  TPlotSettings settings;
+  settings.ExportFont = DefaultPictureFont;
+  source.Font = settings.ExportFont;
+  source.PlotIt = [&Net, settings](Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale) {
+    PlotNetwork(C, Net, settings, Target, MakeFont, Scale);
+  };
+  if (!EnsureGuiApplication()) {
+    Problem = "pictures need a graphical application object";
+    return "";
+  }
+  try {
+    std::string svg = RenderPicture(source, TPictureFormat::Svg, ptFileEMF);
+    const auto start = svg.find("<svg");
+    if (start != std::string::npos) svg.erase(0, start);
+    return svg;
+  } catch (const std::exception& error) {
+    Problem = error.what();
+    return "";
+  }
+}
+
+std::string reportHtml(const TAnalysis& A, const TBusVerdict& Verdict, TCanNodes& Net) {
+  const TAnalysisSettings& s = A.Settings;
+  std::string html =
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Bus analysis of " +
+      htmlEscaped(A.File) +
+      "</title>\n<style>body{font-family:sans-serif;margin:2em;color:#222}table{border-collapse:collapse;"
+      "margin:1em 0}td,th{border:1px solid #bbb;padding:3px 8px;text-align:left}th{background:#eee}"
+      ".ok{color:#17702b;font-weight:bold}.fail{color:#b00;font-weight:bold}.drawing svg{max-width:100%;"
+      "height:auto;border:1px solid #ddd}.num{text-align:right}</style></head><body>\n";
+  html += "<h1>Bus analysis of " + htmlEscaped(A.File) + "</h1>\n";
+  html += "<p>Highest arbitration rate: <b>" +
+          (Verdict.MaxArbitrationRate ? rateText(Verdict.MaxArbitrationRate) : std::string("none")) +
+          "</b>; highest data rate: <b>" + (Verdict.MaxDataRate ? rateText(Verdict.MaxDataRate) : std::string("none")) +
+          "</b>. " + std::to_string(A.Stations.size()) + " stations. Thresholds: dominant at or above " +
+          number(s.Thresholds.Dominant) + " V, recessive at or below " + number(s.Thresholds.Recessive) +
+          " V; loop delay " + number(s.LoopDelay * 1e9) + " ns; sample points " + number(s.SamplePoint * 100) +
+          " % (arbitration) and " + number(s.DataSamplePoint * 100) +
+          " % (data). Single-ended model of the bus voltage on lossless lines.</p>\n";
+
+  std::string problem;
+  const std::string drawing = drawingSvg(Net, A.File, problem);
+  html += "<h2>Drawing</h2>\n";
+  html += drawing.empty() ? "<p>No drawing: " + htmlEscaped(problem) + "</p>\n"
+                          : "<div class=\"drawing\">" + drawing + "</div>\n";
+
+  html +=
+      "<h2>Verdict</h2>\n<table><tr><th>Phase</th><th>Bit rate</th><th>Verdict</th><th>Worst pair</th>"
+      "<th>Edge</th><th>Figure</th><th>Value</th><th>Limit</th></tr>\n";
+  for (const TRateVerdict& r : Verdict.Rates) {
+    html += "<tr><td>" + std::string(PhaseName(r.Phase)) + "</td><td class=\"num\">" + rateText(r.BitRate) +
+            "</td><td class=\"" + (r.Works ? "ok\">works" : "fail\">fails") + "</td>";
+    if (r.Worst)
+      html += "<td>" + htmlEscaped(r.Worst->Transmitter) + " &rarr; " + htmlEscaped(r.Worst->Receiver) + "</td><td>" +
+              EdgeName(r.Worst->Edge) + "</td><td>" + r.Worst->Figure + "</td><td class=\"num\">" +
+              nsText(r.Worst->Value) + "</td><td class=\"num\">" + nsText(r.Worst->Limit) + "</td>";
+    else
+      html += "<td colspan=\"5\">no pairs</td>";
+    html += "</tr>\n";
+  }
+  html += "</table>\n";
+
+  html += "<h2>Bus check</h2>\n";
+  TCheckSettings check;
+  if (s.RequiredRate <= 10000000) check.BitRate = static_cast<std::uint32_t>(s.RequiredRate);
+  const auto findings = CheckBus(Net, check);
+  if (findings.empty())
+    html += "<p>No findings at " + rateText(check.BitRate) + ".</p>\n";
+  else {
+    html += "<p>At " + rateText(check.BitRate) + ":</p><ul>\n";
+    for (const TFinding& f : findings)
+      html +=
+          "<li><b>" + std::string(SeverityName(f.Severity)) + "</b>: " + htmlEscaped(NameToUtf8(f.Message)) + "</li>\n";
+    html += "</ul>\n";
+  }
+
+  // The worst pairs' waveforms: each deciding pair once, failures first.
+  html += "<h2>Waveforms of the worst pairs</h2>\n";
+  std::vector<std::pair<std::string, std::string>> shown;
+  std::vector<const TRateVerdict*> order;
+  for (const TRateVerdict& r : Verdict.Rates)
+    if (!r.Works) order.push_back(&r);
+  for (const TRateVerdict& r : Verdict.Rates)
+    if (r.Works) order.push_back(&r);
+  for (const TRateVerdict* r : order) {
+    if (!r->Worst || shown.size() >= kMostPlots) continue;
+    const std::pair names{r->Worst->Transmitter, r->Worst->Receiver};
+    if (std::find(shown.begin(), shown.end(), names) != shown.end()) continue;
+    const auto station = [&](const std::string& Name) {
+      return static_cast<int>(std::find(A.Stations.begin(), A.Stations.end(), Name) - A.Stations.begin());
+    };
+    const int sender = station(names.first);
+    const int receiver = station(names.second);
+    const TTransmitterRun* run = nullptr;
+    for (const TTransmitterRun& candidate : A.Runs)
+      if (candidate.Transmitter == sender) run = &candidate;
+    if (!run) continue;
+    const TPlotTrace* sent = nullptr;
+    const TPlotTrace* seen = nullptr;
+    for (const TPlotTrace& trace : run->Traces) {
+      if (trace.Station == sender) sent = &trace;
+      if (trace.Station == receiver) seen = &trace;
+    }
+    if (!sent || !seen) continue;
+    shown.push_back(names);
+    html += "<h3>" + htmlEscaped(names.first) + " &rarr; " + htmlEscaped(names.second) + "</h3>\n";
+    html += plotSvg(*sent, *seen, names.first, names.second, s.Thresholds);
+  }
+  if (shown.empty()) html += "<p>No waveforms.</p>\n";
+
+  html +=
+      "<h2>Pairs</h2>\n<table><tr><th>Transmitter</th><th>Receiver</th><th>Edge</th><th>Delay</th>"
+      "<th>Settling</th><th>Overshoot</th><th>Undershoot</th><th>False edge</th></tr>\n";
+  for (const TPairMeasure& p : PairsOf(A.Runs))
+    html += "<tr><td>" + htmlEscaped(p.TransmitterName) + "</td><td>" + htmlEscaped(p.ReceiverName) + "</td><td>" +
+            EdgeName(p.Edge) + "</td><td class=\"num\">" + nsText(p.Delay) + "</td><td class=\"num\">" +
+            nsText(p.Settle) + "</td><td class=\"num\">" + number(p.Overshoot, "%.3f") + " V</td><td class=\"num\">" +
+            number(p.Undershoot, "%.3f") + " V</td><td>" + (p.FalseEdge ? "after " + nsText(p.FalseEdge) : "no") +
+            "</td></tr>\n";
+  html += "</table>\n</body></html>\n";
+  return html;
+}
+
+// Prints the result and writes the report; the exit code.
+int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::ostream& Err) {
+  const std::vector<TPairMeasure> pairs = PairsOf(A.Runs);
+  const TBusVerdict verdict = JudgeBus(pairs, A.Settings);
+  if (Args.Has("--report")) {
+    TCanNodes net = DocumentNetwork();
+    if (!LoadForCommand(net, A.File, Err)) return ExitFailure;
+    net.NumberNodeNames();
+    try {
+      writeFileAtomically(Args.Options.at("--report"), reportHtml(A, verdict, net));
+    } catch (const std::exception& error) {
+      Err << kProgram << ": " << error.what() << "\n";
+      return ExitFailure;
+    }
+  }
+  if (Args.Has("--json"))
+    WriteJson(Out, resultJson(A, verdict));
+  else
+    printTable(A, verdict, Out);
+  return JudgeRate(pairs, A.Settings, TBusPhase::Arbitration, A.Settings.RequiredRate).Works ? ExitDone : ExitFailure;
+}
+
+// busweave-cli as the worker: this program, unless it runs inside another one (a test), then
+// the busweave-cli beside it.
+std::optional<std::string> workerProgram() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return std::nullopt;
+  if (self.filename().string().rfind(kProgram, 0) == 0) return self.string();
+  const std::filesystem::path beside = self.parent_path() / kProgram;
+  if (std::filesystem::is_regular_file(beside, error)) return beside.string();
+  return std::nullopt;
+}
+
+std::string partJson(const TAnalysis& A, int Shard, int Shards) {
+  nlohmann::json runs = nlohmann::json::array();
+  for (const TTransmitterRun& run : A.Runs) runs.push_back(nlohmann::json::parse(TransmitterRunJson(run)));
+  nlohmann::json part = {{"busweave_analysis_part", kPartVersion}, {"file", A.File},         {"shard", {Shard, Shards}},
+                         {"parameters", settingsJson(A.Settings)}, {"stations", A.Stations}, {"runs", runs}};
+  return part.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace
+
+int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  int exit = ExitDone;
+  const auto args = ParseArguments("analyze", kAnalyzeHelp,
+                                   {{"--templates", true},
+                                    {"--json", false},
+                                    {"--jobs", true},
+                                    {"--report", true},
+                                    {"--require-bitrate", true},
+                                    {"--shard", true},
+                                    {"--dominant", true},
+                                    {"--recessive", true},
+                                    {"--loop-delay", true},
+                                    {"--sample-point", true},
+                                    {"--data-sample-point", true},
+                                    {"--arbitration-rates", true},
+                                    {"--data-rates", true}},
+                                   Args, Out, Err, exit);
+  if (!args) return exit;
+  if (args->Files.size() != 1) return Usage(Err, "analyze needs exactly one FILE", "analyze");
+  TAnalysis analysis;
+  analysis.File = args->Files[0];
+  if (const auto problem = readSettings(*args, analysis.Settings)) return Usage(Err, *problem, "analyze");
+  long long jobs = std::max(1u, std::thread::hardware_concurrency());
+  if (!integerOption(*args, "--jobs", 1, 1024, jobs))
+    return Usage(Err, "--jobs needs a number from 1 to 1024", "analyze");
+  int shard = 1;
+  int shards = 1;
+  if (args->Has("--shard")) {
+    const std::string& text = args->Options.at("--shard");
+    char* end = nullptr;
+    const long i = std::strtol(text.c_str(), &end, 10);
+    const long n = *end == '/' ? std::strtol(end + 1, &end, 10) : 0;
+    if (text.empty() || *end != '\0' || n < 1 || n > 100000 || i < 1 || i > n)
+      return Usage(Err, "--shard needs I/N with 1 <= I <= N", "analyze");
+    if (args->Has("--report") || args->Has("--json"))
+      return Usage(Err, "--shard prints a part for analyze-merge; --report and --json belong to the merge", "analyze");
+    shard = static_cast<int>(i);
+    shards = static_cast<int>(n);
+  }
+  const std::string folder = args->ValueOr("--templates", ".");
+  if (args->Has("--report")) {
+    std::vector<std::string> inputs = TemplateFiles(folder);
+    inputs.push_back(analysis.File);
+    if (OutputIsAnInput(args->Options.at("--report"), inputs, Err, "analyze")) return ExitUsage;
+  }
+
+  TCanNodes net = DocumentNetwork();
+  if (!LoadForCommand(net, analysis.File, Err)) return ExitFailure;
+  if (!net.FNetworkExists()) {
+    Err << kProgram << ": " << analysis.File << ": the network is empty; there is no bus to analyse\n";
+    return ExitFailure;
+  }
+  std::vector<std::string> warnings;
+  TAnalysisPlan plan;
+  try {
+    plan = PlanAnalysis(CircuitFromTemplates(net, folder, &warnings));
+  } catch (const std::exception& error) {
+    Err << kProgram << ": " << analysis.File << ": " << error.what() << "\n";
+    return ExitFailure;
+  }
+  PrintWarnings(analysis.File, warnings, Err);
+  for (const TStation& station : plan.Stations) analysis.Stations.push_back(station.Name);
+
+  const auto program = workerProgram();
+  if (!program) {
+    Err << kProgram << ": the program's own file cannot be found to start its workers\n";
+    return ExitFailure;
+  }
+  std::vector<std::size_t> transmitters;
+  for (std::size_t t = 0; t < plan.Stations.size(); ++t)
+    if (static_cast<int>(t % static_cast<std::size_t>(shards)) == shard - 1) transmitters.push_back(t);
+  TRunOptions options;
+  options.Program = *program;
+  options.Jobs = static_cast<int>(jobs);
+  options.KeepTraces = args->Has("--report") || args->Has("--shard");
+  options.Thresholds = analysis.Settings.Thresholds;
+  const bool showProgress = &Err == &std::cerr && isatty(STDERR_FILENO) == 1;
+  if (showProgress)
+    options.Progress = [&](const TRunProgress& P) {
+      Err << "\ranalysing: " << P.Done << " of " << P.Total << " transmitters        " << std::flush;
+    };
+  try {
+    analysis.Runs = RunTransmitters(plan, transmitters, options).Runs;
+  } catch (const EAnalysisError& error) {
+    if (showProgress) Err << "\n";
+    Err << kProgram << ": " << analysis.File << ": " << error.what() << "\n";
+    return ExitFailure;
+  }
+  if (showProgress) Err << "\r" << std::string(48, ' ') << "\r" << std::flush;
+  if (args->Has("--shard")) {
+    Out << partJson(analysis, shard, shards);
+    return ExitDone;
+  }
+  return finish(analysis, *args, Out, Err);
+}
+
+int RunAnalyzeMerge(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  int exit = ExitDone;
+  const auto args =
+      ParseArguments("analyze-merge", kMergeHelp, {{"--json", false}, {"--report", true}}, Args, Out, Err, exit);
+  if (!args) return exit;
+  if (args->Files.empty()) return Usage(Err, "analyze-merge needs one or more PART files", "analyze-merge");
+  if (args->Has("--report") && OutputIsAnInput(args->Options.at("--report"), args->Files, Err, "analyze-merge"))
+    return ExitUsage;
+  TAnalysis analysis;
+  std::optional<nlohmann::json> parameters;
+  int shards = 0;
+  std::set<int> shardsSeen;
+  std::map<int, TTransmitterRun> runs;
+  for (const std::string& file : args->Files) {
+    const auto fail = [&](const std::string& Problem) {
+      Err << kProgram << ": " << file << ": " << Problem << "\n";
+      return ExitFailure;
+    };
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return fail("cannot be read");
+    try {
+      const nlohmann::json part = nlohmann::json::parse(in);
+      if (!part.is_object() || part.value("busweave_analysis_part", 0) != kPartVersion)
+        return fail("not a part of a bus analysis (made by analyze --shard)");
+      const int i = part.at("shard").at(0).get<int>();
+      const int n = part.at("shard").at(1).get<int>();
+      if (parameters) {
+        if (part.at("file").get<std::string>() != analysis.File || part.at("parameters") != *parameters ||
+            part.at("stations").get<std::vector<std::string>>() != analysis.Stations || n != shards)
+          return fail("comes from another network, other options or another split than " + args->Files[0]);
+      } else {
+        analysis.File = part.at("file").get<std::string>();
+        parameters = part.at("parameters");
+        analysis.Settings = settingsFrom(*parameters);
+        analysis.Stations = part.at("stations").get<std::vector<std::string>>();
+        shards = n;
+      }
+      if (!shardsSeen.insert(i).second)
+        return fail("part " + std::to_string(i) + " of " + std::to_string(n) + " is given twice");
+      for (const nlohmann::json& run : part.at("runs")) {
+        TTransmitterRun r = TransmitterRunFromJson(run.dump());
+        if (r.Transmitter < 0 || static_cast<std::size_t>(r.Transmitter) >= analysis.Stations.size() ||
+            !runs.emplace(r.Transmitter, std::move(r)).second)
+          return fail("holds a transmitter that is not in the bus or already given");
+      }
+    } catch (const std::exception& error) {
+      return fail(std::string("not a readable part: ") + error.what());
+    }
+  }
+  if (runs.size() != analysis.Stations.size()) {
+    Err << kProgram << ": the parts hold " << runs.size() << " of " << analysis.Stations.size()
+        << " transmitters; parts missing:";
+    for (int i = 1; i <= shards; ++i)
+      if (!shardsSeen.count(i)) Err << " " << i << "/" << shards;
+    Err << "\n";
+    return ExitFailure;
+  }
+  for (auto& [index, run] : runs) analysis.Runs.push_back(std::move(run));
+  return finish(analysis, *args, Out, Err);
+}
+
+int RunAnalyzeWorker(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  return RunAnalysisWorker(Args, std::cin, Out, Err);
+}
+
+}  // namespace busweave::cli

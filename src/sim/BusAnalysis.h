@@ -1,0 +1,131 @@
+#pragma once
+
+// Will the bus work, and at which bit rates: what each receiving station sees of one
+// transmitter's edges, measured on simulated node voltages, and the verdict per bit rate of the
+// arbitration phase and of the CAN FD data phase. Pure functions of the waveforms and settings,
+// so that they are tested without ngspice and give the same verdict wherever the runs were made.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace busweave {
+
+enum class TBusEdge { Dominant, Recessive };
+enum class TBusPhase { Arbitration, Data };
+
+// "dominant", "recessive"; "arbitration", "data".
+const char* EdgeName(TBusEdge Edge);
+const char* PhaseName(TBusPhase Phase);
+
+// The receiver thresholds applied to the simulated bus voltage (volts).
+struct TThresholds {
+  double Dominant = 0.9;   // at or above: dominant
+  double Recessive = 0.5;  // at or below: recessive
+};
+
+struct TAnalysisSettings {
+  TThresholds Thresholds;
+  double LoopDelay = 255e-9;           // transceiver loop delay (s), the largest of a CAN FD transceiver
+  double SamplePoint = 0.8;            // arbitration phase, share of the bit time
+  double DataSamplePoint = 0.7;        // data phase
+  std::int64_t RequiredRate = 500000;  // the arbitration rate the bus must work at
+  std::vector<std::int64_t> ArbitrationRates{125000, 250000, 500000, 800000, 1000000};
+  std::vector<std::int64_t> DataRates{1000000, 2000000, 4000000, 5000000, 8000000};
+};
+
+// One node's response to one edge. Times in seconds.
+struct TEdgeResponse {
+  std::optional<double> Crossing;   // first crossing of the edge's threshold; none when never
+  std::optional<double> Settle;     // from Crossing until it stays valid; none when it never does
+  double Overshoot = 0.0;           // volts past the final level in the edge's direction
+  double Undershoot = 0.0;          // volts back against it after that peak
+  std::optional<double> FalseEdge;  // from Crossing until the opposite threshold is reached
+};
+
+// The first crossing of Edge's threshold (rising through the dominant one, falling through the
+// recessive one) in [From, Until), interpolated between points. A trace already past the
+// threshold at From must first leave it: the edge before has not reached that node yet.
+std::optional<double> FirstCrossing(const std::vector<double>& Time, const std::vector<double>& Volts, TBusEdge Edge,
+                                    double From, double Until, const TThresholds& Thresholds);
+
+// The response from Crossing to BitEnd, the moment the next edge reaches this node: settling,
+// overshoot and undershoot against the level at BitEnd, and a false edge. Time ascending.
+TEdgeResponse MeasureResponse(const std::vector<double>& Time, const std::vector<double>& Volts, TBusEdge Edge,
+                              double Crossing, double BitEnd, const TThresholds& Thresholds);
+
+// What one receiving station sees of one transmitter's edge. Stations are numbered in the
+// order of the analysis (their order in the network); names as the drawing shows them (UTF-8).
+struct TPairMeasure {
+  int Transmitter = 0;
+  int Receiver = 0;
+  std::string TransmitterName;
+  std::string ReceiverName;
+  TBusEdge Edge = TBusEdge::Dominant;
+  std::optional<double> Delay;  // receiver's crossing minus the transmitter node's (s)
+  std::optional<double> Settle;
+  double Overshoot = 0.0;
+  double Undershoot = 0.0;
+  std::optional<double> FalseEdge;
+};
+
+// One edge of the transmitter's source: when it starts, when the next edge starts, and when the
+// source starts this edge again (a receiver that has not crossed by then never does) (s).
+struct TEdgeWindow {
+  TBusEdge Edge = TBusEdge::Dominant;
+  double Start = 0.0;
+  double End = 0.0;
+  double Repeat = 0.0;
+};
+
+// A station's node trace in one transmitter's run, and the delay of the shortest line path
+// from the transmitter: no edge reaches it sooner.
+struct TStationTrace {
+  int Station = 0;
+  std::string Name;
+  const std::vector<double>* Volts = nullptr;
+  double Arrival = 0.0;
+};
+
+// Every (transmitter, receiver, edge) of one run: receivers in station order, each with the
+// windows' edges in order. A receiver's bit ends where the next edge can first reach it: the
+// window's end plus its arrival delay (a crossing delayed by reflections would let the next
+// edge into the bit).
+std::vector<TPairMeasure> MeasurePairs(const std::vector<double>& Time, const TStationTrace& Transmitter,
+                                       const std::vector<TStationTrace>& Receivers,
+                                       const std::vector<TEdgeWindow>& Windows, const TThresholds& Thresholds);
+
+// The pair and figure that decide a rate, and by how much. Figures: "round_trip" (2 x (bus
+// delay + loop delay)), "settle", "false_edge" (the time it happened), "no_edge" (the receiver
+// never reached the threshold). Value is none where there is no figure to give (never settles).
+struct TWorstPair {
+  std::string Transmitter;
+  std::string Receiver;
+  TBusEdge Edge = TBusEdge::Dominant;
+  std::string Figure;
+  std::optional<double> Value;  // s
+  double Limit = 0.0;           // s
+};
+
+struct TRateVerdict {
+  TBusPhase Phase = TBusPhase::Arbitration;
+  std::int64_t BitRate = 0;
+  bool Works = false;
+  std::optional<TWorstPair> Worst;  // the failing pair, or the one with least margin
+};
+
+struct TBusVerdict {
+  std::vector<TRateVerdict> Rates;      // arbitration rates, then data rates, as listed
+  std::int64_t MaxArbitrationRate = 0;  // 0 when none works
+  std::int64_t MaxDataRate = 0;
+};
+
+// Arbitration at bit time T: every pair and edge has 2 x (delay + loop delay) <= SP x T and no
+// false edge. Data phase: settling <= SPd x T and no false edge before SPd x T. Without pairs
+// nothing works. Ties go to the first pair in the list, so the list's order decides.
+TRateVerdict JudgeRate(const std::vector<TPairMeasure>& Pairs, const TAnalysisSettings& Settings, TBusPhase Phase,
+                       std::int64_t BitRate);
+TBusVerdict JudgeBus(const std::vector<TPairMeasure>& Pairs, const TAnalysisSettings& Settings);
+
+}  // namespace busweave
