@@ -233,6 +233,7 @@ TEST(Translation, KeepsTheCircuitAndDropsWhatNgspiceMustNotSee) {
     else
       expected.push_back(FlattenNestedBraces(line));
   }
+  expected.push_back(".SAVE V(1) V(2)");  // only what the waveform window shows
   expected.push_back(".END");
   EXPECT_EQ(deck.Lines, expected);
 }
