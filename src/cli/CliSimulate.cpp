@@ -66,9 +66,9 @@ constexpr int ExitInterrupted = 128 + SIGINT;
 
 int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
   int exit = ExitDone;
-  const auto args = ParseArguments("simulate", kSimulateHelp,
-                                   {{"--csv", true}, {"--templates", true}, {"--short-line", true}}, Args, Out, Err,
-                                   exit);
+  const auto args =
+      ParseArguments("simulate", kSimulateHelp, {{"--csv", true}, {"--templates", true}, {"--short-line", true}}, Args,
+                     Out, Err, exit);
   if (!args) return exit;
   if (args->Files.size() != 1) return Usage(Err, "simulate needs exactly one FILE", "simulate");
   TTranslationOptions options;

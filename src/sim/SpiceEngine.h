@@ -42,16 +42,16 @@ struct TSimulationResult {
   std::string Error;     // why the run failed: ngspice's own messages
   TWaveforms Transient;  // also after a failure, as far as ngspice got
   TWaveforms Ac;
-  std::vector<std::string> Log;  // ngspice's warnings and errors during the run
-  TStepChoice Step;              // the maximum step the run used
+  std::vector<std::string> Log;    // ngspice's warnings and errors during the run
+  TStepChoice Step;                // the maximum step the run used
   std::size_t ComputedPoints = 0;  // the transient's time points before thinning
 };
 
 // What a run will keep in memory, roughly, before it starts.
 struct TRunSize {
-  double Points = 0.0;     // time points of the transient analysis
+  double Points = 0.0;      // time points of the transient analysis
   std::size_t Vectors = 0;  // vectors ngspice keeps: the time and each saved voltage
-  double Bytes = 0.0;      // ngspice's vectors and the engine's thinned copy, at worst
+  double Bytes = 0.0;       // ngspice's vectors and the engine's thinned copy, at worst
 };
 
 // Points: the run over the maximum step, doubled for the points ngspice adds at breakpoints.

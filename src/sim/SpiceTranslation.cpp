@@ -360,11 +360,10 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
         if (zero) {
           circuit.Notes.push_back("line " + words[0] + " has no length; it is simulated as a direct connection");
         } else if (++shortNotes <= kMostShortNotes) {
-          circuit.Notes.push_back("line " + words[0] + " (delay " + TimeText(*delay) + ") is shorter than " +
-                                  TimeText(circuit.ShortLine) + " (the fastest source edge " +
-                                  TimeText(circuit.ShortLine * Options.ShortLineRatio) + " / " +
-                                  SpiceNumberText(Options.ShortLineRatio) +
-                                  "); it is simulated as a direct connection");
+          circuit.Notes.push_back(
+              "line " + words[0] + " (delay " + TimeText(*delay) + ") is shorter than " + TimeText(circuit.ShortLine) +
+              " (the fastest source edge " + TimeText(circuit.ShortLine * Options.ShortLineRatio) + " / " +
+              SpiceNumberText(Options.ShortLineRatio) + "); it is simulated as a direct connection");
         }
         continue;
       }

@@ -97,8 +97,8 @@ std::vector<std::size_t> PeakPreservingIndices(const std::vector<double>& Scale,
   return indices;
 }
 
-std::vector<std::size_t> ThinnedIndices(std::span<const double> Scale, const std::vector<std::span<const double>>& Traces,
-                                        double Share) {
+std::vector<std::size_t> ThinnedIndices(std::span<const double> Scale,
+                                        const std::vector<std::span<const double>>& Traces, double Share) {
   const std::size_t count = Scale.size();
   std::vector<std::size_t> kept;
   if (count <= 2) {

@@ -35,7 +35,8 @@ inline constexpr double ThinningShare = 1e-4;
 // and otherwise just enough points that every dropped point of every trace lies within
 // Share x the largest swing of the straight line between its kept neighbours (a swinging door
 // over all traces at once, one pass). Every trace holds at least Scale.size() values.
-std::vector<std::size_t> ThinnedIndices(std::span<const double> Scale, const std::vector<std::span<const double>>& Traces,
+std::vector<std::size_t> ThinnedIndices(std::span<const double> Scale,
+                                        const std::vector<std::span<const double>>& Traces,
                                         double Share = ThinningShare);
 
 }  // namespace busweave
