@@ -54,7 +54,7 @@ struct TRunSize {
   double Bytes = 0.0;       // ngspice's vectors and the engine's thinned copy, at worst
 };
 
-// Points: the run over the maximum step, doubled for the points ngspice adds at breakpoints.
+// Points: four times the run over the maximum step, for the points ngspice adds at breakpoints.
 // Vectors: the time and the saved node voltages (without .SAVE, a guess from the elements).
 TRunSize EstimateRunSize(const TNgspiceCircuit& Circuit);
 
