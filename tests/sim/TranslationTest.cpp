@@ -197,7 +197,7 @@ TEST(Translation, TheCircuitKeepsItsDecimalPointInACommaLocale) {
   std::setlocale(LC_NUMERIC, previous.c_str());
   EXPECT_TRUE(hasLineStartingWith(circuit, "T12 1 0 2 0 Z0=120 TD={1.500E0/{xC0red}}"));
   EXPECT_NEAR(deck.Step.MaxStep, 0.75e-9, 1e-18);
-  EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN .001ns 2us 0 7.5e-10");
+  EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN .001ns 2.0001875e-06 0 7.5e-10");
 }
 
 TEST(Translation, KeepsTheCircuitAndDropsWhatNgspiceMustNotSee) {
@@ -227,9 +227,9 @@ TEST(Translation, KeepsTheCircuitAndDropsWhatNgspiceMustNotSee) {
     if (line.rfind(".OPTIONS", 0) == 0)
       expected.push_back(".OPTIONS RELTOL=1.0E-5");
     else if (line.rfind(".TRAN", 0) == 0)
-      expected.push_back(".TRAN .001ns 2us 0 7.5e-10");
+      expected.push_back(".TRAN .001ns 2.0001875e-06 0 7.5e-10");
     else if (line == ".END")
-      expected.push_back(".OPTIONS MINBREAK=7.5e-15");
+      expected.push_back(".OPTIONS MINBREAK=1.875e-10");
     else
       expected.push_back(FlattenNestedBraces(line));
   }
@@ -261,7 +261,7 @@ TEST(Translation, ChoosesTheStepFromTheShortestDelayAndEdge) {
   EXPECT_DOUBLE_EQ(deck.Transient->Stop, 2e-6);
   EXPECT_NEAR(deck.Step.MaxStep, 0.75e-9, 1e-18);
   EXPECT_EQ(deck.Step.Reason, "shortest line delay 7.5 ns / 10");
-  EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN .001ns 2us 0 7.5e-10");
+  EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN .001ns 2.0001875e-06 0 7.5e-10");
 
   // A long line: the edges decide.
   deck = TranslateForNgspice(twoStationCircuit(20000));
@@ -352,13 +352,14 @@ TEST(Translation, RewritesDotTranInPspiceForms) {
   const auto tranOf = [](const std::string& Tran) {
     return lineStartingWith(TranslateForNgspice({"t", "R1 1 0 1", Tran, ".END"}).Lines, ".TRAN");
   };
-  // No line and no source: the run length decides (span / 50).
-  EXPECT_EQ(tranOf(".TRAN 1ns 100ns"), ".TRAN 1ns 100ns 0 2e-09");
-  EXPECT_EQ(tranOf(".TRAN/OP 1ns 100ns 20ns"), ".TRAN 1ns 100ns 20ns 1.6e-09");
-  EXPECT_EQ(tranOf(".tran 1ns 100ns 0 5ps SKIPBP"), ".TRAN 1ns 100ns 0 5e-12 UIC");  // the user's ceiling holds
-  // Breakpoints closer than 1e-5 of the step are merged, unless the circuit says otherwise.
+  // No line and no source: the run length decides (span / 50). The run goes on by a quarter
+  // step, where ngspice would end it early, to be cut at its stop again.
+  EXPECT_EQ(tranOf(".TRAN 1ns 100ns"), ".TRAN 1ns 1.005e-07 0 2e-09");
+  EXPECT_EQ(tranOf(".TRAN/OP 1ns 100ns 20ns"), ".TRAN 1ns 1.0040000000000001e-07 20ns 1.6e-09");
+  EXPECT_EQ(tranOf(".tran 1ns 100ns 0 5ps SKIPBP"), ".TRAN 1ns 1.0000125e-07 0 5e-12 UIC");  // the user's ceiling holds
+  // Breakpoints closer than a quarter of the step are merged, unless the circuit says otherwise.
   EXPECT_EQ(TranslateForNgspice({"t", ".TRAN 1ns 100ns", ".END"}).Lines,
-            (TextLines{"t", ".TRAN 1ns 100ns 0 2e-09", ".OPTIONS MINBREAK=2e-14", ".END"}));
+            (TextLines{"t", ".TRAN 1ns 1.005e-07 0 2e-09", ".OPTIONS MINBREAK=5e-10", ".END"}));
   EXPECT_EQ(TranslateForNgspice({"t", ".TRAN 1ns 100ns", ".OPTIONS MINBREAK=1e-12", ".END"}).Lines,
             (TextLines{"t", ".TRAN 1ns 100ns 0 2e-09", ".OPTIONS MINBREAK=1e-12", ".END"}));
   // Times that cannot be read reach ngspice as written, with a note.
