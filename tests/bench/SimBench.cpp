@@ -318,11 +318,11 @@ void printSummary() {
     if (gMerged.count(name)) print("ngspice -b, 1 ps, MINBREAK=1fs", gMerged[name]);
   }
   if (!gStations.empty())
-    std::printf("\n%-9s %9s %9s %9s %9s %10s %11s %9s %9s\n", "stations", "step", "points", "kept", "time", "peak mem",
-                "reference", "peak dev", "low dev");
+    std::printf("\n%-9s %9s %9s %9s %9s %9s %10s %11s %9s %9s\n", "stations", "step", "points", "kept", "time", "cpu",
+                "peak mem", "reference", "peak dev", "low dev");
   for (const auto& [stations, run] : gStations) {
-    std::printf("%-9d %9s %9zu %9zu %8.3fs %7.1f MB", stations, TimeText(run.Step).c_str(), run.Computed, run.Kept,
-                run.Seconds, run.PeakBytes / 1e6);
+    std::printf("%-9d %9s %9zu %9zu %8.3fs %8.3fs %7.1f MB", stations, TimeText(run.Step).c_str(), run.Computed,
+                run.Kept, run.Seconds, run.CpuSeconds, run.PeakBytes / 1e6);
     if (!run.Reference.Highest.empty()) {
       const auto [peak, low] = deviations(run.Engine, run.Reference);
       std::printf(" %7.1fs /%-2d %8.4f%% %8.4f%%", run.ReferenceSeconds, run.ReferenceDivisor, peak, low);
