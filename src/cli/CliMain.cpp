@@ -33,7 +33,7 @@ constexpr const char* kToolHelp =
     "                        check the bus against the rules of a CAN physical layer\n"
     "  circuit FILE [-o OUT] [--templates DIR]\n"
     "                        write the complete circuit file (header, network, trailer)\n"
-    "  simulate FILE [--templates DIR] [--csv OUT]\n"
+    "  simulate FILE [--templates DIR] [--csv OUT] [--short-line RATIO]\n"
     "                        simulate the circuit with ngspice; node voltages as CSV\n"
     "  picture FILE -o OUT   draw the network as a true-size EMF, WMF, SVG, PDF or PNG picture\n"
     "  analyze FILE [--json] [--jobs N] [--report OUT.html] [--shard I/N]\n"

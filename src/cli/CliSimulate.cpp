@@ -1,5 +1,7 @@
 #include <unistd.h>
 
+#include <charconv>
+#include <csignal>
 #include <exception>
 #include <functional>
 #include <iostream>
@@ -18,25 +20,66 @@ namespace busweave::cli {
 namespace {
 
 constexpr const char* kSimulateHelp =
-    "Usage: busweave-cli simulate FILE [--templates DIR] [--csv OUT]\n"
+    "Usage: busweave-cli simulate FILE [--templates DIR] [--csv OUT] [--short-line RATIO]\n"
     "\n"
     "Builds the circuit for the network file FILE as the circuit command does (templates\n"
     "Busweave.HD and Busweave.TR from DIR, default the current folder, else the built-in\n"
     "texts), simulates it with the ngspice shared library and writes the transient analysis\n"
     "as CSV to OUT (default: standard output): a header row with \"time\" and the node names,\n"
     "then one row per time point in seconds and volts. The maximum time step follows the\n"
-    "shortest line delay and source edge, not the print step of .TRAN. Progress goes to\n"
-    "stderr when it is a terminal. A circuit ngspice rejects exits with 1 and its message;\n"
-    "OUT is then not written. No file is written besides OUT.\n";
+    "shortest line delay and source edge, not the print step of .TRAN. Wires of 0 mm, and\n"
+    "lines whose delay is below the fastest source edge divided by RATIO (default 100; 0 keeps\n"
+    "them), are simulated as direct connections, with a note on stderr. The rows are thinned:\n"
+    "each node's highest and lowest point and the points around its mid-level crossings stay,\n"
+    "and no dropped point lies further than 0.01 % of the largest swing from the line between\n"
+    "the rows kept. A run that would need more memory than it may take is refused. Progress\n"
+    "goes to stderr when it is a terminal; Ctrl+C stops the run (exit 130). A circuit ngspice\n"
+    "rejects exits with 1 and its message; OUT is then not written. No file is written\n"
+    "besides OUT.\n";
+
+// Set by Ctrl+C while the command runs; the simulation stops at its next look.
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void onInterrupt(int) { interrupted = 1; }
+
+// Ctrl+C cancels the simulation instead of ending the program, while this lives.
+class TInterruptGuard {
+ public:
+  TInterruptGuard() {
+    interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &FPrevious);
+  }
+  ~TInterruptGuard() { sigaction(SIGINT, &FPrevious, nullptr); }
+  TInterruptGuard(const TInterruptGuard&) = delete;
+  TInterruptGuard& operator=(const TInterruptGuard&) = delete;
+
+ private:
+  struct sigaction FPrevious {};
+};
+
+constexpr int ExitInterrupted = 128 + SIGINT;
 
 }  // namespace
 
 int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
   int exit = ExitDone;
   const auto args =
-      ParseArguments("simulate", kSimulateHelp, {{"--csv", true}, {"--templates", true}}, Args, Out, Err, exit);
+      ParseArguments("simulate", kSimulateHelp, {{"--csv", true}, {"--templates", true}, {"--short-line", true}}, Args,
+                     Out, Err, exit);
   if (!args) return exit;
   if (args->Files.size() != 1) return Usage(Err, "simulate needs exactly one FILE", "simulate");
+  TTranslationOptions options;
+  if (args->Has("--short-line")) {
+    const std::string& text = args->Options.at("--short-line");
+    const auto read = std::from_chars(text.data(), text.data() + text.size(), options.ShortLineRatio);
+    if (text.empty() || read.ec != std::errc() || read.ptr != text.data() + text.size() ||
+        !(options.ShortLineRatio >= 0.0 && options.ShortLineRatio <= 1e6))
+      return Usage(Err, "--short-line needs a ratio from 0 to 1000000 (0 keeps every line)", "simulate");
+  }
+  TInterruptGuard interruptGuard;
   const std::string& file = args->Files[0];
   const std::string folder = args->ValueOr("--templates", ".");
   if (args->Has("--csv")) {
@@ -54,12 +97,13 @@ int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::os
   std::vector<std::string> warnings;
   TNgspiceCircuit circuit;
   try {
-    circuit = TranslateForNgspice(CircuitFromTemplates(net, folder, &warnings));
+    circuit = TranslateForNgspice(CircuitFromTemplates(net, folder, &warnings), {}, options);
   } catch (const std::exception& error) {
     Err << kProgram << ": " << error.what() << "\n";
     return ExitFailure;
   }
   PrintWarnings(file, warnings, Err);
+  for (const auto& note : circuit.Notes) Err << kProgram << ": " << file << ": note: " << note << "\n";
   if (!circuit.Transient) {
     Err << kProgram << ": " << file << ": the circuit has no transient analysis (.TRAN) to write\n";
     return ExitFailure;
@@ -70,9 +114,16 @@ int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::os
   const auto progress = [&](const std::string& Status) {
     Err << "\rsimulating: " << Status << "        " << std::flush;
   };
-  const TSimulationResult result =
-      TSpiceEngine::Instance().Run(circuit, showProgress ? std::function<void(const std::string&)>(progress) : nullptr);
+  const auto cancelled = [] { return interrupted != 0; };
+  TSimulationResult result;
+  if (!cancelled())
+    result = TSpiceEngine::Instance().Run(
+        circuit, showProgress ? std::function<void(const std::string&)>(progress) : nullptr, cancelled);
   if (showProgress) Err << "\r" << std::string(40, ' ') << "\r" << std::flush;
+  if (result.Cancelled || cancelled()) {
+    Err << kProgram << ": " << file << ": the simulation was cancelled; nothing was written\n";
+    return ExitInterrupted;
+  }
   if (!result.Ok) {
     Err << kProgram << ": " << file << ": the simulation failed:\n" << result.Error << "\n";
     return ExitFailure;
@@ -89,8 +140,9 @@ int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::os
     Err << kProgram << ": " << error.what() << "\n";
     return ExitFailure;
   }
-  Out << out << ": " << result.Transient.Scale.size() << " time points of " << result.Transient.Traces.size()
-      << " node(s), maximum step " << TimeText(result.Step.MaxStep) << "\n";
+  Out << out << ": " << result.Transient.Scale.size() << " time points (of " << result.ComputedPoints
+      << " computed) of " << result.Transient.Traces.size() << " node(s), maximum step "
+      << TimeText(result.Step.MaxStep) << "\n";
   return ExitDone;
 }
 

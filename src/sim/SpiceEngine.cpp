@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <csignal>
@@ -16,6 +17,7 @@
 #include <utility>
 
 #include "sim/SpiceNumbers.h"
+#include "sim/Waveforms.h"
 
 namespace busweave {
 namespace {
@@ -69,7 +71,73 @@ std::string joinLines(const std::vector<std::string>& Lines) {
   return text;
 }
 
+// The deck runs a little past the stop of .TRAN (see the translation); the waveforms end at
+// it, with the values there read between the neighbouring points.
+void cutAt(TWaveforms& Waves, double Stop) {
+  auto& scale = Waves.Scale;
+  const auto past = std::upper_bound(scale.begin(), scale.end(), Stop);
+  if (past == scale.end() || past == scale.begin()) return;
+  const auto index = static_cast<std::size_t>(past - scale.begin());
+  const bool exact = scale[index - 1] == Stop;
+  for (auto& trace : Waves.Traces) {
+    if (trace.Values.size() != scale.size()) continue;
+    if (!exact) trace.Values[index] = *ValueAt(scale, trace.Values, Stop);
+    trace.Values.resize(exact ? index : index + 1);
+  }
+  if (!exact) scale[index] = Stop;
+  scale.resize(exact ? index : index + 1);
+}
+
 }  // namespace
+
+TRunSize EstimateRunSize(const TNgspiceCircuit& Circuit) {
+  TRunSize size;
+  if (!Circuit.Transient || !(Circuit.Step.MaxStep > 0.0)) return size;
+  const double span = Circuit.Transient->Stop - Circuit.Transient->Start;
+  // Runs on the examples take about 1 point per step, generated station buses up to 3.4 (the
+  // breakpoints of many lines).
+  constexpr double kPointsPerStep = 4.0;
+  size.Points = std::max(span, 0.0) / Circuit.Step.MaxStep * kPointsPerStep + 1.0;
+  const bool saved = std::any_of(Circuit.Lines.begin(), Circuit.Lines.end(),
+                                 [](const std::string& Line) { return Line.rfind(".SAVE", 0) == 0; });
+  if (saved) {
+    size.Vectors = Circuit.Nodes.size() + 1;
+  } else {
+    // Everything: every node and every source's current, a few per element.
+    constexpr std::size_t kVectorsPerLine = 3;
+    size.Vectors = Circuit.Lines.size() * kVectorsPerLine + 1;
+  }
+  // ngspice's vectors (measured: 1.2 times their points) and the thinned copy, at worst as
+  // large again.
+  constexpr double kCopies = 2.0;
+  size.Bytes = size.Points * static_cast<double>(size.Vectors) * sizeof(double) * kCopies;
+  return size;
+}
+
+std::uint64_t RunMemoryLimit() {
+  constexpr std::uint64_t kMost = std::uint64_t{2} << 30;
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return kMost;
+  return std::min(kMost, static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 4);
+}
+
+std::string RunSizeProblem(const TRunSize& Size, std::uint64_t Limit, const TStepChoice& Step) {
+  if (Size.Bytes <= static_cast<double>(Limit)) return {};
+  // to_chars: the GUI runs in the user's locale, which may write a decimal comma.
+  const auto number = [](double Value, std::chars_format Format, int Digits) {
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, Value, Format, Digits);
+    return std::string(text, written.ptr);
+  };
+  const auto megabytes = [&](double Bytes) { return number(Bytes / 1e6, std::chars_format::fixed, 0) + " MB"; };
+  const std::string points = number(Size.Points, std::chars_format::general, 3);
+  return "The simulation would need about " + megabytes(Size.Bytes) + " (" + points + " time points at a step of " +
+         TimeText(Step.MaxStep) + ", " + std::to_string(Size.Vectors) + " vectors); at most " +
+         megabytes(static_cast<double>(Limit)) +
+         " fit (a quarter of this computer's memory, 2 GiB at most). Shorten the run of .TRAN or "
+         "raise its step ceiling.";
+}
 
 // The library handle and the entry points taken from it.
 struct TSpiceEngine::Library {
@@ -187,6 +255,11 @@ bool TSpiceEngine::Start(const TNgspiceCircuit& Circuit, Notify OnChange, std::s
     Error = "A simulation is still running.";
     return false;
   }
+  if (std::string problem = RunSizeProblem(EstimateRunSize(Circuit), RunMemoryLimit(), Circuit.Step);
+      !problem.empty()) {
+    Error = std::move(problem);
+    return false;
+  }
   if (!load(Error)) return false;
   // Something since the last run (Qt, a locale change) may have set the decimal comma again.
   std::setlocale(LC_NUMERIC, "C");
@@ -266,7 +339,8 @@ void TSpiceEngine::discardResults() {
   takeMessages();
 }
 
-TWaveforms TSpiceEngine::readAnalysis(const std::string& Prefix, const std::string& ScaleName) {
+TWaveforms TSpiceEngine::readAnalysis(const std::string& Prefix, const std::string& ScaleName, bool Thin,
+                                      std::size_t* Computed) {
   TWaveforms waveforms;
   // The newest plot of this kind: ngspice lists plots newest first.
   char** plots = FLibrary->AllPlots();
@@ -285,27 +359,55 @@ TWaveforms TSpiceEngine::readAnalysis(const std::string& Prefix, const std::stri
     std::string path = plot + "." + Name;
     return FLibrary->VecInfo(path.data());
   };
-  const auto realParts = [](const pvector_info Info) {
+  const auto realParts = [](const vector_info* Info) {
     std::vector<double> values(static_cast<std::size_t>(std::max(Info->v_length, 0)));
     for (std::size_t i = 0; i < values.size(); ++i)
       values[i] = Info->v_realdata ? Info->v_realdata[i] : Info->v_compdata[i].cx_real;
     return values;
   };
-  const pvector_info scale = vector(ScaleName);
-  if (!scale || (!scale->v_realdata && !scale->v_compdata)) return waveforms;
+  // ngGet_Vec_Info answers in one static record: each answer is copied before the next call.
+  const pvector_info scaleInfo = vector(ScaleName);
+  if (!scaleInfo || (!scaleInfo->v_realdata && !scaleInfo->v_compdata)) return waveforms;
+  const vector_info scaleCopy = *scaleInfo;
+  const vector_info* const scale = &scaleCopy;
   waveforms.ScaleName = ScaleName;
-  waveforms.Scale = realParts(scale);
+  const auto length = static_cast<std::size_t>(std::max(scale->v_length, 0));
+  if (Computed) *Computed = length;
+  std::vector<std::pair<const TNetworkNode*, vector_info>> found;
   for (const auto& node : FCircuit.Nodes) {
     const pvector_info info = vector("V(" + node.Spice + ")");
-    if (!info || info->v_length != scale->v_length) continue;
+    if (info && info->v_length == scale->v_length && (info->v_realdata || info->v_compdata))
+      found.emplace_back(&node, *info);
+  }
+  // A real run is thinned straight from ngspice's vectors, so that the whole run is never
+  // copied.
+  const bool realRun = scale->v_realdata && std::all_of(found.begin(), found.end(), [](const auto& Found) {
+                         return Found.second.v_realdata != nullptr;
+                       });
+  if (Thin && realRun) {
+    std::vector<std::span<const double>> traces;
+    for (const auto& [node, info] : found) traces.emplace_back(info.v_realdata, length);
+    const std::vector<std::size_t> kept = ThinnedIndices({scale->v_realdata, length}, traces);
+    const auto pick = [&](const double* Values) {
+      std::vector<double> values;
+      values.reserve(kept.size());
+      for (std::size_t i : kept) values.push_back(Values[i]);
+      return values;
+    };
+    waveforms.Scale = pick(scale->v_realdata);
+    for (const auto& [node, info] : found) waveforms.Traces.push_back({node->Name, pick(info.v_realdata)});
+    return waveforms;
+  }
+  waveforms.Scale = realParts(scale);
+  for (const auto& [node, info] : found) {
     TTrace trace;
-    trace.Name = node.Name;
-    if (info->v_realdata) {
-      trace.Values = realParts(info);
-    } else if (info->v_compdata) {
-      trace.Values.resize(static_cast<std::size_t>(info->v_length));
+    trace.Name = node->Name;
+    if (info.v_realdata) {
+      trace.Values = realParts(&info);
+    } else if (info.v_compdata) {
+      trace.Values.resize(static_cast<std::size_t>(info.v_length));
       for (std::size_t i = 0; i < trace.Values.size(); ++i)
-        trace.Values[i] = std::hypot(info->v_compdata[i].cx_real, info->v_compdata[i].cx_imag);
+        trace.Values[i] = std::hypot(info.v_compdata[i].cx_real, info.v_compdata[i].cx_imag);
     }
     waveforms.Traces.push_back(std::move(trace));
   }
@@ -330,8 +432,11 @@ TSimulationResult TSpiceEngine::Collect() {
   }
 
   if (!FNeedsReload) {
-    if (FCircuit.Transient) result.Transient = readAnalysis("tran", "time");
-    if (FCircuit.HasAc) result.Ac = readAnalysis("ac", "frequency");
+    if (FCircuit.Transient) {
+      result.Transient = readAnalysis("tran", "time", true, &result.ComputedPoints);
+      cutAt(result.Transient, FCircuit.Transient->Stop);
+    }
+    if (FCircuit.HasAc) result.Ac = readAnalysis("ac", "frequency", false);
     // Looking up a missing vector makes ngspice complain; that is not the circuit's fault.
     takeMessages();
   }
@@ -396,7 +501,8 @@ void TSpiceEngine::Cancel() {
 }
 
 TSimulationResult TSpiceEngine::Run(const TNgspiceCircuit& Circuit,
-                                    const std::function<void(const std::string&)>& OnProgress) {
+                                    const std::function<void(const std::string&)>& OnProgress,
+                                    const std::function<bool()>& Cancelled) {
   TSimulationResult result;
   result.Step = Circuit.Step;
   std::string error;
@@ -406,6 +512,12 @@ TSimulationResult TSpiceEngine::Run(const TNgspiceCircuit& Circuit,
   }
   std::string shown;
   while (!WaitUntilFinished(std::chrono::milliseconds(100))) {
+    if (Cancelled && Cancelled()) {
+      Cancel();
+      result.Cancelled = true;
+      result.Error = "The simulation was cancelled.";
+      return result;
+    }
     if (!OnProgress) continue;
     const std::string progress = Progress();
     if (progress != shown) OnProgress(shown = progress);

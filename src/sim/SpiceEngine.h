@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -41,9 +42,27 @@ struct TSimulationResult {
   std::string Error;     // why the run failed: ngspice's own messages
   TWaveforms Transient;  // also after a failure, as far as ngspice got
   TWaveforms Ac;
-  std::vector<std::string> Log;  // ngspice's warnings and errors during the run
-  TStepChoice Step;              // the maximum step the run used
+  std::vector<std::string> Log;    // ngspice's warnings and errors during the run
+  TStepChoice Step;                // the maximum step the run used
+  std::size_t ComputedPoints = 0;  // the transient's time points before thinning
 };
+
+// What a run will keep in memory, roughly, before it starts.
+struct TRunSize {
+  double Points = 0.0;      // time points of the transient analysis
+  std::size_t Vectors = 0;  // vectors ngspice keeps: the time and each saved voltage
+  double Bytes = 0.0;       // ngspice's vectors and the engine's thinned copy, at worst
+};
+
+// Points: four times the run over the maximum step, for the points ngspice adds at breakpoints.
+// Vectors: the time and the saved node voltages (without .SAVE, a guess from the elements).
+TRunSize EstimateRunSize(const TNgspiceCircuit& Circuit);
+
+// The most a run may keep: a quarter of the computer's memory, and never more than 2 GiB.
+std::uint64_t RunMemoryLimit();
+
+// Why a run of this size does not fit under Limit, or nothing when it does.
+std::string RunSizeProblem(const TRunSize& Size, std::uint64_t Limit, const TStepChoice& Step);
 
 class TSpiceEngine {
  public:
@@ -55,8 +74,9 @@ class TSpiceEngine {
   TSpiceEngine& operator=(const TSpiceEngine&) = delete;
 
   // Loads the library when needed (afresh after a fatal error), gives ngspice the circuit and
-  // starts it in the background. False when a run is still open, the library cannot be loaded
-  // or ngspice refuses the circuit; Error then holds the reason in ngspice's words.
+  // starts it in the background. False when a run is still open, the run would not fit in
+  // memory (RunMemoryLimit), the library cannot be loaded or ngspice refuses the circuit; Error
+  // then holds the reason, ngspice's in its words.
   bool Start(const TNgspiceCircuit& Circuit, Notify OnChange, std::string& Error);
 
   // Started and neither collected nor cancelled yet.
@@ -68,16 +88,18 @@ class TSpiceEngine {
   // For callers without an event loop: waits until the run ends or Timeout passes.
   bool WaitUntilFinished(std::chrono::milliseconds Timeout) const;
 
-  // Once Finished: the network's node voltages, or why the run failed. Frees ngspice's copy
-  // and leaves the engine ready for the next run.
+  // Once Finished: the network's node voltages, the transient thinned (ThinnedIndices), or why
+  // the run failed. Frees ngspice's copy and leaves the engine ready for the next run.
   TSimulationResult Collect();
 
   // Stops the open run and throws it away (ngspice's bg_halt only pauses a run). Returns when
   // ngspice's thread has stopped; does nothing without an open run.
   void Cancel();
 
-  // Start, wait and Collect in one call; Progress is called on the calling thread.
-  TSimulationResult Run(const TNgspiceCircuit& Circuit, const std::function<void(const std::string&)>& OnProgress = {});
+  // Start, wait and Collect in one call; Progress is called on the calling thread. Cancelled is
+  // asked about every 0.1 s; once it says yes the run is cancelled and the result says so.
+  TSimulationResult Run(const TNgspiceCircuit& Circuit, const std::function<void(const std::string&)>& OnProgress = {},
+                        const std::function<bool()>& Cancelled = {});
 
   // Where the library comes from: $BUSWEAVE_NGSPICE_LIBRARY, else libngspice.so.0 or .so.
   static std::vector<std::string> LibraryCandidates();
@@ -91,7 +113,8 @@ class TSpiceEngine {
   void command(const char* Text);
   void joinBackgroundThread();
   void discardResults();
-  TWaveforms readAnalysis(const std::string& Prefix, const std::string& ScaleName);
+  TWaveforms readAnalysis(const std::string& Prefix, const std::string& ScaleName, bool Thin,
+                          std::size_t* Computed = nullptr);
   std::vector<std::string> takeMessages();
 
   static int onOutput(char* Text, int Id, void* Self);

@@ -29,6 +29,15 @@ struct TTransientSpec {
   double Ceiling = 0.0;  // the step ceiling the user wrote, 0 when none
 };
 
+// Choices of the translation; the defaults are what Simulate uses.
+struct TTranslationOptions {
+  // Lines of the top level whose delay lies below the shortest source edge divided by this are
+  // simulated as direct connections (see ShortLineThreshold); 0 keeps every line that has a delay.
+  double ShortLineRatio = DefaultShortLineRatio;
+  // A .SAVE of the network nodes' voltages, so that ngspice keeps nothing else of the run.
+  bool SaveNodesOnly = true;
+};
+
 struct TNgspiceCircuit {
   TextLines Lines;                          // the deck ngspice reads, title first, .END last
   std::vector<TNetworkNode> Nodes;          // in node number order
@@ -36,7 +45,12 @@ struct TNgspiceCircuit {
   bool HasAc = false;
   TStepChoice Step;                // the engine's maximum step (0 without .TRAN)
   std::vector<std::string> Notes;  // what the translation changed beyond the routine
+  double ShortLine = 0.0;          // lines of a shorter delay became connections (s; 0: none)
+  std::size_t JoinedLines = 0;     // lines simulated as direct connections
 };
+
+// The .SAVE statements for the voltages of these nodes, a few nodes a line.
+TextLines SaveStatements(const std::vector<TNetworkNode>& Nodes);
 
 // Inner braces of a brace expression become parentheses: {2*{xTP+xTR}} -> {2*(xTP+xTR)}.
 // ngspice rejects nested braces even in PSPICE compatibility mode.
@@ -45,7 +59,11 @@ std::string FlattenNestedBraces(const std::string& Line);
 // The whole translation. Line 1 is the title and passes unchanged. Throws
 // ESpiceExpressionError when a parameter or expression nests too deeply. Returns early, with
 // an incomplete circuit that is not to be used, once Stop is requested.
-TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token Stop = {});
+// Nodes joined by lines of no delay, or of a delay below the short-line threshold, are joined by
+// 0 V sources along a spanning tree of those lines: a ring of them would be a loop of voltage
+// sources, which ngspice cannot solve ("singular matrix"). Every drawn node keeps its voltage.
+TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token Stop = {},
+                                    const TTranslationOptions& Options = {});
 
 // A number for a SPICE deck, independent of the C locale: "1e-10", "7.5e-10".
 std::string SpiceNumberText(double Value);

@@ -23,8 +23,19 @@ inline constexpr double StepsPerRun = 50.0;
 inline constexpr double MostStepsPerRun = 1e6;
 
 // Span is the simulated time (stop - start); delays and edges that are not positive are
-// ignored (a zero-length line, an ideal step whose edge ngspice breaks at anyway).
+// ignored (a zero-length line, an ideal step whose edge ngspice breaks at anyway). The limit of
+// MostStepsPerRun gives way to the shortest line delay: a step longer than a line's delay makes
+// ngspice stop with "Timestep too small".
 TStepChoice ChooseMaxStep(double Span, const std::vector<double>& LineDelays, const std::vector<double>& Edges);
+
+// A line whose delay is below the shortest source edge divided by this is electrically a
+// connection: its reflections are over long before the edge is. Two orders of magnitude keep
+// even a line's own capacitance (delay / impedance) small against the edge.
+inline constexpr double DefaultShortLineRatio = 100.0;
+
+// The delay below which a line is simulated as a direct connection: the shortest positive edge
+// divided by Ratio; 0 (no line is short) without an edge or with a Ratio that is not positive.
+double ShortLineThreshold(const std::vector<double>& Edges, double Ratio);
 
 // A time in engineering form for messages: "1 ns", "0.75 ns", "2 us".
 std::string TimeText(double Seconds);

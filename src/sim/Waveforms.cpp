@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 
 #include "model/NameText.h"
 
@@ -94,6 +95,76 @@ std::vector<std::size_t> PeakPreservingIndices(const std::vector<double>& Scale,
   // The very last point keeps the trace's end where it is.
   if (indices.back() != end - 1) indices.push_back(end - 1);
   return indices;
+}
+
+std::vector<std::size_t> ThinnedIndices(std::span<const double> Scale,
+                                        const std::vector<std::span<const double>>& Traces, double Share) {
+  const std::size_t count = Scale.size();
+  std::vector<std::size_t> kept;
+  if (count <= 2) {
+    for (std::size_t i = 0; i < count; ++i) kept.push_back(i);
+    return kept;
+  }
+  // The points that stay whatever the tolerance: ends, extremes, middle-level crossings.
+  std::vector<char> forced(count, 0);
+  forced.front() = forced.back() = 1;
+  double largestSwing = 0.0;
+  for (const auto& trace : Traces) {
+    const auto values = trace.first(count);
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    forced[static_cast<std::size_t>(low - values.begin())] = 1;
+    forced[static_cast<std::size_t>(high - values.begin())] = 1;
+    largestSwing = std::max(largestSwing, *high - *low);
+    if (!(*high > *low)) continue;
+    const double middle = *low + (*high - *low) / 2;
+    for (std::size_t i = 1; i < count; ++i)
+      if ((values[i - 1] < middle) != (values[i] < middle)) forced[i - 1] = forced[i] = 1;
+  }
+  const double tolerance = Share * largestSwing;
+
+  // Per trace, the slopes from the anchor (the last kept point) that pass within the tolerance
+  // of every point since; the next point stays dropped while its own slope lies between them.
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  std::vector<double> lowest(Traces.size());
+  std::vector<double> highest(Traces.size());
+  std::size_t anchor = 0;
+  const auto keep = [&](std::size_t Index) {
+    kept.push_back(Index);
+    anchor = Index;
+    std::fill(lowest.begin(), lowest.end(), -kInfinity);
+    std::fill(highest.begin(), highest.end(), kInfinity);
+  };
+  const auto fits = [&](std::size_t Index) {
+    const double run = Scale[Index] - Scale[anchor];
+    if (!(run > 0.0)) return false;
+    for (std::size_t t = 0; t < Traces.size(); ++t) {
+      const double slope = (Traces[t][Index] - Traces[t][anchor]) / run;
+      if (slope < lowest[t] || slope > highest[t]) return false;
+    }
+    return true;
+  };
+  keep(0);
+  for (std::size_t i = 1; i < count; ++i) {
+    if (forced[i]) {
+      keep(i);
+      continue;
+    }
+    if (!fits(i)) {
+      if (i - 1 > anchor) keep(i - 1);
+      // Two points at one time (ngspice repeats one at some breakpoints) both stay.
+      if (!(Scale[i] > Scale[anchor])) {
+        keep(i);
+        continue;
+      }
+    }
+    const double run = Scale[i] - Scale[anchor];
+    for (std::size_t t = 0; t < Traces.size(); ++t) {
+      const double rise = Traces[t][i] - Traces[t][anchor];
+      lowest[t] = std::max(lowest[t], (rise - tolerance) / run);
+      highest[t] = std::min(highest[t], (rise + tolerance) / run);
+    }
+  }
+  return kept;
 }
 
 }  // namespace busweave

@@ -263,5 +263,34 @@ TEST(EngineCancel, ACancelledRunLeavesTheEngineReady) {
   EXPECT_NEAR(good.Transient.Scale.back(), 100e-9, 1e-12);
 }
 
+TEST(EngineLimits, ARunTooLargeForMemoryIsRefusedAndACancelledRunSaysSo) {
+  TSpiceEngine& engine = TSpiceEngine::Instance();
+  // A second at a 1 ps step: a million million points.
+  const TNgspiceCircuit huge = TranslateForNgspice(busCircuit(120, idealTrailer(".TRAN 1ps 1s 0 1ps")));
+  const TRunSize size = EstimateRunSize(huge);
+  EXPECT_EQ(size.Vectors, 3u);  // the time and the two nodes
+  EXPECT_GT(size.Points, 1e12);
+  std::string error;
+  EXPECT_FALSE(engine.Start(huge, nullptr, error));
+  EXPECT_NE(error.find("would need about"), std::string::npos) << error;
+  EXPECT_NE(error.find("at a step of 1 ps"), std::string::npos) << error;
+  EXPECT_FALSE(engine.Busy());
+  EXPECT_EQ(RunSizeProblem(size, static_cast<std::uint64_t>(size.Bytes) + 1, huge.Step), "");
+
+  // Run asks whether to go on; a cancelled run comes back at once and leaves the engine ready.
+  const TNgspiceCircuit slow = TranslateForNgspice(busCircuit(120, idealTrailer(".TRAN 1ps 2us 0 1ps")));
+  const auto start = std::chrono::steady_clock::now();
+  const TSimulationResult cancelled =
+      engine.Run(slow, {}, [&] { return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300); });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_TRUE(cancelled.Cancelled);
+  EXPECT_FALSE(cancelled.Ok);
+  EXPECT_FALSE(engine.Busy());
+  const TSimulationResult good = simulate(busCircuit(120));
+  ASSERT_TRUE(good.Ok) << good.Error;
+  // The matched line's run is mostly flat: thinning keeps a small part of it.
+  EXPECT_LT(good.Transient.Scale.size() * 4, good.ComputedPoints);
+}
+
 }  // namespace
 }  // namespace busweave

@@ -197,7 +197,7 @@ TEST(Translation, TheCircuitKeepsItsDecimalPointInACommaLocale) {
   std::setlocale(LC_NUMERIC, previous.c_str());
   EXPECT_TRUE(hasLineStartingWith(circuit, "T12 1 0 2 0 Z0=120 TD={1.500E0/{xC0red}}"));
   EXPECT_NEAR(deck.Step.MaxStep, 0.75e-9, 1e-18);
-  EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN .001ns 2us 0 7.5e-10");
+  EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN .001ns 2.0001875e-06 0 7.5e-10");
 }
 
 TEST(Translation, KeepsTheCircuitAndDropsWhatNgspiceMustNotSee) {
@@ -227,12 +227,13 @@ TEST(Translation, KeepsTheCircuitAndDropsWhatNgspiceMustNotSee) {
     if (line.rfind(".OPTIONS", 0) == 0)
       expected.push_back(".OPTIONS RELTOL=1.0E-5");
     else if (line.rfind(".TRAN", 0) == 0)
-      expected.push_back(".TRAN .001ns 2us 0 7.5e-10");
+      expected.push_back(".TRAN .001ns 2.0001875e-06 0 7.5e-10");
     else if (line == ".END")
-      expected.push_back(".OPTIONS MINBREAK=7.5e-15");
+      expected.push_back(".OPTIONS MINBREAK=1.875e-10");
     else
       expected.push_back(FlattenNestedBraces(line));
   }
+  expected.push_back(".SAVE V(1) V(2)");  // only what the waveform window shows
   expected.push_back(".END");
   EXPECT_EQ(deck.Lines, expected);
 }
@@ -260,7 +261,7 @@ TEST(Translation, ChoosesTheStepFromTheShortestDelayAndEdge) {
   EXPECT_DOUBLE_EQ(deck.Transient->Stop, 2e-6);
   EXPECT_NEAR(deck.Step.MaxStep, 0.75e-9, 1e-18);
   EXPECT_EQ(deck.Step.Reason, "shortest line delay 7.5 ns / 10");
-  EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN .001ns 2us 0 7.5e-10");
+  EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN .001ns 2.0001875e-06 0 7.5e-10");
 
   // A long line: the edges decide.
   deck = TranslateForNgspice(twoStationCircuit(20000));
@@ -286,17 +287,79 @@ TEST(Translation, ALineWithoutLengthBecomesADirectConnection) {
   EXPECT_EQ(other.Lines[2], "VT1_2_ref 2 4 DC 0");
 }
 
+TEST(Translation, JoinsNodesOfShortLinesAlongASpanningTree) {
+  // The driver's 10 ns edges make lines below 100 ps short. A ring of three 0 mm wires, a 1 mm
+  // line (5 ps) and a 20 mm line (100 ps, just not short) from it, a 1 mm line in a subcircuit.
+  const TextLines trailer = {"V1 1 0 PULSE(0 1 10n 10n 10n 50n 1u)",
+                             "T12 1 0 2 0 Z0=120 TD=0",
+                             "T23 2 0 3 0 Z0=120 TD=0",
+                             "T31 3 0 1 0 Z0=120 TD=0",
+                             "T34 3 0 4 0 Z0=120 TD=5p",
+                             "T45 4 0 5 0 Z0=120 TD=100p",
+                             ".SUBCKT S 1 2",
+                             "T1 1 0 2 0 Z0=120 TD=5p",
+                             ".ENDS",
+                             ".TRAN 1ns 20us",
+                             ".END"};
+  TextLines circuit{"t"};
+  circuit.insert(circuit.end(), trailer.begin(), trailer.end());
+  const TNgspiceCircuit deck = TranslateForNgspice(circuit);
+  EXPECT_DOUBLE_EQ(deck.ShortLine, 1e-10);
+  EXPECT_EQ(deck.JoinedLines, 4u);
+  // The third wire of the ring closes a loop: no source for it, or ngspice finds the matrix
+  // singular.
+  EXPECT_TRUE(hasLineStartingWith(deck.Lines, "VT12 1 2 DC 0"));
+  EXPECT_TRUE(hasLineStartingWith(deck.Lines, "VT23 2 3 DC 0"));
+  EXPECT_FALSE(hasLineStartingWith(deck.Lines, "VT31"));
+  EXPECT_TRUE(hasLineStartingWith(deck.Lines, "VT34 3 4 DC 0"));
+  EXPECT_TRUE(hasLineStartingWith(deck.Lines, "T45 4 0 5 0"));
+  EXPECT_TRUE(hasLineStartingWith(deck.Lines, "T1 1 0 2 0"));  // a subcircuit's lines stay
+  ASSERT_EQ(deck.Notes.size(), 4u);
+  EXPECT_EQ(deck.Notes[3],
+            "line T34 (delay 5 ps) is shorter than 100 ps (the fastest source edge 10 ns / 100); it is simulated "
+            "as a direct connection");
+  // The subcircuit's 5 ps line is the shortest left: the 20 us run may not step past it.
+  EXPECT_DOUBLE_EQ(deck.Step.MaxStep, 5e-12);
+  EXPECT_EQ(deck.Step.Reason, "shortest line delay 5 ps (more than one million steps)");
+
+  // Ratio 0 keeps every line that has a delay; the step floor then stops at the shortest one.
+  TTranslationOptions everyLine;
+  everyLine.ShortLineRatio = 0;
+  const TNgspiceCircuit kept = TranslateForNgspice(circuit, {}, everyLine);
+  EXPECT_EQ(kept.JoinedLines, 3u);
+  EXPECT_TRUE(hasLineStartingWith(kept.Lines, "T34 3 0 4 0"));
+}
+
+TEST(Translation, SavesOnlyTheNetworkNodes) {
+  TCanNodes net;
+  for (int i = 0; i < 20; ++i) net.AddNode({i * 100, 0});
+  TextLines circuit{"t"};
+  net.WriteNetlist(circuit);
+  circuit.push_back(".TRAN 1ns 1us");
+  const TNgspiceCircuit deck = TranslateForNgspice(circuit);
+  const auto saves = std::count_if(deck.Lines.begin(), deck.Lines.end(),
+                                   [](const std::string& Line) { return Line.rfind(".SAVE ", 0) == 0; });
+  EXPECT_EQ(saves, 2);
+  EXPECT_EQ(lineStartingWith(deck.Lines, ".SAVE"),
+            ".SAVE V(1) V(2) V(3) V(4) V(5) V(6) V(7) V(8) V(9) V(10) V(11) "
+            "V(12) V(13) V(14) V(15) V(16)");
+  TTranslationOptions everything;
+  everything.SaveNodesOnly = false;
+  EXPECT_FALSE(hasLineStartingWith(TranslateForNgspice(circuit, {}, everything).Lines, ".SAVE"));
+}
+
 TEST(Translation, RewritesDotTranInPspiceForms) {
   const auto tranOf = [](const std::string& Tran) {
     return lineStartingWith(TranslateForNgspice({"t", "R1 1 0 1", Tran, ".END"}).Lines, ".TRAN");
   };
-  // No line and no source: the run length decides (span / 50).
-  EXPECT_EQ(tranOf(".TRAN 1ns 100ns"), ".TRAN 1ns 100ns 0 2e-09");
-  EXPECT_EQ(tranOf(".TRAN/OP 1ns 100ns 20ns"), ".TRAN 1ns 100ns 20ns 1.6e-09");
-  EXPECT_EQ(tranOf(".tran 1ns 100ns 0 5ps SKIPBP"), ".TRAN 1ns 100ns 0 5e-12 UIC");  // the user's ceiling holds
-  // Breakpoints closer than 1e-5 of the step are merged, unless the circuit says otherwise.
+  // No line and no source: the run length decides (span / 50). The run goes on by a quarter
+  // step, where ngspice would end it early, to be cut at its stop again.
+  EXPECT_EQ(tranOf(".TRAN 1ns 100ns"), ".TRAN 1ns 1.005e-07 0 2e-09");
+  EXPECT_EQ(tranOf(".TRAN/OP 1ns 100ns 20ns"), ".TRAN 1ns 1.0040000000000001e-07 20ns 1.6e-09");
+  EXPECT_EQ(tranOf(".tran 1ns 100ns 0 5ps SKIPBP"), ".TRAN 1ns 1.0000125e-07 0 5e-12 UIC");  // the user's ceiling holds
+  // Breakpoints closer than a quarter of the step are merged, unless the circuit says otherwise.
   EXPECT_EQ(TranslateForNgspice({"t", ".TRAN 1ns 100ns", ".END"}).Lines,
-            (TextLines{"t", ".TRAN 1ns 100ns 0 2e-09", ".OPTIONS MINBREAK=2e-14", ".END"}));
+            (TextLines{"t", ".TRAN 1ns 1.005e-07 0 2e-09", ".OPTIONS MINBREAK=5e-10", ".END"}));
   EXPECT_EQ(TranslateForNgspice({"t", ".TRAN 1ns 100ns", ".OPTIONS MINBREAK=1e-12", ".END"}).Lines,
             (TextLines{"t", ".TRAN 1ns 100ns 0 2e-09", ".OPTIONS MINBREAK=1e-12", ".END"}));
   // Times that cannot be read reach ngspice as written, with a note.
@@ -340,6 +403,12 @@ TEST(StepRule, TakesTheFinestNeedAndBoundsTheRun) {
   EXPECT_DOUBLE_EQ(tiny.MaxStep, 2e-12);
   EXPECT_EQ(tiny.Reason, "limit of one million steps per run");
   EXPECT_EQ(ChooseMaxStep(0.0, {1e-9}, {}).MaxStep, 0.0);
+  // In a 20 us run the million steps would be 20 ps, longer than the line: ngspice would stop
+  // with "Timestep too small".
+  EXPECT_DOUBLE_EQ(ChooseMaxStep(20e-6, {5e-12, 1e-9}, {10e-9}).MaxStep, 5e-12);
+  EXPECT_DOUBLE_EQ(ShortLineThreshold({0.0, 20e-9, 10e-9}, 100), 1e-10);
+  EXPECT_EQ(ShortLineThreshold({10e-9}, 0), 0.0);
+  EXPECT_EQ(ShortLineThreshold({}, 100), 0.0);
   EXPECT_EQ(TimeText(7.5e-10), "750 ps");
   EXPECT_EQ(TimeText(2e-6), "2 us");
 }
@@ -387,6 +456,56 @@ TEST(Waveforms, ThinningKeepsEveryPeak) {
   EXPECT_EQ(zoomed.front(), 100u);
   EXPECT_EQ(zoomed.back(), 111u);
   EXPECT_EQ(zoomed.size(), 12u);
+}
+
+TEST(Waveforms, ThinningKeepsExtremesCrossingsAndTheShapeWithinItsTolerance) {
+  // A ringing step and a slow ramp on a scale with a repeated time, as ngspice gives at some
+  // breakpoints.
+  std::vector<double> scale;
+  for (int i = 0; i < 20000; ++i) scale.push_back(i * 1e-10);
+  scale.insert(scale.begin() + 5000, scale[5000]);
+  std::vector<double> ring(scale.size());
+  std::vector<double> ramp(scale.size());
+  for (std::size_t i = 0; i < scale.size(); ++i) {
+    const double t = scale[i] * 1e9;  // ns
+    ring[i] = t < 100 ? 0.0 : 2.5 * (1 - std::exp(-(t - 100) / 50) * std::cos((t - 100) / 4));
+    ramp[i] = t / 1000;
+  }
+  ring[12345] = 9.0;  // a one-point spike is the highest point
+  const std::vector<std::span<const double>> traces{ring, ramp};
+  const auto kept = ThinnedIndices(scale, traces);
+  ASSERT_GT(kept.size(), 10u);
+  EXPECT_LT(kept.size(), scale.size() / 4);
+  EXPECT_TRUE(std::is_sorted(kept.begin(), kept.end()));
+  EXPECT_EQ(kept.front(), 0u);
+  EXPECT_EQ(kept.back(), scale.size() - 1);
+  const auto has = [&](std::size_t I) { return std::binary_search(kept.begin(), kept.end(), I); };
+  EXPECT_TRUE(has(12345));
+
+  std::vector<double> keptScale;
+  std::vector<double> keptRing;
+  std::vector<double> keptRamp;
+  for (std::size_t i : kept) {
+    keptScale.push_back(scale[i]);
+    keptRing.push_back(ring[i]);
+    keptRamp.push_back(ramp[i]);
+  }
+  // Within 1e-4 of the largest swing (9 V) everywhere, the repeated time aside.
+  double worst = 0.0;
+  for (std::size_t i = 0; i < scale.size(); ++i) {
+    if (i == 5000 || i == 5001) continue;
+    worst = std::max(worst, std::fabs(*ValueAt(keptScale, keptRing, scale[i]) - ring[i]));
+    worst = std::max(worst, std::fabs(*ValueAt(keptScale, keptRamp, scale[i]) - ramp[i]));
+  }
+  EXPECT_LE(worst, 9.0 * ThinningShare * (1 + 1e-9));
+  // Both points around each crossing of the middle level stay: the crossing time is exact.
+  for (std::size_t i = 1; i < ring.size(); ++i)
+    if ((ring[i - 1] < 4.5) != (ring[i] < 4.5)) {
+      EXPECT_TRUE(has(i - 1) && has(i)) << i;
+    }
+
+  EXPECT_EQ(ThinnedIndices(std::vector<double>{0.0, 1.0}, {}), (std::vector<std::size_t>{0, 1}));
+  EXPECT_TRUE(ThinnedIndices({}, {}).empty());
 }
 
 }  // namespace
