@@ -679,17 +679,43 @@ void TSubForm::RedrawWire(const TTrmLine& Wire) {
 }
 
 void TSubForm::RepaintAll() {
+  drawingChanged();
   PaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
   RecheckBus();
+}
+
+std::shared_ptr<const TCanNodes> TSubForm::NetworkSnapshot() {
+  if (!FSnapshot || FSnapshotVersion != FDrawingVersion) {
+    FSnapshot = FNodes->Snapshot();
+    FSnapshotVersion = FDrawingVersion;
+  }
+  return FSnapshot;
 }
 
 void TSubForm::RecheckBus() {
   TCheckSettings settings;
   settings.BitRate = FFindingsPanel->BitRate();
   // The highlight of a finding ends with the change that follows it.
-  for (int i = 0; i < FNodes->Count(); ++i) FNodes->Objects(i)->FMarked = 0;
-  FFindingsPanel->ShowFindings(CheckBus(*FNodes, settings));
+  bool unmarked = false;
+  for (int i = 0; i < FNodes->Count(); ++i) {
+    TMyClasses* element = FNodes->Objects(i);
+    unmarked = unmarked || element->FMarked != 0;
+    element->FMarked = 0;
+  }
+  if (unmarked) drawingChanged();
+  if (FNodes->Count() < FBackgroundCheckFrom) {
+    FCheck.Cancel();
+    showFindings(CheckBus(*FNodes, settings));
+    return;
+  }
+  std::shared_ptr<const TCanNodes> snapshot = NetworkSnapshot();
+  FCheck.Run([snapshot, settings] { return CheckBus(*snapshot, settings); },
+             [this](std::vector<TFinding> Findings) { showFindings(std::move(Findings)); });
+}
+
+void TSubForm::showFindings(std::vector<TFinding> Findings) {
+  FFindingsPanel->ShowFindings(std::move(Findings));
   if (FHost) FHost->ShowFindings(*this, false);
 }
 
@@ -719,6 +745,7 @@ void TSubForm::selectFinding(const TFinding* Finding) {
     // Bring the first element to the middle of the editor.
     if (first) scrollToMiddle({first->X, FExtent.Y - first->Y});
   }
+  drawingChanged();
   PaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
 }
@@ -736,6 +763,7 @@ bool TSubForm::FindNode(const QString& Part) {
     node->FMarked = 1;
     scrollToMiddle({node->FPos.X, FExtent.Y - node->FPos.Y});
     // Not RepaintAll: its bus check would end the mark at once, as the next change does.
+    drawingChanged();
     PaintBox1->update();
     if (FFrame.PaintBox) FFrame.PaintBox->update();
     return true;

@@ -16,6 +16,7 @@
 #include "drawing/DocumentTypes.h"
 #include "drawing/NetworkDrawing.h"
 #include "editor/EditorHost.h"
+#include "editor/LatestJob.h"
 #include "gui/EventSurface.h"
 #include "model/NetworkContainer.h"
 
@@ -108,6 +109,12 @@ class TSubForm : public QWidget {
   void RedrawWire(const TTrmLine& Wire);
   // Repaints the surface and the frame's overview after a change.
   void RepaintAll();
+  // Counts the changes to what the network looks like, so that pictures of it can be kept until
+  // the next one.
+  std::uint64_t DrawingVersion() const { return FDrawingVersion; }
+  // A copy of the network as it is now, shared until the next change, for work on other threads.
+  std::shared_ptr<const TCanNodes> NetworkSnapshot();
+  TPlotSettings DrawingSettings() const { return plotSettings(); }
 
   // The one undo of the editor (its Edit menu's Undo too): takes back the last user action,
   // repaints when something was undone and refreshes the menu. True when something was undone.
@@ -183,8 +190,14 @@ class TSubForm : public QWidget {
   // editor; false when no node matches.
   bool FindNode(const QString& Part);
 
-  // The bus check: run after every change; its findings are listed in the editor's panel.
+  // The bus check: run after every change; its findings are listed in the editor's panel. A
+  // network of BackgroundCheckFrom() elements or more is checked on a thread of its own, so the
+  // window answers at once and the list follows when the check is done.
   void RecheckBus();
+  int BackgroundCheckFrom() const { return FBackgroundCheckFrom; }
+  void SetBackgroundCheckFrom(int Elements) { FBackgroundCheckFrom = Elements; }
+  // Whether the findings of the latest change are still to come.
+  bool CheckPending() const { return FCheck.Busy(); }
   void CheckBus1Click();
   TFindingsPanel* FindingsPanel() const { return FFindingsPanel; }
 
@@ -213,6 +226,8 @@ class TSubForm : public QWidget {
   void stampAction();
   void updateRubberBand(TPoint From, TPoint To);
   void selectFinding(const TFinding* Finding);
+  void showFindings(std::vector<TFinding> Findings);
+  void drawingChanged() { ++FDrawingVersion; }
   void layoutSurface();
   bool eventFilter(QObject* Watched, QEvent* Event) override;
   TPlotSettings plotSettings() const;
@@ -245,6 +260,12 @@ class TSubForm : public QWidget {
   double FZoom = 1.0;
   QTimer* FAutoScroll = nullptr;
   QPoint FDragViewportPos;
+  std::uint64_t FDrawingVersion = 0;
+  std::shared_ptr<const TCanNodes> FSnapshot;
+  std::uint64_t FSnapshotVersion = 0;
+  int FBackgroundCheckFrom = 4096;
+  // Last, so that it ends (waiting for a running check) before the network it reads goes.
+  TLatestJob<std::vector<TFinding>> FCheck{this};
 };
 
 }  // namespace busweave

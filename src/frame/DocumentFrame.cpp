@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "drawing/NetworkDrawing.h"
 #include "editor/EditorWindow.h"
 #include "frame/PictureExportCommands.h"
 #include "frame/PrintCommands.h"
@@ -27,6 +28,25 @@ namespace {
 int mulDiv(std::int64_t A, std::int64_t B, std::int64_t C) {
   if (C == 0) return 0;
   return static_cast<int>(std::llround(static_cast<long double>(A) * B / C));
+}
+
+// The overview picture: the whole network drawn into an image of the surface's size and
+// resolution, mapped as the overview shows it.
+QImage drawOverview(TCanNodes& Net, const TPlotSettings& Settings, QSize Size, TPoint DocSize, QPoint Dpi) {
+  QImage image(Size.expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);
+  image.setDotsPerMeterX(static_cast<int>(std::lround(Dpi.x() / 0.0254)));
+  image.setDotsPerMeterY(static_cast<int>(std::lround(Dpi.y() / 0.0254)));
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  TQPainterCanvas canvas(painter);
+  TMapping mapping;
+  mapping.Isotropic = true;
+  mapping.WindowExt = DocSize;
+  mapping.ViewportExt = {Size.width(), -Size.height()};
+  mapping.WindowOrg = {0, DocSize.Y};
+  canvas.SetMapping(mapping);
+  PlotNetwork(canvas, Net, Settings, ptScreen, true, {1, 1});
+  return image;
 }
 
 // Rounds to nearest with ties to even, as the status bar's positions want.
@@ -229,9 +249,49 @@ void TMDIChild::fitProportions() {
     SetClientSize({wanted.width(), wanted.height()});
 }
 
+TMDIChild::TOverviewKey TMDIChild::overviewKey() const {
+  return {PaintBox1->size(), FDocSize_, FEditor ? FEditor->DrawingVersion() : 0};
+}
+
+bool TMDIChild::OverviewCurrent() const { return FOverviewKey == overviewKey(); }
+
 void TMDIChild::PaintBox1Paint() {
   fitProportions();
+  if (!FEditor) return;
+  // The picture is kept until the network, its drawing or the overview's size changes.
+  const TOverviewKey key = overviewKey();
+  const QPoint dpi(PaintBox1->logicalDpiX(), PaintBox1->logicalDpiY());
+  if (FOverviewKey != key) {
+    if (FEditor->Nodes().Count() < FBackgroundOverviewFrom) {
+      FOverviewJob.Cancel();
+      FPendingKey.reset();
+      FOverview = drawOverview(FEditor->Nodes(), FEditor->DrawingSettings(), key.Size, key.DocSize, dpi);
+      FOverviewKey = key;
+    } else if (FPendingKey != key) {
+      // Drawn from a copy of the network on the job's thread; the names are numbered there as
+      // the editor numbers them, from the same order.
+      FPendingKey = key;
+      std::shared_ptr<const TCanNodes> snapshot = FEditor->NetworkSnapshot();
+      FOverviewJob.Run(
+          [snapshot, settings = FEditor->DrawingSettings(), key, dpi] {
+            std::unique_ptr<TCanNodes> net = snapshot->Snapshot();
+            return drawOverview(*net, settings, key.Size, key.DocSize, dpi);
+          },
+          [this, key](QImage Image) {
+            FOverview = std::move(Image);
+            FOverviewKey = key;
+            FPendingKey.reset();
+            PaintBox1->update();
+          });
+    }
+  }
+  if (FOverview.isNull()) return;
   QPainter painter(PaintBox1);
+  painter.drawImage(0, 0, FOverview);
+  // The part the editor shows, when it does not show the whole document.
+  const auto [lower, upper] = FEditor->VisibleDocument();
+  const TPoint extent = FEditor->DocExtent();
+  if (lower.X <= 0 && lower.Y <= 0 && upper.X >= extent.X && upper.Y >= extent.Y) return;
   TQPainterCanvas canvas(painter);
   TMapping mapping;
   mapping.Isotropic = true;
@@ -239,12 +299,6 @@ void TMDIChild::PaintBox1Paint() {
   mapping.ViewportExt = {PaintBox1->width(), -PaintBox1->height()};
   mapping.WindowOrg = {0, FDocSize_.Y};
   canvas.SetMapping(mapping);
-  if (FEditor) FEditor->PlotIt(canvas, ptScreen, true, {1, 1});
-  // The part the editor shows, when it does not show the whole document.
-  if (!FEditor) return;
-  const auto [lower, upper] = FEditor->VisibleDocument();
-  const TPoint extent = FEditor->DocExtent();
-  if (lower.X <= 0 && lower.Y <= 0 && upper.X >= extent.X && upper.Y >= extent.Y) return;
   canvas.SetPen({clBlue, TPenStyle::psSolid, 1});
   canvas.Polyline({lower, {upper.X, lower.Y}, upper, {lower.X, upper.Y}, lower});
 }

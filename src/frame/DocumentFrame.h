@@ -5,12 +5,16 @@
 // editor when clicked, dragged or double-clicked, and carries the picture export menu (the
 // export itself is in PictureExport).
 
+#include <QImage>
 #include <QWidget>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "drawing/Canvas.h"
 #include "drawing/DocumentTypes.h"
 #include "editor/EditorHost.h"
+#include "editor/LatestJob.h"
 #include "gui/EventSurface.h"
 #include "gui/Prompts.h"
 #include "model/Elements.h"
@@ -73,6 +77,12 @@ class TMDIChild : public QWidget {
   void ShowCoordinates(TPoint P);
   void ScrollEditorTo(TPoint P);
 
+  // Whether the overview shows the network as it is now; on a large network its picture is drawn
+  // on a thread of its own after a change, and the last one stays until the new one is done.
+  bool OverviewCurrent() const;
+  // Networks of this many elements or more get their overview drawn on that thread.
+  void SetBackgroundOverviewFrom(int Elements) { FBackgroundOverviewFrom = Elements; }
+
   // Closes both windows when the editor agrees (it asks about unsaved changes).
   bool CloseDocument();
   // Closes both windows without asking.
@@ -102,6 +112,21 @@ class TMDIChild : public QWidget {
   bool FClosing = false;
   TFontSpec FPictureFont = DefaultPictureFont;
   TPrintLayout FPrintLayout = TPrintLayout::TrueSize;
+
+  // What an overview picture shows: the surface size, the document size and the editor's
+  // drawing version.
+  struct TOverviewKey {
+    QSize Size;
+    TPoint DocSize;
+    std::uint64_t Version = 0;
+    friend bool operator==(const TOverviewKey&, const TOverviewKey&) = default;
+  };
+  TOverviewKey overviewKey() const;
+  QImage FOverview;
+  std::optional<TOverviewKey> FOverviewKey;  // of FOverview
+  std::optional<TOverviewKey> FPendingKey;   // of the picture being drawn
+  int FBackgroundOverviewFrom = 4096;
+  TLatestJob<QImage> FOverviewJob{this};
 };
 
 // The file-name part of a path: what follows the last '/' or '\'.

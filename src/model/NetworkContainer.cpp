@@ -1,6 +1,8 @@
 #include "model/NetworkContainer.h"
 
 #include <algorithm>
+#include <charconv>
+#include <string_view>
 
 #include "model/ModelErrors.h"
 #include "model/NameText.h"
@@ -139,10 +141,48 @@ bool TCanNodes::FreeElements(TStringList& List) {
   return true;
 }
 
+std::unique_ptr<TCanNodes> TCanNodes::Snapshot() const {
+  auto copy = std::make_unique<TCanNodes>(FZL, FNoZL, FLineZL);
+  std::vector<Item> items;
+  items.reserve(static_cast<std::size_t>(Count()));
+  for (int i = 0; i < Count(); ++i) {
+    std::unique_ptr<TMyClasses> element;
+    if (const TNode* node = NodeAtIndex(i))
+      element = node->CopyRecord();
+    else if (const TTrmLine* wire = WireAtIndex(i))
+      element = wire->CopyRecord();
+    else
+      continue;
+    element->FMarked = Objects(i)->FMarked;
+    items.push_back({Strings(i), std::move(element)});
+  }
+  copy->AssignSorted(std::move(items));
+  copy->FFileName_ = FFileName_;
+  copy->FFileState_ = FFileState_;
+  copy->FMaxX_ = FMaxX_;
+  copy->FMaxY_ = FMaxY_;
+  copy->FMinX_ = FMinX_;
+  copy->FMinY_ = FMinY_;
+  copy->FNumNodes_ = FNumNodes_;
+  copy->FNumLines_ = FNumLines_;
+  copy->FTickCount = FTickCount;
+  return copy;
+}
+
 int TCanNodes::NumberNodeNames() {
   const int count = Count();
-  for (int i = 0; i < count; ++i)
-    if (TNode* node = NodeAtIndex(i)) node->FName = NumberedName(node->FName, i + 1);
+  for (int i = 0; i < count; ++i) {
+    TNode* node = NodeAtIndex(i);
+    if (!node) continue;
+    // A name that already carries its number stays as it is; renumbering it would give the same.
+    char prefix[16] = "[";
+    char* end = std::to_chars(prefix + 1, prefix + sizeof prefix - 2, i + 1).ptr;
+    *end++ = ']';
+    *end++ = ' ';
+    const std::string_view numbered(prefix, static_cast<std::size_t>(end - prefix));
+    if (node->FName.size() <= ShortStringCapacity && std::string_view(node->FName).starts_with(numbered)) continue;
+    node->FName = NumberedName(node->FName, i + 1);
+  }
   return count;
 }
 

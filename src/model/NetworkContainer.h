@@ -124,6 +124,10 @@ class TCanNodes : public TStringList {
   // Marks the network as changed since it was loaded or saved.
   void MarkModified() { FFileState_ = fstModified; }
 
+  // A copy of the elements, counters, bounding box and settings, without undo or redo history:
+  // what a check or a drawing reads, for use on another thread while this network changes.
+  std::unique_ptr<TCanNodes> Snapshot() const;
+
   // Whole-network operations.
   int NumberNodeNames();
   // Appends the circuit's network section to Lines and numbers the node names. A wire with an

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QListWidget>
 #include <QTest>
+#include <utility>
 
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
@@ -21,10 +22,12 @@ class Host : public TEditorHost {
   TPrompts& Prompts() override { return FPrompts; }
   void ShowFindings(TSubForm& Editor, bool Raise) override {
     Summary = Editor.FindingsPanel()->Summary();
+    Summaries << Summary;
     Raised = Raised || Raise;
   }
   TDialogPrompts FPrompts;  // never asked here
   QString Summary;
+  QStringList Summaries;  // every list shown, in order
   bool Raised = false;
 };
 
@@ -80,6 +83,50 @@ TEST(BusCheckInEditor, FindingsFollowEditsAndPickingOneMarksItsElements) {
   editor.RepaintAll();
   EXPECT_TRUE(panel.Findings().empty());
   EXPECT_EQ(host.Summary, "Bus: no findings");
+}
+
+// A large network is checked in the background: the list must end with the findings of the last
+// edit, and the check of an edit that a newer one overtook must never be shown.
+TEST(BusCheckInEditor, ABackgroundCheckShowsOnlyTheLatestEditsFindings) {
+  test::TempFolder folder;
+  Host host;
+  TSubForm editor(nullptr, {}, folder.File("bus.bwn"), {2000, 1000}, DrawingScale, &host);
+  editor.SetBackgroundCheckFrom(0);
+  TCanNodes& net = editor.Nodes();
+  for (auto [a, b] :
+       {std::pair{TPoint{100, 500}, TPoint{500, 500}}, {{500, 500}, {900, 500}}, {{500, 500}, {500, 300}}}) {
+    net.AddNode(a);
+    net.AddNode(b);
+    net.AddWire(a, b, 120, true);
+  }
+  for (int i = 0; i < net.Count(); ++i)
+    if (TTrmLine* wire = net.WireAtIndex(i)) wire->FLength = wire->FStart.X == wire->FEnd.X ? 2000 : 5000;
+  for (TPoint end : {TPoint{100, 500}, TPoint{900, 500}}) {
+    net.NodeAt(end)->FResistance = 120;
+    net.NodeAt(end)->FSource = 1;
+  }
+  auto settle = [&] {
+    for (int i = 0; i < 1000 && editor.CheckPending(); ++i) QTest::qWait(2);
+    EXPECT_FALSE(editor.CheckPending());
+  };
+  editor.RepaintAll();
+  settle();
+  ASSERT_EQ(editor.FindingsPanel()->Findings().size(), 1u);  // the 2 m stub
+
+  // The long stub's check is overtaken by the edit that shortens it, before either can finish.
+  host.Summaries.clear();
+  net.NearestWire({500, 400})->FLength = 2500;
+  editor.RepaintAll();
+  net.NearestWire({500, 400})->FLength = 300;
+  editor.RepaintAll();
+  EXPECT_TRUE(editor.CheckPending());
+  settle();
+  EXPECT_TRUE(editor.FindingsPanel()->Findings().empty());
+  EXPECT_EQ(host.Summaries, QStringList{"Bus: no findings"});
+
+  // A check running when the editor closes ends with it.
+  net.NearestWire({500, 400})->FLength = 2000;
+  editor.RepaintAll();
 }
 
 }  // namespace

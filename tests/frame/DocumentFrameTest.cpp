@@ -7,6 +7,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QTest>
 #include <QVBoxLayout>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "frame/DocumentFrame.h"
 #include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
+#include "picture/QPainterCanvas.h"
 
 // Readable failure messages.
 static void PrintTo(const QSize& Size, std::ostream* Out) { *Out << Size.width() << " x " << Size.height(); }
@@ -248,6 +250,52 @@ TEST_F(FrameNavigation, SavingUnderANewNameShowsOnlyItsFileNameAsCaption) {
   EXPECT_EQ(Editor->Caption(), QString::fromStdString(target));
   EXPECT_EQ(Frame->Window()->windowTitle(), "ring.bwn");
   EXPECT_TRUE(std::filesystem::exists(target));
+}
+
+// The overview keeps its picture between changes and draws it on a thread of its own for a large
+// network; either way it must show the network exactly as drawing it straight onto the surface
+// does, and show an edit once it is drawn.
+TEST_F(FrameWindow, TheOverviewShowsEachEditAsDrawingItDirectlyWould) {
+  TMDIChild* frame = Open(WriteNetwork("edit.bwn", {{{0, 0}, {400, 0}}, {{400, 0}, {400, 200}}}));
+  TSubForm* editor = frame->Editor();
+  // The whole document in view: the overview then marks no visible part over the drawing.
+  editor->ZoomFit();
+  auto direct = [&] {
+    QImage image(frame->PaintBox1->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    TQPainterCanvas canvas(painter);
+    TMapping mapping;
+    mapping.Isotropic = true;
+    mapping.WindowExt = frame->FDocSize();
+    mapping.ViewportExt = {image.width(), -image.height()};
+    mapping.WindowOrg = {0, frame->FDocSize().Y};
+    canvas.SetMapping(mapping);
+    editor->PlotIt(canvas, ptScreen, true, {1, 1});
+    return image;
+  };
+  auto shown = [&] {
+    for (int i = 0; i < 500 && !frame->OverviewCurrent(); ++i) {
+      frame->PaintBox1->repaint();
+      QTest::qWait(5);
+    }
+    EXPECT_TRUE(frame->OverviewCurrent());
+    return frame->PaintBox1->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  };
+  QImage previous = shown();
+  EXPECT_EQ(previous, direct());
+
+  for (const int backgroundFrom : {0, 1000}) {
+    frame->SetBackgroundOverviewFrom(backgroundFrom);
+    TNode* corner = editor->Nodes().NodeAt({500, 100});
+    ASSERT_NE(corner, nullptr);
+    corner->FResistance = corner->FResistance == 120 ? 1500 : 120;
+    editor->RepaintAll();
+    const QImage after = shown();
+    EXPECT_NE(after, previous);
+    EXPECT_EQ(after, direct()) << "drawn in the background: " << (backgroundFrom == 0);
+    previous = after;
+  }
 }
 
 }  // namespace
