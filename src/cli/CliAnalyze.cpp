@@ -251,18 +251,16 @@ std::string nsText(const std::optional<double>& Seconds) {
   return text;
 }
 
-// The worst figure in words: "round trip 1510.0 ns > 1600.0 ns".
+// The worst figure in words: "[1] A -> [2] B, dominant edge: round trip 1510.0 ns > 1600.0 ns".
 std::string worstText(const TRateVerdict& R) {
   if (!R.Worst) return "no pairs";
-  const TWorstPair& w = R.Worst->Figure.empty() ? *R.Worst : *R.Worst;
-  std::string figure = w.Figure;
-  std::replace(figure.begin(), figure.end(), '_', ' ');
-  std::string text = w.Transmitter + " -> " + w.Receiver + ", " + EdgeName(w.Edge) + " edge: " + figure;
-  if (w.Figure == "no_edge") return text + " (the receiver never reaches the threshold)";
-  text += " " + nsText(w.Value) + (R.Works ? " <= " : " > ") + nsText(w.Limit);
-  if (w.Figure == "false_edge" && R.Phase == TBusPhase::Arbitration)
-    text = w.Transmitter + " -> " + w.Receiver + ", " + EdgeName(w.Edge) + " edge: false edge after " + nsText(w.Value);
-  return text;
+  const TWorstPair& w = *R.Worst;
+  const std::string text = w.Transmitter + " -> " + w.Receiver + ", " + EdgeName(w.Edge) + " edge: ";
+  if (w.Figure == "no_edge") return text + "the receiver never reaches the threshold";
+  if (w.Figure == "false_edge") return text + "false edge after " + nsText(w.Value);
+  if (!w.Value) return text + "never settles";
+  return text + (w.Figure == "settle" ? "settles in " : "round trip ") + nsText(w.Value) + (R.Works ? " <= " : " > ") +
+         nsText(w.Limit);
 }
 
 void printTable(const TAnalysis& A, const TBusVerdict& Verdict, std::ostream& Out) {

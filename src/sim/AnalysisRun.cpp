@@ -9,6 +9,7 @@
 #include <cmath>
 #include <istream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
@@ -57,7 +58,10 @@ std::vector<std::string> wordsOf(const std::string& Text) {
 
 std::string joined(const std::vector<std::string>& Words) {
   std::string text;
-  for (const auto& word : Words) text += (text.empty() ? "" : " ") + word;
+  for (const auto& word : Words) {
+    if (!text.empty()) text += ' ';
+    text += word;
+  }
   return text;
 }
 
@@ -74,7 +78,8 @@ std::vector<TStatement> statementsOf(const TextLines& Circuit) {
     const std::string text = trimmed(Circuit[i]);
     if (!text.empty() && text[0] == '+' && !statements.empty() && !statements.back().Key.empty()) {
       statements.back().Lines.push_back(Circuit[i]);
-      statements.back().Text += " " + text.substr(1);
+      statements.back().Text += ' ';
+      statements.back().Text.append(text, 1);
       continue;
     }
     TStatement statement{{Circuit[i]}, text, ""};
@@ -178,9 +183,13 @@ TAnalysisPlan PlanAnalysis(const TextLines& Circuit) {
       }
     }
     if (isTopLevelElement(s, depth) && s.Key[0] == 't') {
-      for (const auto& word : wordsOf(s.Text))
+      const auto words = wordsOf(s.Text);
+      for (const auto& word : words)
         if (LowerCase(word).rfind("td=", 0) == 0)
-          if (const auto delay = parameters.Evaluate(FlattenNestedBraces(word.substr(3)))) plan.LineDelays += *delay;
+          if (const auto delay = parameters.Evaluate(FlattenNestedBraces(word.substr(3)))) {
+            plan.LineDelays += *delay;
+            if (words.size() >= 5) plan.Lines.push_back({words[1], words[3], *delay});
+          }
     }
   }
   for (const auto& [spice, name] : names)
@@ -315,6 +324,32 @@ std::vector<TEdgeWindow> EdgeWindows(const TAnalysisPlan& Plan, bool FirstDomina
   const TEdgeWindow back{FirstDominant ? TBusEdge::Dominant : TBusEdge::Recessive, second, next,
                          Plan.Period > 0 ? second + Plan.Period : Plan.Stop};
   return FirstDominant ? std::vector<TEdgeWindow>{back, first} : std::vector<TEdgeWindow>{first, back};
+}
+
+std::vector<double> ArrivalDelays(const TAnalysisPlan& Plan, std::size_t Transmitter) {
+  // Dijkstra over the lines; few stations and lines, so a plain scan for the nearest will do.
+  std::map<std::string, double> best{{Plan.Stations[Transmitter].Spice, 0.0}};
+  std::set<std::string> done;
+  for (;;) {
+    std::string nearest;
+    double at = 0.0;
+    for (const auto& [node, delay] : best)
+      if (!done.count(node) && (nearest.empty() || delay < at)) nearest = node, at = delay;
+    if (nearest.empty()) break;
+    done.insert(nearest);
+    for (const TLineDelay& line : Plan.Lines) {
+      const std::string* other = line.A == nearest ? &line.B : line.B == nearest ? &line.A : nullptr;
+      if (!other) continue;
+      const auto found = best.find(*other);
+      if (found == best.end() || found->second > at + line.Delay) best[*other] = at + line.Delay;
+    }
+  }
+  std::vector<double> arrivals;
+  for (const TStation& station : Plan.Stations) {
+    const auto found = best.find(station.Spice);
+    arrivals.push_back(found == best.end() ? 0.0 : found->second);
+  }
+  return arrivals;
 }
 
 namespace {

@@ -32,6 +32,13 @@ struct TStation {
   std::string Name;   // as the drawing shows it, UTF-8: "[3] ECU2"
 };
 
+// A transmission line between two circuit nodes and its delay (s).
+struct TLineDelay {
+  std::string A;
+  std::string B;
+  double Delay = 0.0;
+};
+
 // What every transmitter's run shares, read once from the circuit.
 struct TAnalysisPlan {
   TextLines Circuit;               // the user's circuit, as the export writes it
@@ -47,7 +54,8 @@ struct TAnalysisPlan {
   double Width = 0.0;
   double Period = 0.0;      // 0 when the source does not repeat within the run
   double LineDelays = 0.0;  // all line delays together: no path between stations is longer
-  double Stop = 0.0;        // the end of each transmitter's run
+  std::vector<TLineDelay> Lines;
+  double Stop = 0.0;  // the end of each transmitter's run
 };
 
 // Reads the circuit. Throws EAnalysisError when it has fewer than two stations with a driver,
@@ -64,6 +72,9 @@ bool FirstLevelDominant(double FirstVolts, double SecondVolts);
 // Transmitter's deck: the other drivers held at the recessive level, the run long enough for
 // the first pulse to reach every station, no AC analysis. Before translation.
 TextLines TransmitterDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bool FirstDominant);
+
+// The delay of the shortest line path from the transmitter to each station (0 when none).
+std::vector<double> ArrivalDelays(const TAnalysisPlan& Plan, std::size_t Transmitter);
 
 // The source's two edges, dominant first.
 std::vector<TEdgeWindow> EdgeWindows(const TAnalysisPlan& Plan, bool FirstDominant);

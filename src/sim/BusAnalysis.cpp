@@ -133,11 +133,12 @@ std::vector<TPairMeasure> MeasurePairs(const std::vector<double>& Time, const TS
       pair.TransmitterName = Transmitter.Name;
       pair.ReceiverName = receiver.Name;
       pair.Edge = window.Edge;
-      const auto seen = FirstCrossing(Time, *receiver.Volts, window.Edge, window.Start, window.Repeat, Thresholds);
+      const auto seen =
+          FirstCrossing(Time, *receiver.Volts, window.Edge, window.Start, window.Repeat + receiver.Arrival, Thresholds);
       if (sent[w] && seen) {
         pair.Delay = *seen - *sent[w];
         const TEdgeResponse response =
-            MeasureResponse(Time, *receiver.Volts, window.Edge, *seen, window.End + *pair.Delay, Thresholds);
+            MeasureResponse(Time, *receiver.Volts, window.Edge, *seen, window.End + receiver.Arrival, Thresholds);
         pair.Settle = response.Settle;
         pair.Overshoot = response.Overshoot;
         pair.Undershoot = response.Undershoot;

@@ -79,16 +79,19 @@ struct TEdgeWindow {
   double Repeat = 0.0;
 };
 
-// A station's node trace in one transmitter's run.
+// A station's node trace in one transmitter's run, and the delay of the shortest line path
+// from the transmitter: no edge reaches it sooner.
 struct TStationTrace {
   int Station = 0;
   std::string Name;
   const std::vector<double>* Volts = nullptr;
+  double Arrival = 0.0;
 };
 
 // Every (transmitter, receiver, edge) of one run: receivers in station order, each with the
-// windows' edges in order. A receiver's bit ends where the next edge reaches it: the window's
-// end plus its delay.
+// windows' edges in order. A receiver's bit ends where the next edge can first reach it: the
+// window's end plus its arrival delay (a crossing delayed by reflections would let the next
+// edge into the bit).
 std::vector<TPairMeasure> MeasurePairs(const std::vector<double>& Time, const TStationTrace& Transmitter,
                                        const std::vector<TStationTrace>& Receivers,
                                        const std::vector<TEdgeWindow>& Windows, const TThresholds& Thresholds);

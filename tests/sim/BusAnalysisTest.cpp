@@ -65,7 +65,8 @@ TEST(BusMeasurement, RingingGivesSettlingOvershootUndershootAndFalseEdges) {
 }
 
 TEST(BusMeasurement, PairsUseTheReceiversShiftedBit) {
-  // The receiver is the transmitter's trace 100 ns later; its bit ends 100 ns after the window.
+  // The receiver is the transmitter's trace 100 ns later (its line delay); its bit ends 100 ns
+  // after the window.
   std::vector<double> time;
   std::vector<double> sent;
   std::vector<double> seen;
@@ -78,7 +79,7 @@ TEST(BusMeasurement, PairsUseTheReceiversShiftedBit) {
   // The source's edges begin 10 ns before the transmitter's node follows.
   const std::vector<TEdgeWindow> windows{{TBusEdge::Dominant, 40 * ns, 290 * ns, 590 * ns},
                                          {TBusEdge::Recessive, 290 * ns, 590 * ns, 890 * ns}};
-  const auto pairs = MeasurePairs(time, {0, "[1] A", &sent}, {{1, "[2] B", &seen}}, windows, TThresholds{});
+  const auto pairs = MeasurePairs(time, {0, "[1] A", &sent}, {{1, "[2] B", &seen, 100 * ns}}, windows, TThresholds{});
   ASSERT_EQ(pairs.size(), 2u);
   for (const auto& pair : pairs) {
     EXPECT_EQ(pair.TransmitterName, "[1] A");

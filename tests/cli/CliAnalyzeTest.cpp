@@ -1,0 +1,169 @@
+// busweave-cli analyze and analyze-merge as built, with their worker processes: faults a CAN
+// engineer expects to fail the data phase at the right pair, shards that merge into the
+// unsharded result, the report, and the exit codes.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "CliProgram.h"
+#include "TempFolder.h"
+#include "model/NetworkContainer.h"
+
+namespace busweave {
+namespace {
+
+using test::RunCliProgram;
+using Json = nlohmann::json;
+
+struct TStationSpec {
+  TPoint At;
+  const char* Name;
+  std::uint16_t Resistance;  // 120: terminated; 65535: a station's input only
+  bool Driver = true;
+};
+
+// Stations and junctions joined by wires of the given lengths (mm).
+void saveBus(const std::string& Path, const std::vector<TStationSpec>& Nodes,
+             const std::vector<std::tuple<TPoint, TPoint, std::uint16_t>>& Wires) {
+  TCanNodes net(120, 65535, 120);
+  for (const auto& n : Nodes) net.AddNode(n.At);
+  for (const auto& [a, b, length] : Wires) net.AddWire(a, b, 120, true);
+  for (int i = 0; i < net.Count(); ++i)
+    if (TTrmLine* wire = net.WireAtIndex(i))
+      for (const auto& [a, b, length] : Wires)
+        if (wire->FStart == a && wire->FEnd == b) wire->FLength = length;
+  for (const auto& n : Nodes) {
+    net.NodeAt(n.At)->FName = n.Name;
+    net.NodeAt(n.At)->FResistance = n.Resistance;
+    net.NodeAt(n.At)->FSource = n.Driver ? 1 : 0;
+  }
+  ASSERT_TRUE(net.SaveNetwork(Path));
+}
+
+Json analyzeJson(const std::vector<std::string>& Args, int ExpectedCode) {
+  const auto outcome = RunCliProgram(Args);
+  EXPECT_EQ(outcome.Code, ExpectedCode) << outcome.Err;
+  return outcome.Out.empty() ? Json() : Json::parse(outcome.Out);
+}
+
+const Json& rateOf(const Json& Result, const std::string& Phase, std::int64_t Rate) {
+  for (const Json& r : Result["rates"])
+    if (r["phase"] == Phase && r["bitrate"] == Rate) return r;
+  throw std::runtime_error("no rate");
+}
+
+TEST(CliAnalyze, LongStubsFailAtTheRightPair) {
+  test::TempFolder folder;
+  // A matched 10 m trunk A - J - B: 2 x (50 + 255) ns fits 1 Mbit/s, and nothing rings.
+  const std::string trunk = folder.File("trunk.bwn");
+  saveBus(trunk, {{{0, 0}, "A", 120}, {{200, 0}, "J", 65535, false}, {{400, 0}, "B", 120}},
+          {{{0, 0}, {200, 0}, 5000}, {{200, 0}, {400, 0}, 5000}});
+  Json result = analyzeJson({"analyze", trunk, "--json", "--jobs", "2"}, 0);
+  EXPECT_EQ(result["max_arbitration_bitrate"], 1000000);
+  EXPECT_EQ(result["max_data_bitrate"], 8000000);
+  EXPECT_EQ(result["pairs"].size(), 4u);
+  EXPECT_EQ(result["pairs"][0].size(), 8u);
+
+  // C on a 30 m unterminated stub from J: the stub takes half of each recessive step, which
+  // comes back from its open end 300 ns later, so A and B see the recessive edge only then:
+  // 2 x (about 335 + 255) ns no longer fits 1000 ns at 800 kbit/s.
+  const std::string stub = folder.File("stub.bwn");
+  saveBus(stub, {{{0, 0}, "A", 120}, {{200, 0}, "J", 65535, false}, {{400, 0}, "B", 120}, {{200, 200}, "C", 65535}},
+          {{{0, 0}, {200, 0}, 5000}, {{200, 0}, {400, 0}, 5000}, {{200, 0}, {200, 200}, 30000}});
+  result = analyzeJson({"analyze", stub, "--json"}, 0);
+  EXPECT_EQ(result["max_arbitration_bitrate"], 500000);
+  const Json& worst = rateOf(result, "arbitration", 800000)["worst"];
+  EXPECT_EQ(worst["edge"], "recessive");
+  EXPECT_EQ(worst["figure"], "round_trip");
+  // A and B mirror each other; either way round, the pair is the trunk's two ends.
+  const std::set<std::string> ends{worst["transmitter"].get<std::string>(), worst["receiver"].get<std::string>()};
+  EXPECT_EQ(ends, (std::set<std::string>{"[1] A", "[4] B"}));
+  EXPECT_NEAR(worst["value_ns"].get<double>(), 2 * (335 + 255), 20);
+
+  // The example star with long stubs rings: the data phase fails, at a pair that rings.
+  result = analyzeJson({"analyze", std::string(BUSWEAVE_EXAMPLES) + "/star-with-long-stubs.bwn", "--json"}, 1);
+  EXPECT_EQ(result["max_data_bitrate"], 0);
+  const Json& ringing = rateOf(result, "data", 8000000)["worst"];
+  bool named = false;
+  for (const Json& pair : result["pairs"])
+    named |= pair["transmitter"] == ringing["transmitter"] && pair["receiver"] == ringing["receiver"] &&
+             pair["edge"] == ringing["edge"] && pair["false_edge"].get<bool>();
+  EXPECT_TRUE(named) << ringing.dump();
+}
+
+TEST(CliAnalyze, ShardsMergeIntoTheUnshardedResult) {
+  test::TempFolder folder;
+  const std::string bus = folder.File("bus.bwn");
+  saveBus(bus, {{{0, 0}, "A", 120}, {{200, 0}, "B", 65535}, {{400, 0}, "C", 120}},
+          {{{0, 0}, {200, 0}, 30000}, {{200, 0}, {400, 0}, 30000}});
+  // 60 m: 2 x (300 + 255) ns fits 1600 ns, not 1000 ns; required 800k fails with exit 1.
+  const std::vector<std::string> options{"--loop-delay", "255", "--require-bitrate", "800k"};
+  std::vector<std::string> whole{"analyze", bus, "--json"};
+  whole.insert(whole.end(), options.begin(), options.end());
+  const auto unsharded = RunCliProgram(whole);
+  ASSERT_EQ(unsharded.Code, 1) << unsharded.Err;
+  EXPECT_EQ(Json::parse(unsharded.Out)["max_arbitration_bitrate"], 500000);
+
+  std::vector<std::string> parts;
+  for (const char* shard : {"1/2", "2/2"}) {
+    std::vector<std::string> args{"analyze", bus, "--shard", shard, "--jobs", "1"};
+    args.insert(args.end(), options.begin(), options.end());
+    const auto part = RunCliProgram(args);
+    ASSERT_EQ(part.Code, 0) << part.Err;
+    parts.push_back(folder.File(std::string("part") + shard[0] + ".json"));
+    test::WriteBytes(parts.back(), part.Out);
+  }
+  // In either order, as JSON and as the table, with the same exit code.
+  const auto merged = RunCliProgram({"analyze-merge", parts[1], parts[0], "--json"});
+  EXPECT_EQ(merged.Code, 1);
+  EXPECT_EQ(merged.Out, unsharded.Out);
+  std::vector<std::string> table{"analyze", bus};
+  table.insert(table.end(), options.begin(), options.end());
+  EXPECT_EQ(RunCliProgram({"analyze-merge", parts[0], parts[1]}).Out, RunCliProgram(table).Out);
+
+  // A part missing, a part twice, or not a part at all: refused.
+  auto refused = RunCliProgram({"analyze-merge", parts[0]});
+  EXPECT_EQ(refused.Code, 1);
+  EXPECT_NE(refused.Err.find("2/2"), std::string::npos) << refused.Err;
+  EXPECT_EQ(RunCliProgram({"analyze-merge", parts[0], parts[0]}).Code, 1);
+  EXPECT_EQ(RunCliProgram({"analyze-merge", bus}).Code, 1);
+
+  // The report of the merge: self-contained, with the drawing and the worst pair's plot.
+  const std::string report = folder.File("report.html");
+  ASSERT_EQ(RunCliProgram({"analyze-merge", parts[0], parts[1], "--report", report}).Code, 1);
+  const std::string html = test::ReadBytes(report);
+  EXPECT_NE(html.find("[3] C"), std::string::npos);
+  EXPECT_GE(std::count(html.begin(), html.end(), '<'), 100);
+  std::size_t svgs = 0;
+  for (auto at = html.find("<svg"); at != std::string::npos; at = html.find("<svg", at + 1)) ++svgs;
+  EXPECT_GE(svgs, 2u);
+  for (const char* external : {"src=", "href=\"http", "url(", "<script", "<link"})
+    EXPECT_EQ(html.find(external), std::string::npos) << external;
+}
+
+TEST(CliAnalyze, UsageAndInputErrors) {
+  test::TempFolder folder;
+  const std::string bus = folder.File("bus.bwn");
+  saveBus(bus, {{{0, 0}, "A", 120}, {{200, 0}, "B", 120}}, {{{0, 0}, {200, 0}, 1000}});
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"analyze"},
+                                               {"analyze", bus, "--jobs", "1.5"},
+                                               {"analyze", bus, "--shard", "3/2"},
+                                               {"analyze", bus, "--shard", "1/2", "--json"},
+                                               {"analyze", bus, "--recessive", "1", "--dominant", "0.9"},
+                                               {"analyze", bus, "--data-rates", "2M,fast"},
+                                               {"analyze-merge"}})
+    EXPECT_EQ(RunCliProgram(args).Code, 2) << args.back();
+  // One station is no bus to analyse; a missing file is bad input.
+  const std::string lonely = folder.File("lonely.bwn");
+  saveBus(lonely, {{{0, 0}, "A", 120}, {{200, 0}, "B", 120, false}}, {{{0, 0}, {200, 0}, 1000}});
+  const auto one = RunCliProgram({"analyze", lonely});
+  EXPECT_EQ(one.Code, 1);
+  EXPECT_NE(one.Err.find("two or more"), std::string::npos) << one.Err;
+  EXPECT_EQ(RunCliProgram({"analyze", folder.File("none.bwn")}).Code, 1);
+}
+
+}  // namespace
+}  // namespace busweave
