@@ -30,6 +30,11 @@ class TEditorHost {
     (void)Editor;
     (void)Raise;
   }
+  // Shows an editor's bus analysis panel (in front when Raise).
+  virtual void ShowAnalysis(TSubForm& Editor, bool Raise) {
+    (void)Editor;
+    (void)Raise;
+  }
 };
 
 }  // namespace busweave

@@ -30,6 +30,7 @@
 #include "model/NameText.h"
 #include "model/PathText.h"
 #include "picture/QPainterCanvas.h"
+#include "simview/AnalysisCommand.h"
 #include "simview/SimulateCommand.h"
 
 namespace busweave {
@@ -129,6 +130,10 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   CheckBus1->setShortcut(QKeySequence(Qt::Key_F7));
   CheckBus1->setStatusTip("Check the bus against the rules of a CAN physical layer");
   connect(CheckBus1, &QAction::triggered, this, [this] { CheckBus1Click(); });
+  AnalyzeBus1 = Edit1->addAction("&Analyze bus");
+  AnalyzeBus1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F9));
+  AnalyzeBus1->setStatusTip("Simulate each station transmitting and tell at which bit rates the bus works");
+  connect(AnalyzeBus1, &QAction::triggered, this, [this] { AnalyzeBus1Click(); });
   FFindingsPanel = new TFindingsPanel;
   FFindingsPanel->OnSelect = [this](const TFinding* Finding) { selectFinding(Finding); };
   FFindingsPanel->OnBitRateChanged = [this] { RecheckBus(); };
@@ -826,6 +831,7 @@ void TSubForm::UpdateEditMenu() {
   Redo1->setEnabled(FNodes->FReDoPossible());
   Network1->setEnabled(FNodes->FNetworkExists());
   Simulate1->setEnabled(FNodes->FNetworkExists());
+  AnalyzeBus1->setEnabled(FNodes->FNetworkExists());
 }
 
 void TSubForm::FormActivate() {
@@ -943,5 +949,24 @@ void TSubForm::Simulate1Click() {
   if (!FSimulation) FSimulation = new TSimulateCommand(this, *FNodes, FHost->Prompts(), [this] { RepaintAll(); });
   FSimulation->Run();
 }
+
+void TSubForm::AnalyzeBus1Click() {
+  if (!FHost) return;
+  if (!FAnalysis) {
+    const auto mark = [this](const std::vector<TPoint>& Nodes) {
+      TFinding pair;
+      pair.Nodes = Nodes;
+      selectFinding(&pair);
+    };
+    const auto show = [this](bool Raise) {
+      if (FHost) FHost->ShowAnalysis(*this, Raise);
+    };
+    FAnalysis = new TAnalysisCommand(
+        this, *FNodes, FHost->Prompts(), [this] { RepaintAll(); }, mark, show);
+  }
+  FAnalysis->Run();
+}
+
+TAnalysisPanel* TSubForm::AnalysisPanel() const { return FAnalysis ? FAnalysis->Panel() : nullptr; }
 
 }  // namespace busweave

@@ -27,6 +27,8 @@ class QTimer;
 
 namespace busweave {
 
+class TAnalysisCommand;
+class TAnalysisPanel;
 class TFindingsPanel;
 class TSimulateCommand;
 struct TFinding;
@@ -74,6 +76,7 @@ class TSubForm : public QWidget {
   QAction* Network1;
   QAction* Simulate1;
   QAction* CheckBus1;
+  QAction* AnalyzeBus1;
   QAction* Options1;
 
   TCanNodes& Nodes() { return *FNodes; }
@@ -200,6 +203,11 @@ class TSubForm : public QWidget {
   bool CheckPending() const { return FCheck.Busy(); }
   void CheckBus1Click();
   TFindingsPanel* FindingsPanel() const { return FFindingsPanel; }
+  // The bus analysis: each station with a driver transmits in turn, in the background; the
+  // verdict per bit rate shows in the analysis panel. The command of this document, once used.
+  void AnalyzeBus1Click();
+  TAnalysisCommand* Analysis() const { return FAnalysis; }
+  TAnalysisPanel* AnalysisPanel() const;
 
   // Whether the network file could not be read completely (a missing file is a new network).
   bool LoadFailed() const;
@@ -236,6 +244,7 @@ class TSubForm : public QWidget {
   TFrameLink FFrame;
   TEditorHost* FHost;
   TSimulateCommand* FSimulation = nullptr;  // a child of the editor
+  TAnalysisCommand* FAnalysis = nullptr;    // a child of the editor
   TPoint FLineStart;
   TPoint FLineEnd;
   TPoint FGrid_{100, 100};

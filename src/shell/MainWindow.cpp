@@ -35,6 +35,7 @@
 #include "gui/IntegerText.h"
 #include "gui/Prompts.h"
 #include "settings/SettingsFile.h"
+#include "simview/AnalysisPanel.h"
 
 // The help text is compiled into this static library, where nothing else refers to it; the
 // linker keeps it only when the program asks for it by name.
@@ -105,6 +106,16 @@ TMDIMainForm::TMDIMainForm(TPrompts& Prompts, QWidget* Parent) : QMainWindow(Par
   FindingsDock->setWidget(FFindingsStack);
   addDockWidget(Qt::BottomDockWidgetArea, FindingsDock);
   FindingsDock->hide();
+  AnalysisDock = new QDockWidget("Bus analysis", this);
+  AnalysisDock->setObjectName("AnalysisDock");
+  FAnalysisStack = new QStackedWidget(AnalysisDock);
+  auto* notAnalysed = new QLabel("This document has not been analysed yet: Edit > Analyze bus (Shift+F9).");
+  notAnalysed->setAlignment(Qt::AlignCenter);
+  FAnalysisStack->addWidget(notAnalysed);
+  AnalysisDock->setWidget(FAnalysisStack);
+  addDockWidget(Qt::BottomDockWidgetArea, AnalysisDock);
+  tabifyDockWidget(FindingsDock, AnalysisDock);
+  AnalysisDock->hide();
   connect(MdiArea, &QMdiArea::subWindowActivated, this, &TMDIMainForm::subWindowActivated);
   UpdateMenuItems();
   ReadSettings();
@@ -425,6 +436,16 @@ void TMDIMainForm::subWindowActivated(QMdiSubWindow* Window) {
 void TMDIMainForm::showCurrentFindings() {
   const TMDIChild* document = currentDocument();
   TSubForm* editor = document ? document->Editor() : nullptr;
+  // The analysis dock follows the current document alike; one not analysed shows how to.
+  QWidget* analysis = editor ? editor->AnalysisPanel() : nullptr;
+  if (analysis && FAnalysisStack->indexOf(analysis) >= 0) {
+    FAnalysisStack->setCurrentWidget(analysis);
+    AnalysisDock->setWindowTitle("Bus analysis - " + FileNamePart(editor->Caption()));
+  } else {
+    FAnalysisStack->setCurrentIndex(0);
+    AnalysisDock->setWindowTitle("Bus analysis");
+    if (Documents().isEmpty()) AnalysisDock->hide();
+  }
   TFindingsPanel* panel = editor ? editor->FindingsPanel() : nullptr;
   if (panel && FFindingsStack->indexOf(panel) >= 0) {
     FFindingsStack->setCurrentWidget(panel);
@@ -791,6 +812,20 @@ void TMDIMainForm::ShowFindings(TSubForm& Editor, bool Raise) {
     FindingsDock->show();
     FindingsDock->raise();
   }
+}
+
+void TMDIMainForm::ShowAnalysis(TSubForm& Editor, bool Raise) {
+  if (FDestroying) return;
+  QWidget* panel = Editor.AnalysisPanel();
+  if (!panel) return;
+  if (FAnalysisStack->indexOf(panel) < 0) FAnalysisStack->addWidget(panel);
+  // Another document's analysis ending only updates its panel, shown when it becomes current.
+  const TMDIChild* document = currentDocument();
+  if (!document || document->Editor() != &Editor) return;
+  FAnalysisStack->setCurrentWidget(panel);
+  AnalysisDock->setWindowTitle("Bus analysis - " + FileNamePart(Editor.Caption()));
+  AnalysisDock->show();
+  if (Raise) AnalysisDock->raise();
 }
 
 void TMDIMainForm::Contents1Click() {

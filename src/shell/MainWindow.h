@@ -116,10 +116,13 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   TPrompts& Prompts() override { return FPrompts; }
   void EditOptions(TSubForm& Editor) override;
   void ShowFindings(TSubForm& Editor, bool Raise) override;
+  void ShowAnalysis(TSubForm& Editor, bool Raise) override;
 
   // The dock with the active document's bus check findings, and its count in the status bar.
   QDockWidget* FindingsDock;
   QLabel* CheckSummary;
+  // The dock with the active document's bus analysis, once the document was analysed.
+  QDockWidget* AnalysisDock;
 
   // The settings file: BUSWEAVE_INI when set; else beside the program with the extension
   // "INI" when that folder is writable; else in the user's configuration folder.
@@ -183,6 +186,7 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   TPrompts& FPrompts;
   std::array<QLabel*, 4> FPanels{};
   QStackedWidget* FFindingsStack = nullptr;
+  QStackedWidget* FAnalysisStack = nullptr;
   QList<QAction*> FMergedMenus;
   TSubForm* FActiveEditor = nullptr;
   QWidget* FHelpViewer = nullptr;

@@ -11,6 +11,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPrinter>
+#include <QStackedWidget>
 #include <QTest>
 #include <QTextBrowser>
 #include <QToolButton>
@@ -27,6 +28,8 @@
 #include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
 #include "shell/MainWindow.h"
+#include "simview/AnalysisCommand.h"
+#include "simview/AnalysisPanel.h"
 
 // Readable failure messages.
 static void PrintTo(const QString& Text, std::ostream* Out) { *Out << '"' << Text.toStdString() << '"'; }
@@ -519,6 +522,40 @@ TEST_F(MainWindow, StatusCountAndUndoFollowTheDocumentsThatAreLeft) {
   ASSERT_TRUE(Form->Documents().isEmpty());
   EXPECT_EQ(Form->CheckSummary->text(), "");
   EXPECT_FALSE(Form->FindingsDock->isVisible());
+}
+
+TEST_F(MainWindow, AnalysisDockFollowsTheDocumentAndNamesAMissingAnalyser) {
+  // Nothing beside the test program or in its folder's ../cli is busweave-cli.
+  qunsetenv("BUSWEAVE_CLI");
+  TMDIChild* first = Open(WriteNetwork("first.bwn"));
+  TMDIChild* second = Open(WriteNetwork("second.bwn"));
+  EXPECT_FALSE(Form->AnalysisDock->isVisible());
+  Activate(first);
+  first->Editor()->AnalyzeBus1->trigger();
+  ASSERT_EQ(Prompts.Errors.size(), 1);
+  EXPECT_TRUE(Prompts.Errors[0].contains("busweave-cli") && Prompts.Errors[0].contains("BUSWEAVE_CLI"))
+      << Prompts.Errors[0].toStdString();
+  ASSERT_NE(first->Editor()->Analysis(), nullptr);
+  EXPECT_FALSE(first->Editor()->Analysis()->Running());
+  auto* stack = qobject_cast<QStackedWidget*>(Form->AnalysisDock->widget());
+  ASSERT_NE(stack, nullptr);
+  EXPECT_TRUE(Form->AnalysisDock->isVisible());
+  EXPECT_EQ(stack->currentWidget(), first->Editor()->AnalysisPanel());
+  EXPECT_EQ(first->Editor()->AnalysisPanel()->Summary(), Prompts.Errors[0]);
+  EXPECT_TRUE(Form->AnalysisDock->windowTitle().endsWith("first.bwn"));
+
+  // A document not analysed shows none of another's; its own comes back with it.
+  Activate(second);
+  EXPECT_NE(stack->currentWidget(), first->Editor()->AnalysisPanel());
+  EXPECT_EQ(Form->AnalysisDock->windowTitle(), "Bus analysis");
+  Activate(first);
+  EXPECT_EQ(stack->currentWidget(), first->Editor()->AnalysisPanel());
+
+  Close(first);
+  Close(second);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(stack->count(), 1);  // the panel left with its document
+  EXPECT_FALSE(Form->AnalysisDock->isVisible());
 }
 
 TEST_F(MainWindow, OverviewStaysInsideTheAreaWhenItShrinks) {

@@ -1,0 +1,296 @@
+#include "simview/AnalysisCommand.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QWidget>
+#include <algorithm>
+
+#include "circuit/CircuitFile.h"
+#include "gui/Prompts.h"
+#include "model/NetworkContainer.h"
+#include "sim/Waveforms.h"
+#include "simview/AnalysisPanel.h"
+#include "simview/WaveformWindow.h"
+
+namespace busweave {
+namespace {
+
+QMainWindow* mainWindowOf(QWidget* Widget) { return qobject_cast<QMainWindow*>(Widget->window()); }
+
+bool isProgram(const QString& Path) {
+  const QFileInfo file(Path);
+  return file.isFile() && file.isExecutable();
+}
+
+}  // namespace
+
+std::optional<QString> FindAnalysisProgram() {
+  const QString folder = QCoreApplication::applicationDirPath();
+  for (const QString& path : {folder + "/busweave-cli", folder + "/../cli/busweave-cli"})
+    if (isProgram(path)) return QFileInfo(path).absoluteFilePath();
+  const QString named = qEnvironmentVariable("BUSWEAVE_CLI");
+  if (!named.isEmpty() && isProgram(named)) return named;
+  return std::nullopt;
+}
+
+TWaveforms PairWaveforms(const TPlotTrace& Sent, const std::string& SentName, const TPlotTrace& Seen,
+                         const std::string& SeenName) {
+  TWaveforms waves;
+  waves.ScaleName = "time";
+  waves.Scale = Sent.Time;
+  waves.Scale.insert(waves.Scale.end(), Seen.Time.begin(), Seen.Time.end());
+  std::sort(waves.Scale.begin(), waves.Scale.end());
+  waves.Scale.erase(std::unique(waves.Scale.begin(), waves.Scale.end()), waves.Scale.end());
+  for (const auto& [trace, name] : {std::pair{&Sent, &SentName}, std::pair{&Seen, &SeenName}}) {
+    TTrace& out = waves.Traces.emplace_back();
+    out.Name = *name;
+    out.Values.reserve(waves.Scale.size());
+    for (const double t : waves.Scale) out.Values.push_back(ValueAt(trace->Time, trace->Volts, t).value_or(0.0));
+  }
+  return waves;
+}
+
+// What the worker hands back: the runs and their verdict, or why there are none.
+struct TAnalysisCommand::Outcome {
+  std::vector<TStation> Stations;
+  std::vector<TTransmitterRun> Runs;
+  std::vector<TPairMeasure> Pairs;
+  TBusVerdict Verdict;
+  std::string Error;
+};
+
+TAnalysisCommand::TAnalysisCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Prompts, std::function<void()> Repaint,
+                                   std::function<void(const std::vector<TPoint>&)> Mark, std::function<void(bool)> Show)
+    : QObject(Editor),
+      FEditor(Editor),
+      FNet(Net),
+      FPrompts(Prompts),
+      FRepaint(std::move(Repaint)),
+      FMark(std::move(Mark)),
+      FShow(std::move(Show)) {
+  FPanel = new TAnalysisPanel;
+  FPanel->OnSelect = [this](std::size_t Pair) { ShowPair(Pair); };
+
+  StatusPanel = new QWidget;
+  auto* layout = new QHBoxLayout(StatusPanel);
+  layout->setContentsMargins(0, 0, 0, 0);
+  ProgressLabel = new QLabel("Analysing the bus", StatusPanel);
+  ProgressBar = new QProgressBar(StatusPanel);
+  ProgressBar->setMinimumWidth(110);
+  ProgressBar->setMaximumWidth(160);
+  CancelButton = new QPushButton("Cancel", StatusPanel);
+  CancelButton->setToolTip("Stop the bus analysis");
+  CancelButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  ProgressLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+  layout->addWidget(ProgressLabel);
+  layout->addWidget(ProgressBar);
+  layout->addWidget(CancelButton);
+  connect(CancelButton, &QPushButton::clicked, this, [this] { Cancel(); });
+  StatusPanel->hide();
+}
+
+TAnalysisCommand::~TAnalysisCommand() {
+  // The runs stop within moments of the request (their worker processes are killed); their
+  // news is dropped with this object. The editor is half destroyed by now: nothing of it is
+  // touched.
+  FWorker.request_stop();
+  if (FWorker.joinable()) FWorker.join();
+  delete StatusPanel.data();
+  delete FPanel;
+}
+
+TWaveformWindow* TAnalysisCommand::Window() const { return FWindow; }
+
+TWaveformWindow& TAnalysisCommand::window() {
+  if (!FWindow) {
+    const QFileInfo network(QString::fromLocal8Bit(FNet.FFileName()));
+    FWindow =
+        new TWaveformWindow(FEditor, FPrompts, network.absolutePath() + "/" + network.completeBaseName() + "-analysis");
+  }
+  return *FWindow;
+}
+
+void TAnalysisCommand::showStatusPanel(bool Visible) {
+  if (!StatusPanel) return;
+  QMainWindow* main = mainWindowOf(FEditor);
+  if (Visible) {
+    ProgressBar->setRange(0, 0);  // busy until the number of transmitters is known
+    ProgressBar->setValue(0);
+    if (main && StatusPanel->parent() != main->statusBar()) main->statusBar()->addWidget(StatusPanel);
+    StatusPanel->show();
+  } else {
+    if (main && StatusPanel->parent() == main->statusBar()) {
+      main->statusBar()->removeWidget(StatusPanel);
+      StatusPanel->setParent(nullptr);
+    }
+    StatusPanel->hide();
+  }
+}
+
+void TAnalysisCommand::Run() {
+  if (FRunning || !FNet.FNetworkExists()) return;
+  QString program = Program;
+  if (program.isEmpty()) {
+    const auto found = FindAnalysisProgram();
+    if (!found) {
+      fail(
+          "The bus cannot be analysed: busweave-cli, which runs the simulations, was not found beside this "
+          "program (" +
+          QCoreApplication::applicationDirPath() + ") nor in its build tree. Set BUSWEAVE_CLI to its path.");
+      return;
+    }
+    program = *found;
+  }
+
+  // The circuit here, where the network lives (generating it numbers the node names); planning
+  // the runs, which translates the circuit, on the worker.
+  TextLines lines;
+  try {
+    lines = CircuitFromTemplates(FNet, ".");
+  } catch (const std::exception& error) {
+    fail("The bus cannot be analysed: " + QString::fromLocal8Bit(error.what()));
+    return;
+  }
+  if (FRepaint) FRepaint();
+  // Circuit node k is the network's element k - 1 (a wire's number is never used).
+  FDrawn.assign(static_cast<std::size_t>(FNet.Count()), {});
+  for (int i = 0; i < FNet.Count(); ++i)
+    if (const TNode* node = FNet.NodeAtIndex(i)) FDrawn[static_cast<std::size_t>(i)] = {node->FPos, node->FName};
+
+  FRunning = true;
+  const int run = ++FRun;
+  showStatusPanel(true);
+  FPanel->ShowMessage("Analysing the bus: each station with a driver transmits in turn.");
+  if (FShow) FShow(true);
+  // A former analysis still stopping is waited for; it was told to stop when cancelled.
+  FWorker = std::jthread(
+      [this, run, lines = std::move(lines), program = program.toLocal8Bit().toStdString()](std::stop_token Stop) {
+        auto outcome = std::make_shared<Outcome>();
+        try {
+          const TAnalysisPlan plan = PlanAnalysis(lines);
+          outcome->Stations = plan.Stations;
+          std::vector<std::size_t> transmitters(plan.Stations.size());
+          for (std::size_t t = 0; t < transmitters.size(); ++t) transmitters[t] = t;
+          TAnalysisSettings settings;
+          TRunOptions options;
+          options.Program = program;
+          options.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+          options.KeepTraces = true;
+          options.Thresholds = settings.Thresholds;
+          options.Stop = Stop;
+          // Called on this thread: only queue the news for the window's.
+          options.Progress = [this, run](const TRunProgress& Progress) {
+            QMetaObject::invokeMethod(
+                this, [this, run, Progress] { onProgress(run, Progress); }, Qt::QueuedConnection);
+          };
+          options.Progress({0, transmitters.size(), {}});
+          TRunsOutcome runs = RunTransmitters(plan, transmitters, options);
+          if (runs.Cancelled || Stop.stop_requested()) return;
+          outcome->Runs = std::move(runs.Runs);
+          outcome->Pairs = PairsOf(outcome->Runs);
+          outcome->Verdict = JudgeBus(outcome->Pairs, settings);
+        } catch (const std::exception& error) {
+          outcome->Error = error.what();
+        }
+        if (Stop.stop_requested()) return;
+        QMetaObject::invokeMethod(
+            this, [this, run, outcome] { onDone(run, outcome); }, Qt::QueuedConnection);
+      });
+}
+
+void TAnalysisCommand::onProgress(int Run, const TRunProgress& Progress) {
+  if (Run != FRun || !FRunning) return;
+  ProgressBar->setRange(0, static_cast<int>(Progress.Total));
+  ProgressBar->setValue(static_cast<int>(Progress.Done));
+  ProgressBar->setFormat("%v of %m transmitters");
+}
+
+void TAnalysisCommand::onDone(int Run, const std::shared_ptr<Outcome>& Result) {
+  if (Run != FRun || !FRunning) return;  // cancelled meanwhile
+  FRunning = false;
+  showStatusPanel(false);
+  if (!Result->Error.empty()) {
+    fail("The bus cannot be analysed: " + QString::fromStdString(Result->Error) + ".");
+    emit Finished();
+    return;
+  }
+  FRuns = std::move(Result->Runs);
+  FStations.clear();
+  for (const TStation& station : Result->Stations) {
+    const std::size_t number = static_cast<std::size_t>(std::stoul(station.Spice));
+    FStations.push_back(number >= 1 && number <= FDrawn.size() ? FDrawn[number - 1] : TDrawnNode{});
+  }
+  FPanel->ShowVerdict(Result->Verdict, Result->Pairs);
+  if (FShow) FShow(true);
+  emit Finished();
+}
+
+void TAnalysisCommand::fail(const QString& Message) {
+  FPanel->ShowMessage(Message);
+  if (FShow) FShow(false);
+  FPrompts.ShowError(FEditor, Message);
+}
+
+void TAnalysisCommand::Cancel() {
+  if (!FRunning) return;
+  FRunning = false;
+  // The worker kills its processes and ends; what it still sends is dropped.
+  FWorker.request_stop();
+  showStatusPanel(false);
+  FPanel->ShowMessage("The bus analysis was cancelled.");
+  emit Finished();
+}
+
+void TAnalysisCommand::ShowPair(std::size_t Pair) {
+  const std::vector<TPairMeasure>& pairs = FPanel->PairList();
+  if (Pair >= pairs.size()) return;
+  const TPairMeasure& pair = pairs[Pair];
+  const auto station = [&](int Index) -> const TDrawnNode* {
+    return Index >= 0 && static_cast<std::size_t>(Index) < FStations.size()
+               ? &FStations[static_cast<std::size_t>(Index)]
+               : nullptr;
+  };
+  const TDrawnNode* sender = station(pair.Transmitter);
+  const TDrawnNode* receiver = station(pair.Receiver);
+  if (!sender || !receiver) return;
+  // Nodes moved or deleted since the analysis are no longer where it saw them: nothing is marked.
+  if (FMark) FMark({sender->Position, receiver->Position});
+
+  const auto run = std::find_if(FRuns.begin(), FRuns.end(),
+                                [&](const TTransmitterRun& R) { return R.Transmitter == pair.Transmitter; });
+  if (run == FRuns.end()) return;
+  const TPlotTrace* sent = nullptr;
+  const TPlotTrace* seen = nullptr;
+  for (const TPlotTrace& trace : run->Traces) {
+    if (trace.Station == pair.Transmitter) sent = &trace;
+    if (trace.Station == pair.Receiver) seen = &trace;
+  }
+  if (!sent || !seen) return;
+  TSimulationResult result;
+  result.Ok = true;
+  result.Transient = PairWaveforms(*sent, sender->Name, *seen, receiver->Name);
+  TWaveformWindow& shown = window();
+  shown.ShowResult(result, {});
+  const QString sentName = QString::fromStdString(pair.TransmitterName);
+  const QString seenName = QString::fromStdString(pair.ReceiverName);
+  shown.setWindowTitle("Waveforms - " + sentName + " \u2192 " + seenName);
+  // The run's own summary speaks of a simulation step this view does not have.
+  shown.Summary->setText(QString("%1 transmitting, seen at %2 (%3 edge): delay %4, settling %5. Thresholds: "
+                                 "dominant at or above %6 V, recessive at or below %7 V.")
+                             .arg(sentName, seenName, EdgeName(pair.Edge),
+                                  pair.Delay ? QString::number(*pair.Delay * 1e9, 'f', 1) + " ns" : QString("none"),
+                                  pair.Settle ? QString::number(*pair.Settle * 1e9, 'f', 1) + " ns" : QString("never"))
+                             .arg(TThresholds{}.Dominant)
+                             .arg(TThresholds{}.Recessive));
+  // In view, but the focus stays in the table, so that the arrow keys go on through the pairs.
+  shown.show();
+  shown.raise();
+}
+
+}  // namespace busweave

@@ -1,0 +1,114 @@
+#pragma once
+
+// The Analyze bus command of one editor: builds the circuit from the current templates as
+// Simulate does, then on a worker thread plans the analysis and runs every station with a
+// driver as the transmitter in worker processes (busweave-cli), with a progress bar and a
+// Cancel button in the main window's status bar; the window stays usable meanwhile. The
+// verdict and the pairs go to the document's analysis panel; a pair picked there is marked in
+// the drawing and its two node voltages are shown in a waveform window. The editor owns the
+// command (as its child); the command owns the panel and the waveform window.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "model/Elements.h"
+#include "sim/AnalysisRun.h"
+#include "sim/SpiceEngine.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QWidget;
+
+namespace busweave {
+
+class TAnalysisPanel;
+class TCanNodes;
+class TPrompts;
+class TWaveformWindow;
+
+// busweave-cli, which runs the transmitters: beside the running program, else in the build
+// tree's src/cli (the program runs from src/shell there), else $BUSWEAVE_CLI. None when no
+// such executable file exists.
+std::optional<QString> FindAnalysisProgram();
+
+// The transmitter's and the receiver's node voltages on one time scale: the points of both
+// (each thinned with its peaks kept), each trace read between its own points.
+TWaveforms PairWaveforms(const TPlotTrace& Sent, const std::string& SentName, const TPlotTrace& Seen,
+                         const std::string& SeenName);
+
+class TAnalysisCommand : public QObject {
+  Q_OBJECT
+
+ public:
+  // Repaint redraws the network, whose node names the circuit numbers; Mark marks the nodes at
+  // these places in the drawing; Show brings the panel into view (in front when its argument is
+  // true).
+  TAnalysisCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Prompts, std::function<void()> Repaint,
+                   std::function<void(const std::vector<TPoint>&)> Mark, std::function<void(bool)> Show);
+  ~TAnalysisCommand() override;
+
+  // The command: starts an analysis (or tells why it cannot).
+  void Run();
+  // Stops the analysis of this document, if any; its worker processes are ended.
+  void Cancel();
+  bool Running() const { return FRunning; }
+
+  // Marks the pair's two stations and shows their waveforms; Pair indexes the panel's pairs.
+  void ShowPair(std::size_t Pair);
+
+  TAnalysisPanel* Panel() const { return FPanel; }
+  // The waveform window of the picked pairs, once one was picked.
+  TWaveformWindow* Window() const;
+
+  // The worker program; found by FindAnalysisProgram() when empty.
+  QString Program;
+
+  // The status bar parts shown while an analysis goes on.
+  QPointer<QWidget> StatusPanel;
+  QLabel* ProgressLabel;
+  QProgressBar* ProgressBar;
+  QPushButton* CancelButton;
+
+ signals:
+  // An analysis has ended: shown, failed (with its message) or cancelled.
+  void Finished();
+
+ private:
+  struct Outcome;
+  // Where a circuit node is drawn and what it is called there, as it was when the circuit was
+  // made: the runs name nodes by their number in the circuit.
+  struct TDrawnNode {
+    TPoint Position;
+    std::string Name;  // as the drawing stores it
+  };
+  void onProgress(int Run, const TRunProgress& Progress);
+  void onDone(int Run, const std::shared_ptr<Outcome>& Result);
+  void fail(const QString& Message);
+  void showStatusPanel(bool Visible);
+  TWaveformWindow& window();
+
+  QWidget* FEditor;
+  TCanNodes& FNet;
+  TPrompts& FPrompts;
+  std::function<void()> FRepaint;
+  std::function<void(const std::vector<TPoint>&)> FMark;
+  std::function<void(bool)> FShow;
+  TAnalysisPanel* FPanel;  // owned; shown in the main window's dock
+  QPointer<TWaveformWindow> FWindow;
+  std::vector<TDrawnNode> FDrawn;      // by circuit node number - 1, for the run going on
+  std::vector<TDrawnNode> FStations;   // by station index, for the result shown
+  std::vector<TTransmitterRun> FRuns;  // of the result shown, with their traces
+  bool FRunning = false;
+  int FRun = 0;          // counts the analyses, so that news of a cancelled one is dropped
+  std::jthread FWorker;  // the latest analysis
+};
+
+}  // namespace busweave

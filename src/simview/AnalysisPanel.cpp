@@ -1,0 +1,148 @@
+#include "simview/AnalysisPanel.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace busweave {
+namespace {
+
+QString nsText(const std::optional<double>& Seconds) {
+  return Seconds ? QString::number(*Seconds * 1e9, 'f', 1) : QString("never");
+}
+
+QString figureText(const std::string& Figure) {
+  if (Figure == "round_trip") return "round trip";
+  if (Figure == "settle") return "settling";
+  if (Figure == "false_edge") return "false edge";
+  if (Figure == "no_edge") return "no edge";
+  return QString::fromStdString(Figure);
+}
+
+QTableWidget* newTable(const QStringList& Headers, QWidget* Parent) {
+  auto* table = new QTableWidget(0, static_cast<int>(Headers.size()), Parent);
+  table->setHorizontalHeaderLabels(Headers);
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->setSelectionMode(QAbstractItemView::SingleSelection);
+  table->verticalHeader()->hide();
+  table->horizontalHeader()->setStretchLastSection(true);
+  return table;
+}
+
+QTableWidgetItem* cell(const QString& Text, bool Number = false) {
+  auto* item = new QTableWidgetItem(Text);
+  if (Number) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  return item;
+}
+
+}  // namespace
+
+QString BitRateText(std::int64_t Rate) {
+  if (Rate >= 1000000 && Rate % 1000 == 0) return QString::number(static_cast<double>(Rate) / 1e6, 'g', 6) + " Mbit/s";
+  if (Rate >= 1000) return QString::number(static_cast<double>(Rate) / 1e3, 'g', 6) + " kbit/s";
+  return QString::number(Rate) + " bit/s";
+}
+
+TAnalysisPanel::TAnalysisPanel(QWidget* Parent) : QWidget(Parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(2, 2, 2, 2);
+  SummaryLabel = new QLabel("Edit > Analyze bus simulates each station transmitting in turn.", this);
+  SummaryLabel->setWordWrap(true);
+  SummaryLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  layout->addWidget(SummaryLabel);
+  auto* split = new QSplitter(Qt::Horizontal, this);
+  Verdicts = newTable({"Phase", "Rate", "Works", "Worst pair", "Edge", "Figure", "Value ns", "Limit ns"}, split);
+  Pairs = newTable(
+      {"Transmitter", "Receiver", "Edge", "Delay ns", "Settle ns", "Overshoot V", "Undershoot V", "False edge"}, split);
+  split->addWidget(Verdicts);
+  split->addWidget(Pairs);
+  layout->addWidget(split, 1);
+
+  connect(Pairs, &QTableWidget::currentCellChanged, this, [this](int Row) {
+    if (Row >= 0 && static_cast<std::size_t>(Row) < FPairs.size() && OnSelect) OnSelect(static_cast<std::size_t>(Row));
+  });
+  connect(Verdicts, &QTableWidget::currentCellChanged, this, [this](int Row) { verdictPicked(Row); });
+}
+
+void TAnalysisPanel::ShowVerdict(const TBusVerdict& Verdict, const std::vector<TPairMeasure>& PairsIn) {
+  // The old rows go before the lists they index do.
+  const QSignalBlocker quietVerdicts(Verdicts);
+  const QSignalBlocker quietPairs(Pairs);
+  FPairs = PairsIn;
+  FRates = Verdict.Rates;
+
+  SummaryLabel->setText(QString("Highest working rate: arbitration %1, data phase %2.")
+                            .arg(Verdict.MaxArbitrationRate ? BitRateText(Verdict.MaxArbitrationRate) : QString("none"),
+                                 Verdict.MaxDataRate ? BitRateText(Verdict.MaxDataRate) : QString("none")));
+
+  Verdicts->setRowCount(static_cast<int>(FRates.size()));
+  for (int row = 0; row < Verdicts->rowCount(); ++row) {
+    const TRateVerdict& rate = FRates[static_cast<std::size_t>(row)];
+    Verdicts->setItem(row, 0, cell(PhaseName(rate.Phase)));
+    Verdicts->setItem(row, 1, cell(BitRateText(rate.BitRate), true));
+    auto* works = cell(rate.Works ? "yes" : "NO");
+    works->setForeground(rate.Works ? QColor(0, 110, 0) : QColor(180, 0, 0));
+    Verdicts->setItem(row, 2, works);
+    for (int column = 3; column < 8; ++column) Verdicts->setItem(row, column, cell("", column >= 6));
+    if (!rate.Worst) {
+      Verdicts->item(row, 3)->setText("no pairs");
+      continue;
+    }
+    const TWorstPair& worst = *rate.Worst;
+    Verdicts->item(row, 3)->setText(QString::fromStdString(worst.Transmitter + " \u2192 " + worst.Receiver));
+    Verdicts->item(row, 4)->setText(EdgeName(worst.Edge));
+    Verdicts->item(row, 5)->setText(figureText(worst.Figure));
+    if (worst.Figure != "no_edge") Verdicts->item(row, 6)->setText(nsText(worst.Value));
+    Verdicts->item(row, 7)->setText(nsText(worst.Limit));
+  }
+
+  Pairs->setRowCount(static_cast<int>(FPairs.size()));
+  for (int row = 0; row < Pairs->rowCount(); ++row) {
+    const TPairMeasure& pair = FPairs[static_cast<std::size_t>(row)];
+    Pairs->setItem(row, 0, cell(QString::fromStdString(pair.TransmitterName)));
+    Pairs->setItem(row, 1, cell(QString::fromStdString(pair.ReceiverName)));
+    Pairs->setItem(row, 2, cell(EdgeName(pair.Edge)));
+    Pairs->setItem(row, 3, cell(nsText(pair.Delay), true));
+    Pairs->setItem(row, 4, cell(nsText(pair.Settle), true));
+    Pairs->setItem(row, 5, cell(QString::number(pair.Overshoot, 'f', 3), true));
+    Pairs->setItem(row, 6, cell(QString::number(pair.Undershoot, 'f', 3), true));
+    Pairs->setItem(row, 7, cell(pair.FalseEdge ? "after " + nsText(pair.FalseEdge) + " ns" : QString("no")));
+  }
+  Verdicts->resizeColumnsToContents();
+  Pairs->resizeColumnsToContents();
+}
+
+void TAnalysisPanel::ShowMessage(const QString& Text) {
+  const QSignalBlocker quietVerdicts(Verdicts);
+  const QSignalBlocker quietPairs(Pairs);
+  Verdicts->setRowCount(0);
+  Pairs->setRowCount(0);
+  FPairs.clear();
+  FRates.clear();
+  SummaryLabel->setText(Text);
+}
+
+QString TAnalysisPanel::Summary() const { return SummaryLabel->text(); }
+
+void TAnalysisPanel::verdictPicked(int Row) {
+  if (Row < 0 || static_cast<std::size_t>(Row) >= FRates.size() || !FRates[static_cast<std::size_t>(Row)].Worst) return;
+  const TWorstPair& worst = *FRates[static_cast<std::size_t>(Row)].Worst;
+  for (std::size_t i = 0; i < FPairs.size(); ++i) {
+    const TPairMeasure& pair = FPairs[i];
+    if (pair.TransmitterName == worst.Transmitter && pair.ReceiverName == worst.Receiver && pair.Edge == worst.Edge) {
+      // The pair's row follows, so that the two tables agree; the pair is shown once.
+      {
+        const QSignalBlocker quiet(Pairs);
+        Pairs->setCurrentCell(static_cast<int>(i), 0);
+      }
+      Pairs->scrollToItem(Pairs->item(static_cast<int>(i), 0));
+      if (OnSelect) OnSelect(i);
+      return;
+    }
+  }
+}
+
+}  // namespace busweave

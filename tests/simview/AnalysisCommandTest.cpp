@@ -1,0 +1,203 @@
+// The editor's Analyze bus command with busweave-cli as built running the transmitters: the
+// verdict and the pairs in the panel, a picked pair marked and plotted, Cancel, and a bus that
+// cannot be analysed.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTest>
+
+#include "TempFolder.h"
+#include "editor/EditorWindow.h"
+#include "gui/Prompts.h"
+#include "simview/AnalysisCommand.h"
+#include "simview/AnalysisPanel.h"
+#include "simview/WaveformWindow.h"
+
+namespace busweave {
+namespace {
+
+using test::TempFolder;
+
+class MessagePrompts : public TPrompts {
+ public:
+  QStringList Messages;
+
+  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
+  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest&) override { return std::nullopt; }
+  void Inform(QWidget*, const QString&, const QString& Text) override { Messages << Text; }
+  bool WarnOkAbort(QWidget*, const QString&) override { return true; }
+  void ShowError(QWidget*, const QString& Message) override { Messages << Message; }
+  int ExecDialog(QDialog&) override { return 2; }
+};
+
+// Shows the analysis panel on its own, as the main window's dock would.
+class Host : public TEditorHost {
+ public:
+  void ShowModeButtons(bool, TMode) override {}
+  void ShowPosition(const QString&, const QString&) override {}
+  TPrompts& Prompts() override { return FPrompts; }
+  void ShowAnalysis(TSubForm& Editor, bool) override {
+    ++Shown;
+    Editor.AnalysisPanel()->resize(1200, 400);
+    Editor.AnalysisPanel()->show();
+  }
+  MessagePrompts FPrompts;
+  int Shown = 0;
+};
+
+void clickRow(QTableWidget* Table, int Row) {
+  const QRect cell = Table->visualItemRect(Table->item(Row, 0));
+  QTest::mouseClick(Table->viewport(), Qt::LeftButton, {}, cell.center());
+}
+
+class AnalysisCommand : public testing::Test {
+ protected:
+  AnalysisCommand() : FGuard(Folder.Path()) {
+    qputenv("BUSWEAVE_CLI", BUSWEAVE_CLI_PATH);
+    Main.setCentralWidget(Editor = new TSubForm(nullptr, {}, Folder.File("bus.bwn"), {200, 200}, {20, 20}, &FHost));
+    Main.statusBar()->showMessage("ready");
+    Main.show();
+  }
+
+  // Near and Far, terminated, each with a driver, joined by one line of Length mm.
+  void DrawBus(std::uint16_t Length, bool FarDrives = true) {
+    TCanNodes& net = Editor->Nodes();
+    net.AddNode({100, 100});
+    net.AddNode({300, 100});
+    net.AddWire({100, 100}, {300, 100}, 120, true);
+    for (const auto& [at, name] : {std::pair{TPoint{100, 100}, "Near"}, std::pair{TPoint{300, 100}, "Far"}}) {
+      net.NodeAt(at)->FName = name;
+      net.NodeAt(at)->FResistance = 120;
+      net.NodeAt(at)->FSource = 1;
+    }
+    if (!FarDrives) net.NodeAt({300, 100})->FSource = 0;
+    net.WireAtIndex(2)->FLength = Length;
+    Editor->UpdateEditMenu();
+  }
+
+  bool WaitForEnd() {
+    QSignalSpy finished(Editor->Analysis(), &TAnalysisCommand::Finished);
+    return !Editor->Analysis()->Running() || finished.wait(60000);
+  }
+
+  TempFolder Folder;
+  test::CurrentFolderGuard FGuard;
+  Host FHost;
+  QMainWindow Main;
+  TSubForm* Editor = nullptr;
+};
+
+TEST_F(AnalysisCommand, FillsThePanelAndAPickedPairIsMarkedAndPlotted) {
+  const auto actions = Editor->Edit1->actions();
+  EXPECT_EQ(actions.value(actions.indexOf(Editor->CheckBus1) + 1), Editor->AnalyzeBus1);
+  EXPECT_FALSE(Editor->AnalyzeBus1->isEnabled());
+  // 60 m: 300 ns each way, 2 x (300 + 255) ns = 1110 ns fits 80 % of 2 us but not of 1.25 us.
+  DrawBus(60000);
+  ASSERT_TRUE(Editor->AnalyzeBus1->isEnabled());
+  Editor->AnalyzeBus1->trigger();
+  TAnalysisCommand* command = Editor->Analysis();
+  ASSERT_NE(command, nullptr);
+  // The runs go on in the background: the command returned with its progress in the status bar.
+  EXPECT_TRUE(command->Running());
+  EXPECT_TRUE(command->StatusPanel->isVisible());
+  ASSERT_TRUE(WaitForEnd());
+  EXPECT_TRUE(FHost.FPrompts.Messages.isEmpty()) << FHost.FPrompts.Messages.join("\n").toStdString();
+  EXPECT_EQ(Main.statusBar()->findChild<QProgressBar*>(), nullptr);
+
+  TAnalysisPanel* panel = Editor->AnalysisPanel();
+  ASSERT_TRUE(panel && panel->isVisible());
+  EXPECT_TRUE(panel->Summary().contains("arbitration 500 kbit/s")) << panel->Summary().toStdString();
+  ASSERT_EQ(panel->Verdicts->rowCount(), 10);
+  EXPECT_EQ(panel->Verdicts->item(2, 2)->text(), "yes");
+  const int failing = 3;  // arbitration at 800 kbit/s
+  EXPECT_EQ(panel->Verdicts->item(failing, 1)->text(), "800 kbit/s");
+  EXPECT_EQ(panel->Verdicts->item(failing, 2)->text(), "NO");
+  EXPECT_EQ(panel->Verdicts->item(failing, 5)->text(), "round trip");
+  EXPECT_NEAR(panel->Verdicts->item(failing, 6)->text().toDouble(), 1110, 8);
+  EXPECT_EQ(panel->Verdicts->item(failing, 7)->text(), "1000.0");
+  // Each station transmits once, with both edges seen at the other.
+  ASSERT_EQ(panel->Pairs->rowCount(), 4);
+  for (int row = 0; row < 4; ++row) EXPECT_NEAR(panel->Pairs->item(row, 3)->text().toDouble(), 300, 4);
+
+  // A click on a pair marks both stations and plots them, the transmitter first.
+  clickRow(panel->Pairs, 3);
+  const QString sender = panel->Pairs->item(3, 0)->text();
+  const QString receiver = panel->Pairs->item(3, 1)->text();
+  EXPECT_EQ(Editor->Nodes().NodeAt({100, 100})->FMarked, 1);
+  EXPECT_EQ(Editor->Nodes().NodeAt({300, 100})->FMarked, 1);
+  TWaveformWindow* window = command->Window();
+  ASSERT_TRUE(window && window->isVisible());
+  ASSERT_NE(window->TransientPlot(), nullptr);
+  const TWaveforms& waves = window->TransientPlot()->Waves();
+  ASSERT_EQ(waves.Traces.size(), 2u);
+  EXPECT_EQ(QString::fromStdString(waves.Traces[0].Name), sender);
+  EXPECT_EQ(QString::fromStdString(waves.Traces[1].Name), receiver);
+  for (const TTrace& trace : waves.Traces)  // both see the bus driven dominant
+    EXPECT_GT(*std::max_element(trace.Values.begin(), trace.Values.end()), 0.9) << trace.Name;
+
+  // A failing rate's row brings its deciding pair.
+  clickRow(panel->Verdicts, failing);
+  const int picked = panel->Pairs->currentRow();
+  ASSERT_GE(picked, 0);
+  EXPECT_EQ(panel->Pairs->item(picked, 0)->text() + " \u2192 " + panel->Pairs->item(picked, 1)->text(),
+            panel->Verdicts->item(failing, 3)->text());
+  EXPECT_EQ(panel->Pairs->item(picked, 2)->text(), panel->Verdicts->item(failing, 4)->text());
+  EXPECT_EQ(QString::fromStdString(window->TransientPlot()->Waves().Traces[0].Name),
+            panel->Pairs->item(picked, 0)->text());
+}
+
+TEST_F(AnalysisCommand, CancelStopsTheRunsAndTheNextAnalysisWorks) {
+  DrawBus(60000);
+  Editor->AnalyzeBus1->trigger();
+  TAnalysisCommand* command = Editor->Analysis();
+  ASSERT_TRUE(command && command->Running());
+  QSignalSpy finished(command, &TAnalysisCommand::Finished);
+  QTest::mouseClick(command->CancelButton, Qt::LeftButton);
+  EXPECT_FALSE(command->Running());
+  EXPECT_EQ(finished.count(), 1);
+  EXPECT_EQ(Main.statusBar()->findChild<QProgressBar*>(), nullptr);
+  // Whatever the stopped runs still had on the way is dropped.
+  QTest::qWait(400);
+  EXPECT_TRUE(Editor->AnalysisPanel()->Summary().contains("cancelled"));
+  EXPECT_EQ(Editor->AnalysisPanel()->Verdicts->rowCount(), 0);
+  EXPECT_EQ(finished.count(), 1);
+
+  Editor->AnalyzeBus1->trigger();
+  ASSERT_TRUE(WaitForEnd());
+  EXPECT_EQ(Editor->AnalysisPanel()->Verdicts->rowCount(), 10);
+  EXPECT_TRUE(FHost.FPrompts.Messages.isEmpty());
+}
+
+TEST_F(AnalysisCommand, ABusWithOneDriverIsRefusedWithTheReason) {
+  DrawBus(2000, false);
+  Editor->AnalyzeBus1->trigger();
+  ASSERT_TRUE(WaitForEnd());
+  ASSERT_EQ(FHost.FPrompts.Messages.size(), 1);
+  EXPECT_TRUE(FHost.FPrompts.Messages[0].contains("1 station(s) with a driver; the analysis needs two or more"))
+      << FHost.FPrompts.Messages[0].toStdString();
+  EXPECT_EQ(Editor->AnalysisPanel()->Summary(), FHost.FPrompts.Messages[0]);
+  EXPECT_FALSE(Editor->Analysis()->Running());
+}
+
+TEST(AnalysisPairWaveforms, BothTracesShareTheUnionOfTheirPoints) {
+  const TPlotTrace sent{0, {0.0, 1.0, 2.0}, {0.0, 1.0, 2.0}};
+  const TPlotTrace seen{1, {0.5, 1.5}, {5.0, 7.0}};
+  const TWaveforms waves = PairWaveforms(sent, "A", seen, "B");
+  EXPECT_EQ(waves.Scale, (std::vector<double>{0.0, 0.5, 1.0, 1.5, 2.0}));
+  ASSERT_EQ(waves.Traces.size(), 2u);
+  EXPECT_EQ(waves.Traces[0].Name, "A");
+  EXPECT_EQ(waves.Traces[0].Values, (std::vector<double>{0.0, 0.5, 1.0, 1.5, 2.0}));
+  EXPECT_EQ(waves.Traces[1].Values, (std::vector<double>{5.0, 5.0, 6.0, 7.0, 7.0}));
+}
+
+}  // namespace
+}  // namespace busweave
