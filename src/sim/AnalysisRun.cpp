@@ -37,25 +37,6 @@ std::string trimmed(const std::string& Text) {
   return Text.substr(begin, Text.find_last_not_of(" \t\r") - begin + 1);
 }
 
-// Blank-separated words, bracketed expressions whole.
-std::vector<std::string> wordsOf(const std::string& Text) {
-  std::vector<std::string> words;
-  std::string word;
-  int depth = 0;
-  for (const char c : Text) {
-    if (c == '(' || c == '{') ++depth;
-    if ((c == ')' || c == '}') && depth > 0) --depth;
-    if (depth == 0 && std::isspace(static_cast<unsigned char>(c))) {
-      if (!word.empty()) words.push_back(std::move(word));
-      word.clear();
-    } else {
-      word += c;
-    }
-  }
-  if (!word.empty()) words.push_back(std::move(word));
-  return words;
-}
-
 std::string joined(const std::vector<std::string>& Words) {
   std::string text;
   for (const auto& word : Words) {
@@ -84,7 +65,7 @@ std::vector<TStatement> statementsOf(const TextLines& Circuit) {
     }
     TStatement statement{{Circuit[i]}, text, ""};
     if (!text.empty() && text[0] != '*' && text[0] != ';' && text[0] != '$')
-      statement.Key = LowerCase(wordsOf(text).front());
+      statement.Key = LowerCase(SpiceWords(text).front());
     statements.push_back(std::move(statement));
   }
   return statements;
@@ -105,7 +86,7 @@ std::optional<std::vector<std::string>> pulseArguments(const std::string& Text) 
   }
   std::string inside = Text.substr(open + 1, close - open - 1);
   std::replace(inside.begin(), inside.end(), ',', ' ');
-  return wordsOf(inside);
+  return SpiceWords(inside);
 }
 
 bool isPulseSource(const TStatement& S) {
@@ -123,7 +104,7 @@ std::vector<std::string> heldDriver(const std::vector<TStatement>& Statements, c
   bool inside = false;
   for (const TStatement& s : Statements) {
     if (s.Key == ".subckt") {
-      const auto words = wordsOf(s.Text);
+      const auto words = SpiceWords(s.Text);
       if (words.size() >= 2 && LowerCase(words[1]) == LowerCase(Plan.Driver)) {
         inside = true;
         auto renamed = words;
@@ -134,7 +115,7 @@ std::vector<std::string> heldDriver(const std::vector<TStatement>& Statements, c
     }
     if (!inside) continue;
     if (isPulseSource(s)) {
-      const auto words = wordsOf(s.Text);
+      const auto words = SpiceWords(s.Text);
       lines.push_back(deckLine(s, words[0] + " " + words[1] + " " + words[2] + " DC " + Level));
     } else {
       lines.insert(lines.end(), s.Lines.begin(), s.Lines.end());
@@ -173,7 +154,7 @@ TAnalysisPlan PlanAnalysis(const TextLines& Circuit) {
     if (s.Key == ".subckt") ++depth;
     if (s.Key == ".ends" && depth > 0) --depth;
     if (isTopLevelElement(s, depth) && s.Key[0] == 'x') {
-      const auto words = wordsOf(s.Text);
+      const auto words = SpiceWords(s.Text);
       if (words.size() == 3 && names.count(words[1])) {
         if (!plan.Driver.empty() && LowerCase(plan.Driver) != LowerCase(words[2]))
           throw EAnalysisError("the stations use two driver subcircuits, " + plan.Driver + " and " + words[2] +
@@ -183,7 +164,7 @@ TAnalysisPlan PlanAnalysis(const TextLines& Circuit) {
       }
     }
     if (isTopLevelElement(s, depth) && s.Key[0] == 't') {
-      const auto words = wordsOf(s.Text);
+      const auto words = SpiceWords(s.Text);
       for (const auto& word : words)
         if (LowerCase(word).rfind("td=", 0) == 0)
           if (const auto delay = parameters.Evaluate(FlattenNestedBraces(word.substr(3)))) {
@@ -207,7 +188,7 @@ TAnalysisPlan PlanAnalysis(const TextLines& Circuit) {
   bool inside = false;
   for (const TStatement& s : statements) {
     if (s.Key == ".subckt") {
-      const auto words = wordsOf(s.Text);
+      const auto words = SpiceWords(s.Text);
       if (words.size() >= 2) {
         subcircuits.insert(LowerCase(words[1]));
         inside = LowerCase(words[1]) == LowerCase(plan.Driver);
@@ -294,13 +275,13 @@ TextLines TransmitterDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bo
     if (s.Key == ".ac") continue;
     if (s.Key == ".end") break;
     if (s.Key.rfind(".tran", 0) == 0) {
-      const auto words = wordsOf(s.Text);
+      const auto words = SpiceWords(s.Text);
       deck.push_back(".TRAN " + (words.size() > 1 ? words[1] : std::string("1ns")) + " " + SpiceNumberText(Plan.Stop));
       tran = true;
       continue;
     }
     if (element && s.Key[0] == 'x') {
-      auto words = wordsOf(s.Text);
+      auto words = SpiceWords(s.Text);
       if (words.size() == 3 && LowerCase(words[2]) == LowerCase(Plan.Driver) &&
           words[1] != Plan.Stations[Transmitter].Spice) {
         words[2] = Plan.HeldDriver;

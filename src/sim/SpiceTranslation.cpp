@@ -184,6 +184,8 @@ std::optional<std::string> networkNode(const Statement& S) {
 
 }  // namespace
 
+std::vector<std::string> SpiceWords(const std::string& Text, bool Commas) { return splitWords(Text, Commas); }
+
 std::string FlattenNestedBraces(const std::string& Line) {
   // Only a line whose braces balance is rewritten; ngspice reports the others as they stand.
   int depth = 0;

@@ -65,6 +65,10 @@ std::string FlattenNestedBraces(const std::string& Line);
 TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token Stop = {},
                                     const TTranslationOptions& Options = {});
 
+// The words of a SPICE statement, separated by blanks (and commas where Commas is true), with
+// bracketed expressions kept whole: "PULSE({a} {b+c} 1n)" is one word.
+std::vector<std::string> SpiceWords(const std::string& Text, bool Commas = false);
+
 // A number for a SPICE deck, independent of the C locale: "1e-10", "7.5e-10".
 std::string SpiceNumberText(double Value);
 

@@ -16,12 +16,11 @@
 #include "model/NetworkContainer.h"
 #include "sim/Waveforms.h"
 #include "simview/AnalysisPanel.h"
+#include "simview/StatusBarPanel.h"
 #include "simview/WaveformWindow.h"
 
 namespace busweave {
 namespace {
-
-QMainWindow* mainWindowOf(QWidget* Widget) { return qobject_cast<QMainWindow*>(Widget->window()); }
 
 bool isProgram(const QString& Path) {
   const QFileInfo file(Path);
@@ -117,20 +116,11 @@ TWaveformWindow& TAnalysisCommand::window() {
 }
 
 void TAnalysisCommand::showStatusPanel(bool Visible) {
-  if (!StatusPanel) return;
-  QMainWindow* main = mainWindowOf(FEditor);
-  if (Visible) {
+  if (StatusPanel && Visible) {
     ProgressBar->setRange(0, 0);  // busy until the number of transmitters is known
     ProgressBar->setValue(0);
-    if (main && StatusPanel->parent() != main->statusBar()) main->statusBar()->addWidget(StatusPanel);
-    StatusPanel->show();
-  } else {
-    if (main && StatusPanel->parent() == main->statusBar()) {
-      main->statusBar()->removeWidget(StatusPanel);
-      StatusPanel->setParent(nullptr);
-    }
-    StatusPanel->hide();
   }
+  ShowInStatusBar(StatusPanel, FEditor, Visible);
 }
 
 void TAnalysisCommand::Run() {

@@ -13,6 +13,7 @@
 #include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
 #include "sim/Waveforms.h"
+#include "simview/StatusBarPanel.h"
 #include "simview/WaveformWindow.h"
 
 namespace busweave {
@@ -29,8 +30,6 @@ std::pair<QString, double> parseProgress(const std::string& Status) {
   const double share = text.mid(colon + 1, percent - colon - 1).trimmed().toDouble(&ok);
   return {text.left(colon), ok ? share : 0.0};
 }
-
-QMainWindow* mainWindowOf(QWidget* Widget) { return qobject_cast<QMainWindow*>(Widget->window()); }
 
 // The command whose circuit is being translated: the engine is not busy yet, but it is taken.
 // Touched on the window's thread only.
@@ -89,20 +88,11 @@ TWaveformWindow& TSimulateCommand::window() {
 }
 
 void TSimulateCommand::showStatusPanel(bool Visible) {
-  if (!StatusPanel) return;
-  QMainWindow* main = mainWindowOf(FEditor);
-  if (Visible) {
+  if (StatusPanel && Visible) {
     ProgressBar->setValue(0);
     ProgressBar->setFormat("%p%");
-    if (main && StatusPanel->parent() != main->statusBar()) main->statusBar()->addWidget(StatusPanel);
-    StatusPanel->show();
-  } else {
-    if (main && StatusPanel->parent() == main->statusBar()) {
-      main->statusBar()->removeWidget(StatusPanel);
-      StatusPanel->setParent(nullptr);
-    }
-    StatusPanel->hide();
   }
+  ShowInStatusBar(StatusPanel, FEditor, Visible);
 }
 
 void TSimulateCommand::Run() {
