@@ -162,7 +162,7 @@ TEST(Translation, HostileTemplatesAreRefusedOrStayLinear) {
   // Many elements of one name, a long .OPTIONS line and a long run of blanks in a .PARAM.
   TextLines large = twoStationCircuit();
   const std::size_t trailer = large.size() - 25;
-  for (int i = 0; i < 30000; ++i) large.insert(large.begin() + static_cast<long>(trailer), "R9 9 0 1");
+  large.insert(large.begin() + static_cast<long>(trailer), 30000, "R9 9 0 1");
   large.push_back(".OPTIONS RELTOL=1E-4" + std::string(200000, '=') + " ABSTOL=1E-12");
   large.insert(large.begin() + 5, "  .PARAM xLong = 1" + std::string(1000000, ' ') + "xNext = 2");
   const TNgspiceCircuit deck = TranslateForNgspice(large);
