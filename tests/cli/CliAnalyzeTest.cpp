@@ -83,6 +83,20 @@ TEST(CliAnalyze, LongStubsFailAtTheRightPair) {
   EXPECT_EQ(ends, (std::set<std::string>{"[1] A", "[4] B"}));
   EXPECT_NEAR(worst["value_ns"].get<double>(), 2 * (335 + 255), 20);
 
+  // The same trunk without its terminations: nothing but the stations' inputs takes the
+  // driver's energy, so the bus never returns to recessive and no rate works, at a pair of it.
+  const std::string open = folder.File("open.bwn");
+  saveBus(open, {{{0, 0}, "A", 65535}, {{200, 0}, "J", 65535, false}, {{400, 0}, "B", 65535}},
+          {{{0, 0}, {200, 0}, 5000}, {{200, 0}, {400, 0}, 5000}});
+  result = analyzeJson({"analyze", open, "--json"}, 1);
+  EXPECT_EQ(result["max_arbitration_bitrate"], 0);
+  EXPECT_EQ(result["max_data_bitrate"], 0);
+  const Json& unterminated = rateOf(result, "data", 1000000)["worst"];
+  EXPECT_EQ((std::set<std::string>{unterminated["transmitter"].get<std::string>(),
+                                   unterminated["receiver"].get<std::string>()}),
+            (std::set<std::string>{"[1] A", "[3] B"}))
+      << unterminated.dump();
+
   // The example star with long stubs rings: the data phase fails, at a pair that rings.
   result = analyzeJson({"analyze", std::string(BUSWEAVE_EXAMPLES) + "/star-with-long-stubs.bwn", "--json"}, 1);
   EXPECT_EQ(result["max_data_bitrate"], 0);
