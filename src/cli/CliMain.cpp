@@ -36,7 +36,7 @@ constexpr const char* kToolHelp =
     "  simulate FILE [--templates DIR] [--csv OUT] [--short-line RATIO]\n"
     "                        simulate the circuit with ngspice; node voltages as CSV\n"
     "  picture FILE -o OUT   draw the network as a true-size EMF, WMF, SVG, PDF or PNG picture\n"
-    "  analyze FILE [--json] [--jobs N] [--report OUT.html] [--shard I/N]\n"
+    "  analyze FILE [--templates DIR] [--json] [--jobs N] [--report OUT.html] [--shard I/N]\n"
     "                        the bit rates at which the bus works, from simulations\n"
     "  analyze-merge PART... [--json] [--report OUT.html]\n"
     "                        join the parts of an analysis made with --shard\n"
