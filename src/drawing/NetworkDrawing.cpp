@@ -135,12 +135,12 @@ void DrawNodeCircle(Canvas& C, TPoint Pos, TPoint Scale, bool Marked, int Radius
   C.SetBrush(brush);
 }
 
-void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target, int PixelsPerInch) {
+void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target, int PixelsPerInch, bool Label) {
   const TPen pen = C.Pen();
   const TFontSpec font = C.Font();
   C.SetPen({Wire.FMarked ? clRed : clBlack, pen.Style, pen.Width});
   C.Line(at(Wire.FStart.X, Wire.FStart.Y, Scale), at(Wire.FEnd.X, Wire.FEnd.Y, Scale));
-  if (Wire.FShowLength) {
+  if (Wire.FShowLength && Label) {
     const TLogFont label =
         MakeTextFont(font, FontHeightFor(font, Target, PixelsPerInch), LabelRotation(PlottedAngle(Wire), Target));
     if (Wire.FLength == 0) {
@@ -165,6 +165,12 @@ void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target,
   C.SetFont(font);
 }
 
+bool LabelsLegible(const Canvas& C, TPlotTarget Target, std::int64_t TextHeight) {
+  if (Target != ptScreen) return true;
+  const double shrink = std::fabs(C.Mapping().ScaleY()) * C.DeviceScale();
+  return shrink >= 1.0 || static_cast<double>(TextHeight) * shrink >= kLegibleTextPixels;
+}
+
 void PlotNetwork(Canvas& C, TCanNodes& Net, const TPlotSettings& Settings, TPlotTarget Target, bool MakeFont,
                  TPoint Scale, const std::optional<std::pair<TPoint, TPoint>>& Clip) {
   const TFontSpec remembered = C.Font();
@@ -181,14 +187,15 @@ void PlotNetwork(Canvas& C, TCanNodes& Net, const TPlotSettings& Settings, TPlot
   const std::int64_t textHeight = std::max<std::int64_t>(
       1, (MakeFont ? height : FontHeightFor(C.Font(), Target, C.PixelsPerInch())) / std::max(1, std::abs(Scale.Y)) + 1);
   const int ppi = C.PixelsPerInch();
+  const bool labels = LabelsLegible(C, Target, textHeight);
   for (int i = 0; i < Net.Count(); ++i)
     if (const TTrmLine* wire = Net.WireAtIndex(i); wire && wireVisible(*wire, Clip, textHeight))
-      DrawWire(C, *wire, Scale, Target, ppi);
+      DrawWire(C, *wire, Scale, Target, ppi, labels);
   for (int i = 0; i < Net.Count(); ++i) {
     const TNode* node = Net.NodeAtIndex(i);
     if (!node || !nodeVisible(*node, Clip, Settings, textHeight)) continue;
     drawNodeSymbol(C, *node, Scale, Net, Settings.Grid);
-    drawNode(C, nameFont, Scale, *node, Settings.NodeRadius, Settings.ShowNames);
+    drawNode(C, nameFont, Scale, *node, Settings.NodeRadius, Settings.ShowNames && labels);
   }
   if (MakeFont) C.SetFont(remembered);
 }

@@ -47,7 +47,17 @@ void DrawNodeCircle(Canvas& C, TPoint Pos, TPoint Scale, bool Marked, int Radius
 // canvas's current pen.
 void DrawGrid(Canvas& C, TPoint Extent, TPoint Grid);
 
-// One wire and its label, as the full drawing does it (also used to highlight a wire).
-void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target, int PixelsPerInch);
+// One wire and its label, as the full drawing does it (also used to highlight a wire); Label
+// false draws the line alone.
+void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target, int PixelsPerInch, bool Label = true);
+
+// Names and labels shrunk on the screen below this height (device pixels) cannot be read; the
+// screen leaves them out, which also keeps a zoomed-out editor and the overview quick.
+inline constexpr double kLegibleTextPixels = 2.0;
+
+// Whether names and labels of TextHeight logical units are drawn on C: always, except on a
+// shrinking screen canvas where they would come out smaller than kLegibleTextPixels. Pictures and
+// prints always draw everything.
+bool LabelsLegible(const Canvas& C, TPlotTarget Target, std::int64_t TextHeight);
 
 }  // namespace busweave

@@ -47,6 +47,8 @@ constexpr double kMinZoom = 1.0 / 65536;  // Fit shows even the largest document
 constexpr int kAutoScrollEdge = 16;
 constexpr int kAutoScrollStep = 24;
 constexpr int kAutoScrollTick = 30;  // ms
+// Edits this close together (ms) share one background bus check of a large network.
+constexpr int kCheckDelay = 40;
 
 QString pointText(TPoint P) { return QString("(%1, %2)").arg(P.X).arg(P.Y); }
 
@@ -83,6 +85,10 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
     // Only the release of the last held button ends an action.
     if (Event->buttons() == Qt::NoButton) PaintBox1MouseUp(SurfaceFromPixel(Event->position()));
   };
+  FCheckDelay = new QTimer(this);
+  FCheckDelay->setSingleShot(true);
+  FCheckDelay->setInterval(kCheckDelay);
+  connect(FCheckDelay, &QTimer::timeout, this, [this] { startBackgroundCheck(); });
   FAutoScroll = new QTimer(this);
   FAutoScroll->setInterval(kAutoScrollTick);
   connect(FAutoScroll, &QTimer::timeout, this, [this] { autoScrollStep(); });
@@ -607,6 +613,7 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
   };
   dialog.move(PaintBox1->mapToGlobal(PixelFromSurface(P)));
   Node.FMarked = 1;
+  FMarksSet = true;
   RedrawNode(Node);
   dialog.CheckBoxQuelle->setChecked(Node.FSource == 1);
   dialog.CheckBoxName->setChecked(Node.FShowName != 0);
@@ -633,6 +640,7 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
 
 void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
   Wire.FMarked = 1;
+  FMarksSet = true;
   RedrawWire(Wire);
   TLineDlg dialog(this);
   dialog.move(PaintBox1->mapToGlobal(PixelFromSurface(P)));
@@ -697,22 +705,36 @@ void TSubForm::RecheckBus() {
   TCheckSettings settings;
   settings.BitRate = FFindingsPanel->BitRate();
   // The highlight of a finding ends with the change that follows it.
-  bool unmarked = false;
-  for (int i = 0; i < FNodes->Count(); ++i) {
-    TMyClasses* element = FNodes->Objects(i);
-    unmarked = unmarked || element->FMarked != 0;
-    element->FMarked = 0;
+  if (FMarksSet) {
+    bool unmarked = false;
+    for (int i = 0; i < FNodes->Count(); ++i) {
+      TMyClasses* element = FNodes->Objects(i);
+      unmarked = unmarked || element->FMarked != 0;
+      element->FMarked = 0;
+    }
+    FMarksSet = false;
+    if (unmarked) drawingChanged();
   }
-  if (unmarked) drawingChanged();
   if (FNodes->Count() < FBackgroundCheckFrom) {
+    FCheckDelay->stop();
     FCheck.Cancel();
     showFindings(CheckBus(*FNodes, settings));
     return;
   }
+  // The copy of a large network for the check is made once a burst of edits has ended, after the
+  // edit has been painted; a result still to come for an earlier state is dropped meanwhile.
+  FCheck.Cancel();
+  FCheckSettings = settings;
+  FCheckDelay->start();
+}
+
+void TSubForm::startBackgroundCheck() {
   std::shared_ptr<const TCanNodes> snapshot = NetworkSnapshot();
-  FCheck.Run([snapshot, settings] { return CheckBus(*snapshot, settings); },
+  FCheck.Run([snapshot, settings = FCheckSettings] { return CheckBus(*snapshot, settings); },
              [this](std::vector<TFinding> Findings) { showFindings(std::move(Findings)); });
 }
+
+bool TSubForm::CheckPending() const { return FCheckDelay->isActive() || FCheck.Busy(); }
 
 void TSubForm::showFindings(std::vector<TFinding> Findings) {
   FFindingsPanel->ShowFindings(std::move(Findings));
@@ -726,6 +748,7 @@ void TSubForm::CheckBus1Click() {
 
 void TSubForm::selectFinding(const TFinding* Finding) {
   for (int i = 0; i < FNodes->Count(); ++i) FNodes->Objects(i)->FMarked = 0;
+  FMarksSet = Finding != nullptr;
   if (Finding) {
     std::optional<TPoint> first;
     for (const TPoint& p : Finding->Nodes)
@@ -761,6 +784,7 @@ bool TSubForm::FindNode(const QString& Part) {
     if (!node || !QString::fromLocal8Bit(node->FName).contains(Part, Qt::CaseInsensitive)) continue;
     for (int j = 0; j < FNodes->Count(); ++j) FNodes->Objects(j)->FMarked = 0;
     node->FMarked = 1;
+    FMarksSet = true;
     scrollToMiddle({node->FPos.X, FExtent.Y - node->FPos.Y});
     // Not RepaintAll: its bus check would end the mark at once, as the next change does.
     drawingChanged();

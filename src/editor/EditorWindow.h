@@ -18,6 +18,7 @@
 #include "editor/EditorHost.h"
 #include "editor/LatestJob.h"
 #include "gui/EventSurface.h"
+#include "model/BusCheck.h"
 #include "model/NetworkContainer.h"
 
 class QAction;
@@ -197,7 +198,7 @@ class TSubForm : public QWidget {
   int BackgroundCheckFrom() const { return FBackgroundCheckFrom; }
   void SetBackgroundCheckFrom(int Elements) { FBackgroundCheckFrom = Elements; }
   // Whether the findings of the latest change are still to come.
-  bool CheckPending() const { return FCheck.Busy(); }
+  bool CheckPending() const;
   void CheckBus1Click();
   TFindingsPanel* FindingsPanel() const { return FFindingsPanel; }
 
@@ -227,6 +228,7 @@ class TSubForm : public QWidget {
   void updateRubberBand(TPoint From, TPoint To);
   void selectFinding(const TFinding* Finding);
   void showFindings(std::vector<TFinding> Findings);
+  void startBackgroundCheck();
   void drawingChanged() { ++FDrawingVersion; }
   void layoutSurface();
   bool eventFilter(QObject* Watched, QEvent* Event) override;
@@ -264,6 +266,10 @@ class TSubForm : public QWidget {
   std::shared_ptr<const TCanNodes> FSnapshot;
   std::uint64_t FSnapshotVersion = 0;
   int FBackgroundCheckFrom = 4096;
+  // Whether an element may carry a highlight mark, so that a change need not look at every one.
+  bool FMarksSet = false;
+  QTimer* FCheckDelay = nullptr;
+  TCheckSettings FCheckSettings;  // of the background check about to start
   // Last, so that it ends (waiting for a running check) before the network it reads goes.
   TLatestJob<std::vector<TFinding>> FCheck{this};
 };
