@@ -26,6 +26,20 @@ struct TPlotSettings {
 void PlotNetwork(Canvas& C, TCanNodes& Net, const TPlotSettings& Settings, TPlotTarget Target, bool MakeFont,
                  TPoint Scale, const std::optional<std::pair<TPoint, TPoint>>& Clip = std::nullopt);
 
+// A box of the document, in 64 bits so that margins never wrap.
+struct TReach {
+  std::int64_t Left = 0;
+  std::int64_t Bottom = 0;
+  std::int64_t Right = 0;
+  std::int64_t Top = 0;
+};
+
+// Where the drawing of a wire (with its label) or of a node (circle, symbol, name as it is now
+// numbered) may reach, for names and labels TextHeight document units high; PlotNetwork draws an
+// element inside its clip when this box meets the clip.
+TReach WireReach(const TTrmLine& Wire, std::int64_t TextHeight);
+TReach NodeReach(const TNode& Node, const TPlotSettings& Settings, std::int64_t TextHeight);
+
 // The height of names and labels for a target: pixels for the screen, 0.01 mm for pictures.
 int FontHeightFor(const TFontSpec& Font, TPlotTarget Target, int PixelsPerInch);
 

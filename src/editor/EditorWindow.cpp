@@ -522,7 +522,7 @@ void TSubForm::PaintBox1MouseUp(TPoint Surface) {
     case mPlaceZL:
       if (TNode* node = FNodes->NodeAt(d); node && FNodes->BackupNode(node)) {
         node->FResistance = FDefaults_.ZLTerm;
-        RepaintAll();
+        repaintChanged({reachOf(*node)});
         UpdateEditMenu();
       }
       break;
@@ -530,7 +530,7 @@ void TSubForm::PaintBox1MouseUp(TPoint Surface) {
       if (TNode* node = FNodes->NodeAt(d); node && FNodes->BackupNode(node)) {
         if (node->FSource == 0) {
           node->FSource = 1;
-          RepaintAll();
+          repaintChanged({reachOf(*node)});
         }
         UpdateEditMenu();
       }
@@ -612,6 +612,7 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
     if (FHost) FHost->Prompts().ShowError(&dialog, Message);
   };
   dialog.move(PaintBox1->mapToGlobal(PixelFromSurface(P)));
+  const bool marked = FMarksSet;  // the dialog's own mark ends with it
   Node.FMarked = 1;
   FMarksSet = true;
   RedrawNode(Node);
@@ -623,22 +624,26 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
   const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : mrCancel;
   if (result == mrOk) {
     Node.FMarked = 0;
+    FMarksSet = marked;
     FNodes->BackupNode(&Node);
+    const TReach before = reachOf(Node);
     Node.FSource = dialog.CheckBoxQuelle->isChecked() ? 1 : 0;
     Node.FName = CutShortString(dialog.NameBytes());
     Node.FShowName = dialog.CheckBoxName->isChecked() ? 1 : 0;
     Node.FResistance = dialog.Resistance();
-    RepaintAll();
+    repaintChanged({before, reachOf(Node)});
   } else if (result == mrDelete && FNodes->DeleteEndNode(DocFromSurface(P))) {
     RepaintAll();
   } else {
     Node.FMarked = 0;
+    FMarksSet = marked;
     RedrawNode(Node);
   }
   UpdateEditMenu();
 }
 
 void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
+  const bool marked = FMarksSet;  // the dialog's own mark ends with it
   Wire.FMarked = 1;
   FMarksSet = true;
   RedrawWire(Wire);
@@ -656,17 +661,20 @@ void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
   const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : mrCancel;
   if (result == mrOk) {
     Wire.FMarked = 0;
+    FMarksSet = marked;
     FNodes->BackupWire(&Wire);
+    const TReach before = reachOf(Wire);
     Wire.FImpedance = dialog.Impedance();
     Wire.FLength = dialog.Length();
     Wire.FShowLength = dialog.CheckBoxShowLength->isChecked() ? 1 : 0;
-    RepaintAll();
+    repaintChanged({before, reachOf(Wire)});
   } else if (result == mrDelete) {
     TTrmLine* wire = &Wire;
     FNodes->DeleteWire(wire);
     RepaintAll();
   } else {
     Wire.FMarked = 0;
+    FMarksSet = marked;
     RedrawWire(Wire);
   }
   UpdateEditMenu();
@@ -689,6 +697,32 @@ void TSubForm::RedrawWire(const TTrmLine& Wire) {
 void TSubForm::RepaintAll() {
   drawingChanged();
   PaintBox1->update();
+  if (FFrame.PaintBox) FFrame.PaintBox->update();
+  RecheckBus();
+}
+
+TReach TSubForm::reachOf(const TMyClasses& Element) const {
+  // As PlotNetwork allows for the screen font at one unit per pixel.
+  const std::int64_t textHeight = FontHeightFor(FDrawingFont, ptScreen, PaintBox1->logicalDpiY()) + 1;
+  if (Element.Kind() != TMyClasses::TKind::Node) return WireReach(static_cast<const TTrmLine&>(Element), textHeight);
+  TReach reach = NodeReach(static_cast<const TNode&>(Element), plotSettings(), textHeight);
+  reach.Left -= 8 * textHeight;  // a name given in a dialog gets its number ("[65535] ") when drawn
+  return reach;
+}
+
+void TSubForm::repaintChanged(const std::vector<TReach>& Changed) {
+  drawingChanged();
+  // Clearing the highlight marks may change any element.
+  if (FMarksSet) {
+    PaintBox1->update();
+  } else {
+    auto clamped = [](std::int64_t V) { return static_cast<int>(std::clamp<std::int64_t>(V, -(1 << 30), 1 << 30)); };
+    for (const TReach& r : Changed) {
+      const QRect surface(QPoint(clamped(r.Left), clamped(std::int64_t{FExtent.Y} - r.Top)),
+                          QPoint(clamped(r.Right), clamped(std::int64_t{FExtent.Y} - r.Bottom)));
+      PaintBox1->update(PixelRect(surface).adjusted(-2, -2, 2, 2));
+    }
+  }
   if (FFrame.PaintBox) FFrame.PaintBox->update();
   RecheckBus();
 }

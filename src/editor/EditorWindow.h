@@ -230,6 +230,11 @@ class TSubForm : public QWidget {
   void showFindings(std::vector<TFinding> Findings);
   void startBackgroundCheck();
   void drawingChanged() { ++FDrawingVersion; }
+  // After an edit that changed only these elements in place (no element added, removed or moved,
+  // so every node keeps its number): repaints the part of the surface they cover, as they were
+  // and as they are, and goes on as RepaintAll.
+  void repaintChanged(const std::vector<TReach>& Changed);
+  TReach reachOf(const TMyClasses& Element) const;
   void layoutSurface();
   bool eventFilter(QObject* Watched, QEvent* Event) override;
   TPlotSettings plotSettings() const;
