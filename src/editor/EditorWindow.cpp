@@ -829,19 +829,41 @@ bool TSubForm::FindNode(const QString& Part) {
   return false;
 }
 
-bool TSubForm::UnDo() {
-  const bool undone = FNodes->UndoLast();
-  if (undone) RepaintAll();
-  UpdateEditMenu();
-  return undone;
+std::optional<std::vector<std::string>> TSubForm::inPlaceStep(const TStringList& History) const {
+  if (History.Count() == 0) return std::nullopt;
+  const std::int32_t tick = History.Objects(History.Count() - 1)->FTick;
+  std::vector<std::string> keys;
+  for (int i = History.Count() - 1; i >= 0 && History.Objects(i)->FTick == tick; --i) {
+    int index = 0;
+    if (History.Objects(i)->FAction != uaChanged || !FNodes->Find(History.Strings(i), index)) return std::nullopt;
+    keys.push_back(History.Strings(i));
+  }
+  return keys;
 }
 
-bool TSubForm::ReDo() {
-  const bool redone = FNodes->RedoLast();
-  if (redone) RepaintAll();
+bool TSubForm::stepHistory(bool Undo) {
+  const std::optional<std::vector<std::string>> keys = inPlaceStep(Undo ? FNodes->FUnDoList() : FNodes->FReDoList());
+  std::vector<TReach> changed;
+  auto collect = [&] {
+    for (const std::string& key : keys.value_or(std::vector<std::string>{}))
+      if (int index = 0; FNodes->Find(key, index)) changed.push_back(reachOf(*FNodes->Objects(index)));
+  };
+  collect();
+  const int count = FNodes->Count();
+  const bool stepped = Undo ? FNodes->UndoLast() : FNodes->RedoLast();
+  if (stepped && keys && FNodes->Count() == count) {
+    collect();
+    repaintChanged(changed);
+  } else if (stepped) {
+    RepaintAll();
+  }
   UpdateEditMenu();
-  return redone;
+  return stepped;
 }
+
+bool TSubForm::UnDo() { return stepHistory(true); }
+
+bool TSubForm::ReDo() { return stepHistory(false); }
 
 bool TSubForm::DeleteAtPointer() {
   if (!FPointer || FRubberBand || FMoving) return false;

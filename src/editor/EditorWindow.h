@@ -235,6 +235,11 @@ class TSubForm : public QWidget {
   // and as they are, and goes on as RepaintAll.
   void repaintChanged(const std::vector<TReach>& Changed);
   TReach reachOf(const TMyClasses& Element) const;
+  // The keys of the elements the last step of an undo or redo history changes in place; none
+  // when it adds, removes or moves one.
+  std::optional<std::vector<std::string>> inPlaceStep(const TStringList& History) const;
+  // Undoes (or redoes) one step and repaints what it changed.
+  bool stepHistory(bool Undo);
   void layoutSurface();
   bool eventFilter(QObject* Watched, QEvent* Event) override;
   TPlotSettings plotSettings() const;

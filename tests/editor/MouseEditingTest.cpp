@@ -126,8 +126,8 @@ TEST_F(MouseEditing, TheRubberBandFollowsTheGridOutsideTheSurfaceToo) {
   EXPECT_EQ(net().FNumLines(), 1);
 }
 
-// A termination placed repaints only around its node; what the window then shows is what a full
-// repaint draws.
+// A termination placed, undone or redone repaints only around its node; what the window then shows
+// is what a full repaint draws.
 TEST_F(MouseEditing, AnEditInPlaceRepaintsItsNodeOnlyAndMatchesAFullRepaint) {
   Editor->SetDocExtent({800, 700});
   Editor->SetFMode(mDrawTRMLine);
@@ -166,6 +166,25 @@ TEST_F(MouseEditing, AnEditInPlaceRepaintsItsNodeOnlyAndMatchesAFullRepaint) {
   EXPECT_NE(partial, before);
   Editor->PaintBox1->repaint();
   EXPECT_EQ(partial, shown());
+
+  // Its undo and redo change that node in place too.
+  for (const bool undo : {true, false}) {
+    SCOPED_TRACE(undo);
+    regions.Painted = {};
+    ASSERT_TRUE(undo ? Editor->UnDo() : Editor->ReDo());
+    EXPECT_EQ(shown(), undo ? before : partial);
+    EXPECT_TRUE(regions.Painted.contains(surface(placed)));
+    EXPECT_FALSE(regions.Painted.contains(surface({100, 300})));
+  }
+  // Undoing a wire renumbers the nodes after it: the whole view is repainted.
+  Editor->SetFMode(mDrawTRMLine);
+  drag(surface({100, 600}), surface({100, 300}));
+  regions.Painted = {};
+  ASSERT_TRUE(Editor->UnDo());
+  const QImage undone = shown();
+  EXPECT_TRUE(regions.Painted.contains(surface({500, 600})));
+  Editor->PaintBox1->repaint();
+  EXPECT_EQ(undone, shown());
   Editor->PaintBox1->removeEventFilter(&regions);
 }
 
