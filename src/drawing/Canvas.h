@@ -128,6 +128,9 @@ class Canvas {
   virtual void SelectFont(const std::optional<TLogFont>& Font) { FSelectedFont = Font; }
   // Pixels per inch of the device the canvas font is measured for.
   virtual int PixelsPerInch() const { return 96; }
+  // Device pixels per device unit of the mapping: more than one where the device itself is
+  // magnified (a zoomed screen), less where it is shrunk.
+  virtual double DeviceScale() const { return 1.0; }
 
   const TTextAlign& TextAlign() const { return FTextAlign; }
   virtual void SetTextAlign(const TTextAlign& Align) { FTextAlign = Align; }

@@ -16,32 +16,8 @@ TPoint at(std::int64_t X, std::int64_t Y, TPoint S) { return {scaled(X, S.X), sc
 
 using TBox = std::pair<TPoint, TPoint>;
 
-bool overlaps(const TBox& Clip, std::int64_t X1, std::int64_t Y1, std::int64_t X2, std::int64_t Y2) {
-  return std::min(X1, X2) <= Clip.second.X && std::max(X1, X2) >= Clip.first.X && std::min(Y1, Y2) <= Clip.second.Y &&
-         std::max(Y1, Y2) >= Clip.first.Y;
-}
-
-// Whether a wire, with room for its label, may reach into the clip box (document units).
-bool wireVisible(const TTrmLine& W, const std::optional<TBox>& Clip, std::int64_t TextHeight) {
-  if (!Clip) return true;
-  const std::int64_t label = W.FShowLength ? 8 * TextHeight : 0;  // "65535mm" fits in 8 em
-  return overlaps(*Clip, std::int64_t{W.FStart.X} - label, std::int64_t{W.FStart.Y} - label,
-                  std::int64_t{W.FEnd.X} + label, std::int64_t{W.FEnd.Y} + label);
-}
-
-// Whether a node with its symbol and name may reach into the clip box (document units).
-bool nodeVisible(const TNode& N, const std::optional<TBox>& Clip, const TPlotSettings& Settings,
-                 std::int64_t TextHeight) {
-  if (!Clip) return true;
-  const std::int64_t x = N.FPos.X;
-  const std::int64_t y = N.FPos.Y;
-  const std::int64_t symbolRight = x + Settings.Grid.X / 6 + Settings.Grid.X / 16;
-  const std::int64_t symbolDepth = 3 * (Settings.Grid.Y / 4);
-  const std::int64_t reach = std::max<std::int64_t>(Settings.NodeRadius, 1);
-  // A name ends at the circle's left edge and is no wider than one em per character.
-  const std::int64_t nameLeft = x - reach - static_cast<std::int64_t>(N.FName.size() + 4) * TextHeight;
-  return overlaps(*Clip, std::min(nameLeft, x - reach), y - std::max(symbolDepth, reach) - TextHeight,
-                  std::max(symbolRight, x + reach), y + reach);
+bool overlaps(const TBox& Clip, const TReach& R) {
+  return R.Left <= Clip.second.X && R.Right >= Clip.first.X && R.Bottom <= Clip.second.Y && R.Top >= Clip.first.Y;
 }
 
 void drawNodeSymbol(Canvas& C, const TNode& N, TPoint S, const TCanNodes& Net, TPoint Grid) {
@@ -90,6 +66,24 @@ void drawNode(Canvas& C, const std::optional<TLogFont>& NameFont, TPoint S, cons
 
 }  // namespace
 
+TReach WireReach(const TTrmLine& W, std::int64_t TextHeight) {
+  const std::int64_t label = W.FShowLength ? 8 * TextHeight : 0;  // "65535mm" fits in 8 em
+  return {std::min<std::int64_t>(W.FStart.X, W.FEnd.X) - label, std::min<std::int64_t>(W.FStart.Y, W.FEnd.Y) - label,
+          std::max<std::int64_t>(W.FStart.X, W.FEnd.X) + label, std::max<std::int64_t>(W.FStart.Y, W.FEnd.Y) + label};
+}
+
+TReach NodeReach(const TNode& N, const TPlotSettings& Settings, std::int64_t TextHeight) {
+  const std::int64_t x = N.FPos.X;
+  const std::int64_t y = N.FPos.Y;
+  const std::int64_t symbolRight = x + Settings.Grid.X / 6 + Settings.Grid.X / 16;
+  const std::int64_t symbolDepth = 3 * (Settings.Grid.Y / 4);
+  const std::int64_t reach = std::max<std::int64_t>(Settings.NodeRadius, 1);
+  // A name ends at the circle's left edge and is no wider than one em per character.
+  const std::int64_t nameLeft = x - reach - static_cast<std::int64_t>(N.FName.size() + 4) * TextHeight;
+  return {std::min(nameLeft, x - reach), y - std::max(symbolDepth, reach) - TextHeight,
+          std::max(symbolRight, x + reach), y + reach};
+}
+
 int FontHeightFor(const TFontSpec& Font, TPlotTarget Target, int PixelsPerInch) {
   const double perInch = Target == ptScreen ? PixelsPerInch : 2540;
   return static_cast<int>(std::lround(Font.Size * perInch / 72.0));
@@ -135,12 +129,12 @@ void DrawNodeCircle(Canvas& C, TPoint Pos, TPoint Scale, bool Marked, int Radius
   C.SetBrush(brush);
 }
 
-void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target, int PixelsPerInch) {
+void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target, int PixelsPerInch, bool Label) {
   const TPen pen = C.Pen();
   const TFontSpec font = C.Font();
   C.SetPen({Wire.FMarked ? clRed : clBlack, pen.Style, pen.Width});
   C.Line(at(Wire.FStart.X, Wire.FStart.Y, Scale), at(Wire.FEnd.X, Wire.FEnd.Y, Scale));
-  if (Wire.FShowLength) {
+  if (Wire.FShowLength && Label) {
     const TLogFont label =
         MakeTextFont(font, FontHeightFor(font, Target, PixelsPerInch), LabelRotation(PlottedAngle(Wire), Target));
     if (Wire.FLength == 0) {
@@ -165,6 +159,12 @@ void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target,
   C.SetFont(font);
 }
 
+bool LabelsLegible(const Canvas& C, TPlotTarget Target, std::int64_t TextHeight) {
+  if (Target != ptScreen) return true;
+  const double shrink = std::fabs(C.Mapping().ScaleY()) * C.DeviceScale();
+  return shrink >= 1.0 || static_cast<double>(TextHeight) * shrink >= kLegibleTextPixels;
+}
+
 void PlotNetwork(Canvas& C, TCanNodes& Net, const TPlotSettings& Settings, TPlotTarget Target, bool MakeFont,
                  TPoint Scale, const std::optional<std::pair<TPoint, TPoint>>& Clip) {
   const TFontSpec remembered = C.Font();
@@ -181,14 +181,15 @@ void PlotNetwork(Canvas& C, TCanNodes& Net, const TPlotSettings& Settings, TPlot
   const std::int64_t textHeight = std::max<std::int64_t>(
       1, (MakeFont ? height : FontHeightFor(C.Font(), Target, C.PixelsPerInch())) / std::max(1, std::abs(Scale.Y)) + 1);
   const int ppi = C.PixelsPerInch();
+  const bool labels = LabelsLegible(C, Target, textHeight);
   for (int i = 0; i < Net.Count(); ++i)
-    if (const TTrmLine* wire = Net.WireAtIndex(i); wire && wireVisible(*wire, Clip, textHeight))
-      DrawWire(C, *wire, Scale, Target, ppi);
+    if (const TTrmLine* wire = Net.WireAtIndex(i); wire && (!Clip || overlaps(*Clip, WireReach(*wire, textHeight))))
+      DrawWire(C, *wire, Scale, Target, ppi, labels);
   for (int i = 0; i < Net.Count(); ++i) {
     const TNode* node = Net.NodeAtIndex(i);
-    if (!node || !nodeVisible(*node, Clip, Settings, textHeight)) continue;
+    if (!node || (Clip && !overlaps(*Clip, NodeReach(*node, Settings, textHeight)))) continue;
     drawNodeSymbol(C, *node, Scale, Net, Settings.Grid);
-    drawNode(C, nameFont, Scale, *node, Settings.NodeRadius, Settings.ShowNames);
+    drawNode(C, nameFont, Scale, *node, Settings.NodeRadius, Settings.ShowNames && labels);
   }
   if (MakeFont) C.SetFont(remembered);
 }

@@ -26,6 +26,20 @@ struct TPlotSettings {
 void PlotNetwork(Canvas& C, TCanNodes& Net, const TPlotSettings& Settings, TPlotTarget Target, bool MakeFont,
                  TPoint Scale, const std::optional<std::pair<TPoint, TPoint>>& Clip = std::nullopt);
 
+// A box of the document, in 64 bits so that margins never wrap.
+struct TReach {
+  std::int64_t Left = 0;
+  std::int64_t Bottom = 0;
+  std::int64_t Right = 0;
+  std::int64_t Top = 0;
+};
+
+// Where the drawing of a wire (with its label) or of a node (circle, symbol, name as it is now
+// numbered) may reach, for names and labels TextHeight document units high; PlotNetwork draws an
+// element inside its clip when this box meets the clip.
+TReach WireReach(const TTrmLine& Wire, std::int64_t TextHeight);
+TReach NodeReach(const TNode& Node, const TPlotSettings& Settings, std::int64_t TextHeight);
+
 // The height of names and labels for a target: pixels for the screen, 0.01 mm for pictures.
 int FontHeightFor(const TFontSpec& Font, TPlotTarget Target, int PixelsPerInch);
 
@@ -47,7 +61,17 @@ void DrawNodeCircle(Canvas& C, TPoint Pos, TPoint Scale, bool Marked, int Radius
 // canvas's current pen.
 void DrawGrid(Canvas& C, TPoint Extent, TPoint Grid);
 
-// One wire and its label, as the full drawing does it (also used to highlight a wire).
-void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target, int PixelsPerInch);
+// One wire and its label, as the full drawing does it (also used to highlight a wire); Label
+// false draws the line alone.
+void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target, int PixelsPerInch, bool Label = true);
+
+// Names and labels shrunk on the screen below this height (device pixels) cannot be read; the
+// screen leaves them out, which also keeps a zoomed-out editor and the overview quick.
+inline constexpr double kLegibleTextPixels = 2.0;
+
+// Whether names and labels of TextHeight logical units are drawn on C: always, except on a
+// shrinking screen canvas where they would come out smaller than kLegibleTextPixels. Pictures and
+// prints always draw everything.
+bool LabelsLegible(const Canvas& C, TPlotTarget Target, std::int64_t TextHeight);
 
 }  // namespace busweave

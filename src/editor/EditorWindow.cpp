@@ -48,6 +48,8 @@ constexpr double kMinZoom = 1.0 / 65536;  // Fit shows even the largest document
 constexpr int kAutoScrollEdge = 16;
 constexpr int kAutoScrollStep = 24;
 constexpr int kAutoScrollTick = 30;  // ms
+// Edits this close together (ms) share one background bus check of a large network.
+constexpr int kCheckDelay = 40;
 
 QString pointText(TPoint P) { return QString("(%1, %2)").arg(P.X).arg(P.Y); }
 
@@ -84,6 +86,10 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
     // Only the release of the last held button ends an action.
     if (Event->buttons() == Qt::NoButton) PaintBox1MouseUp(SurfaceFromPixel(Event->position()));
   };
+  FCheckDelay = new QTimer(this);
+  FCheckDelay->setSingleShot(true);
+  FCheckDelay->setInterval(kCheckDelay);
+  connect(FCheckDelay, &QTimer::timeout, this, [this] { startBackgroundCheck(); });
   FAutoScroll = new QTimer(this);
   FAutoScroll->setInterval(kAutoScrollTick);
   connect(FAutoScroll, &QTimer::timeout, this, [this] { autoScrollStep(); });
@@ -521,7 +527,7 @@ void TSubForm::PaintBox1MouseUp(TPoint Surface) {
     case mPlaceZL:
       if (TNode* node = FNodes->NodeAt(d); node && FNodes->BackupNode(node)) {
         node->FResistance = FDefaults_.ZLTerm;
-        RepaintAll();
+        repaintChanged({reachOf(*node)});
         UpdateEditMenu();
       }
       break;
@@ -529,7 +535,7 @@ void TSubForm::PaintBox1MouseUp(TPoint Surface) {
       if (TNode* node = FNodes->NodeAt(d); node && FNodes->BackupNode(node)) {
         if (node->FSource == 0) {
           node->FSource = 1;
-          RepaintAll();
+          repaintChanged({reachOf(*node)});
         }
         UpdateEditMenu();
       }
@@ -611,7 +617,9 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
     if (FHost) FHost->Prompts().ShowError(&dialog, Message);
   };
   dialog.move(PaintBox1->mapToGlobal(PixelFromSurface(P)));
+  const bool marked = FMarksSet;  // the dialog's own mark ends with it
   Node.FMarked = 1;
+  FMarksSet = true;
   RedrawNode(Node);
   dialog.CheckBoxQuelle->setChecked(Node.FSource == 1);
   dialog.CheckBoxName->setChecked(Node.FShowName != 0);
@@ -621,23 +629,28 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
   const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : mrCancel;
   if (result == mrOk) {
     Node.FMarked = 0;
+    FMarksSet = marked;
     FNodes->BackupNode(&Node);
+    const TReach before = reachOf(Node);
     Node.FSource = dialog.CheckBoxQuelle->isChecked() ? 1 : 0;
     Node.FName = CutShortString(dialog.NameBytes());
     Node.FShowName = dialog.CheckBoxName->isChecked() ? 1 : 0;
     Node.FResistance = dialog.Resistance();
-    RepaintAll();
+    repaintChanged({before, reachOf(Node)});
   } else if (result == mrDelete && FNodes->DeleteEndNode(DocFromSurface(P))) {
     RepaintAll();
   } else {
     Node.FMarked = 0;
+    FMarksSet = marked;
     RedrawNode(Node);
   }
   UpdateEditMenu();
 }
 
 void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
+  const bool marked = FMarksSet;  // the dialog's own mark ends with it
   Wire.FMarked = 1;
+  FMarksSet = true;
   RedrawWire(Wire);
   TLineDlg dialog(this);
   dialog.move(PaintBox1->mapToGlobal(PixelFromSurface(P)));
@@ -653,17 +666,20 @@ void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
   const int result = FHost ? FHost->Prompts().ExecDialog(dialog) : mrCancel;
   if (result == mrOk) {
     Wire.FMarked = 0;
+    FMarksSet = marked;
     FNodes->BackupWire(&Wire);
+    const TReach before = reachOf(Wire);
     Wire.FImpedance = dialog.Impedance();
     Wire.FLength = dialog.Length();
     Wire.FShowLength = dialog.CheckBoxShowLength->isChecked() ? 1 : 0;
-    RepaintAll();
+    repaintChanged({before, reachOf(Wire)});
   } else if (result == mrDelete) {
     TTrmLine* wire = &Wire;
     FNodes->DeleteWire(wire);
     RepaintAll();
   } else {
     Wire.FMarked = 0;
+    FMarksSet = marked;
     RedrawWire(Wire);
   }
   UpdateEditMenu();
@@ -690,6 +706,32 @@ void TSubForm::RepaintAll() {
   RecheckBus();
 }
 
+TReach TSubForm::reachOf(const TMyClasses& Element) const {
+  // As PlotNetwork allows for the screen font at one unit per pixel.
+  const std::int64_t textHeight = FontHeightFor(FDrawingFont, ptScreen, PaintBox1->logicalDpiY()) + 1;
+  if (Element.Kind() != TMyClasses::TKind::Node) return WireReach(static_cast<const TTrmLine&>(Element), textHeight);
+  TReach reach = NodeReach(static_cast<const TNode&>(Element), plotSettings(), textHeight);
+  reach.Left -= 8 * textHeight;  // a name given in a dialog gets its number ("[65535] ") when drawn
+  return reach;
+}
+
+void TSubForm::repaintChanged(const std::vector<TReach>& Changed) {
+  drawingChanged();
+  // Clearing the highlight marks may change any element.
+  if (FMarksSet) {
+    PaintBox1->update();
+  } else {
+    auto clamped = [](std::int64_t V) { return static_cast<int>(std::clamp<std::int64_t>(V, -(1 << 30), 1 << 30)); };
+    for (const TReach& r : Changed) {
+      const QRect surface(QPoint(clamped(r.Left), clamped(std::int64_t{FExtent.Y} - r.Top)),
+                          QPoint(clamped(r.Right), clamped(std::int64_t{FExtent.Y} - r.Bottom)));
+      PaintBox1->update(PixelRect(surface).adjusted(-2, -2, 2, 2));
+    }
+  }
+  if (FFrame.PaintBox) FFrame.PaintBox->update();
+  RecheckBus();
+}
+
 std::shared_ptr<const TCanNodes> TSubForm::NetworkSnapshot() {
   if (!FSnapshot || FSnapshotVersion != FDrawingVersion) {
     FSnapshot = FNodes->Snapshot();
@@ -702,22 +744,36 @@ void TSubForm::RecheckBus() {
   TCheckSettings settings;
   settings.BitRate = FFindingsPanel->BitRate();
   // The highlight of a finding ends with the change that follows it.
-  bool unmarked = false;
-  for (int i = 0; i < FNodes->Count(); ++i) {
-    TMyClasses* element = FNodes->Objects(i);
-    unmarked = unmarked || element->FMarked != 0;
-    element->FMarked = 0;
+  if (FMarksSet) {
+    bool unmarked = false;
+    for (int i = 0; i < FNodes->Count(); ++i) {
+      TMyClasses* element = FNodes->Objects(i);
+      unmarked = unmarked || element->FMarked != 0;
+      element->FMarked = 0;
+    }
+    FMarksSet = false;
+    if (unmarked) drawingChanged();
   }
-  if (unmarked) drawingChanged();
   if (FNodes->Count() < FBackgroundCheckFrom) {
+    FCheckDelay->stop();
     FCheck.Cancel();
     showFindings(CheckBus(*FNodes, settings));
     return;
   }
+  // The copy of a large network for the check is made once a burst of edits has ended, after the
+  // edit has been painted; a result still to come for an earlier state is dropped meanwhile.
+  FCheck.Cancel();
+  FCheckSettings = settings;
+  FCheckDelay->start();
+}
+
+void TSubForm::startBackgroundCheck() {
   std::shared_ptr<const TCanNodes> snapshot = NetworkSnapshot();
-  FCheck.Run([snapshot, settings] { return CheckBus(*snapshot, settings); },
+  FCheck.Run([snapshot, settings = FCheckSettings] { return CheckBus(*snapshot, settings); },
              [this](std::vector<TFinding> Findings) { showFindings(std::move(Findings)); });
 }
+
+bool TSubForm::CheckPending() const { return FCheckDelay->isActive() || FCheck.Busy(); }
 
 void TSubForm::showFindings(std::vector<TFinding> Findings) {
   FFindingsPanel->ShowFindings(std::move(Findings));
@@ -731,6 +787,7 @@ void TSubForm::CheckBus1Click() {
 
 void TSubForm::selectFinding(const TFinding* Finding) {
   for (int i = 0; i < FNodes->Count(); ++i) FNodes->Objects(i)->FMarked = 0;
+  FMarksSet = Finding != nullptr;
   if (Finding) {
     std::optional<TPoint> first;
     for (const TPoint& p : Finding->Nodes)
@@ -766,6 +823,7 @@ bool TSubForm::FindNode(const QString& Part) {
     if (!node || !QString::fromLocal8Bit(node->FName).contains(Part, Qt::CaseInsensitive)) continue;
     for (int j = 0; j < FNodes->Count(); ++j) FNodes->Objects(j)->FMarked = 0;
     node->FMarked = 1;
+    FMarksSet = true;
     scrollToMiddle({node->FPos.X, FExtent.Y - node->FPos.Y});
     // Not RepaintAll: its bus check would end the mark at once, as the next change does.
     drawingChanged();
@@ -776,19 +834,41 @@ bool TSubForm::FindNode(const QString& Part) {
   return false;
 }
 
-bool TSubForm::UnDo() {
-  const bool undone = FNodes->UndoLast();
-  if (undone) RepaintAll();
-  UpdateEditMenu();
-  return undone;
+std::optional<std::vector<std::string>> TSubForm::inPlaceStep(const TStringList& History) const {
+  if (History.Count() == 0) return std::nullopt;
+  const std::int32_t tick = History.Objects(History.Count() - 1)->FTick;
+  std::vector<std::string> keys;
+  for (int i = History.Count() - 1; i >= 0 && History.Objects(i)->FTick == tick; --i) {
+    int index = 0;
+    if (History.Objects(i)->FAction != uaChanged || !FNodes->Find(History.Strings(i), index)) return std::nullopt;
+    keys.push_back(History.Strings(i));
+  }
+  return keys;
 }
 
-bool TSubForm::ReDo() {
-  const bool redone = FNodes->RedoLast();
-  if (redone) RepaintAll();
+bool TSubForm::stepHistory(bool Undo) {
+  const std::optional<std::vector<std::string>> keys = inPlaceStep(Undo ? FNodes->FUnDoList() : FNodes->FReDoList());
+  std::vector<TReach> changed;
+  auto collect = [&] {
+    for (const std::string& key : keys.value_or(std::vector<std::string>{}))
+      if (int index = 0; FNodes->Find(key, index)) changed.push_back(reachOf(*FNodes->Objects(index)));
+  };
+  collect();
+  const int count = FNodes->Count();
+  const bool stepped = Undo ? FNodes->UndoLast() : FNodes->RedoLast();
+  if (stepped && keys && FNodes->Count() == count) {
+    collect();
+    repaintChanged(changed);
+  } else if (stepped) {
+    RepaintAll();
+  }
   UpdateEditMenu();
-  return redone;
+  return stepped;
 }
+
+bool TSubForm::UnDo() { return stepHistory(true); }
+
+bool TSubForm::ReDo() { return stepHistory(false); }
 
 bool TSubForm::DeleteAtPointer() {
   if (!FPointer || FRubberBand || FMoving) return false;

@@ -18,6 +18,7 @@
 #include "editor/EditorHost.h"
 #include "editor/LatestJob.h"
 #include "gui/EventSurface.h"
+#include "model/BusCheck.h"
 #include "model/NetworkContainer.h"
 
 class QAction;
@@ -200,7 +201,7 @@ class TSubForm : public QWidget {
   int BackgroundCheckFrom() const { return FBackgroundCheckFrom; }
   void SetBackgroundCheckFrom(int Elements) { FBackgroundCheckFrom = Elements; }
   // Whether the findings of the latest change are still to come.
-  bool CheckPending() const { return FCheck.Busy(); }
+  bool CheckPending() const;
   void CheckBus1Click();
   TFindingsPanel* FindingsPanel() const { return FFindingsPanel; }
   // The bus analysis: each station with a driver transmits in turn, in the background; the
@@ -235,7 +236,18 @@ class TSubForm : public QWidget {
   void updateRubberBand(TPoint From, TPoint To);
   void selectFinding(const TFinding* Finding);
   void showFindings(std::vector<TFinding> Findings);
+  void startBackgroundCheck();
   void drawingChanged() { ++FDrawingVersion; }
+  // After an edit that changed only these elements in place (no element added, removed or moved,
+  // so every node keeps its number): repaints the part of the surface they cover, as they were
+  // and as they are, and goes on as RepaintAll.
+  void repaintChanged(const std::vector<TReach>& Changed);
+  TReach reachOf(const TMyClasses& Element) const;
+  // The keys of the elements the last step of an undo or redo history changes in place; none
+  // when it adds, removes or moves one.
+  std::optional<std::vector<std::string>> inPlaceStep(const TStringList& History) const;
+  // Undoes (or redoes) one step and repaints what it changed.
+  bool stepHistory(bool Undo);
   void layoutSurface();
   bool eventFilter(QObject* Watched, QEvent* Event) override;
   TPlotSettings plotSettings() const;
@@ -273,6 +285,10 @@ class TSubForm : public QWidget {
   std::shared_ptr<const TCanNodes> FSnapshot;
   std::uint64_t FSnapshotVersion = 0;
   int FBackgroundCheckFrom = 4096;
+  // Whether an element may carry a highlight mark, so that a change need not look at every one.
+  bool FMarksSet = false;
+  QTimer* FCheckDelay = nullptr;
+  TCheckSettings FCheckSettings;  // of the background check about to start
   // Last, so that it ends (waiting for a running check) before the network it reads goes.
   TLatestJob<std::vector<TFinding>> FCheck{this};
 };

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -49,6 +50,9 @@ QImage drawOverview(TCanNodes& Net, const TPlotSettings& Settings, QSize Size, T
   return image;
 }
 
+// Edits this close together (ms) share one new overview picture of a large network.
+constexpr int kOverviewDelay = 40;
+
 // Rounds to nearest with ties to even, as the status bar's positions want.
 int roundEven(long double Value) { return static_cast<int>(std::nearbyint(Value)); }
 
@@ -71,6 +75,9 @@ TMDIChild::TMDIChild(TEditorHost* Host, std::string Path, TPoint Size)
     return TPoint{static_cast<std::int32_t>(Event->position().x()), static_cast<std::int32_t>(Event->position().y())};
   };
   PaintBox1->OnPaint = [this](QPaintEvent*) { PaintBox1Paint(); };
+  FOverviewDelay = new QTimer(this);
+  FOverviewDelay->setSingleShot(true);
+  connect(FOverviewDelay, &QTimer::timeout, this, [this] { startOverview(); });
   PaintBox1->OnMouseDown = [this, pointOf](QMouseEvent* Event) {
     FDragging = true;
     FPressPos = pointOf(Event);
@@ -263,26 +270,16 @@ void TMDIChild::PaintBox1Paint() {
   const QPoint dpi(PaintBox1->logicalDpiX(), PaintBox1->logicalDpiY());
   if (FOverviewKey != key) {
     if (FEditor->Nodes().Count() < FBackgroundOverviewFrom) {
+      FOverviewDelay->stop();
       FOverviewJob.Cancel();
       FPendingKey.reset();
       FOverview = drawOverview(FEditor->Nodes(), FEditor->DrawingSettings(), key.Size, key.DocSize, dpi);
       FOverviewKey = key;
     } else if (FPendingKey != key) {
-      // Drawn from a copy of the network on the job's thread; the names are numbered there as
-      // the editor numbers them, from the same order.
+      // Started once a burst of edits has ended and the edit has been painted, so that the
+      // copy of the network it needs is made once and shared with the editor's bus check.
       FPendingKey = key;
-      std::shared_ptr<const TCanNodes> snapshot = FEditor->NetworkSnapshot();
-      FOverviewJob.Run(
-          [snapshot, settings = FEditor->DrawingSettings(), key, dpi] {
-            std::unique_ptr<TCanNodes> net = snapshot->Snapshot();
-            return drawOverview(*net, settings, key.Size, key.DocSize, dpi);
-          },
-          [this, key](QImage Image) {
-            FOverview = std::move(Image);
-            FOverviewKey = key;
-            FPendingKey.reset();
-            PaintBox1->update();
-          });
+      FOverviewDelay->start(FOverview.isNull() ? 0 : kOverviewDelay);
     }
   }
   if (FOverview.isNull()) return;
@@ -301,6 +298,27 @@ void TMDIChild::PaintBox1Paint() {
   canvas.SetMapping(mapping);
   canvas.SetPen({clBlue, TPenStyle::psSolid, 1});
   canvas.Polyline({lower, {upper.X, lower.Y}, upper, {lower.X, upper.Y}, lower});
+}
+
+void TMDIChild::startOverview() {
+  if (!FEditor) return;
+  // Drawn from a copy of the network on the job's thread; the names are numbered there as the
+  // editor numbers them, from the same order.
+  const TOverviewKey key = overviewKey();
+  FPendingKey = key;
+  const QPoint dpi(PaintBox1->logicalDpiX(), PaintBox1->logicalDpiY());
+  std::shared_ptr<const TCanNodes> snapshot = FEditor->NetworkSnapshot();
+  FOverviewJob.Run(
+      [snapshot, settings = FEditor->DrawingSettings(), key, dpi] {
+        std::unique_ptr<TCanNodes> net = snapshot->Snapshot();
+        return drawOverview(*net, settings, key.Size, key.DocSize, dpi);
+      },
+      [this, key](QImage Image) {
+        FOverview = std::move(Image);
+        FOverviewKey = key;
+        if (FPendingKey == key) FPendingKey.reset();
+        PaintBox1->update();
+      });
 }
 
 void TMDIChild::ShowCoordinates(TPoint P) {

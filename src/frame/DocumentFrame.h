@@ -23,6 +23,7 @@ class QAction;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
+class QTimer;
 
 namespace busweave {
 
@@ -91,6 +92,7 @@ class TMDIChild : public QWidget {
  private:
   TMDIChild(TEditorHost* Host, std::string Path, TPoint Size);
   void PaintBox1Paint();
+  void startOverview();
   TPictureSource pictureSource() const;
   void fitProportions();
   void placeWindows(QMdiArea* Area);
@@ -126,6 +128,7 @@ class TMDIChild : public QWidget {
   std::optional<TOverviewKey> FOverviewKey;  // of FOverview
   std::optional<TOverviewKey> FPendingKey;   // of the picture being drawn
   int FBackgroundOverviewFrom = 4096;
+  QTimer* FOverviewDelay = nullptr;
   TLatestJob<QImage> FOverviewJob{this};
 };
 

@@ -24,6 +24,8 @@ int TQPainterCanvas::PixelsPerInch() const {
   return device ? device->logicalDpiY() : 96;
 }
 
+double TQPainterCanvas::DeviceScale() const { return std::sqrt(std::fabs(FPainter.worldTransform().determinant())); }
+
 void TQPainterCanvas::applyPen(bool WithBrush) {
   if (FPen.Style == TPenStyle::psClear) {
     FPainter.setPen(Qt::NoPen);
@@ -80,19 +82,27 @@ void TQPainterCanvas::Polygon(const std::vector<TPoint>& Points) {
 QFont TQPainterCanvas::currentFont() {
   if (!FSelectedFont) return QFontOf(FFont);
   const double scale = std::fabs(FMapping.ScaleY());
-  if (FCachedLogFont == FSelectedFont && FCachedScale == scale) return FCachedFont;
-  const TLogFont& made = *FSelectedFont;
+  // The turn of a label is the painter's, not the font's: fonts that differ only in it are one.
+  TLogFont made = *FSelectedFont;
+  made.Escapement = 0;
+  made.Orientation = 0;
+  if (FCachedLogFont == made && FCachedScale == scale) return FCachedFont;
   const QFont font = QFontOf(made, static_cast<int>(std::lround(std::abs(made.Height) * scale)));
-  FCachedLogFont = FSelectedFont;
+  FCachedLogFont = made;
   FCachedScale = scale;
   FCachedFont = font;
+  FCachedMetrics.reset();
   return font;
 }
 
 void TQPainterCanvas::TextOut(TPoint At, const std::string& Text) {
   const QString text = QString::fromStdString(NameToUtf8(Text));
   const QFont font = currentFont();
-  const QFontMetricsF metrics(font, FPainter.device());
+  // Measuring a font is set up anew for each metrics object; the labels of a drawing share a few fonts.
+  std::optional<QFontMetricsF> uncached;
+  if (FSelectedFont && !FCachedMetrics) FCachedMetrics.emplace(font, FPainter.device());
+  if (!FSelectedFont) uncached.emplace(font, FPainter.device());
+  const QFontMetricsF& metrics = FSelectedFont ? *FCachedMetrics : *uncached;
   const double width = metrics.horizontalAdvance(text);
 
   // The escapement turns from logical +x towards logical -y; find that direction on the device.

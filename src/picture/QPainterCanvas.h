@@ -5,6 +5,7 @@
 // device coordinates, so pens stay thin and text stays upright whatever the mapping.
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <optional>
 
 #include "drawing/Canvas.h"
@@ -18,6 +19,7 @@ class TQPainterCanvas : public Canvas {
   explicit TQPainterCanvas(QPainter& Painter);
 
   int PixelsPerInch() const override;
+  double DeviceScale() const override;
 
   void Polyline(const std::vector<TPoint>& Points) override;
   void Ellipse(TPoint Corner1, TPoint Corner2) override;
@@ -37,6 +39,8 @@ class TQPainterCanvas : public Canvas {
   std::optional<TLogFont> FCachedLogFont;
   double FCachedScale = 0;
   QFont FCachedFont;
+  // The metrics of FCachedFont on the painter's device, made with it.
+  std::optional<QFontMetricsF> FCachedMetrics;
 };
 
 }  // namespace busweave

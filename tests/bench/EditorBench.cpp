@@ -207,6 +207,20 @@ void BM_EditPlaceTermination(benchmark::State& State) {
 }
 BENCHMARK(BM_EditPlaceTermination)->Unit(benchmark::kMillisecond)->UseManualTime();
 
+// The same edit with the editor zoomed out to 10 %, where it shows a hundred times the area.
+void BM_EditPlaceTerminationAtTenth(benchmark::State& State) {
+  OpenDocument doc;
+  doc.Editor->SetZoom(0.1);
+  doc.Settle();
+  for (auto _ : State) {
+    doc.Editor->SetFMode(mPlaceZL);
+    State.SetIterationTime(doc.Timed([&] { doc.Drag(kTerminated, kTerminated); }, State));
+    doc.Editor->UnDo();
+    doc.Settle();
+  }
+}
+BENCHMARK(BM_EditPlaceTerminationAtTenth)->Unit(benchmark::kMillisecond)->UseManualTime();
+
 void BM_EditUndo(benchmark::State& State) {
   OpenDocument doc;
   for (auto _ : State) {

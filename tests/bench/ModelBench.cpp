@@ -121,4 +121,14 @@ void BM_CheckBus(benchmark::State& State) {
 }
 BENCHMARK(BM_CheckBus)->Unit(benchmark::kMillisecond);
 
+// The copy of the network the editor hands to its background bus check and overview, made on the
+// window's thread once a burst of edits has ended.
+void BM_Snapshot(benchmark::State& State) {
+  TCanNodes net(120, 1500, 120);
+  net.LoadNetwork(keyOrderFile());
+  for (auto _ : State) benchmark::DoNotOptimize(net.Snapshot());
+  State.SetLabel("65535 elements");
+}
+BENCHMARK(BM_Snapshot)->Unit(benchmark::kMillisecond);
+
 }  // namespace

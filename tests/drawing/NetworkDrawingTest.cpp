@@ -136,6 +136,34 @@ TEST_F(Plot, LengthLabelsFollowTheWire) {
   EXPECT_EQ(ops.front().Pen.Color, clBlack);
 }
 
+TEST_F(Plot, TheScreenLeavesOutLabelsTooSmallToReadPicturesKeepThem) {
+  node({100, 100}, 1500, 0, "a");
+  node({300, 100}, 1500, 0, "b");
+  Net.AddWire({100, 100}, {300, 100}, 120, true);
+  auto drawAt = [&](int ViewportPerThousand, TPlotTarget Target) {
+    TMapping mapping;
+    mapping.WindowExt = {1000, 1000};
+    mapping.ViewportExt = {ViewportPerThousand, -ViewportPerThousand};
+    Canvas.SetMapping(mapping);
+    return draw(Target, Target == ptScreen ? TPoint{1, 1} : DrawingScale);
+  };
+  // 8 points at 96 dpi are 11 pixels, 12 units with the margin: 1.2 pixels at a tenth, 3 at a quarter.
+  drawAt(100, ptScreen);
+  EXPECT_TRUE(Canvas.OpsOfKind(TCanvasOp::opText).empty());
+  EXPECT_EQ(Canvas.OpsOfKind(TCanvasOp::opEllipse).size(), 2u);
+  EXPECT_EQ(Canvas.OpsOfKind(TCanvasOp::opPolyline).size(), 1u);  // the wire itself stays
+  drawAt(250, ptScreen);
+  EXPECT_EQ(Canvas.OpsOfKind(TCanvasOp::opText).size(), 3u);  // two names and the length
+  for (TPlotTarget target : {ptClipWMF, ptClipEMF, ptFileWMF, ptFileEMF}) {
+    drawAt(1, target);
+    EXPECT_EQ(Canvas.OpsOfKind(TCanvasOp::opText).size(), 3u) << int(target);
+  }
+  // Magnified or at one to one, every label shows whatever its size.
+  Settings.DrawingFont.Size = 1;
+  drawAt(1000, ptScreen);
+  EXPECT_EQ(Canvas.OpsOfKind(TCanvasOp::opText).size(), 3u);
+}
+
 TEST_F(Plot, PicturesScaleEveryCoordinateByTwenty) {
   node({100, 200}, 120, 0);
   draw(ptFileEMF, DrawingScale);

@@ -8,7 +8,9 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <functional>
 
@@ -122,6 +124,68 @@ TEST_F(MouseEditing, TheRubberBandFollowsTheGridOutsideTheSurfaceToo) {
   QTest::mouseRelease(Editor->PaintBox1, Qt::LeftButton, {}, {-160, 100});
   EXPECT_FALSE(Editor->RubberBand());
   EXPECT_EQ(net().FNumLines(), 1);
+}
+
+// A termination placed, undone or redone repaints only around its node; what the window then shows
+// is what a full repaint draws.
+TEST_F(MouseEditing, AnEditInPlaceRepaintsItsNodeOnlyAndMatchesAFullRepaint) {
+  Editor->SetDocExtent({800, 700});
+  Editor->SetFMode(mDrawTRMLine);
+  drag(surface({100, 300}), surface({500, 300}));
+  drag(surface({500, 300}), surface({500, 600}));
+  for (int i = 0; i < net().Count(); ++i)
+    if (TNode* node = net().NodeAtIndex(i)) {
+      node->FName = "station";
+      node->FShowName = 1;
+    }
+  struct PaintRegions : QObject {
+    QRegion Painted;
+    bool eventFilter(QObject*, QEvent* Event) override {
+      if (Event->type() == QEvent::Paint) Painted += static_cast<QPaintEvent*>(Event)->region();
+      return false;
+    }
+  } regions;
+  Editor->PaintBox1->installEventFilter(&regions);
+  auto shown = [&] {
+    QApplication::processEvents();
+    return Editor->screen()->grabWindow(Editor->winId()).toImage();
+  };
+  Editor->PaintBox1->repaint();
+  const QImage before = shown();
+
+  const TPoint placed{500, 300};  // the middle node, between the other two
+  Editor->SetFMode(mPlaceZL);
+  regions.Painted = {};
+  QTest::mouseClick(Editor->PaintBox1, Qt::LeftButton, {}, surface(placed));
+  const QImage partial = shown();
+  ASSERT_TRUE(net().NodeExists(placed));
+  EXPECT_EQ(net().NodeAt(placed)->FResistance, 120);
+  EXPECT_TRUE(regions.Painted.contains(surface(placed)));
+  EXPECT_FALSE(regions.Painted.contains(surface({100, 300})));
+  EXPECT_FALSE(regions.Painted.contains(surface({500, 600})));
+  EXPECT_NE(partial, before);
+  Editor->PaintBox1->repaint();
+  EXPECT_EQ(partial, shown());
+
+  // Its undo and redo change that node in place too.
+  for (const bool undo : {true, false}) {
+    SCOPED_TRACE(undo);
+    regions.Painted = {};
+    ASSERT_TRUE(undo ? Editor->UnDo() : Editor->ReDo());
+    EXPECT_EQ(shown(), undo ? before : partial);
+    EXPECT_TRUE(regions.Painted.contains(surface(placed)));
+    EXPECT_FALSE(regions.Painted.contains(surface({100, 300})));
+  }
+  // Undoing a wire renumbers the nodes after it: the whole view is repainted.
+  Editor->SetFMode(mDrawTRMLine);
+  drag(surface({100, 600}), surface({100, 300}));
+  regions.Painted = {};
+  ASSERT_TRUE(Editor->UnDo());
+  const QImage undone = shown();
+  EXPECT_TRUE(regions.Painted.contains(surface({500, 600})));
+  Editor->PaintBox1->repaint();
+  EXPECT_EQ(undone, shown());
+  Editor->PaintBox1->removeEventFilter(&regions);
 }
 
 TEST_F(MouseEditing, NodeModesPickOnlyTheNearestGridPoint) {

@@ -165,6 +165,29 @@ TEST_F(MoveZoom, HitTestsSnappingAndPositionsStayInDocumentUnitsAtEveryZoom) {
   EXPECT_LE(Editor->PixelFromSurface({2000, 1500}).y(), view.Y);
 }
 
+TEST_F(MoveZoom, ZoomedFarOutTheSurfaceLeavesOutLabelsOnly) {
+  Editor->SetFMode(mDrawTRMLine);
+  for (int x = 100; x < 2000; x += 200) drag({x, 100}, {x + 200, 100});
+  Editor->SetDocExtent({3000, 2000});
+  TCanNodes& nodes = Editor->Nodes();
+  auto surface = [&](double Zoom, bool Labels) {
+    for (int i = 0; i < nodes.Count(); ++i) {
+      if (TNode* node = nodes.NodeAtIndex(i)) node->FShowName = Labels ? 1 : 0;
+      if (TTrmLine* wire = nodes.WireAtIndex(i)) wire->FShowLength = Labels ? 1 : 0;
+    }
+    Editor->SetZoom(Zoom);
+    Editor->SetScrollOffset({0, 0});
+    return Editor->PaintBox1->grab().toImage();
+  };
+  // At a tenth the labels would be a pixel high; wires and circles are drawn as before.
+  const QImage far = surface(0.1, true);
+  EXPECT_EQ(far, surface(0.1, false));
+  QImage blank(far.size(), far.format());
+  blank.fill(Qt::white);
+  EXPECT_NE(far, blank);
+  EXPECT_NE(surface(0.5, true), surface(0.5, false));
+}
+
 TEST_F(MoveZoom, ADragAtTheEdgeScrollsAndTheRubberBandFollows) {
   Editor->SetDocExtent({3000, 3000});
   Editor->SetFMode(mDrawTRMLine);
