@@ -820,7 +820,7 @@ void TSubForm::SetShowGrid(bool Show) {
 bool TSubForm::FindNode(const QString& Part) {
   for (int i = 0; i < FNodes->Count(); ++i) {
     TNode* node = FNodes->NodeAtIndex(i);
-    if (!node || !QString::fromLocal8Bit(node->FName).contains(Part, Qt::CaseInsensitive)) continue;
+    if (!node || !QString::fromStdString(NameToUtf8(node->FName)).contains(Part, Qt::CaseInsensitive)) continue;
     for (int j = 0; j < FNodes->Count(); ++j) FNodes->Objects(j)->FMarked = 0;
     node->FMarked = 1;
     FMarksSet = true;

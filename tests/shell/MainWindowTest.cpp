@@ -469,6 +469,13 @@ TEST_F(MainWindow, GridFindAndPointerFollowTheActiveEditor) {
   ASSERT_EQ(Prompts.Informs.size(), 1);
   EXPECT_TRUE(Prompts.Informs[0].contains("nowhere"));
   EXPECT_EQ(far->FMarked, 1);  // the last find stays marked
+
+  // Names are Windows-1252 text: "\xe4" is found as "Ä".
+  far->FName = "Ger\xe4t";
+  Prompts.TextAnswers = {QString("RÄT")};
+  QTest::keyClick(editor.PaintBox1, Qt::Key_F, Qt::ControlModifier);
+  EXPECT_EQ(Prompts.Informs.size(), 1);
+  EXPECT_EQ(far->FMarked, 1);
 }
 
 TEST_F(MainWindow, DamagedFileOpensWithWhatWasReadAndAsksBeforeClosing) {
