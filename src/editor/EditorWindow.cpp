@@ -700,6 +700,7 @@ void TSubForm::RedrawWire(const TTrmLine& Wire) {
 }
 
 void TSubForm::RepaintAll() {
+  if (FAnalysis) FAnalysis->NetworkChanged();
   drawingChanged();
   PaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
@@ -716,6 +717,7 @@ TReach TSubForm::reachOf(const TMyClasses& Element) const {
 }
 
 void TSubForm::repaintChanged(const std::vector<TReach>& Changed) {
+  if (FAnalysis) FAnalysis->NetworkChanged();
   drawingChanged();
   // Clearing the highlight marks may change any element.
   if (FMarksSet) {

@@ -144,7 +144,7 @@ void TAnalysisCommand::Run() {
   try {
     lines = CircuitFromTemplates(FNet, ".");
   } catch (const std::exception& error) {
-    fail("The bus cannot be analysed: " + QString::fromLocal8Bit(error.what()));
+    fail("The bus cannot be analysed: " + QString::fromStdString(error.what()));
     return;
   }
   if (FRepaint) FRepaint();
@@ -154,6 +154,7 @@ void TAnalysisCommand::Run() {
     if (const TNode* node = FNet.NodeAtIndex(i)) FDrawn[static_cast<std::size_t>(i)] = {node->FPos, node->FName};
 
   FRunning = true;
+  FChangedDuringRun = false;
   const int run = ++FRun;
   showStatusPanel(true);
   FPanel->ShowMessage("Analysing the bus: each station with a driver transmits in turn.");
@@ -217,8 +218,16 @@ void TAnalysisCommand::onDone(int Run, const std::shared_ptr<Outcome>& Result) {
     FStations.push_back(number >= 1 && number <= FDrawn.size() ? FDrawn[number - 1] : TDrawnNode{});
   }
   FPanel->ShowVerdict(Result->Verdict, Result->Pairs);
+  if (FChangedDuringRun) FPanel->MarkOutdated();
   if (FShow) FShow(true);
   emit Finished();
+}
+
+void TAnalysisCommand::NetworkChanged() {
+  if (FRunning)
+    FChangedDuringRun = true;
+  else
+    FPanel->MarkOutdated();
 }
 
 void TAnalysisCommand::fail(const QString& Message) {

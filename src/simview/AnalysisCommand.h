@@ -60,6 +60,8 @@ class TAnalysisCommand : public QObject {
   // Stops the analysis of this document, if any; its worker processes are ended.
   void Cancel();
   bool Running() const { return FRunning; }
+  // The network was edited: a verdict shown, or one still being made, is of the old network.
+  void NetworkChanged();
 
   // Marks the pair's two stations and shows their waveforms; Pair indexes the panel's pairs.
   void ShowPair(std::size_t Pair);
@@ -107,6 +109,7 @@ class TAnalysisCommand : public QObject {
   std::vector<TDrawnNode> FStations;   // by station index, for the result shown
   std::vector<TTransmitterRun> FRuns;  // of the result shown, with their traces
   bool FRunning = false;
+  bool FChangedDuringRun = false;
   int FRun = 0;          // counts the analyses, so that news of a cancelled one is dropped
   std::jthread FWorker;  // the latest analysis
 };

@@ -7,6 +7,10 @@
 #include <QVBoxLayout>
 
 namespace busweave {
+
+namespace {
+const QString kOutdated = " The network has changed since; Edit > Analyze bus analyses it again.";
+}  // namespace
 namespace {
 
 QString nsText(const std::optional<double>& Seconds) {
@@ -123,6 +127,11 @@ void TAnalysisPanel::ShowMessage(const QString& Text) {
   FPairs.clear();
   FRates.clear();
   SummaryLabel->setText(Text);
+}
+
+void TAnalysisPanel::MarkOutdated() {
+  if (FRates.empty() || SummaryLabel->text().endsWith(kOutdated)) return;
+  SummaryLabel->setText(SummaryLabel->text() + kOutdated);
 }
 
 QString TAnalysisPanel::Summary() const { return SummaryLabel->text(); }

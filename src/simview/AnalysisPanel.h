@@ -26,6 +26,8 @@ class TAnalysisPanel : public QWidget {
   void ShowVerdict(const TBusVerdict& Verdict, const std::vector<TPairMeasure>& Pairs);
   // No verdict (running, cancelled, failed): the tables empty, the text in their place.
   void ShowMessage(const QString& Text);
+  // The verdict shown no longer describes the network: it was edited since the analysis.
+  void MarkOutdated();
 
   const std::vector<TPairMeasure>& PairList() const { return FPairs; }
   // The highest working rates in words, or the message shown instead.

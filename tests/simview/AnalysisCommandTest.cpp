@@ -153,6 +153,13 @@ TEST_F(AnalysisCommand, FillsThePanelAndAPickedPairIsMarkedAndPlotted) {
   EXPECT_EQ(panel->Pairs->item(picked, 2)->text(), panel->Verdicts->item(failing, 4)->text());
   EXPECT_EQ(QString::fromStdString(window->TransientPlot()->Waves().Traces[0].Name),
             panel->Pairs->item(picked, 0)->text());
+
+  // An edit keeps the verdict on view but says that it is of the network before.
+  Editor->Nodes().NodeAt({300, 100})->FResistance = 1500;
+  Editor->RepaintAll();
+  EXPECT_TRUE(panel->Summary().startsWith("Highest working rate: arbitration 500 kbit/s"));
+  EXPECT_TRUE(panel->Summary().contains("changed since")) << panel->Summary().toStdString();
+  EXPECT_EQ(panel->Verdicts->rowCount(), 10);
 }
 
 TEST_F(AnalysisCommand, CancelStopsTheRunsAndTheNextAnalysisWorks) {
