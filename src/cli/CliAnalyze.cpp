@@ -19,8 +19,6 @@
 #include "circuit/CircuitFile.h"
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
-#include "drawing/FitNetwork.h"
-#include "drawing/NetworkDrawing.h"
 #include "model/BusCheck.h"
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
@@ -348,27 +346,10 @@ std::string plotSvg(const TPlotTrace& Sent, const TPlotTrace& Seen, const std::s
 
 // The drawing as inline SVG, without the XML prolog and scaled to the page.
 std::string drawingSvg(TCanNodes& Net, const std::string& File, std::string& Problem) {
-  const TPoint grid{100, 100};
-  const std::string unfit = FitProblem(PlanFit(Net, grid, {200, 200}));
-  if (!unfit.empty()) {
-    Problem = unfit;
-    return "";
-  }
-  TPictureSource source;
-  source.DocSize = FitNetwork(Net, grid, {200, 200});
-  source.DocPath = File;
-  TPlotSettings settings;
-  settings.ExportFont = DefaultPictureFont;
-  source.Font = settings.ExportFont;
-  source.PlotIt = [&Net, settings](Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale) {
-    PlotNetwork(C, Net, settings, Target, MakeFont, Scale);
-  };
-  if (!EnsureGuiApplication()) {
-    Problem = "pictures need a graphical application object";
-    return "";
-  }
+  const std::optional<TPictureSource> source = NetworkPicture(Net, File, Problem);
+  if (!source) return "";
   try {
-    std::string svg = RenderPicture(source, TPictureFormat::Svg, ptFileEMF);
+    std::string svg = RenderPicture(*source, TPictureFormat::Svg, ptFileEMF);
     const auto start = svg.find("<svg");
     if (start != std::string::npos) svg.erase(0, start);
     return svg;

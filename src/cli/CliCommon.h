@@ -16,6 +16,7 @@
 namespace busweave {
 class TCanNodes;
 struct TLoadError;
+struct TPictureSource;
 }  // namespace busweave
 
 namespace busweave::cli {
@@ -38,6 +39,11 @@ int RunAnalyzeWorker(const std::vector<std::string>& Args, std::ostream& Out, st
 // QPainter needs a graphical application object for its fonts; one is made on the offscreen
 // platform when there is none. False when another kind of application object exists.
 bool EnsureGuiApplication();
+
+// The network moved next to the origin and drawn as the editor draws it, for a picture of the
+// file File, with a graphical application object ready. Nothing, with Problem saying why, when
+// its coordinates cannot be fitted or there can be no such object; Net is then unchanged.
+std::optional<TPictureSource> NetworkPicture(TCanNodes& Net, const std::string& File, std::string& Problem);
 
 // An option a command knows, as it is written ("-o", "--json"), and whether a value follows it.
 struct TOption {

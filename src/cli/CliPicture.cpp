@@ -1,6 +1,7 @@
 #include <QGuiApplication>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <ostream>
 
 #include "cli/Cli.h"
@@ -41,6 +42,28 @@ bool EnsureGuiApplication() {
   return true;
 }
 
+std::optional<TPictureSource> NetworkPicture(TCanNodes& Net, const std::string& File, std::string& Problem) {
+  // Refused before anything moves: coordinates that cannot be fitted would fold the picture.
+  const TPoint grid{100, 100};
+  Problem = FitProblem(PlanFit(Net, grid, {200, 200}));
+  if (!Problem.empty()) return std::nullopt;
+  // Text is measured with the installed fonts, as in the editor's pictures.
+  if (!EnsureGuiApplication()) {
+    Problem = "pictures need a graphical application object";
+    return std::nullopt;
+  }
+  TPictureSource source;
+  source.DocSize = FitNetwork(Net, grid, {200, 200});
+  source.DocPath = File;
+  TPlotSettings settings;
+  settings.ExportFont = DefaultPictureFont;
+  source.Font = settings.ExportFont;
+  source.PlotIt = [&Net, settings](Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale) {
+    PlotNetwork(C, Net, settings, Target, MakeFont, Scale);
+  };
+  return source;
+}
+
 int RunPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
   int exit = ExitDone;
   const auto args = ParseArguments("picture", kPictureHelp, {{"-o", true}}, Args, Out, Err, exit);
@@ -55,27 +78,13 @@ int RunPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ost
 
   TCanNodes net = DocumentNetwork();
   if (!LoadForCommand(net, file, Err)) return ExitFailure;
-  // Refused before anything moves: coordinates that cannot be fitted would fold the picture.
-  const TPoint grid{100, 100};
-  const std::string unfit = FitProblem(PlanFit(net, grid, {200, 200}));
-  if (!unfit.empty()) {
-    Err << kProgram << ": " << file << ": " << unfit << "; there is no picture to draw\n";
+  std::string problem;
+  const std::optional<TPictureSource> picture = NetworkPicture(net, file, problem);
+  if (!picture) {
+    Err << kProgram << ": " << file << ": " << problem << "; there is no picture to draw\n";
     return ExitFailure;
   }
-  TPictureSource source;
-  source.DocSize = FitNetwork(net, grid, {200, 200});
-  source.DocPath = file;
-  TPlotSettings settings;
-  settings.ExportFont = DefaultPictureFont;
-  source.Font = settings.ExportFont;
-  source.PlotIt = [&net, settings](Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale) {
-    PlotNetwork(C, net, settings, Target, MakeFont, Scale);
-  };
-  // Text is measured with the installed fonts, as in the editor's pictures.
-  if (!EnsureGuiApplication()) {
-    Err << kProgram << ": " << out << ": pictures need a graphical application object\n";
-    return ExitFailure;
-  }
+  const TPictureSource& source = *picture;
   std::string bytes;
   try {
     bytes = RenderPicture(source, *format, *format == TPictureFormat::Wmf ? ptFileWMF : ptFileEMF);
