@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
@@ -76,22 +75,12 @@ TAnalysisCommand::TAnalysisCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Pr
   FPanel = new TAnalysisPanel;
   FPanel->OnSelect = [this](std::size_t Pair) { ShowPair(Pair); };
 
-  StatusPanel = new QWidget;
-  auto* layout = new QHBoxLayout(StatusPanel);
-  layout->setContentsMargins(0, 0, 0, 0);
-  ProgressLabel = new QLabel("Analysing the bus", StatusPanel);
-  ProgressBar = new QProgressBar(StatusPanel);
-  ProgressBar->setMinimumWidth(110);
-  ProgressBar->setMaximumWidth(160);
-  CancelButton = new QPushButton("Cancel", StatusPanel);
-  CancelButton->setToolTip("Stop the bus analysis");
-  CancelButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-  ProgressLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-  layout->addWidget(ProgressLabel);
-  layout->addWidget(ProgressBar);
-  layout->addWidget(CancelButton);
+  const TProgressPanel parts = MakeProgressPanel("Analysing the bus", "Stop the bus analysis", 160);
+  StatusPanel = parts.Panel;
+  ProgressLabel = parts.Label;
+  ProgressBar = parts.Bar;
+  CancelButton = parts.Cancel;
   connect(CancelButton, &QPushButton::clicked, this, [this] { Cancel(); });
-  StatusPanel->hide();
 }
 
 TAnalysisCommand::~TAnalysisCommand() {

@@ -1,7 +1,6 @@
 #include "simview/SimulateCommand.h"
 
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
@@ -45,24 +44,14 @@ struct TSimulateCommand::Translated {
 
 TSimulateCommand::TSimulateCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Prompts, std::function<void()> Repaint)
     : QObject(Editor), FEditor(Editor), FNet(Net), FPrompts(Prompts), FRepaint(std::move(Repaint)) {
-  StatusPanel = new QWidget;
-  auto* layout = new QHBoxLayout(StatusPanel);
-  layout->setContentsMargins(0, 0, 0, 0);
-  ProgressLabel = new QLabel("Simulating", StatusPanel);
-  ProgressBar = new QProgressBar(StatusPanel);
+  const TProgressPanel parts = MakeProgressPanel("Simulating", "Stop the simulation", 140);
+  StatusPanel = parts.Panel;
+  ProgressLabel = parts.Label;
+  ProgressBar = parts.Bar;
+  CancelButton = parts.Cancel;
   ProgressBar->setRange(0, 1000);
-  ProgressBar->setMinimumWidth(110);
-  ProgressBar->setMaximumWidth(140);
   ProgressBar->setFormat("%p%");
-  CancelButton = new QPushButton("Cancel", StatusPanel);
-  CancelButton->setToolTip("Stop the simulation");
-  CancelButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-  ProgressLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-  layout->addWidget(ProgressLabel);
-  layout->addWidget(ProgressBar);
-  layout->addWidget(CancelButton);
   connect(CancelButton, &QPushButton::clicked, this, [this] { Cancel(); });
-  StatusPanel->hide();
 }
 
 TSimulateCommand::~TSimulateCommand() {
