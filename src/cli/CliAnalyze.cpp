@@ -82,27 +82,6 @@ struct TAnalysis {
   std::vector<TTransmitterRun> Runs;  // in station order
 };
 
-bool integerOption(const TArguments& Args, const std::string& Name, long long Low, long long High, long long& Value) {
-  if (!Args.Has(Name)) return true;
-  const std::string& text = Args.Options.at(Name);
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno != 0 || value < Low || value > High) return false;
-  Value = value;
-  return true;
-}
-
-bool realOption(const TArguments& Args, const std::string& Name, double Low, double High, double& Value) {
-  if (!Args.Has(Name)) return true;
-  const std::string& text = Args.Options.at(Name);
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !(value >= Low && value <= High)) return false;
-  Value = value;
-  return true;
-}
-
 // "125k", "1M", "500000": a bit rate from 1 kbit/s to 100 Mbit/s.
 std::optional<std::int64_t> rateOf(const std::string& Text) {
   if (Text.empty()) return std::nullopt;
@@ -141,15 +120,15 @@ std::optional<std::string> readSettings(const TArguments& Args, TAnalysisSetting
   double loopNs = S.LoopDelay * 1e9;
   double sp = S.SamplePoint * 100;
   double spd = S.DataSamplePoint * 100;
-  if (!realOption(Args, "--dominant", -100, 100, S.Thresholds.Dominant))
+  if (!NumberOption(Args, "--dominant", -100, 100, S.Thresholds.Dominant))
     return "--dominant needs a voltage from -100 to 100";
-  if (!realOption(Args, "--recessive", -100, 100, S.Thresholds.Recessive))
+  if (!NumberOption(Args, "--recessive", -100, 100, S.Thresholds.Recessive))
     return "--recessive needs a voltage from -100 to 100";
   if (!(S.Thresholds.Recessive < S.Thresholds.Dominant))
     return "the recessive threshold must lie below the dominant one";
-  if (!realOption(Args, "--loop-delay", 0, 1e6, loopNs)) return "--loop-delay needs nanoseconds from 0 to 1000000";
-  if (!realOption(Args, "--sample-point", 1, 100, sp)) return "--sample-point needs a percentage from 1 to 100";
-  if (!realOption(Args, "--data-sample-point", 1, 100, spd))
+  if (!NumberOption(Args, "--loop-delay", 0, 1e6, loopNs)) return "--loop-delay needs nanoseconds from 0 to 1000000";
+  if (!NumberOption(Args, "--sample-point", 1, 100, sp)) return "--sample-point needs a percentage from 1 to 100";
+  if (!NumberOption(Args, "--data-sample-point", 1, 100, spd))
     return "--data-sample-point needs a percentage from 1 to 100";
   if (!rateList(Args, "--arbitration-rates", S.ArbitrationRates))
     return "--arbitration-rates needs bit rates from 1k to 100M, comma-separated";
@@ -527,8 +506,8 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   TAnalysis analysis;
   analysis.File = args->Files[0];
   if (const auto problem = readSettings(*args, analysis.Settings)) return Usage(Err, *problem, "analyze");
-  long long jobs = std::max(1u, std::thread::hardware_concurrency());
-  if (!integerOption(*args, "--jobs", 1, 1024, jobs))
+  std::uint32_t jobs = std::max(1u, std::thread::hardware_concurrency());
+  if (!WholeOption(*args, "--jobs", 1, 1024, jobs))
     return Usage(Err, "--jobs needs a number from 1 to 1024", "analyze");
   int shard = 1;
   int shards = 1;

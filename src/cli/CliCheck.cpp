@@ -1,4 +1,3 @@
-#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -31,43 +30,14 @@ constexpr const char* kCheckHelp =
     "error (warnings allowed), 1 when there are errors or the file cannot be read, 2 on usage\n"
     "errors.\n";
 
-// A number option within a range; false when it is not one.
-bool numberOption(const TArguments& Args, const std::string& Name, double Low, double High, double& Value) {
-  if (!Args.Has(Name)) return true;
-  const std::string& text = Args.Options.at(Name);
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !(value >= Low && value <= High)) return false;
-  Value = value;
-  return true;
-}
-
-// A whole number in decimal digits within a range, or nothing.
-std::optional<std::uint32_t> wholeNumber(std::string_view Text, std::uint32_t Low, std::uint32_t High) {
-  std::uint32_t value = 0;
-  const auto [end, error] = std::from_chars(Text.data(), Text.data() + Text.size(), value);
-  if (Text.empty() || error != std::errc() || end != Text.data() + Text.size() || value < Low || value > High)
-    return std::nullopt;
-  return value;
-}
-
-// A whole number option within a range; false when it is not one (a fraction is not).
-bool wholeOption(const TArguments& Args, const std::string& Name, std::uint32_t Low, std::uint32_t High,
-                 std::uint32_t& Value) {
-  if (!Args.Has(Name)) return true;
-  const auto value = wholeNumber(Args.Options.at(Name), Low, High);
-  if (value) Value = *value;
-  return value.has_value();
-}
-
 // A range of ohms written LOW..HIGH; false when it is not one.
 bool ohmsOption(const TArguments& Args, const std::string& Name, std::uint16_t& Low, std::uint16_t& High) {
   if (!Args.Has(Name)) return true;
   const std::string& text = Args.Options.at(Name);
   const auto dots = text.find("..");
   if (dots == std::string::npos) return false;
-  const auto low = wholeNumber(std::string_view(text).substr(0, dots), 1, 65535);
-  const auto high = wholeNumber(std::string_view(text).substr(dots + 2), 1, 65535);
+  const auto low = WholeNumber(std::string_view(text).substr(0, dots), 1, 65535);
+  const auto high = WholeNumber(std::string_view(text).substr(dots + 2), 1, 65535);
   if (!low || !high || *low > *high) return false;
   Low = static_cast<std::uint16_t>(*low);
   High = static_cast<std::uint16_t>(*high);
@@ -107,15 +77,15 @@ int RunCheck(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   if (args->Files.size() != 1) return Usage(Err, "check needs exactly one FILE", "check");
   TCheckSettings settings;
   std::uint32_t stations = static_cast<std::uint32_t>(settings.MaxStations);
-  if (!wholeOption(*args, "--bitrate", 1000, 10000000, settings.BitRate))
+  if (!WholeOption(*args, "--bitrate", 1000, 10000000, settings.BitRate))
     return Usage(Err, "--bitrate needs a whole number of bit/s from 1000 to 10000000", "check");
-  if (!wholeOption(*args, "--max-stations", 2, 1000, stations))
+  if (!WholeOption(*args, "--max-stations", 2, 1000, stations))
     return Usage(Err, "--max-stations needs a whole number from 2 to 1000", "check");
   if (!ohmsOption(*args, "--termination", settings.TerminationMin, settings.TerminationMax))
     return Usage(Err, "--termination needs a range of ohms LOW..HIGH, whole numbers from 1 to 65535", "check");
   if (!ohmsOption(*args, "--cable", settings.CableMin, settings.CableMax))
     return Usage(Err, "--cable needs a range of ohms LOW..HIGH, whole numbers from 1 to 65535", "check");
-  if (!numberOption(*args, "--tolerance", 0, 100, settings.TerminationTolerancePercent))
+  if (!NumberOption(*args, "--tolerance", 0, 100, settings.TerminationTolerancePercent))
     return Usage(Err, "--tolerance needs a percentage from 0 to 100", "check");
   settings.MaxStations = static_cast<int>(stations);
 

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/Elements.h"
@@ -68,6 +69,15 @@ struct TArguments {
 std::optional<TArguments> ParseArguments(const std::string& Command, const char* Help,
                                          const std::vector<TOption>& Known, const std::vector<std::string>& Args,
                                          std::ostream& Out, std::ostream& Err, int& Exit);
+
+// A number option within [Low, High]; false when it is not one. Without the option, true and
+// Value unchanged.
+bool NumberOption(const TArguments& Args, const std::string& Name, double Low, double High, double& Value);
+// A whole number in decimal digits within [Low, High] (no sign, fraction or exponent), or nothing.
+std::optional<std::uint32_t> WholeNumber(std::string_view Text, std::uint32_t Low, std::uint32_t High);
+// A whole-number option within [Low, High]; false when it is not one.
+bool WholeOption(const TArguments& Args, const std::string& Name, std::uint32_t Low, std::uint32_t High,
+                 std::uint32_t& Value);
 
 // Prints a usage error and where to find help; returns ExitUsage.
 int Usage(std::ostream& Err, const std::string& Problem, const std::string& Command = "");

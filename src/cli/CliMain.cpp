@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <ostream>
+#include <string_view>
 
 #include "circuit/CircuitFile.h"
 #include "cli/Cli.h"
@@ -199,6 +200,32 @@ std::optional<TArguments> ParseArguments(const std::string& Command, const char*
     if (parser.isSet(name)) result.Options[option.Spelling] = option.TakesValue ? bytes(parser.value(name)) : "";
   }
   return result;
+}
+
+bool NumberOption(const TArguments& Args, const std::string& Name, double Low, double High, double& Value) {
+  if (!Args.Has(Name)) return true;
+  const std::string& text = Args.Options.at(Name);
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(value >= Low && value <= High)) return false;
+  Value = value;
+  return true;
+}
+
+std::optional<std::uint32_t> WholeNumber(std::string_view Text, std::uint32_t Low, std::uint32_t High) {
+  std::uint32_t value = 0;
+  const auto [end, error] = std::from_chars(Text.data(), Text.data() + Text.size(), value);
+  if (Text.empty() || error != std::errc() || end != Text.data() + Text.size() || value < Low || value > High)
+    return std::nullopt;
+  return value;
+}
+
+bool WholeOption(const TArguments& Args, const std::string& Name, std::uint32_t Low, std::uint32_t High,
+                 std::uint32_t& Value) {
+  if (!Args.Has(Name)) return true;
+  const auto value = WholeNumber(Args.Options.at(Name), Low, High);
+  if (value) Value = *value;
+  return value.has_value();
 }
 
 int Usage(std::ostream& Err, const std::string& Problem, const std::string& Command) {
