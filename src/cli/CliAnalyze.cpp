@@ -36,12 +36,13 @@ constexpr const char* kAnalyzeHelp =
     "\n"
     "Tells at which bit rates the bus of the network file FILE works. For each station with a\n"
     "driver in turn, the circuit (templates as the circuit command takes them) is simulated\n"
-    "with only that driver switching and every other one held at its recessive level. At each\n"
-    "station the first pulse's dominant and recessive edges are read against the thresholds:\n"
-    "the bus delay from the transmitter, the settling time, overshoot, undershoot and false\n"
-    "edges. The arbitration phase works at bit time T when 2 x (bus delay + loop delay) <= SP x T\n"
-    "for every pair without a false edge; the data phase when every settling time <= SPd x T\n"
-    "and no false edge comes before it.\n"
+    "with that driver sending one dominant and one recessive TXD edge and every other one held\n"
+    "at its recessive level. From every station's responses a worst-case bit stream is built at\n"
+    "each rate and decoded as a CAN controller decodes it (hard sync, resynchronisation, sample\n"
+    "point; the transmitter itself at its secondary sample point). A rate works when every\n"
+    "station reads every bit right and, in the arbitration phase, every\n"
+    "2 x (bus delay + loop delay) <= SP x T, the bus delay timed from the TXD edge less the\n"
+    "driver's own delay into 60 ohms.\n"
     "\n"
     "Options:\n"
     "  --dominant V              dominant threshold (default 0.9 V)\n"
@@ -49,6 +50,9 @@ constexpr const char* kAnalyzeHelp =
     "  --loop-delay NS           transceiver loop delay (default 255 ns)\n"
     "  --sample-point PERCENT    arbitration sample point (default 80)\n"
     "  --data-sample-point PERCENT  data phase sample point (default 70)\n"
+    "  --sjw PERCENT             arbitration synchronisation jump width (default 20)\n"
+    "  --data-sjw PERCENT        data phase synchronisation jump width (default 30)\n"
+    "  --no-compensation         judge the bus with the driver's own asymmetry left in\n"
     "  --arbitration-rates LIST  bit/s, comma-separated, k and M allowed\n"
     "                            (default 125k,250k,500k,800k,1M)\n"
     "  --data-rates LIST         (default 1M,2M,4M,5M,8M)\n"
@@ -69,7 +73,7 @@ constexpr const char* kMergeHelp =
     "come from the same network and options and cover every transmitter once. The report\n"
     "reads the network file the parts name.\n";
 
-constexpr int kPartVersion = 1;
+constexpr int kPartVersion = 2;
 // Plots of the worst pairs in a report.
 constexpr std::size_t kMostPlots = 6;
 
@@ -120,6 +124,8 @@ std::optional<std::string> readSettings(const TArguments& Args, TAnalysisSetting
   double loopNs = S.LoopDelay * 1e9;
   double sp = S.SamplePoint * 100;
   double spd = S.DataSamplePoint * 100;
+  double sjw = S.Sjw * 100;
+  double dataSjw = S.DataSjw * 100;
   if (!NumberOption(Args, "--dominant", -100, 100, S.Thresholds.Dominant))
     return "--dominant needs a voltage from -100 to 100";
   if (!NumberOption(Args, "--recessive", -100, 100, S.Thresholds.Recessive))
@@ -130,6 +136,8 @@ std::optional<std::string> readSettings(const TArguments& Args, TAnalysisSetting
   if (!NumberOption(Args, "--sample-point", 1, 100, sp)) return "--sample-point needs a percentage from 1 to 100";
   if (!NumberOption(Args, "--data-sample-point", 1, 100, spd))
     return "--data-sample-point needs a percentage from 1 to 100";
+  if (!NumberOption(Args, "--sjw", 0, 100, sjw)) return "--sjw needs a percentage from 0 to 100";
+  if (!NumberOption(Args, "--data-sjw", 0, 100, dataSjw)) return "--data-sjw needs a percentage from 0 to 100";
   if (!rateList(Args, "--arbitration-rates", S.ArbitrationRates))
     return "--arbitration-rates needs bit rates from 1k to 100M, comma-separated";
   if (!rateList(Args, "--data-rates", S.DataRates))
@@ -142,6 +150,9 @@ std::optional<std::string> readSettings(const TArguments& Args, TAnalysisSetting
   S.LoopDelay = loopNs * 1e-9;
   S.SamplePoint = sp / 100;
   S.DataSamplePoint = spd / 100;
+  S.Sjw = sjw / 100;
+  S.DataSjw = dataSjw / 100;
+  S.CompensateDriver = !Args.Has("--no-compensation");
   return std::nullopt;
 }
 
@@ -151,6 +162,9 @@ nlohmann::json settingsJson(const TAnalysisSettings& S) {
           {"loop_delay_ns", S.LoopDelay * 1e9},
           {"sample_point", S.SamplePoint},
           {"data_sample_point", S.DataSamplePoint},
+          {"sjw", S.Sjw},
+          {"data_sjw", S.DataSjw},
+          {"compensate_driver", S.CompensateDriver},
           {"arbitration_rates", S.ArbitrationRates},
           {"data_rates", S.DataRates},
           {"required_bitrate", S.RequiredRate}};
@@ -163,6 +177,9 @@ TAnalysisSettings settingsFrom(const nlohmann::json& J) {
   s.LoopDelay = J.at("loop_delay_ns").get<double>() * 1e-9;
   s.SamplePoint = J.at("sample_point").get<double>();
   s.DataSamplePoint = J.at("data_sample_point").get<double>();
+  s.Sjw = J.at("sjw").get<double>();
+  s.DataSjw = J.at("data_sjw").get<double>();
+  s.CompensateDriver = J.at("compensate_driver").get<bool>();
   s.ArbitrationRates = J.at("arbitration_rates").get<std::vector<std::int64_t>>();
   s.DataRates = J.at("data_rates").get<std::vector<std::int64_t>>();
   s.RequiredRate = J.at("required_bitrate").get<std::int64_t>();
@@ -173,17 +190,41 @@ TJson nanoseconds(const std::optional<double>& Seconds) {
   return Seconds ? JsonFloat(static_cast<float>(*Seconds * 1e9)) : TJson(nullptr);
 }
 
-TJson resultJson(const TAnalysis& A, const TBusVerdict& Verdict) {
+TJson resultJson(const TAnalysis& A, const TStreamVerdict& Stream, const std::vector<TFinding>& Findings) {
   const TAnalysisSettings& s = A.Settings;
+  const TBusVerdict& Verdict = Stream.Bus;
   TJson rates = TJson::array();
   for (const TRateVerdict& r : Verdict.Rates) {
     TJson worst = nullptr;
     if (r.Worst)
-      worst = {{"transmitter", r.Worst->Transmitter},     {"receiver", r.Worst->Receiver},
-               {"edge", EdgeName(r.Worst->Edge)},         {"figure", r.Worst->Figure},
-               {"value_ns", nanoseconds(r.Worst->Value)}, {"limit_ns", nanoseconds(r.Worst->Limit)}};
+      worst = {{"transmitter", r.Worst->Transmitter},
+               {"receiver", r.Worst->Receiver},
+               {"edge", EdgeName(r.Worst->Edge)},
+               {"figure", r.Worst->Figure},
+               {"value_ns", nanoseconds(r.Worst->Value)},
+               {"limit_ns", nanoseconds(r.Worst->Limit)},
+               {"text", r.Worst->Text}};
     rates.push_back({{"phase", PhaseName(r.Phase)}, {"bitrate", r.BitRate}, {"works", r.Works}, {"worst", worst}});
   }
+  TJson margins = TJson::array();
+  for (const TReceiverMargin& m : Stream.Margins)
+    margins.push_back({{"phase", PhaseName(m.Phase)},
+                       {"bitrate", m.BitRate},
+                       {"transmitter", m.Transmitter},
+                       {"receiver", m.Receiver},
+                       {"own", m.Own},
+                       {"works", m.Works},
+                       {"early_margin_ns", nanoseconds(m.EarlyMargin)},
+                       {"late_margin_ns", nanoseconds(m.LateMargin)},
+                       {"voltage_margin_v", JsonFloat(static_cast<float>(m.VoltageMargin))},
+                       {"text", m.Text}});
+  TJson check = TJson::array();
+  for (const TFinding& f : Findings)
+    check.push_back({{"severity", SeverityName(f.Severity)}, {"message", NameToUtf8(f.Message)}});
+  const TJson driver = {{"dominant_delay_ns", nanoseconds(Stream.DriverDominantDelay)},
+                        {"recessive_delay_ns", nanoseconds(Stream.DriverRecessiveDelay)},
+                        {"compensated", Stream.Compensated},
+                        {"max_data_bitrate", Stream.DriverMaxDataRate}};
   TJson pairs = TJson::array();
   for (const TPairMeasure& p : PairsOf(A.Runs))
     pairs.push_back({{"transmitter", p.TransmitterName},
@@ -199,6 +240,9 @@ TJson resultJson(const TAnalysis& A, const TBusVerdict& Verdict) {
                       {"loop_delay_ns", JsonFloat(static_cast<float>(s.LoopDelay * 1e9))},
                       {"sample_point", JsonFloat(static_cast<float>(s.SamplePoint))},
                       {"data_sample_point", JsonFloat(static_cast<float>(s.DataSamplePoint))},
+                      {"sjw", JsonFloat(static_cast<float>(s.Sjw))},
+                      {"data_sjw", JsonFloat(static_cast<float>(s.DataSjw))},
+                      {"compensate_driver", s.CompensateDriver},
                       {"arbitration_rates", s.ArbitrationRates},
                       {"data_rates", s.DataRates},
                       {"required_bitrate", s.RequiredRate}};
@@ -206,7 +250,10 @@ TJson resultJson(const TAnalysis& A, const TBusVerdict& Verdict) {
           {"parameters", parameters},
           {"max_arbitration_bitrate", Verdict.MaxArbitrationRate},
           {"max_data_bitrate", Verdict.MaxDataRate},
+          {"bus_check", check},
+          {"driver", driver},
           {"rates", rates},
+          {"margins", margins},
           {"pairs", pairs}};
 }
 
@@ -228,9 +275,10 @@ std::string nsText(const std::optional<double>& Seconds) {
   return text;
 }
 
-// The worst figure in words: "[1] A -> [2] B, dominant edge: round trip 1510.0 ns > 1600.0 ns".
+// What decided the rate, in words.
 std::string worstText(const TRateVerdict& R) {
   if (!R.Worst) return "no pairs";
+  if (!R.Worst->Text.empty()) return R.Worst->Text;
   const TWorstPair& w = *R.Worst;
   const std::string text = w.Transmitter + " -> " + w.Receiver + ", " + EdgeName(w.Edge) + " edge: ";
   if (w.Figure == "no_edge") return text + "the receiver never reaches the threshold";
@@ -240,8 +288,23 @@ std::string worstText(const TRateVerdict& R) {
          nsText(w.Limit);
 }
 
-void printTable(const TAnalysis& A, const TBusVerdict& Verdict, std::ostream& Out) {
-  Out << A.File << ": " << A.Stations.size() << " stations, " << PairsOf(A.Runs).size() << " pair edges\n";
+// The driver alone into the reference load, in a sentence.
+std::string driverText(const TStreamVerdict& V) {
+  std::string text = "the driver alone into 60 ohms: dominant edge " + nsText(V.DriverDominantDelay) +
+                     ", recessive edge " + nsText(V.DriverRecessiveDelay) + " after its TXD edge";
+  if (V.DriverDominantDelay && V.DriverRecessiveDelay)
+    text += std::string(" (asymmetry ") + nsText(*V.DriverRecessiveDelay - *V.DriverDominantDelay) +
+            (V.Compensated ? ", taken out of the bus's streams)" : ", left in)");
+  return text + "; its own bits decode right up to " +
+         (V.DriverMaxDataRate ? rateText(V.DriverMaxDataRate) : std::string("no data rate"));
+}
+
+void printTable(const TAnalysis& A, const TStreamVerdict& Stream, const std::vector<TFinding>& Findings,
+                std::ostream& Out) {
+  const TBusVerdict& Verdict = Stream.Bus;
+  Out << A.File << ": " << A.Stations.size() << " stations\n";
+  for (const TFinding& f : Findings)
+    if (f.Severity == TSeverity::Error) Out << "bus check error: " << NameToPrintable(NameToUtf8(f.Message)) << "\n";
   for (const TRateVerdict& r : Verdict.Rates) {
     char head[64];
     std::snprintf(head, sizeof head, "%-12s %-12s %-6s ", PhaseName(r.Phase), rateText(r.BitRate).c_str(),
@@ -251,6 +314,7 @@ void printTable(const TAnalysis& A, const TBusVerdict& Verdict, std::ostream& Ou
   Out << "highest arbitration rate: "
       << (Verdict.MaxArbitrationRate ? rateText(Verdict.MaxArbitrationRate) : std::string("none"))
       << "; highest data rate: " << (Verdict.MaxDataRate ? rateText(Verdict.MaxDataRate) : std::string("none")) << "\n";
+  Out << NameToPrintable(driverText(Stream)) << "\n";
 }
 
 std::string htmlEscaped(const std::string& Text) {
@@ -338,8 +402,48 @@ std::string drawingSvg(TCanNodes& Net, const std::string& File, std::string& Pro
   }
 }
 
-std::string reportHtml(const TAnalysis& A, const TBusVerdict& Verdict, TCanNodes& Net) {
+// A station's bits folded onto one bit time, with the thresholds and the sample point.
+std::string eyeSvg(const TEye& Eye, const TThresholds& Th) {
+  constexpr double W = 420, H = 240, L = 50, R = 10, T = 10, B = 30;
+  double vMin = std::min(0.0, Th.Recessive), vMax = Th.Dominant;
+  for (const TWave& bit : Eye.Bits)
+    for (const double v : bit.Volts) vMin = std::min(vMin, v), vMax = std::max(vMax, v);
+  vMax += 0.1 * (vMax - vMin);
+  const double tMax = Eye.BitTime > 0 ? Eye.BitTime : 1e-9;
+  const auto x = [&](double t) { return L + (W - L - R) * t / tMax; };
+  const auto y = [&](double v) { return T + (H - T - B) * (vMax - v) / (vMax - vMin); };
+  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + number(W) + " " + number(H) +
+                    "\" width=\"" + number(W) + "\" height=\"" + number(H) + "\" font-size=\"11\">\n";
+  svg += "<rect x=\"" + number(L) + "\" y=\"" + number(T) + "\" width=\"" + number(W - L - R) + "\" height=\"" +
+         number(H - T - B) + "\" fill=\"none\" stroke=\"#888\"/>\n";
+  for (int i = 0; i <= 4; ++i) {
+    const double t = tMax * i / 4;
+    svg += "<text x=\"" + number(x(t)) + "\" y=\"" + number(H - 12) + "\" text-anchor=\"middle\">" +
+           number(t * 1e9, "%.0f") + " ns</text>\n";
+    const double v = vMin + (vMax - vMin) * i / 4;
+    svg += "<text x=\"" + number(L - 4) + "\" y=\"" + number(y(v) + 4) + "\" text-anchor=\"end\">" + number(v, "%.2f") +
+           " V</text>\n";
+  }
+  for (const TWave& bit : Eye.Bits) {
+    svg += "<polyline fill=\"none\" stroke=\"#1f5fbf\" stroke-opacity=\"0.45\" stroke-width=\"1\" points=\"";
+    for (std::size_t i = 0; i < bit.Time.size(); ++i)
+      svg += number(x(bit.Time[i]), "%.1f") + "," + number(y(bit.Volts[i]), "%.1f") + " ";
+    svg += "\"/>\n";
+  }
+  for (const double level : {Th.Dominant, Th.Recessive})
+    svg += "<line x1=\"" + number(L) + "\" x2=\"" + number(W - R) + "\" y1=\"" + number(y(level)) + "\" y2=\"" +
+           number(y(level)) + "\" stroke=\"#c0392b\" stroke-dasharray=\"4 3\"/>\n";
+  svg += "<line x1=\"" + number(x(Eye.SamplePoint)) + "\" x2=\"" + number(x(Eye.SamplePoint)) + "\" y1=\"" + number(T) +
+         "\" y2=\"" + number(H - B) + "\" stroke=\"#17702b\" stroke-width=\"1.5\"/>\n";
+  svg += "<text x=\"" + number(x(Eye.SamplePoint) + 4) + "\" y=\"" + number(T + 12) +
+         "\" fill=\"#17702b\">sample point</text>\n";
+  return svg + "</svg>\n";
+}
+
+std::string reportHtml(const TAnalysis& A, const TStreamVerdict& Stream, const std::vector<TFinding>& Findings,
+                       TCanNodes& Net) {
   const TAnalysisSettings& s = A.Settings;
+  const TBusVerdict& Verdict = Stream.Bus;
   std::string html =
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Bus analysis of " +
       htmlEscaped(A.File) +
@@ -354,8 +458,10 @@ std::string reportHtml(const TAnalysis& A, const TBusVerdict& Verdict, TCanNodes
           "</b>. " + std::to_string(A.Stations.size()) + " stations. Thresholds: dominant at or above " +
           number(s.Thresholds.Dominant) + " V, recessive at or below " + number(s.Thresholds.Recessive) +
           " V; loop delay " + number(s.LoopDelay * 1e9) + " ns; sample points " + number(s.SamplePoint * 100) +
-          " % (arbitration) and " + number(s.DataSamplePoint * 100) +
-          " % (data). Single-ended model of the bus voltage on lossless lines.</p>\n";
+          " % (arbitration) and " + number(s.DataSamplePoint * 100) + " % (data), SJW " + number(s.Sjw * 100) +
+          " % and " + number(s.DataSjw * 100) +
+          " %. Single-ended model of the bus voltage on lossless lines; times from the TXD edge.</p>\n";
+  html += "<p>" + htmlEscaped(driverText(Stream)) + ".</p>\n";
 
   std::string problem;
   const std::string drawing = drawingSvg(Net, A.File, problem);
@@ -363,38 +469,60 @@ std::string reportHtml(const TAnalysis& A, const TBusVerdict& Verdict, TCanNodes
   html += drawing.empty() ? "<p>No drawing: " + htmlEscaped(problem) + "</p>\n"
                           : "<div class=\"drawing\">" + drawing + "</div>\n";
 
+  html += "<h2>Bus check</h2>\n";
+  if (Findings.empty())
+    html += "<p>No findings.</p>\n";
+  else {
+    html += "<ul>\n";
+    for (const TFinding& f : Findings)
+      html += "<li><b class=\"" + std::string(f.Severity == TSeverity::Error ? "fail" : "") + "\">" +
+              SeverityName(f.Severity) + "</b>: " + htmlEscaped(NameToUtf8(f.Message)) + "</li>\n";
+    html += "</ul>\n";
+  }
+
   html +=
-      "<h2>Verdict</h2>\n<table><tr><th>Phase</th><th>Bit rate</th><th>Verdict</th><th>Worst pair</th>"
-      "<th>Edge</th><th>Figure</th><th>Value</th><th>Limit</th></tr>\n";
+      "<h2>Verdict</h2>\n<table><tr><th>Phase</th><th>Bit rate</th><th>Verdict</th><th>Deciding pair</th>"
+      "<th>What decided</th></tr>\n";
   for (const TRateVerdict& r : Verdict.Rates) {
     html += "<tr><td>" + std::string(PhaseName(r.Phase)) + "</td><td class=\"num\">" + rateText(r.BitRate) +
             "</td><td class=\"" + (r.Works ? "ok\">works" : "fail\">fails") + "</td>";
     if (r.Worst)
       html += "<td>" + htmlEscaped(r.Worst->Transmitter) + " &rarr; " + htmlEscaped(r.Worst->Receiver) + "</td><td>" +
-              EdgeName(r.Worst->Edge) + "</td><td>" + r.Worst->Figure + "</td><td class=\"num\">" +
-              nsText(r.Worst->Value) + "</td><td class=\"num\">" + nsText(r.Worst->Limit) + "</td>";
+              htmlEscaped(worstText(r)) + "</td>";
     else
-      html += "<td colspan=\"5\">no pairs</td>";
+      html += "<td colspan=\"2\">no pairs</td>";
     html += "</tr>\n";
   }
   html += "</table>\n";
 
-  html += "<h2>Bus check</h2>\n";
-  TCheckSettings check;
-  if (s.RequiredRate <= 10000000) check.BitRate = static_cast<std::uint32_t>(s.RequiredRate);
-  const auto findings = CheckBus(Net, check);
-  if (findings.empty())
-    html += "<p>No findings at " + rateText(check.BitRate) + ".</p>\n";
-  else {
-    html += "<p>At " + rateText(check.BitRate) + ":</p><ul>\n";
-    for (const TFinding& f : findings)
-      html +=
-          "<li><b>" + std::string(SeverityName(f.Severity)) + "</b>: " + htmlEscaped(NameToUtf8(f.Message)) + "</li>\n";
-    html += "</ul>\n";
-  }
+  html +=
+      "<h2>Eye diagrams</h2>\n<p>Each station's bits of the worst-case stream folded onto one bit time from "
+      "the transmitter that leaves it the least margin, at the highest working and the lowest failing data "
+      "rate; thresholds dashed, the sample point in green.</p>\n";
+  if (Stream.Eyes.empty()) html += "<p>No data rate was judged.</p>\n";
+  for (const TEye& eye : Stream.Eyes)
+    html += "<figure style=\"display:inline-block;margin:0 1em 1em 0\"><figcaption>" + htmlEscaped(eye.Receiver) +
+            " at " + rateText(eye.BitRate) + " from " + htmlEscaped(eye.Transmitter) + ": <span class=\"" +
+            (eye.Works ? "ok\">reads every bit" : "fail\">reads a bit wrong") + "</span></figcaption>" +
+            eyeSvg(eye, s.Thresholds) + "</figure>\n";
+
+  html +=
+      "<h2>Margins</h2>\n<table><tr><th>Phase</th><th>Bit rate</th><th>Transmitter</th><th>Station</th>"
+      "<th>Sample point earlier</th><th>later</th><th>Voltage</th><th>First wrong bit</th></tr>\n";
+  for (const TReceiverMargin& m : Stream.Margins)
+    html += "<tr><td>" + std::string(PhaseName(m.Phase)) + "</td><td class=\"num\">" + rateText(m.BitRate) +
+            "</td><td>" + htmlEscaped(m.Transmitter) + "</td><td>" + htmlEscaped(m.Receiver) +
+            (m.Own ? " (itself)" : "") + "</td>" +
+            (m.Works ? "<td class=\"num\">" + nsText(m.EarlyMargin) + "</td><td class=\"num\">" + nsText(m.LateMargin) +
+                           "</td><td class=\"num\">" + number(m.VoltageMargin, "%.2f") + " V</td><td>none</td>"
+                     : "<td colspan=\"3\"></td><td class=\"fail\">" + htmlEscaped(m.Text) + "</td>") +
+            "</tr>\n";
+  html += "</table>\n";
 
   // The worst pairs' waveforms: each deciding pair once, failures first.
-  html += "<h2>Waveforms of the worst pairs</h2>\n";
+  html +=
+      "<h2>Responses of the deciding pairs</h2>\n<p>The transmitter's and the receiver's node voltage for "
+      "one dominant and one recessive TXD edge.</p>\n";
   std::vector<std::pair<std::string, std::string>> shown;
   std::vector<const TRateVerdict*> order;
   for (const TRateVerdict& r : Verdict.Rates)
@@ -428,8 +556,10 @@ std::string reportHtml(const TAnalysis& A, const TBusVerdict& Verdict, TCanNodes
   if (shown.empty()) html += "<p>No waveforms.</p>\n";
 
   html +=
-      "<h2>Pairs</h2>\n<table><tr><th>Transmitter</th><th>Receiver</th><th>Edge</th><th>Delay</th>"
-      "<th>Settling</th><th>Overshoot</th><th>Undershoot</th><th>False edge</th></tr>\n";
+      "<h2>Pairs</h2>\n<p>Delay: from the TXD edge to the receiver's threshold, less the driver's own delay into "
+      "60 ohms. Settling: from the TXD edge until the level stays valid.</p>\n<table><tr><th>Transmitter</th>"
+      "<th>Receiver</th><th>Edge</th><th>Delay</th><th>Settling</th><th>Overshoot</th><th>Undershoot</th>"
+      "<th>False edge</th></tr>\n";
   for (const TPairMeasure& p : PairsOf(A.Runs))
     html += "<tr><td>" + htmlEscaped(p.TransmitterName) + "</td><td>" + htmlEscaped(p.ReceiverName) + "</td><td>" +
             EdgeName(p.Edge) + "</td><td class=\"num\">" + nsText(p.Delay) + "</td><td class=\"num\">" +
@@ -442,24 +572,38 @@ std::string reportHtml(const TAnalysis& A, const TBusVerdict& Verdict, TCanNodes
 
 // Prints the result and writes the report; the exit code.
 int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::ostream& Err) {
-  const std::vector<TPairMeasure> pairs = PairsOf(A.Runs);
-  const TBusVerdict verdict = JudgeBus(pairs, A.Settings);
-  if (Args.Has("--report")) {
-    TCanNodes net = DocumentNetwork();
-    if (!LoadForCommand(net, A.File, Err)) return ExitFailure;
+  const TStreamVerdict verdict = JudgeRuns(A.Runs, A.Settings);
+  // The bus check's findings go above the verdict; a network that cannot be read has none.
+  TCanNodes net = DocumentNetwork();
+  std::vector<TFinding> findings;
+  std::ostringstream quiet;
+  const bool loaded = LoadForCommand(net, A.File, Args.Has("--report") ? Err : quiet);
+  if (loaded) {
     net.NumberNodeNames();
+    TCheckSettings check;
+    if (A.Settings.RequiredRate <= 10000000) check.BitRate = static_cast<std::uint32_t>(A.Settings.RequiredRate);
+    findings = CheckBus(net, check);
+  }
+  if (Args.Has("--report")) {
+    if (!loaded) return ExitFailure;
     try {
-      writeFileAtomically(Args.Options.at("--report"), reportHtml(A, verdict, net));
+      writeFileAtomically(Args.Options.at("--report"), reportHtml(A, verdict, findings, net));
     } catch (const std::exception& error) {
       Err << kProgram << ": " << error.what() << "\n";
       return ExitFailure;
     }
   }
   if (Args.Has("--json"))
-    WriteJson(Out, resultJson(A, verdict));
+    WriteJson(Out, resultJson(A, verdict, findings));
   else
-    printTable(A, verdict, Out);
-  return JudgeRate(pairs, A.Settings, TBusPhase::Arbitration, A.Settings.RequiredRate).Works ? ExitDone : ExitFailure;
+    printTable(A, verdict, findings, Out);
+  for (const TRateVerdict& r : verdict.Bus.Rates)
+    if (r.Phase == TBusPhase::Arbitration && r.BitRate == A.Settings.RequiredRate)
+      return r.Works ? ExitDone : ExitFailure;
+  TAnalysisSettings required = A.Settings;
+  required.ArbitrationRates = {A.Settings.RequiredRate};
+  required.DataRates.clear();
+  return JudgeRuns(A.Runs, required).Bus.MaxArbitrationRate ? ExitDone : ExitFailure;
 }
 
 // busweave-cli as the worker: this program, unless it runs inside another one (a test), then
@@ -498,6 +642,9 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
                                     {"--loop-delay", true},
                                     {"--sample-point", true},
                                     {"--data-sample-point", true},
+                                    {"--sjw", true},
+                                    {"--data-sjw", true},
+                                    {"--no-compensation", false},
                                     {"--arbitration-rates", true},
                                     {"--data-rates", true}},
                                    Args, Out, Err, exit);

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <set>
+#include <span>
 
 #include "model/NameText.h"
 #include "sim/SpiceEngine.h"
@@ -28,6 +29,17 @@ using Json = nlohmann::json;
 
 // A bus as the probe loads a driver: two terminations in parallel.
 constexpr const char* kProbeLoad = "60";
+// How long each edge of the edge run is held, at least, and in passes over all the lines.
+constexpr double kShortestHold = 1e-6;
+constexpr double kEchoPasses = 20.0;
+// The quiet bus before the first edge, beyond the source's own ramp.
+constexpr double kQuietLead = 20e-9;
+// Longer runs than this are not a bus (a line of kilometres, an edge of milliseconds).
+constexpr double kLongestRun = 0.1;
+// The share of the maximum step within which the translation merges breakpoints.
+constexpr double kBreakpointMerge = 0.25;
+// A response is kept within this share of its swing (thinned for the worker's output).
+constexpr double kResponseShare = 2e-4;
 // Points per plotted trace: about twice this many, peaks kept.
 constexpr std::size_t kPlotBuckets = 300;
 
@@ -97,9 +109,9 @@ std::string deckLine(const TStatement& S, const std::string& Text) {
   return S.Lines.front().substr(0, S.Lines.front().find_first_not_of(" \t")) + Text;
 }
 
-// The driver's subcircuit held at one level: the PULSE source becomes a DC source.
-std::vector<std::string> heldDriver(const std::vector<TStatement>& Statements, const TAnalysisPlan& Plan,
-                                    const std::string& Name, const std::string& Level) {
+// The driver's subcircuit under another name, its PULSE source given Source instead ("DC 5").
+std::vector<std::string> driverCopy(const std::vector<TStatement>& Statements, const TAnalysisPlan& Plan,
+                                    const std::string& Name, const std::string& Source) {
   std::vector<std::string> lines;
   bool inside = false;
   for (const TStatement& s : Statements) {
@@ -116,7 +128,7 @@ std::vector<std::string> heldDriver(const std::vector<TStatement>& Statements, c
     if (!inside) continue;
     if (isPulseSource(s)) {
       const auto words = SpiceWords(s.Text);
-      lines.push_back(deckLine(s, words[0] + " " + words[1] + " " + words[2] + " DC " + Level));
+      lines.push_back(deckLine(s, words[0] + " " + words[1] + " " + words[2] + " " + Source));
     } else {
       lines.insert(lines.end(), s.Lines.begin(), s.Lines.end());
     }
@@ -209,6 +221,8 @@ TAnalysisPlan PlanAnalysis(const TextLines& Circuit) {
     throw EAnalysisError("the driver's PULSE source needs its levels, delay, rise, fall and width");
   plan.HeldDriver = plan.Driver + "_HELD";
   while (subcircuits.count(LowerCase(plan.HeldDriver))) plan.HeldDriver += "_";
+  plan.SendingDriver = plan.Driver + "_SENDING";
+  while (subcircuits.count(LowerCase(plan.SendingDriver))) plan.SendingDriver += "_";
   const auto& args = *pulse;
   plan.FirstLevel = args[0];
   plan.SecondLevel = args[1];
@@ -218,11 +232,14 @@ TAnalysisPlan PlanAnalysis(const TextLines& Circuit) {
   plan.Width = evaluated(parameters, args[5], "pulse width");
   if (args.size() >= 7) plan.Period = evaluated(parameters, args[6], "period");
   if (plan.Period < plan.Rise + plan.Width + plan.Fall) plan.Period = 0.0;
-  // The second edge's bit, and as long again after it, plus the slowest path twice over.
-  const double cycle = plan.Period > 0 ? plan.Period : plan.Rise + plan.Width + plan.Fall + plan.Width;
-  plan.Stop = plan.Delay + cycle + plan.LineDelays;
-  if (!(plan.Stop > 0) || !std::isfinite(plan.Stop))
-    throw EAnalysisError("the driver's PULSE source gives no time to simulate");
+  // Each edge is held until the bus has settled: echoes die out within a few dozen passes over
+  // every line, and a slow driver within ten of its own edges.
+  plan.Hold = std::max({kShortestHold, kEchoPasses * plan.LineDelays, 10.0 * (plan.Rise + plan.Fall)});
+  plan.EdgeAt = kQuietLead + std::max(plan.Rise, plan.Fall);
+  plan.Stop = plan.EdgeAt + 2.0 * plan.Hold;
+  if (!(plan.Stop > 0) || !std::isfinite(plan.Stop) || plan.Stop > kLongestRun)
+    throw EAnalysisError("the driver's edges or the lines' delays give no time that can be simulated (" +
+                         SpiceNumberText(plan.Stop) + " s)");
   return plan;
 }
 
@@ -241,7 +258,7 @@ TextLines LevelProbeDeck(const TAnalysisPlan& Plan) {
   }
   for (const auto& [node, level] : {std::pair{"1", Plan.FirstLevel}, std::pair{"2", Plan.SecondLevel}}) {
     const std::string name = Plan.HeldDriver + node;
-    const auto held = heldDriver(statements, Plan, name, level);
+    const auto held = driverCopy(statements, Plan, name, "DC " + level);
     deck.insert(deck.end(), held.begin(), held.end());
     deck.push_back(std::string("* Node level ") + node);
     deck.push_back(std::string("RZL") + node + " " + node + " 0 " + kProbeLoad);
@@ -261,6 +278,26 @@ bool FirstLevelDominant(double FirstVolts, double SecondVolts) {
                          " V into 60 ohms); it has no dominant level to analyse");
   return first > second;
 }
+
+namespace {
+
+// The source of the driver that sends: recessive, one dominant edge at Plan.EdgeAt (the middle
+// of its ramp), held, one recessive edge Plan.Hold later, held again.
+std::string edgePulse(const TAnalysisPlan& Plan, bool FirstDominant) {
+  const std::string& dominant = FirstDominant ? Plan.FirstLevel : Plan.SecondLevel;
+  const std::string& recessive = FirstDominant ? Plan.SecondLevel : Plan.FirstLevel;
+  const double toDominant = DominantRamp(Plan, FirstDominant);
+  const double toRecessive = RecessiveRamp(Plan, FirstDominant);
+  const double width = Plan.Hold - toDominant / 2 - toRecessive / 2;
+  return "PULSE(" + recessive + " " + dominant + " " + SpiceNumberText(Plan.EdgeAt - toDominant / 2) + " " +
+         SpiceNumberText(toDominant) + " " + SpiceNumberText(toRecessive) + " " + SpiceNumberText(width) + " " +
+         SpiceNumberText(4.0 * Plan.Stop) + ")";
+}
+
+}  // namespace
+
+double DominantRamp(const TAnalysisPlan& Plan, bool FirstDominant) { return FirstDominant ? Plan.Fall : Plan.Rise; }
+double RecessiveRamp(const TAnalysisPlan& Plan, bool FirstDominant) { return FirstDominant ? Plan.Rise : Plan.Fall; }
 
 TextLines TransmitterDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bool FirstDominant) {
   const std::vector<TStatement> statements = statementsOf(Plan.Circuit);
@@ -282,55 +319,47 @@ TextLines TransmitterDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bo
     }
     if (element && s.Key[0] == 'x') {
       auto words = SpiceWords(s.Text);
-      if (words.size() == 3 && LowerCase(words[2]) == LowerCase(Plan.Driver) &&
-          words[1] != Plan.Stations[Transmitter].Spice) {
-        words[2] = Plan.HeldDriver;
+      if (words.size() == 3 && LowerCase(words[2]) == LowerCase(Plan.Driver)) {
+        words[2] = words[1] == Plan.Stations[Transmitter].Spice ? Plan.SendingDriver : Plan.HeldDriver;
         deck.push_back(deckLine(s, joined(words)));
         continue;
       }
     }
     deck.insert(deck.end(), s.Lines.begin(), s.Lines.end());
   }
-  const auto copy = heldDriver(statements, Plan, Plan.HeldDriver, held);
-  deck.insert(deck.end(), copy.begin(), copy.end());
+  for (const auto& copy : {driverCopy(statements, Plan, Plan.HeldDriver, "DC " + held),
+                           driverCopy(statements, Plan, Plan.SendingDriver, edgePulse(Plan, FirstDominant))})
+    deck.insert(deck.end(), copy.begin(), copy.end());
   if (!tran) deck.push_back(".TRAN 1ns " + SpiceNumberText(Plan.Stop));
   deck.push_back(".END");
   return deck;
 }
 
-std::vector<TEdgeWindow> EdgeWindows(const TAnalysisPlan& Plan, bool FirstDominant) {
-  const double second = Plan.Delay + Plan.Rise + Plan.Width;
-  const double next = Plan.Period > 0 ? Plan.Delay + Plan.Period : Plan.Stop;
-  const TEdgeWindow first{FirstDominant ? TBusEdge::Recessive : TBusEdge::Dominant, Plan.Delay, second, next};
-  const TEdgeWindow back{FirstDominant ? TBusEdge::Dominant : TBusEdge::Recessive, second, next,
-                         Plan.Period > 0 ? second + Plan.Period : Plan.Stop};
-  return FirstDominant ? std::vector<TEdgeWindow>{back, first} : std::vector<TEdgeWindow>{first, back};
-}
-
-std::vector<double> ArrivalDelays(const TAnalysisPlan& Plan, std::size_t Transmitter) {
-  // Dijkstra over the lines; few stations and lines, so a plain scan for the nearest will do.
-  std::map<std::string, double> best{{Plan.Stations[Transmitter].Spice, 0.0}};
-  std::set<std::string> done;
-  for (;;) {
-    std::string nearest;
-    double at = 0.0;
-    for (const auto& [node, delay] : best)
-      if (!done.count(node) && (nearest.empty() || delay < at)) nearest = node, at = delay;
-    if (nearest.empty()) break;
-    done.insert(nearest);
-    for (const TLineDelay& line : Plan.Lines) {
-      const std::string* other = line.A == nearest ? &line.B : line.B == nearest ? &line.A : nullptr;
-      if (!other) continue;
-      const auto found = best.find(*other);
-      if (found == best.end() || found->second > at + line.Delay) best[*other] = at + line.Delay;
+TextLines ReferenceDeck(const TAnalysisPlan& Plan, bool FirstDominant) {
+  const std::vector<TStatement> statements = statementsOf(Plan.Circuit);
+  TextLines deck{Plan.Circuit.empty() ? std::string("Busweave driver reference") : Plan.Circuit.front()};
+  int depth = 0;
+  std::string step = "1ns";
+  for (const TStatement& s : statements) {
+    if (s.Key == ".subckt") ++depth;
+    const bool element = isTopLevelElement(s, depth);
+    if (s.Key == ".ends" && depth > 0) --depth;
+    if (s.Key.rfind(".tran", 0) == 0) {
+      const auto words = SpiceWords(s.Text);
+      if (words.size() > 1) step = words[1];
     }
+    if (element || s.Key.rfind(".tran", 0) == 0 || s.Key == ".ac" || s.Key == ".end") continue;
+    if (s.Key.empty() && s.Text.rfind("* Node", 0) == 0) continue;
+    deck.insert(deck.end(), s.Lines.begin(), s.Lines.end());
   }
-  std::vector<double> arrivals;
-  for (const TStation& station : Plan.Stations) {
-    const auto found = best.find(station.Spice);
-    arrivals.push_back(found == best.end() ? 0.0 : found->second);
-  }
-  return arrivals;
+  const auto copy = driverCopy(statements, Plan, Plan.SendingDriver, edgePulse(Plan, FirstDominant));
+  deck.insert(deck.end(), copy.begin(), copy.end());
+  deck.push_back("* Node reference");
+  deck.push_back(std::string("RZL1 1 0 ") + kProbeLoad);
+  deck.push_back("X1 1 " + Plan.SendingDriver);
+  deck.push_back(".TRAN " + step + " " + SpiceNumberText(Plan.Stop));
+  deck.push_back(".END");
+  return deck;
 }
 
 namespace {
@@ -343,10 +372,85 @@ TSimulationResult simulate(const TextLines& Deck, const std::string& What) {
     throw EAnalysisError(What + ": " + error.what());
   }
   TSimulationResult result = TSpiceEngine::Instance().Run(circuit);
+  // ngspice's breakpoint merging can stall on one exact pattern of line echoes ("Timestep too
+  // small" at a quiet moment); merging closer breakpoints only gets past it.
+  for (const double finer : {0.1, 0.01}) {
+    if (result.Ok || result.Error.find("Timestep too small") == std::string::npos) break;
+    bool changed = false;
+    for (std::string& line : circuit.Lines)
+      if (line.rfind(".OPTIONS MINBREAK=", 0) == 0) {
+        line = ".OPTIONS MINBREAK=" + SpiceNumberText(circuit.Step.MaxStep * kBreakpointMerge * finer);
+        changed = true;
+      }
+    if (!changed) break;
+    result = TSpiceEngine::Instance().Run(circuit);
+  }
   if (!result.Ok) throw EAnalysisError(What + " failed:\n" + result.Error);
   if (result.Transient.Traces.size() != circuit.Nodes.size())
     throw EAnalysisError(What + " gave no voltage for some nodes");
   return result;
+}
+
+// The points of [From, Until) of every trace, times from Edge, thinned together.
+std::vector<TWave> window(const std::vector<double>& Time, const std::vector<const std::vector<double>*>& Volts,
+                          double From, double Until, double Edge) {
+  const auto first = static_cast<std::size_t>(std::lower_bound(Time.begin(), Time.end(), From) - Time.begin());
+  const auto last = static_cast<std::size_t>(std::lower_bound(Time.begin(), Time.end(), Until) - Time.begin());
+  std::vector<TWave> traces(Volts.size());
+  if (last <= first + 1) return traces;
+  const std::span<const double> scale(Time.data() + first, last - first);
+  std::vector<std::span<const double>> spans;
+  for (const auto* v : Volts) spans.emplace_back(v->data() + first, last - first);
+  for (const std::size_t i : ThinnedIndices(scale, spans, kResponseShare))
+    for (std::size_t s = 0; s < Volts.size(); ++s) {
+      traces[s].Time.push_back(scale[i] - Edge);
+      traces[s].Volts.push_back(spans[s][i]);
+    }
+  return traces;
+}
+
+// Each trace's responses to the edge run's dominant and recessive edge.
+std::vector<TEdgeResponses> edgeResponses(const TAnalysisPlan& Plan, bool FirstDominant,
+                                          const std::vector<double>& Time,
+                                          const std::vector<const std::vector<double>*>& Volts) {
+  const double toDominant = DominantRamp(Plan, FirstDominant);
+  const double toRecessive = RecessiveRamp(Plan, FirstDominant);
+  const double back = Plan.EdgeAt + Plan.Hold;
+  const auto dominant = window(Time, Volts, Plan.EdgeAt - toDominant, back - toRecessive, Plan.EdgeAt);
+  const auto recessive = window(Time, Volts, back - toRecessive, Plan.Stop + 1.0, back);
+  std::vector<TEdgeResponses> responses;
+  for (std::size_t s = 0; s < Volts.size(); ++s) responses.push_back({dominant[s], recessive[s]});
+  return responses;
+}
+
+// Bus delay, settling, overshoot and false edges of every receiver, from the TXD edges.
+std::vector<TPairMeasure> pairsOf(const TStationResponse& Sender, const std::vector<TStationResponse>& Stations,
+                                  const TDriverReference& Reference, const TThresholds& Thresholds) {
+  std::vector<TPairMeasure> pairs;
+  for (const TStationResponse& receiver : Stations) {
+    if (receiver.Station == Sender.Station) continue;
+    for (const TBusEdge edge : {TBusEdge::Dominant, TBusEdge::Recessive}) {
+      const TWave& r = edge == TBusEdge::Dominant ? receiver.Responses.Dominant : receiver.Responses.Recessive;
+      const auto& own = edge == TBusEdge::Dominant ? Reference.DominantDelay : Reference.RecessiveDelay;
+      TPairMeasure pair;
+      pair.Transmitter = Sender.Station;
+      pair.Receiver = receiver.Station;
+      pair.TransmitterName = Sender.Name;
+      pair.ReceiverName = receiver.Name;
+      pair.Edge = edge;
+      if (const auto crossing = ResponseDelay(r, edge, Thresholds)) {
+        pair.Delay = *crossing - own.value_or(0.0);
+        const TEdgeResponse response =
+            MeasureResponse(r.Time, r.Volts, edge, *crossing, r.Time.empty() ? 0.0 : r.Time.back(), Thresholds);
+        if (response.Settle) pair.Settle = *crossing + *response.Settle;
+        pair.Overshoot = response.Overshoot;
+        pair.Undershoot = response.Undershoot;
+        pair.FalseEdge = response.FalseEdge;
+      }
+      pairs.push_back(std::move(pair));
+    }
+  }
+  return pairs;
 }
 
 }  // namespace
@@ -357,6 +461,8 @@ TTransmitterRun RunTransmitter(const TAnalysisPlan& Plan, std::size_t Transmitte
   const TSimulationResult probe = simulate(LevelProbeDeck(Plan), "the run of the driver at its two levels");
   const bool firstDominant =
       FirstLevelDominant(probe.Transient.Traces[0].Values.back(), probe.Transient.Traces[1].Values.back());
+  const TSimulationResult reference =
+      simulate(ReferenceDeck(Plan, firstDominant), "the run of the driver alone into 60 ohms");
   const std::string& name = Plan.Stations[Transmitter].Name;
   const TextLines deck = TransmitterDeck(Plan, Transmitter, firstDominant);
   const TNgspiceCircuit circuit = TranslateForNgspice(deck);
@@ -367,17 +473,18 @@ TTransmitterRun RunTransmitter(const TAnalysisPlan& Plan, std::size_t Transmitte
   for (std::size_t n = 0; n < circuit.Nodes.size(); ++n)
     for (std::size_t s = 0; s < Plan.Stations.size(); ++s)
       if (circuit.Nodes[n].Spice == Plan.Stations[s].Spice) volts[s] = &result.Transient.Traces[n].Values;
-  std::vector<TStationTrace> receivers;
-  for (std::size_t s = 0; s < Plan.Stations.size(); ++s) {
+  for (std::size_t s = 0; s < Plan.Stations.size(); ++s)
     if (!volts[s])
       throw EAnalysisError("the run with " + name + " transmitting has no voltage at " + Plan.Stations[s].Name);
-    if (s != Transmitter) receivers.push_back({static_cast<int>(s), Plan.Stations[s].Name, volts[s]});
-  }
-  const TStationTrace transmitter{static_cast<int>(Transmitter), name, volts[Transmitter]};
   TTransmitterRun run;
   run.Transmitter = static_cast<int>(Transmitter);
+  run.Reference =
+      edgeResponses(Plan, firstDominant, reference.Transient.Scale, {&reference.Transient.Traces[0].Values}).front();
+  const auto responses = edgeResponses(Plan, firstDominant, result.Transient.Scale, volts);
+  for (std::size_t s = 0; s < Plan.Stations.size(); ++s)
+    run.Stations.push_back({static_cast<int>(s), Plan.Stations[s].Name, responses[s]});
   run.Pairs =
-      MeasurePairs(result.Transient.Scale, transmitter, receivers, EdgeWindows(Plan, firstDominant), Thresholds);
+      pairsOf(run.Stations[Transmitter], run.Stations, DriverReferenceOf(run.Reference, Thresholds), Thresholds);
   if (KeepTraces) {
     const auto& time = result.Transient.Scale;
     for (std::size_t s = 0; s < Plan.Stations.size(); ++s) {
@@ -400,6 +507,24 @@ std::optional<double> optionalOf(const Json& Value) {
   return Value.is_number() ? std::optional<double>(Value.get<double>()) : std::nullopt;
 }
 
+Json traceJson(const TWave& Trace) { return {{"time", Trace.Time}, {"volts", Trace.Volts}}; }
+Json responsesJson(const TEdgeResponses& R) {
+  return {{"dominant", traceJson(R.Dominant)}, {"recessive", traceJson(R.Recessive)}};
+}
+
+// A trace from a part or a worker: times ascending, every number finite, as many of each.
+TWave traceOf(const Json& J) {
+  TWave trace;
+  trace.Time = J.at("time").get<std::vector<double>>();
+  trace.Volts = J.at("volts").get<std::vector<double>>();
+  if (trace.Time.size() != trace.Volts.size()) throw EAnalysisError("a trace's times and voltages differ in count");
+  for (std::size_t i = 0; i < trace.Time.size(); ++i)
+    if (!std::isfinite(trace.Time[i]) || !std::isfinite(trace.Volts[i]) || (i > 0 && trace.Time[i] < trace.Time[i - 1]))
+      throw EAnalysisError("a trace's times do not ascend or a value is not a number");
+  return trace;
+}
+TEdgeResponses responsesOf(const Json& J) { return {traceOf(J.at("dominant")), traceOf(J.at("recessive"))}; }
+
 }  // namespace
 
 std::string TransmitterRunJson(const TTransmitterRun& Run) {
@@ -415,11 +540,18 @@ std::string TransmitterRunJson(const TTransmitterRun& Run) {
                      {"overshoot", p.Overshoot},
                      {"undershoot", p.Undershoot},
                      {"false_edge", optionalJson(p.FalseEdge)}});
+  Json stations = Json::array();
+  for (const TStationResponse& s : Run.Stations)
+    stations.push_back({{"station", s.Station}, {"name", s.Name}, {"responses", responsesJson(s.Responses)}});
   Json traces = Json::array();
   for (const TPlotTrace& t : Run.Traces)
     traces.push_back({{"station", t.Station}, {"time", t.Time}, {"volts", t.Volts}});
-  return Json{{"transmitter", Run.Transmitter}, {"pairs", pairs}, {"traces", traces}}.dump(
-      -1, ' ', false, Json::error_handler_t::replace);
+  return Json{{"transmitter", Run.Transmitter},
+              {"pairs", pairs},
+              {"stations", stations},
+              {"reference", responsesJson(Run.Reference)},
+              {"traces", traces}}
+      .dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 TTransmitterRun TransmitterRunFromJson(const std::string& Text) {
@@ -443,6 +575,10 @@ TTransmitterRun TransmitterRunFromJson(const std::string& Text) {
       pair.FalseEdge = optionalOf(p.at("false_edge"));
       run.Pairs.push_back(std::move(pair));
     }
+    for (const Json& s : json.at("stations"))
+      run.Stations.push_back(
+          {s.at("station").get<int>(), s.at("name").get<std::string>(), responsesOf(s.at("responses"))});
+    run.Reference = responsesOf(json.at("reference"));
     for (const Json& t : json.at("traces")) {
       TPlotTrace trace;
       trace.Station = t.at("station").get<int>();
@@ -461,6 +597,18 @@ std::vector<TPairMeasure> PairsOf(const std::vector<TTransmitterRun>& Runs) {
   std::vector<TPairMeasure> pairs;
   for (const TTransmitterRun& run : Runs) pairs.insert(pairs.end(), run.Pairs.begin(), run.Pairs.end());
   return pairs;
+}
+
+std::vector<TResponseSet> ResponsesOf(const std::vector<TTransmitterRun>& Runs) {
+  std::vector<TResponseSet> sets;
+  for (const TTransmitterRun& run : Runs) sets.push_back({run.Transmitter, run.Stations});
+  return sets;
+}
+
+TStreamVerdict JudgeRuns(const std::vector<TTransmitterRun>& Runs, const TAnalysisSettings& Settings) {
+  TEdgeResponses reference;
+  if (!Runs.empty()) reference = Runs.front().Reference;
+  return JudgeStreams(ResponsesOf(Runs), DriverReferenceOf(std::move(reference), Settings.Thresholds), Settings);
 }
 
 TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters,
@@ -526,8 +674,10 @@ TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::s
       it = running.erase(it);
       if (!ok) {
         stopAll();
-        throw EAnalysisError("the run with " + name + " transmitting failed: " +
-                             (err.isEmpty() ? std::string("the worker stopped") : err.toStdString()));
+        // The worker's own message names the run already; say it once.
+        const std::string why = err.isEmpty() ? std::string("the worker stopped") : err.toStdString();
+        throw EAnalysisError(why.rfind("the run ", 0) == 0 ? why
+                                                           : "the run with " + name + " transmitting failed: " + why);
       }
       try {
         outcome.Runs[slot] = TransmitterRunFromJson(out.toStdString());

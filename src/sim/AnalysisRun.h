@@ -18,6 +18,7 @@
 
 #include "circuit/CircuitFile.h"
 #include "sim/BusAnalysis.h"
+#include "sim/StreamVerdict.h"
 
 namespace busweave {
 
@@ -45,6 +46,7 @@ struct TAnalysisPlan {
   std::vector<TStation> Stations;  // nodes with a driver, in node order
   std::string Driver;              // the driver's subcircuit name as written
   std::string HeldDriver;          // the name of its copies held at one level
+  std::string SendingDriver;       // the name of the copy that sends the edges
   // The driver's PULSE source: its two levels as written, and its times (s).
   std::string FirstLevel;
   std::string SecondLevel;
@@ -55,7 +57,9 @@ struct TAnalysisPlan {
   double Period = 0.0;      // 0 when the source does not repeat within the run
   double LineDelays = 0.0;  // all line delays together: no path between stations is longer
   std::vector<TLineDelay> Lines;
-  double Stop = 0.0;  // the end of each transmitter's run
+  double Hold = 0.0;    // how long each edge of the edge run is held (s)
+  double EdgeAt = 0.0;  // the dominant TXD edge of the edge run (s)
+  double Stop = 0.0;    // the end of each transmitter's run
 };
 
 // Reads the circuit. Throws EAnalysisError when it has fewer than two stations with a driver,
@@ -69,15 +73,15 @@ TextLines LevelProbeDeck(const TAnalysisPlan& Plan);
 // node voltages. Throws EAnalysisError when the two levels do not differ.
 bool FirstLevelDominant(double FirstVolts, double SecondVolts);
 
-// Transmitter's deck: the other drivers held at the recessive level, the run long enough for
-// the first pulse to reach every station, no AC analysis. Before translation.
+// The transmitter's edge run: its driver sends one dominant TXD edge at Plan.EdgeAt and one
+// recessive edge Plan.Hold later (each with the ramp of the source's own edge), every other
+// driver is held at the recessive level, no AC analysis. Before translation.
 TextLines TransmitterDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bool FirstDominant);
-
-// The delay of the shortest line path from the transmitter to each station (0 when none).
-std::vector<double> ArrivalDelays(const TAnalysisPlan& Plan, std::size_t Transmitter);
-
-// The source's two edges, dominant first.
-std::vector<TEdgeWindow> EdgeWindows(const TAnalysisPlan& Plan, bool FirstDominant);
+// The same edges from the driver alone into the reference load of 60 ohms, on node 1.
+TextLines ReferenceDeck(const TAnalysisPlan& Plan, bool FirstDominant);
+// The ramps of the source's edges towards the dominant and the recessive level (s).
+double DominantRamp(const TAnalysisPlan& Plan, bool FirstDominant);
+double RecessiveRamp(const TAnalysisPlan& Plan, bool FirstDominant);
 
 // A station's voltage in a run, thinned for a plot (peaks kept).
 struct TPlotTrace {
@@ -88,11 +92,13 @@ struct TPlotTrace {
 
 struct TTransmitterRun {
   int Transmitter = 0;
-  std::vector<TPairMeasure> Pairs;
-  std::vector<TPlotTrace> Traces;  // every station's, when asked for
+  std::vector<TPairMeasure> Pairs;         // delays and settling from the TXD edges
+  std::vector<TStationResponse> Stations;  // every station's responses to the two edges
+  TEdgeResponses Reference;                // the driver alone into the reference load
+  std::vector<TPlotTrace> Traces;          // every station's, when asked for
 };
 
-// Both runs of one transmitter in this process with the ngspice library. Throws EAnalysisError
+// The runs of one transmitter in this process with the ngspice library. Throws EAnalysisError
 // with ngspice's reason when a run fails.
 TTransmitterRun RunTransmitter(const TAnalysisPlan& Plan, std::size_t Transmitter, const TThresholds& Thresholds,
                                bool KeepTraces);
@@ -129,6 +135,9 @@ TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::s
 
 // The pairs of all runs, in the order of the runs.
 std::vector<TPairMeasure> PairsOf(const std::vector<TTransmitterRun>& Runs);
+std::vector<TResponseSet> ResponsesOf(const std::vector<TTransmitterRun>& Runs);
+// The verdict of the runs, the driver's reference taken from the first.
+TStreamVerdict JudgeRuns(const std::vector<TTransmitterRun>& Runs, const TAnalysisSettings& Settings);
 
 // The analyze-worker command: the circuit on In, the transmitter and thresholds in Args,
 // the run's JSON on Out. Returns the exit code.

@@ -161,7 +161,7 @@ TRateVerdict JudgeRate(const std::vector<TPairMeasure>& Pairs, const TAnalysisSe
   const double limit = (Phase == TBusPhase::Arbitration ? Settings.SamplePoint : Settings.DataSamplePoint) * bitTime;
   double worstScore = -kInfinity;
   for (const TPairMeasure& pair : Pairs) {
-    TWorstPair figure{pair.TransmitterName, pair.ReceiverName, pair.Edge, "", std::nullopt, limit};
+    TWorstPair figure{pair.TransmitterName, pair.ReceiverName, pair.Edge, "", std::nullopt, limit, ""};
     // How far past the limit; a failure that has no figure to compare counts as endless.
     double score = 0.0;
     bool fails = false;

@@ -27,9 +27,12 @@ struct TThresholds {
 
 struct TAnalysisSettings {
   TThresholds Thresholds;
-  double LoopDelay = 255e-9;           // transceiver loop delay (s), the largest of a CAN FD transceiver
-  double SamplePoint = 0.8;            // arbitration phase, share of the bit time
-  double DataSamplePoint = 0.7;        // data phase
+  double LoopDelay = 255e-9;     // transceiver loop delay (s), the largest of a CAN FD transceiver
+  double SamplePoint = 0.8;      // arbitration phase, share of the bit time
+  double DataSamplePoint = 0.7;  // data phase
+  double Sjw = 0.2;              // synchronisation jump width, share of the bit time
+  double DataSjw = 0.3;
+  bool CompensateDriver = true;        // judge the bus with the driver's own asymmetry taken out
   std::int64_t RequiredRate = 500000;  // the arbitration rate the bus must work at
   std::vector<std::int64_t> ArbitrationRates{125000, 250000, 500000, 800000, 1000000};
   std::vector<std::int64_t> DataRates{1000000, 2000000, 4000000, 5000000, 8000000};
@@ -106,6 +109,7 @@ struct TWorstPair {
   std::string Figure;
   std::optional<double> Value;  // s
   double Limit = 0.0;           // s
+  std::string Text;             // what decided, in a sentence
 };
 
 struct TRateVerdict {

@@ -12,6 +12,8 @@
 
 #include "circuit/CircuitFile.h"
 #include "gui/Prompts.h"
+#include "model/BusCheck.h"
+#include "model/NameText.h"
 #include "model/NetworkContainer.h"
 #include "sim/Waveforms.h"
 #include "simview/AnalysisPanel.h"
@@ -59,7 +61,7 @@ struct TAnalysisCommand::Outcome {
   std::vector<TStation> Stations;
   std::vector<TTransmitterRun> Runs;
   std::vector<TPairMeasure> Pairs;
-  TBusVerdict Verdict;
+  TStreamVerdict Verdict;
   std::string Error;
 };
 
@@ -137,6 +139,10 @@ void TAnalysisCommand::Run() {
     return;
   }
   if (FRepaint) FRepaint();
+  // The bus check's errors go above the verdict: a bus the check calls broken is seen as such.
+  FCheckErrors.clear();
+  for (const TFinding& finding : CheckBus(FNet, TCheckSettings{}))
+    if (finding.Severity == TSeverity::Error) FCheckErrors.push_back(NameToUtf8(finding.Message));
   // Circuit node k is the network's element k - 1 (a wire's number is never used).
   FDrawn.assign(static_cast<std::size_t>(FNet.Count()), {});
   for (int i = 0; i < FNet.Count(); ++i)
@@ -174,7 +180,7 @@ void TAnalysisCommand::Run() {
           if (runs.Cancelled || Stop.stop_requested()) return;
           outcome->Runs = std::move(runs.Runs);
           outcome->Pairs = PairsOf(outcome->Runs);
-          outcome->Verdict = JudgeBus(outcome->Pairs, settings);
+          outcome->Verdict = JudgeRuns(outcome->Runs, settings);
         } catch (const std::exception& error) {
           outcome->Error = error.what();
         }
@@ -206,7 +212,7 @@ void TAnalysisCommand::onDone(int Run, const std::shared_ptr<Outcome>& Result) {
     const std::size_t number = static_cast<std::size_t>(std::stoul(station.Spice));
     FStations.push_back(number >= 1 && number <= FDrawn.size() ? FDrawn[number - 1] : TDrawnNode{});
   }
-  FPanel->ShowVerdict(Result->Verdict, Result->Pairs);
+  FPanel->ShowVerdict(Result->Verdict, Result->Pairs, FCheckErrors);
   if (FChangedDuringRun) FPanel->MarkOutdated();
   if (FShow) FShow(true);
   emit Finished();

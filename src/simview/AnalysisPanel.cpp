@@ -2,6 +2,8 @@
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -22,6 +24,7 @@ QString figureText(const std::string& Figure) {
   if (Figure == "settle") return "settling";
   if (Figure == "false_edge") return "false edge";
   if (Figure == "no_edge") return "no edge";
+  if (Figure == "decode") return "bit read wrong";
   return QString::fromStdString(Figure);
 }
 
@@ -44,6 +47,61 @@ QTableWidgetItem* cell(const QString& Text, bool Number = false) {
 
 }  // namespace
 
+TEyeView::TEyeView(QWidget* Parent) : QWidget(Parent) { setMinimumSize(240, 160); }
+
+void TEyeView::SetEyes(std::vector<TEye> EyesIn, const TThresholds& Thresholds) {
+  FEyes = std::move(EyesIn);
+  FThresholds = Thresholds;
+  update();
+}
+
+void TEyeView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), palette().base());
+  if (FEyes.empty()) return;
+  // As many columns as keep each eye about 4:3.
+  const int count = static_cast<int>(FEyes.size());
+  int columns = 1;
+  while (columns < count && (width() / (columns + 1)) * 3 >= (height() / ((count + columns) / (columns + 1))) * 2)
+    ++columns;
+  const int rows = (count + columns - 1) / columns;
+  const double cellW = static_cast<double>(width()) / columns;
+  const double cellH = static_cast<double>(height()) / rows;
+  painter.setRenderHint(QPainter::Antialiasing);
+  for (int i = 0; i < count; ++i) {
+    const TEye& eye = FEyes[static_cast<std::size_t>(i)];
+    const QRectF cellRect((i % columns) * cellW, (i / columns) * cellH, cellW, cellH);
+    const QRectF plot = cellRect.adjusted(6, 18, -6, -6);
+    double low = std::min(0.0, FThresholds.Recessive);
+    double high = FThresholds.Dominant;
+    for (const TWave& bit : eye.Bits)
+      for (const double v : bit.Volts) low = std::min(low, v), high = std::max(high, v);
+    high += 0.1 * (high - low);
+    const auto at = [&](double T, double V) {
+      return QPointF(plot.left() + plot.width() * T / eye.BitTime,
+                     plot.top() + plot.height() * (high - V) / (high - low));
+    };
+    painter.setPen(palette().text().color());
+    painter.drawText(cellRect.adjusted(6, 2, -6, 0), Qt::AlignLeft | Qt::AlignTop,
+                     QString::fromStdString(eye.Receiver) + " at " + BitRateText(eye.BitRate) +
+                         (eye.Works ? "" : ": a bit read wrong"));
+    painter.setPen(QPen(QColor(136, 136, 136), 1));
+    painter.drawRect(plot);
+    painter.setPen(QPen(QColor(31, 95, 191, 110), 1));
+    for (const TWave& bit : eye.Bits) {
+      QPainterPath path;
+      for (std::size_t k = 0; k < bit.Time.size(); ++k)
+        k == 0 ? path.moveTo(at(bit.Time[k], bit.Volts[k])) : path.lineTo(at(bit.Time[k], bit.Volts[k]));
+      painter.drawPath(path);
+    }
+    painter.setPen(QPen(QColor(192, 57, 43), 1, Qt::DashLine));
+    for (const double level : {FThresholds.Dominant, FThresholds.Recessive})
+      painter.drawLine(at(0, level), at(eye.BitTime, level));
+    painter.setPen(QPen(eye.Works ? QColor(23, 112, 43) : QColor(180, 0, 0), 1.5));
+    painter.drawLine(at(eye.SamplePoint, high), at(eye.SamplePoint, low));
+  }
+}
+
 QString BitRateText(std::int64_t Rate) {
   if (Rate >= 1000000 && Rate % 1000 == 0) return QString::number(static_cast<double>(Rate) / 1e6, 'g', 6) + " Mbit/s";
   if (Rate >= 1000) return QString::number(static_cast<double>(Rate) / 1e3, 'g', 6) + " kbit/s";
@@ -58,11 +116,14 @@ TAnalysisPanel::TAnalysisPanel(QWidget* Parent) : QWidget(Parent) {
   SummaryLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(SummaryLabel);
   auto* split = new QSplitter(Qt::Horizontal, this);
-  Verdicts = newTable({"Phase", "Rate", "Works", "Worst pair", "Edge", "Figure", "Value ns", "Limit ns"}, split);
+  Verdicts = newTable(
+      {"Phase", "Rate", "Works", "Deciding pair", "Edge", "Figure", "Value ns", "Limit ns", "What decided"}, split);
   Pairs = newTable(
       {"Transmitter", "Receiver", "Edge", "Delay ns", "Settle ns", "Overshoot V", "Undershoot V", "False edge"}, split);
+  Eyes = new TEyeView(split);
   split->addWidget(Verdicts);
   split->addWidget(Pairs);
+  split->addWidget(Eyes);
   layout->addWidget(split, 1);
 
   connect(Pairs, &QTableWidget::currentCellChanged, this, [this](int Row) {
@@ -71,16 +132,25 @@ TAnalysisPanel::TAnalysisPanel(QWidget* Parent) : QWidget(Parent) {
   connect(Verdicts, &QTableWidget::currentCellChanged, this, [this](int Row) { verdictPicked(Row); });
 }
 
-void TAnalysisPanel::ShowVerdict(const TBusVerdict& Verdict, const std::vector<TPairMeasure>& PairsIn) {
+void TAnalysisPanel::ShowVerdict(const TStreamVerdict& Stream, const std::vector<TPairMeasure>& PairsIn,
+                                 const std::vector<std::string>& CheckErrors) {
+  const TBusVerdict& Verdict = Stream.Bus;
   // The old rows go before the lists they index do.
   const QSignalBlocker quietVerdicts(Verdicts);
   const QSignalBlocker quietPairs(Pairs);
   FPairs = PairsIn;
   FRates = Verdict.Rates;
 
-  SummaryLabel->setText(QString("Highest working rate: arbitration %1, data phase %2.")
-                            .arg(Verdict.MaxArbitrationRate ? BitRateText(Verdict.MaxArbitrationRate) : QString("none"),
-                                 Verdict.MaxDataRate ? BitRateText(Verdict.MaxDataRate) : QString("none")));
+  QString summary = QString("Highest working rate: arbitration %1, data phase %2.")
+                        .arg(Verdict.MaxArbitrationRate ? BitRateText(Verdict.MaxArbitrationRate) : QString("none"),
+                             Verdict.MaxDataRate ? BitRateText(Verdict.MaxDataRate) : QString("none"));
+  summary += QString(" The driver alone into 60 ohms decodes up to %1 (edges %2 ns and %3 ns after TXD%4).")
+                 .arg(Stream.DriverMaxDataRate ? BitRateText(Stream.DriverMaxDataRate) : QString("no data rate"),
+                      nsText(Stream.DriverDominantDelay), nsText(Stream.DriverRecessiveDelay),
+                      Stream.Compensated ? QString(", its asymmetry taken out of the bus's streams") : QString());
+  for (const std::string& error : CheckErrors) summary += "\nBus check error: " + QString::fromStdString(error);
+  SummaryLabel->setText(summary);
+  Eyes->SetEyes(Stream.Eyes, TAnalysisSettings{}.Thresholds);
 
   Verdicts->setRowCount(static_cast<int>(FRates.size()));
   for (int row = 0; row < Verdicts->rowCount(); ++row) {
@@ -90,7 +160,7 @@ void TAnalysisPanel::ShowVerdict(const TBusVerdict& Verdict, const std::vector<T
     auto* works = cell(rate.Works ? "yes" : "NO");
     works->setForeground(rate.Works ? QColor(0, 110, 0) : QColor(180, 0, 0));
     Verdicts->setItem(row, 2, works);
-    for (int column = 3; column < 8; ++column) Verdicts->setItem(row, column, cell("", column >= 6));
+    for (int column = 3; column < 9; ++column) Verdicts->setItem(row, column, cell("", column == 6 || column == 7));
     if (!rate.Worst) {
       Verdicts->item(row, 3)->setText("no pairs");
       continue;
@@ -99,8 +169,11 @@ void TAnalysisPanel::ShowVerdict(const TBusVerdict& Verdict, const std::vector<T
     Verdicts->item(row, 3)->setText(QString::fromStdString(worst.Transmitter + " \u2192 " + worst.Receiver));
     Verdicts->item(row, 4)->setText(EdgeName(worst.Edge));
     Verdicts->item(row, 5)->setText(figureText(worst.Figure));
-    if (worst.Figure != "no_edge") Verdicts->item(row, 6)->setText(nsText(worst.Value));
-    Verdicts->item(row, 7)->setText(nsText(worst.Limit));
+    if (worst.Figure == "round_trip" || worst.Figure == "margin") {
+      Verdicts->item(row, 6)->setText(nsText(worst.Value));
+      Verdicts->item(row, 7)->setText(nsText(worst.Limit));
+    }
+    Verdicts->item(row, 8)->setText(QString::fromStdString(worst.Text));
   }
 
   Pairs->setRowCount(static_cast<int>(FPairs.size()));
@@ -124,6 +197,7 @@ void TAnalysisPanel::ShowMessage(const QString& Text) {
   const QSignalBlocker quietPairs(Pairs);
   Verdicts->setRowCount(0);
   Pairs->setRowCount(0);
+  Eyes->SetEyes({}, TThresholds{});
   FPairs.clear();
   FRates.clear();
   SummaryLabel->setText(Text);

@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "sim/BusAnalysis.h"
+#include "sim/StreamVerdict.h"
 
 class QLabel;
 class QTableWidget;
@@ -22,8 +22,10 @@ class TAnalysisPanel : public QWidget {
  public:
   explicit TAnalysisPanel(QWidget* Parent = nullptr);
 
-  // A finished analysis: the verdict and the pairs it was judged on.
-  void ShowVerdict(const TBusVerdict& Verdict, const std::vector<TPairMeasure>& Pairs);
+  // A finished analysis: the verdict, the pairs it was judged on and the bus check's errors,
+  // which are shown above it.
+  void ShowVerdict(const TStreamVerdict& Verdict, const std::vector<TPairMeasure>& Pairs,
+                   const std::vector<std::string>& CheckErrors = {});
   // No verdict (running, cancelled, failed): the tables empty, the text in their place.
   void ShowMessage(const QString& Text);
   // The verdict shown no longer describes the network: it was edited since the analysis.
@@ -34,8 +36,9 @@ class TAnalysisPanel : public QWidget {
   QString Summary() const;
 
   QLabel* SummaryLabel;
-  QTableWidget* Verdicts;  // phase, rate, works, worst pair, edge, figure, value, limit
+  QTableWidget* Verdicts;  // phase, rate, works, deciding pair, edge, figure, value, limit, what decided
   QTableWidget* Pairs;     // transmitter, receiver, edge, delay, settling, overshoot, undershoot, false edge
+  class TEyeView* Eyes;    // every station's eye at the highest working and the lowest failing data rate
 
   // A pair row was picked (index into PairList()); also when a rate's deciding pair is picked.
   std::function<void(std::size_t Pair)> OnSelect;
@@ -45,6 +48,22 @@ class TAnalysisPanel : public QWidget {
 
   std::vector<TPairMeasure> FPairs;
   std::vector<TRateVerdict> FRates;
+};
+
+// Eye diagrams side by side: each station's bits folded onto one bit time, the thresholds and
+// the sample point drawn.
+class TEyeView : public QWidget {
+ public:
+  explicit TEyeView(QWidget* Parent = nullptr);
+  void SetEyes(std::vector<TEye> Eyes, const TThresholds& Thresholds);
+  const std::vector<TEye>& EyeList() const { return FEyes; }
+
+ protected:
+  void paintEvent(class QPaintEvent* Event) override;
+
+ private:
+  std::vector<TEye> FEyes;
+  TThresholds FThresholds;
 };
 
 // "500 kbit/s", "2 Mbit/s".

@@ -40,7 +40,7 @@ TBusVerdict analyse(const TextLines& Circuit, std::vector<TPairMeasure>* Pairs =
   for (std::size_t t = 0; t < plan.Stations.size(); ++t) runs.push_back(RunTransmitter(plan, t, {}, false));
   const auto pairs = PairsOf(runs);
   if (Pairs) *Pairs = pairs;
-  return JudgeBus(pairs, TAnalysisSettings{});
+  return JudgeRuns(runs, TAnalysisSettings{}).Bus;
 }
 
 TEST(AnalysisPlan, StationsDriverAndDecks) {
@@ -54,9 +54,12 @@ TEST(AnalysisPlan, StationsDriverAndDecks) {
   EXPECT_NEAR(plan.Delay, 10e-9, 1e-18);
   EXPECT_NEAR(plan.Width, 500e-9, 1e-18);
   EXPECT_NEAR(plan.Period, 1020e-9, 1e-18);
-  // 10 m at 2e8 m/s: 50 ns of line; the run covers the second edge's bit and that path.
+  // 10 m at 2e8 m/s: 50 ns of line; each edge is held 1 us (twenty passes would be less), the
+  // dominant one 20 ns after the source's 10 ns ramp.
   EXPECT_NEAR(plan.LineDelays, 50e-9, 1e-15);
-  EXPECT_NEAR(plan.Stop, 1080e-9, 1e-15);
+  EXPECT_NEAR(plan.Hold, 1e-6, 1e-15);
+  EXPECT_NEAR(plan.EdgeAt, 30e-9, 1e-15);
+  EXPECT_NEAR(plan.Stop, 2030e-9, 1e-15);
 
   // Transmitter 0: the other station's driver is the held copy at the second level.
   const TextLines deck = TransmitterDeck(plan, 0, true);
@@ -64,17 +67,15 @@ TEST(AnalysisPlan, StationsDriverAndDecks) {
     return std::any_of(deck.begin(), deck.end(),
                        [&](const std::string& L) { return L.find(Text) != std::string::npos; });
   };
-  EXPECT_TRUE(has("X" + plan.Stations[0].Spice + " " + plan.Stations[0].Spice + " CANDRV"));
+  EXPECT_TRUE(has("X" + plan.Stations[0].Spice + " " + plan.Stations[0].Spice + " CANDRV_SENDING"));
   EXPECT_TRUE(has("X" + plan.Stations[1].Spice + " " + plan.Stations[1].Spice + " CANDRV_HELD"));
   EXPECT_TRUE(has(".SUBCKT CANDRV_HELD 7999"));
   EXPECT_TRUE(has("VQuelle 7903 0 DC {xUBat+xVPk}"));
   EXPECT_FALSE(has(".AC"));
-  EXPECT_TRUE(has(".TRAN .001ns 1.08e-06"));
-  // First level dominant: the second edge (back to it) is the dominant one.
-  const auto windows = EdgeWindows(plan, true);
-  EXPECT_EQ(windows[0].Edge, TBusEdge::Dominant);
-  EXPECT_NEAR(windows[0].Start, 520e-9, 1e-15);
-  EXPECT_NEAR(windows[1].Start, 10e-9, 1e-15);
+  EXPECT_TRUE(has(".TRAN .001ns 2.03e-06"));
+  // First level dominant: the sender starts at the second level, its ramp to the first is
+  // centred on the dominant edge, and it goes back 1 us later.
+  EXPECT_TRUE(has("VQuelle 7903 0 PULSE({xUBat+xVPk} {xUBat} 2.5e-08 1e-08 1e-08 9.9e-07"));
 
   // One station is no bus; a driver without a pulse cannot be switched.
   TextLines single = circuit;

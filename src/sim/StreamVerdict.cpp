@@ -1,0 +1,288 @@
+#include "sim/StreamVerdict.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <map>
+
+namespace busweave {
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// A figure that meets its limit exactly must not fail by the last bit of a double.
+constexpr double kRounding = 1e-9;
+
+std::string ns(double Seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f ns", Seconds * 1e9);
+  return text;
+}
+
+std::string volts(double Volts) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f V", Volts);
+  return text;
+}
+
+std::string percent(double Share) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f %%", Share * 100.0);
+  return text;
+}
+
+const char* levelName(bool Dominant) { return Dominant ? "dominant" : "recessive"; }
+
+// "bit 14 (single dominant after five recessive) read recessive at [3] ECU3: the dominant edge
+// of bit 14 settles 212 ns after its TXD edge, 88 ns after the sample point".
+std::string errorText(const TBitStream& Stream, const TBitError& E, const std::string& Station, bool Own) {
+  const std::string where = Own ? " by " + Station + " itself at its secondary sample point" : " at " + Station;
+  if (E.Bit == 0 && E.Read != TBitRead::Dominant && !E.ValidFrom)
+    return "the start of frame never reaches the dominant threshold" + where + " (" + volts(E.Volts) +
+           " at the sample point)";
+  const bool expected = Stream[E.Bit];
+  std::string text = "bit " + std::to_string(E.Bit + 1) + " (" + BitRole(Stream, E.Bit) + ") read " +
+                     BitReadName(E.Read) + where + ": the " + levelName(expected) + " edge of bit " +
+                     std::to_string(E.EdgeBit + 1);
+  const std::string at =
+      " (" + volts(E.Volts) + " at the sample point, " + ns(E.Sample - E.EdgeTime) + " after that edge)";
+  if (E.ValidFrom && *E.ValidFrom > E.Sample)
+    return text + " settles " + ns(*E.ValidFrom - E.EdgeTime) + " after its TXD edge, " + ns(*E.ValidFrom - E.Sample) +
+           " after the sample point";
+  if (E.ReachedBefore) return text + " reaches its threshold but the bus leaves it again before the sample point" + at;
+  return text + " does not reach its threshold by the sample point" + at;
+}
+
+struct TPairDelays {
+  std::optional<double> Dominant;
+  std::optional<double> Recessive;
+};
+
+// The key of a station's worst result at one rate: for the eye diagrams.
+struct TWorstAt {
+  double Score = -kInfinity;
+  std::size_t Run = 0;
+  std::size_t Station = 0;
+  bool Works = false;
+};
+
+}  // namespace
+
+std::optional<double> ResponseDelay(const TWave& Response, TBusEdge Edge, const TThresholds& Thresholds) {
+  if (Response.Time.empty()) return std::nullopt;
+  return FirstCrossing(Response.Time, Response.Volts, Edge, Response.Time.front(), Response.Time.back() + 1.0,
+                       Thresholds);
+}
+
+TDriverReference DriverReferenceOf(TEdgeResponses Responses, const TThresholds& Thresholds) {
+  TDriverReference reference;
+  reference.DominantDelay = ResponseDelay(Responses.Dominant, TBusEdge::Dominant, Thresholds);
+  reference.RecessiveDelay = ResponseDelay(Responses.Recessive, TBusEdge::Recessive, Thresholds);
+  reference.Responses = std::move(Responses);
+  return reference;
+}
+
+namespace {
+
+TWave composed(const TEdgeResponses& Responses, double Shift, std::int64_t BitRate) {
+  const double bitTime = 1.0 / static_cast<double>(BitRate);
+  const TBitStream& stream = WorstCaseStream();
+  std::vector<TTxdEdge> edges = StreamEdges(stream, 0.0, bitTime);
+  for (TTxdEdge& edge : edges)
+    if (edge.Edge == TBusEdge::Recessive) edge.Time -= Shift;
+  const double step = std::clamp(bitTime / 500.0, 0.2e-9, 2e-9);
+  return ComposeStream(Responses, edges, -bitTime, static_cast<double>(stream.size() + 1) * bitTime, step);
+}
+
+double compensation(const TDriverReference& Reference, const TAnalysisSettings& Settings) {
+  if (!Settings.CompensateDriver || !Reference.DominantDelay || !Reference.RecessiveDelay) return 0.0;
+  return *Reference.RecessiveDelay - *Reference.DominantDelay;
+}
+
+TDecodeSettings decodeSettings(const TAnalysisSettings& S, TBusPhase Phase, std::int64_t BitRate) {
+  TDecodeSettings d;
+  d.BitTime = 1.0 / static_cast<double>(BitRate);
+  d.SamplePoint = Phase == TBusPhase::Arbitration ? S.SamplePoint : S.DataSamplePoint;
+  d.Sjw = Phase == TBusPhase::Arbitration ? S.Sjw : S.DataSjw;
+  d.Thresholds = S.Thresholds;
+  return d;
+}
+
+TDecodeResult decode(const TWave& Trace, bool Own, const TDecodeSettings& D) {
+  return Own ? DecodeTransmitter(Trace, WorstCaseStream(), 0.0, D) : DecodeReceiver(Trace, WorstCaseStream(), 0.0, D);
+}
+
+}  // namespace
+
+TWave StreamTrace(const TStationResponse& Station, const TDriverReference& Reference, const TAnalysisSettings& Settings,
+                  std::int64_t BitRate) {
+  return composed(Station.Responses, compensation(Reference, Settings), BitRate);
+}
+
+TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriverReference& Reference,
+                            const TAnalysisSettings& Settings) {
+  TStreamVerdict verdict;
+  verdict.DriverDominantDelay = Reference.DominantDelay;
+  verdict.DriverRecessiveDelay = Reference.RecessiveDelay;
+  verdict.Compensated = compensation(Reference, Settings) != 0.0;
+  const TBitStream& stream = WorstCaseStream();
+
+  // Bus delays from the TXD edge, less the driver's own delay into the reference load.
+  std::vector<std::vector<TPairDelays>> delays(Runs.size());
+  for (std::size_t r = 0; r < Runs.size(); ++r)
+    for (const TStationResponse& station : Runs[r].Stations) {
+      TPairDelays d;
+      if (auto t = ResponseDelay(station.Responses.Dominant, TBusEdge::Dominant, Settings.Thresholds))
+        d.Dominant = *t - Reference.DominantDelay.value_or(0.0);
+      if (auto t = ResponseDelay(station.Responses.Recessive, TBusEdge::Recessive, Settings.Thresholds))
+        d.Recessive = *t - Reference.RecessiveDelay.value_or(0.0);
+      delays[r].push_back(d);
+    }
+
+  std::map<std::pair<std::int64_t, int>, TWorstAt> worstAt;  // (data rate, station)
+  const auto judge = [&](TBusPhase Phase, std::int64_t BitRate) {
+    TRateVerdict rate;
+    rate.Phase = Phase;
+    rate.BitRate = BitRate;
+    if (BitRate <= 0) return rate;
+    const TDecodeSettings d = decodeSettings(Settings, Phase, BitRate);
+    const double limit = d.SamplePoint * d.BitTime;
+    rate.Works = false;
+    bool anyReceiver = false;
+    bool fails = false;
+    double worstScore = -kInfinity;
+    // Any failure before any margin; among each, the largest score.
+    const auto consider = [&](bool Fails, double Score, TWorstPair Pair) {
+      if (!rate.Worst || (Fails && !fails) || (Fails == fails && Score > worstScore)) {
+        worstScore = Score;
+        rate.Worst = std::move(Pair);
+      }
+      fails = fails || Fails;
+    };
+    for (std::size_t r = 0; r < Runs.size(); ++r) {
+      const TResponseSet& run = Runs[r];
+      const std::string* transmitter = nullptr;
+      for (const TStationResponse& s : run.Stations)
+        if (s.Station == run.Transmitter) transmitter = &s.Name;
+      const std::string sender = transmitter ? *transmitter : "station " + std::to_string(run.Transmitter);
+      for (std::size_t s = 0; s < run.Stations.size(); ++s) {
+        const TStationResponse& station = run.Stations[s];
+        const bool own = station.Station == run.Transmitter;
+        anyReceiver = anyReceiver || !own;
+        const TWave trace = StreamTrace(station, Reference, Settings, BitRate);
+        const TDecodeResult result = decode(trace, own, d);
+        TReceiverMargin margin{Phase,
+                               BitRate,
+                               sender,
+                               station.Name,
+                               own,
+                               !result.Error,
+                               result.EarlyMargin,
+                               result.LateMargin,
+                               result.VoltageMargin,
+                               ""};
+        TWorstPair pair{sender, station.Name, TBusEdge::Dominant, "", std::nullopt, limit, ""};
+        double score = 0.0;
+        if (result.Error) {
+          margin.Text = errorText(stream, *result.Error, station.Name, own);
+          pair.Figure = "decode";
+          pair.Edge = stream[result.Error->Bit] ? TBusEdge::Dominant : TBusEdge::Recessive;
+          pair.Text = margin.Text;
+          score = result.Error->ValidFrom ? *result.Error->ValidFrom - result.Error->Sample : d.BitTime;
+          // A receiver's failure names the bus; the transmitter's own decides only when alone.
+          if (own) score -= 10.0 * d.BitTime;
+          consider(true, score, pair);
+        } else {
+          score = -std::min(result.EarlyMargin, result.LateMargin);
+          pair.Figure = "margin";
+          pair.Value = std::min(result.EarlyMargin, result.LateMargin);
+          pair.Text = "every bit read right; least margin at " + station.Name +
+                      (own ? " itself (secondary sample point)" : " from " + sender) + ": the sample point may move " +
+                      ns(result.EarlyMargin) + " earlier or " + ns(result.LateMargin) + " later, " +
+                      volts(result.VoltageMargin) + " from a threshold";
+          consider(false, score, pair);
+        }
+        if (Phase == TBusPhase::Data) {
+          TWorstAt& w = worstAt[{BitRate, station.Station}];
+          if (w.Score == -kInfinity || (!!result.Error && w.Works) || (!result.Error == w.Works && score > w.Score))
+            w = {score, r, s, !result.Error};
+        }
+        verdict.Margins.push_back(std::move(margin));
+        if (Phase != TBusPhase::Arbitration || own) continue;
+        for (const TBusEdge edge : {TBusEdge::Dominant, TBusEdge::Recessive}) {
+          const auto& delay = edge == TBusEdge::Dominant ? delays[r][s].Dominant : delays[r][s].Recessive;
+          TWorstPair trip{sender, station.Name, edge, "round_trip", std::nullopt, limit, ""};
+          if (!delay) {
+            trip.Figure = "no_edge";
+            trip.Text = std::string("the ") + EdgeName(edge) + " edge from " + sender +
+                        " never reaches its threshold at " + station.Name;
+            consider(true, d.BitTime, trip);
+            continue;
+          }
+          trip.Value = 2.0 * (*delay + Settings.LoopDelay);
+          const bool over = *trip.Value - limit > limit * kRounding;
+          trip.Text = "round trip " + sender + " -> " + station.Name + ", " + EdgeName(edge) +
+                      " edge: 2 x (bus delay " + ns(*delay) + " + loop delay " + ns(Settings.LoopDelay) +
+                      ") = " + ns(*trip.Value) + (over ? " > " : " <= ") + ns(limit) + " (" + percent(d.SamplePoint) +
+                      " of the bit)";
+          // A round trip within its limit decides a working rate only when nothing else is closer.
+          if (over) consider(true, *trip.Value - limit, trip);
+        }
+      }
+    }
+    rate.Works = anyReceiver && !fails;
+    return rate;
+  };
+  for (const std::int64_t r : Settings.ArbitrationRates) {
+    verdict.Bus.Rates.push_back(judge(TBusPhase::Arbitration, r));
+    if (verdict.Bus.Rates.back().Works) verdict.Bus.MaxArbitrationRate = std::max(verdict.Bus.MaxArbitrationRate, r);
+  }
+  for (const std::int64_t r : Settings.DataRates) {
+    verdict.Bus.Rates.push_back(judge(TBusPhase::Data, r));
+    if (verdict.Bus.Rates.back().Works) verdict.Bus.MaxDataRate = std::max(verdict.Bus.MaxDataRate, r);
+  }
+
+  // The driver's own ceiling: its responses into the reference load decoded as they are.
+  TAnalysisSettings alone = Settings;
+  alone.CompensateDriver = false;
+  TStationResponse driver{-1, "driver", Reference.Responses};
+  for (const std::int64_t r : Settings.DataRates) {
+    if (r <= 0 || Reference.Responses.Dominant.Time.empty()) continue;
+    const TDecodeResult result = DecodeReceiver(StreamTrace(driver, Reference, alone, r), stream, 0.0,
+                                                decodeSettings(alone, TBusPhase::Data, r));
+    if (!result.Error) verdict.DriverMaxDataRate = std::max(verdict.DriverMaxDataRate, r);
+  }
+
+  // Eyes of every station at the highest working and the lowest failing data rate.
+  std::int64_t lowestFailing = 0;
+  for (const TRateVerdict& rate : verdict.Bus.Rates)
+    if (rate.Phase == TBusPhase::Data && !rate.Works && rate.BitRate > 0 &&
+        (lowestFailing == 0 || rate.BitRate < lowestFailing))
+      lowestFailing = rate.BitRate;
+  for (const std::int64_t rate : {verdict.Bus.MaxDataRate, lowestFailing}) {
+    if (rate <= 0) continue;
+    const TDecodeSettings d = decodeSettings(Settings, TBusPhase::Data, rate);
+    for (const auto& [key, worst] : worstAt) {
+      if (key.first != rate) continue;
+      const TResponseSet& run = Runs[worst.Run];
+      const TStationResponse& station = run.Stations[worst.Station];
+      const bool own = station.Station == run.Transmitter;
+      const TWave trace = StreamTrace(station, Reference, Settings, rate);
+      const TDecodeResult result = decode(trace, own, d);
+      TEye eye;
+      eye.Phase = TBusPhase::Data;
+      eye.BitRate = rate;
+      eye.Works = !result.Error;
+      for (const TStationResponse& s : run.Stations)
+        if (s.Station == run.Transmitter) eye.Transmitter = s.Name;
+      eye.Receiver = station.Name;
+      eye.BitTime = d.BitTime;
+      eye.SamplePoint = d.SamplePoint * d.BitTime;
+      eye.Bits = FoldEye(trace, result, stream.size(), d.BitTime, 60);
+      verdict.Eyes.push_back(std::move(eye));
+    }
+  }
+  return verdict;
+}
+
+}  // namespace busweave

@@ -1,0 +1,87 @@
+#pragma once
+
+// The verdict per bit rate from what a controller decodes: for each transmitter's run, every
+// station's responses to one dominant and one recessive TXD edge; the worst-case stream at each
+// rate composed from them and decoded at every receiver and at the transmitter's secondary
+// sample point; in the arbitration phase also the round trip from the TXD edge. Times are from
+// the transmitter's TXD edge; the driver's own delays into the reference load are measured once.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/BitDecoding.h"
+#include "sim/BusAnalysis.h"
+
+namespace busweave {
+
+struct TStationResponse {
+  int Station = 0;
+  std::string Name;
+  TEdgeResponses Responses;
+};
+
+// One transmitter's run: every station's responses, its own node among them.
+struct TResponseSet {
+  int Transmitter = 0;
+  std::vector<TStationResponse> Stations;
+};
+
+// The driver alone into the reference load (60 ohms): its responses and its own delays from the
+// TXD edge to the thresholds.
+struct TDriverReference {
+  TEdgeResponses Responses;
+  std::optional<double> DominantDelay;
+  std::optional<double> RecessiveDelay;
+};
+TDriverReference DriverReferenceOf(TEdgeResponses Responses, const TThresholds& Thresholds);
+
+// A TXD edge's delay to the threshold crossing in a response (s); none when never crossed.
+std::optional<double> ResponseDelay(const TWave& Response, TBusEdge Edge, const TThresholds& Thresholds);
+
+// What one station decoded of one transmitter's stream at one rate.
+struct TReceiverMargin {
+  TBusPhase Phase = TBusPhase::Data;
+  std::int64_t BitRate = 0;
+  std::string Transmitter;
+  std::string Receiver;
+  bool Own = false;  // the transmitter's own node at its secondary sample point
+  bool Works = false;
+  double EarlyMargin = 0.0;  // s
+  double LateMargin = 0.0;   // s
+  double VoltageMargin = 0.0;
+  std::string Text;  // the first wrong bit and why, when there is one
+};
+
+// A station's bits at one rate folded onto one bit time, with the sample point.
+struct TEye {
+  TBusPhase Phase = TBusPhase::Data;
+  std::int64_t BitRate = 0;
+  bool Works = false;
+  std::string Transmitter;
+  std::string Receiver;
+  double BitTime = 0.0;
+  double SamplePoint = 0.0;  // s from the bit's start
+  std::vector<TWave> Bits;
+};
+
+struct TStreamVerdict {
+  TBusVerdict Bus;
+  std::vector<TReceiverMargin> Margins;  // every rate, transmitter and station
+  std::vector<TEye> Eyes;                // per station: the highest working and lowest failing data rate
+  std::optional<double> DriverDominantDelay;
+  std::optional<double> DriverRecessiveDelay;
+  std::int64_t DriverMaxDataRate = 0;  // the driver alone into the reference load, as it is
+  bool Compensated = false;            // the driver's asymmetry was taken out of the bus's streams
+};
+
+// The composed trace of Stations[Station] in Run for the worst-case stream at Rate (first bit
+// at 0 s), compensated as Settings say.
+TWave StreamTrace(const TStationResponse& Station, const TDriverReference& Reference, const TAnalysisSettings& Settings,
+                  std::int64_t BitRate);
+
+TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriverReference& Reference,
+                            const TAnalysisSettings& Settings);
+
+}  // namespace busweave
