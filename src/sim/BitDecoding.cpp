@@ -116,7 +116,8 @@ bool readBit(const TWave& Trace, const TBitStream& Stream, std::size_t Bit, doub
     error.Volts = volts;
     error.EdgeBit = runStart(Stream, Bit);
     error.EdgeTime = FirstBitStart + static_cast<double>(error.EdgeBit) * S.BitTime;
-    error.ValidFrom = validFrom(Trace, expected, error.EdgeTime, BitStart + S.BitTime, S.Thresholds);
+    // Valid by half-way from the sample point to the bit's end: a late edge, not the next bit's.
+    error.ValidFrom = validFrom(Trace, expected, error.EdgeTime, (Sample + BitStart + S.BitTime) / 2, S.Thresholds);
     for (std::size_t i = firstAfter(Trace, error.EdgeTime); i < Trace.Time.size() && Trace.Time[i] < Sample; ++i)
       error.ReachedBefore = error.ReachedBefore || validFor(expected, Trace.Volts[i], S.Thresholds);
     Result.Error = error;
