@@ -53,6 +53,7 @@ constexpr const char* kAnalyzeHelp =
     "  --sjw PERCENT             arbitration synchronisation jump width (default 20)\n"
     "  --data-sjw PERCENT        data phase synchronisation jump width (default 30)\n"
     "  --no-compensation         judge the bus with the driver's own asymmetry left in\n"
+    "  --no-confirm              skip the full runs of the stream that check the verdict\n"
     "  --arbitration-rates LIST  bit/s, comma-separated, k and M allowed\n"
     "                            (default 125k,250k,500k,800k,1M)\n"
     "  --data-rates LIST         (default 1M,2M,4M,5M,8M)\n"
@@ -252,6 +253,7 @@ TJson resultJson(const TAnalysis& A, const TStreamVerdict& Stream, const std::ve
           {"max_data_bitrate", Verdict.MaxDataRate},
           {"bus_check", check},
           {"driver", driver},
+          {"confirmations", Stream.Confirmations},
           {"rates", rates},
           {"margins", margins},
           {"pairs", pairs}};
@@ -315,6 +317,7 @@ void printTable(const TAnalysis& A, const TStreamVerdict& Stream, const std::vec
       << (Verdict.MaxArbitrationRate ? rateText(Verdict.MaxArbitrationRate) : std::string("none"))
       << "; highest data rate: " << (Verdict.MaxDataRate ? rateText(Verdict.MaxDataRate) : std::string("none")) << "\n";
   Out << NameToPrintable(driverText(Stream)) << "\n";
+  for (const std::string& c : Stream.Confirmations) Out << NameToPrintable(c) << "\n";
 }
 
 std::string htmlEscaped(const std::string& Text) {
@@ -462,6 +465,7 @@ std::string reportHtml(const TAnalysis& A, const TStreamVerdict& Stream, const s
           " % and " + number(s.DataSjw * 100) +
           " %. Single-ended model of the bus voltage on lossless lines; times from the TXD edge.</p>\n";
   html += "<p>" + htmlEscaped(driverText(Stream)) + ".</p>\n";
+  for (const std::string& c : Stream.Confirmations) html += "<p>" + htmlEscaped("Check: " + c) + ".</p>\n";
 
   std::string problem;
   const std::string drawing = drawingSvg(Net, A.File, problem);
@@ -570,9 +574,34 @@ std::string reportHtml(const TAnalysis& A, const TStreamVerdict& Stream, const s
   return html;
 }
 
+std::optional<std::string> workerProgram();
+
+// The verdict checked by full runs of the stream at the rates that decide it (see
+// ConfirmVerdict); the circuit planned again from the network and templates the runs used.
+void confirm(const TAnalysis& A, TStreamVerdict& Verdict, std::ostream& Err) {
+  const auto program = workerProgram();
+  TCanNodes net = DocumentNetwork();
+  std::ostringstream quiet;
+  try {
+    if (!program) throw EAnalysisError("the program's own file cannot be found to start its workers");
+    if (!LoadForCommand(net, A.File, quiet)) throw EAnalysisError("the network file cannot be read again");
+    const TAnalysisPlan plan = PlanAnalysis(CircuitFromTemplates(net, A.Templates));
+    TRunOptions options;
+    options.Program = *program;
+    options.Jobs = 1;
+    options.Thresholds = A.Settings.Thresholds;
+    ConfirmVerdict(plan, A.Runs, A.Settings, options, Verdict);
+  } catch (const std::exception& error) {
+    Err << kProgram << ": " << A.File << ": the verdict is not checked by full runs of the stream: " << error.what()
+        << "\n";
+    Verdict.Confirmations.push_back(std::string("not checked by full runs of the stream: ") + error.what());
+  }
+}
+
 // Prints the result and writes the report; the exit code.
 int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::ostream& Err) {
-  const TStreamVerdict verdict = JudgeRuns(A.Runs, A.Settings);
+  TStreamVerdict verdict = JudgeRuns(A.Runs, A.Settings);
+  if (!Args.Has("--no-confirm")) confirm(A, verdict, Err);
   // The bus check's findings go above the verdict; a network that cannot be read has none.
   TCanNodes net = DocumentNetwork();
   std::vector<TFinding> findings;
@@ -622,7 +651,8 @@ std::string partJson(const TAnalysis& A, int Shard, int Shards) {
   nlohmann::json runs = nlohmann::json::array();
   for (const TTransmitterRun& run : A.Runs) runs.push_back(nlohmann::json::parse(TransmitterRunJson(run)));
   nlohmann::json part = {{"busweave_analysis_part", kPartVersion}, {"file", A.File},         {"shard", {Shard, Shards}},
-                         {"parameters", settingsJson(A.Settings)}, {"stations", A.Stations}, {"runs", runs}};
+                         {"parameters", settingsJson(A.Settings)}, {"stations", A.Stations}, {"runs", runs},
+                         {"templates", A.Templates}};
   return part.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
@@ -645,6 +675,7 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
                                     {"--sjw", true},
                                     {"--data-sjw", true},
                                     {"--no-compensation", false},
+                                    {"--no-confirm", false},
                                     {"--arbitration-rates", true},
                                     {"--data-rates", true}},
                                    Args, Out, Err, exit);
@@ -671,6 +702,7 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
     shards = static_cast<int>(n);
   }
   const std::string folder = args->ValueOr("--templates", ".");
+  analysis.Templates = folder;
   if (args->Has("--report")) {
     std::vector<std::string> inputs = TemplateFiles(folder);
     inputs.push_back(analysis.File);
@@ -730,7 +762,8 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
 int RunAnalyzeMerge(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
   int exit = ExitDone;
   const auto args =
-      ParseArguments("analyze-merge", kMergeHelp, {{"--json", false}, {"--report", true}}, Args, Out, Err, exit);
+      ParseArguments("analyze-merge", kMergeHelp, {{"--json", false}, {"--report", true}, {"--no-confirm", false}}, Args,
+                     Out, Err, exit);
   if (!args) return exit;
   if (args->Files.empty()) return Usage(Err, "analyze-merge needs one or more PART files", "analyze-merge");
   if (args->Has("--report") && OutputIsAnInput(args->Options.at("--report"), args->Files, Err, "analyze-merge"))
@@ -759,6 +792,7 @@ int RunAnalyzeMerge(const std::vector<std::string>& Args, std::ostream& Out, std
           return fail("comes from another network, other options or another split than " + args->Files[0]);
       } else {
         analysis.File = part.at("file").get<std::string>();
+        analysis.Templates = part.at("templates").get<std::string>();
         parameters = part.at("parameters");
         analysis.Settings = settingsFrom(*parameters);
         analysis.Stations = part.at("stations").get<std::vector<std::string>>();

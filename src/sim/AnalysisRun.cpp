@@ -296,10 +296,10 @@ std::string edgePulse(const TAnalysisPlan& Plan, bool FirstDominant) {
 
 }  // namespace
 
-double DominantRamp(const TAnalysisPlan& Plan, bool FirstDominant) { return FirstDominant ? Plan.Fall : Plan.Rise; }
-double RecessiveRamp(const TAnalysisPlan& Plan, bool FirstDominant) { return FirstDominant ? Plan.Rise : Plan.Fall; }
+namespace {
 
-TextLines TransmitterDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bool FirstDominant) {
+TextLines senderDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bool FirstDominant, const std::string& Source,
+                     double Stop) {
   const std::vector<TStatement> statements = statementsOf(Plan.Circuit);
   const std::string& held = FirstDominant ? Plan.SecondLevel : Plan.FirstLevel;
   TextLines deck{Plan.Circuit.empty() ? std::string("Busweave bus analysis") : Plan.Circuit.front()};
@@ -313,7 +313,7 @@ TextLines TransmitterDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bo
     if (s.Key == ".end") break;
     if (s.Key.rfind(".tran", 0) == 0) {
       const auto words = SpiceWords(s.Text);
-      deck.push_back(".TRAN " + (words.size() > 1 ? words[1] : std::string("1ns")) + " " + SpiceNumberText(Plan.Stop));
+      deck.push_back(".TRAN " + (words.size() > 1 ? words[1] : std::string("1ns")) + " " + SpiceNumberText(Stop));
       tran = true;
       continue;
     }
@@ -328,12 +328,37 @@ TextLines TransmitterDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bo
     deck.insert(deck.end(), s.Lines.begin(), s.Lines.end());
   }
   for (const auto& copy : {driverCopy(statements, Plan, Plan.HeldDriver, "DC " + held),
-                           driverCopy(statements, Plan, Plan.SendingDriver, edgePulse(Plan, FirstDominant))})
+                           driverCopy(statements, Plan, Plan.SendingDriver, Source)})
     deck.insert(deck.end(), copy.begin(), copy.end());
-  if (!tran) deck.push_back(".TRAN 1ns " + SpiceNumberText(Plan.Stop));
+  if (!tran) deck.push_back(".TRAN 1ns " + SpiceNumberText(Stop));
   deck.push_back(".END");
   return deck;
 }
+
+}  // namespace
+
+double DominantRamp(const TAnalysisPlan& Plan, bool FirstDominant) { return FirstDominant ? Plan.Fall : Plan.Rise; }
+double RecessiveRamp(const TAnalysisPlan& Plan, bool FirstDominant) { return FirstDominant ? Plan.Rise : Plan.Fall; }
+
+TextLines TransmitterDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bool FirstDominant) {
+  return senderDeck(Plan, Transmitter, FirstDominant, edgePulse(Plan, FirstDominant), Plan.Stop);
+}
+
+TextLines PatternDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bool FirstDominant,
+                      const std::vector<TTxdEdge>& Edges, double Stop) {
+  const std::string& dominant = FirstDominant ? Plan.FirstLevel : Plan.SecondLevel;
+  const std::string& recessive = FirstDominant ? Plan.SecondLevel : Plan.FirstLevel;
+  std::string source = "PWL(0 " + recessive;
+  for (const TTxdEdge& edge : Edges) {
+    const bool toDominant = edge.Edge == TBusEdge::Dominant;
+    const double ramp = toDominant ? DominantRamp(Plan, FirstDominant) : RecessiveRamp(Plan, FirstDominant);
+    for (const auto& [at, level] : {std::pair{edge.Time - ramp / 2, toDominant ? &recessive : &dominant},
+                                    std::pair{edge.Time + ramp / 2, toDominant ? &dominant : &recessive}})
+      source.append(" ").append(SpiceNumberText(at)).append(" ").append(*level);
+  }
+  return senderDeck(Plan, Transmitter, FirstDominant, source + ")", Stop);
+}
+
 
 TextLines ReferenceDeck(const TAnalysisPlan& Plan, bool FirstDominant) {
   const std::vector<TStatement> statements = statementsOf(Plan.Circuit);
@@ -453,14 +478,55 @@ std::vector<TPairMeasure> pairsOf(const TStationResponse& Sender, const std::vec
   return pairs;
 }
 
+// Each station's trace: the run's traces follow the circuit's nodes.
+std::vector<const std::vector<double>*> stationVolts(const TAnalysisPlan& Plan, const TNgspiceCircuit& Circuit,
+                                                     const TSimulationResult& Result, const std::string& Name) {
+  std::vector<const std::vector<double>*> volts(Plan.Stations.size(), nullptr);
+  for (std::size_t n = 0; n < Circuit.Nodes.size(); ++n)
+    for (std::size_t s = 0; s < Plan.Stations.size(); ++s)
+      if (Circuit.Nodes[n].Spice == Plan.Stations[s].Spice) volts[s] = &Result.Transient.Traces[n].Values;
+  for (std::size_t s = 0; s < Plan.Stations.size(); ++s)
+    if (!volts[s]) throw EAnalysisError("the run with " + Name + " transmitting has no voltage at " + Plan.Stations[s].Name);
+  return volts;
+}
+
+bool firstLevelDominant(const TAnalysisPlan& Plan) {
+  const TSimulationResult probe = simulate(LevelProbeDeck(Plan), "the run of the driver at its two levels");
+  return FirstLevelDominant(probe.Transient.Traces[0].Values.back(), probe.Transient.Traces[1].Values.back());
+}
+
 }  // namespace
+
+TTransmitterRun RunPattern(const TAnalysisPlan& Plan, std::size_t Transmitter, std::int64_t BitRate, double Shift) {
+  if (Transmitter >= Plan.Stations.size()) throw EAnalysisError("no station " + std::to_string(Transmitter));
+  if (BitRate <= 0 || !std::isfinite(Shift)) throw EAnalysisError("no bit rate to run the stream at");
+  const bool firstDominant = firstLevelDominant(Plan);
+  const double bitTime = 1.0 / static_cast<double>(BitRate);
+  const TBitStream& stream = WorstCaseStream();
+  std::vector<TTxdEdge> edges = StreamEdges(stream, Plan.EdgeAt, bitTime);
+  for (TTxdEdge& edge : edges)
+    if (edge.Edge == TBusEdge::Recessive) edge.Time -= Shift;
+  const double stop = Plan.EdgeAt + static_cast<double>(stream.size() + 1) * bitTime;
+  const std::string& name = Plan.Stations[Transmitter].Name;
+  const TextLines deck = PatternDeck(Plan, Transmitter, firstDominant, edges, stop);
+  const TNgspiceCircuit circuit = TranslateForNgspice(deck);
+  const TSimulationResult result = simulate(deck, "the full run of the bit stream with " + name + " transmitting");
+  const auto volts = stationVolts(Plan, circuit, result, name);
+  const auto waves = window(result.Transient.Scale, volts, 0.0, stop + 1.0, 0.0);
+  TTransmitterRun run;
+  run.Transmitter = static_cast<int>(Transmitter);
+  run.Pattern.BitRate = BitRate;
+  run.Pattern.Shift = Shift;
+  run.Pattern.Start = Plan.EdgeAt;
+  for (std::size_t s = 0; s < Plan.Stations.size(); ++s)
+    run.Pattern.Stations.push_back({static_cast<int>(s), Plan.Stations[s].Name, waves[s]});
+  return run;
+}
 
 TTransmitterRun RunTransmitter(const TAnalysisPlan& Plan, std::size_t Transmitter, const TThresholds& Thresholds,
                                bool KeepTraces) {
   if (Transmitter >= Plan.Stations.size()) throw EAnalysisError("no station " + std::to_string(Transmitter));
-  const TSimulationResult probe = simulate(LevelProbeDeck(Plan), "the run of the driver at its two levels");
-  const bool firstDominant =
-      FirstLevelDominant(probe.Transient.Traces[0].Values.back(), probe.Transient.Traces[1].Values.back());
+  const bool firstDominant = firstLevelDominant(Plan);
   const TSimulationResult reference =
       simulate(ReferenceDeck(Plan, firstDominant), "the run of the driver alone into 60 ohms");
   const std::string& name = Plan.Stations[Transmitter].Name;
@@ -468,14 +534,7 @@ TTransmitterRun RunTransmitter(const TAnalysisPlan& Plan, std::size_t Transmitte
   const TNgspiceCircuit circuit = TranslateForNgspice(deck);
   const TSimulationResult result = simulate(deck, "the run with " + name + " transmitting");
 
-  // Each station's trace: the run's traces follow the circuit's nodes.
-  std::vector<const std::vector<double>*> volts(Plan.Stations.size(), nullptr);
-  for (std::size_t n = 0; n < circuit.Nodes.size(); ++n)
-    for (std::size_t s = 0; s < Plan.Stations.size(); ++s)
-      if (circuit.Nodes[n].Spice == Plan.Stations[s].Spice) volts[s] = &result.Transient.Traces[n].Values;
-  for (std::size_t s = 0; s < Plan.Stations.size(); ++s)
-    if (!volts[s])
-      throw EAnalysisError("the run with " + name + " transmitting has no voltage at " + Plan.Stations[s].Name);
+  const auto volts = stationVolts(Plan, circuit, result, name);
   TTransmitterRun run;
   run.Transmitter = static_cast<int>(Transmitter);
   run.Reference =
@@ -546,7 +605,18 @@ std::string TransmitterRunJson(const TTransmitterRun& Run) {
   Json traces = Json::array();
   for (const TPlotTrace& t : Run.Traces)
     traces.push_back({{"station", t.Station}, {"time", t.Time}, {"volts", t.Volts}});
+  Json pattern = nullptr;
+  if (Run.Pattern.BitRate > 0) {
+    Json waves = Json::array();
+    for (const TStationWave& w : Run.Pattern.Stations)
+      waves.push_back({{"station", w.Station}, {"name", w.Name}, {"wave", traceJson(w.Wave)}});
+    pattern = {{"bitrate", Run.Pattern.BitRate},
+               {"shift", Run.Pattern.Shift},
+               {"start", Run.Pattern.Start},
+               {"stations", waves}};
+  }
   return Json{{"transmitter", Run.Transmitter},
+              {"pattern", pattern},
               {"pairs", pairs},
               {"stations", stations},
               {"reference", responsesJson(Run.Reference)},
@@ -579,6 +649,13 @@ TTransmitterRun TransmitterRunFromJson(const std::string& Text) {
       run.Stations.push_back(
           {s.at("station").get<int>(), s.at("name").get<std::string>(), responsesOf(s.at("responses"))});
     run.Reference = responsesOf(json.at("reference"));
+    if (const Json& pattern = json.at("pattern"); !pattern.is_null()) {
+      run.Pattern.BitRate = pattern.at("bitrate").get<std::int64_t>();
+      run.Pattern.Shift = pattern.at("shift").get<double>();
+      run.Pattern.Start = pattern.at("start").get<double>();
+      for (const Json& w : pattern.at("stations"))
+        run.Pattern.Stations.push_back({w.at("station").get<int>(), w.at("name").get<std::string>(), traceOf(w.at("wave"))});
+    }
     for (const Json& t : json.at("traces")) {
       TPlotTrace trace;
       trace.Station = t.at("station").get<int>();
@@ -609,6 +686,105 @@ TStreamVerdict JudgeRuns(const std::vector<TTransmitterRun>& Runs, const TAnalys
   TEdgeResponses reference;
   if (!Runs.empty()) reference = Runs.front().Reference;
   return JudgeStreams(ResponsesOf(Runs), DriverReferenceOf(std::move(reference), Settings.Thresholds), Settings);
+}
+
+namespace {
+
+std::string rateWords(std::int64_t Rate) {
+  return Rate % 1000000 == 0 ? std::to_string(Rate / 1000000) + " Mbit/s" : std::to_string(Rate / 1000) + " kbit/s";
+}
+
+void recountMaxima(TBusVerdict& Verdict) {
+  Verdict.MaxArbitrationRate = Verdict.MaxDataRate = 0;
+  for (const TRateVerdict& r : Verdict.Rates)
+    if (r.Works) {
+      std::int64_t& best = r.Phase == TBusPhase::Arbitration ? Verdict.MaxArbitrationRate : Verdict.MaxDataRate;
+      best = std::max(best, r.BitRate);
+    }
+}
+
+}  // namespace
+
+bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun>& Runs,
+                    const TAnalysisSettings& Settings, const TRunOptions& Options, TStreamVerdict& Verdict) {
+  if (Runs.empty()) return true;
+  const TDriverReference reference = DriverReferenceOf(Runs.front().Reference, Settings.Thresholds);
+  std::set<std::pair<int, std::int64_t>> checked;  // (phase, rate)
+  for (const TBusPhase phase : {TBusPhase::Arbitration, TBusPhase::Data}) {
+    for (std::size_t round = 0; round <= Verdict.Bus.Rates.size(); ++round) {
+      // The rates that decide the phase: its highest working and its lowest failing one.
+      TRateVerdict* highest = nullptr;
+      TRateVerdict* lowest = nullptr;
+      for (TRateVerdict& r : Verdict.Bus.Rates) {
+        if (r.Phase != phase || !r.Worst) continue;
+        if (r.Works && (!highest || r.BitRate > highest->BitRate)) highest = &r;
+        if (!r.Works && (!lowest || r.BitRate < lowest->BitRate)) lowest = &r;
+      }
+      bool changed = false;
+      for (TRateVerdict* rate : {highest, lowest}) {
+        if (!rate || !checked.insert({static_cast<int>(phase), rate->BitRate}).second) continue;
+        // A failing round trip is no matter of the stream: nothing to run.
+        if (rate->Worst->Figure == "round_trip" || rate->Worst->Figure == "no_edge") continue;
+        const auto sender = std::find_if(Plan.Stations.begin(), Plan.Stations.end(),
+                                         [&](const TStation& S) { return S.Name == rate->Worst->Transmitter; });
+        if (sender == Plan.Stations.end()) continue;
+        const auto transmitter = static_cast<std::size_t>(sender - Plan.Stations.begin());
+        // Bits longer than every response's settling start each edge from a settled bus: there the
+        // sum of the responses is the full run, and none is needed.
+        double settling = 0.0;
+        for (const TTransmitterRun& run : Runs)
+          if (run.Transmitter == static_cast<int>(transmitter))
+            for (const TStationResponse& station : run.Stations)
+              settling = std::max(settling, SettlingTime(station.Responses));
+        if (settling < 1.0 / static_cast<double>(rate->BitRate)) continue;
+        TRunOptions options = Options;
+        options.KeepTraces = false;
+        options.PatternRate = rate->BitRate;
+        options.PatternShift = DriverCompensation(reference, Settings);
+        options.Progress = nullptr;
+        const TRunsOutcome full = RunTransmitters(Plan, {transmitter}, options);
+        if (full.Cancelled) return false;
+        const TPatternRun& pattern = full.Runs.front().Pattern;
+        std::string failure;
+        const bool works = JudgePatternRun(pattern.Stations, static_cast<int>(transmitter), pattern.Start, phase,
+                                           rate->BitRate, Settings, failure);
+        // What the responses said of this transmitter's stream alone.
+        bool composed = true;
+        bool othersFail = false;
+        for (const TReceiverMargin& m : Verdict.Margins) {
+          if (m.Phase != phase || m.BitRate != rate->BitRate || m.Works) continue;
+          if (m.Transmitter == sender->Name)
+            composed = false;
+          else
+            othersFail = true;
+        }
+        const std::string what = std::string(PhaseName(phase)) + " " + rateWords(rate->BitRate) + " from " + sender->Name;
+        if (works == composed) {
+          Verdict.Confirmations.push_back("the full run of the stream at " + what + " agrees: " +
+                                          (works ? "every bit read right" : failure));
+          continue;
+        }
+        Verdict.Confirmations.push_back("the full run of the stream at " + what + " disagrees with the edge responses: " +
+                                        (works ? std::string("every bit read right") : failure) + "; the full run decides");
+        if (!works) {
+          rate->Works = false;
+          rate->Worst->Figure = "decode";
+          rate->Worst->Value.reset();
+          rate->Worst->Text = failure + " (full run of the stream)";
+          changed = true;
+        } else if (!othersFail) {
+          rate->Works = true;
+          rate->Worst->Figure = "margin";
+          rate->Worst->Value.reset();
+          rate->Worst->Text = "every bit read right in the full run of the stream from " + sender->Name;
+          changed = true;
+        }
+      }
+      if (!changed) break;
+      recountMaxima(Verdict.Bus);
+    }
+  }
+  return true;
 }
 
 TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters,
@@ -648,6 +824,9 @@ TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::s
                             "--recessive",
                             QString::number(Options.Thresholds.Recessive, 'g', 17)};
       if (Options.KeepTraces) arguments << "--traces";
+      if (Options.PatternRate > 0)
+        arguments << "--pattern" << QString::number(Options.PatternRate) << "--shift"
+                  << QString::number(Options.PatternShift, 'g', 17);
       auto process = std::make_unique<QProcess>();
       process->start(QString::fromLocal8Bit(Options.Program.c_str()), arguments);
       if (!process->waitForStarted(-1)) {
@@ -697,6 +876,8 @@ int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, st
   TThresholds thresholds;
   bool traces = false;
   bool haveTransmitter = false;
+  std::int64_t pattern = 0;
+  double shift = 0.0;
   for (std::size_t i = 0; i < Args.size(); ++i) {
     const std::string& arg = Args[i];
     if (arg == "--traces") {
@@ -716,6 +897,10 @@ int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, st
         thresholds.Dominant = std::stod(value);
       } else if (arg == "--recessive") {
         thresholds.Recessive = std::stod(value);
+      } else if (arg == "--pattern") {
+        pattern = std::stoll(value);
+      } else if (arg == "--shift") {
+        shift = std::stod(value);
       } else {
         Err << "analyze-worker: unknown option " << arg << "\n";
         return 2;
@@ -739,7 +924,10 @@ int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, st
     start = end + 1;
   }
   try {
-    Out << TransmitterRunJson(RunTransmitter(PlanAnalysis(circuit), transmitter, thresholds, traces)) << "\n";
+    const TAnalysisPlan plan = PlanAnalysis(circuit);
+    Out << TransmitterRunJson(pattern > 0 ? RunPattern(plan, transmitter, pattern, shift)
+                                          : RunTransmitter(plan, transmitter, thresholds, traces))
+        << "\n";
   } catch (const EAnalysisError& error) {
     Err << error.what() << "\n";
     return 1;

@@ -77,6 +77,10 @@ bool FirstLevelDominant(double FirstVolts, double SecondVolts);
 // recessive edge Plan.Hold later (each with the ramp of the source's own edge), every other
 // driver is held at the recessive level, no AC analysis. Before translation.
 TextLines TransmitterDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bool FirstDominant);
+// The transmitter sending Edges (TXD instants, ramps as the source's) until Stop: the full run
+// that a verdict built from the edge run's responses is checked against.
+TextLines PatternDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bool FirstDominant,
+                      const std::vector<TTxdEdge>& Edges, double Stop);
 // The same edges from the driver alone into the reference load of 60 ohms, on node 1.
 TextLines ReferenceDeck(const TAnalysisPlan& Plan, bool FirstDominant);
 // The ramps of the source's edges towards the dominant and the recessive level (s).
@@ -90,13 +94,27 @@ struct TPlotTrace {
   std::vector<double> Volts;
 };
 
+// A full run of the worst-case stream at one rate: every station's voltage, the stream's
+// first bit starting at Start.
+struct TPatternRun {
+  std::int64_t BitRate = 0;
+  double Shift = 0.0;  // how much earlier the recessive TXD edges were sent (compensation)
+  double Start = 0.0;
+  std::vector<TStationWave> Stations;
+};
+
 struct TTransmitterRun {
   int Transmitter = 0;
+  TPatternRun Pattern;                       // a pattern run's, instead of the rest
   std::vector<TPairMeasure> Pairs;         // delays and settling from the TXD edges
   std::vector<TStationResponse> Stations;  // every station's responses to the two edges
   TEdgeResponses Reference;                // the driver alone into the reference load
   std::vector<TPlotTrace> Traces;          // every station's, when asked for
 };
+
+// The full run of the worst-case stream at BitRate from one transmitter, its recessive edges
+// Shift earlier. Throws EAnalysisError as RunTransmitter does.
+TTransmitterRun RunPattern(const TAnalysisPlan& Plan, std::size_t Transmitter, std::int64_t BitRate, double Shift);
 
 // The runs of one transmitter in this process with the ngspice library. Throws EAnalysisError
 // with ngspice's reason when a run fails.
@@ -118,6 +136,8 @@ struct TRunOptions {
   std::string Program;  // busweave-cli, which has the analyze-worker command
   int Jobs = 1;         // worker processes at a time
   bool KeepTraces = false;
+  std::int64_t PatternRate = 0;  // not 0: full runs of the stream at this rate instead
+  double PatternShift = 0.0;
   TThresholds Thresholds;
   std::function<void(const TRunProgress&)> Progress;  // on the calling thread, after each run
   std::stop_token Stop;                               // kills the workers and returns
@@ -138,6 +158,12 @@ std::vector<TPairMeasure> PairsOf(const std::vector<TTransmitterRun>& Runs);
 std::vector<TResponseSet> ResponsesOf(const std::vector<TTransmitterRun>& Runs);
 // The verdict of the runs, the driver's reference taken from the first.
 TStreamVerdict JudgeRuns(const std::vector<TTransmitterRun>& Runs, const TAnalysisSettings& Settings);
+
+// Checks the verdict built from the edge runs' responses by full runs of the stream: for each
+// phase, the deciding transmitter at the highest working and the lowest failing rate. A full
+// run that disagrees decides, and the verdict says so. Returns false when cancelled.
+bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun>& Runs,
+                    const TAnalysisSettings& Settings, const TRunOptions& Options, TStreamVerdict& Verdict);
 
 // The analyze-worker command: the circuit on In, the transmitter and thresholds in Args,
 // the run's JSON on Out. Returns the exit code.

@@ -68,6 +68,21 @@ struct TWorstAt {
 
 }  // namespace
 
+double SettlingTime(const TEdgeResponses& Responses) {
+  double settled = 0.0;
+  for (const TWave* r : {&Responses.Dominant, &Responses.Recessive}) {
+    if (r->Volts.empty()) continue;
+    const auto [low, high] = std::minmax_element(r->Volts.begin(), r->Volts.end());
+    const double tolerance = std::max(0.01 * (*high - *low), 0.01);
+    for (std::size_t i = r->Volts.size(); i-- > 0;)
+      if (std::fabs(r->Volts[i] - r->Volts.back()) > tolerance) {
+        settled = std::max(settled, r->Time[std::min(i + 1, r->Time.size() - 1)]);
+        break;
+      }
+  }
+  return settled;
+}
+
 std::optional<double> ResponseDelay(const TWave& Response, TBusEdge Edge, const TThresholds& Thresholds) {
   if (Response.Time.empty()) return std::nullopt;
   return FirstCrossing(Response.Time, Response.Volts, Edge, Response.Time.front(), Response.Time.back() + 1.0,
@@ -94,10 +109,14 @@ TWave composed(const TEdgeResponses& Responses, double Shift, std::int64_t BitRa
   return ComposeStream(Responses, edges, -bitTime, static_cast<double>(stream.size() + 1) * bitTime, step);
 }
 
-double compensation(const TDriverReference& Reference, const TAnalysisSettings& Settings) {
+}  // namespace
+
+double DriverCompensation(const TDriverReference& Reference, const TAnalysisSettings& Settings) {
   if (!Settings.CompensateDriver || !Reference.DominantDelay || !Reference.RecessiveDelay) return 0.0;
   return *Reference.RecessiveDelay - *Reference.DominantDelay;
 }
+
+namespace {
 
 TDecodeSettings decodeSettings(const TAnalysisSettings& S, TBusPhase Phase, std::int64_t BitRate) {
   TDecodeSettings d;
@@ -114,9 +133,31 @@ TDecodeResult decode(const TWave& Trace, bool Own, const TDecodeSettings& D) {
 
 }  // namespace
 
+bool JudgePatternRun(const std::vector<TStationWave>& Stations, int Transmitter, double Start, TBusPhase Phase,
+                     std::int64_t BitRate, const TAnalysisSettings& Settings, std::string& Failure) {
+  const TDecodeSettings d = decodeSettings(Settings, Phase, BitRate);
+  const TBitStream& stream = WorstCaseStream();
+  std::string sender;
+  for (const TStationWave& s : Stations)
+    if (s.Station == Transmitter) sender = s.Name;
+  // Receivers first, as the verdict names them.
+  for (const bool ownPass : {false, true})
+    for (const TStationWave& station : Stations) {
+      const bool own = station.Station == Transmitter;
+      if (own != ownPass) continue;
+      const TDecodeResult result = own ? DecodeTransmitter(station.Wave, stream, Start, d)
+                                       : DecodeReceiver(station.Wave, stream, Start, d);
+      if (result.Error) {
+        Failure = errorText(stream, *result.Error, station.Name, own) + (own ? "" : " (from " + sender + ")");
+        return false;
+      }
+    }
+  return true;
+}
+
 TWave StreamTrace(const TStationResponse& Station, const TDriverReference& Reference, const TAnalysisSettings& Settings,
                   std::int64_t BitRate) {
-  return composed(Station.Responses, compensation(Reference, Settings), BitRate);
+  return composed(Station.Responses, DriverCompensation(Reference, Settings), BitRate);
 }
 
 TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriverReference& Reference,
@@ -124,7 +165,7 @@ TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriver
   TStreamVerdict verdict;
   verdict.DriverDominantDelay = Reference.DominantDelay;
   verdict.DriverRecessiveDelay = Reference.RecessiveDelay;
-  verdict.Compensated = compensation(Reference, Settings) != 0.0;
+  verdict.Compensated = DriverCompensation(Reference, Settings) != 0.0;
   const TBitStream& stream = WorstCaseStream();
 
   // Bus delays from the TXD edge, less the driver's own delay into the reference load.

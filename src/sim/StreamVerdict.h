@@ -16,6 +16,13 @@
 
 namespace busweave {
 
+// A station's voltage in a full run.
+struct TStationWave {
+  int Station = 0;
+  std::string Name;
+  TWave Wave;
+};
+
 struct TStationResponse {
   int Station = 0;
   std::string Name;
@@ -74,7 +81,21 @@ struct TStreamVerdict {
   std::optional<double> DriverRecessiveDelay;
   std::int64_t DriverMaxDataRate = 0;  // the driver alone into the reference load, as it is
   bool Compensated = false;            // the driver's asymmetry was taken out of the bus's streams
+  std::vector<std::string> Confirmations;  // what the full runs of the stream found, a sentence each
 };
+
+// When a station's responses have come within 1 % of their swing (at least 10 mV) of their final
+// level for good, from the TXD edge (s): a stream whose bits are longer than this is, edge by
+// edge, exactly the sum of the responses.
+double SettlingTime(const TEdgeResponses& Responses);
+
+// The asymmetry taken out of the recessive TXD edges (s; 0 when not compensated).
+double DriverCompensation(const TDriverReference& Reference, const TAnalysisSettings& Settings);
+
+// What every station of a full run decoded, as JudgeStreams counts it; the first wrong bit's
+// sentence in Failure. True when every bit was read right.
+bool JudgePatternRun(const std::vector<TStationWave>& Stations, int Transmitter, double Start, TBusPhase Phase,
+                     std::int64_t BitRate, const TAnalysisSettings& Settings, std::string& Failure);
 
 // The composed trace of Stations[Station] in Run for the worst-case stream at Rate (first bit
 // at 0 s), compensated as Settings say.
