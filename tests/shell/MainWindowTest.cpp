@@ -70,7 +70,7 @@ class ScriptedPrompts : public TPrompts {
     return 2;
   }
   QString PrintFile;  // the print dialog prints into this PDF file; none: it is cancelled
-  std::optional<TPrintLayout> SetUpPrinter(QWidget*, QPrinter& Printer, TPrintLayout Layout) override {
+  std::optional<TPrintLayout> SetUpPrinter(QWidget*, QPrinter& Printer, TPrintLayout Layout, const QString&) override {
     if (PrintFile.isEmpty()) return std::nullopt;
     Printer.setOutputFormat(QPrinter::PdfFormat);
     Printer.setOutputFileName(PrintFile);
