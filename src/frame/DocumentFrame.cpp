@@ -25,6 +25,10 @@
 namespace busweave {
 namespace {
 
+// The overview never gets thinner than this (pixels), however long and narrow the document: a
+// window of no height is never painted again, so it could not take new proportions.
+constexpr int kThinnestOverview = 24;
+
 // Multiply, then divide, rounded to nearest.
 int mulDiv(std::int64_t A, std::int64_t B, std::int64_t C) {
   if (C == 0) return 0;
@@ -249,9 +253,9 @@ void TMDIChild::fitProportions() {
   if (FDocSize_.X <= 0 || FDocSize_.Y <= 0) return;
   QSize wanted = size();
   if (FDocSize_.Y > FDocSize_.X)
-    wanted.setWidth(mulDiv(height(), FDocSize_.X, FDocSize_.Y));
+    wanted.setWidth(std::max(kThinnestOverview, mulDiv(height(), FDocSize_.X, FDocSize_.Y)));
   else
-    wanted.setHeight(mulDiv(width(), FDocSize_.Y, FDocSize_.X));
+    wanted.setHeight(std::max(kThinnestOverview, mulDiv(width(), FDocSize_.Y, FDocSize_.X)));
   if (wanted != size() && FWindow && !FWindow->isMinimized() && !FWindow->isMaximized())
     SetClientSize({wanted.width(), wanted.height()});
 }

@@ -163,6 +163,21 @@ TEST_F(FrameWindow, FirstPaintKeepsTheWidthOfWideAndTheHeightOfTallDocuments) {
   EXPECT_EQ(Client(tall), QSize(150, 300));
 }
 
+TEST_F(FrameWindow, TheOverviewRecoversFromTheLongestAndNarrowestDocuments) {
+  TMDIChild* frame = Open(FFolder.File("NONAME1.BWN"));
+  for (const TPoint& thin : {TPoint{16'000'000, 200}, TPoint{200, 16'000'000}}) {
+    frame->WMEditorNotify(TEditorNotifyCode::enWidth, thin.X);
+    frame->WMEditorNotify(TEditorNotifyCode::enHeight, thin.Y);
+    Paint(frame);
+    EXPECT_GT(std::min(Client(frame).width(), Client(frame).height()), 8) << thin.X;
+    frame->WMEditorNotify(TEditorNotifyCode::enWidth, 200);
+    frame->WMEditorNotify(TEditorNotifyCode::enHeight, 200);
+    Paint(frame);
+    EXPECT_EQ(Client(frame).width(), Client(frame).height()) << thin.X;
+    EXPECT_GT(Client(frame).width(), 8) << thin.X;
+  }
+}
+
 TEST_F(FrameWindow, TallNetworkFileOpensAtTheHeightOfASquareDocument) {
   // The window starts 300 x 300 for the 200 x 200 the main window passes; a network that
   // turns out taller than wide keeps that height and narrows.

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
@@ -401,6 +402,24 @@ TEST_F(Options, ImpedancesFallBackAsDocumentedAndOutOfRangeIsRefused) {
   EXPECT_TRUE(Prompts.Errors[0].contains("Impedance of CAN line [ohms]"));
   EXPECT_TRUE(Prompts.Errors[0].contains("0 to 65535"));
   EXPECT_EQ(Editor->FDefaults().LineZL, 120);
+
+  // Past the 32-bit range too, in any field, sizes included; nothing changes.
+  for (const auto& [field, text, words] :
+       {std::tuple{"EditLineZL", "4294967296",
+                   "Impedance of CAN line [ohms]: 4294967296 is outside the range 0 to 65535."},
+        std::tuple{"EditNoZL", "99999999999999999999",
+                   "Impedance of line wo/ termination [ohms]: 99999999999999999999"},
+        std::tuple{"EditSizeX", "2147483647",
+                   "Size (X) of document [0.01 mm]: 2147483647 is outside the range 1 to "
+                   "320000000."}}) {
+    Prompts.Errors.clear();
+    runWith({{field, text}});
+    ASSERT_EQ(Prompts.Errors.size(), 1) << field;
+    EXPECT_TRUE(Prompts.Errors[0].startsWith(words)) << Prompts.Errors[0].toStdString();
+  }
+  EXPECT_EQ(Editor->FDefaults().LineZL, 120);
+  EXPECT_EQ(Editor->FDefaults().NoZL, 1500);
+  EXPECT_EQ(Editor->DocExtent(), (TPoint{200, 200}));
 }
 
 TEST_F(Options, SizesInHundredthsOfAMillimetre) {
