@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
@@ -79,6 +80,7 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   PaintBox1->OnPaint = [this](QPaintEvent* Event) { PaintBox1Paint(Event); };
   PaintBox1->OnMouseDown = [this](QMouseEvent* Event) { PaintBox1MouseDown(SurfaceFromPixel(Event->position())); };
   PaintBox1->OnMouseMove = [this](QMouseEvent* Event) {
+    FPointerPixel = PaintBox1->mapTo(ScrollBox1->viewport(), Event->position().toPoint());
     if (FRubberBand || FMoving) followDrag(Event->position());
     PaintBox1MouseMove(SurfaceFromPixel(Event->position()));
   };
@@ -154,7 +156,13 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   // before the rest of the file is lost by a save. A file of which nothing was read leaves
   // nothing to lose, so the new document stays unmodified.
   if (LoadFailed() && FNodes->Count() > 0) FNodes->MarkModified();
-  setWindowTitle(QString::fromLocal8Bit(FNodes->FFileName()));
+  // Saves replace the file by way of a new one beside it, so the folder must be writable too. A
+  // file without any write permission counts as read-only even for a user who could write it.
+  const QFileInfo file(QString::fromLocal8Bit(FileName));
+  const QFile::Permissions writes = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+  FReadOnly = FNodes->LastLoadError().Outcome != TLoadOutcome::Missing && file.isFile() &&
+              (!file.isWritable() || !(file.permissions() & writes) || !QFileInfo(file.absolutePath()).isWritable());
+  updateTitle();
   if (FNodes->FNumNodes() > 0)
     FitDocument();
   else
@@ -188,6 +196,10 @@ void TSubForm::ReportLoadProblem() {
                 .arg(FNodes->FNumLines()));
 }
 
+QString TSubForm::Caption() const { return QString::fromLocal8Bit(FNodes->FFileName()); }
+
+void TSubForm::updateTitle() { setWindowTitle(Caption() + (FReadOnly ? " (read-only)" : "")); }
+
 QList<QAction*> TSubForm::MergedMenus() const { return {Edit1->menuAction(), Options1}; }
 
 void TSubForm::SetDocExtent(TPoint Extent) {
@@ -198,14 +210,19 @@ void TSubForm::SetDocExtent(TPoint Extent) {
 
 void TSubForm::layoutSurface() {
   const QSize view = ScrollBox1->viewport()->size();
-  PaintBox1->resize(std::max<int>(view.width(), static_cast<int>(std::ceil(FExtent.X * FZoom))),
-                    std::max<int>(view.height(), static_cast<int>(std::ceil(FExtent.Y * FZoom))));
+  const int width = FOrigin.x() + static_cast<int>(std::ceil(FExtent.X * FZoom));
+  const int height = FOrigin.y() + static_cast<int>(std::ceil(FExtent.Y * FZoom));
+  PaintBox1->resize(std::max({view.width(), width, FScrollRoom.width()}),
+                    std::max({view.height(), height, FScrollRoom.height()}));
   PaintBox1->update();
 }
 
 bool TSubForm::eventFilter(QObject* Watched, QEvent* Event) {
   if (Watched == ScrollBox1->viewport() && Event->type() == QEvent::Resize) layoutSurface();
-  if (Watched == PaintBox1 && Event->type() == QEvent::Leave) FPointer.reset();
+  if (Watched == PaintBox1 && Event->type() == QEvent::Leave) {
+    FPointer.reset();
+    FPointerPixel.reset();
+  }
   if ((Watched == PaintBox1 || Watched == ScrollBox1->viewport()) && Event->type() == QEvent::Wheel) {
     auto* wheel = static_cast<QWheelEvent*>(Event);
     if (wheel->modifiers() & Qt::ControlModifier) {
@@ -232,18 +249,21 @@ TPoint TSubForm::ClientSize() const { return {ScrollBox1->viewport()->width(), S
 // The view transform: surface units (one per document unit, y downwards) to the pixels of the
 // surface widget, and back. Painting scales by the zoom; everything else stays in units.
 TPoint TSubForm::SurfaceFromPixel(QPointF Pixel) const {
-  auto unit = [this](double V) { return static_cast<std::int32_t>(std::clamp(std::floor(V / FZoom), -2.0e9, 2.0e9)); };
-  return {unit(Pixel.x()), unit(Pixel.y())};
+  auto unit = [this](double V, int Origin) {
+    return static_cast<std::int32_t>(std::clamp(std::floor((V - Origin) / FZoom), -2.0e9, 2.0e9));
+  };
+  return {unit(Pixel.x(), FOrigin.x()), unit(Pixel.y(), FOrigin.y())};
 }
 
 QPoint TSubForm::PixelFromSurface(TPoint Surface) const {
-  return {static_cast<int>(std::lround(Surface.X * FZoom)), static_cast<int>(std::lround(Surface.Y * FZoom))};
+  return FOrigin +
+         QPoint(static_cast<int>(std::lround(Surface.X * FZoom)), static_cast<int>(std::lround(Surface.Y * FZoom)));
 }
 
 QRect TSubForm::PixelRect(const QRect& Surface) const {
-  if (FZoom == 1.0) return Surface;
+  if (FZoom == 1.0) return Surface.translated(FOrigin);
   const QRectF r(Surface.x() * FZoom, Surface.y() * FZoom, Surface.width() * FZoom, Surface.height() * FZoom);
-  return r.toAlignedRect().adjusted(-1, -1, 1, 1);
+  return r.toAlignedRect().adjusted(-1, -1, 1, 1).translated(FOrigin);
 }
 
 std::pair<TPoint, TPoint> TSubForm::VisibleDocument() const {
@@ -265,22 +285,41 @@ double TSubForm::limitZoom(double Zoom) const {
 
 void TSubForm::SetZoom(double Zoom, std::optional<QPoint> Anchor) {
   Zoom = limitZoom(Zoom);
-  const QPoint anchor = Anchor.value_or(QPoint(ClientSize().X / 2, ClientSize().Y / 2));
-  const TPoint offset = ScrollOffset();
-  const double x = (offset.X + anchor.x()) / FZoom;
-  const double y = (offset.Y + anchor.y()) / FZoom;
+  const QPointF anchor = Anchor ? QPointF(*Anchor) : QPointF(ClientSize().X / 2.0, ClientSize().Y / 2.0);
+  const QPointF placed = documentPlace();
+  const QPointF under = (anchor - placed) / FZoom;
   FZoom = Zoom;
-  layoutSurface();
-  SetScrollOffset({static_cast<std::int32_t>(std::lround(x * FZoom - anchor.x())),
-                   static_cast<std::int32_t>(std::lround(y * FZoom - anchor.y()))});
+  placeDocument(anchor - under * FZoom);
   PaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
 }
 
-std::optional<QPoint> TSubForm::pointerAnchor() const {
-  if (!FPointer) return std::nullopt;
-  return PaintBox1->mapTo(ScrollBox1->viewport(), PixelFromSurface(*FPointer));
+QPointF TSubForm::documentPlace() const {
+  const TPoint offset = ScrollOffset();
+  const QPoint shown = FOrigin - QPoint(offset.X, offset.Y);
+  // The fraction is kept from the last zoom step while the view has not been scrolled since.
+  if (FExactPlace && FExactPlace->toPoint() == shown) return *FExactPlace;
+  return shown;
 }
+
+void TSubForm::placeDocument(QPointF Place) {
+  // A scroll area cannot scroll before its surface's left or top edge: where the document would
+  // start inside the viewport, the surface leaves room before it instead; where it would start
+  // beyond the viewport's edge, the surface gets room to scroll there. The document stays at
+  // least at the viewport's edge, so the surface never outgrows the largest widget.
+  const TPoint view = ClientSize();
+  Place.setX(std::clamp(Place.x(), -FExtent.X * FZoom, static_cast<double>(view.X)));
+  Place.setY(std::clamp(Place.y(), -FExtent.Y * FZoom, static_cast<double>(view.Y)));
+  FExactPlace = Place;
+  const QPoint rounded = Place.toPoint();
+  FOrigin = {std::max(0, rounded.x()), std::max(0, rounded.y())};
+  const QPoint offset = FOrigin - rounded;
+  FScrollRoom = QSize(offset.x() + view.X, offset.y() + view.Y);
+  layoutSurface();
+  SetScrollOffset({offset.x(), offset.y()});
+}
+
+std::optional<QPoint> TSubForm::pointerAnchor() const { return FPointerPixel; }
 
 void TSubForm::zoomStep(int Steps, std::optional<QPoint> Anchor) {
   double zoom = FZoom;
@@ -303,8 +342,10 @@ void TSubForm::ZoomActualSize() { SetZoom(1.0, pointerAnchor()); }
 
 void TSubForm::ZoomFit() {
   const TPoint view = ClientSize();
-  SetZoom(std::min(static_cast<double>(view.X) / FExtent.X, static_cast<double>(view.Y) / FExtent.Y), QPoint(0, 0));
-  SetScrollOffset({0, 0});
+  FZoom = limitZoom(std::min(static_cast<double>(view.X) / FExtent.X, static_cast<double>(view.Y) / FExtent.Y));
+  placeDocument({0, 0});
+  PaintBox1->update();
+  if (FFrame.PaintBox) FFrame.PaintBox->update();
 }
 
 void TSubForm::scrollToMiddle(TPoint Surface) {
@@ -343,6 +384,14 @@ void TSubForm::autoScrollStep() {
   PaintBox1MouseMove(SurfaceFromPixel(PaintBox1->mapFrom(ScrollBox1->viewport(), FDragViewportPos)));
 }
 
+std::int32_t TSubForm::shownWidth() const {
+  return std::min(static_cast<std::int32_t>(std::ceil((PaintBox1->width() - FOrigin.x()) / FZoom)), FExtent.X);
+}
+
+std::int32_t TSubForm::shownHeight() const {
+  return std::min(static_cast<std::int32_t>(std::ceil((PaintBox1->height() - FOrigin.y()) / FZoom)), FExtent.Y);
+}
+
 TPoint TSubForm::DocFromSurface(TPoint Surface) const {
   return {Surface.X, static_cast<std::int32_t>(std::int64_t{FExtent.Y} - Surface.Y)};
 }
@@ -355,9 +404,9 @@ void TSubForm::SnapToGrid(TPoint& P, TPoint Grid) {
 
 void TSubForm::SetMapping(Canvas& C) const {
   // The surface is never smaller than the extent, so this is one surface unit per document unit,
-  // y upwards; the zoom lies in the painter.
-  const std::int32_t w = std::min(static_cast<std::int32_t>(std::ceil(PaintBox1->width() / FZoom)), FExtent.X);
-  const std::int32_t h = std::min(static_cast<std::int32_t>(std::ceil(PaintBox1->height() / FZoom)), FExtent.Y);
+  // y upwards; the zoom and the document's place on the surface lie in the painter.
+  const std::int32_t w = shownWidth();
+  const std::int32_t h = shownHeight();
   TMapping mapping;
   mapping.Isotropic = true;
   mapping.WindowExt = {w, h};
@@ -393,12 +442,13 @@ void TSubForm::PlotIt(Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale
 void TSubForm::PaintBox1Paint(QPaintEvent* Event) {
   QPainter painter(PaintBox1);
   painter.setClipRegion(Event->region());
+  painter.translate(FOrigin);
   painter.scale(FZoom, FZoom);
   TQPainterCanvas canvas(painter);
   canvas.SetFont(FDrawingFont);
   SetMapping(canvas);
-  const std::int32_t w = std::min(static_cast<std::int32_t>(std::ceil(PaintBox1->width() / FZoom)), FExtent.X);
-  const std::int32_t h = std::min(static_cast<std::int32_t>(std::ceil(PaintBox1->height() / FZoom)), FExtent.Y);
+  const std::int32_t w = shownWidth();
+  const std::int32_t h = shownHeight();
   if (FShowGrid) {
     canvas.SetPen({clSilver, TPenStyle::psDot, 1});
     DrawGrid(canvas, {w, h}, FGrid_);
@@ -819,10 +869,12 @@ void TSubForm::SetShowGrid(bool Show) {
   PaintBox1->update();
 }
 
-bool TSubForm::FindNode(const QString& Part) {
+std::optional<QString> TSubForm::FindNode(const QString& Part) {
   for (int i = 0; i < FNodes->Count(); ++i) {
     TNode* node = FNodes->NodeAtIndex(i);
-    if (!node || !QString::fromStdString(NameToUtf8(node->FName)).contains(Part, Qt::CaseInsensitive)) continue;
+    if (!node) continue;
+    const QString name = QString::fromStdString(NameToUtf8(node->FName));
+    if (!name.contains(Part, Qt::CaseInsensitive)) continue;
     for (int j = 0; j < FNodes->Count(); ++j) FNodes->Objects(j)->FMarked = 0;
     node->FMarked = 1;
     FMarksSet = true;
@@ -831,9 +883,9 @@ bool TSubForm::FindNode(const QString& Part) {
     drawingChanged();
     PaintBox1->update();
     if (FFrame.PaintBox) FFrame.PaintBox->update();
-    return true;
+    return name;
   }
-  return false;
+  return std::nullopt;
 }
 
 std::optional<std::vector<std::string>> TSubForm::inPlaceStep(const TStringList& History) const {
@@ -936,6 +988,10 @@ void TSubForm::ShowPosition(TPoint Surface) {
 
 void TSubForm::SaveCAN(std::string& Name) {
   Name.clear();
+  if (FReadOnly) {
+    SaveCANAs(window(), Name);
+    return;
+  }
   try {
     if (FNodes->SaveNetwork(FNodes->FFileName()))
       Name = FNodes->FFileName();
@@ -967,9 +1023,11 @@ void TSubForm::SaveCANAs(QWidget* Owner, std::string& Name) {
     FHost->Prompts().ShowError(Owner, QString::fromLocal8Bit(error.what()));
     return;
   }
-  setWindowTitle(QString::fromLocal8Bit(path));
+  FReadOnly = false;
+  updateTitle();
   Name = path;
   if (FFrame.Notify) FFrame.Notify(TEditorNotifyCode::enFileName, 0);
+  FHost->FileSavedAs(QString::fromLocal8Bit(path));
 }
 
 void TSubForm::reportNothingWritten(QWidget* Owner, const std::string& Path) {

@@ -93,8 +93,12 @@ class TSubForm : public QWidget {
   void SetDrawingFont(const TFontSpec& Font) { FDrawingFont = Font; }
   // The menu items the main window shows while this editor is active.
   QList<QAction*> MergedMenus() const;
-  // The full path of the network file; also the window's caption.
-  QString Caption() const { return windowTitle(); }
+  // The full path of the network file; also the window's caption (which then says
+  // "(read-only)" for a read-only file).
+  QString Caption() const;
+  // A network file that exists but cannot be written back (a file or folder the user may not
+  // write, such as installed examples): it is edited as any other, and Save asks for a new name.
+  bool ReadOnly() const { return FReadOnly; }
 
   TPoint DocExtent() const { return FExtent; }
   void SetDocExtent(TPoint Extent);
@@ -180,6 +184,8 @@ class TSubForm : public QWidget {
   TPoint SurfaceFromPixel(QPointF Pixel) const;
   QPoint PixelFromSurface(TPoint Surface) const;
   QRect PixelRect(const QRect& Surface) const;
+  // The surface pixel of the document's top-left corner.
+  QPoint PixelOrigin() const { return FOrigin; }
   // The part of the document the editor shows: lower-left and upper-right corner.
   std::pair<TPoint, TPoint> VisibleDocument() const;
 
@@ -191,8 +197,8 @@ class TSubForm : public QWidget {
   bool ShowGrid() const { return FShowGrid; }
   void SetShowGrid(bool Show);
   // Marks the first node whose name holds Part (any case) and scrolls it to the middle of the
-  // editor; false when no node matches.
-  bool FindNode(const QString& Part);
+  // editor; that node's name as drawn, or nothing when no node matches.
+  std::optional<QString> FindNode(const QString& Part);
 
   // The bus check: run after every change; its findings are listed in the editor's panel. A
   // network of BackgroundCheckFrom() elements or more is checked on a thread of its own, so the
@@ -228,6 +234,14 @@ class TSubForm : public QWidget {
   void followDrag(QPointF Pixel);
   void autoScrollStep();
   std::optional<QPoint> pointerAnchor() const;
+  // Where the document's top-left corner lies in the viewport, to the fraction of a pixel.
+  QPointF documentPlace() const;
+  // Puts the document's top-left corner there (viewport pixels), by scrolling or by leaving room
+  // before the document on the surface.
+  void placeDocument(QPointF Place);
+  // The document's width and height on the surface, in units.
+  std::int32_t shownWidth() const;
+  std::int32_t shownHeight() const;
   void zoomStep(int Steps, std::optional<QPoint> Anchor);
   double limitZoom(double Zoom) const;
   // Scrolls the surface point to the middle of the editor.
@@ -252,7 +266,10 @@ class TSubForm : public QWidget {
   bool eventFilter(QObject* Watched, QEvent* Event) override;
   TPlotSettings plotSettings() const;
 
+  void updateTitle();
+
   std::unique_ptr<TCanNodes> FNodes;
+  bool FReadOnly = false;
   TFrameLink FFrame;
   TEditorHost* FHost;
   TSimulateCommand* FSimulation = nullptr;  // a child of the editor
@@ -279,6 +296,13 @@ class TSubForm : public QWidget {
   TPoint FMoveTo;
   std::vector<TPoint> FMoveEnds;  // the far ends of the moving node's wires, surface
   double FZoom = 1.0;
+  // The surface pixel of the document's top-left corner: above zero only where the document is
+  // shown away from the viewport's top or left edge.
+  QPoint FOrigin{0, 0};
+  QSize FScrollRoom;  // the surface is at least this large, so that the last zoom's scroll holds
+  std::optional<QPointF> FExactPlace;
+  // The pointer over the surface, in viewport pixels; the anchor of zoom keys.
+  std::optional<QPoint> FPointerPixel;
   QTimer* FAutoScroll = nullptr;
   QPoint FDragViewportPos;
   std::uint64_t FDrawingVersion = 0;

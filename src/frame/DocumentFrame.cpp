@@ -177,7 +177,7 @@ TMDIChild* TMDIChild::Open(QMdiArea* Area, TEditorHost* Host, const std::string&
   // the overview.
   frame->FEditorWindow = Area->addSubWindow(frame->FEditor);
   frame->FEditorWindow->installEventFilter(frame);
-  frame->FEditorWindow->setWindowTitle(frame->FEditor->Caption());
+  frame->FEditorWindow->setWindowTitle(frame->FEditor->windowTitle());
   QObject::connect(frame->FEditor, &QWidget::windowTitleChanged, frame->FEditorWindow, &QWidget::setWindowTitle);
   QObject::connect(frame->FWindow, &QMdiSubWindow::windowStateChanged, frame,
                    [frame](Qt::WindowStates Old, Qt::WindowStates New) {
@@ -342,8 +342,9 @@ void TMDIChild::ScrollEditorTo(TPoint P) {
   const long double w = PaintBox1->width();
   const long double h = PaintBox1->height();
   const long double zoom = FEditor->Zoom();
-  const int x = static_cast<int>(std::llround(P.X / w * range.X * zoom)) - FEditor->ClientSize().X / 2;
-  const int y = static_cast<int>(std::llround(P.Y / h * range.Y * zoom)) - PaintBox1->height();
+  const QPoint origin = FEditor->PixelOrigin();
+  const int x = origin.x() + static_cast<int>(std::llround(P.X / w * range.X * zoom)) - FEditor->ClientSize().X / 2;
+  const int y = origin.y() + static_cast<int>(std::llround(P.Y / h * range.Y * zoom)) - PaintBox1->height();
   FEditor->SetScrollOffset({x, y});
 }
 

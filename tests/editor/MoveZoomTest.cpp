@@ -165,6 +165,36 @@ TEST_F(MoveZoom, HitTestsSnappingAndPositionsStayInDocumentUnitsAtEveryZoom) {
   EXPECT_LE(Editor->PixelFromSurface({2000, 1500}).y(), view.Y);
 }
 
+TEST_F(MoveZoom, ZoomKeepsThePointUnderThePointerAtEveryStepWhateverTheDocumentSize) {
+  // A document smaller than the editor and one larger, each pointed at near the top left, where
+  // zooming out would need a scroll before the surface's edge.
+  for (const auto& [extent, pointer] :
+       {std::pair{TPoint{400, 300}, QPoint{350, 100}}, std::pair{TPoint{3000, 2000}, QPoint{150, 120}}}) {
+    SCOPED_TRACE(extent.X);
+    Editor->SetDocExtent(extent);
+    Editor->ZoomActualSize();
+    Editor->SetScrollOffset({0, 0});
+    QWidget* viewport = Editor->ScrollBox1->viewport();
+    auto onSurface = [&] { return Editor->PaintBox1->mapFrom(viewport, pointer); };
+    QTest::mouseMove(Editor->PaintBox1, onSurface());
+    const TPoint under = Editor->SurfaceFromPixel(onSurface());
+    // Ctrl+wheel in and out, and Ctrl+plus and minus, ten steps between 50 % and 400 %.
+    const std::vector<int> steps{1, 1, 1, 2, -1, -1, -1, -1, -2, -2};
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      if (steps[i] == 2)
+        Editor->ZoomIn();
+      else if (steps[i] == -2)
+        Editor->ZoomOut();
+      else
+        wheel(onSurface(), 120 * steps[i]);
+      const QPoint shown = Editor->PaintBox1->mapTo(viewport, Editor->PixelFromSurface(under));
+      EXPECT_LE(std::abs(shown.x() - pointer.x()), 1) << "step " << i << " at zoom " << Editor->Zoom();
+      EXPECT_LE(std::abs(shown.y() - pointer.y()), 1) << "step " << i << " at zoom " << Editor->Zoom();
+    }
+    EXPECT_DOUBLE_EQ(Editor->Zoom(), 0.5);
+  }
+}
+
 TEST_F(MoveZoom, ZoomedFarOutTheSurfaceLeavesOutLabelsOnly) {
   Editor->SetFMode(mDrawTRMLine);
   for (int x = 100; x < 2000; x += 200) drag({x, 100}, {x + 200, 100});

@@ -463,6 +463,8 @@ TEST_F(MainWindow, GridFindAndPointerFollowTheActiveEditor) {
   EXPECT_EQ(far->FMarked, 1);
   EXPECT_GT(editor.ScrollOffset().X, 3000);
   EXPECT_TRUE(Prompts.Informs.isEmpty());
+  EXPECT_TRUE(Status().startsWith("Node ") && Status().contains("Far End") && Status().endsWith(" found"))
+      << Status().toStdString();
 
   Prompts.TextAnswers = {QString("nowhere")};
   QTest::keyClick(editor.PaintBox1, Qt::Key_F, Qt::ControlModifier);
@@ -499,6 +501,66 @@ TEST_F(MainWindow, DamagedFileOpensWithWhatWasReadAndAsksBeforeClosing) {
   EXPECT_EQ(Prompts.Warnings.size(), 1);
   EXPECT_TRUE(Form->Documents().isEmpty());
   EXPECT_EQ(ReadBytes(path), damaged);
+}
+
+TEST_F(MainWindow, RecentFilesTakeEverySaveAsButNoFileThatFailedToLoad) {
+  // Saved under a new name from the close query.
+  TMDIChild* document = New();
+  Modify(document);
+  const std::string closed = FFolder.File("closed.bwn");
+  Prompts.WarnAnswers = {false};
+  Prompts.SaveAnswers = {Q(closed)};
+  Close(document);
+  ASSERT_TRUE(Form->Documents().isEmpty());
+  EXPECT_EQ(Form->RecentFiles(), QStringList{Q(closed)});
+
+  // A damaged file and one that cannot be read at all: the status bar says so, Recent stays.
+  const std::string bytes = ReadBytes(WriteNetwork("whole.bwn", 3));
+  const std::string damaged = FFolder.File("damaged.bwn");
+  WriteBytes(damaged, bytes.substr(0, bytes.size() - 100));
+  Open(damaged);
+  EXPECT_EQ(Status(), "File damaged.bwn could not be read completely");
+  const std::string folder = FFolder.File("folder.bwn");
+  std::filesystem::create_directory(folder);
+  Open(folder);
+  EXPECT_EQ(Status(), "File folder.bwn could not be opened");
+  EXPECT_EQ(Prompts.Errors.size(), 2);
+  EXPECT_EQ(Form->RecentFiles(), QStringList{Q(closed)});
+}
+
+TEST_F(MainWindow, AReadOnlyFileOpensReadOnlyAndSaveAsksForANewName) {
+  const std::string path = WriteNetwork("examples/two.bwn", 2);
+  const std::string original = ReadBytes(path);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read);
+  TMDIChild* document = Open(path);
+  ASSERT_NE(document, nullptr);
+  EXPECT_TRUE(Prompts.Informs.isEmpty());
+  EXPECT_EQ(Status(), "File two.bwn open!");
+  EXPECT_EQ(Caption(document), "two.bwn (read-only)");
+  EXPECT_EQ(document->EditorWindow()->windowTitle(), Q(path) + " (read-only)");
+  EXPECT_EQ(document->Editor()->Nodes().FNumNodes(), 3);
+  EXPECT_EQ(Form->RecentFiles(), QStringList{Q(path)});
+  // Still the same file for Open.
+  Open(path);
+  EXPECT_EQ(Form->Documents().size(), 1);
+  ASSERT_EQ(Prompts.Informs.size(), 1);
+
+  Modify(document);
+  const std::string copy = FFolder.File("copy.bwn");
+  Prompts.SaveAnswers = {Q(copy)};
+  Activate(document);
+  Form->FileSaveItemClick();
+  ASSERT_EQ(Prompts.SaveRequests.size(), 1u);
+  EXPECT_EQ(Status(), "File " + Q(copy) + " saved");
+  EXPECT_EQ(SavedNodes(copy), 4);
+  EXPECT_EQ(ReadBytes(path), original);
+  EXPECT_FALSE(document->Editor()->ReadOnly());
+  EXPECT_EQ(Caption(document), "copy.bwn");
+  EXPECT_EQ(Form->RecentFiles().first(), Q(copy));
+  // The copy is written in place from now on.
+  Form->FileSaveItemClick();
+  EXPECT_EQ(Prompts.SaveRequests.size(), 1u);
 }
 
 TEST_F(MainWindow, StatusCountAndUndoFollowTheDocumentsThatAreLeft) {

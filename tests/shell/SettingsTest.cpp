@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QDir>
@@ -83,6 +84,24 @@ class Settings : public testing::Test {
   QByteArray FRunIni;
   test::ScriptedPrompts<> Prompts;
 };
+
+TEST_F(Settings, BesideTheProgramOnlyInAWritableFolderOfTheUsersOwnAndTheVariableWins) {
+  EXPECT_EQ(TMDIMainForm::SettingsFilePath(), Ini);
+  const QString own = QString::fromStdString(Folder.Path().string());
+  EXPECT_TRUE(TMDIMainForm::KeepsSettingsBeside(own));
+  // Folders of installed software, whoever runs the program (root may write there).
+  for (const char* installed : {"/usr/bin", "/usr/local/bin", "/opt", "/"})
+    EXPECT_FALSE(TMDIMainForm::KeepsSettingsBeside(installed)) << installed;
+  EXPECT_FALSE(TMDIMainForm::KeepsSettingsBeside(own + "/missing"));
+  // A folder of another user's, or one closed to writing.
+  const std::string other = Folder.File("other");
+  std::filesystem::create_directory(other);
+  if (::getuid() == 0)
+    ASSERT_EQ(::chown(other.c_str(), 65534, 65534), 0);
+  else
+    std::filesystem::permissions(other, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  EXPECT_FALSE(TMDIMainForm::KeepsSettingsBeside(QString::fromStdString(other)));
+}
 
 TEST_F(Settings, FirstStartUsesTheDesignedPlacementAndExitWritesFiveKeys) {
   {
