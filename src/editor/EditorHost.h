@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "drawing/DocumentTypes.h"
+#include "editor/EditorTypes.h"
 
 namespace busweave {
 

@@ -16,6 +16,7 @@
 #include "drawing/DocumentTypes.h"
 #include "drawing/NetworkDrawing.h"
 #include "editor/EditorHost.h"
+#include "editor/EditorTypes.h"
 #include "editor/LatestJob.h"
 #include "gui/EventSurface.h"
 #include "model/BusCheck.h"
