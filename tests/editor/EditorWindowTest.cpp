@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <fstream>
 
+#include "FakeEditorHost.h"
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
@@ -14,22 +15,6 @@
 
 namespace busweave {
 namespace {
-
-// A main window stand-in that records what the editor shows.
-class RecordingHost : public TEditorHost {
- public:
-  void ShowModeButtons(bool Visible, TMode Mode) override {
-    ButtonsVisible = Visible;
-    PressedMode = Mode;
-  }
-  void ShowPosition(const QString& X, const QString& Y) override { Position = X + " " + Y; }
-  TPrompts& Prompts() override { return *FPrompts; }
-
-  bool ButtonsVisible = false;
-  TMode PressedMode = mNone;
-  QString Position;
-  TPrompts* FPrompts = nullptr;
-};
 
 TEST(SubForm, GridSnappingTruncatesTowardsZero) {
   const std::vector<std::pair<int, int>> cases = {{149, 100}, {150, 200}, {-149, 0}, {49, 0}, {0, 0}, {-150, -100}};
@@ -62,7 +47,7 @@ TEST(SubForm, ASurfaceTakesADoubleClickAsAPressUnlessItsOwnerHandlesIt) {
 
 TEST(SubForm, NewDocumentKeepsItsSizeAndCoordinatesTurnUpwards) {
   test::TempFolder folder;
-  RecordingHost host;
+  test::FakeEditorHost host;
   std::vector<std::pair<int, int>> notes;
   TFrameLink link;
   link.Notify = [&](TEditorNotifyCode Code, int Value) { notes.emplace_back(static_cast<int>(Code), Value); };
@@ -94,7 +79,7 @@ TEST(SubForm, OpeningAFileFitsTheNetworkAndUndoRefreshesTheMenu) {
     net.AddWire({500, 700}, {900, 800}, 120, true);
     net.SaveNetwork(path);
   }
-  RecordingHost host;
+  test::FakeEditorHost host;
   std::vector<std::pair<int, int>> notes;
   TFrameLink link;
   link.Notify = [&](TEditorNotifyCode Code, int Value) { notes.emplace_back(static_cast<int>(Code), Value); };
@@ -131,8 +116,7 @@ TEST(SubForm, AnUnreadableFileOpensUnchangedAndAnEmptySaveIsTold) {
   const std::string path = folder.File("notes.bwn");
   std::ofstream(path) << "shopping list\n";
   test::ScriptedPrompts<> prompts;
-  RecordingHost host;
-  host.FPrompts = &prompts;
+  test::FakeEditorHost host(prompts);
   TSubForm editor(nullptr, TFrameLink{}, path, {200, 200}, DrawingScale, &host);
   EXPECT_TRUE(editor.LoadFailed());
   EXPECT_NE(editor.Nodes().FFileState(), fstModified);

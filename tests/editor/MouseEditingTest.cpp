@@ -14,6 +14,7 @@
 #include <QTest>
 #include <functional>
 
+#include "FakeEditorHost.h"
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
@@ -23,15 +24,6 @@
 
 namespace busweave {
 namespace {
-
-class Host : public TEditorHost {
- public:
-  void ShowModeButtons(bool, TMode) override {}
-  void ShowPosition(const QString& X, const QString& Y) override { Position = X + " " + Y; }
-  TPrompts& Prompts() override { return Scripted; }
-  test::ScriptedPrompts<> Scripted;
-  QString Position;
-};
 
 // Clicks a dialog button and answers with the result it gave (0 when the dialog stayed open).
 int click(QDialog& Dialog, QPushButton* Button) {
@@ -67,7 +59,7 @@ class MouseEditing : public testing::Test {
   QPoint surface(TPoint Doc) const { return QPoint(Doc.X, Editor->DocExtent().Y - Doc.Y); }
 
   test::TempFolder Folder;
-  Host HostWindow;
+  test::FakeEditorHost HostWindow;
   std::vector<std::pair<int, int>> Notes;
   std::unique_ptr<TSubForm> Editor;
 };

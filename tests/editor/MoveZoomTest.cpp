@@ -8,23 +8,13 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include "FakeEditorHost.h"
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 
 namespace busweave {
 namespace {
-
-class Host : public TEditorHost {
- public:
-  void ShowModeButtons(bool, TMode) override {}
-  void ShowPosition(const QString& X, const QString& Y) override { Position = X + " " + Y; }
-  void ShowMessage(const QString& Text) override { Message = Text; }
-  TPrompts& Prompts() override { return Scripted; }
-  test::ScriptedPrompts<> Scripted;
-  QString Position;
-  QString Message;
-};
 
 class MoveZoom : public testing::Test {
  protected:
@@ -59,7 +49,7 @@ class MoveZoom : public testing::Test {
   const TCanNodes& net() const { return Editor->Nodes(); }
 
   test::TempFolder Folder;
-  Host HostWindow;
+  test::FakeEditorHost HostWindow;
   std::vector<std::pair<int, int>> Notes;
   std::unique_ptr<TSubForm> Editor;
 };

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "FakeEditorHost.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "frame/DocumentFrame.h"
@@ -52,20 +53,6 @@ class ScriptedPrompts : public TPrompts {
     ADD_FAILURE() << "unexpected question";
     return Answer;
   }
-};
-
-// Stands in for the main window: keeps the last position shown in the status bar.
-class FakeHost : public TEditorHost {
- public:
-  QString X, Y;
-  ScriptedPrompts Scripted;
-
-  void ShowModeButtons(bool, TMode) override {}
-  void ShowPosition(const QString& NewX, const QString& NewY) override {
-    X = NewX;
-    Y = NewY;
-  }
-  TPrompts& Prompts() override { return Scripted; }
 };
 
 class FrameWindow : public testing::Test {
@@ -111,7 +98,8 @@ class FrameWindow : public testing::Test {
 
   TempFolder FFolder;
   test::CurrentFolderGuard FGuard;
-  FakeHost Host;
+  ScriptedPrompts Scripted;
+  test::FakeEditorHost Host{Scripted};
   QWidget FMain;
   QMdiArea* Area;
 };
@@ -258,7 +246,7 @@ TEST_F(FrameNavigation, SavingUnderANewNameShowsOnlyItsFileNameAsCaption) {
   EXPECT_EQ(Frame->Window()->windowTitle(), QString::fromStdString(FFolder.File("big.bwn")));
   std::filesystem::create_directory(FFolder.Path() / "other");
   const std::string target = FFolder.File("other/ring.bwn");
-  Host.Scripted.SaveAnswer = QString::fromStdString(target);
+  Scripted.SaveAnswer = QString::fromStdString(target);
   std::string name;
   Editor->SaveCANAs(Frame, name);
   EXPECT_EQ(name, target);

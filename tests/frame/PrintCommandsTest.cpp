@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "FakeEditorHost.h"
 #include "TempFolder.h"
 #include "drawing/NetworkDrawing.h"
 #include "editor/EditorWindow.h"
@@ -75,14 +76,6 @@ class PrintingPrompts : public TPrompts {
   bool WarnOkAbort(QWidget*, const QString&) override { return true; }
 };
 
-class FakeHost : public TEditorHost {
- public:
-  PrintingPrompts Scripted;
-  void ShowModeButtons(bool, TMode) override {}
-  void ShowPosition(const QString&, const QString&) override {}
-  TPrompts& Prompts() override { return Scripted; }
-};
-
 // The text Ghostscript reads on one page; nothing when Ghostscript is not installed.
 std::optional<QString> PageText(const std::string& Pdf, int Page) {
   const QString gs = QStandardPaths::findExecutable("gs");
@@ -120,7 +113,7 @@ class Printing : public testing::Test {
     Frame = TMDIChild::Open(Area, &Host, Path, {200, 200});
   }
 
-  PrintingPrompts& Prompts() { return Host.Scripted; }
+  PrintingPrompts& Prompts() { return Scripted; }
   std::string PrintTo(const std::string& Name, std::optional<TPrintLayout> Layout) {
     Prompts().OutputFile = QString::fromStdString(Folder.File(Name));
     Prompts().LayoutAnswer = Layout;
@@ -130,7 +123,8 @@ class Printing : public testing::Test {
 
   TempFolder Folder;
   std::string Path;
-  FakeHost Host;
+  PrintingPrompts Scripted;
+  test::FakeEditorHost Host{Scripted};
   QWidget Main;
   QMdiArea* Area;
   TMDIChild* Frame;

@@ -15,6 +15,7 @@
 #include <functional>
 #include <tuple>
 
+#include "FakeEditorHost.h"
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "drawing/RecordingCanvas.h"
@@ -368,15 +369,7 @@ TEST(PlacementFit, TakesTheScreenThatShowsMostOfTheWindow) {
 // The options dialog on one document.
 class Options : public testing::Test {
  protected:
-  struct Host : TEditorHost {
-    void ShowModeButtons(bool, TMode) override {}
-    void ShowPosition(const QString&, const QString&) override {}
-    TPrompts& Prompts() override { return *Scripted; }
-    test::ScriptedPrompts<>* Scripted = nullptr;
-  };
-
   Options() {
-    HostWindow.Scripted = &Prompts;
     TFrameLink link;
     link.Notify = [this](TEditorNotifyCode Code, int Value) { Notes.emplace_back(static_cast<int>(Code), Value); };
     link.ExportFont = [this] { return PictureFont; };
@@ -397,7 +390,7 @@ class Options : public testing::Test {
 
   TempFolder Folder;
   test::ScriptedPrompts<> Prompts;
-  Host HostWindow;
+  test::FakeEditorHost HostWindow{Prompts};
   TFontSpec PictureFont{"Arial", 8, clFuchsia};
   std::vector<std::pair<int, int>> Notes;
   std::unique_ptr<TSubForm> Editor;

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <filesystem>
 
+#include "FakeEditorHost.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
@@ -27,26 +28,6 @@ namespace {
 
 using test::TempFolder;
 using test::WriteBytes;
-
-class ScriptedPrompts : public TPrompts {
- public:
-  QStringList Messages;
-
-  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
-  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest&) override { return std::nullopt; }
-  void Inform(QWidget*, const QString&, const QString& Text) override { Messages << Text; }
-  bool WarnOkAbort(QWidget*, const QString&) override { return true; }
-  void ShowError(QWidget*, const QString& Message) override { Messages << Message; }
-  int ExecDialog(QDialog&) override { return 2; }
-};
-
-class Host : public TEditorHost {
- public:
-  void ShowModeButtons(bool, TMode) override {}
-  void ShowPosition(const QString&, const QString&) override {}
-  TPrompts& Prompts() override { return FPrompts; }
-  ScriptedPrompts FPrompts;
-};
 
 // An ideal pulse behind 120 ohms: quick, and independent of the driver model.
 std::string trailer(const std::string& Tran) {
@@ -90,7 +71,7 @@ class SimulateCommand : public testing::Test {
 
   TempFolder Folder;
   test::CurrentFolderGuard FGuard;
-  Host FHost;
+  test::FakeEditorHost FHost;
   QMainWindow Main;
   TSubForm* Editor = nullptr;
 };
@@ -121,7 +102,7 @@ TEST_F(SimulateCommand, ShowsTheNodeVoltagesAndLeavesTheTemplatesAlone) {
   EXPECT_NEAR(waves.Scale.back(), 200e-9, 1e-15);
   EXPECT_EQ(Editor->Nodes().NodeAt({100, 100})->FName, "[1] Left");  // numbered, as the circuit says
   EXPECT_FALSE(TSpiceEngine::Instance().Busy());
-  EXPECT_TRUE(FHost.FPrompts.Messages.isEmpty());
+  EXPECT_TRUE(FHost.Scripted.Errors.isEmpty());
   // The status bar holds no progress once the run is over.
   EXPECT_EQ(Main.statusBar()->findChild<QProgressBar*>(), nullptr);
 
@@ -166,8 +147,8 @@ TEST_F(SimulateCommand, CancelStopsTheRunAndTheProgramGoesOn) {
   other.Nodes().AddNode({100, 100});
   other.UpdateEditMenu();
   other.Simulate1->trigger();
-  ASSERT_EQ(FHost.FPrompts.Messages.size(), 1);
-  EXPECT_TRUE(FHost.FPrompts.Messages[0].contains("Another document is being simulated"));
+  ASSERT_EQ(FHost.Scripted.Errors.size(), 1);
+  EXPECT_TRUE(FHost.Scripted.Errors[0].contains("Another document is being simulated"));
 
   QSignalSpy finished(command, &TSimulateCommand::Finished);
   command->CancelButton->click();
@@ -191,10 +172,10 @@ TEST_F(SimulateCommand, HostileTemplatesNeitherCrashNorFreezeTheWindow) {
   TSimulateCommand* command = Editor->Simulation();
   EXPECT_TRUE(command->Running());
   EXPECT_TRUE(command->CancelButton->isVisible());
-  EXPECT_TRUE(FHost.FPrompts.Messages.isEmpty());  // the translation is not on the window's thread
-  QTRY_COMPARE_WITH_TIMEOUT(FHost.FPrompts.Messages.size(), 1, 10000);
-  EXPECT_TRUE(FHost.FPrompts.Messages[0].contains("xdeep is nested deeper than"))
-      << FHost.FPrompts.Messages[0].toStdString();
+  EXPECT_TRUE(FHost.Scripted.Errors.isEmpty());  // the translation is not on the window's thread
+  QTRY_COMPARE_WITH_TIMEOUT(FHost.Scripted.Errors.size(), 1, 10000);
+  EXPECT_TRUE(FHost.Scripted.Errors[0].contains("xdeep is nested deeper than"))
+      << FHost.Scripted.Errors[0].toStdString();
   EXPECT_FALSE(command->Running());
   EXPECT_EQ(Main.statusBar()->findChild<QProgressBar*>(), nullptr);
 
@@ -223,7 +204,7 @@ TEST_F(SimulateCommand, HostileTemplatesNeitherCrashNorFreezeTheWindow) {
   QTest::qWait(500);
   EXPECT_EQ(command->Window(), nullptr);
   EXPECT_FALSE(TSpiceEngine::Instance().Busy());
-  EXPECT_EQ(FHost.FPrompts.Messages.size(), 1);
+  EXPECT_EQ(FHost.Scripted.Errors.size(), 1);
   ASSERT_TRUE(SimulateAndWait());  // the next run works
   EXPECT_NE(command->Window()->TransientPlot(), nullptr);
 }
