@@ -38,25 +38,25 @@ void TSubForm::SetDocExtent(TPoint Extent) {
 }
 
 void TSubForm::layoutSurface() {
-  const QSize view = ScrollBox1->viewport()->size();
+  const QSize view = FScrollBox1->viewport()->size();
   const int width = FOrigin.x() + static_cast<int>(std::ceil(FExtent.X * FZoom));
   const int height = FOrigin.y() + static_cast<int>(std::ceil(FExtent.Y * FZoom));
-  PaintBox1->resize(std::max({view.width(), width, FScrollRoom.width()}),
-                    std::max({view.height(), height, FScrollRoom.height()}));
-  PaintBox1->update();
+  FPaintBox1->resize(std::max({view.width(), width, FScrollRoom.width()}),
+                     std::max({view.height(), height, FScrollRoom.height()}));
+  FPaintBox1->update();
 }
 
 bool TSubForm::eventFilter(QObject* Watched, QEvent* Event) {
-  if (Watched == ScrollBox1->viewport() && Event->type() == QEvent::Resize) layoutSurface();
-  if (Watched == PaintBox1 && Event->type() == QEvent::Leave) {
+  if (Watched == FScrollBox1->viewport() && Event->type() == QEvent::Resize) layoutSurface();
+  if (Watched == FPaintBox1 && Event->type() == QEvent::Leave) {
     FPointer.reset();
     FPointerPixel.reset();
   }
-  if ((Watched == PaintBox1 || Watched == ScrollBox1->viewport()) && Event->type() == QEvent::Wheel) {
+  if ((Watched == FPaintBox1 || Watched == FScrollBox1->viewport()) && Event->type() == QEvent::Wheel) {
     auto* wheel = static_cast<QWheelEvent*>(Event);
     if (wheel->modifiers() & Qt::ControlModifier) {
       const int delta = wheel->angleDelta().y();
-      const QPoint anchor = static_cast<QWidget*>(Watched)->mapTo(ScrollBox1->viewport(), wheel->position().toPoint());
+      const QPoint anchor = static_cast<QWidget*>(Watched)->mapTo(FScrollBox1->viewport(), wheel->position().toPoint());
       if (delta != 0) zoomStep(delta > 0 ? std::max(1, delta / 120) : std::min(-1, delta / 120), anchor);
       return true;
     }
@@ -65,15 +65,15 @@ bool TSubForm::eventFilter(QObject* Watched, QEvent* Event) {
 }
 
 TPoint TSubForm::ScrollOffset() const {
-  return {ScrollBox1->horizontalScrollBar()->value(), ScrollBox1->verticalScrollBar()->value()};
+  return {FScrollBox1->horizontalScrollBar()->value(), FScrollBox1->verticalScrollBar()->value()};
 }
 
 void TSubForm::SetScrollOffset(TPoint Offset) {
-  ScrollBox1->horizontalScrollBar()->setValue(Offset.X);
-  ScrollBox1->verticalScrollBar()->setValue(Offset.Y);
+  FScrollBox1->horizontalScrollBar()->setValue(Offset.X);
+  FScrollBox1->verticalScrollBar()->setValue(Offset.Y);
 }
 
-TPoint TSubForm::ClientSize() const { return {ScrollBox1->viewport()->width(), ScrollBox1->viewport()->height()}; }
+TPoint TSubForm::ClientSize() const { return {FScrollBox1->viewport()->width(), FScrollBox1->viewport()->height()}; }
 
 // The view transform: surface units (one per document unit, y downwards) to the pixels of the
 // surface widget, and back. Painting scales by the zoom; everything else stays in units.
@@ -119,7 +119,7 @@ void TSubForm::SetZoom(double Zoom, std::optional<QPoint> Anchor) {
   const QPointF under = (anchor - placed) / FZoom;
   FZoom = Zoom;
   placeDocument(anchor - under * FZoom);
-  PaintBox1->update();
+  FPaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
 }
 
@@ -173,7 +173,7 @@ void TSubForm::ZoomFit() {
   const TPoint view = ClientSize();
   FZoom = limitZoom(std::min(static_cast<double>(view.X) / FExtent.X, static_cast<double>(view.Y) / FExtent.Y));
   placeDocument({0, 0});
-  PaintBox1->update();
+  FPaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
 }
 
@@ -184,7 +184,7 @@ void TSubForm::scrollToMiddle(TPoint Surface) {
 }
 
 void TSubForm::followDrag(QPointF Pixel) {
-  FDragViewportPos = PaintBox1->mapTo(ScrollBox1->viewport(), Pixel.toPoint());
+  FDragViewportPos = FPaintBox1->mapTo(FScrollBox1->viewport(), Pixel.toPoint());
   const TPoint view = ClientSize();
   const QPoint& v = FDragViewportPos;
   const bool atEdge = v.x() < kAutoScrollEdge || v.y() < kAutoScrollEdge || v.x() >= view.X - kAutoScrollEdge ||
@@ -210,15 +210,15 @@ void TSubForm::autoScrollStep() {
   SetScrollOffset({offset.X + step(FDragViewportPos.x(), view.X), offset.Y + step(FDragViewportPos.y(), view.Y)});
   if (ScrollOffset() == offset) return;
   // The pointer stays where it is over the editor, so it now lies over another part of the surface.
-  PaintBox1MouseMove(SurfaceFromPixel(PaintBox1->mapFrom(ScrollBox1->viewport(), FDragViewportPos)));
+  PaintBox1MouseMove(SurfaceFromPixel(FPaintBox1->mapFrom(FScrollBox1->viewport(), FDragViewportPos)));
 }
 
 std::int32_t TSubForm::shownWidth() const {
-  return std::min(static_cast<std::int32_t>(std::ceil((PaintBox1->width() - FOrigin.x()) / FZoom)), FExtent.X);
+  return std::min(static_cast<std::int32_t>(std::ceil((FPaintBox1->width() - FOrigin.x()) / FZoom)), FExtent.X);
 }
 
 std::int32_t TSubForm::shownHeight() const {
-  return std::min(static_cast<std::int32_t>(std::ceil((PaintBox1->height() - FOrigin.y()) / FZoom)), FExtent.Y);
+  return std::min(static_cast<std::int32_t>(std::ceil((FPaintBox1->height() - FOrigin.y()) / FZoom)), FExtent.Y);
 }
 
 TPoint TSubForm::DocFromSurface(TPoint Surface) const {

@@ -51,28 +51,28 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   setPalette(QPalette(Qt::white));
   resize(448, 352);
 
-  ScrollBox1 = new QScrollArea(this);
-  ScrollBox1->setObjectName("ScrollBox1");
-  ScrollBox1->setFrameShape(QFrame::NoFrame);
-  ScrollBox1->setWidgetResizable(false);
-  ScrollBox1->setBackgroundRole(QPalette::Base);
+  FScrollBox1 = new QScrollArea(this);
+  FScrollBox1->setObjectName("ScrollBox1");
+  FScrollBox1->setFrameShape(QFrame::NoFrame);
+  FScrollBox1->setWidgetResizable(false);
+  FScrollBox1->setBackgroundRole(QPalette::Base);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(ScrollBox1);
+  layout->addWidget(FScrollBox1);
 
-  PaintBox1 = new TPaintSurface;
-  PaintBox1->setObjectName("PaintBox1");
-  PaintBox1->setAutoFillBackground(true);
-  PaintBox1->setPalette(QPalette(Qt::white));
-  PaintBox1->setMouseTracking(true);
-  PaintBox1->OnPaint = [this](QPaintEvent* Event) { PaintBox1Paint(Event); };
-  PaintBox1->OnMouseDown = [this](QMouseEvent* Event) { PaintBox1MouseDown(SurfaceFromPixel(Event->position())); };
-  PaintBox1->OnMouseMove = [this](QMouseEvent* Event) {
-    FPointerPixel = PaintBox1->mapTo(ScrollBox1->viewport(), Event->position().toPoint());
+  FPaintBox1 = new TPaintSurface;
+  FPaintBox1->setObjectName("PaintBox1");
+  FPaintBox1->setAutoFillBackground(true);
+  FPaintBox1->setPalette(QPalette(Qt::white));
+  FPaintBox1->setMouseTracking(true);
+  FPaintBox1->OnPaint = [this](QPaintEvent* Event) { PaintBox1Paint(Event); };
+  FPaintBox1->OnMouseDown = [this](QMouseEvent* Event) { PaintBox1MouseDown(SurfaceFromPixel(Event->position())); };
+  FPaintBox1->OnMouseMove = [this](QMouseEvent* Event) {
+    FPointerPixel = FPaintBox1->mapTo(FScrollBox1->viewport(), Event->position().toPoint());
     if (FRubberBand || FMoving) followDrag(Event->position());
     PaintBox1MouseMove(SurfaceFromPixel(Event->position()));
   };
-  PaintBox1->OnMouseUp = [this](QMouseEvent* Event) {
+  FPaintBox1->OnMouseUp = [this](QMouseEvent* Event) {
     // Only the release of the last held button ends an action.
     if (Event->buttons() == Qt::NoButton) PaintBox1MouseUp(SurfaceFromPixel(Event->position()));
   };
@@ -83,59 +83,59 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   FAutoScroll = new QTimer(this);
   FAutoScroll->setInterval(kAutoScrollTick);
   connect(FAutoScroll, &QTimer::timeout, this, [this] { autoScrollStep(); });
-  ScrollBox1->setWidget(PaintBox1);
+  FScrollBox1->setWidget(FPaintBox1);
   // The overview marks the part the editor shows.
-  for (QScrollBar* bar : {ScrollBox1->horizontalScrollBar(), ScrollBox1->verticalScrollBar()})
+  for (QScrollBar* bar : {FScrollBox1->horizontalScrollBar(), FScrollBox1->verticalScrollBar()})
     connect(bar, &QScrollBar::valueChanged, this, [this] {
       if (FFrame.PaintBox) FFrame.PaintBox->update();
     });
-  ScrollBox1->viewport()->installEventFilter(this);
-  PaintBox1->installEventFilter(this);
+  FScrollBox1->viewport()->installEventFilter(this);
+  FPaintBox1->installEventFilter(this);
   // A click on the drawing gives the editor the keys of the surface.
-  PaintBox1->setFocusPolicy(Qt::ClickFocus);
-  DeleteUnderPointer = new QAction("Delete", this);
-  DeleteUnderPointer->setShortcut(QKeySequence(Qt::Key_Delete));
-  DeleteUnderPointer->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-  connect(DeleteUnderPointer, &QAction::triggered, this, [this] { DeleteAtPointer(); });
-  CancelRubberBand = new QAction("Cancel", this);
-  CancelRubberBand->setShortcut(QKeySequence(Qt::Key_Escape));
-  CancelRubberBand->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-  connect(CancelRubberBand, &QAction::triggered, this, [this] { CancelWire(); });
-  addActions({DeleteUnderPointer, CancelRubberBand});
+  FPaintBox1->setFocusPolicy(Qt::ClickFocus);
+  FDeleteUnderPointer = new QAction("Delete", this);
+  FDeleteUnderPointer->setShortcut(QKeySequence(Qt::Key_Delete));
+  FDeleteUnderPointer->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(FDeleteUnderPointer, &QAction::triggered, this, [this] { DeleteAtPointer(); });
+  FCancelRubberBand = new QAction("Cancel", this);
+  FCancelRubberBand->setShortcut(QKeySequence(Qt::Key_Escape));
+  FCancelRubberBand->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(FCancelRubberBand, &QAction::triggered, this, [this] { CancelWire(); });
+  addActions({FDeleteUnderPointer, FCancelRubberBand});
 
-  Edit1 = new QMenu("&Edit", this);
-  Undo1 = Edit1->addAction("&Undo");
-  Undo1->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_Backspace), QKeySequence(Qt::CTRL | Qt::Key_Z)});
-  Undo1->setStatusTip("Undo changes");
-  Redo1 = Edit1->addAction("&Redo");
-  Redo1->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
-  Redo1->setStatusTip("Redo what was undone");
-  connect(Redo1, &QAction::triggered, this, [this] { ReDo(); });
-  Edit1->addSeparator();
-  Network1 = Edit1->addAction("&Network");
-  Network1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
-  Network1->setStatusTip("Create/modify the network");
-  connect(Undo1, &QAction::triggered, this, [this] { UnDo(); });
-  connect(Network1, &QAction::triggered, this, [this] { Network1Click(); });
-  Simulate1 = Edit1->addAction("&Simulate");
-  Simulate1->setShortcut(QKeySequence(Qt::Key_F9));
-  Simulate1->setStatusTip("Simulate the network with ngspice and show the waveforms");
-  connect(Simulate1, &QAction::triggered, this, [this] { Simulate1Click(); });
-  Edit1->addSeparator();
-  CheckBus1 = Edit1->addAction("Check &bus");
-  CheckBus1->setShortcut(QKeySequence(Qt::Key_F7));
-  CheckBus1->setStatusTip("Check the bus against the rules of a CAN physical layer");
-  connect(CheckBus1, &QAction::triggered, this, [this] { CheckBus1Click(); });
-  AnalyzeBus1 = Edit1->addAction("&Analyze bus");
-  AnalyzeBus1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F9));
-  AnalyzeBus1->setStatusTip("Simulate each station transmitting and tell at which bit rates the bus works");
-  connect(AnalyzeBus1, &QAction::triggered, this, [this] { AnalyzeBus1Click(); });
+  FEdit1 = new QMenu("&Edit", this);
+  FUndo1 = FEdit1->addAction("&Undo");
+  FUndo1->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_Backspace), QKeySequence(Qt::CTRL | Qt::Key_Z)});
+  FUndo1->setStatusTip("Undo changes");
+  FRedo1 = FEdit1->addAction("&Redo");
+  FRedo1->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+  FRedo1->setStatusTip("Redo what was undone");
+  connect(FRedo1, &QAction::triggered, this, [this] { ReDo(); });
+  FEdit1->addSeparator();
+  FNetwork1 = FEdit1->addAction("&Network");
+  FNetwork1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  FNetwork1->setStatusTip("Create/modify the network");
+  connect(FUndo1, &QAction::triggered, this, [this] { UnDo(); });
+  connect(FNetwork1, &QAction::triggered, this, [this] { Network1Click(); });
+  FSimulate1 = FEdit1->addAction("&Simulate");
+  FSimulate1->setShortcut(QKeySequence(Qt::Key_F9));
+  FSimulate1->setStatusTip("Simulate the network with ngspice and show the waveforms");
+  connect(FSimulate1, &QAction::triggered, this, [this] { Simulate1Click(); });
+  FEdit1->addSeparator();
+  FCheckBus1 = FEdit1->addAction("Check &bus");
+  FCheckBus1->setShortcut(QKeySequence(Qt::Key_F7));
+  FCheckBus1->setStatusTip("Check the bus against the rules of a CAN physical layer");
+  connect(FCheckBus1, &QAction::triggered, this, [this] { CheckBus1Click(); });
+  FAnalyzeBus1 = FEdit1->addAction("&Analyze bus");
+  FAnalyzeBus1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F9));
+  FAnalyzeBus1->setStatusTip("Simulate each station transmitting and tell at which bit rates the bus works");
+  connect(FAnalyzeBus1, &QAction::triggered, this, [this] { AnalyzeBus1Click(); });
   FFindingsPanel = new TFindingsPanel;
   FFindingsPanel->OnSelect = [this](const TFinding* Finding) { selectFinding(Finding); };
   FFindingsPanel->OnBitRateChanged = [this] { RecheckBus(); };
-  Options1 = new QAction("&Options", this);
-  Options1->setStatusTip("Define general option");
-  connect(Options1, &QAction::triggered, this, [this] { Options1Click(); });
+  FOptions1 = new QAction("&Options", this);
+  FOptions1->setStatusTip("Define general option");
+  connect(FOptions1, &QAction::triggered, this, [this] { Options1Click(); });
 
   FNodes = TCanNodes::CreateWithImpedances(FDefaults_.ZLTerm, FDefaults_.NoZL, FDefaults_.LineZL);
   FNodes->OnBeep = [] { QApplication::beep(); };
@@ -188,7 +188,7 @@ QString TSubForm::Caption() const { return QString::fromLocal8Bit(FNodes->FFileN
 
 void TSubForm::updateTitle() { setWindowTitle(Caption() + (FReadOnly ? " (read-only)" : "")); }
 
-QList<QAction*> TSubForm::MergedMenus() const { return {Edit1->menuAction(), Options1}; }
+QList<QAction*> TSubForm::MergedMenus() const { return {FEdit1->menuAction(), FOptions1}; }
 
 void TSubForm::FitDocument() {
   SetDocExtent(FitNetwork(*FNodes, FGrid_, FExtent));
@@ -214,7 +214,7 @@ void TSubForm::PlotIt(Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale
 }
 
 void TSubForm::PaintBox1Paint(QPaintEvent* Event) {
-  QPainter painter(PaintBox1);
+  QPainter painter(FPaintBox1);
   painter.setClipRegion(Event->region());
   painter.translate(FOrigin);
   painter.scale(FZoom, FZoom);
@@ -255,7 +255,7 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
   dialog.ReportError = [this, &dialog](const QString& Message) {
     if (FHost) FHost->Prompts().ShowError(&dialog, Message);
   };
-  dialog.move(PaintBox1->mapToGlobal(PixelFromSurface(P)));
+  dialog.move(FPaintBox1->mapToGlobal(PixelFromSurface(P)));
   const bool marked = FMarksSet;  // the dialog's own mark ends with it
   Node.FMarked = 1;
   FMarksSet = true;
@@ -292,7 +292,7 @@ void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
   FMarksSet = true;
   RedrawWire(Wire);
   TLineDlg dialog(this);
-  dialog.move(PaintBox1->mapToGlobal(PixelFromSurface(P)));
+  dialog.move(FPaintBox1->mapToGlobal(PixelFromSurface(P)));
   dialog.FDefaultZL = FDefaults_.ZLTerm;
   dialog.FDefaultLength = FDefaults_.LineLength;
   dialog.ReportError = [this, &dialog](const QString& Message) {
@@ -326,7 +326,7 @@ void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
 
 void TSubForm::RedrawNode(const TNode& Node) {
   const TPoint r{FNodeRadius_ + 2, FNodeRadius_ + 2};
-  PaintBox1->repaint(PixelRect(QRect(Node.FPos.X - r.X, FExtent.Y - Node.FPos.Y - r.Y, 2 * r.X + 1, 2 * r.Y + 1)));
+  FPaintBox1->repaint(PixelRect(QRect(Node.FPos.X - r.X, FExtent.Y - Node.FPos.Y - r.Y, 2 * r.X + 1, 2 * r.Y + 1)));
 }
 
 void TSubForm::RedrawWire(const TTrmLine& Wire) {
@@ -335,20 +335,20 @@ void TSubForm::RedrawWire(const TTrmLine& Wire) {
   const int top = FExtent.Y - std::max(Wire.FStart.Y, Wire.FEnd.Y);
   const int bottom = FExtent.Y - std::min(Wire.FStart.Y, Wire.FEnd.Y);
   const int margin = 60;  // the label lies beside the wire
-  PaintBox1->repaint(PixelRect(QRect(QPoint(left - margin, top - margin), QPoint(right + margin, bottom + margin))));
+  FPaintBox1->repaint(PixelRect(QRect(QPoint(left - margin, top - margin), QPoint(right + margin, bottom + margin))));
 }
 
 void TSubForm::RepaintAll() {
   if (FAnalysis) FAnalysis->NetworkChanged();
   drawingChanged();
-  PaintBox1->update();
+  FPaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
   RecheckBus();
 }
 
 TReach TSubForm::reachOf(const TMyClasses& Element) const {
   // As PlotNetwork allows for the screen font at one unit per pixel.
-  const std::int64_t textHeight = FontHeightFor(FDrawingFont, ptScreen, PaintBox1->logicalDpiY()) + 1;
+  const std::int64_t textHeight = FontHeightFor(FDrawingFont, ptScreen, FPaintBox1->logicalDpiY()) + 1;
   if (Element.Kind() != TMyClasses::TKind::Node) return WireReach(static_cast<const TTrmLine&>(Element), textHeight);
   TReach reach = NodeReach(static_cast<const TNode&>(Element), plotSettings(), textHeight);
   reach.Left -= 8 * textHeight;  // a name given in a dialog gets its number ("[65535] ") when drawn
@@ -360,13 +360,13 @@ void TSubForm::repaintChanged(const std::vector<TReach>& Changed) {
   drawingChanged();
   // Clearing the highlight marks may change any element.
   if (FMarksSet) {
-    PaintBox1->update();
+    FPaintBox1->update();
   } else {
     auto clamped = [](std::int64_t V) { return static_cast<int>(std::clamp<std::int64_t>(V, -(1 << 30), 1 << 30)); };
     for (const TReach& r : Changed) {
       const QRect surface(QPoint(clamped(r.Left), clamped(std::int64_t{FExtent.Y} - r.Top)),
                           QPoint(clamped(r.Right), clamped(std::int64_t{FExtent.Y} - r.Bottom)));
-      PaintBox1->update(PixelRect(surface).adjusted(-2, -2, 2, 2));
+      FPaintBox1->update(PixelRect(surface).adjusted(-2, -2, 2, 2));
     }
   }
   if (FFrame.PaintBox) FFrame.PaintBox->update();
@@ -449,13 +449,13 @@ void TSubForm::selectFinding(const TFinding* Finding) {
     if (first) scrollToMiddle({first->X, FExtent.Y - first->Y});
   }
   drawingChanged();
-  PaintBox1->update();
+  FPaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
 }
 
 void TSubForm::SetShowGrid(bool Show) {
   FShowGrid = Show;
-  PaintBox1->update();
+  FPaintBox1->update();
 }
 
 std::optional<QString> TSubForm::FindNode(const QString& Part) {
@@ -470,7 +470,7 @@ std::optional<QString> TSubForm::FindNode(const QString& Part) {
     scrollToMiddle({node->FPos.X, FExtent.Y - node->FPos.Y});
     // Not RepaintAll: its bus check would end the mark at once, as the next change does.
     drawingChanged();
-    PaintBox1->update();
+    FPaintBox1->update();
     if (FFrame.PaintBox) FFrame.PaintBox->update();
     return name;
   }
@@ -515,11 +515,11 @@ bool TSubForm::ReDo() { return stepHistory(false); }
 
 void TSubForm::UpdateEditMenu() {
   if (!FNodes) return;
-  Undo1->setEnabled(FNodes->FUnDoPossible());
-  Redo1->setEnabled(FNodes->FReDoPossible());
-  Network1->setEnabled(FNodes->FNetworkExists());
-  Simulate1->setEnabled(FNodes->FNetworkExists());
-  AnalyzeBus1->setEnabled(FNodes->FNetworkExists());
+  FUndo1->setEnabled(FNodes->FUnDoPossible());
+  FRedo1->setEnabled(FNodes->FReDoPossible());
+  FNetwork1->setEnabled(FNodes->FNetworkExists());
+  FSimulate1->setEnabled(FNodes->FNetworkExists());
+  FAnalyzeBus1->setEnabled(FNodes->FNetworkExists());
 }
 
 void TSubForm::FormActivate() {

@@ -66,20 +66,20 @@ class TSubForm : public QWidget {
            TEditorHost* Host);
   ~TSubForm() override;
 
-  QScrollArea* ScrollBox1;
-  TPaintSurface* PaintBox1;
-  QMenu* Edit1;
-  QAction* Undo1;
-  QAction* Redo1;
-  // Keys of the surface, live while the focus is in the editor: delete under the pointer, and
-  // cancel the wire being drawn.
-  QAction* DeleteUnderPointer;
-  QAction* CancelRubberBand;
-  QAction* Network1;
-  QAction* Simulate1;
-  QAction* CheckBus1;
-  QAction* AnalyzeBus1;
-  QAction* Options1;
+  // The editor's widgets and commands, owned by the editor; tests and the main window reach them
+  // here.
+  QScrollArea* ScrollBox1() const { return FScrollBox1; }
+  TPaintSurface* PaintBox1() const { return FPaintBox1; }
+  QMenu* Edit1() const { return FEdit1; }
+  QAction* Undo1() const { return FUndo1; }
+  QAction* Redo1() const { return FRedo1; }
+  QAction* DeleteUnderPointer() const { return FDeleteUnderPointer; }
+  QAction* CancelRubberBand() const { return FCancelRubberBand; }
+  QAction* Network1() const { return FNetwork1; }
+  QAction* Simulate1() const { return FSimulate1; }
+  QAction* CheckBus1() const { return FCheckBus1; }
+  QAction* AnalyzeBus1() const { return FAnalyzeBus1; }
+  QAction* Options1() const { return FOptions1; }
 
   TCanNodes& Nodes() { return *FNodes; }
   const TCanNodes& Nodes() const { return *FNodes; }
@@ -269,6 +269,20 @@ class TSubForm : public QWidget {
 
   void updateTitle();
 
+  QScrollArea* FScrollBox1;
+  TPaintSurface* FPaintBox1;
+  QMenu* FEdit1;
+  QAction* FUndo1;
+  QAction* FRedo1;
+  // Keys of the surface, live while the focus is in the editor: delete under the pointer, and
+  // cancel the wire being drawn.
+  QAction* FDeleteUnderPointer;
+  QAction* FCancelRubberBand;
+  QAction* FNetwork1;
+  QAction* FSimulate1;
+  QAction* FCheckBus1;
+  QAction* FAnalyzeBus1;
+  QAction* FOptions1;
   std::unique_ptr<TCanNodes> FNodes;
   bool FReadOnly = false;
   TFrameLink FFrame;

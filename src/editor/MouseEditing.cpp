@@ -19,7 +19,7 @@ QString pointText(TPoint P) { return QString("(%1, %2)").arg(P.X).arg(P.Y); }
 
 void TSubForm::updateRubberBand(TPoint From, TPoint To) {
   const QRect area = QRect(QPoint(From.X, From.Y), QPoint(To.X, To.Y)).normalized().adjusted(-2, -2, 2, 2);
-  PaintBox1->update(PixelRect(area));
+  FPaintBox1->update(PixelRect(area));
 }
 
 void TSubForm::stampAction() {
@@ -81,7 +81,7 @@ void TSubForm::trackMove(TPoint Surface) {
 void TSubForm::updateMovePreview() {
   for (const TPoint& end : FMoveEnds) updateRubberBand(FMoveTo, end);
   const int r = FNodeRadius_ + 2;
-  PaintBox1->update(PixelRect(QRect(FMoveTo.X - r, FMoveTo.Y - r, 2 * r + 1, 2 * r + 1)));
+  FPaintBox1->update(PixelRect(QRect(FMoveTo.X - r, FMoveTo.Y - r, 2 * r + 1, 2 * r + 1)));
 }
 
 void TSubForm::TrackRubberBand(TPoint Surface) {

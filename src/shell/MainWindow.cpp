@@ -508,11 +508,11 @@ void TMDIMainForm::modeButtonClicked(QToolButton* Button, TMode Mode) {
 void TMDIMainForm::showModePointer(TSubForm& Editor) {
   const TMode mode = Editor.FMode();
   if (mode == mDrawTRMLine || mode == mPlaceZL || mode == mPlaceSrc)
-    Editor.PaintBox1->setCursor(Qt::CrossCursor);
+    Editor.PaintBox1()->setCursor(Qt::CrossCursor);
   else if (mode == mMoveNode)
-    Editor.PaintBox1->setCursor(Qt::SizeAllCursor);
+    Editor.PaintBox1()->setCursor(Qt::SizeAllCursor);
   else
-    Editor.PaintBox1->unsetCursor();
+    Editor.PaintBox1()->unsetCursor();
 }
 
 void TMDIMainForm::ShowPosition(const QString& X, const QString& Y) {

@@ -43,9 +43,9 @@ TEST(BusCheckInEditor, FindingsFollowEditsAndPickingOneMarksItsElements) {
   // A terminated bus of two stations with a 2 m stub to a third one, drawn as the mouse does.
   editor.SetFMode(mDrawTRMLine);
   auto drag = [&](QPoint From, QPoint To) {
-    QTest::mousePress(editor.PaintBox1, Qt::LeftButton, {}, From);
-    QTest::mouseMove(editor.PaintBox1, To);
-    QTest::mouseRelease(editor.PaintBox1, Qt::LeftButton, {}, To);
+    QTest::mousePress(editor.PaintBox1(), Qt::LeftButton, {}, From);
+    QTest::mouseMove(editor.PaintBox1(), To);
+    QTest::mouseRelease(editor.PaintBox1(), Qt::LeftButton, {}, To);
   };
   drag({100, 500}, {500, 500});
   drag({500, 500}, {900, 500});

@@ -56,8 +56,8 @@ TEST(SubForm, NewDocumentKeepsItsSizeAndCoordinatesTurnUpwards) {
   EXPECT_TRUE(notes.empty());
   EXPECT_EQ(editor.Caption().toStdString(), folder.File("NONAME1.BWN"));
   EXPECT_EQ(editor.DocFromSurface({30, 50}), (TPoint{30, 150}));
-  EXPECT_FALSE(editor.Undo1->isEnabled());
-  EXPECT_FALSE(editor.Network1->isEnabled());
+  EXPECT_FALSE(editor.Undo1()->isEnabled());
+  EXPECT_FALSE(editor.Network1()->isEnabled());
 
   editor.ShowPosition({30, 50});
   EXPECT_EQ(host.Position, "X:30 Y:150");
@@ -88,15 +88,15 @@ TEST(SubForm, OpeningAFileFitsTheNetworkAndUndoRefreshesTheMenu) {
   EXPECT_EQ(notes, (std::vector<std::pair<int, int>>{{1, 600}, {2, 300}}));
   EXPECT_TRUE(editor.Nodes().NodeExists({100, 100}));
   EXPECT_TRUE(editor.Nodes().NodeExists({500, 200}));
-  EXPECT_TRUE(editor.Network1->isEnabled());
-  EXPECT_FALSE(editor.Undo1->isEnabled());
+  EXPECT_TRUE(editor.Network1()->isEnabled());
+  EXPECT_FALSE(editor.Undo1()->isEnabled());
 
   editor.Nodes().FTickCount = 7;
   editor.Nodes().AddNode({300, 150});  // splits the wire
   editor.UpdateEditMenu();
-  EXPECT_TRUE(editor.Undo1->isEnabled());
+  EXPECT_TRUE(editor.Undo1()->isEnabled());
   EXPECT_TRUE(editor.UnDo());
-  EXPECT_FALSE(editor.Undo1->isEnabled());
+  EXPECT_FALSE(editor.Undo1()->isEnabled());
   EXPECT_FALSE(editor.UnDo());
   EXPECT_EQ(editor.DocExtent(), (TPoint{600, 300}));  // undo leaves the extent alone
 
@@ -104,9 +104,9 @@ TEST(SubForm, OpeningAFileFitsTheNetworkAndUndoRefreshesTheMenu) {
   editor.Nodes().FTickCount = 8;
   editor.Nodes().AddNode({300, 150});
   editor.UpdateEditMenu();
-  editor.Undo1->trigger();
+  editor.Undo1()->trigger();
   EXPECT_FALSE(editor.Nodes().NodeExists({300, 150}));
-  EXPECT_FALSE(editor.Undo1->isEnabled());
+  EXPECT_FALSE(editor.Undo1()->isEnabled());
 }
 
 // A file of which nothing could be read opens unmodified, so closing does not ask about changes

@@ -381,7 +381,7 @@ TEST_F(MainWindow, ModeButtonsShowTheModeOfTheActiveEditor) {
   Form->SpeedButtonMove->click();
   EXPECT_EQ(second->Editor()->FMode(), mMoveNode);
   EXPECT_EQ(shown(), std::vector<QToolButton*>{Form->SpeedButtonMove});
-  EXPECT_EQ(second->Editor()->PaintBox1->cursor().shape(), Qt::SizeAllCursor);
+  EXPECT_EQ(second->Editor()->PaintBox1()->cursor().shape(), Qt::SizeAllCursor);
 
   Activate(first);
   EXPECT_EQ(shown(), std::vector<QToolButton*>{Form->SpeedButtonZL});
@@ -395,16 +395,16 @@ TEST_F(MainWindow, ZoomKeysActOnTheActiveEditorAndTheOverviewMarksWhatItShows) {
   Activate(document);
   Form->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
-  QTest::keyClick(editor.PaintBox1, Qt::Key_Plus, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_Plus, Qt::ControlModifier);
   EXPECT_DOUBLE_EQ(editor.Zoom(), 1.5);
-  QTest::keyClick(editor.PaintBox1, Qt::Key_Minus, Qt::ControlModifier);
-  QTest::keyClick(editor.PaintBox1, Qt::Key_Minus, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_Minus, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_Minus, Qt::ControlModifier);
   EXPECT_DOUBLE_EQ(editor.Zoom(), 0.75);
-  QTest::keyClick(editor.PaintBox1, Qt::Key_0, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_0, Qt::ControlModifier);
   EXPECT_DOUBLE_EQ(editor.Zoom(), 1.0);
   // Fit shows the whole document; the overview then marks nothing, and marks the part shown again
   // once the editor shows less.
-  QTest::keyClick(editor.PaintBox1, Qt::Key_9, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_9, Qt::ControlModifier);
   const TPoint view = editor.ClientSize();
   const double fit = std::min(double(view.X) / editor.DocExtent().X, double(view.Y) / editor.DocExtent().Y);
   EXPECT_DOUBLE_EQ(editor.Zoom(), fit);
@@ -416,7 +416,7 @@ TEST_F(MainWindow, ZoomKeysActOnTheActiveEditorAndTheOverviewMarksWhatItShows) {
 // Whether a column of the editor's surface shows anything but the white background between the
 // document's top and bottom borders.
 static bool ColumnDrawn(TSubForm& Editor, int X) {
-  const QImage image = Editor.PaintBox1->grab().toImage();
+  const QImage image = Editor.PaintBox1()->grab().toImage();
   for (int y = 5; y < Editor.DocExtent().Y - 5; ++y)
     if (image.pixelColor(X, y) != Qt::white) return true;
   return false;
@@ -449,16 +449,16 @@ TEST_F(MainWindow, GridFindAndPointerFollowTheActiveEditor) {
 
   // Drawing modes show a crosshair; the others the usual pointer.
   Form->SpeedButtonLtg->click();
-  EXPECT_EQ(editor.PaintBox1->cursor().shape(), Qt::CrossCursor);
+  EXPECT_EQ(editor.PaintBox1()->cursor().shape(), Qt::CrossCursor);
   Form->SpeedButtonPFNode->click();
-  EXPECT_EQ(editor.PaintBox1->cursor().shape(), Qt::ArrowCursor);
+  EXPECT_EQ(editor.PaintBox1()->cursor().shape(), Qt::ArrowCursor);
 
   // Ctrl+F finds by any part of the name in any case, marks the node and scrolls to it.
   Form->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
   editor.SetScrollOffset({0, 0});
   Prompts.TextAnswers = {QString("r eN")};
-  QTest::keyClick(editor.PaintBox1, Qt::Key_F, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_F, Qt::ControlModifier);
   EXPECT_TRUE(Prompts.TextAnswers.empty());
   EXPECT_EQ(far->FMarked, 1);
   EXPECT_GT(editor.ScrollOffset().X, 3000);
@@ -467,7 +467,7 @@ TEST_F(MainWindow, GridFindAndPointerFollowTheActiveEditor) {
       << Status().toStdString();
 
   Prompts.TextAnswers = {QString("nowhere")};
-  QTest::keyClick(editor.PaintBox1, Qt::Key_F, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_F, Qt::ControlModifier);
   ASSERT_EQ(Prompts.Informs.size(), 1);
   EXPECT_TRUE(Prompts.Informs[0].contains("nowhere"));
   EXPECT_EQ(far->FMarked, 1);  // the last find stays marked
@@ -475,7 +475,7 @@ TEST_F(MainWindow, GridFindAndPointerFollowTheActiveEditor) {
   // Names are Windows-1252 text: "\xe4" is found as "Ä".
   far->FName = "Ger\xe4t";
   Prompts.TextAnswers = {QString("RÄT")};
-  QTest::keyClick(editor.PaintBox1, Qt::Key_F, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_F, Qt::ControlModifier);
   EXPECT_EQ(Prompts.Informs.size(), 1);
   EXPECT_EQ(far->FMarked, 1);
 }
@@ -572,14 +572,14 @@ TEST_F(MainWindow, StatusCountAndUndoFollowTheDocumentsThatAreLeft) {
   // Saving starts the history afresh: nothing is left to undo.
   Modify(second);
   second->Editor()->UpdateEditMenu();
-  ASSERT_TRUE(second->Editor()->Undo1->isEnabled());
+  ASSERT_TRUE(second->Editor()->Undo1()->isEnabled());
   Form->FileSaveItemClick();
-  EXPECT_FALSE(second->Editor()->Undo1->isEnabled());
+  EXPECT_FALSE(second->Editor()->Undo1()->isEnabled());
   second->Editor()->Nodes().AddNode({900, 100});
   second->Editor()->UpdateEditMenu();
   Prompts.SaveAnswers.push_back(Q(FFolder.File("renamed.bwn")));
   Form->FileSaveAsItemClick();
-  EXPECT_FALSE(second->Editor()->Undo1->isEnabled());
+  EXPECT_FALSE(second->Editor()->Undo1()->isEnabled());
 
   // The count shown is that of the current document; a closed one takes its count along.
   Form->FileCloseItemClick();
@@ -600,7 +600,7 @@ TEST_F(MainWindow, AnalysisDockFollowsTheDocumentAndNamesAMissingAnalyser) {
   TMDIChild* second = Open(WriteNetwork("second.bwn"));
   EXPECT_FALSE(Form->AnalysisDock->isVisible());
   Activate(first);
-  first->Editor()->AnalyzeBus1->trigger();
+  first->Editor()->AnalyzeBus1()->trigger();
   ASSERT_EQ(Prompts.Errors.size(), 1);
   EXPECT_TRUE(Prompts.Errors[0].contains("busweave-cli") && Prompts.Errors[0].contains("BUSWEAVE_CLI"))
       << Prompts.Errors[0].toStdString();

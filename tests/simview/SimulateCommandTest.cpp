@@ -59,7 +59,7 @@ class SimulateCommand : public testing::Test {
 
   // Runs the command and waits until its result is shown.
   bool SimulateAndWait() {
-    Editor->Simulate1->trigger();
+    Editor->Simulate1()->trigger();
     TSimulateCommand* command = Editor->Simulation();
     if (!command) return false;
     if (command->Running()) {
@@ -77,15 +77,15 @@ class SimulateCommand : public testing::Test {
 };
 
 TEST_F(SimulateCommand, SitsBesideNetworkAndNeedsANetwork) {
-  const auto actions = Editor->Edit1->actions();
-  const auto network = actions.indexOf(Editor->Network1);
+  const auto actions = Editor->Edit1()->actions();
+  const auto network = actions.indexOf(Editor->Network1());
   ASSERT_GE(network, 0);
-  EXPECT_EQ(actions.value(network + 1), Editor->Simulate1);
-  EXPECT_EQ(Editor->Simulate1->text(), "&Simulate");
-  EXPECT_EQ(Editor->Simulate1->shortcut(), QKeySequence(Qt::Key_F9));
-  EXPECT_FALSE(Editor->Simulate1->isEnabled());
+  EXPECT_EQ(actions.value(network + 1), Editor->Simulate1());
+  EXPECT_EQ(Editor->Simulate1()->text(), "&Simulate");
+  EXPECT_EQ(Editor->Simulate1()->shortcut(), QKeySequence(Qt::Key_F9));
+  EXPECT_FALSE(Editor->Simulate1()->isEnabled());
   DrawBus();
-  EXPECT_TRUE(Editor->Simulate1->isEnabled());
+  EXPECT_TRUE(Editor->Simulate1()->isEnabled());
 }
 
 TEST_F(SimulateCommand, ShowsTheNodeVoltagesAndLeavesTheTemplatesAlone) {
@@ -134,7 +134,7 @@ TEST_F(SimulateCommand, AnErrorIsShownAndTheNextRunWorks) {
 TEST_F(SimulateCommand, CancelStopsTheRunAndTheProgramGoesOn) {
   DrawBus();
   WriteBytes(Folder.File("Busweave.TR"), trailer(".TRAN 1ps 2us 0 1ps"));  // two million steps
-  Editor->Simulate1->trigger();
+  Editor->Simulate1()->trigger();
   TSimulateCommand* command = Editor->Simulation();
   ASSERT_TRUE(command->Running());
   auto* bar = Main.statusBar()->findChild<QProgressBar*>();
@@ -146,7 +146,7 @@ TEST_F(SimulateCommand, CancelStopsTheRunAndTheProgramGoesOn) {
   TSubForm other(nullptr, {}, Folder.File("other.bwn"), {200, 200}, {20, 20}, &FHost);
   other.Nodes().AddNode({100, 100});
   other.UpdateEditMenu();
-  other.Simulate1->trigger();
+  other.Simulate1()->trigger();
   ASSERT_EQ(FHost.Scripted.Errors.size(), 1);
   EXPECT_TRUE(FHost.Scripted.Errors[0].contains("Another document is being simulated"));
 
@@ -168,7 +168,7 @@ TEST_F(SimulateCommand, HostileTemplatesNeitherCrashNorFreezeTheWindow) {
   // 15,000 nested brackets: refused by name, after the command has returned to the window.
   WriteBytes(Folder.File("Busweave.HD"), "title\r\n  .PARAM xDeep = {" + std::string(15000, '{') + "1" +
                                              std::string(15000, '}') + "}\r\n  .PARAM xC0red = {2e8*xDeep}\r\n");
-  Editor->Simulate1->trigger();
+  Editor->Simulate1()->trigger();
   TSimulateCommand* command = Editor->Simulation();
   EXPECT_TRUE(command->Running());
   EXPECT_TRUE(command->CancelButton->isVisible());
@@ -194,7 +194,7 @@ TEST_F(SimulateCommand, HostileTemplatesNeitherCrashNorFreezeTheWindow) {
   std::string large = chain + "  .PARAM xC0red = 2e8\r\n";
   while (large.size() < (3u << 20)) large += "* a long header of comments\r\n";
   WriteBytes(Folder.File("Busweave.HD"), large);
-  Editor->Simulate1->trigger();
+  Editor->Simulate1()->trigger();
   ASSERT_TRUE(command->Running());
   QSignalSpy finished(command, &TSimulateCommand::Finished);
   command->CancelButton->click();
@@ -212,7 +212,7 @@ TEST_F(SimulateCommand, HostileTemplatesNeitherCrashNorFreezeTheWindow) {
 TEST_F(SimulateCommand, ClosingTheDocumentEndsItsRun) {
   DrawBus();
   WriteBytes(Folder.File("Busweave.TR"), trailer(".TRAN 1ps 2us 0 1ps"));
-  Editor->Simulate1->trigger();
+  Editor->Simulate1()->trigger();
   ASSERT_TRUE(Editor->Simulation()->Running());
   delete Main.takeCentralWidget();
   Editor = nullptr;
