@@ -48,12 +48,13 @@ namespace busweave {
 namespace {
 
 // Folders of installed software: a program there keeps no settings beside itself, even where
-// it could write (as root).
-bool isSystemFolder(const QString& Folder) {
+// it could write (as root). The bin folder of any prefix counts too (an install for one user in
+// ~/.local).
+bool isInstalledSoftwareFolder(const QString& Folder) {
   for (const char* system : {"/usr", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/opt", "/etc", "/var",
                              "/snap", "/app", "/nix", "/gnu"})
     if (Folder == system || Folder.startsWith(QString(system) + "/")) return true;
-  return Folder == "/";
+  return Folder == "/" || QFileInfo(Folder).fileName() == "bin";
 }
 
 // The frame's share of a window: the outer window minus its client area.
@@ -755,7 +756,7 @@ bool TMDIMainForm::KeepsSettingsBeside(const QString& ProgramFolder) {
   struct stat info {};
   if (folder.isEmpty() || ::stat(QFile::encodeName(folder).constData(), &info) != 0) return false;
   return info.st_uid == ::getuid() && ::access(QFile::encodeName(folder).constData(), W_OK) == 0 &&
-         !isSystemFolder(folder);
+         !isInstalledSoftwareFolder(folder);
 }
 
 void TMDIMainForm::ReadSettings() {

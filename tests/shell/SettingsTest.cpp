@@ -94,6 +94,9 @@ TEST_F(Settings, BesideTheProgramOnlyInAWritableFolderOfTheUsersOwnAndTheVariabl
   for (const char* installed : {"/usr/bin", "/usr/local/bin", "/opt", "/"})
     EXPECT_FALSE(TMDIMainForm::KeepsSettingsBeside(installed)) << installed;
   EXPECT_FALSE(TMDIMainForm::KeepsSettingsBeside(own + "/missing"));
+  // An install for one user (~/.local/bin) is installed software too.
+  std::filesystem::create_directory(Folder.Path() / "bin");
+  EXPECT_FALSE(TMDIMainForm::KeepsSettingsBeside(own + "/bin"));
   // A folder of another user's, or one closed to writing.
   const std::string other = Folder.File("other");
   std::filesystem::create_directory(other);
