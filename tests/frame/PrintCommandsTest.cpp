@@ -23,7 +23,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -224,7 +223,6 @@ TEST(PrintPages, AtTrueSizeNoLabelIsCutByASeam) {
                                     QPageLayout::Millimeter));
   const TPageGrid grid = PageGridOf(printer, source, TPrintLayout::TrueSize);
   const std::vector<QRectF> texts = PictureTextBoxes(source, printer.resolution());
-  const auto label = std::find_if(texts.begin(), texts.end(), [&](const QRectF& Box) { return Box.width() > 0; });
   bool acrossAPage = false;
   for (const QRectF& box : texts) {
     acrossAPage = acrossAPage || (box.left() < grid.Room.width() && box.right() > grid.Room.width());
@@ -233,7 +231,6 @@ TEST(PrintPages, AtTrueSizeNoLabelIsCutByASeam) {
       for (int column = 0; column < grid.Columns; ++column) whole = whole || grid.PageRect(column, row).contains(box);
     EXPECT_TRUE(whole) << box.left() << " .. " << box.right();
   }
-  ASSERT_NE(label, texts.end());
   EXPECT_TRUE(acrossAPage);  // pages of the full width would cut it
   EXPECT_EQ(grid.Columns, 3);
   EXPECT_EQ(grid.Rows, 1);
