@@ -1,6 +1,6 @@
 #pragma once
 
-// Values the editor shares with the main window, the frame and the picture export.
+// Values the drawing shares with the editor, the frame and the picture export.
 
 #include <cstdint>
 
@@ -9,34 +9,10 @@
 
 namespace busweave {
 
-enum TMode : std::uint8_t {
-  mNone = 0,
-  mDrawTRMLine = 1,
-  mGetNode = 2,
-  mGetWire = 3,
-  mPlaceZL = 4,
-  mPlaceSrc = 5,
-  mMoveNode = 6,  // a drag moves a node with the ends of its wires
-};
-
 // What a drawing is made for: the screen, or a picture on the clipboard or in a file.
 enum TPlotTarget : std::uint8_t { ptScreen = 1, ptClipWMF = 2, ptClipEMF = 3, ptFileWMF = 4, ptFileEMF = 5 };
 
-struct TEditorDefaults {
-  std::uint16_t NoZL = DocumentImpedances.NoZL;      // resistance of a node without termination
-  std::uint16_t ZLTerm = DocumentImpedances.ZL;      // termination resistance
-  std::uint16_t LineZL = DocumentImpedances.LineZL;  // impedance of new wires
-  std::uint16_t LineLength = 2000;                   // length proposed for a wire of length 0, mm
-  bool ShowNames = true;
-};
-
 // Hundredths of a millimetre per document unit in exported pictures.
 inline constexpr TPoint DrawingScale{20, 20};
-
-// Notifications from an editor to its frame, sent synchronously with a value: the new width or
-// height in document units, nothing for the file name. The codes keep the numbers of the window
-// message WM_EDITORNOTIFY that carried them.
-enum class TEditorNotifyCode : int { enWidth = 1, enHeight = 2, enFileName = 3 };
-inline constexpr int WM_EDITORNOTIFY = 0x1400;
 
 }  // namespace busweave

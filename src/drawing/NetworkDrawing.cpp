@@ -48,9 +48,9 @@ void drawNodeSymbol(Canvas& C, const TNode& N, TPoint S, const TCanNodes& Net, T
   C.SetPen(pen);
 }
 
-void drawNode(Canvas& C, const std::optional<TLogFont>& NameFont, TPoint S, const TNode& N, int Radius,
-              bool ShowNames) {
-  DrawNodeCircle(C, N.FPos, S, N.FMarked != 0, Radius);
+void drawNode(Canvas& C, const std::optional<TLogFont>& NameFont, TPoint S, const TNode& N, int Radius, bool ShowNames,
+              TPlotTarget Target) {
+  DrawNodeCircle(C, N.FPos, S, N.FMarked != 0 && Target == ptScreen, Radius);
   if (!N.FShowName || !ShowNames || !NameFont) return;
   const bool transparent = C.TransparentText();
   const auto font = C.SelectedFont();
@@ -132,7 +132,9 @@ void DrawNodeCircle(Canvas& C, TPoint Pos, TPoint Scale, bool Marked, int Radius
 void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target, int PixelsPerInch, bool Label) {
   const TPen pen = C.Pen();
   const TFontSpec font = C.Font();
-  C.SetPen({Wire.FMarked ? clRed : clBlack, pen.Style, pen.Width});
+  // A mark (a finding, a found node) points something out on the screen; pictures and prints
+  // show the network alone.
+  C.SetPen({Wire.FMarked && Target == ptScreen ? clRed : clBlack, pen.Style, pen.Width});
   C.Line(at(Wire.FStart.X, Wire.FStart.Y, Scale), at(Wire.FEnd.X, Wire.FEnd.Y, Scale));
   if (Wire.FShowLength && Label) {
     const TLogFont label =
@@ -189,7 +191,7 @@ void PlotNetwork(Canvas& C, TCanNodes& Net, const TPlotSettings& Settings, TPlot
     const TNode* node = Net.NodeAtIndex(i);
     if (!node || (Clip && !overlaps(*Clip, NodeReach(*node, Settings, textHeight)))) continue;
     drawNodeSymbol(C, *node, Scale, Net, Settings.Grid);
-    drawNode(C, nameFont, Scale, *node, Settings.NodeRadius, Settings.ShowNames && labels);
+    drawNode(C, nameFont, Scale, *node, Settings.NodeRadius, Settings.ShowNames && labels, Target);
   }
   if (MakeFont) C.SetFont(remembered);
 }

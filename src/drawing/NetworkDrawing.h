@@ -62,7 +62,7 @@ void DrawNodeCircle(Canvas& C, TPoint Pos, TPoint Scale, bool Marked, int Radius
 void DrawGrid(Canvas& C, TPoint Extent, TPoint Grid);
 
 // One wire and its label, as the full drawing does it (also used to highlight a wire); Label
-// false draws the line alone.
+// false draws the line alone. A marked wire is red on the screen only, as is a marked node.
 void DrawWire(Canvas& C, const TTrmLine& Wire, TPoint Scale, TPlotTarget Target, int PixelsPerInch, bool Label = true);
 
 // Names and labels shrunk on the screen below this height (device pixels) cannot be read; the

@@ -6,7 +6,9 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "drawing/FitNetwork.h"
 #include "editor/EditorWindow.h"
 #include "gui/IntegerText.h"
 #include "gui/Prompts.h"
@@ -44,9 +46,14 @@ QLineEdit* addField(QFormLayout* Form, const QString& Label, const char* Name) {
   return field;
 }
 
+// Any number of digits is read, so that a number too large for the document is told apart from
+// a text that is no number (which falls back without a word, as it always has).
 std::optional<std::int64_t> integerIn(const QLineEdit* Field) {
-  return StrictInteger(Field->text().trimmed().toStdString());
+  return WholeInteger(Field->text().trimmed().toStdString());
 }
+
+// The largest document size the fields take, in 0.01 mm: the largest extent at the drawing scale.
+constexpr std::int64_t kLargestSize = std::int64_t{kLargestExtent} * DrawingScale.X;
 
 }  // namespace
 
@@ -133,20 +140,29 @@ void TFormOptions::LabelFontDrawClick() { chooseFont(LabelFontDraw, FDrawFont); 
 void TFormOptions::LabelFontClipClick() { chooseFont(LabelFontClip, FClipFont); }
 
 void TFormOptions::okClicked() {
-  // An impedance typed outside what the document can keep is refused; other texts that are not
-  // numbers fall back to the current values when the dialog closes.
+  // A number typed outside what the document can keep is refused, in the words of the node and
+  // line dialogs; texts that are not numbers, and sizes of 0 or less, fall back to the current
+  // values when the dialog closes.
+  const auto refuse = [this](QWidget* Page, QLineEdit* Field, const QString& Name, std::int64_t Low,
+                             std::int64_t High) {
+    const auto value = integerIn(Field);
+    if (!value || (*value >= Low && *value <= High)) return false;
+    PageControl->setCurrentWidget(Page);
+    FPrompts.ShowError(this, QString("%1: %2 is outside the range %3 to %4.")
+                                 .arg(Name.trimmed(), Field->text().trimmed())
+                                 .arg(Low)
+                                 .arg(High));
+    Field->setFocus();
+    Field->selectAll();
+    return true;
+  };
   for (const auto& [field, name] :
        {std::pair{EditLineZL, "Impedance of CAN line [ohms]"}, std::pair{EditZLTerm, "Impedance of termination [ohms]"},
-        std::pair{EditNoZL, "Impedance of line wo/ termination [ohms]"}}) {
-    const auto value = integerIn(field);
-    if (value && (*value < 0 || *value > 65535)) {
-      PageControl->setCurrentWidget(TabSheetCANPref);
-      FPrompts.ShowError(this, QString("%1: %2 is outside the range 0 to 65535.").arg(name).arg(*value));
-      field->setFocus();
-      field->selectAll();
-      return;
-    }
-  }
+        std::pair{EditNoZL, "Impedance of line wo/ termination [ohms]"}})
+    if (refuse(TabSheetCANPref, field, name, 0, 65535)) return;
+  for (const auto& [field, name] : {std::pair{EditSizeX, " Size (X) of document [0.01 mm]"},
+                                    std::pair{EditSizeY, " Size (Y) of document [0.01 mm]"}})
+    if (integerIn(field).value_or(0) > 0 && refuse(TabSheetLayout, field, name, 1, kLargestSize)) return;
   done(mrOk);
 }
 
@@ -177,8 +193,13 @@ void RunOptions(TSubForm& Editor, TPrompts& Prompts) {
   next.ShowNames = dialog.CheckBoxShowNames->isChecked();
   const auto sizeX = integerIn(dialog.EditSizeX);
   const auto sizeY = integerIn(dialog.EditSizeY);
-  next.Extent.X = sizeX && *sizeX > 0 && scale.X > 0 ? static_cast<std::int32_t>(*sizeX / scale.X) : current.Extent.X;
-  next.Extent.Y = sizeY && *sizeY > 0 && scale.Y > 0 ? static_cast<std::int32_t>(*sizeY / scale.Y) : current.Extent.Y;
+  // Sizes were checked against the largest document when OK was pressed.
+  const auto extentOf = [](std::optional<std::int64_t> Size, std::int32_t Scale, std::int32_t Current) {
+    if (!Size || *Size <= 0 || Scale <= 0) return Current;
+    return static_cast<std::int32_t>(std::min<std::int64_t>(*Size / Scale, kLargestExtent));
+  };
+  next.Extent.X = extentOf(sizeX, scale.X, current.Extent.X);
+  next.Extent.Y = extentOf(sizeY, scale.Y, current.Extent.Y);
   next.PictureFont = dialog.GetFont(TFontSlot::Picture);
   next.DrawingFont = dialog.GetFont(TFontSlot::Drawing);
   Editor.ApplyOptions(next);

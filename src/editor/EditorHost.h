@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "drawing/DocumentTypes.h"
+#include "editor/EditorTypes.h"
 
 namespace busweave {
 
@@ -23,6 +23,8 @@ class TEditorHost {
   virtual TPrompts& Prompts() = 0;
   // Writes a short note on what the last action did, or why it did nothing, into the status bar.
   virtual void ShowMessage(const QString& Text) { (void)Text; }
+  // A document was saved under a new name (by Save As or before closing), for the recent files.
+  virtual void FileSavedAs(const QString& Path) { (void)Path; }
   // Runs the document options dialog for an editor (its "&Options" command).
   virtual void EditOptions(TSubForm& Editor) { (void)Editor; }
   // Shows an editor's bus check findings (in front when Raise) and their count in the status bar.

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
@@ -36,22 +37,10 @@
 namespace busweave {
 namespace {
 
-// A widget cannot be larger than kLargestExtent; a network that spans more is shown cut.
-std::int32_t sanitizedExtent(std::int64_t Value) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(Value, 1, kLargestExtent));
-}
-
-// The zoom steps of the keys and the wheel; below the first, each step halves.
-constexpr std::array<double, 12> kZoomSteps{0.1, 0.125, 0.25, 0.5, 0.75, 1, 1.5, 2, 3, 4, 6, 8};
-constexpr double kMinZoom = 1.0 / 65536;  // Fit shows even the largest document whole
-// A drag this close to the editor's edge (pixels) scrolls, one step per tick.
-constexpr int kAutoScrollEdge = 16;
-constexpr int kAutoScrollStep = 24;
+// A drag at the editor's edge scrolls one step per tick (EditorView.cpp).
 constexpr int kAutoScrollTick = 30;  // ms
 // Edits this close together (ms) share one background bus check of a large network.
 constexpr int kCheckDelay = 40;
-
-QString pointText(TPoint P) { return QString("(%1, %2)").arg(P.X).arg(P.Y); }
 
 }  // namespace
 
@@ -62,27 +51,28 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   setPalette(QPalette(Qt::white));
   resize(448, 352);
 
-  ScrollBox1 = new QScrollArea(this);
-  ScrollBox1->setObjectName("ScrollBox1");
-  ScrollBox1->setFrameShape(QFrame::NoFrame);
-  ScrollBox1->setWidgetResizable(false);
-  ScrollBox1->setBackgroundRole(QPalette::Base);
+  FScrollBox1 = new QScrollArea(this);
+  FScrollBox1->setObjectName("ScrollBox1");
+  FScrollBox1->setFrameShape(QFrame::NoFrame);
+  FScrollBox1->setWidgetResizable(false);
+  FScrollBox1->setBackgroundRole(QPalette::Base);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(ScrollBox1);
+  layout->addWidget(FScrollBox1);
 
-  PaintBox1 = new TPaintSurface;
-  PaintBox1->setObjectName("PaintBox1");
-  PaintBox1->setAutoFillBackground(true);
-  PaintBox1->setPalette(QPalette(Qt::white));
-  PaintBox1->setMouseTracking(true);
-  PaintBox1->OnPaint = [this](QPaintEvent* Event) { PaintBox1Paint(Event); };
-  PaintBox1->OnMouseDown = [this](QMouseEvent* Event) { PaintBox1MouseDown(SurfaceFromPixel(Event->position())); };
-  PaintBox1->OnMouseMove = [this](QMouseEvent* Event) {
+  FPaintBox1 = new TPaintSurface;
+  FPaintBox1->setObjectName("PaintBox1");
+  FPaintBox1->setAutoFillBackground(true);
+  FPaintBox1->setPalette(QPalette(Qt::white));
+  FPaintBox1->setMouseTracking(true);
+  FPaintBox1->OnPaint = [this](QPaintEvent* Event) { PaintBox1Paint(Event); };
+  FPaintBox1->OnMouseDown = [this](QMouseEvent* Event) { PaintBox1MouseDown(SurfaceFromPixel(Event->position())); };
+  FPaintBox1->OnMouseMove = [this](QMouseEvent* Event) {
+    FPointerPixel = FPaintBox1->mapTo(FScrollBox1->viewport(), Event->position().toPoint());
     if (FRubberBand || FMoving) followDrag(Event->position());
     PaintBox1MouseMove(SurfaceFromPixel(Event->position()));
   };
-  PaintBox1->OnMouseUp = [this](QMouseEvent* Event) {
+  FPaintBox1->OnMouseUp = [this](QMouseEvent* Event) {
     // Only the release of the last held button ends an action.
     if (Event->buttons() == Qt::NoButton) PaintBox1MouseUp(SurfaceFromPixel(Event->position()));
   };
@@ -93,59 +83,59 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   FAutoScroll = new QTimer(this);
   FAutoScroll->setInterval(kAutoScrollTick);
   connect(FAutoScroll, &QTimer::timeout, this, [this] { autoScrollStep(); });
-  ScrollBox1->setWidget(PaintBox1);
+  FScrollBox1->setWidget(FPaintBox1);
   // The overview marks the part the editor shows.
-  for (QScrollBar* bar : {ScrollBox1->horizontalScrollBar(), ScrollBox1->verticalScrollBar()})
+  for (QScrollBar* bar : {FScrollBox1->horizontalScrollBar(), FScrollBox1->verticalScrollBar()})
     connect(bar, &QScrollBar::valueChanged, this, [this] {
       if (FFrame.PaintBox) FFrame.PaintBox->update();
     });
-  ScrollBox1->viewport()->installEventFilter(this);
-  PaintBox1->installEventFilter(this);
+  FScrollBox1->viewport()->installEventFilter(this);
+  FPaintBox1->installEventFilter(this);
   // A click on the drawing gives the editor the keys of the surface.
-  PaintBox1->setFocusPolicy(Qt::ClickFocus);
-  DeleteUnderPointer = new QAction("Delete", this);
-  DeleteUnderPointer->setShortcut(QKeySequence(Qt::Key_Delete));
-  DeleteUnderPointer->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-  connect(DeleteUnderPointer, &QAction::triggered, this, [this] { DeleteAtPointer(); });
-  CancelRubberBand = new QAction("Cancel", this);
-  CancelRubberBand->setShortcut(QKeySequence(Qt::Key_Escape));
-  CancelRubberBand->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-  connect(CancelRubberBand, &QAction::triggered, this, [this] { CancelWire(); });
-  addActions({DeleteUnderPointer, CancelRubberBand});
+  FPaintBox1->setFocusPolicy(Qt::ClickFocus);
+  FDeleteUnderPointer = new QAction("Delete", this);
+  FDeleteUnderPointer->setShortcut(QKeySequence(Qt::Key_Delete));
+  FDeleteUnderPointer->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(FDeleteUnderPointer, &QAction::triggered, this, [this] { DeleteAtPointer(); });
+  FCancelRubberBand = new QAction("Cancel", this);
+  FCancelRubberBand->setShortcut(QKeySequence(Qt::Key_Escape));
+  FCancelRubberBand->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(FCancelRubberBand, &QAction::triggered, this, [this] { CancelWire(); });
+  addActions({FDeleteUnderPointer, FCancelRubberBand});
 
-  Edit1 = new QMenu("&Edit", this);
-  Undo1 = Edit1->addAction("&Undo");
-  Undo1->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_Backspace), QKeySequence(Qt::CTRL | Qt::Key_Z)});
-  Undo1->setStatusTip("Undo changes");
-  Redo1 = Edit1->addAction("&Redo");
-  Redo1->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
-  Redo1->setStatusTip("Redo what was undone");
-  connect(Redo1, &QAction::triggered, this, [this] { ReDo(); });
-  Edit1->addSeparator();
-  Network1 = Edit1->addAction("&Network");
-  Network1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
-  Network1->setStatusTip("Create/modify the network");
-  connect(Undo1, &QAction::triggered, this, [this] { UnDo(); });
-  connect(Network1, &QAction::triggered, this, [this] { Network1Click(); });
-  Simulate1 = Edit1->addAction("&Simulate");
-  Simulate1->setShortcut(QKeySequence(Qt::Key_F9));
-  Simulate1->setStatusTip("Simulate the network with ngspice and show the waveforms");
-  connect(Simulate1, &QAction::triggered, this, [this] { Simulate1Click(); });
-  Edit1->addSeparator();
-  CheckBus1 = Edit1->addAction("Check &bus");
-  CheckBus1->setShortcut(QKeySequence(Qt::Key_F7));
-  CheckBus1->setStatusTip("Check the bus against the rules of a CAN physical layer");
-  connect(CheckBus1, &QAction::triggered, this, [this] { CheckBus1Click(); });
-  AnalyzeBus1 = Edit1->addAction("&Analyze bus");
-  AnalyzeBus1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F9));
-  AnalyzeBus1->setStatusTip("Simulate each station transmitting and tell at which bit rates the bus works");
-  connect(AnalyzeBus1, &QAction::triggered, this, [this] { AnalyzeBus1Click(); });
+  FEdit1 = new QMenu("&Edit", this);
+  FUndo1 = FEdit1->addAction("&Undo");
+  FUndo1->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_Backspace), QKeySequence(Qt::CTRL | Qt::Key_Z)});
+  FUndo1->setStatusTip("Undo changes");
+  FRedo1 = FEdit1->addAction("&Redo");
+  FRedo1->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+  FRedo1->setStatusTip("Redo what was undone");
+  connect(FRedo1, &QAction::triggered, this, [this] { ReDo(); });
+  FEdit1->addSeparator();
+  FNetwork1 = FEdit1->addAction("&Network");
+  FNetwork1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  FNetwork1->setStatusTip("Create/modify the network");
+  connect(FUndo1, &QAction::triggered, this, [this] { UnDo(); });
+  connect(FNetwork1, &QAction::triggered, this, [this] { Network1Click(); });
+  FSimulate1 = FEdit1->addAction("&Simulate");
+  FSimulate1->setShortcut(QKeySequence(Qt::Key_F9));
+  FSimulate1->setStatusTip("Simulate the network with ngspice and show the waveforms");
+  connect(FSimulate1, &QAction::triggered, this, [this] { Simulate1Click(); });
+  FEdit1->addSeparator();
+  FCheckBus1 = FEdit1->addAction("Check &bus");
+  FCheckBus1->setShortcut(QKeySequence(Qt::Key_F7));
+  FCheckBus1->setStatusTip("Check the bus against the rules of a CAN physical layer");
+  connect(FCheckBus1, &QAction::triggered, this, [this] { CheckBus1Click(); });
+  FAnalyzeBus1 = FEdit1->addAction("&Analyze bus");
+  FAnalyzeBus1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F9));
+  FAnalyzeBus1->setStatusTip("Simulate each station transmitting and tell at which bit rates the bus works");
+  connect(FAnalyzeBus1, &QAction::triggered, this, [this] { AnalyzeBus1Click(); });
   FFindingsPanel = new TFindingsPanel;
   FFindingsPanel->OnSelect = [this](const TFinding* Finding) { selectFinding(Finding); };
   FFindingsPanel->OnBitRateChanged = [this] { RecheckBus(); };
-  Options1 = new QAction("&Options", this);
-  Options1->setStatusTip("Define general option");
-  connect(Options1, &QAction::triggered, this, [this] { Options1Click(); });
+  FOptions1 = new QAction("&Options", this);
+  FOptions1->setStatusTip("Define general option");
+  connect(FOptions1, &QAction::triggered, this, [this] { Options1Click(); });
 
   FNodes = TCanNodes::CreateWithImpedances(FDefaults_.ZLTerm, FDefaults_.NoZL, FDefaults_.LineZL);
   FNodes->OnBeep = [] { QApplication::beep(); };
@@ -154,7 +144,13 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   // before the rest of the file is lost by a save. A file of which nothing was read leaves
   // nothing to lose, so the new document stays unmodified.
   if (LoadFailed() && FNodes->Count() > 0) FNodes->MarkModified();
-  setWindowTitle(QString::fromLocal8Bit(FNodes->FFileName()));
+  // Saves replace the file by way of a new one beside it, so the folder must be writable too. A
+  // file without any write permission counts as read-only even for a user who could write it.
+  const QFileInfo file(QString::fromLocal8Bit(FileName));
+  const QFile::Permissions writes = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+  FReadOnly = FNodes->LastLoadError().Outcome != TLoadOutcome::Missing && file.isFile() &&
+              (!file.isWritable() || !(file.permissions() & writes) || !QFileInfo(file.absolutePath()).isWritable());
+  updateTitle();
   if (FNodes->FNumNodes() > 0)
     FitDocument();
   else
@@ -188,184 +184,11 @@ void TSubForm::ReportLoadProblem() {
                 .arg(FNodes->FNumLines()));
 }
 
-QList<QAction*> TSubForm::MergedMenus() const { return {Edit1->menuAction(), Options1}; }
+QString TSubForm::Caption() const { return QString::fromLocal8Bit(FNodes->FFileName()); }
 
-void TSubForm::SetDocExtent(TPoint Extent) {
-  FExtent = {sanitizedExtent(Extent.X), sanitizedExtent(Extent.Y)};
-  FZoom = limitZoom(FZoom);
-  layoutSurface();
-}
+void TSubForm::updateTitle() { setWindowTitle(Caption() + (FReadOnly ? " (read-only)" : "")); }
 
-void TSubForm::layoutSurface() {
-  const QSize view = ScrollBox1->viewport()->size();
-  PaintBox1->resize(std::max<int>(view.width(), static_cast<int>(std::ceil(FExtent.X * FZoom))),
-                    std::max<int>(view.height(), static_cast<int>(std::ceil(FExtent.Y * FZoom))));
-  PaintBox1->update();
-}
-
-bool TSubForm::eventFilter(QObject* Watched, QEvent* Event) {
-  if (Watched == ScrollBox1->viewport() && Event->type() == QEvent::Resize) layoutSurface();
-  if (Watched == PaintBox1 && Event->type() == QEvent::Leave) FPointer.reset();
-  if ((Watched == PaintBox1 || Watched == ScrollBox1->viewport()) && Event->type() == QEvent::Wheel) {
-    auto* wheel = static_cast<QWheelEvent*>(Event);
-    if (wheel->modifiers() & Qt::ControlModifier) {
-      const int delta = wheel->angleDelta().y();
-      const QPoint anchor = static_cast<QWidget*>(Watched)->mapTo(ScrollBox1->viewport(), wheel->position().toPoint());
-      if (delta != 0) zoomStep(delta > 0 ? std::max(1, delta / 120) : std::min(-1, delta / 120), anchor);
-      return true;
-    }
-  }
-  return QWidget::eventFilter(Watched, Event);
-}
-
-TPoint TSubForm::ScrollOffset() const {
-  return {ScrollBox1->horizontalScrollBar()->value(), ScrollBox1->verticalScrollBar()->value()};
-}
-
-void TSubForm::SetScrollOffset(TPoint Offset) {
-  ScrollBox1->horizontalScrollBar()->setValue(Offset.X);
-  ScrollBox1->verticalScrollBar()->setValue(Offset.Y);
-}
-
-TPoint TSubForm::ClientSize() const { return {ScrollBox1->viewport()->width(), ScrollBox1->viewport()->height()}; }
-
-// The view transform: surface units (one per document unit, y downwards) to the pixels of the
-// surface widget, and back. Painting scales by the zoom; everything else stays in units.
-TPoint TSubForm::SurfaceFromPixel(QPointF Pixel) const {
-  auto unit = [this](double V) { return static_cast<std::int32_t>(std::clamp(std::floor(V / FZoom), -2.0e9, 2.0e9)); };
-  return {unit(Pixel.x()), unit(Pixel.y())};
-}
-
-QPoint TSubForm::PixelFromSurface(TPoint Surface) const {
-  return {static_cast<int>(std::lround(Surface.X * FZoom)), static_cast<int>(std::lround(Surface.Y * FZoom))};
-}
-
-QRect TSubForm::PixelRect(const QRect& Surface) const {
-  if (FZoom == 1.0) return Surface;
-  const QRectF r(Surface.x() * FZoom, Surface.y() * FZoom, Surface.width() * FZoom, Surface.height() * FZoom);
-  return r.toAlignedRect().adjusted(-1, -1, 1, 1);
-}
-
-std::pair<TPoint, TPoint> TSubForm::VisibleDocument() const {
-  const TPoint offset = ScrollOffset();
-  const TPoint view = ClientSize();
-  const TPoint topLeft = SurfaceFromPixel(QPointF(offset.X, offset.Y));
-  const TPoint bottomRight = SurfaceFromPixel(QPointF(offset.X + view.X, offset.Y + view.Y));
-  const TPoint lower = DocFromSurface({std::clamp(topLeft.X, 0, FExtent.X), std::clamp(bottomRight.Y, 0, FExtent.Y)});
-  const TPoint upper = DocFromSurface({std::clamp(bottomRight.X, 0, FExtent.X), std::clamp(topLeft.Y, 0, FExtent.Y)});
-  return {lower, upper};
-}
-
-double TSubForm::limitZoom(double Zoom) const {
-  // The surface widget cannot grow past kLargestExtent pixels a side.
-  const double largest = std::max(FExtent.X, FExtent.Y);
-  const double upper = std::min(kZoomSteps.back(), kLargestExtent / largest);
-  return std::clamp(Zoom, std::min(kMinZoom, upper), upper);
-}
-
-void TSubForm::SetZoom(double Zoom, std::optional<QPoint> Anchor) {
-  Zoom = limitZoom(Zoom);
-  const QPoint anchor = Anchor.value_or(QPoint(ClientSize().X / 2, ClientSize().Y / 2));
-  const TPoint offset = ScrollOffset();
-  const double x = (offset.X + anchor.x()) / FZoom;
-  const double y = (offset.Y + anchor.y()) / FZoom;
-  FZoom = Zoom;
-  layoutSurface();
-  SetScrollOffset({static_cast<std::int32_t>(std::lround(x * FZoom - anchor.x())),
-                   static_cast<std::int32_t>(std::lround(y * FZoom - anchor.y()))});
-  PaintBox1->update();
-  if (FFrame.PaintBox) FFrame.PaintBox->update();
-}
-
-std::optional<QPoint> TSubForm::pointerAnchor() const {
-  if (!FPointer) return std::nullopt;
-  return PaintBox1->mapTo(ScrollBox1->viewport(), PixelFromSurface(*FPointer));
-}
-
-void TSubForm::zoomStep(int Steps, std::optional<QPoint> Anchor) {
-  double zoom = FZoom;
-  for (; Steps > 0; --Steps) {
-    const auto next = std::upper_bound(kZoomSteps.begin(), kZoomSteps.end(), zoom * 1.001);
-    zoom = next == kZoomSteps.end() ? kZoomSteps.back() : std::max(*next, zoom);
-  }
-  for (; Steps < 0; ++Steps) {
-    const auto next = std::lower_bound(kZoomSteps.begin(), kZoomSteps.end(), zoom / 1.001);
-    zoom = next == kZoomSteps.begin() ? zoom / 2 : *std::prev(next);
-  }
-  SetZoom(zoom, Anchor);
-}
-
-void TSubForm::ZoomIn() { zoomStep(1, pointerAnchor()); }
-
-void TSubForm::ZoomOut() { zoomStep(-1, pointerAnchor()); }
-
-void TSubForm::ZoomActualSize() { SetZoom(1.0, pointerAnchor()); }
-
-void TSubForm::ZoomFit() {
-  const TPoint view = ClientSize();
-  SetZoom(std::min(static_cast<double>(view.X) / FExtent.X, static_cast<double>(view.Y) / FExtent.Y), QPoint(0, 0));
-  SetScrollOffset({0, 0});
-}
-
-void TSubForm::scrollToMiddle(TPoint Surface) {
-  const TPoint view = ClientSize();
-  const QPoint pixel = PixelFromSurface(Surface);
-  SetScrollOffset({pixel.x() - view.X / 2, pixel.y() - view.Y / 2});
-}
-
-void TSubForm::followDrag(QPointF Pixel) {
-  FDragViewportPos = PaintBox1->mapTo(ScrollBox1->viewport(), Pixel.toPoint());
-  const TPoint view = ClientSize();
-  const QPoint& v = FDragViewportPos;
-  const bool atEdge = v.x() < kAutoScrollEdge || v.y() < kAutoScrollEdge || v.x() >= view.X - kAutoScrollEdge ||
-                      v.y() >= view.Y - kAutoScrollEdge;
-  if (!atEdge)
-    FAutoScroll->stop();
-  else if (!FAutoScroll->isActive())
-    FAutoScroll->start();
-}
-
-void TSubForm::autoScrollStep() {
-  if (!FRubberBand && !FMoving) {
-    FAutoScroll->stop();
-    return;
-  }
-  const TPoint view = ClientSize();
-  auto step = [](int Pos, int Size) {
-    if (Pos < kAutoScrollEdge) return -kAutoScrollStep;
-    if (Pos >= Size - kAutoScrollEdge) return kAutoScrollStep;
-    return 0;
-  };
-  const TPoint offset = ScrollOffset();
-  SetScrollOffset({offset.X + step(FDragViewportPos.x(), view.X), offset.Y + step(FDragViewportPos.y(), view.Y)});
-  if (ScrollOffset() == offset) return;
-  // The pointer stays where it is over the editor, so it now lies over another part of the surface.
-  PaintBox1MouseMove(SurfaceFromPixel(PaintBox1->mapFrom(ScrollBox1->viewport(), FDragViewportPos)));
-}
-
-TPoint TSubForm::DocFromSurface(TPoint Surface) const {
-  return {Surface.X, static_cast<std::int32_t>(std::int64_t{FExtent.Y} - Surface.Y)};
-}
-
-void TSubForm::SnapToGrid(TPoint& P, TPoint Grid) {
-  // Integer division truncates towards zero, as the grid rule wants (-149..49 all give 0).
-  P.X = (P.X + Grid.X / 2) / Grid.X * Grid.X;
-  P.Y = (P.Y + Grid.Y / 2) / Grid.Y * Grid.Y;
-}
-
-void TSubForm::SetMapping(Canvas& C) const {
-  // The surface is never smaller than the extent, so this is one surface unit per document unit,
-  // y upwards; the zoom lies in the painter.
-  const std::int32_t w = std::min(static_cast<std::int32_t>(std::ceil(PaintBox1->width() / FZoom)), FExtent.X);
-  const std::int32_t h = std::min(static_cast<std::int32_t>(std::ceil(PaintBox1->height() / FZoom)), FExtent.Y);
-  TMapping mapping;
-  mapping.Isotropic = true;
-  mapping.WindowExt = {w, h};
-  mapping.ViewportExt = {FExtent.X, -FExtent.Y};
-  mapping.WindowOrg = {0, h};
-  mapping.ViewportOrg = {0, 0};
-  C.SetMapping(mapping);
-}
+QList<QAction*> TSubForm::MergedMenus() const { return {FEdit1->menuAction(), FOptions1}; }
 
 void TSubForm::FitDocument() {
   SetDocExtent(FitNetwork(*FNodes, FGrid_, FExtent));
@@ -391,14 +214,15 @@ void TSubForm::PlotIt(Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale
 }
 
 void TSubForm::PaintBox1Paint(QPaintEvent* Event) {
-  QPainter painter(PaintBox1);
+  QPainter painter(FPaintBox1);
   painter.setClipRegion(Event->region());
+  painter.translate(FOrigin);
   painter.scale(FZoom, FZoom);
   TQPainterCanvas canvas(painter);
   canvas.SetFont(FDrawingFont);
   SetMapping(canvas);
-  const std::int32_t w = std::min(static_cast<std::int32_t>(std::ceil(PaintBox1->width() / FZoom)), FExtent.X);
-  const std::int32_t h = std::min(static_cast<std::int32_t>(std::ceil(PaintBox1->height() / FZoom)), FExtent.Y);
+  const std::int32_t w = shownWidth();
+  const std::int32_t h = shownHeight();
   if (FShowGrid) {
     canvas.SetPen({clSilver, TPenStyle::psDot, 1});
     DrawGrid(canvas, {w, h}, FGrid_);
@@ -424,191 +248,6 @@ void TSubForm::PaintBox1Paint(QPaintEvent* Event) {
   }
 }
 
-void TSubForm::updateRubberBand(TPoint From, TPoint To) {
-  const QRect area = QRect(QPoint(From.X, From.Y), QPoint(To.X, To.Y)).normalized().adjusted(-2, -2, 2, 2);
-  PaintBox1->update(PixelRect(area));
-}
-
-void TSubForm::stampAction() {
-  // Every release is one undo step: its stamp is the millisecond tick, made unique so that
-  // two quick releases never share one.
-  auto tick = static_cast<std::int32_t>(static_cast<std::uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count()));
-  // Compared as a wrapping counter, so the stamps keep growing when the tick count wraps.
-  const auto ahead =
-      static_cast<std::int32_t>(static_cast<std::uint32_t>(tick) - static_cast<std::uint32_t>(FLastStamp));
-  if (ahead <= 0) tick = static_cast<std::int32_t>(static_cast<std::uint32_t>(FLastStamp) + 1u);
-  FLastStamp = tick;
-  FNodes->FTickCount = tick;
-}
-
-void TSubForm::PaintBox1MouseDown(TPoint Surface) {
-  FCancelled = false;
-  if (FMode_ == mMoveNode) {
-    // A node is picked as the node modes pick it: on the grid point nearest the press.
-    TPoint p = Surface;
-    SnapToGrid(p, FGrid_);
-    if (!FNodes->NodeExists(DocFromSurface(p))) return;
-    FMoving = true;
-    FMoveFrom = FMoveTo = p;
-    FMoveEnds.clear();
-    const TPoint d = DocFromSurface(p);
-    for (int i = 0; i < FNodes->Count(); ++i)
-      if (const TTrmLine* wire = FNodes->WireAtIndex(i); wire && (wire->FStart == d || wire->FEnd == d)) {
-        const TPoint far = wire->FStart == d ? wire->FEnd : wire->FStart;
-        FMoveEnds.push_back({far.X, static_cast<std::int32_t>(std::int64_t{FExtent.Y} - far.Y)});
-      }
-    return;
-  }
-  if (FMode_ != mDrawTRMLine) return;
-  // The press grabs the pointer for the surface until the release, also outside it.
-  FRubberBand = true;
-  FLineStart = Surface;
-  SnapToGrid(FLineStart, FGrid_);
-  FLineEnd = FLineStart;
-}
-
-void TSubForm::PaintBox1MouseMove(TPoint Surface) {
-  FPointer = Surface;
-  ShowPosition(Surface);
-  if (FRubberBand) TrackRubberBand(Surface);
-  if (FMoving) trackMove(Surface);
-}
-
-void TSubForm::trackMove(TPoint Surface) {
-  TPoint to = Surface;
-  SnapToGrid(to, FGrid_);
-  if (to == FMoveTo) return;
-  updateMovePreview();
-  FMoveTo = to;
-  updateMovePreview();
-}
-
-void TSubForm::updateMovePreview() {
-  for (const TPoint& end : FMoveEnds) updateRubberBand(FMoveTo, end);
-  const int r = FNodeRadius_ + 2;
-  PaintBox1->update(PixelRect(QRect(FMoveTo.X - r, FMoveTo.Y - r, 2 * r + 1, 2 * r + 1)));
-}
-
-void TSubForm::TrackRubberBand(TPoint Surface) {
-  const TPoint oldEnd = FLineEnd;
-  FLineEnd = Surface;
-  SnapToGrid(FLineEnd, FGrid_);
-  if (FLineEnd == oldEnd) return;
-  updateRubberBand(FLineStart, oldEnd);
-  updateRubberBand(FLineStart, FLineEnd);
-}
-
-void TSubForm::PaintBox1MouseUp(TPoint Surface) {
-  if (FCancelled) {
-    FCancelled = false;
-    return;
-  }
-  stampAction();
-  if (FRubberBand) {
-    finishWire(Surface);
-    return;
-  }
-  if (FMoving) {
-    finishMove(Surface);
-    return;
-  }
-  TPoint p = Surface;
-  if (FMode_ != mGetWire) SnapToGrid(p, FGrid_);
-  const TPoint d = DocFromSurface(p);
-  switch (FMode_) {
-    case mGetNode:
-      if (TNode* node = FNodes->NodeAt(d)) EditNode(*node, p);
-      break;
-    case mGetWire:
-      if (TTrmLine* wire = FNodes->NearestWire(d)) EditWire(*wire, p);
-      break;
-    case mPlaceZL:
-      if (TNode* node = FNodes->NodeAt(d); node && FNodes->BackupNode(node)) {
-        node->FResistance = FDefaults_.ZLTerm;
-        repaintChanged({reachOf(*node)});
-        UpdateEditMenu();
-      }
-      break;
-    case mPlaceSrc:
-      if (TNode* node = FNodes->NodeAt(d); node && FNodes->BackupNode(node)) {
-        if (node->FSource == 0) {
-          node->FSource = 1;
-          repaintChanged({reachOf(*node)});
-        }
-        UpdateEditMenu();
-      }
-      break;
-    case mNone:
-    case mDrawTRMLine:
-    case mMoveNode:
-      break;
-  }
-}
-
-void TSubForm::finishWire(TPoint Surface) {
-  updateRubberBand(FLineStart, FLineEnd);
-  FLineEnd = Surface;
-  SnapToGrid(FLineEnd, FGrid_);
-  if (FLineEnd != FLineStart) {
-    const TPoint a = DocFromSurface(FLineStart);
-    const TPoint b = DocFromSurface(FLineEnd);
-    FNodes->AddNode(a);
-    FNodes->AddNode(b);
-    FNodes->AddWire(a, b, FDefaults_.LineZL, true);
-    // Keep in step with finishMove.
-    const bool inside =
-        FNodes->FMinX() > 0 && FNodes->FMinY() > 0 && FExtent.X > FNodes->FMaxX() && FExtent.Y > FNodes->FMaxY();
-    if (!inside) FitDocument();
-    RepaintAll();
-  }
-  FRubberBand = false;
-  FAutoScroll->stop();
-  UpdateEditMenu();
-}
-
-void TSubForm::finishMove(TPoint Surface) {
-  updateMovePreview();
-  FMoving = false;
-  FAutoScroll->stop();
-  TPoint to = Surface;
-  SnapToGrid(to, FGrid_);
-  const TPoint from = DocFromSurface(FMoveFrom);
-  const bool onDocument = Surface.X >= 0 && Surface.Y >= 0 && Surface.X <= FExtent.X && Surface.Y <= FExtent.Y;
-  if (to == FMoveFrom) return;
-  if (!onDocument) {
-    moveRefused("the drop point lies off the document");
-    return;
-  }
-  const TPoint target = DocFromSurface(to);
-  switch (FNodes->MoveNode(from, target)) {
-    case TMoveOutcome::Moved: {
-      const bool inside =
-          FNodes->FMinX() > 0 && FNodes->FMinY() > 0 && FExtent.X > FNodes->FMaxX() && FExtent.Y > FNodes->FMaxY();
-      if (!inside) FitDocument();
-      RepaintAll();
-      if (FHost) FHost->ShowMessage("Node moved");
-      break;
-    }
-    case TMoveOutcome::Occupied:
-      moveRefused("another node lies at " + pointText(target));
-      break;
-    case TMoveOutcome::WireExists:
-      moveRefused("a wire there would join two points that are joined already");
-      break;
-    case TMoveOutcome::Unchanged:
-    case TMoveOutcome::NoNode:
-      break;
-  }
-  UpdateEditMenu();
-}
-
-void TSubForm::moveRefused(const QString& Why) {
-  QApplication::beep();
-  if (FHost) FHost->ShowMessage("The node stays at " + pointText(DocFromSurface(FMoveFrom)) + ": " + Why);
-}
-
 void TSubForm::EditNode(TNode& Node, TPoint P) {
   TFKnoten dialog(this);
   dialog.FDefaultZL = FDefaults_.ZLTerm;
@@ -616,7 +255,7 @@ void TSubForm::EditNode(TNode& Node, TPoint P) {
   dialog.ReportError = [this, &dialog](const QString& Message) {
     if (FHost) FHost->Prompts().ShowError(&dialog, Message);
   };
-  dialog.move(PaintBox1->mapToGlobal(PixelFromSurface(P)));
+  dialog.move(FPaintBox1->mapToGlobal(PixelFromSurface(P)));
   const bool marked = FMarksSet;  // the dialog's own mark ends with it
   Node.FMarked = 1;
   FMarksSet = true;
@@ -653,7 +292,7 @@ void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
   FMarksSet = true;
   RedrawWire(Wire);
   TLineDlg dialog(this);
-  dialog.move(PaintBox1->mapToGlobal(PixelFromSurface(P)));
+  dialog.move(FPaintBox1->mapToGlobal(PixelFromSurface(P)));
   dialog.FDefaultZL = FDefaults_.ZLTerm;
   dialog.FDefaultLength = FDefaults_.LineLength;
   dialog.ReportError = [this, &dialog](const QString& Message) {
@@ -687,7 +326,7 @@ void TSubForm::EditWire(TTrmLine& Wire, TPoint P) {
 
 void TSubForm::RedrawNode(const TNode& Node) {
   const TPoint r{FNodeRadius_ + 2, FNodeRadius_ + 2};
-  PaintBox1->repaint(PixelRect(QRect(Node.FPos.X - r.X, FExtent.Y - Node.FPos.Y - r.Y, 2 * r.X + 1, 2 * r.Y + 1)));
+  FPaintBox1->repaint(PixelRect(QRect(Node.FPos.X - r.X, FExtent.Y - Node.FPos.Y - r.Y, 2 * r.X + 1, 2 * r.Y + 1)));
 }
 
 void TSubForm::RedrawWire(const TTrmLine& Wire) {
@@ -696,20 +335,20 @@ void TSubForm::RedrawWire(const TTrmLine& Wire) {
   const int top = FExtent.Y - std::max(Wire.FStart.Y, Wire.FEnd.Y);
   const int bottom = FExtent.Y - std::min(Wire.FStart.Y, Wire.FEnd.Y);
   const int margin = 60;  // the label lies beside the wire
-  PaintBox1->repaint(PixelRect(QRect(QPoint(left - margin, top - margin), QPoint(right + margin, bottom + margin))));
+  FPaintBox1->repaint(PixelRect(QRect(QPoint(left - margin, top - margin), QPoint(right + margin, bottom + margin))));
 }
 
 void TSubForm::RepaintAll() {
   if (FAnalysis) FAnalysis->NetworkChanged();
   drawingChanged();
-  PaintBox1->update();
+  FPaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
   RecheckBus();
 }
 
 TReach TSubForm::reachOf(const TMyClasses& Element) const {
   // As PlotNetwork allows for the screen font at one unit per pixel.
-  const std::int64_t textHeight = FontHeightFor(FDrawingFont, ptScreen, PaintBox1->logicalDpiY()) + 1;
+  const std::int64_t textHeight = FontHeightFor(FDrawingFont, ptScreen, FPaintBox1->logicalDpiY()) + 1;
   if (Element.Kind() != TMyClasses::TKind::Node) return WireReach(static_cast<const TTrmLine&>(Element), textHeight);
   TReach reach = NodeReach(static_cast<const TNode&>(Element), plotSettings(), textHeight);
   reach.Left -= 8 * textHeight;  // a name given in a dialog gets its number ("[65535] ") when drawn
@@ -721,13 +360,13 @@ void TSubForm::repaintChanged(const std::vector<TReach>& Changed) {
   drawingChanged();
   // Clearing the highlight marks may change any element.
   if (FMarksSet) {
-    PaintBox1->update();
+    FPaintBox1->update();
   } else {
     auto clamped = [](std::int64_t V) { return static_cast<int>(std::clamp<std::int64_t>(V, -(1 << 30), 1 << 30)); };
     for (const TReach& r : Changed) {
       const QRect surface(QPoint(clamped(r.Left), clamped(std::int64_t{FExtent.Y} - r.Top)),
                           QPoint(clamped(r.Right), clamped(std::int64_t{FExtent.Y} - r.Bottom)));
-      PaintBox1->update(PixelRect(surface).adjusted(-2, -2, 2, 2));
+      FPaintBox1->update(PixelRect(surface).adjusted(-2, -2, 2, 2));
     }
   }
   if (FFrame.PaintBox) FFrame.PaintBox->update();
@@ -810,30 +449,32 @@ void TSubForm::selectFinding(const TFinding* Finding) {
     if (first) scrollToMiddle({first->X, FExtent.Y - first->Y});
   }
   drawingChanged();
-  PaintBox1->update();
+  FPaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
 }
 
 void TSubForm::SetShowGrid(bool Show) {
   FShowGrid = Show;
-  PaintBox1->update();
+  FPaintBox1->update();
 }
 
-bool TSubForm::FindNode(const QString& Part) {
+std::optional<QString> TSubForm::FindNode(const QString& Part) {
   for (int i = 0; i < FNodes->Count(); ++i) {
     TNode* node = FNodes->NodeAtIndex(i);
-    if (!node || !QString::fromStdString(NameToUtf8(node->FName)).contains(Part, Qt::CaseInsensitive)) continue;
+    if (!node) continue;
+    const QString name = QString::fromStdString(NameToUtf8(node->FName));
+    if (!name.contains(Part, Qt::CaseInsensitive)) continue;
     for (int j = 0; j < FNodes->Count(); ++j) FNodes->Objects(j)->FMarked = 0;
     node->FMarked = 1;
     FMarksSet = true;
     scrollToMiddle({node->FPos.X, FExtent.Y - node->FPos.Y});
     // Not RepaintAll: its bus check would end the mark at once, as the next change does.
     drawingChanged();
-    PaintBox1->update();
+    FPaintBox1->update();
     if (FFrame.PaintBox) FFrame.PaintBox->update();
-    return true;
+    return name;
   }
-  return false;
+  return std::nullopt;
 }
 
 std::optional<std::vector<std::string>> TSubForm::inPlaceStep(const TStringList& History) const {
@@ -872,48 +513,13 @@ bool TSubForm::UnDo() { return stepHistory(true); }
 
 bool TSubForm::ReDo() { return stepHistory(false); }
 
-bool TSubForm::DeleteAtPointer() {
-  if (!FPointer || FRubberBand || FMoving) return false;
-  stampAction();
-  TPoint p = *FPointer;
-  SnapToGrid(p, FGrid_);
-  // A node counts as under the pointer within the wires' hit distance; elsewhere the wire nearest
-  // the pointer itself is meant, as the wire dialog picks it. A node that is no end stays.
-  const bool onNode = FNodes->NodeExists(DocFromSurface(p)) && std::abs(p.X - FPointer->X) < HitTolerance &&
-                      std::abs(p.Y - FPointer->Y) < HitTolerance;
-  bool deleted = false;
-  if (onNode) {
-    deleted = FNodes->DeleteEndNode(DocFromSurface(p));
-  } else {
-    TTrmLine* wire = FNodes->NearestWire(DocFromSurface(*FPointer));
-    deleted = FNodes->DeleteWire(wire);
-  }
-  if (deleted)
-    RepaintAll();
-  else
-    QApplication::beep();
-  UpdateEditMenu();
-  return deleted;
-}
-
-void TSubForm::CancelWire() {
-  if (!FRubberBand && !FMoving) return;
-  if (FRubberBand) updateRubberBand(FLineStart, FLineEnd);
-  if (FMoving) updateMovePreview();
-  FRubberBand = false;
-  FMoving = false;
-  FAutoScroll->stop();
-  // The button is still held; its release must not act in the mode.
-  FCancelled = true;
-}
-
 void TSubForm::UpdateEditMenu() {
   if (!FNodes) return;
-  Undo1->setEnabled(FNodes->FUnDoPossible());
-  Redo1->setEnabled(FNodes->FReDoPossible());
-  Network1->setEnabled(FNodes->FNetworkExists());
-  Simulate1->setEnabled(FNodes->FNetworkExists());
-  AnalyzeBus1->setEnabled(FNodes->FNetworkExists());
+  FUndo1->setEnabled(FNodes->FUnDoPossible());
+  FRedo1->setEnabled(FNodes->FReDoPossible());
+  FNetwork1->setEnabled(FNodes->FNetworkExists());
+  FSimulate1->setEnabled(FNodes->FNetworkExists());
+  FAnalyzeBus1->setEnabled(FNodes->FNetworkExists());
 }
 
 void TSubForm::FormActivate() {
@@ -936,6 +542,10 @@ void TSubForm::ShowPosition(TPoint Surface) {
 
 void TSubForm::SaveCAN(std::string& Name) {
   Name.clear();
+  if (FReadOnly) {
+    SaveCANAs(window(), Name);
+    return;
+  }
   try {
     if (FNodes->SaveNetwork(FNodes->FFileName()))
       Name = FNodes->FFileName();
@@ -967,9 +577,11 @@ void TSubForm::SaveCANAs(QWidget* Owner, std::string& Name) {
     FHost->Prompts().ShowError(Owner, QString::fromLocal8Bit(error.what()));
     return;
   }
-  setWindowTitle(QString::fromLocal8Bit(path));
+  FReadOnly = false;
+  updateTitle();
   Name = path;
   if (FFrame.Notify) FFrame.Notify(TEditorNotifyCode::enFileName, 0);
+  FHost->FileSavedAs(QString::fromLocal8Bit(path));
 }
 
 void TSubForm::reportNothingWritten(QWidget* Owner, const std::string& Path) {

@@ -16,6 +16,7 @@
 #include "drawing/DocumentTypes.h"
 #include "drawing/NetworkDrawing.h"
 #include "editor/EditorHost.h"
+#include "editor/EditorTypes.h"
 #include "editor/LatestJob.h"
 #include "gui/EventSurface.h"
 #include "model/BusCheck.h"
@@ -65,20 +66,20 @@ class TSubForm : public QWidget {
            TEditorHost* Host);
   ~TSubForm() override;
 
-  QScrollArea* ScrollBox1;
-  TPaintSurface* PaintBox1;
-  QMenu* Edit1;
-  QAction* Undo1;
-  QAction* Redo1;
-  // Keys of the surface, live while the focus is in the editor: delete under the pointer, and
-  // cancel the wire being drawn.
-  QAction* DeleteUnderPointer;
-  QAction* CancelRubberBand;
-  QAction* Network1;
-  QAction* Simulate1;
-  QAction* CheckBus1;
-  QAction* AnalyzeBus1;
-  QAction* Options1;
+  // The editor's widgets and commands, owned by the editor; tests and the main window reach them
+  // here.
+  QScrollArea* ScrollBox1() const { return FScrollBox1; }
+  TPaintSurface* PaintBox1() const { return FPaintBox1; }
+  QMenu* Edit1() const { return FEdit1; }
+  QAction* Undo1() const { return FUndo1; }
+  QAction* Redo1() const { return FRedo1; }
+  QAction* DeleteUnderPointer() const { return FDeleteUnderPointer; }
+  QAction* CancelRubberBand() const { return FCancelRubberBand; }
+  QAction* Network1() const { return FNetwork1; }
+  QAction* Simulate1() const { return FSimulate1; }
+  QAction* CheckBus1() const { return FCheckBus1; }
+  QAction* AnalyzeBus1() const { return FAnalyzeBus1; }
+  QAction* Options1() const { return FOptions1; }
 
   TCanNodes& Nodes() { return *FNodes; }
   const TCanNodes& Nodes() const { return *FNodes; }
@@ -93,8 +94,12 @@ class TSubForm : public QWidget {
   void SetDrawingFont(const TFontSpec& Font) { FDrawingFont = Font; }
   // The menu items the main window shows while this editor is active.
   QList<QAction*> MergedMenus() const;
-  // The full path of the network file; also the window's caption.
-  QString Caption() const { return windowTitle(); }
+  // The full path of the network file; also the window's caption (which then says
+  // "(read-only)" for a read-only file).
+  QString Caption() const;
+  // A network file that exists but cannot be written back (a file or folder the user may not
+  // write, such as installed examples): it is edited as any other, and Save asks for a new name.
+  bool ReadOnly() const { return FReadOnly; }
 
   TPoint DocExtent() const { return FExtent; }
   void SetDocExtent(TPoint Extent);
@@ -180,6 +185,8 @@ class TSubForm : public QWidget {
   TPoint SurfaceFromPixel(QPointF Pixel) const;
   QPoint PixelFromSurface(TPoint Surface) const;
   QRect PixelRect(const QRect& Surface) const;
+  // The surface pixel of the document's top-left corner.
+  QPoint PixelOrigin() const { return FOrigin; }
   // The part of the document the editor shows: lower-left and upper-right corner.
   std::pair<TPoint, TPoint> VisibleDocument() const;
 
@@ -191,8 +198,8 @@ class TSubForm : public QWidget {
   bool ShowGrid() const { return FShowGrid; }
   void SetShowGrid(bool Show);
   // Marks the first node whose name holds Part (any case) and scrolls it to the middle of the
-  // editor; false when no node matches.
-  bool FindNode(const QString& Part);
+  // editor; that node's name as drawn, or nothing when no node matches.
+  std::optional<QString> FindNode(const QString& Part);
 
   // The bus check: run after every change; its findings are listed in the editor's panel. A
   // network of BackgroundCheckFrom() elements or more is checked on a thread of its own, so the
@@ -228,6 +235,14 @@ class TSubForm : public QWidget {
   void followDrag(QPointF Pixel);
   void autoScrollStep();
   std::optional<QPoint> pointerAnchor() const;
+  // Where the document's top-left corner lies in the viewport, to the fraction of a pixel.
+  QPointF documentPlace() const;
+  // Puts the document's top-left corner there (viewport pixels), by scrolling or by leaving room
+  // before the document on the surface.
+  void placeDocument(QPointF Place);
+  // The document's width and height on the surface, in units.
+  std::int32_t shownWidth() const;
+  std::int32_t shownHeight() const;
   void zoomStep(int Steps, std::optional<QPoint> Anchor);
   double limitZoom(double Zoom) const;
   // Scrolls the surface point to the middle of the editor.
@@ -252,7 +267,24 @@ class TSubForm : public QWidget {
   bool eventFilter(QObject* Watched, QEvent* Event) override;
   TPlotSettings plotSettings() const;
 
+  void updateTitle();
+
+  QScrollArea* FScrollBox1;
+  TPaintSurface* FPaintBox1;
+  QMenu* FEdit1;
+  QAction* FUndo1;
+  QAction* FRedo1;
+  // Keys of the surface, live while the focus is in the editor: delete under the pointer, and
+  // cancel the wire being drawn.
+  QAction* FDeleteUnderPointer;
+  QAction* FCancelRubberBand;
+  QAction* FNetwork1;
+  QAction* FSimulate1;
+  QAction* FCheckBus1;
+  QAction* FAnalyzeBus1;
+  QAction* FOptions1;
   std::unique_ptr<TCanNodes> FNodes;
+  bool FReadOnly = false;
   TFrameLink FFrame;
   TEditorHost* FHost;
   TSimulateCommand* FSimulation = nullptr;  // a child of the editor
@@ -279,6 +311,13 @@ class TSubForm : public QWidget {
   TPoint FMoveTo;
   std::vector<TPoint> FMoveEnds;  // the far ends of the moving node's wires, surface
   double FZoom = 1.0;
+  // The surface pixel of the document's top-left corner: above zero only where the document is
+  // shown away from the viewport's top or left edge.
+  QPoint FOrigin{0, 0};
+  QSize FScrollRoom;  // the surface is at least this large, so that the last zoom's scroll holds
+  std::optional<QPointF> FExactPlace;
+  // The pointer over the surface, in viewport pixels; the anchor of zoom keys.
+  std::optional<QPoint> FPointerPixel;
   QTimer* FAutoScroll = nullptr;
   QPoint FDragViewportPos;
   std::uint64_t FDrawingVersion = 0;

@@ -25,6 +25,10 @@
 namespace busweave {
 namespace {
 
+// The overview never gets thinner than this (pixels), however long and narrow the document: a
+// window of no height is never painted again, so it could not take new proportions.
+constexpr int kThinnestOverview = 24;
+
 // Multiply, then divide, rounded to nearest.
 int mulDiv(std::int64_t A, std::int64_t B, std::int64_t C) {
   if (C == 0) return 0;
@@ -173,7 +177,7 @@ TMDIChild* TMDIChild::Open(QMdiArea* Area, TEditorHost* Host, const std::string&
   // the overview.
   frame->FEditorWindow = Area->addSubWindow(frame->FEditor);
   frame->FEditorWindow->installEventFilter(frame);
-  frame->FEditorWindow->setWindowTitle(frame->FEditor->Caption());
+  frame->FEditorWindow->setWindowTitle(frame->FEditor->windowTitle());
   QObject::connect(frame->FEditor, &QWidget::windowTitleChanged, frame->FEditorWindow, &QWidget::setWindowTitle);
   QObject::connect(frame->FWindow, &QMdiSubWindow::windowStateChanged, frame,
                    [frame](Qt::WindowStates Old, Qt::WindowStates New) {
@@ -249,9 +253,9 @@ void TMDIChild::fitProportions() {
   if (FDocSize_.X <= 0 || FDocSize_.Y <= 0) return;
   QSize wanted = size();
   if (FDocSize_.Y > FDocSize_.X)
-    wanted.setWidth(mulDiv(height(), FDocSize_.X, FDocSize_.Y));
+    wanted.setWidth(std::max(kThinnestOverview, mulDiv(height(), FDocSize_.X, FDocSize_.Y)));
   else
-    wanted.setHeight(mulDiv(width(), FDocSize_.Y, FDocSize_.X));
+    wanted.setHeight(std::max(kThinnestOverview, mulDiv(width(), FDocSize_.Y, FDocSize_.X)));
   if (wanted != size() && FWindow && !FWindow->isMinimized() && !FWindow->isMaximized())
     SetClientSize({wanted.width(), wanted.height()});
 }
@@ -338,8 +342,9 @@ void TMDIChild::ScrollEditorTo(TPoint P) {
   const long double w = PaintBox1->width();
   const long double h = PaintBox1->height();
   const long double zoom = FEditor->Zoom();
-  const int x = static_cast<int>(std::llround(P.X / w * range.X * zoom)) - FEditor->ClientSize().X / 2;
-  const int y = static_cast<int>(std::llround(P.Y / h * range.Y * zoom)) - PaintBox1->height();
+  const QPoint origin = FEditor->PixelOrigin();
+  const int x = origin.x() + static_cast<int>(std::llround(P.X / w * range.X * zoom)) - FEditor->ClientSize().X / 2;
+  const int y = origin.y() + static_cast<int>(std::llround(P.Y / h * range.Y * zoom)) - PaintBox1->height();
   FEditor->SetScrollOffset({x, y});
 }
 

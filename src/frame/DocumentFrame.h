@@ -14,6 +14,7 @@
 #include "drawing/Canvas.h"
 #include "drawing/DocumentTypes.h"
 #include "editor/EditorHost.h"
+#include "editor/EditorTypes.h"
 #include "editor/LatestJob.h"
 #include "gui/EventSurface.h"
 #include "gui/Prompts.h"

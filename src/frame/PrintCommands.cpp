@@ -1,6 +1,7 @@
 #include "frame/PrintCommands.h"
 
 #include <QActionGroup>
+#include <QFileInfo>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPrintPreviewDialog>
@@ -64,7 +65,39 @@ void drawFooter(QPainter& Painter, const QRectF& Band, const QString& Footer, in
   Painter.restore();
 }
 
+// Where the pages along one side of the picture begin: a page each Room, but a seam that would
+// cut through a text moves back to the text's start, so that the text goes whole onto the next
+// page. A page keeps at least half its room, so crowded labels cannot make pages of slivers.
+std::vector<double> pageStarts(double Length, double Room, const std::vector<std::pair<double, double>>& Texts) {
+  std::vector<double> starts{0.0};
+  // A sliver of less than a millionth of a page beyond the last one does not start a new one.
+  while (Length - starts.back() > Room * (1 + 1e-6)) {
+    const double start = starts.back();
+    double seam = start + Room;
+    for (bool moved = true; moved;) {
+      moved = false;
+      for (const auto& [from, to] : Texts)
+        if (from < seam && seam < to && from >= start + Room / 2) {
+          seam = from;
+          moved = true;
+        }
+    }
+    starts.push_back(seam);
+  }
+  return starts;
+}
+
 }  // namespace
+
+QRectF TPageGrid::PageRect(int Column, int Row) const {
+  const double left = ColumnStarts.at(static_cast<std::size_t>(Column));
+  const double top = RowStarts.at(static_cast<std::size_t>(Row));
+  const auto next = [](const std::vector<double>& Starts, int Index, double Start, double Length) {
+    const auto at = static_cast<std::size_t>(Index) + 1;
+    return at < Starts.size() ? Starts[at] - Start : Length;
+  };
+  return {left, top, next(ColumnStarts, Column, left, Room.width()), next(RowStarts, Row, top, Room.height())};
+}
 
 QString PrintFooter(const std::string& DocPath, QDate Date) {
   return QString::fromLocal8Bit(DocPath) + "    " + Date.toString(Qt::ISODate);
@@ -74,16 +107,24 @@ TPageGrid PageGridOf(QPrinter& Printer, const TPictureSource& Source, TPrintLayo
   const QSizeF area = pageAreasOf(Printer).Picture.size();
   const QSizeF picture = pictureDeviceSize(Printer, Source);
   TPageGrid grid;
+  grid.Room = area;
   if (Layout == TPrintLayout::FitToPage) {
     grid.Scale = std::min(area.width() / picture.width(), area.height() / picture.height());
     return grid;
   }
-  // A sliver of less than a device unit beyond a page does not start a new one.
-  const auto pagesFor = [](double Length, double Room) {
-    return std::max(1, static_cast<int>(std::ceil(Length / Room - 1e-6)));
-  };
-  grid.Columns = pagesFor(picture.width(), area.width());
-  grid.Rows = pagesFor(picture.height(), area.height());
+  std::vector<std::pair<double, double>> across;
+  std::vector<std::pair<double, double>> down;
+  if (picture.width() > area.width() || picture.height() > area.height())
+    for (const QRectF& box : PictureTextBoxes(Source, Printer.resolution())) {
+      // Printer fonts measure a little differently from the ones measured here.
+      const double margin = box.height() / 10;
+      across.emplace_back(box.left() - margin, box.right() + margin);
+      down.emplace_back(box.top() - margin, box.bottom() + margin);
+    }
+  grid.ColumnStarts = pageStarts(picture.width(), area.width(), across);
+  grid.RowStarts = pageStarts(picture.height(), area.height(), down);
+  grid.Columns = static_cast<int>(grid.ColumnStarts.size());
+  grid.Rows = static_cast<int>(grid.RowStarts.size());
   return grid;
 }
 
@@ -110,9 +151,10 @@ int PrintPages(QPrinter& Printer, const TPictureSource& Source, TPrintLayout Lay
     if (printed > 0) Printer.newPage();
     const int row = (page - 1) / grid.Columns;
     const int column = (page - 1) % grid.Columns;
+    const QRectF shown = grid.PageRect(column, row);
     painter.save();
-    painter.setClipRect(areas.Picture);
-    painter.translate(-column * areas.Picture.width(), -row * areas.Picture.height());
+    painter.setClipRect(QRectF(areas.Picture.topLeft(), shown.size()));
+    painter.translate(-shown.left(), -shown.top());
     painter.scale(grid.Scale, grid.Scale);
     PaintPicture(painter, Source, Printer.resolution());
     painter.restore();
@@ -126,7 +168,9 @@ int PrintPages(QPrinter& Printer, const TPictureSource& Source, TPrintLayout Lay
 void PrintDocument(QWidget* Owner, const TPictureSource& Source, TPrompts& Prompts, TPrintLayout& Layout) {
   QPrinter printer(QPrinter::HighResolution);
   printer.setDocName(QString::fromLocal8Bit(FileNameOf(Source.DocPath)));
-  const auto chosen = Prompts.SetUpPrinter(Owner, printer, Layout);
+  const QString proposed =
+      QFileInfo(QString::fromLocal8Bit(ReplaceExtension(Source.DocPath, "pdf"))).absoluteFilePath();
+  const auto chosen = Prompts.SetUpPrinter(Owner, printer, Layout, proposed);
   if (!chosen) return;
   Layout = *chosen;
   try {

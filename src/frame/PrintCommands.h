@@ -6,7 +6,9 @@
 // print dialog is asked through TPrompts, so tests print to a PDF file through this same path.
 
 #include <QDate>
+#include <QRectF>
 #include <QString>
+#include <vector>
 
 #include "gui/Prompts.h"
 #include "picture/PictureRendering.h"
@@ -20,12 +22,19 @@ namespace busweave {
 QString PrintFooter(const std::string& DocPath, QDate Date);
 
 // How the picture falls onto the pages of a printer: columns and rows of pages, and the scale
-// (1 at true size).
+// (1 at true size). At true size a page takes less than its width or height where a full one
+// would cut a name or label in two; ColumnStarts and RowStarts hold where each column and row
+// begins in the picture (printer device units), the first at 0.
 struct TPageGrid {
   int Columns = 1;
   int Rows = 1;
   double Scale = 1.0;
+  std::vector<double> ColumnStarts{0.0};
+  std::vector<double> RowStarts{0.0};
+  QSizeF Room;  // the part of a page the picture may fill, printer device units
   int Pages() const { return Columns * Rows; }
+  // The part of the picture a page shows (printer device units, before the scale).
+  QRectF PageRect(int Column, int Row) const;
 };
 TPageGrid PageGridOf(QPrinter& Printer, const TPictureSource& Source, TPrintLayout Layout);
 
@@ -35,7 +44,8 @@ TPageGrid PageGridOf(QPrinter& Printer, const TPictureSource& Source, TPrintLayo
 int PrintPages(QPrinter& Printer, const TPictureSource& Source, TPrintLayout Layout, const QString& Footer);
 
 // "Print ...": the print dialog, then the pages; failures are shown through Prompts.ShowError.
-// Layout is proposed in the dialog and receives the layout chosen.
+// Layout is proposed in the dialog and receives the layout chosen; printing to a file proposes
+// a PDF beside the document.
 void PrintDocument(QWidget* Owner, const TPictureSource& Source, TPrompts& Prompts, TPrintLayout& Layout);
 
 // "Print preview ...": the pages as they will be printed, in a preview dialog that can switch

@@ -5,7 +5,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QGroupBox>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -79,21 +81,31 @@ std::optional<QString> TDialogPrompts::AskText(QWidget* Owner, const QString& Ca
   return text;
 }
 
-std::optional<TPrintLayout> TDialogPrompts::SetUpPrinter(QWidget* Owner, QPrinter& Printer, TPrintLayout Layout) {
+std::optional<TPrintLayout> TDialogPrompts::SetUpPrinter(QWidget* Owner, QPrinter& Printer, TPrintLayout Layout,
+                                                         const QString& OutputFile) {
   QPrintDialog dialog(&Printer, Owner);
   // The number of pages depends on the paper chosen here; any range can be asked for.
   dialog.setMinMax(1, 9999);
-  // The layout is asked on a page of the dialog's own, beside the printer's options.
-  auto* page = new QWidget;
-  page->setWindowTitle("Layout");
-  auto* trueSize = new QRadioButton("&True size, across as many pages as it takes", page);
-  auto* fitted = new QRadioButton("&Fit to one page", page);
+  auto* box = new QGroupBox("Layout");
+  box->setObjectName("PrintLayout");
+  auto* trueSize = new QRadioButton("&True size, across as many pages as it takes", box);
+  trueSize->setObjectName("PrintTrueSize");
+  auto* fitted = new QRadioButton("&Fit to one page", box);
+  fitted->setObjectName("PrintFitToPage");
   (Layout == TPrintLayout::FitToPage ? fitted : trueSize)->setChecked(true);
-  auto* layout = new QVBoxLayout(page);
+  auto* layout = new QVBoxLayout(box);
   layout->addWidget(trueSize);
   layout->addWidget(fitted);
-  layout->addStretch();
-  dialog.setOptionTabs({page});
+  // The layout stands under the printer's choice, where it is seen without opening the
+  // dialog's folded options; a dialog laid out otherwise gets it as one of those options.
+  if (auto* rows = qobject_cast<QBoxLayout*>(dialog.layout()))
+    rows->insertWidget(1, box);
+  else
+    dialog.setOptionTabs({box});
+  // Printing to a file proposes the document's folder, not the current one.
+  if (auto* file = dialog.findChild<QLineEdit*>("filename");
+      file && !OutputFile.isEmpty() && Printer.outputFileName().isEmpty())
+    file->setText(OutputFile);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return fitted->isChecked() ? TPrintLayout::FitToPage : TPrintLayout::TrueSize;
 }

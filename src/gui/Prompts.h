@@ -65,11 +65,14 @@ class TPrompts {
     return std::nullopt;
   }
   // The print dialog: sets Printer up (printer or file, paper, pages) and asks for the layout,
-  // proposing Layout. The layout chosen, or nothing when the user cancels.
-  virtual std::optional<TPrintLayout> SetUpPrinter(QWidget* Owner, QPrinter& Printer, TPrintLayout Layout) {
+  // proposing Layout, and OutputFile when the user prints to a file. The layout chosen, or
+  // nothing when the user cancels.
+  virtual std::optional<TPrintLayout> SetUpPrinter(QWidget* Owner, QPrinter& Printer, TPrintLayout Layout,
+                                                   const QString& OutputFile) {
     (void)Owner;
     (void)Printer;
     (void)Layout;
+    (void)OutputFile;
     return std::nullopt;
   }
 };
@@ -85,7 +88,8 @@ class TDialogPrompts : public TPrompts {
   int ExecDialog(QDialog& Dialog) override;
   std::optional<QFont> ChooseFont(QWidget* Owner, const QFont& Initial) override;
   std::optional<QString> AskText(QWidget* Owner, const QString& Caption, const QString& Label) override;
-  std::optional<TPrintLayout> SetUpPrinter(QWidget* Owner, QPrinter& Printer, TPrintLayout Layout) override;
+  std::optional<TPrintLayout> SetUpPrinter(QWidget* Owner, QPrinter& Printer, TPrintLayout Layout,
+                                           const QString& OutputFile) override;
 };
 
 // A file name with the default suffix appended when it has no extension (a dot in a folder

@@ -130,6 +130,16 @@ QByteArray renderPdf(const TPictureSource& Source) {
   return bytes;
 }
 
+void paintPictureOn(TQPainterCanvas& Canvas, const TPictureSource& Source, int Dpi) {
+  const TPoint size = PictureSize(Source);
+  TMapping mapping;
+  mapping.WindowOrg = {0, size.Y};
+  mapping.WindowExt = {2540, 2540};
+  mapping.ViewportExt = {Dpi, -Dpi};
+  Canvas.SetMapping(mapping);
+  plotPicture(Canvas, Source, ptFileEMF);
+}
+
 QByteArray renderPng(const TPictureSource& Source) {
   const QImage image = RenderImage(Source, kReferenceDpi);
   QByteArray bytes;
@@ -142,14 +152,23 @@ QByteArray renderPng(const TPictureSource& Source) {
 }  // namespace
 
 void PaintPicture(QPainter& Painter, const TPictureSource& Source, int Dpi) {
-  const TPoint size = PictureSize(Source);
   TQPainterCanvas canvas(Painter);
-  TMapping mapping;
-  mapping.WindowOrg = {0, size.Y};
-  mapping.WindowExt = {2540, 2540};
-  mapping.ViewportExt = {Dpi, -Dpi};
-  canvas.SetMapping(mapping);
-  plotPicture(canvas, Source, ptFileEMF);
+  paintPictureOn(canvas, Source, Dpi);
+}
+
+std::vector<QRectF> PictureTextBoxes(const TPictureSource& Source, int Dpi) {
+  // Drawn on one pixel of the device's resolution: the fonts measure as they would there, and
+  // next to nothing is rasterised.
+  QImage device(1, 1, QImage::Format_ARGB32_Premultiplied);
+  const int dotsPerMetre = static_cast<int>(std::lround(Dpi / 0.0254));
+  device.setDotsPerMeterX(dotsPerMetre);
+  device.setDotsPerMeterY(dotsPerMetre);
+  std::vector<QRectF> boxes;
+  QPainter painter(&device);
+  TQPainterCanvas canvas(painter);
+  canvas.OnText = [&boxes](const QRectF& Box) { boxes.push_back(Box); };
+  paintPictureOn(canvas, Source, Dpi);
+  return boxes;
 }
 
 std::optional<TPictureFormat> PictureFormatOf(const std::string& FileName) {

@@ -6,9 +6,11 @@
 // picture looks the same whichever made it. Needs a QGuiApplication (fonts); no widgets.
 
 #include <QImage>
+#include <QRectF>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "drawing/Canvas.h"
 #include "drawing/DocumentTypes.h"
@@ -49,6 +51,10 @@ std::string RenderPicture(const TPictureSource& Source, TPictureFormat Format, T
 // its top-left corner at the painter's origin; the painter's transformation and clip apply (the
 // print scales and cuts it into pages this way).
 void PaintPicture(QPainter& Painter, const TPictureSource& Source, int Dpi);
+
+// Where the picture's texts (names and labels) lie when PaintPicture draws it on a device of Dpi
+// units per inch with an untransformed painter: one box per text, in device units.
+std::vector<QRectF> PictureTextBoxes(const TPictureSource& Source, int Dpi);
 
 // The picture as a raster image of Dpi pixels per inch that carries its physical size. Throws
 // EPictureTooLarge, before allocating, beyond the largest image this program makes.

@@ -122,7 +122,9 @@ void TQPainterCanvas::TextOut(TPoint At, const std::string& Text) {
   FPainter.translate(FMapping.DeviceX(At.X), FMapping.DeviceY(At.Y));
   FPainter.rotate(deviceAngle);
   FPainter.setFont(font);
-  if (!FTransparentText) FPainter.fillRect(QRectF(x, baseline - metrics.ascent(), width, metrics.height()), Qt::white);
+  const QRectF box(x, baseline - metrics.ascent(), width, metrics.height());
+  if (OnText) OnText(FPainter.worldTransform().mapRect(box));
+  if (!FTransparentText) FPainter.fillRect(box, Qt::white);
   FPainter.setPen(toQColor(FFont.Color));
   FPainter.drawText(QPointF(x, baseline), text);
   FPainter.restore();

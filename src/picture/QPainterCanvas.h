@@ -6,6 +6,8 @@
 
 #include <QFont>
 #include <QFontMetricsF>
+#include <QRectF>
+#include <functional>
 #include <optional>
 
 #include "drawing/Canvas.h"
@@ -29,6 +31,10 @@ class TQPainterCanvas : public Canvas {
 
   // The part of the logical plane that the painter's clip region shows, when it has one.
   std::optional<std::pair<TPoint, TPoint>> LogicalClip() const;
+
+  // Told of the box each text takes on the painter's device (its world transformation applied),
+  // so that a print can keep every label whole on one page.
+  std::function<void(const QRectF& Box)> OnText;
 
  private:
   void applyPen(bool WithBrush);

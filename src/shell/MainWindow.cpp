@@ -1,5 +1,8 @@
 #include "shell/MainWindow.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -43,6 +46,16 @@ static void initHelpResource() { Q_INIT_RESOURCE(help); }
 
 namespace busweave {
 namespace {
+
+// Folders of installed software: a program there keeps no settings beside itself, even where
+// it could write (as root). The bin folder of any prefix counts too (an install for one user in
+// ~/.local).
+bool isInstalledSoftwareFolder(const QString& Folder) {
+  for (const char* system : {"/usr", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/opt", "/etc", "/var",
+                             "/snap", "/app", "/nix", "/gnu"})
+    if (Folder == system || Folder.startsWith(QString(system) + "/")) return true;
+  return Folder == "/" || QFileInfo(Folder).fileName() == "bin";
+}
 
 // The frame's share of a window: the outer window minus its client area.
 QMargins frameMarginsOf(const QWidget& Window) {
@@ -378,8 +391,14 @@ TMDIChild* TMDIMainForm::OpenDocument(const std::string& Path) {
   }
   QApplication::restoreOverrideCursor();
   const QString caption = FileNamePart(QString::fromLocal8Bit(Path));
-  frame->Window()->setWindowTitle(caption);
-  FPanels[3]->setText("File " + caption + " open!");
+  frame->Window()->setWindowTitle(caption + (frame->Editor()->ReadOnly() ? " (read-only)" : ""));
+  const TLoadOutcome outcome = frame->Editor()->Nodes().LastLoadError().Outcome;
+  if (outcome == TLoadOutcome::NotOpened)
+    FPanels[3]->setText("File " + caption + " could not be opened");
+  else if (outcome == TLoadOutcome::Damaged)
+    FPanels[3]->setText("File " + caption + " could not be read completely");
+  else
+    FPanels[3]->setText("File " + caption + " open!");
   UpdateMenuItems();
   if (frame->Editor()->LoadFailed()) frame->Editor()->ReportLoadProblem();
   return frame;
@@ -490,11 +509,11 @@ void TMDIMainForm::modeButtonClicked(QToolButton* Button, TMode Mode) {
 void TMDIMainForm::showModePointer(TSubForm& Editor) {
   const TMode mode = Editor.FMode();
   if (mode == mDrawTRMLine || mode == mPlaceZL || mode == mPlaceSrc)
-    Editor.PaintBox1->setCursor(Qt::CrossCursor);
+    Editor.PaintBox1()->setCursor(Qt::CrossCursor);
   else if (mode == mMoveNode)
-    Editor.PaintBox1->setCursor(Qt::SizeAllCursor);
+    Editor.PaintBox1()->setCursor(Qt::SizeAllCursor);
   else
-    Editor.PaintBox1->unsetCursor();
+    Editor.PaintBox1()->unsetCursor();
 }
 
 void TMDIMainForm::ShowPosition(const QString& X, const QString& Y) {
@@ -543,22 +562,18 @@ void TMDIMainForm::FileOpenItemClick() {
 
 void TMDIMainForm::OpenFile(const QString& Path) {
   const QString name = FileNamePart(Path);
-  const auto windows = MdiArea->subWindowList(QMdiArea::CreationOrder);
-  for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
-    if (FileNamePart((*it)->windowTitle()) != name) continue;
+  for (const TMDIChild* document : Documents()) {
+    if (!document->Editor() || FileNamePart(document->Editor()->Caption()) != name) continue;
     FPrompts.Inform(this, "File open error", "File " + Path + " already open");
     FPanels[3]->setText("File " + Path + " already open!");
     return;
   }
+  // A file that cannot be written back opens read-only: its editor sends Save to Save As.
   const QFileInfo info(Path);
-  if (info.exists() && (!info.isWritable() || !QFileInfo(info.absolutePath()).isWritable())) {
-    // A network that could not be saved back is refused, as the open dialog refuses it.
-    FPrompts.Inform(this, "File open error", Path + "\n\nThis file or its folder is write-protected.");
-    return;
-  }
   const bool existed = info.exists();
-  OpenDocument(Path.toLocal8Bit().toStdString());
-  if (existed) AddRecentFile(Path);
+  const TMDIChild* document = OpenDocument(Path.toLocal8Bit().toStdString());
+  // A file that could not be read is not one to come back to.
+  if (existed && !document->Editor()->LoadFailed()) AddRecentFile(Path);
 }
 
 void TMDIMainForm::FileCloseItemClick() {
@@ -583,8 +598,9 @@ void TMDIMainForm::FileSaveAsItemClick() {
   document->Editor()->UpdateEditMenu();
   if (name.empty()) return;
   FPanels[3]->setText("File " + QString::fromLocal8Bit(name) + " saved");
-  AddRecentFile(QString::fromLocal8Bit(name));
 }
+
+void TMDIMainForm::FileSavedAs(const QString& Path) { AddRecentFile(Path); }
 
 void TMDIMainForm::FileExitItemClick() { close(); }
 
@@ -605,8 +621,8 @@ void TMDIMainForm::ViewFindItemClick() {
   if (!editor) return;
   const auto part = FPrompts.AskText(this, "Find node", "Name or part of a name:");
   if (!part || part->isEmpty()) return;
-  if (editor->FindNode(*part)) {
-    FPanels[3]->setText("Node " + *part + " found");
+  if (const auto found = editor->FindNode(*part)) {
+    FPanels[3]->setText("Node " + *found + " found");
     return;
   }
   FPanels[3]->setText("No node " + *part);
@@ -729,10 +745,18 @@ QString TMDIMainForm::SettingsFilePath() {
   if (!chosen.isEmpty()) return chosen;
   const QFileInfo program(QCoreApplication::applicationFilePath());
   const QString name = program.completeBaseName() + ".INI";
-  if (QFileInfo(program.absolutePath()).isWritable()) return program.absolutePath() + "/" + name;
+  if (KeepsSettingsBeside(program.absolutePath())) return program.absolutePath() + "/" + name;
   const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
   QDir().mkpath(folder);
   return folder + "/" + name;
+}
+
+bool TMDIMainForm::KeepsSettingsBeside(const QString& ProgramFolder) {
+  const QString folder = QFileInfo(ProgramFolder).canonicalFilePath();
+  struct stat info {};
+  if (folder.isEmpty() || ::stat(QFile::encodeName(folder).constData(), &info) != 0) return false;
+  return info.st_uid == ::getuid() && ::access(QFile::encodeName(folder).constData(), W_OK) == 0 &&
+         !isInstalledSoftwareFolder(folder);
 }
 
 void TMDIMainForm::ReadSettings() {

@@ -113,6 +113,7 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   void ShowModeButtons(bool Visible, TMode Mode) override;
   void ShowPosition(const QString& X, const QString& Y) override;
   void ShowMessage(const QString& Text) override;
+  void FileSavedAs(const QString& Path) override;
   TPrompts& Prompts() override { return FPrompts; }
   void EditOptions(TSubForm& Editor) override;
   void ShowFindings(TSubForm& Editor, bool Raise) override;
@@ -125,8 +126,12 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   QDockWidget* AnalysisDock;
 
   // The settings file: BUSWEAVE_INI when set; else beside the program with the extension
-  // "INI" when that folder is writable; else in the user's configuration folder.
+  // "INI" when KeepsSettingsBeside its folder; else in the user's configuration folder.
   static QString SettingsFilePath();
+  // Whether a program in this folder keeps its settings beside itself: only in a folder of the
+  // user's own that the user can write (a build folder, a portable copy), never in a folder of
+  // installed software, whoever may write there.
+  static bool KeepsSettingsBeside(const QString& ProgramFolder);
   // Placement and last folder, read at creation and written at destruction. A settings file
   // that cannot be read is reported on stderr and never written; so is a failed write.
   void ReadSettings();

@@ -52,7 +52,9 @@ int main(int argc, char** argv) {
   busweave::TInstanceGuard guard(kTitle);
   if (multiUser && !guard.TryAcquire()) {
     // A start with files (a double click in the file manager) gives them to the running copy.
-    if (!files.isEmpty() && guard.HandOver(files)) return 0;
+    // One without (the menu entry again) is refused, but the running copy comes to the front,
+    // where the user was looking for it.
+    if (guard.HandOver(files) && !files.isEmpty()) return 0;
     QMessageBox box(QMessageBox::Information, kTitle, busweave::AlreadyRunningText(), QMessageBox::Ok);
     // Automated runs (BUSWEAVE_ANSWER_PROMPTS=ok) answer the box themselves.
     if (qEnvironmentVariable("BUSWEAVE_ANSWER_PROMPTS") == "ok") QTimer::singleShot(0, &box, &QMessageBox::accept);

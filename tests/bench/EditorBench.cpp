@@ -117,13 +117,13 @@ void BM_OpenToFirstPaint(benchmark::State& State) {
     TMDIChild* frame = TMDIChild::Open(desk.Area, &desk.Host, path, {200, 200});
     PaintCounter editorPaints;
     PaintCounter overviewPaints;
-    frame->Editor()->PaintBox1->installEventFilter(&editorPaints);
+    frame->Editor()->PaintBox1()->installEventFilter(&editorPaints);
     frame->PaintBox1->installEventFilter(&overviewPaints);
     if (!processUntilPainted(editorPaints, 0, &overviewPaints, 0) || !waitForOverview(frame, overviewPaints))
       State.SkipWithError("never painted");
     State.SetIterationTime(static_cast<double>(clock.nsecsElapsed()) * 1e-9);
     State.PauseTiming();
-    frame->Editor()->PaintBox1->removeEventFilter(&editorPaints);
+    frame->Editor()->PaintBox1()->removeEventFilter(&editorPaints);
     frame->PaintBox1->removeEventFilter(&overviewPaints);
     closeDocument(frame);
     State.ResumeTiming();
@@ -137,13 +137,13 @@ struct OpenDocument {
   OpenDocument() {
     Frame = TMDIChild::Open(desk.Area, &desk.Host, roomForOneWire(), {200, 200});
     Editor = Frame->Editor();
-    Editor->PaintBox1->installEventFilter(&EditorPaints);
+    Editor->PaintBox1()->installEventFilter(&EditorPaints);
     Frame->PaintBox1->installEventFilter(&OverviewPaints);
     processUntilPainted(EditorPaints, 0, &OverviewPaints, 0);
     Settle();
   }
   ~OpenDocument() {
-    Editor->PaintBox1->removeEventFilter(&EditorPaints);
+    Editor->PaintBox1()->removeEventFilter(&EditorPaints);
     Frame->PaintBox1->removeEventFilter(&OverviewPaints);
     closeDocument(Frame);
   }
@@ -267,7 +267,7 @@ BENCHMARK(BM_EditUntilOverviewAndCheck)->Unit(benchmark::kMillisecond)->UseManua
 // One step of the vertical scroll bar, down and back up in turn, until the exposed strip is painted.
 void BM_ScrollStep(benchmark::State& State) {
   OpenDocument doc;
-  QScrollBar* bar = doc.Editor->ScrollBox1->verticalScrollBar();
+  QScrollBar* bar = doc.Editor->ScrollBox1()->verticalScrollBar();
   bar->setValue(bar->maximum() / 2);
   doc.Settle();
   int direction = 1;

@@ -164,6 +164,26 @@ TEST_F(Plot, TheScreenLeavesOutLabelsTooSmallToReadPicturesKeepThem) {
   EXPECT_EQ(Canvas.OpsOfKind(TCanvasOp::opText).size(), 3u);
 }
 
+TEST_F(Plot, MarksShowOnTheScreenOnly) {
+  node({100, 100}, 1500, 0)->FMarked = 1;
+  node({300, 100}, 1500, 0);
+  Net.AddWire({100, 100}, {300, 100}, 120, false);
+  for (int i = 0; i < Net.Count(); ++i)
+    if (TTrmLine* wire = Net.WireAtIndex(i)) wire->FMarked = 1;
+  for (const TPlotTarget target : {ptScreen, ptClipWMF, ptClipEMF, ptFileWMF, ptFileEMF}) {
+    SCOPED_TRACE(static_cast<int>(target));
+    draw(target);
+    const bool screen = target == ptScreen;
+    const auto circles = Canvas.OpsOfKind(TCanvasOp::opEllipse);
+    ASSERT_EQ(circles.size(), 2u);
+    EXPECT_EQ(circles[0].Brush.Color, screen ? clRed : clTeal);
+    EXPECT_EQ(circles[1].Brush.Color, clTeal);
+    const auto lines = Canvas.OpsOfKind(TCanvasOp::opPolyline);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].Pen.Color, screen ? clRed : clBlack);
+  }
+}
+
 TEST_F(Plot, PicturesScaleEveryCoordinateByTwenty) {
   node({100, 200}, 120, 0);
   draw(ptFileEMF, DrawingScale);

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <utility>
 
+#include "FakeEditorHost.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "editor/FindingsPanel.h"
@@ -15,17 +16,16 @@
 namespace busweave {
 namespace {
 
-class Host : public TEditorHost {
+// The fake main window, with what its findings dock shows.
+class Host : public test::FakeEditorHost {
  public:
-  void ShowModeButtons(bool, TMode) override {}
-  void ShowPosition(const QString&, const QString&) override {}
-  TPrompts& Prompts() override { return FPrompts; }
-  void ShowFindings(TSubForm& Editor, bool Raise) override {
-    Summary = Editor.FindingsPanel()->Summary();
-    Summaries << Summary;
-    Raised = Raised || Raise;
+  Host() {
+    OnShowFindings = [this](TSubForm& Editor, bool Raise) {
+      Summary = Editor.FindingsPanel()->Summary();
+      Summaries << Summary;
+      Raised = Raised || Raise;
+    };
   }
-  TDialogPrompts FPrompts;  // never asked here
   QString Summary;
   QStringList Summaries;  // every list shown, in order
   bool Raised = false;
@@ -43,9 +43,9 @@ TEST(BusCheckInEditor, FindingsFollowEditsAndPickingOneMarksItsElements) {
   // A terminated bus of two stations with a 2 m stub to a third one, drawn as the mouse does.
   editor.SetFMode(mDrawTRMLine);
   auto drag = [&](QPoint From, QPoint To) {
-    QTest::mousePress(editor.PaintBox1, Qt::LeftButton, {}, From);
-    QTest::mouseMove(editor.PaintBox1, To);
-    QTest::mouseRelease(editor.PaintBox1, Qt::LeftButton, {}, To);
+    QTest::mousePress(editor.PaintBox1(), Qt::LeftButton, {}, From);
+    QTest::mouseMove(editor.PaintBox1(), To);
+    QTest::mouseRelease(editor.PaintBox1(), Qt::LeftButton, {}, To);
   };
   drag({100, 500}, {500, 500});
   drag({500, 500}, {900, 500});

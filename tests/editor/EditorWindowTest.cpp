@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <fstream>
 
+#include "FakeEditorHost.h"
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
@@ -14,22 +15,6 @@
 
 namespace busweave {
 namespace {
-
-// A main window stand-in that records what the editor shows.
-class RecordingHost : public TEditorHost {
- public:
-  void ShowModeButtons(bool Visible, TMode Mode) override {
-    ButtonsVisible = Visible;
-    PressedMode = Mode;
-  }
-  void ShowPosition(const QString& X, const QString& Y) override { Position = X + " " + Y; }
-  TPrompts& Prompts() override { return *FPrompts; }
-
-  bool ButtonsVisible = false;
-  TMode PressedMode = mNone;
-  QString Position;
-  TPrompts* FPrompts = nullptr;
-};
 
 TEST(SubForm, GridSnappingTruncatesTowardsZero) {
   const std::vector<std::pair<int, int>> cases = {{149, 100}, {150, 200}, {-149, 0}, {49, 0}, {0, 0}, {-150, -100}};
@@ -62,7 +47,7 @@ TEST(SubForm, ASurfaceTakesADoubleClickAsAPressUnlessItsOwnerHandlesIt) {
 
 TEST(SubForm, NewDocumentKeepsItsSizeAndCoordinatesTurnUpwards) {
   test::TempFolder folder;
-  RecordingHost host;
+  test::FakeEditorHost host;
   std::vector<std::pair<int, int>> notes;
   TFrameLink link;
   link.Notify = [&](TEditorNotifyCode Code, int Value) { notes.emplace_back(static_cast<int>(Code), Value); };
@@ -71,8 +56,8 @@ TEST(SubForm, NewDocumentKeepsItsSizeAndCoordinatesTurnUpwards) {
   EXPECT_TRUE(notes.empty());
   EXPECT_EQ(editor.Caption().toStdString(), folder.File("NONAME1.BWN"));
   EXPECT_EQ(editor.DocFromSurface({30, 50}), (TPoint{30, 150}));
-  EXPECT_FALSE(editor.Undo1->isEnabled());
-  EXPECT_FALSE(editor.Network1->isEnabled());
+  EXPECT_FALSE(editor.Undo1()->isEnabled());
+  EXPECT_FALSE(editor.Network1()->isEnabled());
 
   editor.ShowPosition({30, 50});
   EXPECT_EQ(host.Position, "X:30 Y:150");
@@ -94,7 +79,7 @@ TEST(SubForm, OpeningAFileFitsTheNetworkAndUndoRefreshesTheMenu) {
     net.AddWire({500, 700}, {900, 800}, 120, true);
     net.SaveNetwork(path);
   }
-  RecordingHost host;
+  test::FakeEditorHost host;
   std::vector<std::pair<int, int>> notes;
   TFrameLink link;
   link.Notify = [&](TEditorNotifyCode Code, int Value) { notes.emplace_back(static_cast<int>(Code), Value); };
@@ -103,15 +88,15 @@ TEST(SubForm, OpeningAFileFitsTheNetworkAndUndoRefreshesTheMenu) {
   EXPECT_EQ(notes, (std::vector<std::pair<int, int>>{{1, 600}, {2, 300}}));
   EXPECT_TRUE(editor.Nodes().NodeExists({100, 100}));
   EXPECT_TRUE(editor.Nodes().NodeExists({500, 200}));
-  EXPECT_TRUE(editor.Network1->isEnabled());
-  EXPECT_FALSE(editor.Undo1->isEnabled());
+  EXPECT_TRUE(editor.Network1()->isEnabled());
+  EXPECT_FALSE(editor.Undo1()->isEnabled());
 
   editor.Nodes().FTickCount = 7;
   editor.Nodes().AddNode({300, 150});  // splits the wire
   editor.UpdateEditMenu();
-  EXPECT_TRUE(editor.Undo1->isEnabled());
+  EXPECT_TRUE(editor.Undo1()->isEnabled());
   EXPECT_TRUE(editor.UnDo());
-  EXPECT_FALSE(editor.Undo1->isEnabled());
+  EXPECT_FALSE(editor.Undo1()->isEnabled());
   EXPECT_FALSE(editor.UnDo());
   EXPECT_EQ(editor.DocExtent(), (TPoint{600, 300}));  // undo leaves the extent alone
 
@@ -119,9 +104,9 @@ TEST(SubForm, OpeningAFileFitsTheNetworkAndUndoRefreshesTheMenu) {
   editor.Nodes().FTickCount = 8;
   editor.Nodes().AddNode({300, 150});
   editor.UpdateEditMenu();
-  editor.Undo1->trigger();
+  editor.Undo1()->trigger();
   EXPECT_FALSE(editor.Nodes().NodeExists({300, 150}));
-  EXPECT_FALSE(editor.Undo1->isEnabled());
+  EXPECT_FALSE(editor.Undo1()->isEnabled());
 }
 
 // A file of which nothing could be read opens unmodified, so closing does not ask about changes
@@ -131,8 +116,7 @@ TEST(SubForm, AnUnreadableFileOpensUnchangedAndAnEmptySaveIsTold) {
   const std::string path = folder.File("notes.bwn");
   std::ofstream(path) << "shopping list\n";
   test::ScriptedPrompts<> prompts;
-  RecordingHost host;
-  host.FPrompts = &prompts;
+  test::FakeEditorHost host(prompts);
   TSubForm editor(nullptr, TFrameLink{}, path, {200, 200}, DrawingScale, &host);
   EXPECT_TRUE(editor.LoadFailed());
   EXPECT_NE(editor.Nodes().FFileState(), fstModified);

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <functional>
 
+#include "FakeEditorHost.h"
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
@@ -23,15 +24,6 @@
 
 namespace busweave {
 namespace {
-
-class Host : public TEditorHost {
- public:
-  void ShowModeButtons(bool, TMode) override {}
-  void ShowPosition(const QString& X, const QString& Y) override { Position = X + " " + Y; }
-  TPrompts& Prompts() override { return Scripted; }
-  test::ScriptedPrompts<> Scripted;
-  QString Position;
-};
 
 // Clicks a dialog button and answers with the result it gave (0 when the dialog stayed open).
 int click(QDialog& Dialog, QPushButton* Button) {
@@ -54,20 +46,20 @@ class MouseEditing : public testing::Test {
 
   // A drag with the mouse, surface coordinates.
   void drag(QPoint From, QPoint To) {
-    QTest::mousePress(Editor->PaintBox1, Qt::LeftButton, {}, From);
-    QTest::mouseMove(Editor->PaintBox1, To);
-    QTest::mouseRelease(Editor->PaintBox1, Qt::LeftButton, {}, To);
+    QTest::mousePress(Editor->PaintBox1(), Qt::LeftButton, {}, From);
+    QTest::mouseMove(Editor->PaintBox1(), To);
+    QTest::mouseRelease(Editor->PaintBox1(), Qt::LeftButton, {}, To);
   }
   void clickAt(QPoint At) {
-    Editor->PaintBox1->repaint();  // names get their numbers when the network is drawn
-    QTest::mouseClick(Editor->PaintBox1, Qt::LeftButton, {}, At);
+    Editor->PaintBox1()->repaint();  // names get their numbers when the network is drawn
+    QTest::mouseClick(Editor->PaintBox1(), Qt::LeftButton, {}, At);
   }
   TCanNodes& net() { return Editor->Nodes(); }
   // Surface point of a document point.
   QPoint surface(TPoint Doc) const { return QPoint(Doc.X, Editor->DocExtent().Y - Doc.Y); }
 
   test::TempFolder Folder;
-  Host HostWindow;
+  test::FakeEditorHost HostWindow;
   std::vector<std::pair<int, int>> Notes;
   std::unique_ptr<TSubForm> Editor;
 };
@@ -76,7 +68,7 @@ TEST_F(MouseEditing, DrawingWiresAndUndoingThemOneReleaseAtATime) {
   Editor->SetFMode(mDrawTRMLine);
   drag({100, 100}, {110, 90});  // snaps back to the start: nothing
   EXPECT_EQ(net().Count(), 0);
-  EXPECT_FALSE(Editor->Undo1->isEnabled());
+  EXPECT_FALSE(Editor->Undo1()->isEnabled());
 
   // A new document: the drag ends on the border at x = 0, so the network is fitted.
   drag({100, 100}, {30, 100});
@@ -84,8 +76,8 @@ TEST_F(MouseEditing, DrawingWiresAndUndoingThemOneReleaseAtATime) {
   EXPECT_TRUE(net().NodeExists({100, 100}));
   EXPECT_EQ(Editor->DocExtent(), (TPoint{300, 200}));
   EXPECT_EQ(Notes, (std::vector<std::pair<int, int>>{{1, 300}, {2, 200}}));
-  EXPECT_TRUE(Editor->Undo1->isEnabled());
-  EXPECT_TRUE(Editor->Network1->isEnabled());
+  EXPECT_TRUE(Editor->Undo1()->isEnabled());
+  EXPECT_TRUE(Editor->Network1()->isEnabled());
 
   // From the node at (200, 100) to an empty point inside: one node, one wire, one undo step.
   const int before = net().Count();
@@ -113,7 +105,7 @@ TEST_F(MouseEditing, EndingOnAWireSplitsItInTheSameUndoStep) {
 
 TEST_F(MouseEditing, TheRubberBandFollowsTheGridOutsideTheSurfaceToo) {
   Editor->SetFMode(mDrawTRMLine);
-  QTest::mousePress(Editor->PaintBox1, Qt::LeftButton, {}, {100, 100});
+  QTest::mousePress(Editor->PaintBox1(), Qt::LeftButton, {}, {100, 100});
   EXPECT_TRUE(Editor->RubberBand());
   Editor->PaintBox1MouseMove({-130, 100});
   EXPECT_EQ(Editor->LineEnd(), (TPoint{0, 100}));
@@ -121,7 +113,7 @@ TEST_F(MouseEditing, TheRubberBandFollowsTheGridOutsideTheSurfaceToo) {
   EXPECT_EQ(Editor->LineEnd(), (TPoint{-100, 100}));
   EXPECT_EQ(HostWindow.Position, "X:-160 Y:100");
   Editor->SetFMode(mNone);  // a mode change does not end the drag
-  QTest::mouseRelease(Editor->PaintBox1, Qt::LeftButton, {}, {-160, 100});
+  QTest::mouseRelease(Editor->PaintBox1(), Qt::LeftButton, {}, {-160, 100});
   EXPECT_FALSE(Editor->RubberBand());
   EXPECT_EQ(net().FNumLines(), 1);
 }
@@ -145,18 +137,18 @@ TEST_F(MouseEditing, AnEditInPlaceRepaintsItsNodeOnlyAndMatchesAFullRepaint) {
       return false;
     }
   } regions;
-  Editor->PaintBox1->installEventFilter(&regions);
+  Editor->PaintBox1()->installEventFilter(&regions);
   auto shown = [&] {
     QApplication::processEvents();
     return Editor->screen()->grabWindow(Editor->winId()).toImage();
   };
-  Editor->PaintBox1->repaint();
+  Editor->PaintBox1()->repaint();
   const QImage before = shown();
 
   const TPoint placed{500, 300};  // the middle node, between the other two
   Editor->SetFMode(mPlaceZL);
   regions.Painted = {};
-  QTest::mouseClick(Editor->PaintBox1, Qt::LeftButton, {}, surface(placed));
+  QTest::mouseClick(Editor->PaintBox1(), Qt::LeftButton, {}, surface(placed));
   const QImage partial = shown();
   ASSERT_TRUE(net().NodeExists(placed));
   EXPECT_EQ(net().NodeAt(placed)->FResistance, 120);
@@ -164,7 +156,7 @@ TEST_F(MouseEditing, AnEditInPlaceRepaintsItsNodeOnlyAndMatchesAFullRepaint) {
   EXPECT_FALSE(regions.Painted.contains(surface({100, 300})));
   EXPECT_FALSE(regions.Painted.contains(surface({500, 600})));
   EXPECT_NE(partial, before);
-  Editor->PaintBox1->repaint();
+  Editor->PaintBox1()->repaint();
   EXPECT_EQ(partial, shown());
 
   // Its undo and redo change that node in place too.
@@ -183,9 +175,9 @@ TEST_F(MouseEditing, AnEditInPlaceRepaintsItsNodeOnlyAndMatchesAFullRepaint) {
   ASSERT_TRUE(Editor->UnDo());
   const QImage undone = shown();
   EXPECT_TRUE(regions.Painted.contains(surface({500, 600})));
-  Editor->PaintBox1->repaint();
+  Editor->PaintBox1()->repaint();
   EXPECT_EQ(undone, shown());
-  Editor->PaintBox1->removeEventFilter(&regions);
+  Editor->PaintBox1()->removeEventFilter(&regions);
 }
 
 TEST_F(MouseEditing, NodeModesPickOnlyTheNearestGridPoint) {
@@ -335,7 +327,7 @@ TEST_F(MouseEditing, LineDialogProposesTheTerminationAndDeletesTheOnlyWire) {
   };
   clickAt({200, 100});
   EXPECT_EQ(net().Count(), 0);
-  EXPECT_FALSE(Editor->Network1->isEnabled());
+  EXPECT_FALSE(Editor->Network1()->isEnabled());
   EXPECT_TRUE(Editor->UnDo());
   EXPECT_EQ(net().Count(), 3);
   EXPECT_EQ(net().WireAtIndex(2)->FMarked, 0);
@@ -409,14 +401,14 @@ TEST_F(MouseEditing, KeysUndoRedoDeleteAndCancel) {
   bar.show();
   Editor->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(Editor.get()));
-  Editor->PaintBox1->setFocus();
+  Editor->PaintBox1()->setFocus();
   auto key = [this](Qt::Key Key, Qt::KeyboardModifiers Modifiers = {}) {
-    QTest::keyClick(Editor->PaintBox1, Key, Modifiers);
+    QTest::keyClick(Editor->PaintBox1(), Key, Modifiers);
   };
   // The pointer over the surface; sent directly, as the test tool drops moves after a shortcut.
   auto hover = [this](QPoint At) {
-    QMouseEvent move(QEvent::MouseMove, At, Editor->PaintBox1->mapToGlobal(At), Qt::NoButton, Qt::NoButton, {});
-    QApplication::sendEvent(Editor->PaintBox1, &move);
+    QMouseEvent move(QEvent::MouseMove, At, Editor->PaintBox1()->mapToGlobal(At), Qt::NoButton, Qt::NoButton, {});
+    QApplication::sendEvent(Editor->PaintBox1(), &move);
   };
   Editor->SetDocExtent({1000, 1000});  // room enough that no drawing refits the document
   Editor->SetFMode(mDrawTRMLine);
@@ -426,19 +418,19 @@ TEST_F(MouseEditing, KeysUndoRedoDeleteAndCancel) {
   Editor->SetFMode(mPlaceZL);
   clickAt(end);
   ASSERT_EQ(net().NodeAt(Editor->DocFromSurface({end.x(), end.y()}))->FResistance, 120);
-  EXPECT_FALSE(Editor->Redo1->isEnabled());
+  EXPECT_FALSE(Editor->Redo1()->isEnabled());
 
   key(Qt::Key_Z, Qt::ControlModifier);      // the termination
   key(Qt::Key_Backspace, Qt::AltModifier);  // the second wire
   EXPECT_EQ(net().FNumLines(), 1);
   EXPECT_EQ(net().FNumNodes(), 2);
-  EXPECT_TRUE(Editor->Redo1->isEnabled());
+  EXPECT_TRUE(Editor->Redo1()->isEnabled());
   key(Qt::Key_Y, Qt::ControlModifier);
   EXPECT_EQ(net().FNumLines(), 2);
   EXPECT_NE(net().NodeAt(Editor->DocFromSurface({end.x(), end.y()}))->FResistance, 120);
   key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
   EXPECT_EQ(net().NodeAt(Editor->DocFromSurface({end.x(), end.y()}))->FResistance, 120);
-  EXPECT_FALSE(Editor->Redo1->isEnabled());
+  EXPECT_FALSE(Editor->Redo1()->isEnabled());
 
   // Delete: nothing under the pointer changes nothing; the upper end node goes with its wire, as
   // one step; the middle node, no end, stays; then the last wire, picked anywhere along it.
@@ -463,12 +455,12 @@ TEST_F(MouseEditing, KeysUndoRedoDeleteAndCancel) {
 
   // Escape drops the wire being drawn; the release that follows draws nothing.
   Editor->SetFMode(mDrawTRMLine);
-  QTest::mousePress(Editor->PaintBox1, Qt::LeftButton, {}, end);
-  QTest::mouseMove(Editor->PaintBox1, end + QPoint(-200, 0));
+  QTest::mousePress(Editor->PaintBox1(), Qt::LeftButton, {}, end);
+  QTest::mouseMove(Editor->PaintBox1(), end + QPoint(-200, 0));
   ASSERT_TRUE(Editor->RubberBand());
   key(Qt::Key_Escape);
   EXPECT_FALSE(Editor->RubberBand());
-  QTest::mouseRelease(Editor->PaintBox1, Qt::LeftButton, {}, end + QPoint(-200, 0));
+  QTest::mouseRelease(Editor->PaintBox1(), Qt::LeftButton, {}, end + QPoint(-200, 0));
   EXPECT_EQ(net().Count(), 0);
   drag(end, end + QPoint(-200, 0));  // the next drag draws again
   EXPECT_EQ(net().FNumLines(), 1);

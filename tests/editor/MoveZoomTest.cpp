@@ -8,23 +8,13 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include "FakeEditorHost.h"
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 
 namespace busweave {
 namespace {
-
-class Host : public TEditorHost {
- public:
-  void ShowModeButtons(bool, TMode) override {}
-  void ShowPosition(const QString& X, const QString& Y) override { Position = X + " " + Y; }
-  void ShowMessage(const QString& Text) override { Message = Text; }
-  TPrompts& Prompts() override { return Scripted; }
-  test::ScriptedPrompts<> Scripted;
-  QString Position;
-  QString Message;
-};
 
 class MoveZoom : public testing::Test {
  protected:
@@ -40,16 +30,16 @@ class MoveZoom : public testing::Test {
 
   // A drag with the mouse between two widget pixels of the surface.
   void drag(QPoint From, QPoint To) {
-    QTest::mousePress(Editor->PaintBox1, Qt::LeftButton, {}, From);
-    QTest::mouseMove(Editor->PaintBox1, To);
-    QTest::mouseRelease(Editor->PaintBox1, Qt::LeftButton, {}, To);
+    QTest::mousePress(Editor->PaintBox1(), Qt::LeftButton, {}, From);
+    QTest::mouseMove(Editor->PaintBox1(), To);
+    QTest::mouseRelease(Editor->PaintBox1(), Qt::LeftButton, {}, To);
   }
   // The surface pixel of a document point at the current zoom.
   QPoint pixel(TPoint Doc) const { return Editor->PixelFromSurface({Doc.X, Editor->DocExtent().Y - Doc.Y}); }
   void wheel(QPoint At, int Delta, Qt::KeyboardModifiers Modifiers = Qt::ControlModifier) {
-    QWheelEvent event(At, Editor->PaintBox1->mapToGlobal(At), {}, {0, Delta}, Qt::NoButton, Modifiers,
+    QWheelEvent event(At, Editor->PaintBox1()->mapToGlobal(At), {}, {0, Delta}, Qt::NoButton, Modifiers,
                       Qt::NoScrollPhase, false);
-    QApplication::sendEvent(Editor->PaintBox1, &event);
+    QApplication::sendEvent(Editor->PaintBox1(), &event);
   }
   std::string keys() const {
     std::string out;
@@ -59,7 +49,7 @@ class MoveZoom : public testing::Test {
   const TCanNodes& net() const { return Editor->Nodes(); }
 
   test::TempFolder Folder;
-  Host HostWindow;
+  test::FakeEditorHost HostWindow;
   std::vector<std::pair<int, int>> Notes;
   std::unique_ptr<TSubForm> Editor;
 };
@@ -83,11 +73,11 @@ TEST_F(MoveZoom, ANodeMovesWithItsWireEndsAsOneUndoStepOrIsRefusedUnchanged) {
 
   // Up to the border: the node follows the grid, its wire follows it, the document refits.
   Notes.clear();
-  QTest::mousePress(Editor->PaintBox1, Qt::LeftButton, {}, pixel({300, 100}));
-  QTest::mouseMove(Editor->PaintBox1, pixel({300, 100}) + QPoint(10, -90));
+  QTest::mousePress(Editor->PaintBox1(), Qt::LeftButton, {}, pixel({300, 100}));
+  QTest::mouseMove(Editor->PaintBox1(), pixel({300, 100}) + QPoint(10, -90));
   EXPECT_EQ(Editor->MoveTarget(), (TPoint{300, 0}));
   EXPECT_EQ(keys(), drawn);  // nothing changes before the release
-  QTest::mouseRelease(Editor->PaintBox1, Qt::LeftButton, {}, pixel({300, 100}) + QPoint(10, -90));
+  QTest::mouseRelease(Editor->PaintBox1(), Qt::LeftButton, {}, pixel({300, 100}) + QPoint(10, -90));
   const std::string moved = keys();
   EXPECT_TRUE(net().WireExists({100, 100}, {300, 200}));
   EXPECT_FALSE(net().NodeExists({300, 100}));
@@ -102,10 +92,10 @@ TEST_F(MoveZoom, ANodeMovesWithItsWireEndsAsOneUndoStepOrIsRefusedUnchanged) {
   EXPECT_EQ(keys(), drawn);
 
   // Escape drops a move in progress; its release does nothing.
-  QTest::mousePress(Editor->PaintBox1, Qt::LeftButton, {}, pixel({300, 100}));
-  QTest::mouseMove(Editor->PaintBox1, pixel({200, 200}));
+  QTest::mousePress(Editor->PaintBox1(), Qt::LeftButton, {}, pixel({300, 100}));
+  QTest::mouseMove(Editor->PaintBox1(), pixel({200, 200}));
   Editor->CancelWire();
-  QTest::mouseRelease(Editor->PaintBox1, Qt::LeftButton, {}, pixel({200, 200}));
+  QTest::mouseRelease(Editor->PaintBox1(), Qt::LeftButton, {}, pixel({200, 200}));
   EXPECT_EQ(keys(), drawn);
 }
 
@@ -117,7 +107,7 @@ TEST_F(MoveZoom, HitTestsSnappingAndPositionsStayInDocumentUnitsAtEveryZoom) {
 
   // Ctrl+wheel zooms about the pointer: the document point under it stays under it.
   const QPoint at = pixel(node) + QPoint(7, 3);
-  auto inView = [this](QPoint Pixel) { return Editor->PaintBox1->mapTo(Editor->ScrollBox1->viewport(), Pixel); };
+  auto inView = [this](QPoint Pixel) { return Editor->PaintBox1()->mapTo(Editor->ScrollBox1()->viewport(), Pixel); };
   const QPoint before = inView(at);
   const TPoint under = Editor->SurfaceFromPixel(at);
   wheel(at, 240);
@@ -134,11 +124,11 @@ TEST_F(MoveZoom, HitTestsSnappingAndPositionsStayInDocumentUnitsAtEveryZoom) {
     // The node modes pick the node within half a grid step, in units, not pixels.
     Editor->SetFMode(mGetNode);
     const int dialogs = HostWindow.Scripted.Dialogs;
-    QTest::mouseClick(Editor->PaintBox1, Qt::LeftButton, {}, Editor->PixelFromSurface({node.X + 48, 1400 - 48}));
+    QTest::mouseClick(Editor->PaintBox1(), Qt::LeftButton, {}, Editor->PixelFromSurface({node.X + 48, 1400 - 48}));
     EXPECT_EQ(HostWindow.Scripted.Dialogs, dialogs + 1);
-    QTest::mouseClick(Editor->PaintBox1, Qt::LeftButton, {}, Editor->PixelFromSurface({node.X + 52, 1400}));
+    QTest::mouseClick(Editor->PaintBox1(), Qt::LeftButton, {}, Editor->PixelFromSurface({node.X + 52, 1400}));
     EXPECT_EQ(HostWindow.Scripted.Dialogs, dialogs + 1);
-    QTest::mouseMove(Editor->PaintBox1, p + QPoint(1, 1));
+    QTest::mouseMove(Editor->PaintBox1(), p + QPoint(1, 1));
     EXPECT_EQ(HostWindow.Position, zoom > 1 ? "X:300 Y:100" : "X:302 Y:98");
     // A wire drawn at this zoom ends on grid points of the document.
     Editor->SetFMode(mDrawTRMLine);
@@ -165,6 +155,36 @@ TEST_F(MoveZoom, HitTestsSnappingAndPositionsStayInDocumentUnitsAtEveryZoom) {
   EXPECT_LE(Editor->PixelFromSurface({2000, 1500}).y(), view.Y);
 }
 
+TEST_F(MoveZoom, ZoomKeepsThePointUnderThePointerAtEveryStepWhateverTheDocumentSize) {
+  // A document smaller than the editor and one larger, each pointed at near the top left, where
+  // zooming out would need a scroll before the surface's edge.
+  for (const auto& [extent, pointer] :
+       {std::pair{TPoint{400, 300}, QPoint{350, 100}}, std::pair{TPoint{3000, 2000}, QPoint{150, 120}}}) {
+    SCOPED_TRACE(extent.X);
+    Editor->SetDocExtent(extent);
+    Editor->ZoomActualSize();
+    Editor->SetScrollOffset({0, 0});
+    QWidget* viewport = Editor->ScrollBox1()->viewport();
+    auto onSurface = [&] { return Editor->PaintBox1()->mapFrom(viewport, pointer); };
+    QTest::mouseMove(Editor->PaintBox1(), onSurface());
+    const TPoint under = Editor->SurfaceFromPixel(onSurface());
+    // Ctrl+wheel in and out, and Ctrl+plus and minus, ten steps between 50 % and 400 %.
+    const std::vector<int> steps{1, 1, 1, 2, -1, -1, -1, -1, -2, -2};
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      if (steps[i] == 2)
+        Editor->ZoomIn();
+      else if (steps[i] == -2)
+        Editor->ZoomOut();
+      else
+        wheel(onSurface(), 120 * steps[i]);
+      const QPoint shown = Editor->PaintBox1()->mapTo(viewport, Editor->PixelFromSurface(under));
+      EXPECT_LE(std::abs(shown.x() - pointer.x()), 1) << "step " << i << " at zoom " << Editor->Zoom();
+      EXPECT_LE(std::abs(shown.y() - pointer.y()), 1) << "step " << i << " at zoom " << Editor->Zoom();
+    }
+    EXPECT_DOUBLE_EQ(Editor->Zoom(), 0.5);
+  }
+}
+
 TEST_F(MoveZoom, ZoomedFarOutTheSurfaceLeavesOutLabelsOnly) {
   Editor->SetFMode(mDrawTRMLine);
   for (int x = 100; x < 2000; x += 200) drag({x, 100}, {x + 200, 100});
@@ -177,7 +197,7 @@ TEST_F(MoveZoom, ZoomedFarOutTheSurfaceLeavesOutLabelsOnly) {
     }
     Editor->SetZoom(Zoom);
     Editor->SetScrollOffset({0, 0});
-    return Editor->PaintBox1->grab().toImage();
+    return Editor->PaintBox1()->grab().toImage();
   };
   // At a tenth the labels would be a pixel high; wires and circles are drawn as before.
   const QImage far = surface(0.1, true);
@@ -192,13 +212,13 @@ TEST_F(MoveZoom, ADragAtTheEdgeScrollsAndTheRubberBandFollows) {
   Editor->SetDocExtent({3000, 3000});
   Editor->SetFMode(mDrawTRMLine);
   const TPoint view = Editor->ClientSize();
-  QTest::mousePress(Editor->PaintBox1, Qt::LeftButton, {}, {100, 100});
-  QTest::mouseMove(Editor->PaintBox1, {view.X - 4, 100});
+  QTest::mousePress(Editor->PaintBox1(), Qt::LeftButton, {}, {100, 100});
+  QTest::mouseMove(Editor->PaintBox1(), {view.X - 4, 100});
   QTRY_VERIFY_WITH_TIMEOUT(Editor->ScrollOffset().X >= 200, 3000);
   const int scrolled = Editor->ScrollOffset().X;
-  const QPoint release = Editor->PaintBox1->mapFrom(Editor->ScrollBox1->viewport(), QPoint(view.X - 4, 100));
+  const QPoint release = Editor->PaintBox1()->mapFrom(Editor->ScrollBox1()->viewport(), QPoint(view.X - 4, 100));
   EXPECT_EQ(Editor->LineEnd().X, (release.x() + 50) / 100 * 100);  // it followed while scrolling
-  QTest::mouseRelease(Editor->PaintBox1, Qt::LeftButton, {}, release);
+  QTest::mouseRelease(Editor->PaintBox1(), Qt::LeftButton, {}, release);
   EXPECT_FALSE(Editor->RubberBand());
   QTest::qWait(100);
   EXPECT_EQ(Editor->ScrollOffset().X, scrolled);  // the release ends the scrolling

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "FakeEditorHost.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "frame/DocumentFrame.h"
@@ -52,20 +53,6 @@ class ScriptedPrompts : public TPrompts {
     ADD_FAILURE() << "unexpected question";
     return Answer;
   }
-};
-
-// Stands in for the main window: keeps the last position shown in the status bar.
-class FakeHost : public TEditorHost {
- public:
-  QString X, Y;
-  ScriptedPrompts Scripted;
-
-  void ShowModeButtons(bool, TMode) override {}
-  void ShowPosition(const QString& NewX, const QString& NewY) override {
-    X = NewX;
-    Y = NewY;
-  }
-  TPrompts& Prompts() override { return Scripted; }
 };
 
 class FrameWindow : public testing::Test {
@@ -111,7 +98,8 @@ class FrameWindow : public testing::Test {
 
   TempFolder FFolder;
   test::CurrentFolderGuard FGuard;
-  FakeHost Host;
+  ScriptedPrompts Scripted;
+  test::FakeEditorHost Host{Scripted};
   QWidget FMain;
   QMdiArea* Area;
 };
@@ -161,6 +149,21 @@ TEST_F(FrameWindow, FirstPaintKeepsTheWidthOfWideAndTheHeightOfTallDocuments) {
   tall->SetClientSize({300, 300});
   Paint(tall);
   EXPECT_EQ(Client(tall), QSize(150, 300));
+}
+
+TEST_F(FrameWindow, TheOverviewRecoversFromTheLongestAndNarrowestDocuments) {
+  TMDIChild* frame = Open(FFolder.File("NONAME1.BWN"));
+  for (const TPoint& thin : {TPoint{16'000'000, 200}, TPoint{200, 16'000'000}}) {
+    frame->WMEditorNotify(TEditorNotifyCode::enWidth, thin.X);
+    frame->WMEditorNotify(TEditorNotifyCode::enHeight, thin.Y);
+    Paint(frame);
+    EXPECT_GT(std::min(Client(frame).width(), Client(frame).height()), 8) << thin.X;
+    frame->WMEditorNotify(TEditorNotifyCode::enWidth, 200);
+    frame->WMEditorNotify(TEditorNotifyCode::enHeight, 200);
+    Paint(frame);
+    EXPECT_EQ(Client(frame).width(), Client(frame).height()) << thin.X;
+    EXPECT_GT(Client(frame).width(), 8) << thin.X;
+  }
 }
 
 TEST_F(FrameWindow, TallNetworkFileOpensAtTheHeightOfASquareDocument) {
@@ -243,7 +246,7 @@ TEST_F(FrameNavigation, SavingUnderANewNameShowsOnlyItsFileNameAsCaption) {
   EXPECT_EQ(Frame->Window()->windowTitle(), QString::fromStdString(FFolder.File("big.bwn")));
   std::filesystem::create_directory(FFolder.Path() / "other");
   const std::string target = FFolder.File("other/ring.bwn");
-  Host.Scripted.SaveAnswer = QString::fromStdString(target);
+  Scripted.SaveAnswer = QString::fromStdString(target);
   std::string name;
   Editor->SaveCANAs(Frame, name);
   EXPECT_EQ(name, target);

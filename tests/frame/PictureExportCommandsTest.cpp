@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "CliRun.h"
+#include "FakeEditorHost.h"
 #include "MetafileReader.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
@@ -59,14 +60,6 @@ class ScriptedPrompts : public TPrompts {
   }
 };
 
-class FakeHost : public TEditorHost {
- public:
-  ScriptedPrompts Scripted;
-  void ShowModeButtons(bool, TMode) override {}
-  void ShowPosition(const QString&, const QString&) override {}
-  TPrompts& Prompts() override { return Scripted; }
-};
-
 // A frame on a 1500 x 1000 document: its nodes span 1300 x 800 and get 100 units of margin.
 class PictureExport : public testing::Test {
  protected:
@@ -91,11 +84,12 @@ class PictureExport : public testing::Test {
   }
 
   std::string File(const std::string& Name) const { return Folder.File(Name); }
-  ScriptedPrompts& Prompts() { return Host.Scripted; }
+  ScriptedPrompts& Prompts() { return Scripted; }
 
   TempFolder Folder;
   std::string Path;
-  FakeHost Host;
+  ScriptedPrompts Scripted;
+  test::FakeEditorHost Host{Scripted};
   QWidget Main;
   QMdiArea* Area;
   TMDIChild* Frame;

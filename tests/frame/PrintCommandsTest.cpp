@@ -5,26 +5,36 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QComboBox>
 #include <QDate>
 #include <QDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPageLayout>
+#include <QPrintDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <filesystem>
 #include <functional>
 
+#include "FakeEditorHost.h"
 #include "TempFolder.h"
+#include "drawing/NetworkDrawing.h"
 #include "editor/EditorWindow.h"
 #include "frame/DocumentFrame.h"
 #include "frame/PrintCommands.h"
 #include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
+#include "picture/PictureRendering.h"
 
 namespace busweave {
 namespace {
@@ -41,7 +51,7 @@ class PrintingPrompts : public TPrompts {
   int FromPage = 0, ToPage = 0;  // a page range, when set
   QStringList Errors;
 
-  std::optional<TPrintLayout> SetUpPrinter(QWidget*, QPrinter& Printer, TPrintLayout) override {
+  std::optional<TPrintLayout> SetUpPrinter(QWidget*, QPrinter& Printer, TPrintLayout, const QString&) override {
     Printer.setOutputFormat(QPrinter::PdfFormat);
     Printer.setOutputFileName(OutputFile);
     Printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
@@ -63,14 +73,6 @@ class PrintingPrompts : public TPrompts {
   std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
   void Inform(QWidget*, const QString&, const QString& Text) override { Errors << Text; }
   bool WarnOkAbort(QWidget*, const QString&) override { return true; }
-};
-
-class FakeHost : public TEditorHost {
- public:
-  PrintingPrompts Scripted;
-  void ShowModeButtons(bool, TMode) override {}
-  void ShowPosition(const QString&, const QString&) override {}
-  TPrompts& Prompts() override { return Scripted; }
 };
 
 // The text Ghostscript reads on one page; nothing when Ghostscript is not installed.
@@ -110,7 +112,7 @@ class Printing : public testing::Test {
     Frame = TMDIChild::Open(Area, &Host, Path, {200, 200});
   }
 
-  PrintingPrompts& Prompts() { return Host.Scripted; }
+  PrintingPrompts& Prompts() { return Scripted; }
   std::string PrintTo(const std::string& Name, std::optional<TPrintLayout> Layout) {
     Prompts().OutputFile = QString::fromStdString(Folder.File(Name));
     Prompts().LayoutAnswer = Layout;
@@ -120,7 +122,8 @@ class Printing : public testing::Test {
 
   TempFolder Folder;
   std::string Path;
-  FakeHost Host;
+  PrintingPrompts Scripted;
+  test::FakeEditorHost Host{Scripted};
   QWidget Main;
   QMdiArea* Area;
   TMDIChild* Frame;
@@ -156,6 +159,81 @@ TEST_F(Printing, TrueSizeTakesPagesFittedOneAndEveryPageHasTheFooter) {
     EXPECT_TRUE(drawn.contains(name)) << name;
     EXPECT_TRUE(one.contains(name)) << name;
   }
+}
+
+// The network of a file drawn as the frame's commands draw it.
+TPictureSource SourceOf(TCanNodes& Net, const std::string& Path, TPoint DocSize) {
+  TPictureSource source;
+  source.DocSize = DocSize;
+  source.DocPath = Path;
+  source.Font = DefaultPictureFont;
+  TPlotSettings settings;
+  settings.ExportFont = DefaultPictureFont;
+  source.PlotIt = [&Net, settings](Canvas& C, TPlotTarget Target, bool MakeFont, TPoint Scale) {
+    PlotNetwork(C, Net, settings, Target, MakeFont, Scale);
+  };
+  return source;
+}
+
+TEST_F(Printing, ThePrintDialogOffersTheLayoutAndProposesAFileBesideTheDocument) {
+  TCanNodes net{120, 1500, 120};
+  net.LoadNetwork(Path);
+  const TPictureSource source = SourceOf(net, Path, Frame->FDocSize());
+  std::optional<QString> proposed;
+  bool layoutShown = false;
+  QTimer poll;
+  poll.setInterval(20);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    poll.stop();
+    if (auto* file = dialog->findChild<QLineEdit*>("filename")) proposed = file->text();
+    auto* fitted = dialog->findChild<QRadioButton*>("PrintFitToPage");
+    layoutShown = fitted && fitted->isVisible();
+    if (fitted) fitted->setChecked(true);
+    // Into the file, whatever printers the machine has.
+    if (auto* printers = dialog->findChild<QComboBox*>("printers")) printers->setCurrentIndex(printers->count() - 1);
+    dialog->accept();
+  });
+  poll.start();
+  TDialogPrompts prompts;
+  TPrintLayout layout = TPrintLayout::TrueSize;
+  PrintDocument(&Main, source, prompts, layout);
+  const std::string beside = Folder.File("bus.pdf");
+  EXPECT_EQ(proposed, QFileInfo(QString::fromStdString(beside)).absoluteFilePath());
+  EXPECT_TRUE(layoutShown);  // without unfolding the dialog's options
+  EXPECT_EQ(layout, TPrintLayout::FitToPage);
+  ASSERT_TRUE(std::filesystem::exists(beside));
+  EXPECT_EQ(PageCount(beside), 1);
+}
+
+TEST(PrintPages, AtTrueSizeNoLabelIsCutByASeam) {
+  // A label in the middle of a wire that lies across the first seam of A4 landscape (277 mm of
+  // picture a page, 1385 units).
+  TCanNodes net{120, 1500, 120};
+  net.AddNode({100, 500});
+  net.AddNode({2670, 500});
+  net.AddWire({100, 500}, {2670, 500}, 120, true);
+  for (int i = 0; i < net.Count(); ++i)
+    if (TTrmLine* wire = net.WireAtIndex(i)) wire->FLength = 12345;
+  const TPictureSource source = SourceOf(net, "seam.bwn", {2770, 800});
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
+                                    QPageLayout::Millimeter));
+  const TPageGrid grid = PageGridOf(printer, source, TPrintLayout::TrueSize);
+  const std::vector<QRectF> texts = PictureTextBoxes(source, printer.resolution());
+  bool acrossAPage = false;
+  for (const QRectF& box : texts) {
+    acrossAPage = acrossAPage || (box.left() < grid.Room.width() && box.right() > grid.Room.width());
+    bool whole = false;
+    for (int row = 0; row < grid.Rows; ++row)
+      for (int column = 0; column < grid.Columns; ++column) whole = whole || grid.PageRect(column, row).contains(box);
+    EXPECT_TRUE(whole) << box.left() << " .. " << box.right();
+  }
+  EXPECT_TRUE(acrossAPage);  // pages of the full width would cut it
+  EXPECT_EQ(grid.Columns, 3);
+  EXPECT_EQ(grid.Rows, 1);
 }
 
 TEST_F(Printing, CancellingPrintsNothingAndAFileThatCannotBeMadeIsNamed) {

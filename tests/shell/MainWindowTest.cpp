@@ -70,7 +70,7 @@ class ScriptedPrompts : public TPrompts {
     return 2;
   }
   QString PrintFile;  // the print dialog prints into this PDF file; none: it is cancelled
-  std::optional<TPrintLayout> SetUpPrinter(QWidget*, QPrinter& Printer, TPrintLayout Layout) override {
+  std::optional<TPrintLayout> SetUpPrinter(QWidget*, QPrinter& Printer, TPrintLayout Layout, const QString&) override {
     if (PrintFile.isEmpty()) return std::nullopt;
     Printer.setOutputFormat(QPrinter::PdfFormat);
     Printer.setOutputFileName(PrintFile);
@@ -381,7 +381,7 @@ TEST_F(MainWindow, ModeButtonsShowTheModeOfTheActiveEditor) {
   Form->SpeedButtonMove->click();
   EXPECT_EQ(second->Editor()->FMode(), mMoveNode);
   EXPECT_EQ(shown(), std::vector<QToolButton*>{Form->SpeedButtonMove});
-  EXPECT_EQ(second->Editor()->PaintBox1->cursor().shape(), Qt::SizeAllCursor);
+  EXPECT_EQ(second->Editor()->PaintBox1()->cursor().shape(), Qt::SizeAllCursor);
 
   Activate(first);
   EXPECT_EQ(shown(), std::vector<QToolButton*>{Form->SpeedButtonZL});
@@ -395,16 +395,16 @@ TEST_F(MainWindow, ZoomKeysActOnTheActiveEditorAndTheOverviewMarksWhatItShows) {
   Activate(document);
   Form->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
-  QTest::keyClick(editor.PaintBox1, Qt::Key_Plus, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_Plus, Qt::ControlModifier);
   EXPECT_DOUBLE_EQ(editor.Zoom(), 1.5);
-  QTest::keyClick(editor.PaintBox1, Qt::Key_Minus, Qt::ControlModifier);
-  QTest::keyClick(editor.PaintBox1, Qt::Key_Minus, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_Minus, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_Minus, Qt::ControlModifier);
   EXPECT_DOUBLE_EQ(editor.Zoom(), 0.75);
-  QTest::keyClick(editor.PaintBox1, Qt::Key_0, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_0, Qt::ControlModifier);
   EXPECT_DOUBLE_EQ(editor.Zoom(), 1.0);
   // Fit shows the whole document; the overview then marks nothing, and marks the part shown again
   // once the editor shows less.
-  QTest::keyClick(editor.PaintBox1, Qt::Key_9, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_9, Qt::ControlModifier);
   const TPoint view = editor.ClientSize();
   const double fit = std::min(double(view.X) / editor.DocExtent().X, double(view.Y) / editor.DocExtent().Y);
   EXPECT_DOUBLE_EQ(editor.Zoom(), fit);
@@ -416,7 +416,7 @@ TEST_F(MainWindow, ZoomKeysActOnTheActiveEditorAndTheOverviewMarksWhatItShows) {
 // Whether a column of the editor's surface shows anything but the white background between the
 // document's top and bottom borders.
 static bool ColumnDrawn(TSubForm& Editor, int X) {
-  const QImage image = Editor.PaintBox1->grab().toImage();
+  const QImage image = Editor.PaintBox1()->grab().toImage();
   for (int y = 5; y < Editor.DocExtent().Y - 5; ++y)
     if (image.pixelColor(X, y) != Qt::white) return true;
   return false;
@@ -449,23 +449,25 @@ TEST_F(MainWindow, GridFindAndPointerFollowTheActiveEditor) {
 
   // Drawing modes show a crosshair; the others the usual pointer.
   Form->SpeedButtonLtg->click();
-  EXPECT_EQ(editor.PaintBox1->cursor().shape(), Qt::CrossCursor);
+  EXPECT_EQ(editor.PaintBox1()->cursor().shape(), Qt::CrossCursor);
   Form->SpeedButtonPFNode->click();
-  EXPECT_EQ(editor.PaintBox1->cursor().shape(), Qt::ArrowCursor);
+  EXPECT_EQ(editor.PaintBox1()->cursor().shape(), Qt::ArrowCursor);
 
   // Ctrl+F finds by any part of the name in any case, marks the node and scrolls to it.
   Form->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
   editor.SetScrollOffset({0, 0});
   Prompts.TextAnswers = {QString("r eN")};
-  QTest::keyClick(editor.PaintBox1, Qt::Key_F, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_F, Qt::ControlModifier);
   EXPECT_TRUE(Prompts.TextAnswers.empty());
   EXPECT_EQ(far->FMarked, 1);
   EXPECT_GT(editor.ScrollOffset().X, 3000);
   EXPECT_TRUE(Prompts.Informs.isEmpty());
+  EXPECT_TRUE(Status().startsWith("Node ") && Status().contains("Far End") && Status().endsWith(" found"))
+      << Status().toStdString();
 
   Prompts.TextAnswers = {QString("nowhere")};
-  QTest::keyClick(editor.PaintBox1, Qt::Key_F, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_F, Qt::ControlModifier);
   ASSERT_EQ(Prompts.Informs.size(), 1);
   EXPECT_TRUE(Prompts.Informs[0].contains("nowhere"));
   EXPECT_EQ(far->FMarked, 1);  // the last find stays marked
@@ -473,7 +475,7 @@ TEST_F(MainWindow, GridFindAndPointerFollowTheActiveEditor) {
   // Names are Windows-1252 text: "\xe4" is found as "Ä".
   far->FName = "Ger\xe4t";
   Prompts.TextAnswers = {QString("RÄT")};
-  QTest::keyClick(editor.PaintBox1, Qt::Key_F, Qt::ControlModifier);
+  QTest::keyClick(editor.PaintBox1(), Qt::Key_F, Qt::ControlModifier);
   EXPECT_EQ(Prompts.Informs.size(), 1);
   EXPECT_EQ(far->FMarked, 1);
 }
@@ -501,6 +503,63 @@ TEST_F(MainWindow, DamagedFileOpensWithWhatWasReadAndAsksBeforeClosing) {
   EXPECT_EQ(ReadBytes(path), damaged);
 }
 
+TEST_F(MainWindow, RecentFilesTakeEverySaveAsButNoFileThatFailedToLoad) {
+  // Saved under a new name from the close query.
+  TMDIChild* document = New();
+  Modify(document);
+  const std::string closed = FFolder.File("closed.bwn");
+  Prompts.WarnAnswers = {false};
+  Prompts.SaveAnswers = {Q(closed)};
+  Close(document);
+  ASSERT_TRUE(Form->Documents().isEmpty());
+  EXPECT_EQ(Form->RecentFiles(), QStringList{Q(closed)});
+
+  // A damaged file and one that cannot be read at all: the status bar says so, Recent stays.
+  const std::string bytes = ReadBytes(WriteNetwork("whole.bwn", 3));
+  const std::string damaged = FFolder.File("damaged.bwn");
+  WriteBytes(damaged, bytes.substr(0, bytes.size() - 100));
+  Open(damaged);
+  EXPECT_EQ(Status(), "File damaged.bwn could not be read completely");
+  const std::string folder = FFolder.File("folder.bwn");
+  std::filesystem::create_directory(folder);
+  Open(folder);
+  EXPECT_EQ(Status(), "File folder.bwn could not be opened");
+  EXPECT_EQ(Prompts.Errors.size(), 2);
+  EXPECT_EQ(Form->RecentFiles(), QStringList{Q(closed)});
+}
+
+TEST_F(MainWindow, AReadOnlyFileOpensReadOnlyAndSaveAsksForANewName) {
+  const std::string path = WriteNetwork("examples/two.bwn", 2);
+  const std::string original = ReadBytes(path);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read);
+  TMDIChild* document = Open(path);
+  ASSERT_NE(document, nullptr);
+  EXPECT_TRUE(Prompts.Informs.isEmpty());
+  EXPECT_EQ(Status(), "File two.bwn open!");
+  EXPECT_EQ(Caption(document), "two.bwn (read-only)");
+  EXPECT_EQ(document->EditorWindow()->windowTitle(), Q(path) + " (read-only)");
+  EXPECT_EQ(document->Editor()->Nodes().FNumNodes(), 3);
+  EXPECT_EQ(Form->RecentFiles(), QStringList{Q(path)});
+  // Still the same file for Open.
+  Open(path);
+  EXPECT_EQ(Form->Documents().size(), 1);
+  ASSERT_EQ(Prompts.Informs.size(), 1);
+
+  Modify(document);
+  const std::string copy = FFolder.File("copy.bwn");
+  Prompts.SaveAnswers = {Q(copy)};
+  Activate(document);
+  Form->FileSaveItemClick();
+  ASSERT_EQ(Prompts.SaveRequests.size(), 1u);
+  EXPECT_EQ(Status(), "File " + Q(copy) + " saved");
+  EXPECT_EQ(SavedNodes(copy), 4);
+  EXPECT_EQ(ReadBytes(path), original);
+  EXPECT_FALSE(document->Editor()->ReadOnly());
+  EXPECT_EQ(Caption(document), "copy.bwn");
+  EXPECT_EQ(Form->RecentFiles().first(), Q(copy));
+}
+
 TEST_F(MainWindow, StatusCountAndUndoFollowTheDocumentsThatAreLeft) {
   TMDIChild* first = Open(WriteNetwork("first.bwn", 3));
   TMDIChild* second = Open(WriteNetwork("second.bwn"));
@@ -510,14 +569,14 @@ TEST_F(MainWindow, StatusCountAndUndoFollowTheDocumentsThatAreLeft) {
   // Saving starts the history afresh: nothing is left to undo.
   Modify(second);
   second->Editor()->UpdateEditMenu();
-  ASSERT_TRUE(second->Editor()->Undo1->isEnabled());
+  ASSERT_TRUE(second->Editor()->Undo1()->isEnabled());
   Form->FileSaveItemClick();
-  EXPECT_FALSE(second->Editor()->Undo1->isEnabled());
+  EXPECT_FALSE(second->Editor()->Undo1()->isEnabled());
   second->Editor()->Nodes().AddNode({900, 100});
   second->Editor()->UpdateEditMenu();
   Prompts.SaveAnswers.push_back(Q(FFolder.File("renamed.bwn")));
   Form->FileSaveAsItemClick();
-  EXPECT_FALSE(second->Editor()->Undo1->isEnabled());
+  EXPECT_FALSE(second->Editor()->Undo1()->isEnabled());
 
   // The count shown is that of the current document; a closed one takes its count along.
   Form->FileCloseItemClick();
@@ -538,7 +597,7 @@ TEST_F(MainWindow, AnalysisDockFollowsTheDocumentAndNamesAMissingAnalyser) {
   TMDIChild* second = Open(WriteNetwork("second.bwn"));
   EXPECT_FALSE(Form->AnalysisDock->isVisible());
   Activate(first);
-  first->Editor()->AnalyzeBus1->trigger();
+  first->Editor()->AnalyzeBus1()->trigger();
   ASSERT_EQ(Prompts.Errors.size(), 1);
   EXPECT_TRUE(Prompts.Errors[0].contains("busweave-cli") && Prompts.Errors[0].contains("BUSWEAVE_CLI"))
       << Prompts.Errors[0].toStdString();

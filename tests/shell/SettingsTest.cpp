@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QDir>
@@ -12,7 +13,9 @@
 #include <QTest>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
+#include "FakeEditorHost.h"
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "drawing/RecordingCanvas.h"
@@ -82,6 +85,27 @@ class Settings : public testing::Test {
   QByteArray FRunIni;
   test::ScriptedPrompts<> Prompts;
 };
+
+TEST_F(Settings, BesideTheProgramOnlyInAWritableFolderOfTheUsersOwnAndTheVariableWins) {
+  EXPECT_EQ(TMDIMainForm::SettingsFilePath(), Ini);
+  const QString own = QString::fromStdString(Folder.Path().string());
+  EXPECT_TRUE(TMDIMainForm::KeepsSettingsBeside(own));
+  // Folders of installed software, whoever runs the program (root may write there).
+  for (const char* installed : {"/usr/bin", "/usr/local/bin", "/opt", "/"})
+    EXPECT_FALSE(TMDIMainForm::KeepsSettingsBeside(installed)) << installed;
+  EXPECT_FALSE(TMDIMainForm::KeepsSettingsBeside(own + "/missing"));
+  // An install for one user (~/.local/bin) is installed software too.
+  std::filesystem::create_directory(Folder.Path() / "bin");
+  EXPECT_FALSE(TMDIMainForm::KeepsSettingsBeside(own + "/bin"));
+  // A folder of another user's, or one closed to writing.
+  const std::string other = Folder.File("other");
+  std::filesystem::create_directory(other);
+  if (::getuid() == 0)
+    ASSERT_EQ(::chown(other.c_str(), 65534, 65534), 0);
+  else
+    std::filesystem::permissions(other, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  EXPECT_FALSE(TMDIMainForm::KeepsSettingsBeside(QString::fromStdString(other)));
+}
 
 TEST_F(Settings, FirstStartUsesTheDesignedPlacementAndExitWritesFiveKeys) {
   {
@@ -348,15 +372,7 @@ TEST(PlacementFit, TakesTheScreenThatShowsMostOfTheWindow) {
 // The options dialog on one document.
 class Options : public testing::Test {
  protected:
-  struct Host : TEditorHost {
-    void ShowModeButtons(bool, TMode) override {}
-    void ShowPosition(const QString&, const QString&) override {}
-    TPrompts& Prompts() override { return *Scripted; }
-    test::ScriptedPrompts<>* Scripted = nullptr;
-  };
-
   Options() {
-    HostWindow.Scripted = &Prompts;
     TFrameLink link;
     link.Notify = [this](TEditorNotifyCode Code, int Value) { Notes.emplace_back(static_cast<int>(Code), Value); };
     link.ExportFont = [this] { return PictureFont; };
@@ -377,7 +393,7 @@ class Options : public testing::Test {
 
   TempFolder Folder;
   test::ScriptedPrompts<> Prompts;
-  Host HostWindow;
+  test::FakeEditorHost HostWindow{Prompts};
   TFontSpec PictureFont{"Arial", 8, clFuchsia};
   std::vector<std::pair<int, int>> Notes;
   std::unique_ptr<TSubForm> Editor;
@@ -401,6 +417,24 @@ TEST_F(Options, ImpedancesFallBackAsDocumentedAndOutOfRangeIsRefused) {
   EXPECT_TRUE(Prompts.Errors[0].contains("Impedance of CAN line [ohms]"));
   EXPECT_TRUE(Prompts.Errors[0].contains("0 to 65535"));
   EXPECT_EQ(Editor->FDefaults().LineZL, 120);
+
+  // Past the 32-bit range too, in any field, sizes included; nothing changes.
+  for (const auto& [field, text, words] :
+       {std::tuple{"EditLineZL", "4294967296",
+                   "Impedance of CAN line [ohms]: 4294967296 is outside the range 0 to 65535."},
+        std::tuple{"EditNoZL", "99999999999999999999",
+                   "Impedance of line wo/ termination [ohms]: 99999999999999999999"},
+        std::tuple{"EditSizeX", "2147483647",
+                   "Size (X) of document [0.01 mm]: 2147483647 is outside the range 1 to "
+                   "320000000."}}) {
+    Prompts.Errors.clear();
+    runWith({{field, text}});
+    ASSERT_EQ(Prompts.Errors.size(), 1) << field;
+    EXPECT_TRUE(Prompts.Errors[0].startsWith(words)) << Prompts.Errors[0].toStdString();
+  }
+  EXPECT_EQ(Editor->FDefaults().LineZL, 120);
+  EXPECT_EQ(Editor->FDefaults().NoZL, 1500);
+  EXPECT_EQ(Editor->DocExtent(), (TPoint{200, 200}));
 }
 
 TEST_F(Options, SizesInHundredthsOfAMillimetre) {

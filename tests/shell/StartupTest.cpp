@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
+#include <optional>
+
+#include "guard/InstanceGuard.h"
 
 #ifndef BUSWEAVE_PROGRAM
 #error "BUSWEAVE_PROGRAM names the program under test"
@@ -91,6 +95,25 @@ TEST_F(Startup, SecondStartWithFilesHandsThemOver) {
   QProcess* empty = start();
   ASSERT_TRUE(empty->waitForFinished(20000));
   EXPECT_EQ(empty->exitCode(), 254);
+}
+
+TEST_F(Startup, SecondStartWithoutFilesIsRefusedAndBringsTheRunningCopyForward) {
+  // The running copy is this test, holding the lock and listening as the program does.
+  qputenv("BUSWEAVE_LOCK_DIR", FLocks.path().toLocal8Bit());
+  busweave::TInstanceGuard holder("Busweave-V2");
+  qunsetenv("BUSWEAVE_LOCK_DIR");
+  ASSERT_TRUE(holder.TryAcquire());
+  std::optional<QStringList> handed;
+  ASSERT_TRUE(holder.Listen([&handed](const QStringList& Files) { handed = Files; }));
+
+  QProcess* second = start();
+  QDeadlineTimer deadline(20000);
+  while (!second->waitForFinished(10) && !deadline.hasExpired()) QCoreApplication::processEvents();
+  while (!handed && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second->exitCode(), 254);
+  // An empty list: nothing to open, only the window to raise.
+  EXPECT_EQ(handed, QStringList());
 }
 
 }  // namespace

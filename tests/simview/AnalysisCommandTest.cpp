@@ -97,13 +97,13 @@ class AnalysisCommand : public testing::Test {
 };
 
 TEST_F(AnalysisCommand, FillsThePanelAndAPickedPairIsMarkedAndPlotted) {
-  const auto actions = Editor->Edit1->actions();
-  EXPECT_EQ(actions.value(actions.indexOf(Editor->CheckBus1) + 1), Editor->AnalyzeBus1);
-  EXPECT_FALSE(Editor->AnalyzeBus1->isEnabled());
+  const auto actions = Editor->Edit1()->actions();
+  EXPECT_EQ(actions.value(actions.indexOf(Editor->CheckBus1()) + 1), Editor->AnalyzeBus1());
+  EXPECT_FALSE(Editor->AnalyzeBus1()->isEnabled());
   // 60 m: 300 ns each way, 2 x (300 + 255) ns = 1110 ns fits 80 % of 2 us but not of 1.25 us.
   DrawBus(60000);
-  ASSERT_TRUE(Editor->AnalyzeBus1->isEnabled());
-  Editor->AnalyzeBus1->trigger();
+  ASSERT_TRUE(Editor->AnalyzeBus1()->isEnabled());
+  Editor->AnalyzeBus1()->trigger();
   TAnalysisCommand* command = Editor->Analysis();
   ASSERT_NE(command, nullptr);
   // The runs go on in the background: the command returned with its progress in the status bar.
@@ -164,7 +164,7 @@ TEST_F(AnalysisCommand, FillsThePanelAndAPickedPairIsMarkedAndPlotted) {
 
 TEST_F(AnalysisCommand, CancelStopsTheRunsAndTheNextAnalysisWorks) {
   DrawBus(60000);
-  Editor->AnalyzeBus1->trigger();
+  Editor->AnalyzeBus1()->trigger();
   TAnalysisCommand* command = Editor->Analysis();
   ASSERT_TRUE(command && command->Running());
   QSignalSpy finished(command, &TAnalysisCommand::Finished);
@@ -178,7 +178,7 @@ TEST_F(AnalysisCommand, CancelStopsTheRunsAndTheNextAnalysisWorks) {
   EXPECT_EQ(Editor->AnalysisPanel()->Verdicts->rowCount(), 0);
   EXPECT_EQ(finished.count(), 1);
 
-  Editor->AnalyzeBus1->trigger();
+  Editor->AnalyzeBus1()->trigger();
   ASSERT_TRUE(WaitForEnd());
   EXPECT_EQ(Editor->AnalysisPanel()->Verdicts->rowCount(), 10);
   EXPECT_TRUE(FHost.FPrompts.Messages.isEmpty());
@@ -186,7 +186,7 @@ TEST_F(AnalysisCommand, CancelStopsTheRunsAndTheNextAnalysisWorks) {
 
 TEST_F(AnalysisCommand, ABusWithOneDriverIsRefusedWithTheReason) {
   DrawBus(2000, false);
-  Editor->AnalyzeBus1->trigger();
+  Editor->AnalyzeBus1()->trigger();
   ASSERT_TRUE(WaitForEnd());
   ASSERT_EQ(FHost.FPrompts.Messages.size(), 1);
   EXPECT_TRUE(FHost.FPrompts.Messages[0].contains("1 station(s) with a driver; the analysis needs two or more"))

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <filesystem>
 
+#include "FakeEditorHost.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
@@ -27,26 +28,6 @@ namespace {
 
 using test::TempFolder;
 using test::WriteBytes;
-
-class ScriptedPrompts : public TPrompts {
- public:
-  QStringList Messages;
-
-  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
-  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest&) override { return std::nullopt; }
-  void Inform(QWidget*, const QString&, const QString& Text) override { Messages << Text; }
-  bool WarnOkAbort(QWidget*, const QString&) override { return true; }
-  void ShowError(QWidget*, const QString& Message) override { Messages << Message; }
-  int ExecDialog(QDialog&) override { return 2; }
-};
-
-class Host : public TEditorHost {
- public:
-  void ShowModeButtons(bool, TMode) override {}
-  void ShowPosition(const QString&, const QString&) override {}
-  TPrompts& Prompts() override { return FPrompts; }
-  ScriptedPrompts FPrompts;
-};
 
 // An ideal pulse behind 120 ohms: quick, and independent of the driver model.
 std::string trailer(const std::string& Tran) {
@@ -78,7 +59,7 @@ class SimulateCommand : public testing::Test {
 
   // Runs the command and waits until its result is shown.
   bool SimulateAndWait() {
-    Editor->Simulate1->trigger();
+    Editor->Simulate1()->trigger();
     TSimulateCommand* command = Editor->Simulation();
     if (!command) return false;
     if (command->Running()) {
@@ -90,21 +71,21 @@ class SimulateCommand : public testing::Test {
 
   TempFolder Folder;
   test::CurrentFolderGuard FGuard;
-  Host FHost;
+  test::FakeEditorHost FHost;
   QMainWindow Main;
   TSubForm* Editor = nullptr;
 };
 
 TEST_F(SimulateCommand, SitsBesideNetworkAndNeedsANetwork) {
-  const auto actions = Editor->Edit1->actions();
-  const auto network = actions.indexOf(Editor->Network1);
+  const auto actions = Editor->Edit1()->actions();
+  const auto network = actions.indexOf(Editor->Network1());
   ASSERT_GE(network, 0);
-  EXPECT_EQ(actions.value(network + 1), Editor->Simulate1);
-  EXPECT_EQ(Editor->Simulate1->text(), "&Simulate");
-  EXPECT_EQ(Editor->Simulate1->shortcut(), QKeySequence(Qt::Key_F9));
-  EXPECT_FALSE(Editor->Simulate1->isEnabled());
+  EXPECT_EQ(actions.value(network + 1), Editor->Simulate1());
+  EXPECT_EQ(Editor->Simulate1()->text(), "&Simulate");
+  EXPECT_EQ(Editor->Simulate1()->shortcut(), QKeySequence(Qt::Key_F9));
+  EXPECT_FALSE(Editor->Simulate1()->isEnabled());
   DrawBus();
-  EXPECT_TRUE(Editor->Simulate1->isEnabled());
+  EXPECT_TRUE(Editor->Simulate1()->isEnabled());
 }
 
 TEST_F(SimulateCommand, ShowsTheNodeVoltagesAndLeavesTheTemplatesAlone) {
@@ -121,7 +102,7 @@ TEST_F(SimulateCommand, ShowsTheNodeVoltagesAndLeavesTheTemplatesAlone) {
   EXPECT_NEAR(waves.Scale.back(), 200e-9, 1e-15);
   EXPECT_EQ(Editor->Nodes().NodeAt({100, 100})->FName, "[1] Left");  // numbered, as the circuit says
   EXPECT_FALSE(TSpiceEngine::Instance().Busy());
-  EXPECT_TRUE(FHost.FPrompts.Messages.isEmpty());
+  EXPECT_TRUE(FHost.Scripted.Errors.isEmpty());
   // The status bar holds no progress once the run is over.
   EXPECT_EQ(Main.statusBar()->findChild<QProgressBar*>(), nullptr);
 
@@ -153,7 +134,7 @@ TEST_F(SimulateCommand, AnErrorIsShownAndTheNextRunWorks) {
 TEST_F(SimulateCommand, CancelStopsTheRunAndTheProgramGoesOn) {
   DrawBus();
   WriteBytes(Folder.File("Busweave.TR"), trailer(".TRAN 1ps 2us 0 1ps"));  // two million steps
-  Editor->Simulate1->trigger();
+  Editor->Simulate1()->trigger();
   TSimulateCommand* command = Editor->Simulation();
   ASSERT_TRUE(command->Running());
   auto* bar = Main.statusBar()->findChild<QProgressBar*>();
@@ -165,9 +146,9 @@ TEST_F(SimulateCommand, CancelStopsTheRunAndTheProgramGoesOn) {
   TSubForm other(nullptr, {}, Folder.File("other.bwn"), {200, 200}, {20, 20}, &FHost);
   other.Nodes().AddNode({100, 100});
   other.UpdateEditMenu();
-  other.Simulate1->trigger();
-  ASSERT_EQ(FHost.FPrompts.Messages.size(), 1);
-  EXPECT_TRUE(FHost.FPrompts.Messages[0].contains("Another document is being simulated"));
+  other.Simulate1()->trigger();
+  ASSERT_EQ(FHost.Scripted.Errors.size(), 1);
+  EXPECT_TRUE(FHost.Scripted.Errors[0].contains("Another document is being simulated"));
 
   QSignalSpy finished(command, &TSimulateCommand::Finished);
   command->CancelButton->click();
@@ -187,14 +168,14 @@ TEST_F(SimulateCommand, HostileTemplatesNeitherCrashNorFreezeTheWindow) {
   // 15,000 nested brackets: refused by name, after the command has returned to the window.
   WriteBytes(Folder.File("Busweave.HD"), "title\r\n  .PARAM xDeep = {" + std::string(15000, '{') + "1" +
                                              std::string(15000, '}') + "}\r\n  .PARAM xC0red = {2e8*xDeep}\r\n");
-  Editor->Simulate1->trigger();
+  Editor->Simulate1()->trigger();
   TSimulateCommand* command = Editor->Simulation();
   EXPECT_TRUE(command->Running());
   EXPECT_TRUE(command->CancelButton->isVisible());
-  EXPECT_TRUE(FHost.FPrompts.Messages.isEmpty());  // the translation is not on the window's thread
-  QTRY_COMPARE_WITH_TIMEOUT(FHost.FPrompts.Messages.size(), 1, 10000);
-  EXPECT_TRUE(FHost.FPrompts.Messages[0].contains("xdeep is nested deeper than"))
-      << FHost.FPrompts.Messages[0].toStdString();
+  EXPECT_TRUE(FHost.Scripted.Errors.isEmpty());  // the translation is not on the window's thread
+  QTRY_COMPARE_WITH_TIMEOUT(FHost.Scripted.Errors.size(), 1, 10000);
+  EXPECT_TRUE(FHost.Scripted.Errors[0].contains("xdeep is nested deeper than"))
+      << FHost.Scripted.Errors[0].toStdString();
   EXPECT_FALSE(command->Running());
   EXPECT_EQ(Main.statusBar()->findChild<QProgressBar*>(), nullptr);
 
@@ -213,7 +194,7 @@ TEST_F(SimulateCommand, HostileTemplatesNeitherCrashNorFreezeTheWindow) {
   std::string large = chain + "  .PARAM xC0red = 2e8\r\n";
   while (large.size() < (3u << 20)) large += "* a long header of comments\r\n";
   WriteBytes(Folder.File("Busweave.HD"), large);
-  Editor->Simulate1->trigger();
+  Editor->Simulate1()->trigger();
   ASSERT_TRUE(command->Running());
   QSignalSpy finished(command, &TSimulateCommand::Finished);
   command->CancelButton->click();
@@ -223,7 +204,7 @@ TEST_F(SimulateCommand, HostileTemplatesNeitherCrashNorFreezeTheWindow) {
   QTest::qWait(500);
   EXPECT_EQ(command->Window(), nullptr);
   EXPECT_FALSE(TSpiceEngine::Instance().Busy());
-  EXPECT_EQ(FHost.FPrompts.Messages.size(), 1);
+  EXPECT_EQ(FHost.Scripted.Errors.size(), 1);
   ASSERT_TRUE(SimulateAndWait());  // the next run works
   EXPECT_NE(command->Window()->TransientPlot(), nullptr);
 }
@@ -231,7 +212,7 @@ TEST_F(SimulateCommand, HostileTemplatesNeitherCrashNorFreezeTheWindow) {
 TEST_F(SimulateCommand, ClosingTheDocumentEndsItsRun) {
   DrawBus();
   WriteBytes(Folder.File("Busweave.TR"), trailer(".TRAN 1ps 2us 0 1ps"));
-  Editor->Simulate1->trigger();
+  Editor->Simulate1()->trigger();
   ASSERT_TRUE(Editor->Simulation()->Running());
   delete Main.takeCentralWidget();
   Editor = nullptr;
