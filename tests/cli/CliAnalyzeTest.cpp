@@ -57,13 +57,16 @@ const Json& rateOf(const Json& Result, const std::string& Phase, std::int64_t Ra
 
 TEST(CliAnalyze, LongStubsFailAtTheRightPair) {
   test::TempFolder folder;
-  // A matched 10 m trunk A - J - B: 2 x (50 + 255) ns fits 1 Mbit/s, and nothing rings.
+  // A matched 10 m trunk A - J - B: 2 x (50 + 255) ns fits 1 Mbit/s, and nothing rings, so the
+  // data phase goes as far as the driver itself does into 60 ohms: 5 Mbit/s (at 8 Mbit/s its
+  // base has not recovered from one edge when the next comes, which only the full run shows).
   const std::string trunk = folder.File("trunk.bwn");
   saveBus(trunk, {{{0, 0}, "A", 120}, {{200, 0}, "J", 65535, false}, {{400, 0}, "B", 120}},
           {{{0, 0}, {200, 0}, 5000}, {{200, 0}, {400, 0}, 5000}});
   Json result = analyzeJson({"analyze", trunk, "--json", "--jobs", "2"}, 0);
   EXPECT_EQ(result["max_arbitration_bitrate"], 1000000);
-  EXPECT_EQ(result["max_data_bitrate"], 8000000);
+  EXPECT_EQ(result["max_data_bitrate"], 5000000);
+  EXPECT_EQ(result["driver"]["max_data_bitrate"], 5000000);
   EXPECT_EQ(result["pairs"].size(), 4u);
   EXPECT_EQ(result["pairs"][0].size(), 8u);
 
