@@ -14,7 +14,8 @@ constexpr const char* kCircuitHelp =
     "\n"
     "Writes the complete circuit file for the network file FILE: the title line, the header,\n"
     "the network section and the trailer, CR LF after every line. OUT defaults to FILE with\n"
-    "the extension cir. Header and trailer come from Busweave.HD and Busweave.TR in DIR\n"
+    "the extension cir (standard output when FILE is '-'). Header and trailer come from Busweave.HD and Busweave.TR in "
+    "DIR\n"
     "(default: the current folder) when they exist, else the built-in texts; the first\n"
     "header line is always replaced by the title line. Template files are never written.\n";
 
@@ -27,7 +28,8 @@ int RunCircuit(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   if (!args) return exit;
   if (args->Files.size() != 1) return Usage(Err, "circuit needs exactly one FILE", "circuit");
   const std::string& file = args->Files[0];
-  const std::string out = args->ValueOr("-o", ProposedCircuitName(file));
+  // Read from standard input, the circuit goes to standard output unless -o names a file.
+  const std::string out = args->ValueOr("-o", file == kStandardStream ? file : ProposedCircuitName(file));
   const std::string folder = args->ValueOr("--templates", ".");
   std::vector<std::string> inputs = TemplateFiles(folder);
   inputs.push_back(file);
@@ -36,18 +38,18 @@ int RunCircuit(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   TCanNodes net = DocumentNetwork();
   if (!LoadForCommand(net, file, Err)) return ExitFailure;
   if (!net.FNetworkExists()) {
-    Err << kProgram << ": " << file << ": the network is empty; there is no circuit to write\n";
+    Err << kProgram << ": " << InputName(file) << ": the network is empty; there is no circuit to write\n";
     return ExitFailure;
   }
   std::vector<std::string> warnings;
   try {
-    WriteTextFile(out, CircuitFromTemplates(net, folder, &warnings));
+    WriteOutput(out, JoinLines(CircuitFromTemplates(net, folder, &warnings)), Out);
   } catch (const std::exception& error) {
     Err << kProgram << ": " << error.what() << "\n";
     return ExitFailure;
   }
-  PrintWarnings(file, warnings, Err);
-  Out << out << ": circuit written\n";
+  PrintWarnings(InputName(file), warnings, Err);
+  if (out != kStandardStream) Out << out << ": circuit written\n";
   return ExitDone;
 }
 

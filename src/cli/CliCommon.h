@@ -90,6 +90,17 @@ bool OutputIsAnInput(const std::string& Output, const std::vector<std::string>& 
 // The template files a circuit is built from, which its output must never replace.
 std::vector<std::string> TemplateFiles(const std::string& Folder);
 
+// "-" as a file: standard input where an input is named, standard output for an output.
+inline constexpr const char* kStandardStream = "-";
+// An input's name in messages: "standard input" for "-".
+std::string InputName(const std::string& File);
+// Loads the network FILE names into Net: standard input for "-", a pipe named on the command
+// line (/dev/stdin, a shell's <(...)) as it comes; either with the limit of any network file.
+// The outcome is Net's LastLoadError.
+void LoadNetworkArgument(TCanNodes& Net, const std::string& File);
+// Writes Bytes to the output Path safely, or to Out for "-". Throws as writeFileAtomically does.
+void WriteOutput(const std::string& Path, std::string_view Bytes, std::ostream& Out);
+
 // "FILE: reason (at byte N)", without the offset when the file could not be opened.
 std::string LoadProblem(const std::string& File, const TLoadError& Error);
 // Loads FILE for a command; on failure prints the reason and returns false.

@@ -82,10 +82,10 @@ int RunInfo(const std::vector<std::string>& Args, std::ostream& Out, std::ostrea
   const std::string& file = args->Files[0];
 
   TCanNodes net = DocumentNetwork();
-  net.LoadNetwork(file);
+  LoadNetworkArgument(net, file);
   const TLoadError& error = net.LastLoadError();
   if (error.NotOpened()) {
-    Err << kProgram << ": " << LoadProblem(file, error) << "\n";
+    Err << kProgram << ": " << LoadProblem(InputName(file), error) << "\n";
     return ExitFailure;
   }
   // A damaged file still shows what could be read before the problem.
@@ -94,7 +94,7 @@ int RunInfo(const std::vector<std::string>& Args, std::ostream& Out, std::ostrea
   else
     printText(net, file, Out);
   if (error.Failed()) {
-    Err << kProgram << ": " << LoadProblem(file, error) << "\n";
+    Err << kProgram << ": " << LoadProblem(InputName(file), error) << "\n";
     return ExitFailure;
   }
   return ExitDone;

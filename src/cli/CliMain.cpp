@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "cli/CliCommon.h"
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
+#include "model/SafeFile.h"
 
 namespace busweave::cli {
 namespace {
@@ -42,9 +44,11 @@ constexpr const char* kToolHelp =
     "  analyze-merge PART... [--json] [--report OUT.html]\n"
     "                        join the parts of an analysis made with --shard\n"
     "\n"
-    "Run 'busweave-cli COMMAND --help' for the details of one command. After -- every argument\n"
-    "is a file, also one whose name begins with '-'. An output is never one of the inputs; a\n"
-    "symbolic link as output has its target replaced, a device or FIFO is written directly.\n"
+    "Run 'busweave-cli COMMAND --help' for the details of one command, 'busweave-cli --version'\n"
+    "for the version. After -- every argument is a file, also one whose name begins with '-'.\n"
+    "A FILE of '-' is standard input, an OUT of '-' standard output. An output is never one\n"
+    "of the inputs; a symbolic link as output has its target replaced, a device or FIFO is\n"
+    "written directly.\n"
     "Exit codes: 0 done, 1 bad input or I/O failure, 2 usage error.\n";
 
 // Arguments travel through Qt as Latin-1, which keeps every byte of a file name as it is,
@@ -86,6 +90,10 @@ int dispatch(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   const std::string& command = Args[0];
   if (command == "--help" || command == "-h" || command == "help") {
     Out << kToolHelp;
+    return ExitDone;
+  }
+  if (command == "--version") {
+    Out << kProgram << " " << BUSWEAVE_VERSION << "\n";
     return ExitDone;
   }
   static const std::map<std::string, TCommand> commands = {{"info", RunInfo},
@@ -237,9 +245,10 @@ int Usage(std::ostream& Err, const std::string& Problem, const std::string& Comm
 bool OutputIsAnInput(const std::string& Output, const std::vector<std::string>& Inputs, std::ostream& Err,
                      const std::string& Command) {
   struct stat out {};
-  if (::stat(Output.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return false;
+  if (Output == kStandardStream || ::stat(Output.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return false;
   for (const auto& input : Inputs) {
     struct stat in {};
+    if (input == kStandardStream) continue;
     if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
       Usage(Err, "the output " + Output + " is the input file " + input + "; it is not overwritten", Command);
       return true;
@@ -257,10 +266,40 @@ std::string LoadProblem(const std::string& File, const TLoadError& Error) {
   return File + ": " + Error.Message + " (at byte " + std::to_string(Error.Offset) + ")";
 }
 
-bool LoadForCommand(TCanNodes& Net, const std::string& File, std::ostream& Err) {
+std::string InputName(const std::string& File) { return File == kStandardStream ? "standard input" : File; }
+
+void LoadNetworkArgument(TCanNodes& Net, const std::string& File) {
+  if (File == kStandardStream) {
+    Net.LoadNetworkFrom(STDIN_FILENO, InputName(File));
+    return;
+  }
+  // A pipe is read as it comes. Opened without waiting for a writer, a pipe that has none reads
+  // as empty at once instead of blocking. Devices stay refused by LoadNetwork.
+  struct stat info {};
+  if (::stat(File.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
+    const int fd = ::open(File.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+      const int flags = ::fcntl(fd, F_GETFL);
+      if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+      Net.LoadNetworkFrom(fd, File);
+      ::close(fd);
+      return;
+    }
+  }
   Net.LoadNetwork(File);
+}
+
+void WriteOutput(const std::string& Path, std::string_view Bytes, std::ostream& Out) {
+  if (Path == kStandardStream)
+    Out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+  else
+    writeFileAtomically(Path, Bytes);
+}
+
+bool LoadForCommand(TCanNodes& Net, const std::string& File, std::ostream& Err) {
+  LoadNetworkArgument(Net, File);
   if (!Net.LastLoadError().Failed()) return true;
-  Err << kProgram << ": " << LoadProblem(File, Net.LastLoadError()) << "\n";
+  Err << kProgram << ": " << LoadProblem(InputName(File), Net.LastLoadError()) << "\n";
   return false;
 }
 

@@ -4,7 +4,6 @@
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
 #include "model/NetworkContainer.h"
-#include "model/SafeFile.h"
 
 namespace busweave::cli {
 namespace {
@@ -27,18 +26,20 @@ int RunNormalize(const std::vector<std::string>& Args, std::ostream& Out, std::o
   if (OutputIsAnInput(files[1], {files[0]}, Err, "normalize")) return ExitUsage;
 
   TCanNodes net = DocumentNetwork();
-  net.LoadNetwork(files[0]);
+  LoadNetworkArgument(net, files[0]);
   if (net.LastLoadError().Failed()) {
-    Err << kProgram << ": " << LoadProblem(files[0], net.LastLoadError()) << "; " << files[1] << " was not written\n";
+    Err << kProgram << ": " << LoadProblem(InputName(files[0]), net.LastLoadError()) << "; " << files[1]
+        << " was not written\n";
     return ExitFailure;
   }
   try {
     // An empty network still has a canonical file: the two list brackets.
-    if (!net.SaveNetwork(files[1])) writeFileAtomically(files[1], std::string("\x01\x00", 2));
+    WriteOutput(files[1], net.NetworkFileBytes(), Out);
   } catch (const std::exception& error) {
     Err << kProgram << ": " << error.what() << "\n";
     return ExitFailure;
   }
+  if (files[1] == kStandardStream) return ExitDone;
   Out << files[1] << ": " << net.FNumNodes() << " node(s), " << net.FNumLines() << " wire(s)\n";
   return ExitDone;
 }

@@ -8,6 +8,7 @@
 #include "cli/CliCommon.h"
 #include "drawing/FitNetwork.h"
 #include "drawing/NetworkDrawing.h"
+#include "guard/RuntimeFolder.h"
 #include "model/NetworkContainer.h"
 #include "model/SafeFile.h"
 #include "picture/PictureRendering.h"
@@ -38,6 +39,7 @@ bool EnsureGuiApplication() {
   static char platformOption[] = "-platform";
   static char platform[] = "offscreen";
   static char* argv[] = {name, platformOption, platform, nullptr};
+  ProvideRuntimeFolder();
   new QGuiApplication(argc, argv);
   return true;
 }

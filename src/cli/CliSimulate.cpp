@@ -91,7 +91,7 @@ int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::os
   TCanNodes net = DocumentNetwork();
   if (!LoadForCommand(net, file, Err)) return ExitFailure;
   if (!net.FNetworkExists()) {
-    Err << kProgram << ": " << file << ": the network is empty; there is nothing to simulate\n";
+    Err << kProgram << ": " << InputName(file) << ": the network is empty; there is nothing to simulate\n";
     return ExitFailure;
   }
   std::vector<std::string> warnings;
@@ -129,7 +129,7 @@ int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::os
     return ExitFailure;
   }
   const std::string csv = WaveformsCsv(result.Transient);
-  if (!args->Has("--csv")) {
+  if (args->ValueOr("--csv", kStandardStream) == kStandardStream) {
     Out << csv;
     return ExitDone;
   }

@@ -137,7 +137,12 @@ class TCanNodes : public TStringList {
 
   // The network file.
   bool SaveNetwork(const std::string& FileName);
+  // The bytes SaveNetwork writes (the two list brackets for an empty network).
+  std::string NetworkFileBytes() const;
   bool LoadNetwork(const std::string& FileName);
+  // Loads from an open descriptor, a pipe included, as LoadNetwork loads a file (and with the
+  // same limit on what is read); Name stands for the file in the document and its messages.
+  bool LoadNetworkFrom(int Fd, const std::string& Name);
   const TLoadError& LastLoadError() const { return FLoadError; }
 
   // Editing operations; each change is recorded on the undo list under FTickCount. An operation
@@ -188,6 +193,8 @@ class TCanNodes : public TStringList {
   // True when Added more elements fit; beeps when they do not.
   bool HasRoomFor(int Added);
   void RegisterLoaded(std::vector<LoadedElement>& Loaded, bool KeepUndoEntries);
+  // Reads an opened network file into the list; closes Fd.
+  bool loadOpened(int Fd);
   // A change made by hand ends the redo history; a change made by redo keeps the rest of it.
   void changeMade() {
     if (!FRedoing_) FreeElements(FReDoList_);

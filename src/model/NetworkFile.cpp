@@ -1,5 +1,6 @@
 // The network file: a list bracket, then per element a class name and its packed record.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -141,7 +142,14 @@ struct TCanNodes::LoadedElement {
 bool TCanNodes::SaveNetwork(const std::string& FileName) {
   FFileName_ = FileName;
   if (Count() == 0) return false;
+  writeFileAtomically(FileName, NetworkFileBytes());
+  FFileState_ = fstSaved;
+  FreeElements(FUnDoList_);
+  FreeElements(FReDoList_);
+  return true;
+}
 
+std::string TCanNodes::NetworkFileBytes() const {
   std::string bytes;
   bytes.reserve(2 + static_cast<std::size_t>(Count()) * (3 + 8 + WireRecordSize));
   bytes.push_back(static_cast<char>(kListStart));
@@ -158,12 +166,7 @@ bool TCanNodes::SaveNetwork(const std::string& FileName) {
       appendEntry("TTrmLine", wire->PackRecord());
   }
   bytes.push_back(static_cast<char>(kListEnd));
-
-  writeFileAtomically(FileName, bytes);
-  FFileState_ = fstSaved;
-  FreeElements(FUnDoList_);
-  FreeElements(FReDoList_);
-  return true;
+  return bytes;
 }
 
 bool TCanNodes::LoadNetwork(const std::string& FileName) {
@@ -193,10 +196,30 @@ bool TCanNodes::LoadNetwork(const std::string& FileName) {
     return false;
   }
   FFileName_ = FileName;
-  std::FILE* file = ::fdopen(fd, "rb");
+  return loadOpened(fd);
+}
+
+bool TCanNodes::LoadNetworkFrom(int Fd, const std::string& Name) {
+  FreeElements(FReDoList_);
+  FNumNodes_ = 0;
+  FNumLines_ = 0;
+  ResetBoundingBox();
+  FLoadError = {};
+  FFileName_ = Name;
+  // A descriptor of our own, so that closing what was read leaves the caller's open.
+  const int fd = ::fcntl(Fd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    FLoadError = {std::string("cannot read it: ") + std::strerror(errno), 0, TLoadOutcome::NotOpened};
+    return false;
+  }
+  return loadOpened(fd);
+}
+
+bool TCanNodes::loadOpened(int Fd) {
+  std::FILE* file = ::fdopen(Fd, "rb");
   if (!file) {
     FLoadError = {std::string("cannot open the file: ") + std::strerror(errno), 0, TLoadOutcome::NotOpened};
-    ::close(fd);
+    ::close(Fd);
     return false;
   }
   std::vector<char> buffer(1 << 16);

@@ -187,9 +187,10 @@ void writeFileAtomically(const std::string& Path, std::string_view Bytes) {
   };
 
   // A replaced file keeps its owner and permissions where the system lets us; the owner first,
-  // because changing it clears set-user-ID bits.
+  // because changing it clears set-user-ID bits. Only root may give a file away: for anyone
+  // else a failed fchown is expected and the new file stays theirs.
   if (targetExists) {
-    (void)::fchown(fd, existing.st_uid, existing.st_gid);
+    [[maybe_unused]] const int owned = ::fchown(fd, existing.st_uid, existing.st_gid);
     (void)::fchmod(fd, existing.st_mode & 07777);
   }
 

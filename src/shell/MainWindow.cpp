@@ -875,6 +875,8 @@ void TMDIMainForm::Contents1Click() {
 void SetApplicationTitle() {
   QApplication::setApplicationName("Busweave-V2");
   // No display name: the platform would append it to every window's title.
+  // The desktop entry's name, so that docks and task bars link the windows to their launcher.
+  QGuiApplication::setDesktopFileName("org.busweave.Busweave");
 }
 
 }  // namespace busweave

@@ -206,8 +206,8 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   bool FMaximizedRead = false;   // likewise
 };
 
-// Names the application; window titles stay exactly as each window sets them (no program name
-// appended).
+// Names the application and its desktop entry; window titles stay exactly as each window sets
+// them (no program name appended).
 void SetApplicationTitle();
 
 }  // namespace busweave

@@ -6,9 +6,15 @@
 #include <QProxyStyle>
 #include <QTimer>
 #include <QToolTip>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
 
+#include "about/VersionInfo.h"
 #include "guard/InstanceGuard.h"
 #include "guard/Platform.h"
+#include "guard/RuntimeFolder.h"
 #include "gui/Prompts.h"
 #include "shell/MainWindow.h"
 
@@ -41,9 +47,37 @@ QStringList filesToOpen(const QStringList& Arguments) {
   return files;
 }
 
+constexpr const char* kHelp =
+    "Usage: busweave [FILE...]\n"
+    "\n"
+    "Opens the Busweave network files (.bwn) named, each in a document of its own. Only one\n"
+    "copy runs per user: a second start hands its files to the running copy.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     print this help and exit\n"
+    "  --version      print the version and exit\n"
+    "\n"
+    "busweave-cli works on network files without a window.\n";
+
+// Help and version are answered before Qt looks for a display, so that they work without one.
+std::optional<std::string> answerWithoutWindow(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--") break;
+    if (argument == "--help" || argument == "-h") return kHelp;
+    if (argument == "--version") return "busweave " + busweave::VersionInfoString(8).toStdString() + "\n";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const auto answer = answerWithoutWindow(argc, argv)) {
+    std::cout << *answer << std::flush;
+    return std::cout ? 0 : 1;
+  }
+  busweave::ProvideRuntimeFolder();
   QApplication app(argc, argv);
   const bool multiUser = busweave::OSPlatform() == busweave::TPlatform::MultiUser;
 

@@ -2,35 +2,32 @@
 
 #include <QAction>
 #include <QBuffer>
-#include <QChart>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLegend>
-#include <QLegendMarker>
-#include <QLineSeries>
-#include <QLogValueAxis>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QRubberBand>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSplitter>
-#include <QSvgGenerator>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
-#include <QValueAxis>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "gui/Prompts.h"
 #include "model/NameText.h"
 #include "model/SafeFile.h"
+#include "sim/BusAnalysis.h"
 #include "sim/Waveforms.h"
 
 namespace busweave {
@@ -40,30 +37,8 @@ namespace {
 constexpr int kDragDistance = 4;
 // Points per pixel column the thinning keeps (its lowest and highest).
 constexpr int kMinimumBuckets = 400;
-
-// Distinct colours for up to 16 nodes, then round again.
-QColor traceColor(int Index) {
-  static const QColor colors[] = {
-      QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28), QColor(0x2c, 0xa0, 0x2c), QColor(0xff, 0x7f, 0x0e),
-      QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b), QColor(0xe3, 0x77, 0xc2), QColor(0x7f, 0x7f, 0x7f),
-      QColor(0xbc, 0xbd, 0x22), QColor(0x17, 0xbe, 0xcf), QColor(0x00, 0x00, 0x80), QColor(0x80, 0x00, 0x00),
-      QColor(0x00, 0x64, 0x00), QColor(0xff, 0x14, 0x93), QColor(0x55, 0x6b, 0x2f), QColor(0x00, 0x00, 0x00)};
-  return colors[Index % static_cast<int>(std::size(colors))];
-}
-
-// Ticks at round steps (1, 2 or 5 times a power of ten), about six across, whatever the zoom.
-void tidyTicks(QValueAxis* Axis) {
-  const double span = Axis->max() - Axis->min();
-  if (!(span > 0.0) || !std::isfinite(span)) return;
-  const double rough = span / 6;
-  const double power = std::pow(10.0, std::floor(std::log10(rough)));
-  double step = power;
-  for (double factor : {2.0, 5.0, 10.0})
-    if (rough > step) step = power * factor;
-  Axis->setTickType(QValueAxis::TicksDynamic);
-  Axis->setTickAnchor(0.0);
-  Axis->setTickInterval(step);
-}
+// The frame a window manager gives a window, until the window has one to measure.
+constexpr QSize kAssumedFrame(8, 32);
 
 QString nodeName(const std::string& Name) { return QString::fromStdString(NameToUtf8(Name)); }
 
@@ -75,107 +50,70 @@ std::pair<QString, double> timeUnit(double Span) {
   return {"ps", 1e12};
 }
 
+// A range widened to whole ticks, so that the axis starts and ends on a label.
+std::pair<double, double> niceRange(double Low, double High) {
+  const auto ticks = LinearTicks(Low, High);
+  if (ticks.size() < 2) return {Low, High};
+  const double step = ticks[1].Value - ticks[0].Value;
+  return {std::floor(Low / step + 1e-9) * step, std::ceil(High / step - 1e-9) * step};
+}
+
 }  // namespace
 
 TWaveformPlot::TWaveformPlot(const TWaveforms& Waves, TScaleKind Kind, QWidget* Parent)
-    : QChartView(new QChart, Parent), FWaves(Waves), FKind(Kind) {
-  setRubberBand(QChartView::NoRubberBand);
-  setDragMode(QGraphicsView::NoDrag);
-  setRenderHint(QPainter::Antialiasing);
+    : QWidget(Parent), FWaves(Waves), FKind(Kind) {
   setFocusPolicy(Qt::StrongFocus);
   setMouseTracking(true);
-  FRubberBand = new QRubberBand(QRubberBand::Rectangle, viewport());
+  setMinimumSize(320, 200);
+  FRubberBand = new QRubberBand(QRubberBand::Rectangle, this);
+  QFont plotFont = font();
+  plotFont.setPointSizeF(plotFont.pointSizeF() * 0.85);
+  setFont(plotFont);
 
-  QChart* plot = chart();
-  plot->legend()->setAlignment(Qt::AlignRight);
-  QFont legendFont = plot->legend()->font();
-  legendFont.setPointSizeF(legendFont.pointSizeF() * 0.85);
-  plot->legend()->setFont(legendFont);
-  plot->setMargins(QMargins(4, 4, 4, 4));
-
-  QAbstractAxis* xAxis = nullptr;
   if (FKind == skTime) {
     const double span = FWaves.Scale.empty() ? 1.0 : FWaves.Scale.back() - FWaves.Scale.front();
     std::tie(FUnitName, FUnitFactor) = timeUnit(span);
-    auto* axis = new QValueAxis;
-    axis->setTitleText("Time [" + FUnitName + "]");
-    axis->setLabelFormat("%g");
-    connect(axis, &QValueAxis::rangeChanged, this, [this, axis] {
-      tidyTicks(axis);
-      refreshPoints();
-    });
-    xAxis = axis;
+    FPlot.XTitle = "Time [" + FUnitName + "]";
+    FPlot.YTitle = "Voltage [V]";
+    // What a receiver reads as dominant and as recessive, as the bus analysis judges it.
+    const TThresholds thresholds;
+    FPlot.Levels = {{thresholds.Dominant, QString("dominant %1 V").arg(thresholds.Dominant), QColor(0x60, 0x60, 0x60)},
+                    {thresholds.Recessive, QString("recessive %1 V").arg(thresholds.Recessive),
+                     QColor(0x60, 0x60, 0x60), Qt::DotLine}};
   } else {
     FUnitName = "Hz";
-    auto* axis = new QLogValueAxis;
-    axis->setBase(10);
-    axis->setTitleText("Frequency [Hz]");
-    axis->setLabelFormat("%g");
-    axis->setMinorTickCount(8);
-    connect(axis, &QLogValueAxis::rangeChanged, this, [this] { refreshPoints(); });
-    xAxis = axis;
+    FPlot.XTitle = "Frequency [Hz]";
+    FPlot.YTitle = "Magnitude [V]";
+    FPlot.LogX = true;
   }
-  auto* yAxis = new QValueAxis;
-  yAxis->setTitleText(FKind == skTime ? "Voltage [V]" : "Magnitude [V]");
-  yAxis->setLabelFormat("%g");
-  connect(yAxis, &QValueAxis::rangeChanged, this, [yAxis] { tidyTicks(yAxis); });
-  plot->addAxis(xAxis, Qt::AlignBottom);
-  plot->addAxis(yAxis, Qt::AlignLeft);
-
-  for (std::size_t i = 0; i < FWaves.Traces.size(); ++i) {
-    auto* series = new QLineSeries;
-    series->setName(nodeName(FWaves.Traces[i].Name));
-    QPen pen(traceColor(static_cast<int>(i)));
-    pen.setWidthF(1.5);
-    series->setPen(pen);
-    plot->addSeries(series);
-    series->attachAxis(xAxis);
-    series->attachAxis(yAxis);
-    FSeries.push_back(series);
-  }
-  // A click on a legend entry switches its line off and on.
-  const auto markers = plot->legend()->markers();
-  for (int i = 0; i < markers.size() && i < TraceCount(); ++i)
-    connect(markers[i], &QLegendMarker::clicked, this, [this, i] { SetTraceVisible(i, !TraceVisible(i)); });
+  for (std::size_t i = 0; i < FWaves.Traces.size(); ++i)
+    FPlot.Traces.push_back({nodeName(FWaves.Traces[i].Name), PlotTraceColor(static_cast<int>(i)), {}, true});
   ShowWhole();
 }
 
-bool TWaveformPlot::TraceVisible(int Index) const { return Series(Index)->isVisible(); }
+TPlotLayout TWaveformPlot::layout() const { return TPlotLayout(FPlot, QRectF(rect()), font()); }
 
 void TWaveformPlot::SetTraceVisible(int Index, bool Visible) {
-  QLineSeries* series = Series(Index);
-  series->setVisible(Visible);
-  // The entry stays in the legend, pale while its line is off.
-  for (QLegendMarker* marker : chart()->legend()->markers(series)) {
-    marker->setVisible(true);
-    QColor label = palette().color(QPalette::WindowText);
-    label.setAlphaF(Visible ? 1.0f : 0.35f);
-    marker->setLabelBrush(label);
-    QColor swatch = traceColor(Index);
-    swatch.setAlphaF(Visible ? 1.0f : 0.2f);
-    marker->setBrush(swatch);
-    marker->setPen(QPen(swatch));
-  }
+  FPlot.Traces[static_cast<std::size_t>(Index)].Visible = Visible;
+  update();
   emit CursorsChanged();
 }
 
 double TWaveformPlot::toAxis(double X) const { return FKind == skTime ? X * FUnitFactor : X; }
 double TWaveformPlot::fromAxis(double X) const { return FKind == skTime ? X / FUnitFactor : X; }
 
-std::pair<double, double> TWaveformPlot::VisibleRange() const {
-  const QAbstractAxis* axis = chart()->axes(Qt::Horizontal).value(0);
-  if (const auto* linear = qobject_cast<const QValueAxis*>(axis))
-    return {fromAxis(linear->min()), fromAxis(linear->max())};
-  if (const auto* logarithmic = qobject_cast<const QLogValueAxis*>(axis))
-    return {logarithmic->min(), logarithmic->max()};
-  return {0.0, 0.0};
-}
+std::pair<double, double> TWaveformPlot::VisibleRange() const { return {fromAxis(FPlot.XFrom), fromAxis(FPlot.XTo)}; }
 
 void TWaveformPlot::ShowRange(double From, double To) {
-  if (!(To > From)) return;
-  QAbstractAxis* axis = chart()->axes(Qt::Horizontal).value(0);
+  if (!(To > From) || !std::isfinite(From) || !std::isfinite(To)) return;
   if (FKind == skFrequency && From <= 0) return;  // a logarithmic axis holds positive values only
-  axis->setRange(toAxis(From), toAxis(To));
+  showAxisRange(toAxis(From), toAxis(To));
+}
+
+void TWaveformPlot::showAxisRange(double From, double To) {
+  FPlot.XFrom = From;
+  FPlot.XTo = To;
+  refreshPoints();
 }
 
 void TWaveformPlot::ShowWhole() {
@@ -193,97 +131,135 @@ void TWaveformPlot::fitVertically() {
   bool any = false;
   for (int i = 0; i < TraceCount(); ++i) {
     if (!TraceVisible(i)) continue;
-    const auto& values = FWaves.Traces[static_cast<std::size_t>(i)].Values;
-    if (values.empty()) continue;
-    const auto [least, most] = std::minmax_element(values.begin(), values.end());
-    low = any ? std::min(low, *least) : *least;
-    high = any ? std::max(high, *most) : *most;
-    any = true;
+    for (double value : FWaves.Traces[static_cast<std::size_t>(i)].Values) {
+      if (!std::isfinite(value)) continue;
+      low = any ? std::min(low, value) : value;
+      high = any ? std::max(high, value) : value;
+      any = true;
+    }
   }
-  if (!any || !std::isfinite(low) || !std::isfinite(high)) {
+  if (!any) {
     low = 0.0;
     high = 1.0;
   }
   const double margin = high > low ? 0.05 * (high - low) : 0.5;
   // Magnitudes are never negative; the axis need not pretend they could be.
   const double bottom = low >= 0.0 && low - margin < 0.0 ? 0.0 : low - margin;
-  auto* axis = qobject_cast<QValueAxis*>(chart()->axes(Qt::Vertical).value(0));
-  axis->setRange(bottom, high + margin);
-  axis->applyNiceNumbers();
+  std::tie(FPlot.YFrom, FPlot.YTo) = niceRange(bottom, high + margin);
+  update();
 }
 
 void TWaveformPlot::refreshPoints() {
-  if (FRefreshing || FWaves.Scale.empty()) return;
-  FRefreshing = true;
+  if (FWaves.Scale.empty()) return;
   // Only the visible part, thinned to what the screen can show without losing a peak.
   const auto [from, to] = VisibleRange();
-  const auto buckets =
-      static_cast<std::size_t>(std::max(kMinimumBuckets, static_cast<int>(chart()->plotArea().width())));
-  QAbstractAxis* xAxis = chart()->axes(Qt::Horizontal).value(0);
-  QAbstractAxis* yAxis = chart()->axes(Qt::Vertical).value(0);
-  const auto* xLinear = qobject_cast<QValueAxis*>(xAxis);
-  const auto* xLog = qobject_cast<QLogValueAxis*>(xAxis);
-  const auto* yLinear = qobject_cast<QValueAxis*>(yAxis);
-  const double xMin = xLinear ? xLinear->min() : xLog->min();
-  const double xMax = xLinear ? xLinear->max() : xLog->max();
-  const double yMin = yLinear->min();
-  const double yMax = yLinear->max();
-  for (std::size_t i = 0; i < FSeries.size(); ++i) {
+  const auto buckets = static_cast<std::size_t>(std::max(kMinimumBuckets, static_cast<int>(layout().Area().width())));
+  for (std::size_t i = 0; i < FPlot.Traces.size(); ++i) {
     const auto& values = FWaves.Traces[i].Values;
     QList<QPointF> points;
     for (std::size_t k : PeakPreservingIndices(FWaves.Scale, values, from, to, buckets))
       points.append(QPointF(toAxis(FWaves.Scale[k]), values[k]));
-    FSeries[i]->replace(points);
+    FPlot.Traces[i].Points = std::move(points);
   }
-  // New points must not move the view.
-  xAxis->setRange(xMin, xMax);
-  yAxis->setRange(yMin, yMax);
-  FRefreshing = false;
-  viewport()->update();
+  update();
 }
 
 std::optional<double> TWaveformPlot::ScaleAt(QPoint ViewPoint) const {
-  if (FSeries.empty()) return std::nullopt;
-  const QPointF chartPoint = chart()->mapFromScene(mapToScene(ViewPoint));
-  return fromAxis(chart()->mapToValue(chartPoint, FSeries.front()).x());
+  if (FPlot.Traces.empty()) return std::nullopt;
+  return fromAxis(layout().XAt(ViewPoint.x()));
 }
+
+QPoint TWaveformPlot::ViewPoint(double X, double Y) const { return layout().ToTarget(toAxis(X), Y).toPoint(); }
+
+QRect TWaveformPlot::LegendEntry(int Index) const { return layout().LegendEntry(Index).toAlignedRect(); }
 
 void TWaveformPlot::SetCursor(int Which, double X) {
   FCursors[static_cast<std::size_t>(Which)] = X;
-  viewport()->update();
+  static const char* const kNames[] = {"A", "B"};
+  FPlot.Cursors.clear();
+  for (std::size_t i = 0; i < FCursors.size(); ++i)
+    if (FCursors[i])
+      FPlot.Cursors.push_back({toAxis(*FCursors[i]), kNames[i],
+                               i == 0 ? QColor(0xb0, 0x00, 0x00) : QColor(0x00, 0x00, 0xb0),
+                               i == 0 ? Qt::SolidLine : Qt::DashLine});
+  update();
   emit CursorsChanged();
 }
 
+QByteArray TWaveformPlot::Svg(const QString& Title) const { return PlotSvg(FPlot, size(), font(), Title); }
+
+void TWaveformPlot::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  PaintPlot(painter, FPlot, layout());
+}
+
+void TWaveformPlot::resizeEvent(QResizeEvent* Event) {
+  QWidget::resizeEvent(Event);
+  refreshPoints();
+}
+
+void TWaveformPlot::scrollBy(double Dx, double Dy) {
+  // By pixels of the plot area, in the axis's own measure (logarithmic for frequencies).
+  const TPlotLayout shown = layout();
+  const QRectF area = shown.Area();
+  const double from = shown.XAt(area.left() + Dx);
+  const double to = shown.XAt(area.right() + Dx);
+  const double shift = shown.YAt(area.bottom() - Dy) - FPlot.YFrom;
+  FPlot.YFrom += shift;
+  FPlot.YTo += shift;
+  if (to > from && std::isfinite(from) && std::isfinite(to)) showAxisRange(from, to);
+  update();
+}
+
+void TWaveformPlot::zoomAroundMiddle(double Factor) {
+  const TPlotLayout shown = layout();
+  const QRectF area = shown.Area();
+  const QPointF middle = area.center();
+  const double halfWidth = area.width() / 2 / Factor;
+  const double halfHeight = area.height() / 2 / Factor;
+  const double yFrom = shown.YAt(middle.y() + halfHeight);
+  const double yTo = shown.YAt(middle.y() - halfHeight);
+  FPlot.YFrom = yFrom;
+  FPlot.YTo = yTo;
+  showAxisRange(shown.XAt(middle.x() - halfWidth), shown.XAt(middle.x() + halfWidth));
+}
+
 void TWaveformPlot::mousePressEvent(QMouseEvent* Event) {
-  const QRect area = mapFromScene(chart()->mapToScene(chart()->plotArea())).boundingRect();
-  if (!area.contains(Event->position().toPoint()) || FSeries.empty()) {
-    // The legend and the axes get their clicks as usual.
-    QChartView::mousePressEvent(Event);
+  const QPointF point = Event->position();
+  const TPlotLayout shown = layout();
+  const int entry = shown.LegendEntryAt(point);
+  if (entry >= 0 && Event->button() == Qt::LeftButton) {
+    SetTraceVisible(entry, !TraceVisible(entry));
+    Event->accept();
+    return;
+  }
+  if (!shown.Area().contains(point) || FPlot.Traces.empty()) {
+    QWidget::mousePressEvent(Event);
     return;
   }
   FPressButton = Event->button();
-  FPressPoint = FLastPoint = Event->position().toPoint();
+  FPressPoint = FLastPoint = point.toPoint();
   FDragged = false;
   Event->accept();
 }
 
 void TWaveformPlot::mouseMoveEvent(QMouseEvent* Event) {
   if (FPressButton == Qt::NoButton) {
-    QChartView::mouseMoveEvent(Event);
+    QWidget::mouseMoveEvent(Event);
     return;
   }
   const QPoint point = Event->position().toPoint();
   if ((point - FPressPoint).manhattanLength() >= kDragDistance) FDragged = true;
   if (!FDragged) return;
   if (FPressButton == Qt::LeftButton) {
-    const QRect area = mapFromScene(chart()->mapToScene(chart()->plotArea())).boundingRect();
+    const QRect area = layout().Area().toAlignedRect();
     const int left = std::clamp(std::min(FPressPoint.x(), point.x()), area.left(), area.right());
     const int right = std::clamp(std::max(FPressPoint.x(), point.x()), area.left(), area.right());
     FRubberBand->setGeometry(QRect(QPoint(left, area.top()), QPoint(right, area.bottom())));
     FRubberBand->show();
   } else {
     const QPoint step = point - FLastPoint;
-    chart()->scroll(-step.x(), step.y());
+    scrollBy(-step.x(), step.y());
   }
   FLastPoint = point;
   Event->accept();
@@ -291,7 +267,7 @@ void TWaveformPlot::mouseMoveEvent(QMouseEvent* Event) {
 
 void TWaveformPlot::mouseReleaseEvent(QMouseEvent* Event) {
   if (FPressButton == Qt::NoButton || Event->button() != FPressButton) {
-    QChartView::mouseReleaseEvent(Event);
+    QWidget::mouseReleaseEvent(Event);
     return;
   }
   const Qt::MouseButton button = FPressButton;
@@ -315,16 +291,17 @@ void TWaveformPlot::mouseReleaseEvent(QMouseEvent* Event) {
 
 void TWaveformPlot::wheelEvent(QWheelEvent* Event) {
   const int notches = Event->angleDelta().y() / 120;
-  if (notches == 0 || FSeries.empty()) {
-    QChartView::wheelEvent(Event);
+  if (notches == 0 || FPlot.Traces.empty()) {
+    QWidget::wheelEvent(Event);
     return;
   }
   const double factor = std::pow(0.8, notches);
   if (Event->modifiers() & Qt::ControlModifier) {
-    auto* axis = qobject_cast<QValueAxis*>(chart()->axes(Qt::Vertical).value(0));
-    const double middle = (axis->min() + axis->max()) / 2;
-    const double half = (axis->max() - axis->min()) / 2 * factor;
-    axis->setRange(middle - half, middle + half);
+    const double middle = (FPlot.YFrom + FPlot.YTo) / 2;
+    const double half = (FPlot.YTo - FPlot.YFrom) / 2 * factor;
+    FPlot.YFrom = middle - half;
+    FPlot.YTo = middle + half;
+    update();
   } else if (const auto at = ScaleAt(Event->position().toPoint())) {
     // Around the pointer, in the axis's own measure (logarithmic for frequencies).
     const auto [from, to] = VisibleRange();
@@ -340,55 +317,36 @@ void TWaveformPlot::wheelEvent(QWheelEvent* Event) {
 }
 
 void TWaveformPlot::keyPressEvent(QKeyEvent* Event) {
-  const qreal stepX = chart()->plotArea().width() / 10;
-  const qreal stepY = chart()->plotArea().height() / 10;
+  const QRectF area = layout().Area();
+  const double stepX = area.width() / 10;
+  const double stepY = area.height() / 10;
   switch (Event->key()) {
     case Qt::Key_Home:
       ShowWhole();
       break;
     case Qt::Key_Left:
-      chart()->scroll(-stepX, 0);
+      scrollBy(-stepX, 0);
       break;
     case Qt::Key_Right:
-      chart()->scroll(stepX, 0);
+      scrollBy(stepX, 0);
       break;
     case Qt::Key_Up:
-      chart()->scroll(0, stepY);
+      scrollBy(0, stepY);
       break;
     case Qt::Key_Down:
-      chart()->scroll(0, -stepY);
+      scrollBy(0, -stepY);
       break;
     case Qt::Key_Plus:
-      chart()->zoom(1.25);
+      zoomAroundMiddle(1.25);
       break;
     case Qt::Key_Minus:
-      chart()->zoom(0.8);
+      zoomAroundMiddle(0.8);
       break;
     default:
-      QChartView::keyPressEvent(Event);
+      QWidget::keyPressEvent(Event);
       return;
   }
   Event->accept();
-}
-
-void TWaveformPlot::drawForeground(QPainter* Painter, const QRectF& Rect) {
-  QChartView::drawForeground(Painter, Rect);
-  if (FSeries.empty()) return;
-  const QRectF area = chart()->mapRectToScene(chart()->plotArea());
-  static const char* const kNames[] = {"A", "B"};
-  for (std::size_t i = 0; i < FCursors.size(); ++i) {
-    if (!FCursors[i]) continue;
-    const QPointF at = chart()->mapToScene(chart()->mapToPosition(QPointF(toAxis(*FCursors[i]), 0.0), FSeries.front()));
-    if (at.x() < area.left() || at.x() > area.right()) continue;
-    QPen pen(i == 0 ? QColor(0xb0, 0x00, 0x00) : QColor(0x00, 0x00, 0xb0));
-    pen.setStyle(i == 0 ? Qt::SolidLine : Qt::DashLine);
-    pen.setWidthF(1.2);
-    Painter->save();
-    Painter->setPen(pen);
-    Painter->drawLine(QPointF(at.x(), area.top()), QPointF(at.x(), area.bottom()));
-    Painter->drawText(QPointF(at.x() + 3, area.top() + 12), kNames[i]);
-    Painter->restore();
-  }
 }
 
 TWaveformWindow::TWaveformWindow(QWidget* Parent, TPrompts& Prompts, const QString& BaseName)
@@ -467,6 +425,32 @@ TWaveformWindow::TWaveformWindow(QWidget* Parent, TPrompts& Prompts, const QStri
     updateActions();
   });
   updateActions();
+}
+
+void TWaveformWindow::showEvent(QShowEvent* Event) {
+  QWidget::showEvent(Event);
+  if (std::exchange(FPlaced, true)) return;
+  fitOnScreen();
+  // Again once the window manager has put its frame round the window.
+  QTimer::singleShot(0, this, &TWaveformWindow::fitOnScreen);
+}
+
+void TWaveformWindow::fitOnScreen() {
+  // Over the document's window, but all of it on that screen, frame included, however small.
+  const QWidget* over = parentWidget() ? parentWidget()->window() : nullptr;
+  QScreen* shown = over ? over->screen() : screen();
+  if (!shown) return;
+  const QRect available = shown->availableGeometry();
+  QSize frame = frameGeometry().size() - size();
+  if (frame.isNull()) frame = kAssumedFrame;
+  resize(size().boundedTo(available.size() - frame).expandedTo(QSize(1, 1)));
+  QRect outer(QPoint(0, 0), size() + frame);
+  outer.moveCenter(over ? over->frameGeometry().center() : available.center());
+  outer.moveLeft(
+      std::clamp(outer.left(), available.left(), std::max(available.left(), available.right() + 1 - outer.width())));
+  outer.moveTop(
+      std::clamp(outer.top(), available.top(), std::max(available.top(), available.bottom() + 1 - outer.height())));
+  move(outer.topLeft());
 }
 
 TWaveformPlot* TWaveformWindow::CurrentPlot() const { return qobject_cast<TWaveformPlot*>(Tabs->currentWidget()); }
@@ -568,7 +552,7 @@ void TWaveformWindow::updateReadout() {
     auto* name = new QTableWidgetItem(nodeName(waves.Traces[static_cast<std::size_t>(i)].Name));
     name->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
     name->setCheckState(plot->TraceVisible(i) ? Qt::Checked : Qt::Unchecked);
-    name->setForeground(plot->TraceVisible(i) ? QBrush(traceColor(i)) : QBrush(Qt::gray));
+    name->setForeground(plot->TraceVisible(i) ? QBrush(PlotTraceColor(i)) : QBrush(Qt::gray));
     Readout->setItem(i, 0, name);
     Readout->setItem(i, 1, new QTableWidgetItem(va ? QString::number(*va, 'f', 4) + unit : "-"));
     Readout->setItem(i, 2, new QTableWidgetItem(vb ? QString::number(*vb, 'f', 4) + unit : "-"));
@@ -603,19 +587,7 @@ bool TWaveformWindow::ExportPng(const QString& Path) {
 bool TWaveformWindow::ExportSvg(const QString& Path) {
   TWaveformPlot* plot = CurrentPlot();
   if (!plot) return false;
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  QSvgGenerator generator;
-  generator.setOutputDevice(&buffer);
-  generator.setSize(plot->size());
-  generator.setViewBox(QRect(QPoint(0, 0), plot->size()));
-  generator.setTitle(windowTitle());
-  generator.setDescription("Busweave waveforms");
-  QPainter painter(&generator);
-  plot->render(&painter);
-  painter.end();
-  return writeBytes(Path, bytes);
+  return writeBytes(Path, plot->Svg(windowTitle()));
 }
 
 bool TWaveformWindow::ExportCsv(const QString& Path) {

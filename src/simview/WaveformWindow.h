@@ -5,15 +5,14 @@
 // plot (PNG, SVG) and of the data (CSV). A simulation error is shown in the window with
 // ngspice's message. The editor owns the window; the window owns its plots.
 
-#include <QChartView>
 #include <QWidget>
 #include <array>
 #include <optional>
 
+#include "plot/Plot.h"
 #include "sim/SpiceEngine.h"
 
 class QLabel;
-class QLineSeries;
 class QPlainTextEdit;
 class QRubberBand;
 class QTabWidget;
@@ -25,9 +24,10 @@ namespace busweave {
 
 class TPrompts;
 
-// One analysis as a chart: a line per node, a legend whose entries switch lines on and off,
-// cursors A and B, zoom (drag, wheel) and pan (right or middle drag, arrow keys).
-class TWaveformPlot : public QChartView {
+// One analysis as a plot: a line per node, a legend whose entries switch lines on and off,
+// cursors A and B, zoom (drag, wheel) and pan (right or middle drag, arrow keys). The transient
+// plot also shows the receivers' thresholds. The drawing is the shared plot routine's.
+class TWaveformPlot : public QWidget {
   Q_OBJECT
 
  public:
@@ -37,9 +37,11 @@ class TWaveformPlot : public QChartView {
 
   const TWaveforms& Waves() const { return FWaves; }
   TScaleKind Kind() const { return FKind; }
-  int TraceCount() const { return static_cast<int>(FSeries.size()); }
-  QLineSeries* Series(int Index) const { return FSeries[static_cast<std::size_t>(Index)]; }
-  bool TraceVisible(int Index) const;
+  int TraceCount() const { return static_cast<int>(FPlot.Traces.size()); }
+  QString TraceName(int Index) const { return trace(Index).Name; }
+  // The points drawn for the part in view, in axis units (time times UnitFactor).
+  const QList<QPointF>& TracePoints(int Index) const { return trace(Index).Points; }
+  bool TraceVisible(int Index) const { return trace(Index).Visible; }
   void SetTraceVisible(int Index, bool Visible);
 
   // Cursors in scale units (seconds, hertz); 0 is A, 1 is B.
@@ -47,6 +49,13 @@ class TWaveformPlot : public QChartView {
   void SetCursor(int Which, double X);
   // The scale value under a point of the view.
   std::optional<double> ScaleAt(QPoint ViewPoint) const;
+  // The point of the view that shows scale value X at value Y.
+  QPoint ViewPoint(double X, double Y) const;
+  // The legend entry of a trace, in view coordinates; a click on it switches the line.
+  QRect LegendEntry(int Index) const;
+  // The plot as drawn, and as SVG text of the view's size.
+  const TPlot& Plot() const { return FPlot; }
+  QByteArray Svg(const QString& Title) const;
 
   // The visible part of the scale, in scale units.
   std::pair<double, double> VisibleRange() const;
@@ -66,11 +75,17 @@ class TWaveformPlot : public QChartView {
   void mouseReleaseEvent(QMouseEvent* Event) override;
   void wheelEvent(QWheelEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
-  void drawForeground(QPainter* Painter, const QRectF& Rect) override;
+  void paintEvent(QPaintEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
 
  private:
+  const TPlotCurve& trace(int Index) const { return FPlot.Traces[static_cast<std::size_t>(Index)]; }
+  TPlotLayout layout() const;
   void refreshPoints();
   void fitVertically();
+  void showAxisRange(double From, double To);
+  void scrollBy(double Dx, double Dy);
+  void zoomAroundMiddle(double Factor);
   double toAxis(double X) const;
   double fromAxis(double X) const;
 
@@ -78,14 +93,13 @@ class TWaveformPlot : public QChartView {
   TScaleKind FKind;
   QString FUnitName;
   double FUnitFactor = 1.0;
-  std::vector<QLineSeries*> FSeries;
+  TPlot FPlot;
   std::array<std::optional<double>, 2> FCursors;
   QRubberBand* FRubberBand = nullptr;
   QPoint FPressPoint;
   QPoint FLastPoint;
   Qt::MouseButton FPressButton = Qt::NoButton;
   bool FDragged = false;
-  bool FRefreshing = false;
 };
 
 class TWaveformWindow : public QWidget {
@@ -121,7 +135,11 @@ class TWaveformWindow : public QWidget {
   bool ExportSvg(const QString& Path);
   bool ExportCsv(const QString& Path);
 
+ protected:
+  void showEvent(QShowEvent* Event) override;
+
  private:
+  void fitOnScreen();
   void clearPlots();
   void updateReadout();
   void updateActions();
@@ -134,6 +152,7 @@ class TWaveformWindow : public QWidget {
   QWidget* FPlots = nullptr;  // the pages and the readout below them
   TWaveformPlot* FTransient = nullptr;
   TWaveformPlot* FAc = nullptr;
+  bool FPlaced = false;
 };
 
 }  // namespace busweave

@@ -656,6 +656,7 @@ TEST(ApplicationTitle, NamesTheProgramWithoutAppendingItToWindowTitles) {
   const QString testName = QApplication::applicationName();
   SetApplicationTitle();
   EXPECT_EQ(QApplication::applicationName(), "Busweave-V2");
+  EXPECT_EQ(QGuiApplication::desktopFileName(), "org.busweave.Busweave");  // data/org.busweave.Busweave.desktop
   // The display name is appended to every title ("Options — Busweave-V2") once it is set; it
   // must follow the application name instead.
   QApplication::setApplicationName("probe");

@@ -116,6 +116,22 @@ TEST_F(Startup, SecondStartWithoutFilesIsRefusedAndBringsTheRunningCopyForward) 
   EXPECT_EQ(handed, QStringList());
 }
 
+TEST(StartupWithoutDisplay, HelpAndVersionAnswerAndExit) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
+  for (const auto& [argument, answer] :
+       {std::pair{"--help", "Usage: busweave [FILE...]\n"}, std::pair{"--version", "busweave 2."}}) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(BUSWEAVE_PROGRAM, {argument});
+    ASSERT_TRUE(process.waitForFinished(10000)) << argument;
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << argument;
+    EXPECT_EQ(process.exitCode(), 0) << argument;
+    EXPECT_TRUE(process.readAllStandardOutput().startsWith(answer)) << argument;
+    EXPECT_EQ(process.readAllStandardError(), "") << argument;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

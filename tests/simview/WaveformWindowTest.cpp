@@ -6,10 +6,8 @@
 #include <QAction>
 #include <QImage>
 #include <QLabel>
-#include <QLegend>
-#include <QLegendMarker>
-#include <QLineSeries>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
@@ -75,10 +73,7 @@ class WaveformWindow : public testing::Test {
 
   TWaveformPlot& Plot() { return *Window.TransientPlot(); }
   // The view point of a time on the plot's axis, in the middle of the plot's height.
-  QPoint PointAt(double Seconds) {
-    const QPointF chartPoint = Plot().chart()->mapToPosition(QPointF(Seconds * 1e6, 1.0), Plot().Series(0));
-    return Plot().mapFromScene(Plot().chart()->mapToScene(chartPoint));
-  }
+  QPoint PointAt(double Seconds) { return Plot().ViewPoint(Seconds, 1.0); }
 
   TempFolder Folder;
   ScriptedPrompts Prompts;
@@ -90,8 +85,8 @@ TEST_F(WaveformWindow, ShowsATracePerNodeInBothAnalyses) {
   EXPECT_EQ(Window.Tabs->tabText(0), "&Transient");
   EXPECT_EQ(Window.Tabs->tabText(1), "&AC");
   ASSERT_EQ(Plot().TraceCount(), 2);
-  EXPECT_EQ(Plot().Series(0)->name(), "[1] Ramp");
-  EXPECT_EQ(Plot().Series(1)->name(), QString::fromUtf8("[2] Spike \u00e4"));
+  EXPECT_EQ(Plot().TraceName(0), "[1] Ramp");
+  EXPECT_EQ(Plot().TraceName(1), QString::fromUtf8("[2] Spike \u00e4"));
   EXPECT_EQ(Plot().UnitName(), QString::fromUtf8("\u00b5s"));
   EXPECT_FALSE(Window.ErrorText->isVisible());
   EXPECT_TRUE(Window.Summary->text().contains(QString::fromUtf8("20001 points up to 2 \u00b5s, maximum step 100 ps")));
@@ -102,30 +97,32 @@ TEST_F(WaveformWindow, ShowsATracePerNodeInBothAnalyses) {
   const auto [from, to] = Plot().VisibleRange();
   EXPECT_DOUBLE_EQ(from, 0.0);
   EXPECT_NEAR(to, 2e-6, 1e-15);
-  const auto points = Plot().Series(1)->points();
+  const auto points = Plot().TracePoints(1);
   EXPECT_LT(points.size(), 5000);
   EXPECT_TRUE(std::any_of(points.begin(), points.end(), [](const QPointF& P) { return P.y() == 5.0; }));
 }
 
 TEST_F(WaveformWindow, LegendAndReadoutSwitchLinesOffAndOn) {
-  const auto markers = Plot().chart()->legend()->markers(Plot().Series(1));
-  ASSERT_EQ(markers.size(), 1);
-  emit markers[0]->clicked();
-  EXPECT_FALSE(Plot().Series(1)->isVisible());
-  EXPECT_TRUE(markers[0]->isVisible());  // the entry stays, to switch the line on again
+  const auto clickEntry = [this] {
+    QTest::mouseClick(&Plot(), Qt::LeftButton, Qt::NoModifier, Plot().LegendEntry(1).center());
+  };
+  ASSERT_FALSE(Plot().LegendEntry(1).isEmpty());
+  clickEntry();
+  EXPECT_FALSE(Plot().TraceVisible(1));
+  EXPECT_FALSE(Plot().LegendEntry(1).isEmpty());  // the entry stays, to switch the line on again
   EXPECT_EQ(Window.Readout->item(1, 0)->checkState(), Qt::Unchecked);
 
   Window.Readout->item(1, 0)->setCheckState(Qt::Checked);
   QCoreApplication::processEvents();
-  EXPECT_TRUE(Plot().Series(1)->isVisible());
-  emit markers[0]->clicked();
-  emit markers[0]->clicked();
-  EXPECT_TRUE(Plot().Series(1)->isVisible());
+  EXPECT_TRUE(Plot().TraceVisible(1));
+  clickEntry();
+  clickEntry();
+  EXPECT_TRUE(Plot().TraceVisible(1));
 }
 
 TEST_F(WaveformWindow, CursorsReadTimeAndVoltage) {
-  QTest::mouseClick(Plot().viewport(), Qt::LeftButton, Qt::NoModifier, PointAt(0.5e-6));
-  QTest::mouseClick(Plot().viewport(), Qt::LeftButton, Qt::ShiftModifier, PointAt(1.5e-6));
+  QTest::mouseClick(&Plot(), Qt::LeftButton, Qt::NoModifier, PointAt(0.5e-6));
+  QTest::mouseClick(&Plot(), Qt::LeftButton, Qt::ShiftModifier, PointAt(1.5e-6));
   ASSERT_TRUE(Plot().Cursor(0) && Plot().Cursor(1));
   // A pixel of this plot is about 3 ns.
   EXPECT_NEAR(*Plot().Cursor(0), 0.5e-6, 0.01e-6);
@@ -141,12 +138,12 @@ TEST_F(WaveformWindow, CursorsReadTimeAndVoltage) {
   EXPECT_EQ(Window.Readout->item(1, 1)->text(), "0.0000 V");
 
   // A right click puts cursor B.
-  QTest::mouseClick(Plot().viewport(), Qt::RightButton, Qt::NoModifier, PointAt(1e-6));
+  QTest::mouseClick(&Plot(), Qt::RightButton, Qt::NoModifier, PointAt(1e-6));
   EXPECT_NEAR(*Plot().Cursor(1), 1e-6, 0.01e-6);
 }
 
 TEST_F(WaveformWindow, DragZoomsAndHomeShowsTheWholeRun) {
-  QWidget* view = Plot().viewport();
+  QWidget* view = &Plot();
   const QPoint start = PointAt(0.4e-6);
   const QPoint end = PointAt(0.8e-6);
   QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, start);
@@ -161,7 +158,7 @@ TEST_F(WaveformWindow, DragZoomsAndHomeShowsTheWholeRun) {
 
   // Zoomed in, every point of the range is drawn.
   Plot().ShowRange(1.2e-6, 1.3e-6);
-  EXPECT_EQ(Plot().Series(0)->points().size(), 1003);
+  EXPECT_EQ(Plot().TracePoints(0).size(), 1003);
 
   QTest::keyClick(&Plot(), Qt::Key_Home);
   EXPECT_NEAR(Plot().VisibleRange().second, 2e-6, 1e-15);
@@ -194,6 +191,31 @@ TEST_F(WaveformWindow, ExportsThePlotAndTheDataOfThePageInFront) {
   EXPECT_TRUE(Prompts.Errors[0].contains("x.csv")) << Prompts.Errors[0].toStdString();
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder.Path()), std::filesystem::directory_iterator()),
             3);
+}
+
+TEST_F(WaveformWindow, ShowsTheReceiversThresholdsOnTheTransientPlotOnly) {
+  const std::string transient = Plot().Svg("t").toStdString();
+  EXPECT_NE(transient.find("dominant 0.9 V"), std::string::npos);
+  EXPECT_NE(transient.find("recessive 0.5 V"), std::string::npos);
+  const std::string ac = Window.AcPlot()->Svg("ac").toStdString();
+  EXPECT_EQ(ac.find("dominant"), std::string::npos);
+}
+
+TEST_F(WaveformWindow, IsPlacedFullyOnTheScreen) {
+  // Asked for more than the screen holds.
+  const QRect available = Window.screen()->availableGeometry();
+  EXPECT_TRUE(available.contains(Window.frameGeometry())) << Window.frameGeometry().width();
+
+  // Over a document window in the screen's corner, it stays on the screen.
+  QWidget document;
+  document.setGeometry(available.right() - 200, available.bottom() - 150, 200, 150);
+  document.show();
+  TWaveformWindow over(&document, Prompts, "over");
+  over.resize(700, 500);
+  over.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&over));
+  EXPECT_TRUE(available.contains(over.frameGeometry()));
+  EXPECT_EQ(over.size(), QSize(700, 500));
 }
 
 TEST_F(WaveformWindow, ShowsNgspicesMessageWhenTheRunFails) {

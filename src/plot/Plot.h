@@ -1,0 +1,113 @@
+#pragma once
+
+// One drawing of an x-y plot for every target: the waveform window paints it on the screen and
+// into PNG and SVG files, and a report or a print can paint the same on their own QPainter, or
+// take it as SVG text. Qt Gui only. The plot is a plain description (axes, traces, levels,
+// cursors); TPlotLayout places its parts on a target rectangle, and PaintPlot draws it there.
+
+#include <QColor>
+#include <QFont>
+#include <QList>
+#include <QPointF>
+#include <QRectF>
+#include <QString>
+#include <vector>
+
+class QPainter;
+
+namespace busweave {
+
+// A line of the plot: points in axis units, ascending in x, thinned by the caller to what the
+// target can show. A point whose value is not finite breaks the line.
+struct TPlotCurve {
+  QString Name;
+  QColor Color;
+  QList<QPointF> Points;
+  bool Visible = true;
+};
+
+// A straight line across the plot at one value: a level (horizontal, at a y value) or a cursor
+// (vertical, at an x value), with a short label beside it.
+struct TPlotLine {
+  double Value = 0.0;
+  QString Label;
+  QColor Color;
+  Qt::PenStyle Style = Qt::DashLine;
+};
+
+struct TPlot {
+  QString XTitle;
+  QString YTitle;
+  // A logarithmic x axis (frequencies); its range must then be positive.
+  bool LogX = false;
+  // The part shown, in axis units.
+  double XFrom = 0.0;
+  double XTo = 1.0;
+  double YFrom = 0.0;
+  double YTo = 1.0;
+  std::vector<TPlotCurve> Traces;
+  std::vector<TPlotLine> Levels;
+  std::vector<TPlotLine> Cursors;
+  // A legend entry per trace at the right; a trace switched off keeps a pale entry.
+  bool Legend = true;
+};
+
+// A tick of an axis: its value in axis units and its label (minor ticks have none).
+struct TPlotTick {
+  double Value = 0.0;
+  QString Label;
+};
+
+// About six ticks at round steps (1, 2 or 5 times a power of ten), labelled alike.
+std::vector<TPlotTick> LinearTicks(double From, double To);
+// A tick per decade, labelled in one notation (1, 10, 100, 1k, 10k, ... 1G), and unlabelled
+// ticks at 2 to 9 times each decade.
+std::vector<TPlotTick> LogTicks(double From, double To);
+// A value with an SI prefix and at most three significant digits: 1k, 2.5M, 10m.
+QString SiText(double Value);
+
+// The colour of the Index-th trace: 32 colours that stay apart from each other and from the
+// white ground, then round again.
+QColor PlotTraceColor(int Index);
+
+// Where the parts of a plot go in a target rectangle, and the mapping between axis units and
+// target coordinates. Text is measured in pixels of the plot's font, so every target gets the
+// same layout.
+class TPlotLayout {
+ public:
+  TPlotLayout(const TPlot& Plot, const QRectF& Target, const QFont& Font);
+
+  const QRectF& Target() const { return FTarget; }
+  const QFont& Font() const { return FFont; }
+  // The area inside the axes where the traces are drawn.
+  const QRectF& Area() const { return FArea; }
+  // The legend entry of a trace (empty without a legend or when it does not fit).
+  QRectF LegendEntry(int Trace) const;
+  // The trace whose legend entry holds the point, or -1.
+  int LegendEntryAt(QPointF Point) const;
+
+  QPointF ToTarget(double X, double Y) const;
+  double XAt(double TargetX) const;
+  double YAt(double TargetY) const;
+
+ private:
+  double xPosition(double X) const;
+
+  QRectF FTarget;
+  QFont FFont;
+  QRectF FArea;
+  std::vector<QRectF> FLegend;
+  bool FLogX = false;
+  double FXFrom = 0.0;
+  double FXTo = 1.0;
+  double FYFrom = 0.0;
+  double FYTo = 1.0;
+};
+
+// Draws the plot on a white ground filling the layout's target.
+void PaintPlot(QPainter& Painter, const TPlot& Plot, const TPlotLayout& Layout);
+
+// The plot as an SVG document of Size pixels, with Title as its title.
+QByteArray PlotSvg(const TPlot& Plot, QSize Size, const QFont& Font, const QString& Title);
+
+}  // namespace busweave
