@@ -650,8 +650,12 @@ std::optional<std::string> workerProgram() {
 std::string partJson(const TAnalysis& A, int Shard, int Shards) {
   nlohmann::json runs = nlohmann::json::array();
   for (const TTransmitterRun& run : A.Runs) runs.push_back(nlohmann::json::parse(TransmitterRunJson(run)));
-  nlohmann::json part = {{"busweave_analysis_part", kPartVersion}, {"file", A.File},         {"shard", {Shard, Shards}},
-                         {"parameters", settingsJson(A.Settings)}, {"stations", A.Stations}, {"runs", runs},
+  nlohmann::json part = {{"busweave_analysis_part", kPartVersion},
+                         {"file", A.File},
+                         {"shard", {Shard, Shards}},
+                         {"parameters", settingsJson(A.Settings)},
+                         {"stations", A.Stations},
+                         {"runs", runs},
                          {"templates", A.Templates}};
   return part.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
@@ -762,8 +766,8 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
 int RunAnalyzeMerge(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
   int exit = ExitDone;
   const auto args =
-      ParseArguments("analyze-merge", kMergeHelp, {{"--json", false}, {"--report", true}, {"--no-confirm", false}}, Args,
-                     Out, Err, exit);
+      ParseArguments("analyze-merge", kMergeHelp, {{"--json", false}, {"--report", true}, {"--no-confirm", false}},
+                     Args, Out, Err, exit);
   if (!args) return exit;
   if (args->Files.empty()) return Usage(Err, "analyze-merge needs one or more PART files", "analyze-merge");
   if (args->Has("--report") && OutputIsAnInput(args->Options.at("--report"), args->Files, Err, "analyze-merge"))

@@ -15,6 +15,7 @@
 #include <ostream>
 #include <set>
 #include <span>
+#include <thread>
 
 #include "model/NameText.h"
 #include "sim/SpiceEngine.h"
@@ -359,7 +360,6 @@ TextLines PatternDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bool F
   return senderDeck(Plan, Transmitter, FirstDominant, source + ")", Stop);
 }
 
-
 TextLines ReferenceDeck(const TAnalysisPlan& Plan, bool FirstDominant) {
   const std::vector<TStatement> statements = statementsOf(Plan.Circuit);
   TextLines deck{Plan.Circuit.empty() ? std::string("Busweave driver reference") : Plan.Circuit.front()};
@@ -486,7 +486,8 @@ std::vector<const std::vector<double>*> stationVolts(const TAnalysisPlan& Plan, 
     for (std::size_t s = 0; s < Plan.Stations.size(); ++s)
       if (Circuit.Nodes[n].Spice == Plan.Stations[s].Spice) volts[s] = &Result.Transient.Traces[n].Values;
   for (std::size_t s = 0; s < Plan.Stations.size(); ++s)
-    if (!volts[s]) throw EAnalysisError("the run with " + Name + " transmitting has no voltage at " + Plan.Stations[s].Name);
+    if (!volts[s])
+      throw EAnalysisError("the run with " + Name + " transmitting has no voltage at " + Plan.Stations[s].Name);
   return volts;
 }
 
@@ -654,7 +655,8 @@ TTransmitterRun TransmitterRunFromJson(const std::string& Text) {
       run.Pattern.Shift = pattern.at("shift").get<double>();
       run.Pattern.Start = pattern.at("start").get<double>();
       for (const Json& w : pattern.at("stations"))
-        run.Pattern.Stations.push_back({w.at("station").get<int>(), w.at("name").get<std::string>(), traceOf(w.at("wave"))});
+        run.Pattern.Stations.push_back(
+            {w.at("station").get<int>(), w.at("name").get<std::string>(), traceOf(w.at("wave"))});
     }
     for (const Json& t : json.at("traces")) {
       TPlotTrace trace;
@@ -709,10 +711,17 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
                     const TAnalysisSettings& Settings, const TRunOptions& Options, TStreamVerdict& Verdict) {
   if (Runs.empty()) return true;
   const TDriverReference reference = DriverReferenceOf(Runs.front().Reference, Settings.Thresholds);
+  struct TTarget {
+    TRateVerdict* Rate = nullptr;
+    std::size_t Transmitter = 0;
+    TRunsOutcome Full;
+    std::string Error;
+  };
   std::set<std::pair<int, std::int64_t>> checked;  // (phase, rate)
-  for (const TBusPhase phase : {TBusPhase::Arbitration, TBusPhase::Data}) {
-    for (std::size_t round = 0; round <= Verdict.Bus.Rates.size(); ++round) {
-      // The rates that decide the phase: its highest working and its lowest failing one.
+  for (std::size_t round = 0; round <= Verdict.Bus.Rates.size(); ++round) {
+    // The rates that decide each phase: its highest working and its lowest failing one.
+    std::vector<TTarget> targets;
+    for (const TBusPhase phase : {TBusPhase::Arbitration, TBusPhase::Data}) {
       TRateVerdict* highest = nullptr;
       TRateVerdict* lowest = nullptr;
       for (TRateVerdict& r : Verdict.Bus.Rates) {
@@ -720,7 +729,6 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
         if (r.Works && (!highest || r.BitRate > highest->BitRate)) highest = &r;
         if (!r.Works && (!lowest || r.BitRate < lowest->BitRate)) lowest = &r;
       }
-      bool changed = false;
       for (TRateVerdict* rate : {highest, lowest}) {
         if (!rate || !checked.insert({static_cast<int>(phase), rate->BitRate}).second) continue;
         // A failing round trip is no matter of the stream: nothing to run.
@@ -729,60 +737,83 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
                                          [&](const TStation& S) { return S.Name == rate->Worst->Transmitter; });
         if (sender == Plan.Stations.end()) continue;
         const auto transmitter = static_cast<std::size_t>(sender - Plan.Stations.begin());
-        // Bits longer than every response's settling start each edge from a settled bus: there the
-        // sum of the responses is the full run, and none is needed.
+        // Bits of a microsecond and more, twice as long as the bus takes to settle, start every
+        // edge from a settled bus and a recovered driver: there the sum of the responses is the
+        // full run (which would cost tens of microseconds of simulated time).
         double settling = 0.0;
         for (const TTransmitterRun& run : Runs)
           if (run.Transmitter == static_cast<int>(transmitter))
             for (const TStationResponse& station : run.Stations)
               settling = std::max(settling, SettlingTime(station.Responses));
-        if (settling < 1.0 / static_cast<double>(rate->BitRate)) continue;
+        const double bitTime = 1.0 / static_cast<double>(rate->BitRate);
+        if (bitTime >= 1e-6 && 2.0 * settling <= bitTime) continue;
+        targets.push_back({rate, transmitter, {}, {}});
+      }
+    }
+    if (targets.empty()) break;
+    // The full runs side by side, a worker each.
+    std::vector<std::thread> threads;
+    for (TTarget& target : targets)
+      threads.emplace_back([&target, &Plan, &Options, &reference, &Settings] {
         TRunOptions options = Options;
+        options.Jobs = 1;
         options.KeepTraces = false;
-        options.PatternRate = rate->BitRate;
+        options.PatternRate = target.Rate->BitRate;
         options.PatternShift = DriverCompensation(reference, Settings);
         options.Progress = nullptr;
-        const TRunsOutcome full = RunTransmitters(Plan, {transmitter}, options);
-        if (full.Cancelled) return false;
-        const TPatternRun& pattern = full.Runs.front().Pattern;
-        std::string failure;
-        const bool works = JudgePatternRun(pattern.Stations, static_cast<int>(transmitter), pattern.Start, phase,
-                                           rate->BitRate, Settings, failure);
-        // What the responses said of this transmitter's stream alone.
-        bool composed = true;
-        bool othersFail = false;
-        for (const TReceiverMargin& m : Verdict.Margins) {
-          if (m.Phase != phase || m.BitRate != rate->BitRate || m.Works) continue;
-          if (m.Transmitter == sender->Name)
-            composed = false;
-          else
-            othersFail = true;
+        try {
+          target.Full = RunTransmitters(Plan, {target.Transmitter}, options);
+        } catch (const std::exception& error) {
+          target.Error = error.what();
         }
-        const std::string what = std::string(PhaseName(phase)) + " " + rateWords(rate->BitRate) + " from " + sender->Name;
-        if (works == composed) {
-          Verdict.Confirmations.push_back("the full run of the stream at " + what + " agrees: " +
-                                          (works ? "every bit read right" : failure));
-          continue;
-        }
-        Verdict.Confirmations.push_back("the full run of the stream at " + what + " disagrees with the edge responses: " +
-                                        (works ? std::string("every bit read right") : failure) + "; the full run decides");
-        if (!works) {
-          rate->Works = false;
-          rate->Worst->Figure = "decode";
-          rate->Worst->Value.reset();
-          rate->Worst->Text = failure + " (full run of the stream)";
-          changed = true;
-        } else if (!othersFail) {
-          rate->Works = true;
-          rate->Worst->Figure = "margin";
-          rate->Worst->Value.reset();
-          rate->Worst->Text = "every bit read right in the full run of the stream from " + sender->Name;
-          changed = true;
-        }
+      });
+    for (std::thread& thread : threads) thread.join();
+
+    bool changed = false;
+    for (TTarget& target : targets) {
+      if (!target.Error.empty()) throw EAnalysisError(target.Error);
+      if (target.Full.Cancelled || target.Full.Runs.empty()) return false;
+      TRateVerdict& rate = *target.Rate;
+      const std::string& sender = Plan.Stations[target.Transmitter].Name;
+      const TPatternRun& pattern = target.Full.Runs.front().Pattern;
+      std::string failure;
+      const bool works = JudgePatternRun(pattern.Stations, static_cast<int>(target.Transmitter), pattern.Start,
+                                         rate.Phase, rate.BitRate, Settings, failure);
+      // What the responses said of this transmitter's stream alone, and of the others'.
+      bool composed = true;
+      bool othersFail = false;
+      for (const TReceiverMargin& m : Verdict.Margins) {
+        if (m.Phase != rate.Phase || m.BitRate != rate.BitRate || m.Works) continue;
+        if (m.Transmitter == sender)
+          composed = false;
+        else
+          othersFail = true;
       }
-      if (!changed) break;
-      recountMaxima(Verdict.Bus);
+      const std::string what = std::string(PhaseName(rate.Phase)) + " " + rateWords(rate.BitRate) + " from " + sender;
+      const std::string found = works ? std::string("every bit read right") : failure;
+      if (works == composed) {
+        Verdict.Confirmations.push_back("the full run of the stream at " + what + " agrees: " + found);
+        continue;
+      }
+      Verdict.Confirmations.push_back("the full run of the stream at " + what +
+                                      " disagrees with the sum of the edge responses: " + found +
+                                      "; the full run decides");
+      if (!works) {
+        rate.Works = false;
+        rate.Worst->Figure = "decode";
+        rate.Worst->Value.reset();
+        rate.Worst->Text = failure + " (full run of the stream)";
+        changed = true;
+      } else if (!othersFail) {
+        rate.Works = true;
+        rate.Worst->Figure = "margin";
+        rate.Worst->Value.reset();
+        rate.Worst->Text = "every bit read right in the full run of the stream from " + sender;
+        changed = true;
+      }
     }
+    if (!changed) break;
+    recountMaxima(Verdict.Bus);
   }
   return true;
 }

@@ -105,7 +105,7 @@ struct TPatternRun {
 
 struct TTransmitterRun {
   int Transmitter = 0;
-  TPatternRun Pattern;                       // a pattern run's, instead of the rest
+  TPatternRun Pattern;                     // a pattern run's, instead of the rest
   std::vector<TPairMeasure> Pairs;         // delays and settling from the TXD edges
   std::vector<TStationResponse> Stations;  // every station's responses to the two edges
   TEdgeResponses Reference;                // the driver alone into the reference load

@@ -145,8 +145,8 @@ bool JudgePatternRun(const std::vector<TStationWave>& Stations, int Transmitter,
     for (const TStationWave& station : Stations) {
       const bool own = station.Station == Transmitter;
       if (own != ownPass) continue;
-      const TDecodeResult result = own ? DecodeTransmitter(station.Wave, stream, Start, d)
-                                       : DecodeReceiver(station.Wave, stream, Start, d);
+      const TDecodeResult result =
+          own ? DecodeTransmitter(station.Wave, stream, Start, d) : DecodeReceiver(station.Wave, stream, Start, d);
       if (result.Error) {
         Failure = errorText(stream, *result.Error, station.Name, own) + (own ? "" : " (from " + sender + ")");
         return false;

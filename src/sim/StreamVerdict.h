@@ -79,8 +79,8 @@ struct TStreamVerdict {
   std::vector<TEye> Eyes;                // per station: the highest working and lowest failing data rate
   std::optional<double> DriverDominantDelay;
   std::optional<double> DriverRecessiveDelay;
-  std::int64_t DriverMaxDataRate = 0;  // the driver alone into the reference load, as it is
-  bool Compensated = false;            // the driver's asymmetry was taken out of the bus's streams
+  std::int64_t DriverMaxDataRate = 0;      // the driver alone into the reference load, as it is
+  bool Compensated = false;                // the driver's asymmetry was taken out of the bus's streams
   std::vector<std::string> Confirmations;  // what the full runs of the stream found, a sentence each
 };
 

@@ -113,6 +113,52 @@ TEST(CliAnalyze, LongStubsFailAtTheRightPair) {
   EXPECT_FALSE(result["bus_check"].empty());
 }
 
+// Two stations joined by one line, ends terminated as given: what a controller decodes follows
+// from how fast each edge is done with at the far end, timed from the TXD edge.
+TEST(CliAnalyze, TheTerminationsDecideWhatIsDecodedRight) {
+  test::TempFolder folder;
+  struct TCase {
+    const char* Name;
+    std::uint16_t Left, Right, Length;  // ohms, ohms, mm
+    std::int64_t Arbitration, Data;
+  };
+  const TCase cases[] = {
+      // Nothing but the stations' 1500-ohm inputs (750 ohms together) discharges the line after a
+      // dominant bit, and its ends send most of each step back: the far end falls below 0.5 V
+      // some 280 ns after the TXD edge, not the 25 ns of the line. A single recessive bit after
+      // five dominant ones is read wrong from 4 Mbit/s on (sampled 175 ns in), and the round
+      // trip 2 x (280 + 255) ns passes 1000 ns at 800 kbit/s.
+      {"open", 1500, 1500, 5000, 500000, 2000000},
+      // 1 kohm at each end discharges it sooner (bus delay about 175 ns): 1 Mbit/s arbitration
+      // still misses 800 ns; the data phase still fails at 4 Mbit/s.
+      {"kilo", 1000, 1000, 5000, 800000, 2000000},
+      // 60 ohms at each end: a lower dominant level, echoes of a third back, each 50 ns: the
+      // bus settles within the driver's own edges, and the driver's limit decides.
+      {"sixty", 60, 60, 5000, 1000000, 5000000},
+      // 40 m with one end open: every edge comes back from the open end 400 ns later at full
+      // size and rings down through the one termination: 1 Mbit/s data, and the 200 ns of
+      // line each way pass the 1 Mbit/s round trip.
+      {"one", 120, 1500, 40000, 800000, 1000000},
+  };
+  for (const TCase& c : cases) {
+    const std::string bus = folder.File(std::string(c.Name) + ".bwn");
+    saveBus(bus, {{{0, 0}, "A", c.Left}, {{200, 0}, "B", c.Right}}, {{{0, 0}, {200, 0}, c.Length}});
+    const Json result = analyzeJson({"analyze", bus, "--json"}, c.Arbitration >= 500000 ? 0 : 1);
+    EXPECT_EQ(result["max_arbitration_bitrate"], c.Arbitration) << c.Name;
+    EXPECT_EQ(result["max_data_bitrate"], c.Data) << c.Name;
+    // The lowest failing data rate fails on a bit read wrong, and says which and why.
+    for (const Json& rate : result["rates"])
+      if (rate["phase"] == "data" && rate["bitrate"] > c.Data && rate["bitrate"] <= 2 * c.Data) {
+        EXPECT_EQ(rate["worst"]["figure"], "decode") << c.Name << rate.dump();
+        EXPECT_NE(rate["worst"]["text"].get<std::string>().find("read "), std::string::npos) << c.Name;
+      }
+    // Each breaks a rule of the bus check (an end without termination, a wrong value): its
+    // error stands above the verdict.
+    ASSERT_FALSE(result["bus_check"].empty()) << c.Name;
+    EXPECT_EQ(result["bus_check"][0]["severity"], "error") << c.Name;
+  }
+}
+
 TEST(CliAnalyze, ShardsMergeIntoTheUnshardedResult) {
   test::TempFolder folder;
   const std::string bus = folder.File("bus.bwn");
