@@ -539,7 +539,9 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   std::vector<std::string> warnings;
   TAnalysisPlan plan;
   try {
-    plan = PlanAnalysis(CircuitFromTemplates(net, folder, &warnings));
+    TCircuitSources sources;
+    const TextLines lines = CircuitFromTemplates(net, folder, &warnings, &sources);
+    plan = PlanAnalysis(lines, sources);
   } catch (const std::exception& error) {
     Err << kProgram << ": " << analysis.File << ": " << error.what() << "\n";
     return ExitFailure;

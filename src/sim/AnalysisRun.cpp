@@ -8,10 +8,10 @@
 #include <cctype>
 #include <cmath>
 #include <istream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <set>
 
@@ -31,12 +31,6 @@ constexpr const char* kProbeLoad = "60";
 // Points per plotted trace: about twice this many, peaks kept.
 constexpr std::size_t kPlotBuckets = 300;
 
-std::string trimmed(const std::string& Text) {
-  const auto begin = Text.find_first_not_of(" \t\r");
-  if (begin == std::string::npos) return "";
-  return Text.substr(begin, Text.find_last_not_of(" \t\r") - begin + 1);
-}
-
 std::string joined(const std::vector<std::string>& Words) {
   std::string text;
   for (const auto& word : Words) {
@@ -46,30 +40,9 @@ std::string joined(const std::vector<std::string>& Words) {
   return text;
 }
 
-// One SPICE statement: its lines (a first one and '+' continuations) and their joined text.
-struct TStatement {
-  std::vector<std::string> Lines;
-  std::string Text;
-  std::string Key;  // first word in lower case; empty for comments and blank lines
-};
+using TStatement = TSpiceStatement;
 
-std::vector<TStatement> statementsOf(const TextLines& Circuit) {
-  std::vector<TStatement> statements;
-  for (std::size_t i = 1; i < Circuit.size(); ++i) {
-    const std::string text = trimmed(Circuit[i]);
-    if (!text.empty() && text[0] == '+' && !statements.empty() && !statements.back().Key.empty()) {
-      statements.back().Lines.push_back(Circuit[i]);
-      statements.back().Text += ' ';
-      statements.back().Text.append(text, 1);
-      continue;
-    }
-    TStatement statement{{Circuit[i]}, text, ""};
-    if (!text.empty() && text[0] != '*' && text[0] != ';' && text[0] != '$')
-      statement.Key = LowerCase(SpiceWords(text).front());
-    statements.push_back(std::move(statement));
-  }
-  return statements;
-}
+std::vector<TStatement> statementsOf(const TextLines& Circuit) { return ReadSpiceStatements(Circuit); }
 
 // "PULSE(a b c)" -> its arguments; nothing when Text has no PULSE.
 std::optional<std::vector<std::string>> pulseArguments(const std::string& Text) {
@@ -93,9 +66,7 @@ bool isPulseSource(const TStatement& S) {
   return !S.Key.empty() && S.Key[0] == 'v' && pulseArguments(S.Text).has_value();
 }
 
-std::string deckLine(const TStatement& S, const std::string& Text) {
-  return S.Lines.front().substr(0, S.Lines.front().find_first_not_of(" \t")) + Text;
-}
+std::string deckLine(const TStatement& S, const std::string& Text) { return IndentOf(S.Lines.front()) + Text; }
 
 // The driver's subcircuit held at one level: the PULSE source becomes a DC source.
 std::vector<std::string> heldDriver(const std::vector<TStatement>& Statements, const TAnalysisPlan& Plan,
@@ -136,7 +107,9 @@ double evaluated(const TSpiceParameters& Parameters, const std::string& Text, co
 
 }  // namespace
 
-TAnalysisPlan PlanAnalysis(const TextLines& Circuit) {
+namespace {
+
+TAnalysisPlan planAnalysis(const TextLines& Circuit, const std::optional<TCircuitSources>& Sources) {
   TAnalysisPlan plan;
   plan.Circuit = Circuit;
   const std::vector<TStatement> statements = statementsOf(Circuit);
@@ -147,7 +120,10 @@ TAnalysisPlan PlanAnalysis(const TextLines& Circuit) {
 
   // Stations: the network's nodes ("* Node NAME" before "RZLk k 0 R") with a driver instance.
   std::map<std::string, std::string> names;  // circuit node -> name
-  for (const TNetworkNode& node : TranslateForNgspice(Circuit).Nodes) names[node.Spice] = NameToUtf8(node.Name);
+  TTranslationOptions translation;
+  translation.Sources = Sources;
+  for (const TNetworkNode& node : TranslateForNgspice(Circuit, {}, translation).Nodes)
+    names[node.Spice] = NameToUtf8(node.Name);
   std::set<std::string> driven;
   int depth = 0;
   for (const TStatement& s : statements) {
@@ -224,6 +200,19 @@ TAnalysisPlan PlanAnalysis(const TextLines& Circuit) {
   if (!(plan.Stop > 0) || !std::isfinite(plan.Stop))
     throw EAnalysisError("the driver's PULSE source gives no time to simulate");
   return plan;
+}
+
+}  // namespace
+
+TAnalysisPlan PlanAnalysis(const TextLines& Circuit, const std::optional<TCircuitSources>& Sources) {
+  // The circuit's reasons, in the analysis's terms.
+  try {
+    return planAnalysis(Circuit, Sources);
+  } catch (const ESpiceExpressionError& error) {
+    throw EAnalysisError(error.what());
+  } catch (const ESpiceCommandError& error) {
+    throw EAnalysisError(error.what());
+  }
 }
 
 TextLines LevelProbeDeck(const TAnalysisPlan& Plan) {
@@ -542,6 +531,37 @@ TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::s
   return outcome;
 }
 
+namespace {
+
+// The circuit a worker is sent, at most MaxCircuitBytes of it; nothing beyond that. Blank lines
+// after the title say nothing to SPICE and are not kept, so that memory follows the statements.
+std::optional<TextLines> readWorkerCircuit(std::istream& In) {
+  TextLines circuit;
+  std::string line;
+  std::size_t total = 0;
+  const auto endLine = [&] {
+    if (circuit.empty() || !std::all_of(line.begin(), line.end(), IsSpiceBlank)) circuit.push_back(line);
+    line.clear();
+  };
+  std::vector<char> chunk(1 << 16);
+  while (In) {
+    In.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const auto got = static_cast<std::size_t>(In.gcount());
+    total += got;
+    if (total > MaxCircuitBytes) return std::nullopt;
+    for (std::size_t i = 0; i < got; ++i) {
+      if (chunk[i] == '\n')
+        endLine();
+      else
+        line += chunk[i];
+    }
+  }
+  if (!line.empty()) endLine();
+  return circuit;
+}
+
+}  // namespace
+
 int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, std::ostream& Out, std::ostream& Err) {
   std::size_t transmitter = 0;
   TThresholds thresholds;
@@ -579,17 +599,14 @@ int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, st
     Err << "analyze-worker: --transmitter is missing\n";
     return 2;
   }
-  const std::string text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  TextLines circuit;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    circuit.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
+  const auto circuit = readWorkerCircuit(In);
+  if (!circuit) {
+    Err << "analyze-worker: the circuit on standard input is larger than " << MaxCircuitBytes
+        << " bytes, more than templates and a network section can make\n";
+    return 1;
   }
   try {
-    Out << TransmitterRunJson(RunTransmitter(PlanAnalysis(circuit), transmitter, thresholds, traces)) << "\n";
+    Out << TransmitterRunJson(RunTransmitter(PlanAnalysis(*circuit), transmitter, thresholds, traces)) << "\n";
   } catch (const EAnalysisError& error) {
     Err << error.what() << "\n";
     return 1;
