@@ -23,6 +23,7 @@
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
 #include "model/SafeFile.h"
+#include "picture/MarkupText.h"
 #include "picture/PictureRendering.h"
 #include "sim/AnalysisRun.h"
 #include "sim/BusAnalysis.h"
@@ -253,28 +254,7 @@ void printTable(const TAnalysis& A, const TBusVerdict& Verdict, std::ostream& Ou
       << "; highest data rate: " << (Verdict.MaxDataRate ? rateText(Verdict.MaxDataRate) : std::string("none")) << "\n";
 }
 
-std::string htmlEscaped(const std::string& Text) {
-  std::string out;
-  for (const char c : Text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
+std::string htmlEscaped(const std::string& Text) { return MarkupEscaped(Text); }
 
 std::string number(double Value, const char* Format = "%.4g") {
   char text[32];
