@@ -62,8 +62,9 @@ std::optional<std::vector<std::string>> pulseArguments(const std::string& Text) 
   return SpiceWords(inside);
 }
 
+// A voltage source with its two nodes and a PULSE ("VPULSE(...)" alone is none).
 bool isPulseSource(const TStatement& S) {
-  return !S.Key.empty() && S.Key[0] == 'v' && pulseArguments(S.Text).has_value();
+  return !S.Key.empty() && S.Key[0] == 'v' && SpiceWords(S.Text).size() >= 3 && pulseArguments(S.Text).has_value();
 }
 
 std::string deckLine(const TStatement& S, const std::string& Text) { return IndentOf(S.Lines.front()) + Text; }
