@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <istream>
 #include <map>
 #include <memory>
@@ -550,11 +551,20 @@ std::optional<TextLines> readWorkerCircuit(std::istream& In) {
     const auto got = static_cast<std::size_t>(In.gcount());
     total += got;
     if (total > MaxCircuitBytes) return std::nullopt;
-    for (std::size_t i = 0; i < got; ++i) {
-      if (chunk[i] == '\n')
+    for (std::size_t i = 0; i < got;) {
+      // Runs of empty lines are skipped in one go.
+      if (line.empty() && !circuit.empty())
+        while (i < got && chunk[i] == '\n') ++i;
+      if (i == got) break;
+      const char* begin = chunk.data() + i;
+      const auto* newline = static_cast<const char*>(std::memchr(begin, '\n', got - i));
+      const std::size_t length = newline ? static_cast<std::size_t>(newline - begin) : got - i;
+      line.append(begin, length);
+      i += length;
+      if (newline) {
         endLine();
-      else
-        line += chunk[i];
+        ++i;
+      }
     }
   }
   if (!line.empty()) endLine();
