@@ -107,10 +107,6 @@ double evaluated(const TSpiceParameters& Parameters, const std::string& Text, co
   return *value;
 }
 
-}  // namespace
-
-namespace {
-
 TAnalysisPlan planAnalysis(const TextLines& Circuit, const std::optional<TCircuitSources>& Sources) {
   TAnalysisPlan plan;
   plan.Circuit = Circuit;
