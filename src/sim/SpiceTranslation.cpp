@@ -124,11 +124,11 @@ bool isInside(const std::filesystem::path& Path, const std::string& Folder) {
   const auto folder = std::filesystem::weakly_canonical(std::filesystem::absolute(Folder, ec), ec);
   if (ec) return false;
   auto f = file.begin();
-  for (auto d = folder.begin(); d != folder.end(); ++d, ++f)
-    if (d->empty() && std::next(d) == folder.end())
-      break;  // a trailing separator
-    else if (f == file.end() || *f != *d)
-      return false;
+  for (const auto& part : folder) {
+    if (part.empty()) break;  // a trailing separator
+    if (f == file.end() || *f != part) return false;
+    ++f;
+  }
   return f != file.end();
 }
 
@@ -137,7 +137,7 @@ bool isInside(const std::filesystem::path& Path, const std::string& Folder) {
 // included files are read and refused alike. Where names a line of Lines.
 class TCommandCheck {
  public:
-  TCommandCheck(const std::optional<TCircuitSources>& Sources) : FSources(Sources) {}
+  explicit TCommandCheck(const std::optional<TCircuitSources>& Sources) : FSources(Sources) {}
 
   void Check(const TextLines& Lines, std::size_t End, const std::function<std::string(std::size_t)>& Where,
              const std::filesystem::path& Folder, int Depth) {
@@ -169,7 +169,7 @@ class TCommandCheck {
       path =
           !From.empty() && std::filesystem::exists(From / path, ec) ? From / path : std::filesystem::absolute(path, ec);
     if (name[0] == '~' || !std::filesystem::is_regular_file(path, ec) || !isInside(path, FSources->Folder))
-      throw ESpiceCommandError(Where + ": " + Text.substr(0, Text.find_first_of(" \t")) + " reads " + name +
+      throw ESpiceCommandError(Where + ": " + SpiceWords(Text).front() + " reads " + name +
                                ", which is not a file in the templates' folder " + FSources->Folder);
     constexpr int kDeepestInclude = 8;
     constexpr int kMostIncludes = 64;
