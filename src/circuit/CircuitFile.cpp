@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
 
 #include "model/NetworkContainer.h"
@@ -168,24 +169,47 @@ std::string TemplatePath(const std::string& Folder, const char* Name) {
 
 namespace {
 
-// A template from Folder when it exists, else the built-in text.
-TextLines templateLines(const std::string& Folder, const char* Name, const TextLines& BuiltIn) {
+// A template from Folder when it exists, else the built-in text; Path receives the file read.
+TextLines templateLines(const std::string& Folder, const char* Name, const TextLines& BuiltIn, std::string& Path) {
   const std::string path = TemplatePath(Folder, Name);
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return BuiltIn;
+  Path = path;
   return SplitLines(ReadTemplate(path));
 }
 
 }  // namespace
 
-TextLines CircuitFromTemplates(TCanNodes& Net, const std::string& Folder, std::vector<std::string>* Warnings) {
-  TextLines header = templateLines(Folder, HeaderTemplateName, BuiltInHeader());
+std::string CircuitLineName(const TCircuitSources& Sources, std::size_t Index) {
+  if (Index < Sources.HeaderLines)
+    return (Sources.Header.empty() ? std::string("the built-in header") : Sources.Header) + " line " +
+           std::to_string(Index + 1);
+  if (Index >= Sources.TrailerStart && Sources.TrailerStart >= Sources.HeaderLines)
+    return (Sources.Trailer.empty() ? std::string("the built-in trailer") : Sources.Trailer) + " line " +
+           std::to_string(Index - Sources.TrailerStart + 1);
+  return "the network section line " + std::to_string(Index - Sources.HeaderLines + 1);
+}
+
+TextLines CircuitFromTemplates(TCanNodes& Net, const std::string& Folder, std::vector<std::string>* Warnings,
+                               TCircuitSources* Sources) {
+  // A folder that is named but missing is a mistake, not a wish for the built-in texts.
+  std::error_code ec;
+  if (!std::filesystem::is_directory(Folder, ec))
+    throw std::runtime_error("Cannot open the templates folder " + Folder + ": " +
+                             (std::filesystem::exists(Folder, ec) ? "not a folder" : "no such folder"));
+  TCircuitSources sources;
+  sources.Folder = Folder;
+  TextLines header = templateLines(Folder, HeaderTemplateName, BuiltInHeader(), sources.Header);
   if (header.empty())
     header.push_back(TitleLine());
   else
     header.front() = TitleLine();
-  const TextLines trailer = templateLines(Folder, TrailerTemplateName, BuiltInTrailer());
-  return CircuitLines(header, Net, trailer, Warnings);
+  const TextLines trailer = templateLines(Folder, TrailerTemplateName, BuiltInTrailer(), sources.Trailer);
+  TextLines lines = CircuitLines(header, Net, trailer, Warnings);
+  sources.HeaderLines = header.size();
+  sources.TrailerStart = lines.size() - trailer.size();
+  if (Sources) *Sources = std::move(sources);
+  return lines;
 }
 
 TextLines CircuitLines(const TextLines& Header, TCanNodes& Net, const TextLines& Trailer,

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "model/NetworkContainer.h"
 #include "model/PathText.h"
 
 namespace busweave {
@@ -43,6 +44,12 @@ std::string JoinLines(const TextLines& Lines);
 
 // Templates are small; a file beyond this is not one.
 inline constexpr std::size_t MaxTemplateBytes = 4u << 20;
+// The largest network section: a node's four lines (a wire's three) for every element, each
+// line cut to 255 bytes, with its line break.
+inline constexpr std::size_t MaxNetworkSectionBytes = std::size_t{MaxElements} * 4 * (255 + 2) + 2;
+// The largest circuit built from templates: both templates, the network section and room for
+// the title line that replaces the header's first.
+inline constexpr std::size_t MaxCircuitBytes = 2 * (MaxTemplateBytes + 2) + MaxNetworkSectionBytes + 4096;
 
 // Reads a template into page text. Throws EFOpenError "Cannot open file <path>: <reason>" when
 // it is missing, not a regular file (a folder, a FIFO, a device), unreadable or larger than
@@ -61,12 +68,28 @@ TextLines CircuitLines(const TextLines& Header, TCanNodes& Net, const TextLines&
 // The path of the template Name (HeaderTemplateName, TrailerTemplateName) in Folder.
 std::string TemplatePath(const std::string& Folder, const char* Name);
 
+// Where the lines of a circuit built from templates come from, so that a message about a line
+// can name its template and the line there.
+struct TCircuitSources {
+  std::string Folder;            // the templates' folder
+  std::string Header;            // the header template's path; empty for the built-in text
+  std::size_t HeaderLines = 0;   // the circuit's lines before this are the header's
+  std::string Trailer;           // the trailer template's path; empty for the built-in text
+  std::size_t TrailerStart = 0;  // the circuit's lines from this one on are the trailer's
+};
+
+// The line of index Index as a person finds it: "./Busweave.TR line 12", "the built-in
+// trailer line 3", "the network section line 5".
+std::string CircuitLineName(const TCircuitSources& Sources, std::size_t Index);
+
 // The circuit as the simulation and `busweave-cli circuit` build it: header and trailer from
 // Busweave.HD and Busweave.TR in Folder when they exist (else the built-in texts), the title
 // line in place of the header's first line, and the network section generated now (which
-// numbers the node names). Templates are only read. Throws std::runtime_error when a template
-// exists but cannot be read.
-TextLines CircuitFromTemplates(TCanNodes& Net, const std::string& Folder, std::vector<std::string>* Warnings = nullptr);
+// numbers the node names). Templates are only read. Throws std::runtime_error when Folder is
+// not a folder or a template exists but cannot be read. Sources, when given, receives where
+// the lines come from.
+TextLines CircuitFromTemplates(TCanNodes& Net, const std::string& Folder, std::vector<std::string>* Warnings = nullptr,
+                               TCircuitSources* Sources = nullptr);
 
 // The network file name with its extension replaced by "cir", or ".cir" appended when it has
 // none; a dot in a folder name is not an extension. '/' and '\' both separate folders.

@@ -23,6 +23,7 @@
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
 #include "model/SafeFile.h"
+#include "picture/MarkupText.h"
 #include "picture/PictureRendering.h"
 #include "sim/AnalysisRun.h"
 #include "sim/BusAnalysis.h"
@@ -320,28 +321,7 @@ void printTable(const TAnalysis& A, const TStreamVerdict& Stream, const std::vec
   for (const std::string& c : Stream.Confirmations) Out << NameToPrintable(c) << "\n";
 }
 
-std::string htmlEscaped(const std::string& Text) {
-  std::string out;
-  for (const char c : Text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
+std::string htmlEscaped(const std::string& Text) { return MarkupEscaped(Text); }
 
 std::string number(double Value, const char* Format = "%.4g") {
   char text[32];
@@ -722,7 +702,9 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   std::vector<std::string> warnings;
   TAnalysisPlan plan;
   try {
-    plan = PlanAnalysis(CircuitFromTemplates(net, folder, &warnings));
+    TCircuitSources sources;
+    const TextLines lines = CircuitFromTemplates(net, folder, &warnings, &sources);
+    plan = PlanAnalysis(lines, sources);
   } catch (const std::exception& error) {
     Err << kProgram << ": " << analysis.File << ": " << error.what() << "\n";
     return ExitFailure;

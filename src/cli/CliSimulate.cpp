@@ -97,7 +97,10 @@ int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::os
   std::vector<std::string> warnings;
   TNgspiceCircuit circuit;
   try {
-    circuit = TranslateForNgspice(CircuitFromTemplates(net, folder, &warnings), {}, options);
+    TCircuitSources sources;
+    const TextLines lines = CircuitFromTemplates(net, folder, &warnings, &sources);
+    options.Sources = sources;
+    circuit = TranslateForNgspice(lines, {}, options);
   } catch (const std::exception& error) {
     Err << kProgram << ": " << error.what() << "\n";
     return ExitFailure;

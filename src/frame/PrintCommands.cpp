@@ -1,9 +1,12 @@
 #include "frame/PrintCommands.h"
 
 #include <QActionGroup>
+#include <QBuffer>
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QPaintEngine>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
@@ -13,6 +16,7 @@
 #include <stdexcept>
 
 #include "model/PathText.h"
+#include "model/SafeFile.h"
 
 namespace busweave {
 namespace {
@@ -31,9 +35,9 @@ struct TPageAreas {
   QRectF Footer;
 };
 
-TPageAreas pageAreasOf(QPrinter& Printer) {
-  const QRect paint = Printer.pageLayout().paintRectPixels(Printer.resolution());
-  const QFontMetricsF metrics(footerFont(), &Printer);
+TPageAreas pageAreasOf(QPagedPaintDevice& Device, int Resolution) {
+  const QRect paint = Device.pageLayout().paintRectPixels(Resolution);
+  const QFontMetricsF metrics(footerFont(), &Device);
   // One line of text with half a line of room above it.
   const double band = std::min(metrics.height() * 1.5, paint.height() / 2.0);
   TPageAreas areas;
@@ -42,10 +46,10 @@ TPageAreas pageAreasOf(QPrinter& Printer) {
   return areas;
 }
 
-// The picture's size in the printer's device units.
-QSizeF pictureDeviceSize(QPrinter& Printer, const TPictureSource& Source) {
+// The picture's size in the device units of a resolution.
+QSizeF pictureDeviceSize(int Resolution, const TPictureSource& Source) {
   const TPoint size = PictureSize(Source);
-  const double perHundredth = Printer.resolution() / 2540.0;
+  const double perHundredth = Resolution / 2540.0;
   return {size.X * perHundredth, size.Y * perHundredth};
 }
 
@@ -103,9 +107,11 @@ QString PrintFooter(const std::string& DocPath, QDate Date) {
   return QString::fromLocal8Bit(DocPath) + "    " + Date.toString(Qt::ISODate);
 }
 
-TPageGrid PageGridOf(QPrinter& Printer, const TPictureSource& Source, TPrintLayout Layout) {
-  const QSizeF area = pageAreasOf(Printer).Picture.size();
-  const QSizeF picture = pictureDeviceSize(Printer, Source);
+namespace {
+
+TPageGrid pageGridOf(QPagedPaintDevice& Device, int Resolution, const TPictureSource& Source, TPrintLayout Layout) {
+  const QSizeF area = pageAreasOf(Device, Resolution).Picture.size();
+  const QSizeF picture = pictureDeviceSize(Resolution, Source);
   TPageGrid grid;
   grid.Room = area;
   if (Layout == TPrintLayout::FitToPage) {
@@ -115,7 +121,7 @@ TPageGrid PageGridOf(QPrinter& Printer, const TPictureSource& Source, TPrintLayo
   std::vector<std::pair<double, double>> across;
   std::vector<std::pair<double, double>> down;
   if (picture.width() > area.width() || picture.height() > area.height())
-    for (const QRectF& box : PictureTextBoxes(Source, Printer.resolution())) {
+    for (const QRectF& box : PictureTextBoxes(Source, Resolution)) {
       // Printer fonts measure a little differently from the ones measured here.
       const double margin = box.height() / 10;
       across.emplace_back(box.left() - margin, box.right() + margin);
@@ -128,9 +134,37 @@ TPageGrid PageGridOf(QPrinter& Printer, const TPictureSource& Source, TPrintLayo
   return grid;
 }
 
+// Paints the pages First to Last on Device; false when it cannot be opened.
+bool paintPages(QPagedPaintDevice& Device, int Resolution, const TPictureSource& Source, TPrintLayout Layout,
+                const QString& Footer, int First, int Last) {
+  const TPageGrid grid = pageGridOf(Device, Resolution, Source, Layout);
+  const TPageAreas areas = pageAreasOf(Device, Resolution);
+  QPainter painter;
+  if (!painter.begin(&Device)) return false;
+  for (int page = First; page <= Last; ++page) {
+    if (page > First) Device.newPage();
+    const int row = (page - 1) / grid.Columns;
+    const int column = (page - 1) % grid.Columns;
+    const QRectF shown = grid.PageRect(column, row);
+    painter.save();
+    painter.setClipRect(QRectF(areas.Picture.topLeft(), shown.size()));
+    painter.translate(-shown.left(), -shown.top());
+    painter.scale(grid.Scale, grid.Scale);
+    PaintPicture(painter, Source, Resolution);
+    painter.restore();
+    drawFooter(painter, areas.Footer, Footer, page, grid.Pages());
+  }
+  return painter.end();
+}
+
+}  // namespace
+
+TPageGrid PageGridOf(QPrinter& Printer, const TPictureSource& Source, TPrintLayout Layout) {
+  return pageGridOf(Printer, Printer.resolution(), Source, Layout);
+}
+
 int PrintPages(QPrinter& Printer, const TPictureSource& Source, TPrintLayout Layout, const QString& Footer) {
   const TPageGrid grid = PageGridOf(Printer, Source, Layout);
-  const TPageAreas areas = pageAreasOf(Printer);
   int first = 1;
   int last = grid.Pages();
   if (Printer.printRange() == QPrinter::PageRange && Printer.fromPage() > 0) {
@@ -139,30 +173,33 @@ int PrintPages(QPrinter& Printer, const TPictureSource& Source, TPrintLayout Lay
   }
   if (first > last) return 0;
 
-  QPainter painter;
-  if (!painter.begin(&Printer)) {
-    const QString file = Printer.outputFileName();
+  const QString file = Printer.outputFileName();
+  // A print into a file is a file like every other output: made in memory, then written safely,
+  // so that a full disk never leaves half a PDF in place of the old one and is reported. (The
+  // preview paints through its own engine and is left alone.)
+  const QPaintEngine* engine = Printer.paintEngine();
+  if (!file.isEmpty() && engine && engine->type() == QPaintEngine::Pdf) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    {
+      QPdfWriter writer(&buffer);
+      writer.setResolution(Printer.resolution());
+      writer.setPageLayout(Printer.pageLayout());
+      writer.setTitle(Printer.docName());
+      writer.setCreator(Printer.creator());
+      if (!paintPages(writer, writer.resolution(), Source, Layout, Footer, first, last))
+        throw std::runtime_error(("Cannot create file " + file).toLocal8Bit().toStdString());
+    }
+    writeFileAtomically(file.toLocal8Bit().toStdString(), std::string_view(bytes.constData(), bytes.size()));
+    return last - first + 1;
+  }
+  if (!paintPages(Printer, Printer.resolution(), Source, Layout, Footer, first, last)) {
     const QString message = file.isEmpty() ? "The printer " + Printer.printerName() + " could not be opened."
                                            : "Cannot create file " + file;
     throw std::runtime_error(message.toLocal8Bit().toStdString());
   }
-  int printed = 0;
-  for (int page = first; page <= last; ++page) {
-    if (printed > 0) Printer.newPage();
-    const int row = (page - 1) / grid.Columns;
-    const int column = (page - 1) % grid.Columns;
-    const QRectF shown = grid.PageRect(column, row);
-    painter.save();
-    painter.setClipRect(QRectF(areas.Picture.topLeft(), shown.size()));
-    painter.translate(-shown.left(), -shown.top());
-    painter.scale(grid.Scale, grid.Scale);
-    PaintPicture(painter, Source, Printer.resolution());
-    painter.restore();
-    drawFooter(painter, areas.Footer, Footer, page, grid.Pages());
-    ++printed;
-  }
-  if (!painter.end()) throw std::runtime_error(("Cannot write file " + Printer.outputFileName()).toStdString());
-  return printed;
+  return last - first + 1;
 }
 
 void PrintDocument(QWidget* Owner, const TPictureSource& Source, TPrompts& Prompts, TPrintLayout& Layout) {

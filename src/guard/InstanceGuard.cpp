@@ -9,6 +9,7 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <iostream>
 
 namespace busweave {
 namespace {
@@ -21,11 +22,28 @@ bool isPrivateFolder(const QString& Folder) {
   return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
-// The folder for the lock: BUSWEAVE_LOCK_DIR when set, else the user's runtime folder, else a
-// private folder under the temporary folder. Empty when none is usable.
-QString lockFolder() {
+// Why the folder named by BUSWEAVE_LOCK_DIR cannot hold the lock; empty when it can: it must be
+// a real folder of ours that nobody else may write to, or another user could take the socket
+// and receive the files a later start hands over.
+QString unsafeLockFolder(const QString& Folder) {
+  struct stat info {};
+  if (!QDir().mkpath(Folder) || ::lstat(QFile::encodeName(Folder).constData(), &info) != 0)
+    return QStringLiteral("it cannot be made");
+  if (!S_ISDIR(info.st_mode)) return QStringLiteral("it is not a folder");
+  if (info.st_uid != ::getuid()) return QStringLiteral("it belongs to another user");
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return QStringLiteral("others may write to it");
+  return {};
+}
+
+// The folder for the lock: BUSWEAVE_LOCK_DIR when set and safe, else the user's runtime folder,
+// else a private folder under the temporary folder. Empty when none is usable.
+QString lockFolder(const std::function<void(const QString&)>& Warn) {
   const QString chosen = qEnvironmentVariable("BUSWEAVE_LOCK_DIR");
-  if (!chosen.isEmpty()) return QDir().mkpath(chosen) ? chosen : QString();
+  if (!chosen.isEmpty()) {
+    const QString problem = unsafeLockFolder(chosen);
+    if (problem.isEmpty()) return chosen;
+    Warn("BUSWEAVE_LOCK_DIR " + chosen + " is not used, " + problem + "; the lock is kept in the default folder");
+  }
 
   const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
   if (!runtime.isEmpty()) return runtime;
@@ -55,8 +73,11 @@ QString AlreadyRunningText() {
   return QStringLiteral("Busweave-V2 is already running\r\n\r\nPlease press the button to close this instance");
 }
 
-TInstanceGuard::TInstanceGuard(const QString& Name) {
-  const QString folder = lockFolder();
+TInstanceGuard::TInstanceGuard(const QString& Name, std::function<void(const QString&)> Warn)
+    : FWarn(Warn ? std::move(Warn) : [](const QString& Message) {
+        std::cerr << "busweave: " << Message.toLocal8Bit().constData() << "\n";
+      }) {
+  const QString folder = lockFolder(FWarn);
   if (folder.isEmpty()) return;
   FLockFilePath = folder + u'/' + lockFileName(Name);
   FLock = std::make_unique<QLockFile>(FLockFilePath);
@@ -97,8 +118,19 @@ bool TInstanceGuard::Listen(std::function<void(const QStringList&)> Receive) {
   FServer = std::make_unique<QLocalServer>();
   FServer->setSocketOptions(QLocalServer::UserAccessOption);
   // Holding the lock, any socket left there belongs to a copy that died: it is ours to replace.
+  // Anything else there is not, and leaves this copy without hand-over.
+  struct stat info {};
+  const QByteArray path = QFile::encodeName(socketPath());
+  if (::lstat(path.constData(), &info) == 0 && !S_ISSOCK(info.st_mode)) {
+    FWarn("something that is not a socket is at " + socketPath() +
+          "; files opened by a later start are not handed to this copy");
+    FServer.reset();
+    return false;
+  }
   QLocalServer::removeServer(socketPath());
   if (!FServer->listen(socketPath())) {
+    FWarn("the socket " + socketPath() + " cannot be made (" + FServer->errorString() +
+          "); files opened by a later start are not handed to this copy");
     FServer.reset();
     return false;
   }

@@ -23,8 +23,10 @@ QString AlreadyRunningText();
 
 class TInstanceGuard {
  public:
-  // Name is the program's title; the lock file is named after it.
-  explicit TInstanceGuard(const QString& Name);
+  // Name is the program's title; the lock file is named after it. Warn receives, as one line,
+  // why a BUSWEAVE_LOCK_DIR is not used or why later starts cannot hand files over (default:
+  // standard error).
+  explicit TInstanceGuard(const QString& Name, std::function<void(const QString&)> Warn = {});
   ~TInstanceGuard();  // releases the lock
   TInstanceGuard(const TInstanceGuard&) = delete;
   TInstanceGuard& operator=(const TInstanceGuard&) = delete;
@@ -47,6 +49,7 @@ class TInstanceGuard {
  private:
   QString socketPath() const;
 
+  std::function<void(const QString&)> FWarn;
   QString FLockFilePath;
   std::unique_ptr<QLockFile> FLock;
   std::unique_ptr<QLocalServer> FServer;

@@ -14,6 +14,7 @@
 #include "model/NameText.h"
 #include "model/PathText.h"
 #include "picture/EmfCanvas.h"
+#include "picture/MarkupText.h"
 #include "picture/QPainterCanvas.h"
 #include "picture/QtFonts.h"
 
@@ -91,7 +92,22 @@ std::string recordWmf(const TPictureSource& Source, TPlotTarget Target) {
   return canvas.Finish();
 }
 
-QByteArray renderSvg(const TPictureSource& Source) {
+// Svg with the content of its first Tag element replaced by Text, escaped; the element is added
+// after the opening svg tag when there is none.
+std::string withElement(std::string Svg, const std::string& Tag, const std::string& Text) {
+  const std::string open = "<" + Tag + ">";
+  const std::string close = "</" + Tag + ">";
+  const std::string element = open + MarkupEscaped(Text) + close;
+  const auto start = Svg.find(open);
+  const auto end = start == std::string::npos ? start : Svg.find(close, start);
+  if (end != std::string::npos) return Svg.replace(start, end + close.size() - start, element);
+  const auto svg = Svg.find("<svg");
+  const auto tagEnd = svg == std::string::npos ? svg : Svg.find('>', svg);
+  if (tagEnd != std::string::npos) Svg.insert(tagEnd + 1, "\n" + element);
+  return Svg;
+}
+
+std::string renderSvg(const TPictureSource& Source) {
   // 254 units per inch: one unit is 0.1 mm, so the document's size is exact in millimetres
   // and a cosmetic pen stays a visible hairline in readers that scale it with the picture.
   constexpr int kDpi = 254;
@@ -103,12 +119,18 @@ QByteArray renderSvg(const TPictureSource& Source) {
   generator.setResolution(kDpi);
   generator.setSize(QSize(deviceUnits(size.X, kDpi), deviceUnits(size.Y, kDpi)));
   generator.setViewBox(QRect(0, 0, deviceUnits(size.X, kDpi), deviceUnits(size.Y, kDpi)));
-  generator.setTitle(qPath(PathWithoutExtension(Source.DocPath)).section('/', -1));
-  generator.setDescription("Busweave-V2");
+  // QSvgGenerator writes its title and description as they are, markup and all: they are
+  // filled in here, escaped.
+  generator.setTitle(QString());
+  generator.setDescription(QString());
   QPainter painter(&generator);
   PaintPicture(painter, Source, kDpi);
   painter.end();
-  return bytes;
+  // Names may hold control characters, which no XML reader accepts even as references.
+  std::string svg = MarkupCharactersOnly(bytes.toStdString());
+  svg =
+      withElement(std::move(svg), "title", qPath(PathWithoutExtension(Source.DocPath)).section('/', -1).toStdString());
+  return withElement(std::move(svg), "desc", "Busweave-V2");
 }
 
 QByteArray renderPdf(const TPictureSource& Source) {
@@ -198,7 +220,7 @@ std::string RenderPicture(const TPictureSource& Source, TPictureFormat Format, T
     case TPictureFormat::Wmf:
       return recordWmf(Source, Target);
     case TPictureFormat::Svg:
-      return renderSvg(Source).toStdString();
+      return renderSvg(Source);
     case TPictureFormat::Pdf:
       return renderPdf(Source).toStdString();
     case TPictureFormat::Png:

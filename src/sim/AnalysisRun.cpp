@@ -7,11 +7,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <istream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <span>
@@ -44,12 +45,6 @@ constexpr double kResponseShare = 2e-4;
 // Points per plotted trace: about twice this many, peaks kept.
 constexpr std::size_t kPlotBuckets = 300;
 
-std::string trimmed(const std::string& Text) {
-  const auto begin = Text.find_first_not_of(" \t\r");
-  if (begin == std::string::npos) return "";
-  return Text.substr(begin, Text.find_last_not_of(" \t\r") - begin + 1);
-}
-
 std::string joined(const std::vector<std::string>& Words) {
   std::string text;
   for (const auto& word : Words) {
@@ -59,30 +54,9 @@ std::string joined(const std::vector<std::string>& Words) {
   return text;
 }
 
-// One SPICE statement: its lines (a first one and '+' continuations) and their joined text.
-struct TStatement {
-  std::vector<std::string> Lines;
-  std::string Text;
-  std::string Key;  // first word in lower case; empty for comments and blank lines
-};
+using TStatement = TSpiceStatement;
 
-std::vector<TStatement> statementsOf(const TextLines& Circuit) {
-  std::vector<TStatement> statements;
-  for (std::size_t i = 1; i < Circuit.size(); ++i) {
-    const std::string text = trimmed(Circuit[i]);
-    if (!text.empty() && text[0] == '+' && !statements.empty() && !statements.back().Key.empty()) {
-      statements.back().Lines.push_back(Circuit[i]);
-      statements.back().Text += ' ';
-      statements.back().Text.append(text, 1);
-      continue;
-    }
-    TStatement statement{{Circuit[i]}, text, ""};
-    if (!text.empty() && text[0] != '*' && text[0] != ';' && text[0] != '$')
-      statement.Key = LowerCase(SpiceWords(text).front());
-    statements.push_back(std::move(statement));
-  }
-  return statements;
-}
+std::vector<TStatement> statementsOf(const TextLines& Circuit) { return ReadSpiceStatements(Circuit); }
 
 // "PULSE(a b c)" -> its arguments; nothing when Text has no PULSE.
 std::optional<std::vector<std::string>> pulseArguments(const std::string& Text) {
@@ -102,13 +76,12 @@ std::optional<std::vector<std::string>> pulseArguments(const std::string& Text) 
   return SpiceWords(inside);
 }
 
+// A voltage source with its two nodes and a PULSE ("VPULSE(...)" alone is none).
 bool isPulseSource(const TStatement& S) {
-  return !S.Key.empty() && S.Key[0] == 'v' && pulseArguments(S.Text).has_value();
+  return !S.Key.empty() && S.Key[0] == 'v' && SpiceWords(S.Text).size() >= 3 && pulseArguments(S.Text).has_value();
 }
 
-std::string deckLine(const TStatement& S, const std::string& Text) {
-  return S.Lines.front().substr(0, S.Lines.front().find_first_not_of(" \t")) + Text;
-}
+std::string deckLine(const TStatement& S, const std::string& Text) { return IndentOf(S.Lines.front()) + Text; }
 
 // The driver's subcircuit under another name, its PULSE source given Source instead ("DC 5").
 std::vector<std::string> driverCopy(const std::vector<TStatement>& Statements, const TAnalysisPlan& Plan,
@@ -147,9 +120,7 @@ double evaluated(const TSpiceParameters& Parameters, const std::string& Text, co
   return *value;
 }
 
-}  // namespace
-
-TAnalysisPlan PlanAnalysis(const TextLines& Circuit) {
+TAnalysisPlan planAnalysis(const TextLines& Circuit, const std::optional<TCircuitSources>& Sources) {
   TAnalysisPlan plan;
   plan.Circuit = Circuit;
   const std::vector<TStatement> statements = statementsOf(Circuit);
@@ -160,7 +131,10 @@ TAnalysisPlan PlanAnalysis(const TextLines& Circuit) {
 
   // Stations: the network's nodes ("* Node NAME" before "RZLk k 0 R") with a driver instance.
   std::map<std::string, std::string> names;  // circuit node -> name
-  for (const TNetworkNode& node : TranslateForNgspice(Circuit).Nodes) names[node.Spice] = NameToUtf8(node.Name);
+  TTranslationOptions translation;
+  translation.Sources = Sources;
+  for (const TNetworkNode& node : TranslateForNgspice(Circuit, {}, translation).Nodes)
+    names[node.Spice] = NameToUtf8(node.Name);
   std::set<std::string> driven;
   int depth = 0;
   for (const TStatement& s : statements) {
@@ -242,6 +216,19 @@ TAnalysisPlan PlanAnalysis(const TextLines& Circuit) {
     throw EAnalysisError("the driver's edges or the lines' delays give no time that can be simulated (" +
                          SpiceNumberText(plan.Stop) + " s)");
   return plan;
+}
+
+}  // namespace
+
+TAnalysisPlan PlanAnalysis(const TextLines& Circuit, const std::optional<TCircuitSources>& Sources) {
+  // The circuit's reasons, in the analysis's terms.
+  try {
+    return planAnalysis(Circuit, Sources);
+  } catch (const ESpiceExpressionError& error) {
+    throw EAnalysisError(error.what());
+  } catch (const ESpiceCommandError& error) {
+    throw EAnalysisError(error.what());
+  }
 }
 
 TextLines LevelProbeDeck(const TAnalysisPlan& Plan) {
@@ -902,6 +889,46 @@ TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::s
   return outcome;
 }
 
+namespace {
+
+// The circuit a worker is sent, at most MaxCircuitBytes of it; nothing beyond that. Blank lines
+// after the title say nothing to SPICE and are not kept, so that memory follows the statements.
+std::optional<TextLines> readWorkerCircuit(std::istream& In) {
+  TextLines circuit;
+  std::string line;
+  std::size_t total = 0;
+  const auto endLine = [&] {
+    if (circuit.empty() || !std::all_of(line.begin(), line.end(), IsSpiceBlank)) circuit.push_back(line);
+    line.clear();
+  };
+  std::vector<char> chunk(1 << 16);
+  while (In) {
+    In.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const auto got = static_cast<std::size_t>(In.gcount());
+    total += got;
+    if (total > MaxCircuitBytes) return std::nullopt;
+    for (std::size_t i = 0; i < got;) {
+      // Runs of empty lines are skipped in one go.
+      if (line.empty() && !circuit.empty())
+        while (i < got && chunk[i] == '\n') ++i;
+      if (i == got) break;
+      const char* begin = chunk.data() + i;
+      const auto* newline = static_cast<const char*>(std::memchr(begin, '\n', got - i));
+      const std::size_t length = newline ? static_cast<std::size_t>(newline - begin) : got - i;
+      line.append(begin, length);
+      i += length;
+      if (newline) {
+        endLine();
+        ++i;
+      }
+    }
+  }
+  if (!line.empty()) endLine();
+  return circuit;
+}
+
+}  // namespace
+
 int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, std::ostream& Out, std::ostream& Err) {
   std::size_t transmitter = 0;
   TThresholds thresholds;
@@ -945,17 +972,14 @@ int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, st
     Err << "analyze-worker: --transmitter is missing\n";
     return 2;
   }
-  const std::string text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  TextLines circuit;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    circuit.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
+  const auto circuit = readWorkerCircuit(In);
+  if (!circuit) {
+    Err << "analyze-worker: the circuit on standard input is larger than " << MaxCircuitBytes
+        << " bytes, more than templates and a network section can make\n";
+    return 1;
   }
   try {
-    const TAnalysisPlan plan = PlanAnalysis(circuit);
+    const TAnalysisPlan plan = PlanAnalysis(*circuit);
     Out << TransmitterRunJson(pattern > 0 ? RunPattern(plan, transmitter, pattern, shift)
                                           : RunTransmitter(plan, transmitter, thresholds, traces))
         << "\n";

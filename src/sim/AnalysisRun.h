@@ -11,6 +11,7 @@
 // a callback and stops the runs with a stop token; it may run them on a thread of its own.
 
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
@@ -63,8 +64,9 @@ struct TAnalysisPlan {
 };
 
 // Reads the circuit. Throws EAnalysisError when it has fewer than two stations with a driver,
-// or its driver has not exactly one PULSE source whose times can be read.
-TAnalysisPlan PlanAnalysis(const TextLines& Circuit);
+// or its driver has not exactly one PULSE source whose times can be read, or the translation
+// for ngspice refuses it (Sources, when given, names the templates as the simulation does).
+TAnalysisPlan PlanAnalysis(const TextLines& Circuit, const std::optional<TCircuitSources>& Sources = std::nullopt);
 
 // The deck that shows which level of the source drives the bus: the driver held at the first
 // level on node 1 and at the second on node 2, each into 60 ohms (two terminations).

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <utility>
@@ -13,39 +15,6 @@
 
 namespace busweave {
 namespace {
-
-bool isBlank(char C) { return std::isspace(static_cast<unsigned char>(C)) != 0; }
-
-std::string trimmed(const std::string& Text) {
-  std::size_t begin = 0;
-  std::size_t end = Text.size();
-  while (begin < end && isBlank(Text[begin])) ++begin;
-  while (end > begin && isBlank(Text[end - 1])) --end;
-  return Text.substr(begin, end - begin);
-}
-
-// Words separated by blanks (and commas, where SPICE allows them), keeping bracketed
-// expressions whole: "PULSE({a} {b+c} 1n)" stays one word when Brackets is true.
-std::vector<std::string> splitWords(const std::string& Text, bool Commas) {
-  std::vector<std::string> words;
-  std::string word;
-  int depth = 0;
-  for (char c : Text) {
-    if (c == '(' || c == '{') ++depth;
-    if ((c == ')' || c == '}') && depth > 0) --depth;
-    const bool separator = depth == 0 && (isBlank(c) || (Commas && c == ','));
-    if (separator) {
-      if (!word.empty()) words.push_back(std::move(word));
-      word.clear();
-    } else {
-      word += c;
-    }
-  }
-  if (!word.empty()) words.push_back(std::move(word));
-  return words;
-}
-
-std::string indentOf(const std::string& Line) { return Line.substr(0, Line.find_first_not_of(" \t")); }
 
 std::string joinWords(const std::vector<std::string>& Words) {
   std::string text;
@@ -59,39 +28,7 @@ std::string joinWords(const std::vector<std::string>& Words) {
 // Breakpoints closer than this share of the maximum step are one (ngspice's MINBREAK).
 constexpr double kBreakpointMerge = 0.25;
 
-// One SPICE statement: its first line and the '+' lines that continue it.
-struct Statement {
-  std::vector<std::string> Lines;
-  std::string Text;  // the lines joined, continuation marks removed
-  std::string Key;   // the first word in lower case: ".tran", ".param", "t12", "* ..." for comments
-  bool Comment = false;
-};
-
-std::vector<Statement> statementsOf(const TextLines& Lines, const std::stop_token& Stop) {
-  std::vector<Statement> statements;
-  for (std::size_t i = 1; i < Lines.size(); ++i) {
-    if (Stop.stop_requested()) return {};
-    const std::string line = FlattenNestedBraces(Lines[i]);
-    const std::string text = trimmed(line);
-    if (!text.empty() && text[0] == '+' && !statements.empty() && !statements.back().Comment &&
-        !statements.back().Key.empty()) {
-      statements.back().Lines.push_back(line);
-      statements.back().Text += ' ';
-      statements.back().Text.append(text, 1);
-      continue;
-    }
-    Statement statement;
-    statement.Lines.push_back(line);
-    statement.Text = text;
-    statement.Comment = text.empty() || text[0] == '*' || text[0] == ';' || text[0] == '$';
-    if (!statement.Comment) {
-      const auto words = splitWords(text, false);
-      statement.Key = words.empty() ? std::string() : LowerCase(words.front());
-    }
-    statements.push_back(std::move(statement));
-  }
-  return statements;
-}
+using Statement = TSpiceStatement;
 
 bool isOneOf(const std::string& Key, std::initializer_list<const char*> Keys) {
   return std::any_of(Keys.begin(), Keys.end(), [&](const char* K) { return Key == K; });
@@ -107,14 +44,14 @@ std::optional<std::string> cleanedOptions(const Statement& S) {
   for (std::size_t i = 0; i < S.Text.size(); ++i) {
     const char c = S.Text[i];
     if (c == '=') {
-      while (!text.empty() && isBlank(text.back())) text.pop_back();
+      while (!text.empty() && IsSpiceBlank(text.back())) text.pop_back();
       text += c;
-      while (i + 1 < S.Text.size() && isBlank(S.Text[i + 1])) ++i;
+      while (i + 1 < S.Text.size() && IsSpiceBlank(S.Text[i + 1])) ++i;
     } else {
       text += c;
     }
   }
-  auto words = splitWords(text, false);
+  auto words = SpiceWords(text, false);
   std::vector<std::string> kept{words.front()};
   for (std::size_t i = 1; i < words.size(); ++i) {
     const std::string name = LowerCase(words[i].substr(0, words[i].find('=')));
@@ -123,7 +60,7 @@ std::optional<std::string> cleanedOptions(const Statement& S) {
     kept.push_back(words[i]);
   }
   if (kept.size() == 1) return std::nullopt;
-  return indentOf(S.Lines.front()) + joinWords(kept);
+  return IndentOf(S.Lines.front()) + joinWords(kept);
 }
 
 // The delay of a transmission line "Tname n1 n2 n3 n4 Z0=... TD=..." (or F= with NL=).
@@ -131,7 +68,7 @@ std::optional<double> lineDelay(const Statement& S, const TSpiceParameters& Para
   std::optional<double> td;
   std::optional<double> frequency;
   double normalizedLength = 0.25;
-  for (const auto& word : splitWords(S.Text, false)) {
+  for (const auto& word : SpiceWords(S.Text, false)) {
     const auto equals = word.find('=');
     if (equals == std::string::npos) continue;
     const std::string name = LowerCase(word.substr(0, equals));
@@ -159,10 +96,102 @@ void pulseEdges(const Statement& S, const TSpiceParameters& Parameters, std::vec
     if (S.Text[close] == '(') ++depth;
     if (S.Text[close] == ')' && --depth == 0) break;
   }
-  const auto arguments = splitWords(S.Text.substr(open + 1, close - open - 1), true);
+  const auto arguments = SpiceWords(S.Text.substr(open + 1, close - open - 1), true);
   for (std::size_t i = 3; i < 5 && i < arguments.size(); ++i)
     if (const auto edge = Parameters.Evaluate(arguments[i])) Edges.push_back(*edge);
 }
+
+bool startsWithNoCase(const std::string& Text, std::string_view Prefix) {
+  return Text.size() >= Prefix.size() && LowerCase(std::string_view(Text).substr(0, Prefix.size())) == Prefix;
+}
+
+// The file an .include or .lib line names, as ngspice reads it: the word after the keyword,
+// quotes taken off.
+std::string includedFile(const std::string& Text) {
+  std::size_t at = 0;
+  while (at < Text.size() && !IsSpiceBlank(Text[at])) ++at;
+  while (at < Text.size() && (IsSpiceBlank(Text[at]) || Text[at] == '"' || Text[at] == '\'')) ++at;
+  std::size_t end = at;
+  while (end < Text.size() && !IsSpiceBlank(Text[end]) && Text[end] != '"' && Text[end] != '\'') ++end;
+  return Text.substr(at, end - at);
+}
+
+// Whether Path lies in Folder once both are resolved (symbolic links and ".." included).
+bool isInside(const std::filesystem::path& Path, const std::string& Folder) {
+  std::error_code ec;
+  const auto file = std::filesystem::weakly_canonical(Path, ec);
+  if (ec) return false;
+  const auto folder = std::filesystem::weakly_canonical(std::filesystem::absolute(Folder, ec), ec);
+  if (ec) return false;
+  auto f = file.begin();
+  for (const auto& part : folder) {
+    if (part.empty()) break;  // a trailing separator
+    if (f == file.end() || *f != part) return false;
+    ++f;
+  }
+  return f != file.end();
+}
+
+// Refuses what in Lines would make ngspice run its own commands while it reads the circuit (a
+// command file, .control blocks, "*#" lines) or read a file from outside the templates' folder;
+// included files are read and refused alike. Where names a line of Lines.
+class TCommandCheck {
+ public:
+  explicit TCommandCheck(const std::optional<TCircuitSources>& Sources) : FSources(Sources) {}
+
+  void Check(const TextLines& Lines, std::size_t End, const std::function<std::string(std::size_t)>& Where,
+             const std::filesystem::path& Folder, int Depth) {
+    if (!Lines.empty() && startsWithNoCase(TrimmedBlanks(Lines.front()), "*ng_script"))
+      refuse(Where(0), "a first line \"*ng_script\" makes ngspice run the circuit as its commands");
+    for (std::size_t i = 1; i < End && i < Lines.size(); ++i) {
+      const std::string text = TrimmedBlanks(Lines[i]);
+      if (startsWithNoCase(text, ".control") || startsWithNoCase(text, ".endc"))
+        refuse(Where(i), SpiceWords(text).front() + ": a .control block runs ngspice's commands");
+      if (text.compare(0, 2, "*#") == 0) refuse(Where(i), "a line beginning with *# runs an ngspice command");
+      // ngspice reads the file of ".lib FILE" and of ".lib FILE SECTION" alike.
+      if (FSources && (startsWithNoCase(text, ".inc") || startsWithNoCase(text, ".lib")))
+        include(text, Where(i), Folder, Depth);
+    }
+  }
+
+ private:
+  [[noreturn]] static void refuse(const std::string& Where, const std::string& What) {
+    throw ESpiceCommandError(Where + ": " + What + ", which Busweave does not let a circuit do when it simulates");
+  }
+
+  void include(const std::string& Text, const std::string& Where, const std::filesystem::path& From, int Depth) {
+    const std::string name = includedFile(Text);
+    if (name.empty()) return;  // ngspice reports it
+    // ngspice looks beside the including file first, then in the current folder.
+    std::error_code ec;
+    std::filesystem::path path = name;
+    if (path.is_relative() && name[0] != '~')
+      path =
+          !From.empty() && std::filesystem::exists(From / path, ec) ? From / path : std::filesystem::absolute(path, ec);
+    if (name[0] == '~' || !std::filesystem::is_regular_file(path, ec) || !isInside(path, FSources->Folder))
+      throw ESpiceCommandError(Where + ": " + SpiceWords(Text).front() + " reads " + name +
+                               ", which is not a file in the templates' folder " + FSources->Folder);
+    constexpr int kDeepestInclude = 8;
+    constexpr int kMostIncludes = 64;
+    if (Depth >= kDeepestInclude || ++FIncluded > kMostIncludes)
+      throw ESpiceCommandError(Where + ": the included files nest too deeply or are too many");
+    TextLines lines;
+    try {
+      lines = SplitLines(ReadTemplate(path.string()));
+    } catch (const std::exception& error) {
+      throw ESpiceCommandError(Where + ": " + error.what());
+    }
+    // An included file has no title line: its first line is a statement too.
+    lines.insert(lines.begin(), std::string());
+    const std::string file = path.string();
+    Check(
+        lines, lines.size(), [&](std::size_t I) { return file + " line " + std::to_string(I); }, path.parent_path(),
+        Depth + 1);
+  }
+
+  const std::optional<TCircuitSources>& FSources;
+  int FIncluded = 0;
+};
 
 // "* Node [3] ECU2" gives "[3] ECU2".
 std::optional<std::string> nodeComment(const std::string& Text) {
@@ -174,7 +203,7 @@ std::optional<std::string> nodeComment(const std::string& Text) {
 // "RZL3 3 0 1500": a network node's resistor to ground; gives "3".
 std::optional<std::string> networkNode(const Statement& S) {
   if (S.Key.size() < 4 || S.Key.compare(0, 3, "rzl") != 0) return std::nullopt;
-  const auto words = splitWords(S.Text, false);
+  const auto words = SpiceWords(S.Text, false);
   if (words.size() < 3 || LowerCase(words[0]).substr(3) != words[1] || words[2] != "0") return std::nullopt;
   if (!std::all_of(words[1].begin(), words[1].end(),
                    [](char C) { return std::isdigit(static_cast<unsigned char>(C)); }))
@@ -183,27 +212,6 @@ std::optional<std::string> networkNode(const Statement& S) {
 }
 
 }  // namespace
-
-std::vector<std::string> SpiceWords(const std::string& Text, bool Commas) { return splitWords(Text, Commas); }
-
-std::string FlattenNestedBraces(const std::string& Line) {
-  // Only a line whose braces balance is rewritten; ngspice reports the others as they stand.
-  int depth = 0;
-  for (char c : Line) {
-    if (c == '{') ++depth;
-    if (c == '}' && --depth < 0) return Line;
-  }
-  if (depth != 0) return Line;
-  std::string out = Line;
-  for (char& c : out) {
-    if (c == '{') {
-      if (depth++ > 0) c = '(';
-    } else if (c == '}') {
-      if (--depth > 0) c = ')';
-    }
-  }
-  return out;
-}
 
 std::string SpiceNumberText(double Value) {
   char buffer[32];
@@ -226,12 +234,19 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
                                     const TTranslationOptions& Options) {
   TNgspiceCircuit circuit;
   circuit.Lines.push_back(Circuit.empty() ? std::string("Busweave circuit") : Circuit.front());
-  std::vector<Statement> statements = statementsOf(Circuit, Stop);
+  std::vector<Statement> statements = ReadSpiceStatements(Circuit, Stop);
   if (Stop.stop_requested()) return circuit;
 
   // SPICE statements after .END are not part of the circuit.
   const auto end =
       std::find_if(statements.begin(), statements.end(), [](const Statement& S) { return S.Key == ".end"; });
+  TCommandCheck(Options.Sources)
+      .Check(
+          Circuit, end == statements.end() ? Circuit.size() : end->Line,
+          [&](std::size_t I) {
+            return Options.Sources ? CircuitLineName(*Options.Sources, I) : "circuit line " + std::to_string(I + 1);
+          },
+          {}, 0);
   statements.erase(end, statements.end());
 
   TSpiceParameters parameters;
@@ -312,7 +327,8 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
     if (Stop.stop_requested()) return circuit;
     const std::string& key = statement.Key;
     if (statement.Comment) {
-      if (auto name = nodeComment(statement.Text)) pendingName = std::move(name);
+      for (const auto& line : statement.Lines)
+        if (auto name = nodeComment(TrimmedBlanks(line))) pendingName = std::move(name);
       circuit.Lines.insert(circuit.Lines.end(), statement.Lines.begin(), statement.Lines.end());
       continue;
     }
@@ -331,7 +347,7 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
     }
     if (key == ".tran" || key.rfind(".tran/", 0) == 0) {
       tranIndex = circuit.Lines.size();
-      tranWords = splitWords(statement.Text, true);
+      tranWords = SpiceWords(statement.Text, true);
       tranText = statement.Text;
       // ngspice knows no /OP; the statement is rewritten below, once every delay is known.
       tranWords->front() = ".TRAN";
@@ -346,11 +362,11 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
       // never set is a plain connection of its two ports, which 0 V sources make exactly. A
       // line far shorter than the edges is one too, electrically, and would otherwise force a
       // step of a fraction of its delay on the whole run.
-      const auto words = splitWords(statement.Text, false);
+      const auto words = SpiceWords(statement.Text, false);
       const bool zero = delay && *delay == 0.0;
       const bool isShort = delay && subcircuitDepth == 0 && *delay < circuit.ShortLine;
       if ((zero || isShort) && words.size() >= 5) {
-        const std::string indent = indentOf(statement.Lines.front());
+        const std::string indent = IndentOf(statement.Lines.front());
         const std::string name = uniqueName("V" + words[0]);
         // At the top level only the joins that connect something new: a ring of 0 V sources
         // is a loop of voltage sources. Inside a subcircuit the nodes are its own.
@@ -378,16 +394,16 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
         int number = 0;
         const auto read = std::from_chars(node->data(), node->data() + node->size(), number);
         if (read.ec == std::errc())
-          circuit.Nodes.push_back({*node, trimmed(NumberedName(nodeName.value_or(""), number))});
+          circuit.Nodes.push_back({*node, TrimmedBlanks(NumberedName(nodeName.value_or(""), number))});
       }
       // Element names must be unique; the network section's "T" + both node numbers is not
       // (nodes 1 and 12 give T112, and so do nodes 11 and 2).
       if (!seenNames.insert(key).second) {
-        auto words = splitWords(statement.Text, false);
+        auto words = SpiceWords(statement.Text, false);
         const std::string renamed = uniqueName(words.front());
         circuit.Notes.push_back("element " + words.front() + " appears twice; the second is simulated as " + renamed);
         words.front() = renamed;
-        circuit.Lines.push_back(indentOf(statement.Lines.front()) + joinWords(words));
+        circuit.Lines.push_back(IndentOf(statement.Lines.front()) + joinWords(words));
         continue;
       }
     }

@@ -6,11 +6,13 @@
 // lines; the user's circuit file is never touched.
 
 #include <optional>
+#include <stdexcept>
 #include <stop_token>
 #include <string>
 #include <vector>
 
 #include "circuit/CircuitFile.h"
+#include "sim/SpiceStatements.h"
 #include "sim/StepRule.h"
 
 namespace busweave {
@@ -29,8 +31,18 @@ struct TTransientSpec {
   double Ceiling = 0.0;  // the step ceiling the user wrote, 0 when none
 };
 
+// The circuit asks ngspice for what Busweave never lets a circuit do: run ngspice's own
+// commands (a .control block, a "*#" line), or read a file from outside the templates' folder.
+class ESpiceCommandError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Choices of the translation; the defaults are what Simulate uses.
 struct TTranslationOptions {
+  // Where the circuit's lines come from: refusals then name the template and its line, and
+  // .include and .lib may read only files in the templates' folder (and what those include).
+  std::optional<TCircuitSources> Sources;
   // Lines of the top level whose delay lies below the shortest source edge divided by this are
   // simulated as direct connections (see ShortLineThreshold); 0 keeps every line that has a delay.
   double ShortLineRatio = DefaultShortLineRatio;
@@ -52,22 +64,15 @@ struct TNgspiceCircuit {
 // The .SAVE statements for the voltages of these nodes, a few nodes a line.
 TextLines SaveStatements(const std::vector<TNetworkNode>& Nodes);
 
-// Inner braces of a brace expression become parentheses: {2*{xTP+xTR}} -> {2*(xTP+xTR)}.
-// ngspice rejects nested braces even in PSPICE compatibility mode.
-std::string FlattenNestedBraces(const std::string& Line);
-
 // The whole translation. Line 1 is the title and passes unchanged. Throws
-// ESpiceExpressionError when a parameter or expression nests too deeply. Returns early, with
+// ESpiceExpressionError when a parameter or expression nests too deeply, ESpiceCommandError
+// naming the line when the circuit reaches for ngspice's commands or for a file it may not read. Returns early, with
 // an incomplete circuit that is not to be used, once Stop is requested.
 // Nodes joined by lines of no delay, or of a delay below the short-line threshold, are joined by
 // 0 V sources along a spanning tree of those lines: a ring of them would be a loop of voltage
 // sources, which ngspice cannot solve ("singular matrix"). Every drawn node keeps its voltage.
 TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token Stop = {},
                                     const TTranslationOptions& Options = {});
-
-// The words of a SPICE statement, separated by blanks (and commas where Commas is true), with
-// bracketed expressions kept whole: "PULSE({a} {b+c} 1n)" is one word.
-std::vector<std::string> SpiceWords(const std::string& Text, bool Commas = false);
 
 // A number for a SPICE deck, independent of the C locale: "1e-10", "7.5e-10".
 std::string SpiceNumberText(double Value);

@@ -96,9 +96,12 @@ void TSimulateCommand::Run() {
   // Templates and the network section here, where the network lives (generating the section
   // numbers the node names); the translation, which a template can make slow, on a worker.
   TextLines lines;
+  TTranslationOptions options;
   try {
     std::vector<std::string> warnings;
-    lines = CircuitFromTemplates(FNet, ".", &warnings);
+    TCircuitSources sources;
+    lines = CircuitFromTemplates(FNet, ".", &warnings, &sources);
+    options.Sources = sources;
     FNotes = warnings;
   } catch (const std::exception& error) {
     FPrompts.ShowError(FEditor, QString::fromLocal8Bit(error.what()));
@@ -113,10 +116,10 @@ void TSimulateCommand::Run() {
   const int run = ++FRun;
   showStatusPanel(true);
   ProgressBar->setFormat("preparing");
-  FWorker = std::jthread([this, run, lines = std::move(lines)](std::stop_token Stop) {
+  FWorker = std::jthread([this, run, lines = std::move(lines), options](std::stop_token Stop) {
     auto outcome = std::make_shared<Translated>();
     try {
-      outcome->Circuit = TranslateForNgspice(lines, Stop);
+      outcome->Circuit = TranslateForNgspice(lines, Stop, options);
     } catch (const std::exception& error) {
       outcome->Error = error.what();
     } catch (...) {

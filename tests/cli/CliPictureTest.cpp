@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QXmlStreamReader>
 #include <filesystem>
 #include <sstream>
 
+#include "CliProgram.h"
 #include "CliRun.h"
 #include "MetafileReader.h"
 #include "TempFolder.h"
@@ -190,6 +192,53 @@ TEST_F(CliPicture, RefusalsWriteNothing) {
   EXPECT_EQ(help.Code, 0);
   EXPECT_NE(help.Out.find("Usage: busweave-cli picture FILE -o OUT"), std::string::npos);
   EXPECT_NE(run({"--help"}).Out.find("picture FILE -o OUT"), std::string::npos);
+}
+
+// Every SVG element of Text (an SVG, or the report's page) parses as XML; the first error else.
+std::string svgProblems(const std::string& Text) {
+  for (auto start = Text.find("<svg"); start != std::string::npos; start = Text.find("<svg", start + 1)) {
+    const auto end = Text.find("</svg>", start);
+    QXmlStreamReader xml(QByteArray::fromStdString(Text.substr(start, end + 6 - start)));
+    while (!xml.atEnd()) xml.readNext();
+    if (xml.hasError()) return xml.errorString().toStdString() + " at " + std::to_string(xml.characterOffset());
+  }
+  return "";
+}
+
+TEST(CliPictureMarkup, NamesAndFileNamesNeverBreakTheMarkup) {
+  TempFolder folder;
+  // Two stations with drivers, named with markup, control characters and Windows-1252 bytes.
+  const auto save = [](const std::string& Path) {
+    TCanNodes net(120, 1500, 120);
+    net.AddNode({0, 0});
+    net.AddNode({400, 0});
+    net.AddWire({0, 0}, {400, 0}, 120, true);
+    net.NodeAt({0, 0})->FName = "A\x01<b>&amp;\x0C";
+    net.NodeAt({400, 0})->FName = "\x1B]0;\x80\xFF\"'";
+    for (const TPoint at : {TPoint{0, 0}, TPoint{400, 0}}) {
+      net.NodeAt(at)->FSource = 1;
+      net.NodeAt(at)->FResistance = 120;
+    }
+    net.WireAtIndex(2)->FLength = 1500;
+    ASSERT_TRUE(net.SaveNetwork(Path));
+  };
+  const std::string rd = folder.File("R&D.bwn");
+  save(rd);
+  const std::string svg = folder.File("x.svg");
+  ASSERT_EQ(test::RunCliProgram({"picture", rd, "-o", svg}).Code, 0);
+  const std::string picture = ReadBytes(svg);
+  EXPECT_EQ(svgProblems(picture), "");
+  EXPECT_NE(picture.find("<title>R&amp;D</title>"), std::string::npos);
+
+  const std::string hostile = folder.File("<img src=x onerror=document.title='PWNED'>.bwn");
+  save(hostile);
+  const std::string report = folder.File("report.html");
+  const auto analysed = test::RunCliProgram({"analyze", hostile, "--report", report, "--jobs", "2"}, 300);
+  ASSERT_LE(analysed.Code, 1) << analysed.Err;
+  const std::string page = ReadBytes(report);
+  EXPECT_EQ(svgProblems(page), "");
+  EXPECT_EQ(page.find("<img"), std::string::npos);
+  EXPECT_NE(page.find("&lt;img src=x"), std::string::npos);
 }
 
 }  // namespace

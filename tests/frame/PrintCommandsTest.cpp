@@ -1,8 +1,10 @@
 // Printing a document through the real print path into a PDF file: true size across pages and
-// fitted to one page, the footer on every page, a printer that cannot be opened; the print
-// preview; and the editor window that resizes and maximises like the frame.
+// fitted to one page, the footer on every page, a printer that cannot be opened, a file that
+// cannot be written whole; the print preview; and the editor window that resizes and maximises
+// like the frame.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QAction>
 #include <QComboBox>
@@ -23,6 +25,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 
@@ -242,6 +245,28 @@ TEST_F(Printing, CancellingPrintsNothingAndAFileThatCannotBeMadeIsNamed) {
   PrintTo("missing-folder/out.pdf", TPrintLayout::TrueSize);
   ASSERT_EQ(Prompts().Errors.size(), 1);
   EXPECT_TRUE(Prompts().Errors[0].contains(QString::fromStdString(blocked))) << Prompts().Errors[0].toStdString();
+}
+
+TEST_F(Printing, AFailedPrintKeepsTheOldFileAndIsShown) {
+  const std::string old = PrintTo("old.pdf", TPrintLayout::FitToPage);
+  const std::string before = ReadBytes(old);
+  ASSERT_GT(before.size(), 1000u);
+  // A disk that fills up halfway through the new file, by the limit on the size of files.
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = before.size() / 2;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  PrintTo("old.pdf", TPrintLayout::TrueSize);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_TRUE(ReadBytes(old) == before) << "the old PDF was replaced";
+  ASSERT_EQ(Prompts().Errors.size(), 1);
+  EXPECT_TRUE(Prompts().Errors[0].contains("old.pdf")) << Prompts().Errors[0].toStdString();
+  Prompts().OutputFile = "/dev/full";
+  Frame->Print();
+  ASSERT_EQ(Prompts().Errors.size(), 2);
+  EXPECT_TRUE(Prompts().Errors[1].contains("/dev/full")) << Prompts().Errors[1].toStdString();
 }
 
 TEST_F(Printing, PreviewRendersThePagesAndSwitchesTheLayout) {

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the circuit translation for ngspice as a whole circuit (header,
 // network section and trailer as one text), with its statement reader and the .PARAM
 // expression reader, and to the network section as node names. The translation may refuse an
-// expression that nests too deeply, nothing else; node names never reach the start of a line.
+// expression that nests too deeply or ngspice's commands, nothing else; node names never reach the start of a line.
 
 #include <cstdint>
 #include <cstdlib>
@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     for (std::size_t i = 1; i < translated.Lines.size(); ++i)
       if (translated.Lines[i].find_first_of("\r\n") != std::string::npos) std::abort();
   } catch (const busweave::ESpiceExpressionError&) {
-    // Refused with a reason: the one failure the translation may report.
+    // Refused with a reason: the failures the translation may report.
+  } catch (const busweave::ESpiceCommandError&) {
   }
 
   // The first line as an expression over the parameters that the rest defines.

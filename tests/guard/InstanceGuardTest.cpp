@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,8 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
+#include <filesystem>
 #include <future>
 #include <memory>
+#include <tuple>
 
 #include "TempFolder.h"
 #include "guard/InstanceGuard.h"
@@ -122,6 +125,41 @@ TEST_F(InstanceGuardTest, HandsFilesToTheListeningHolder) {
   while (received.isEmpty() && clock.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   EXPECT_EQ(received, files);
   EXPECT_TRUE(handed.get());
+}
+
+TEST_F(InstanceGuardTest, ALockFolderOthersMayWriteAndATakenSocketPathAreSaid) {
+  QStringList said;
+  const auto warn = [&said](const QString& Message) { said << Message; };
+  const QString folder = QString::fromStdString(FFolder.Path().string());
+  const std::string link = FFolder.File("link");
+  std::filesystem::create_directory_symlink(FFolder.Path(), link);
+  for (const auto& [chosen, mode, reason] : {std::tuple{folder, 0777, "others may write"},
+                                             {folder, 0775, "others may write"},
+                                             {QString::fromStdString(link), 0755, "not a folder"}}) {
+    ::chmod(FFolder.Path().c_str(), static_cast<mode_t>(mode));
+    qputenv("BUSWEAVE_LOCK_DIR", chosen.toLocal8Bit());
+    said.clear();
+    const TInstanceGuard guard("Busweave-V2", warn);
+    EXPECT_FALSE(guard.LockFilePath().startsWith(chosen)) << guard.LockFilePath().toStdString();
+    ASSERT_EQ(said.size(), 1);
+    EXPECT_TRUE(said[0].contains(chosen) && said[0].contains(reason)) << said[0].toStdString();
+  }
+  ::chmod(FFolder.Path().c_str(), 0700);
+  qputenv("BUSWEAVE_LOCK_DIR", folder.toLocal8Bit());
+
+  // A folder where the socket goes: the copy runs, says so, and leaves the folder alone.
+  int argc = 1;
+  char name[] = "test_guard";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  ASSERT_TRUE(std::filesystem::create_directory(FFolder.File("Busweave-V2.socket")));
+  said.clear();
+  TInstanceGuard holder("Busweave-V2", warn);
+  ASSERT_TRUE(holder.TryAcquire());
+  EXPECT_FALSE(holder.Listen([](const QStringList&) {}));
+  ASSERT_EQ(said.size(), 1);
+  EXPECT_TRUE(said[0].contains(QString::fromStdString(FFolder.File("Busweave-V2.socket")))) << said[0].toStdString();
+  EXPECT_TRUE(std::filesystem::is_directory(FFolder.File("Busweave-V2.socket")));
 }
 
 }  // namespace
