@@ -71,8 +71,9 @@ constexpr const char* kMergeHelp =
     "\n"
     "Joins the parts that 'analyze --shard I/N' printed into the result an analysis of all\n"
     "transmitters at once gives: the same table, JSON, report and exit code. The parts must\n"
-    "come from the same network and options and cover every transmitter once. The report\n"
-    "reads the network file the parts name.\n";
+    "come from the same network file (its bytes), templates and options, which each part\n"
+    "records as digests, and cover every transmitter once. The report reads the network file\n"
+    "the parts name; it replaces neither that file, nor a template, nor a part.\n";
 
 // Plots of the worst pairs in a report.
 constexpr std::size_t kMostPlots = 6;
