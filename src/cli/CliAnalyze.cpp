@@ -25,6 +25,7 @@
 #include "model/SafeFile.h"
 #include "picture/MarkupText.h"
 #include "picture/PictureRendering.h"
+#include "sim/AnalysisPart.h"
 #include "sim/AnalysisRun.h"
 #include "sim/BusAnalysis.h"
 
@@ -72,10 +73,10 @@ constexpr const char* kMergeHelp =
     "\n"
     "Joins the parts that 'analyze --shard I/N' printed into the result an analysis of all\n"
     "transmitters at once gives: the same table, JSON, report and exit code. The parts must\n"
-    "come from the same network and options and cover every transmitter once. The report\n"
-    "reads the network file the parts name.\n";
+    "come from the same network file (its bytes), templates and options, which each part\n"
+    "records as digests, and cover every transmitter once. The report reads the network file\n"
+    "the parts name; it replaces neither that file, nor a template, nor a part.\n";
 
-constexpr int kPartVersion = 2;
 // Plots of the worst pairs in a report.
 constexpr std::size_t kMostPlots = 6;
 
@@ -100,7 +101,8 @@ std::optional<std::int64_t> rateOf(const std::string& Text) {
   const double value = std::strtod(digits.c_str(), &end);
   if (digits.empty() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
   const double rate = value * scale;
-  if (rate != std::floor(rate) || rate < 1000 || rate > 100e6) return std::nullopt;
+  if (rate != std::floor(rate) || rate < static_cast<double>(kLeastBitRate) || rate > static_cast<double>(kMostBitRate))
+    return std::nullopt;
   return static_cast<std::int64_t>(rate);
 }
 
@@ -128,18 +130,21 @@ std::optional<std::string> readSettings(const TArguments& Args, TAnalysisSetting
   double spd = S.DataSamplePoint * 100;
   double sjw = S.Sjw * 100;
   double dataSjw = S.DataSjw * 100;
-  if (!NumberOption(Args, "--dominant", -100, 100, S.Thresholds.Dominant))
+  if (!NumberOption(Args, "--dominant", -kMostThresholdVolts, kMostThresholdVolts, S.Thresholds.Dominant))
     return "--dominant needs a voltage from -100 to 100";
-  if (!NumberOption(Args, "--recessive", -100, 100, S.Thresholds.Recessive))
+  if (!NumberOption(Args, "--recessive", -kMostThresholdVolts, kMostThresholdVolts, S.Thresholds.Recessive))
     return "--recessive needs a voltage from -100 to 100";
   if (!(S.Thresholds.Recessive < S.Thresholds.Dominant))
     return "the recessive threshold must lie below the dominant one";
-  if (!NumberOption(Args, "--loop-delay", 0, 1e6, loopNs)) return "--loop-delay needs nanoseconds from 0 to 1000000";
-  if (!NumberOption(Args, "--sample-point", 1, 100, sp)) return "--sample-point needs a percentage from 1 to 100";
-  if (!NumberOption(Args, "--data-sample-point", 1, 100, spd))
+  if (!NumberOption(Args, "--loop-delay", 0, kMostLoopDelayNs, loopNs))
+    return "--loop-delay needs nanoseconds from 0 to 1000000";
+  if (!NumberOption(Args, "--sample-point", kLeastSamplePointPercent, 100, sp))
+    return "--sample-point needs a percentage from 1 to 100";
+  if (!NumberOption(Args, "--data-sample-point", kLeastSamplePointPercent, 100, spd))
     return "--data-sample-point needs a percentage from 1 to 100";
-  if (!NumberOption(Args, "--sjw", 0, 100, sjw)) return "--sjw needs a percentage from 0 to 100";
-  if (!NumberOption(Args, "--data-sjw", 0, 100, dataSjw)) return "--data-sjw needs a percentage from 0 to 100";
+  if (!NumberOption(Args, "--sjw", 0, kMostSjwPercent, sjw)) return "--sjw needs a percentage from 0 to 100";
+  if (!NumberOption(Args, "--data-sjw", 0, kMostSjwPercent, dataSjw))
+    return "--data-sjw needs a percentage from 0 to 100";
   if (!rateList(Args, "--arbitration-rates", S.ArbitrationRates))
     return "--arbitration-rates needs bit rates from 1k to 100M, comma-separated";
   if (!rateList(Args, "--data-rates", S.DataRates))
@@ -156,36 +161,6 @@ std::optional<std::string> readSettings(const TArguments& Args, TAnalysisSetting
   S.DataSjw = dataSjw / 100;
   S.CompensateDriver = !Args.Has("--no-compensation");
   return std::nullopt;
-}
-
-nlohmann::json settingsJson(const TAnalysisSettings& S) {
-  return {{"dominant_threshold_v", S.Thresholds.Dominant},
-          {"recessive_threshold_v", S.Thresholds.Recessive},
-          {"loop_delay_ns", S.LoopDelay * 1e9},
-          {"sample_point", S.SamplePoint},
-          {"data_sample_point", S.DataSamplePoint},
-          {"sjw", S.Sjw},
-          {"data_sjw", S.DataSjw},
-          {"compensate_driver", S.CompensateDriver},
-          {"arbitration_rates", S.ArbitrationRates},
-          {"data_rates", S.DataRates},
-          {"required_bitrate", S.RequiredRate}};
-}
-
-TAnalysisSettings settingsFrom(const nlohmann::json& J) {
-  TAnalysisSettings s;
-  s.Thresholds.Dominant = J.at("dominant_threshold_v").get<double>();
-  s.Thresholds.Recessive = J.at("recessive_threshold_v").get<double>();
-  s.LoopDelay = J.at("loop_delay_ns").get<double>() * 1e-9;
-  s.SamplePoint = J.at("sample_point").get<double>();
-  s.DataSamplePoint = J.at("data_sample_point").get<double>();
-  s.Sjw = J.at("sjw").get<double>();
-  s.DataSjw = J.at("data_sjw").get<double>();
-  s.CompensateDriver = J.at("compensate_driver").get<bool>();
-  s.ArbitrationRates = J.at("arbitration_rates").get<std::vector<std::int64_t>>();
-  s.DataRates = J.at("data_rates").get<std::vector<std::int64_t>>();
-  s.RequiredRate = J.at("required_bitrate").get<std::int64_t>();
-  return s;
 }
 
 TJson nanoseconds(const std::optional<double>& Seconds) {
@@ -627,19 +602,6 @@ std::optional<std::string> workerProgram() {
   return std::nullopt;
 }
 
-std::string partJson(const TAnalysis& A, int Shard, int Shards) {
-  nlohmann::json runs = nlohmann::json::array();
-  for (const TTransmitterRun& run : A.Runs) runs.push_back(nlohmann::json::parse(TransmitterRunJson(run)));
-  nlohmann::json part = {{"busweave_analysis_part", kPartVersion},
-                         {"file", A.File},
-                         {"shard", {Shard, Shards}},
-                         {"parameters", settingsJson(A.Settings)},
-                         {"stations", A.Stations},
-                         {"runs", runs},
-                         {"templates", A.Templates}};
-  return part.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-}
-
 }  // namespace
 
 int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
@@ -678,7 +640,7 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
     char* end = nullptr;
     const long i = std::strtol(text.c_str(), &end, 10);
     const long n = *end == '/' ? std::strtol(end + 1, &end, 10) : 0;
-    if (text.empty() || *end != '\0' || n < 1 || n > 100000 || i < 1 || i > n)
+    if (text.empty() || *end != '\0' || n < 1 || n > kMostShards || i < 1 || i > n)
       return Usage(Err, "--shard needs I/N with 1 <= I <= N", "analyze");
     if (args->Has("--report") || args->Has("--json"))
       return Usage(Err, "--shard prints a part for analyze-merge; --report and --json belong to the merge", "analyze");
@@ -711,15 +673,24 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   }
   PrintWarnings(analysis.File, warnings, Err);
   for (const TStation& station : plan.Stations) analysis.Stations.push_back(station.Name);
+  // A part records what it was made from, read now, so that a file changed during the runs
+  // does not pass for the one they ran.
+  TPartSource source;
+  if (args->Has("--shard")) {
+    try {
+      source = PartSourceOf(analysis.File, folder, analysis.Settings);
+    } catch (const std::exception& error) {
+      Err << kProgram << ": " << error.what() << "\n";
+      return ExitFailure;
+    }
+  }
 
   const auto program = workerProgram();
   if (!program) {
     Err << kProgram << ": the program's own file cannot be found to start its workers\n";
     return ExitFailure;
   }
-  std::vector<std::size_t> transmitters;
-  for (std::size_t t = 0; t < plan.Stations.size(); ++t)
-    if (static_cast<int>(t % static_cast<std::size_t>(shards)) == shard - 1) transmitters.push_back(t);
+  const std::vector<std::size_t> transmitters = ShardTransmitters(plan.Stations.size(), shard, shards);
   TRunOptions options;
   options.Program = *program;
   options.Jobs = static_cast<int>(jobs);
@@ -739,7 +710,16 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   }
   if (showProgress) Err << "\r" << std::string(48, ' ') << "\r" << std::flush;
   if (args->Has("--shard")) {
-    Out << partJson(analysis, shard, shards);
+    TAnalysisPart part;
+    part.File = analysis.File;
+    part.Templates = folder;
+    part.Shard = shard;
+    part.Shards = shards;
+    part.Settings = analysis.Settings;
+    part.Stations = analysis.Stations;
+    part.Runs = std::move(analysis.Runs);
+    part.Source = source;
+    Out << AnalysisPartJson(part);
     return ExitDone;
   }
   return finish(analysis, *args, Out, Err);
@@ -752,57 +732,78 @@ int RunAnalyzeMerge(const std::vector<std::string>& Args, std::ostream& Out, std
                      Args, Out, Err, exit);
   if (!args) return exit;
   if (args->Files.empty()) return Usage(Err, "analyze-merge needs one or more PART files", "analyze-merge");
-  if (args->Has("--report") && OutputIsAnInput(args->Options.at("--report"), args->Files, Err, "analyze-merge"))
-    return ExitUsage;
   TAnalysis analysis;
-  std::optional<nlohmann::json> parameters;
-  int shards = 0;
+  std::optional<TAnalysisPart> first;
   std::set<int> shardsSeen;
   std::map<int, TTransmitterRun> runs;
+  // The report must replace none of what the parts were made from.
+  std::vector<std::string> inputs = args->Files;
   for (const std::string& file : args->Files) {
     const auto fail = [&](const std::string& Problem) {
       Err << kProgram << ": " << file << ": " << Problem << "\n";
       return ExitFailure;
     };
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return fail("cannot be read");
+    TAnalysisPart part;
     try {
-      const nlohmann::json part = nlohmann::json::parse(in);
-      if (!part.is_object() || part.value("busweave_analysis_part", 0) != kPartVersion)
-        return fail("not a part of a bus analysis (made by analyze --shard)");
-      const int i = part.at("shard").at(0).get<int>();
-      const int n = part.at("shard").at(1).get<int>();
-      if (parameters) {
-        if (part.at("file").get<std::string>() != analysis.File || part.at("parameters") != *parameters ||
-            part.at("stations").get<std::vector<std::string>>() != analysis.Stations || n != shards)
-          return fail("comes from another network, other options or another split than " + args->Files[0]);
-      } else {
-        analysis.File = part.at("file").get<std::string>();
-        analysis.Templates = part.at("templates").get<std::string>();
-        parameters = part.at("parameters");
-        analysis.Settings = settingsFrom(*parameters);
-        analysis.Stations = part.at("stations").get<std::vector<std::string>>();
-        shards = n;
-      }
-      if (!shardsSeen.insert(i).second)
-        return fail("part " + std::to_string(i) + " of " + std::to_string(n) + " is given twice");
-      for (const nlohmann::json& run : part.at("runs")) {
-        TTransmitterRun r = TransmitterRunFromJson(run.dump());
-        if (r.Transmitter < 0 || static_cast<std::size_t>(r.Transmitter) >= analysis.Stations.size() ||
-            !runs.emplace(r.Transmitter, std::move(r)).second)
-          return fail("holds a transmitter that is not in the bus or already given");
-      }
+      part = ReadAnalysisPart(readRegularFile(file, kMostPartBytes));
+    } catch (const EAnalysisError& error) {
+      return fail(error.what());
     } catch (const std::exception& error) {
-      return fail(std::string("not a readable part: ") + error.what());
+      Err << kProgram << ": " << error.what() << "\n";
+      return ExitFailure;
     }
+    inputs.push_back(part.File);
+    for (const std::string& input : TemplateFiles(part.Templates)) inputs.push_back(input);
+    if (first) {
+      const std::string other = " than " + args->Files[0];
+      if (part.Source.Network != first->Source.Network) return fail("was made from another network file" + other);
+      if (part.Source.Header != first->Source.Header || part.Source.Trailer != first->Source.Trailer)
+        return fail("was made from other templates" + other);
+      if (part.Source.Options != first->Source.Options) return fail("was made with other options" + other);
+      if (part.File != first->File || part.Stations != first->Stations || part.Shards != first->Shards)
+        return fail("comes from another network file name or another split" + other);
+    } else {
+      analysis.File = part.File;
+      analysis.Templates = part.Templates;
+      analysis.Settings = part.Settings;
+      analysis.Stations = part.Stations;
+    }
+    if (!shardsSeen.insert(part.Shard).second)
+      return fail("part " + std::to_string(part.Shard) + " of " + std::to_string(part.Shards) + " is given twice");
+    for (TTransmitterRun& run : part.Runs) runs.emplace(run.Transmitter, std::move(run));
+    part.Runs.clear();
+    if (!first) first = std::move(part);
   }
   if (runs.size() != analysis.Stations.size()) {
+    // A split may claim many parts; name the first few missing, count the rest.
+    constexpr int kMostNamed = 10;
     Err << kProgram << ": the parts hold " << runs.size() << " of " << analysis.Stations.size()
         << " transmitters; parts missing:";
-    for (int i = 1; i <= shards; ++i)
-      if (!shardsSeen.count(i)) Err << " " << i << "/" << shards;
+    int missing = 0;
+    for (int i = 1; i <= first->Shards; ++i)
+      if (!shardsSeen.count(i) && static_cast<std::size_t>(i) <= analysis.Stations.size() && ++missing <= kMostNamed)
+        Err << " " << i << "/" << first->Shards;
+    if (missing > kMostNamed) Err << " and " << missing - kMostNamed << " more";
     Err << "\n";
     return ExitFailure;
+  }
+  if (args->Has("--report") && OutputIsAnInput(args->Options.at("--report"), inputs, Err, "analyze-merge"))
+    return ExitUsage;
+  // The table's bus check and the report's drawing read the network file as it is now.
+  std::string now;
+  try {
+    now = FileDigest(analysis.File);
+  } catch (const std::exception&) {
+    // Not here (parts made elsewhere): the verdict stands without it.
+  }
+  if (!now.empty() && now != first->Source.Network) {
+    if (args->Has("--report")) {
+      Err << kProgram << ": " << analysis.File
+          << ": has changed since the parts were made; the report would show another network\n";
+      return ExitFailure;
+    }
+    Err << kProgram << ": warning: " << analysis.File
+        << ": has changed since the parts were made; the bus check is of the file as it is now\n";
   }
   for (auto& [index, run] : runs) analysis.Runs.push_back(std::move(run));
   return finish(analysis, *args, Out, Err);

@@ -1,10 +1,13 @@
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <charconv>
 #include <csignal>
 #include <exception>
 #include <functional>
 #include <iostream>
+#include <thread>
 
 #include "circuit/CircuitFile.h"
 #include "cli/Cli.h"
@@ -37,30 +40,51 @@ constexpr const char* kSimulateHelp =
     "rejects exits with 1 and its message; OUT is then not written. No file is written\n"
     "besides OUT.\n";
 
+constexpr int ExitInterrupted = 128 + SIGINT;
+
 // Set by Ctrl+C while the command runs; the simulation stops at its next look.
-volatile std::sig_atomic_t interrupted = 0;
+std::atomic<bool> interrupted{false};
 
-extern "C" void onInterrupt(int) { interrupted = 1; }
-
-// Ctrl+C cancels the simulation instead of ending the program, while this lives.
+// Ctrl+C cancels the simulation instead of ending the program, while this lives. SIGINT is
+// blocked and taken by a thread of its own: ngspice installs its own handler while it reads a
+// circuit, and that reading looks at no flag and may take minutes. Nothing has been written
+// then (the CSV comes after the run, written atomically), so Ctrl+C ends the process at once.
 class TInterruptGuard {
  public:
-  TInterruptGuard() {
-    interrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &FPrevious);
+  explicit TInterruptGuard(const std::string& File)
+      : FMessage(std::string(kProgram) + ": " + File + ": the simulation was cancelled; nothing was written\n") {
+    interrupted = false;
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &signals, &FPrevious);
+    FWatcher = std::jthread([this, signals](std::stop_token Stop) {
+      const timespec look{0, 100'000'000};
+      while (!Stop.stop_requested()) {
+        if (sigtimedwait(&signals, nullptr, &look) != SIGINT) continue;
+        interrupted = true;
+        if (TSpiceEngine::ReadingCircuit()) {
+          (void)!::write(STDERR_FILENO, FMessage.data(), FMessage.size());
+          ::_exit(ExitInterrupted);
+        }
+      }
+    });
   }
-  ~TInterruptGuard() { sigaction(SIGINT, &FPrevious, nullptr); }
+  ~TInterruptGuard() {
+    FWatcher.request_stop();
+    FWatcher.join();
+    pthread_sigmask(SIG_SETMASK, &FPrevious, nullptr);
+  }
   TInterruptGuard(const TInterruptGuard&) = delete;
   TInterruptGuard& operator=(const TInterruptGuard&) = delete;
 
- private:
-  struct sigaction FPrevious {};
-};
+  const std::string& Message() const { return FMessage; }
 
-constexpr int ExitInterrupted = 128 + SIGINT;
+ private:
+  const std::string FMessage;
+  sigset_t FPrevious{};
+  std::jthread FWatcher;
+};
 
 }  // namespace
 
@@ -79,8 +103,8 @@ int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::os
         !(options.ShortLineRatio >= 0.0 && options.ShortLineRatio <= 1e6))
       return Usage(Err, "--short-line needs a ratio from 0 to 1000000 (0 keeps every line)", "simulate");
   }
-  TInterruptGuard interruptGuard;
   const std::string& file = args->Files[0];
+  TInterruptGuard interruptGuard(file);
   const std::string folder = args->ValueOr("--templates", ".");
   if (args->Has("--csv")) {
     std::vector<std::string> inputs = TemplateFiles(folder);
@@ -117,14 +141,14 @@ int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::os
   const auto progress = [&](const std::string& Status) {
     Err << "\rsimulating: " << Status << "        " << std::flush;
   };
-  const auto cancelled = [] { return interrupted != 0; };
+  const auto cancelled = [] { return interrupted.load(); };
   TSimulationResult result;
   if (!cancelled())
     result = TSpiceEngine::Instance().Run(
         circuit, showProgress ? std::function<void(const std::string&)>(progress) : nullptr, cancelled);
   if (showProgress) Err << "\r" << std::string(40, ' ') << "\r" << std::flush;
   if (result.Cancelled || cancelled()) {
-    Err << kProgram << ": " << file << ": the simulation was cancelled; nothing was written\n";
+    Err << interruptGuard.Message();
     return ExitInterrupted;
   }
   if (!result.Ok) {

@@ -6,11 +6,16 @@
 #include <QStringList>
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstring>
+#include <condition_variable>
+#include <cstdlib>
 #include <istream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
@@ -550,8 +555,44 @@ TTransmitterRun RunTransmitter(const TAnalysisPlan& Plan, std::size_t Transmitte
 namespace {
 
 Json optionalJson(const std::optional<double>& Value) { return Value ? Json(*Value) : Json(nullptr); }
+// Times in a run lie within it, from its TXD edges; a time beyond this is not from a run.
+constexpr double kLongestTime = 10 * kLongestRun;
+
+double finiteOf(const Json& Value) {
+  if (!Value.is_number()) throw EAnalysisError("a value is not a number");
+  const double number = Value.get<double>();
+  if (!std::isfinite(number)) throw EAnalysisError("a value is not a finite number");
+  return number;
+}
+double timeOf(const Json& Value) {
+  const double time = finiteOf(Value);
+  if (std::fabs(time) > kLongestTime) throw EAnalysisError("a time lies outside the run");
+  return time;
+}
+// A time, or null for none.
 std::optional<double> optionalOf(const Json& Value) {
-  return Value.is_number() ? std::optional<double>(Value.get<double>()) : std::nullopt;
+  return Value.is_null() ? std::nullopt : std::optional<double>(timeOf(Value));
+}
+// A station's or transmitter's index: a whole number, never a fraction or a boolean.
+int indexOf(const Json& Value) {
+  if (!Value.is_number_integer() || Value.get<std::int64_t>() < 0 || Value.get<std::int64_t>() > INT_MAX ||
+      (Value.is_number_unsigned() && Value.get<std::uint64_t>() > INT_MAX))
+    throw EAnalysisError("a station's number is not a whole number from 0");
+  return static_cast<int>(Value.get<std::int64_t>());
+}
+// Times ascending within the run, voltages finite, as many of each.
+void readTrace(const Json& J, std::vector<double>& Time, std::vector<double>& Volts) {
+  const Json& time = J.at("time");
+  const Json& volts = J.at("volts");
+  if (!time.is_array() || !volts.is_array() || time.size() != volts.size())
+    throw EAnalysisError("a trace's times and voltages differ in count");
+  Time.reserve(time.size());
+  Volts.reserve(volts.size());
+  for (std::size_t i = 0; i < time.size(); ++i) {
+    Time.push_back(timeOf(time[i]));
+    Volts.push_back(finiteOf(volts[i]));
+    if (i > 0 && Time[i] < Time[i - 1]) throw EAnalysisError("a trace's times do not ascend");
+  }
 }
 
 Json traceJson(const TWave& Trace) { return {{"time", Trace.Time}, {"volts", Trace.Volts}}; }
@@ -559,15 +600,10 @@ Json responsesJson(const TEdgeResponses& R) {
   return {{"dominant", traceJson(R.Dominant)}, {"recessive", traceJson(R.Recessive)}};
 }
 
-// A trace from a part or a worker: times ascending, every number finite, as many of each.
+// A response from a part or a worker.
 TWave traceOf(const Json& J) {
   TWave trace;
-  trace.Time = J.at("time").get<std::vector<double>>();
-  trace.Volts = J.at("volts").get<std::vector<double>>();
-  if (trace.Time.size() != trace.Volts.size()) throw EAnalysisError("a trace's times and voltages differ in count");
-  for (std::size_t i = 0; i < trace.Time.size(); ++i)
-    if (!std::isfinite(trace.Time[i]) || !std::isfinite(trace.Volts[i]) || (i > 0 && trace.Time[i] < trace.Time[i - 1]))
-      throw EAnalysisError("a trace's times do not ascend or a value is not a number");
+  readTrace(J, trace.Time, trace.Volts);
   return trace;
 }
 TEdgeResponses responsesOf(const Json& J) { return {traceOf(J.at("dominant")), traceOf(J.at("recessive"))}; }
@@ -616,11 +652,11 @@ TTransmitterRun TransmitterRunFromJson(const std::string& Text) {
   try {
     const Json json = Json::parse(Text);
     TTransmitterRun run;
-    run.Transmitter = json.at("transmitter").get<int>();
+    run.Transmitter = indexOf(json.at("transmitter"));
     for (const Json& p : json.at("pairs")) {
       TPairMeasure pair;
-      pair.Transmitter = p.at("transmitter").get<int>();
-      pair.Receiver = p.at("receiver").get<int>();
+      pair.Transmitter = indexOf(p.at("transmitter"));
+      pair.Receiver = indexOf(p.at("receiver"));
       pair.TransmitterName = p.at("transmitter_name").get<std::string>();
       pair.ReceiverName = p.at("receiver_name").get<std::string>();
       const std::string edge = p.at("edge").get<std::string>();
@@ -628,14 +664,14 @@ TTransmitterRun TransmitterRunFromJson(const std::string& Text) {
       pair.Edge = edge == "dominant" ? TBusEdge::Dominant : TBusEdge::Recessive;
       pair.Delay = optionalOf(p.at("delay"));
       pair.Settle = optionalOf(p.at("settle"));
-      pair.Overshoot = p.at("overshoot").get<double>();
-      pair.Undershoot = p.at("undershoot").get<double>();
+      pair.Overshoot = finiteOf(p.at("overshoot"));
+      pair.Undershoot = finiteOf(p.at("undershoot"));
       pair.FalseEdge = optionalOf(p.at("false_edge"));
       run.Pairs.push_back(std::move(pair));
     }
     for (const Json& s : json.at("stations"))
       run.Stations.push_back(
-          {s.at("station").get<int>(), s.at("name").get<std::string>(), responsesOf(s.at("responses"))});
+          {indexOf(s.at("station")), s.at("name").get<std::string>(), responsesOf(s.at("responses"))});
     run.Reference = responsesOf(json.at("reference"));
     if (const Json& pattern = json.at("pattern"); !pattern.is_null()) {
       run.Pattern.BitRate = pattern.at("bitrate").get<std::int64_t>();
@@ -647,10 +683,8 @@ TTransmitterRun TransmitterRunFromJson(const std::string& Text) {
     }
     for (const Json& t : json.at("traces")) {
       TPlotTrace trace;
-      trace.Station = t.at("station").get<int>();
-      trace.Time = t.at("time").get<std::vector<double>>();
-      trace.Volts = t.at("volts").get<std::vector<double>>();
-      if (trace.Time.size() != trace.Volts.size()) throw EAnalysisError("a trace's times and voltages differ in count");
+      trace.Station = indexOf(t.at("station"));
+      readTrace(t, trace.Time, trace.Volts);
       run.Traces.push_back(std::move(trace));
     }
     return run;
@@ -690,6 +724,22 @@ void recountMaxima(TBusVerdict& Verdict) {
       std::int64_t& best = r.Phase == TBusPhase::Arbitration ? Verdict.MaxArbitrationRate : Verdict.MaxDataRate;
       best = std::max(best, r.BitRate);
     }
+}
+
+// How long a worker may send nothing before it is taken for stopped or hung.
+constexpr double kWorkerTimeout = 120.0;
+constexpr double kShortestWorkerTimeout = 0.1;
+constexpr double kLongestWorkerTimeout = 86400.0;
+constexpr const char* kWorkerTimeoutVariable = "BUSWEAVE_WORKER_TIMEOUT";
+
+// The timeout from the environment; nothing when it is set but not seconds in range.
+std::optional<double> workerTimeout() {
+  const char* text = std::getenv(kWorkerTimeoutVariable);
+  if (!text || !*text) return kWorkerTimeout;
+  char* end = nullptr;
+  const double seconds = std::strtod(text, &end);
+  if (*end != '\0' || !(seconds >= kShortestWorkerTimeout && seconds <= kLongestWorkerTimeout)) return std::nullopt;
+  return seconds;
 }
 
 }  // namespace
@@ -807,12 +857,19 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
 
 TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters,
                              const TRunOptions& Options) {
+  const auto timeout = workerTimeout();
+  if (!timeout)
+    throw EAnalysisError(std::string(kWorkerTimeoutVariable) + " needs seconds from 0.1 to 86400, not " +
+                         std::getenv(kWorkerTimeoutVariable));
+  const auto silence = std::chrono::duration<double>(*timeout);
   QByteArray circuit;
   for (const std::string& line : Plan.Circuit)
     circuit.append(line.data(), static_cast<qsizetype>(line.size())).append('\n');
   struct TWorker {
     std::size_t Slot = 0;  // index into Transmitters
     std::unique_ptr<QProcess> Process;
+    qint64 Heard = 0;  // bytes of output so far
+    std::chrono::steady_clock::time_point LastHeard = std::chrono::steady_clock::now();
   };
   TRunsOutcome outcome;
   outcome.Runs.resize(Transmitters.size());
@@ -854,17 +911,27 @@ TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::s
       }
       process->write(circuit);
       process->closeWriteChannel();
-      running.push_back({next++, std::move(process)});
+      running.push_back({next++, std::move(process), 0, std::chrono::steady_clock::now()});
     }
     // Each wait also drains the worker's output, so that none blocks on a full pipe.
     for (auto it = running.begin(); it != running.end();) {
       QProcess& process = *it->Process;
+      const std::size_t slot = it->Slot;
+      const std::string name = Plan.Stations[Transmitters[slot]].Name;
       if (!process.waitForFinished(running.size() > 1 ? 10 : 50) && process.state() != QProcess::NotRunning) {
+        // A working worker sends a heartbeat; one that sends nothing is stopped or hung.
+        const auto now = std::chrono::steady_clock::now();
+        if (process.bytesAvailable() > it->Heard) {
+          it->Heard = process.bytesAvailable();
+          it->LastHeard = now;
+        } else if (now - it->LastHeard > silence) {
+          stopAll();
+          throw EAnalysisError("the run with " + name + " transmitting: its worker sent nothing for " +
+                               QString::number(*timeout).toStdString() + " s (stopped or hung) and was ended");
+        }
         ++it;
         continue;
       }
-      const std::size_t slot = it->Slot;
-      const std::string name = Plan.Stations[Transmitters[slot]].Name;
       const QByteArray out = process.readAllStandardOutput();
       const QByteArray err = process.readAllStandardError().trimmed();
       const bool ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
@@ -978,15 +1045,30 @@ int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, st
         << " bytes, more than templates and a network section can make\n";
     return 1;
   }
-  try {
-    const TAnalysisPlan plan = PlanAnalysis(*circuit);
-    Out << TransmitterRunJson(pattern > 0 ? RunPattern(plan, transmitter, pattern, shift)
-                                          : RunTransmitter(plan, transmitter, thresholds, traces))
-        << "\n";
-  } catch (const EAnalysisError& error) {
-    Err << error.what() << "\n";
-    return 1;
+  std::string result;
+  {
+    // A blank line every so often tells the pool this worker lives; the run's JSON after it
+    // reads the same. A stopped worker sends none.
+    const auto interval = std::chrono::duration<double>(workerTimeout().value_or(kWorkerTimeout) / 4);
+    std::jthread heartbeat([&Out, interval](std::stop_token Stop) {
+      std::mutex mutex;
+      std::condition_variable_any wake;
+      std::unique_lock lock(mutex);
+      while (!wake.wait_for(lock, Stop, interval, [] { return false; }) && !Stop.stop_requested())
+        Out << '\n' << std::flush;
+    });
+    try {
+      const TAnalysisPlan plan = PlanAnalysis(*circuit);
+      result = TransmitterRunJson(pattern > 0 ? RunPattern(plan, transmitter, pattern, shift)
+                                              : RunTransmitter(plan, transmitter, thresholds, traces));
+    } catch (const EAnalysisError& error) {
+      heartbeat.request_stop();
+      heartbeat.join();
+      Err << error.what() << "\n";
+      return 1;
+    }
   }
+  Out << result << "\n";
   return 0;
 }
 

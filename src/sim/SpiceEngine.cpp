@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <clocale>
@@ -28,6 +29,10 @@ constexpr std::size_t kMostMessages = 400;
 
 // Lines of a run's messages that name what went wrong; the error text shows these few.
 constexpr std::size_t kMostReasons = 12;
+
+// Read by signal handlers, so lock-free.
+std::atomic<bool> readingCircuit{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 bool mentionsError(const std::string& Line) { return LowerCase(Line).find("error") != std::string::npos; }
 
@@ -164,6 +169,8 @@ TSpiceEngine::~TSpiceEngine() {
   Cancel();
 }
 
+bool TSpiceEngine::ReadingCircuit() noexcept { return readingCircuit; }
+
 std::vector<std::string> TSpiceEngine::LibraryCandidates() {
   if (const char* chosen = std::getenv("BUSWEAVE_NGSPICE_LIBRARY"); chosen && *chosen) return {chosen};
   return {"libngspice.so.0", "libngspice.so"};
@@ -279,7 +286,9 @@ bool TSpiceEngine::Start(const TNgspiceCircuit& Circuit, Notify OnChange, std::s
   pointers.reserve(lines.size() + 1);
   for (auto& line : lines) pointers.push_back(line.data());
   pointers.push_back(nullptr);
+  readingCircuit = true;
   const int refused = FLibrary->Circ(pointers.data());
+  readingCircuit = false;
 
   std::vector<std::string> messages = takeMessages();
   bool exitRequested = false;

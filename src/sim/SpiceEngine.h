@@ -101,6 +101,10 @@ class TSpiceEngine {
   TSimulationResult Run(const TNgspiceCircuit& Circuit, const std::function<void(const std::string&)>& OnProgress = {},
                         const std::function<bool()>& Cancelled = {});
 
+  // True while ngspice reads a circuit (in Start), which nothing can interrupt and which may take
+  // minutes on a hostile circuit. Safe to call from a signal handler.
+  static bool ReadingCircuit() noexcept;
+
   // Where the library comes from: $BUSWEAVE_NGSPICE_LIBRARY, else libngspice.so.0 or .so.
   static std::vector<std::string> LibraryCandidates();
 

@@ -251,5 +251,26 @@ TEST_F(CliSimulateCases, ARunTooLargeIsRefusedAndCtrlCCancels) {
   EXPECT_FALSE(std::filesystem::exists(csv));
 }
 
+TEST_F(CliSimulateCases, CtrlCEndsTheCommandWhileNgspiceReadsTheCircuit) {
+  test::SaveTwoStationBus(Network, "A", "B");
+  const std::string csv = Folder.File("bus.csv");
+  // A model of 200,000 continuation lines: ngspice takes minutes to read it and looks at no flag.
+  std::string model = ".MODEL SLOW D\r\n";
+  for (int i = 0; i < 200000; ++i) model += "+ IS=1e-14\r\n";
+  std::string trailer = trailerWith(".TRAN 1ns 2us");
+  trailer.insert(trailer.rfind(".END"), model);
+  WriteBytes(Folder.File("Busweave.TR"), trailer);
+  test::StartedProgram simulate(BUSWEAVE_CLI_PROGRAM,
+                                {"simulate", Network, "--templates", Folder.Path().string(), "--csv", csv});
+  std::this_thread::sleep_for(std::chrono::seconds(5));
+  const auto interrupted = std::chrono::steady_clock::now();
+  ::kill(simulate.Pid(), SIGINT);
+  const auto outcome = simulate.Wait();
+  EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(5));
+  EXPECT_EQ(outcome.Code, 130);
+  EXPECT_NE(outcome.Err.find("the simulation was cancelled; nothing was written"), std::string::npos) << outcome.Err;
+  EXPECT_FALSE(std::filesystem::exists(csv));
+}
+
 }  // namespace
 }  // namespace busweave
