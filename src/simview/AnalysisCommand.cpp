@@ -132,8 +132,9 @@ void TAnalysisCommand::Run() {
   // The circuit here, where the network lives (generating it numbers the node names); planning
   // the runs, which translates the circuit, on the worker.
   TextLines lines;
+  TCircuitSources sources;
   try {
-    lines = CircuitFromTemplates(FNet, ".");
+    lines = CircuitFromTemplates(FNet, ".", nullptr, &sources);
   } catch (const std::exception& error) {
     fail("The bus cannot be analysed: " + QString::fromStdString(error.what()));
     return;
@@ -156,10 +157,11 @@ void TAnalysisCommand::Run() {
   if (FShow) FShow(true);
   // A former analysis still stopping is waited for; it was told to stop when cancelled.
   FWorker = std::jthread(
-      [this, run, lines = std::move(lines), program = program.toLocal8Bit().toStdString()](std::stop_token Stop) {
+      [this, run, lines = std::move(lines), sources = std::move(sources),
+       program = program.toLocal8Bit().toStdString()](std::stop_token Stop) {
         auto outcome = std::make_shared<Outcome>();
         try {
-          const TAnalysisPlan plan = PlanAnalysis(lines);
+          const TAnalysisPlan plan = PlanAnalysis(lines, sources);
           outcome->Stations = plan.Stations;
           std::vector<std::size_t> transmitters(plan.Stations.size());
           for (std::size_t t = 0; t < transmitters.size(); ++t) transmitters[t] = t;
@@ -181,6 +183,11 @@ void TAnalysisCommand::Run() {
           outcome->Runs = std::move(runs.Runs);
           outcome->Pairs = PairsOf(outcome->Runs);
           outcome->Verdict = JudgeRuns(outcome->Runs, settings);
+          // The rates that decide are checked by full runs of the stream, as the command line does.
+          QMetaObject::invokeMethod(
+              this, [this, run] { onChecking(run); }, Qt::QueuedConnection);
+          options.Progress = nullptr;
+          if (!ConfirmVerdict(plan, outcome->Runs, settings, options, outcome->Verdict) || Stop.stop_requested()) return;
         } catch (const std::exception& error) {
           outcome->Error = error.what();
         }
@@ -195,6 +202,12 @@ void TAnalysisCommand::onProgress(int Run, const TRunProgress& Progress) {
   ProgressBar->setRange(0, static_cast<int>(Progress.Total));
   ProgressBar->setValue(static_cast<int>(Progress.Done));
   ProgressBar->setFormat("%v of %m transmitters");
+}
+
+void TAnalysisCommand::onChecking(int Run) {
+  if (Run != FRun || !FRunning) return;
+  ProgressBar->setRange(0, 0);
+  ProgressBar->setFormat("checking the deciding rates");
 }
 
 void TAnalysisCommand::onDone(int Run, const std::shared_ptr<Outcome>& Result) {

@@ -92,6 +92,7 @@ class TAnalysisCommand : public QObject {
     std::string Name;  // as the drawing stores it
   };
   void onProgress(int Run, const TRunProgress& Progress);
+  void onChecking(int Run);
   void onDone(int Run, const std::shared_ptr<Outcome>& Result);
   void fail(const QString& Message);
   void showStatusPanel(bool Visible);
