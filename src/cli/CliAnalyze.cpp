@@ -69,13 +69,15 @@ constexpr const char* kAnalyzeHelp =
     "required rate, 1 when it does not or the input is bad, 2 on usage errors.\n";
 
 constexpr const char* kMergeHelp =
-    "Usage: busweave-cli analyze-merge PART... [--json] [--report OUT.html]\n"
+    "Usage: busweave-cli analyze-merge PART... [--json] [--report OUT.html] [--no-confirm]\n"
     "\n"
     "Joins the parts that 'analyze --shard I/N' printed into the result an analysis of all\n"
     "transmitters at once gives: the same table, JSON, report and exit code. The parts must\n"
     "come from the same network file (its bytes), templates and options, which each part\n"
     "records as digests, and cover every transmitter once. The report reads the network file\n"
-    "the parts name; it replaces neither that file, nor a template, nor a part.\n";
+    "the parts name; it replaces neither that file, nor a template, nor a part. The deciding\n"
+    "rates are checked by full runs of the stream on this machine, from the network file and\n"
+    "templates the parts name, as analyze checks them (--no-confirm skips them).\n";
 
 // Plots of the worst pairs in a report.
 constexpr std::size_t kMostPlots = 6;
