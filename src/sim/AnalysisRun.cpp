@@ -38,7 +38,7 @@ using Json = nlohmann::json;
 constexpr const char* kProbeLoad = "60";
 // How long each edge of the edge run is held, at least, and in passes over all the lines.
 constexpr double kShortestHold = 1e-6;
-constexpr double kEchoPasses = 20.0;
+constexpr double kEchoPasses = 12.0;
 // The quiet bus before the first edge, beyond the source's own ramp.
 constexpr double kQuietLead = 20e-9;
 // Longer runs than this are not a bus (a line of kilometres, an edge of milliseconds).
@@ -766,7 +766,14 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
         if (r.Works && (!highest || r.BitRate > highest->BitRate)) highest = &r;
         if (!r.Works && (!lowest || r.BitRate < lowest->BitRate)) lowest = &r;
       }
-      for (TRateVerdict* rate : {highest, lowest}) {
+      // The working rate below the highest too, side by side with it: when the highest fails
+      // in its full run, that one decides next, and a round is saved.
+      TRateVerdict* below = nullptr;
+      for (TRateVerdict& r : Verdict.Bus.Rates)
+        if (highest && !checked.count({static_cast<int>(phase), highest->BitRate}) && r.Phase == phase && r.Worst &&
+            r.Works && r.BitRate < highest->BitRate && (!below || r.BitRate > below->BitRate))
+          below = &r;
+      for (TRateVerdict* rate : {highest, lowest, below}) {
         if (!rate || !checked.insert({static_cast<int>(phase), rate->BitRate}).second) continue;
         // A failing round trip is no matter of the stream: nothing to run.
         if (rate->Worst->Figure == "round_trip" || rate->Worst->Figure == "no_edge") continue;

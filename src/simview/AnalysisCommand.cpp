@@ -153,7 +153,11 @@ void TAnalysisCommand::Run() {
   FChangedDuringRun = false;
   const int run = ++FRun;
   showStatusPanel(true);
-  FPanel->ShowMessage("Analysing the bus: each station with a driver transmits in turn.");
+  // A verdict on view stays until the new one replaces it (a cancelled run keeps it).
+  if (FPanel->HasVerdict())
+    FPanel->ShowNote("Analysing the bus again; below, the last analysis.");
+  else
+    FPanel->ShowMessage("Analysing the bus: each station with a driver transmits in turn.");
   if (FShow) FShow(true);
   // A former analysis still stopping is waited for; it was told to stop when cancelled.
   FWorker = std::jthread(
@@ -250,7 +254,12 @@ void TAnalysisCommand::Cancel() {
   // The worker kills its processes and ends; what it still sends is dropped.
   FWorker.request_stop();
   showStatusPanel(false);
-  FPanel->ShowMessage("The bus analysis was cancelled.");
+  if (FPanel->HasVerdict()) {
+    FPanel->ShowNote("The bus analysis was cancelled; below, the last one.");
+    if (FChangedDuringRun) FPanel->MarkOutdated();
+  } else {
+    FPanel->ShowMessage("The bus analysis was cancelled.");
+  }
   emit Finished();
 }
 

@@ -149,6 +149,7 @@ void TAnalysisPanel::ShowVerdict(const TStreamVerdict& Stream, const std::vector
                       nsText(Stream.DriverDominantDelay), nsText(Stream.DriverRecessiveDelay),
                       Stream.Compensated ? QString(", its asymmetry taken out of the bus's streams") : QString());
   for (const std::string& error : CheckErrors) summary += "\nBus check error: " + QString::fromStdString(error);
+  FSummary = summary;
   SummaryLabel->setText(summary);
   Eyes->SetEyes(Stream.Eyes, TAnalysisSettings{}.Thresholds);
 
@@ -201,6 +202,12 @@ void TAnalysisPanel::ShowMessage(const QString& Text) {
   FPairs.clear();
   FRates.clear();
   SummaryLabel->setText(Text);
+}
+
+void TAnalysisPanel::ShowNote(const QString& Text) {
+  if (FRates.empty()) return;
+  const bool outdated = SummaryLabel->text().endsWith(kOutdated);
+  SummaryLabel->setText(Text + "\n" + FSummary + (outdated ? kOutdated : QString()));
 }
 
 void TAnalysisPanel::MarkOutdated() {

@@ -30,6 +30,10 @@ class TAnalysisPanel : public QWidget {
   void ShowMessage(const QString& Text);
   // The verdict shown no longer describes the network: it was edited since the analysis.
   void MarkOutdated();
+  // A verdict is on view (the tables hold one).
+  bool HasVerdict() const { return !FRates.empty(); }
+  // A line above the verdict shown, in place of the one before ("analysing again").
+  void ShowNote(const QString& Text);
 
   const std::vector<TPairMeasure>& PairList() const { return FPairs; }
   // The highest working rates in words, or the message shown instead.
@@ -48,6 +52,7 @@ class TAnalysisPanel : public QWidget {
 
   std::vector<TPairMeasure> FPairs;
   std::vector<TRateVerdict> FRates;
+  QString FSummary;  // the verdict's own summary, without a note
 };
 
 // Eye diagrams side by side: each station's bits folded onto one bit time, the thresholds and

@@ -54,7 +54,7 @@ TEST(AnalysisPlan, StationsDriverAndDecks) {
   EXPECT_NEAR(plan.Delay, 10e-9, 1e-18);
   EXPECT_NEAR(plan.Width, 500e-9, 1e-18);
   EXPECT_NEAR(plan.Period, 1020e-9, 1e-18);
-  // 10 m at 2e8 m/s: 50 ns of line; each edge is held 1 us (twenty passes would be less), the
+  // 10 m at 2e8 m/s: 50 ns of line; each edge is held 1 us (twelve passes would be less), the
   // dominant one 20 ns after the source's 10 ns ramp.
   EXPECT_NEAR(plan.LineDelays, 50e-9, 1e-15);
   EXPECT_NEAR(plan.Hold, 1e-6, 1e-15);

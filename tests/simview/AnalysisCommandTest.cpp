@@ -182,6 +182,13 @@ TEST_F(AnalysisCommand, CancelStopsTheRunsAndTheNextAnalysisWorks) {
   ASSERT_TRUE(WaitForEnd());
   EXPECT_EQ(Editor->AnalysisPanel()->Verdicts->rowCount(), 10);
   EXPECT_TRUE(FHost.FPrompts.Messages.isEmpty());
+
+  // Cancelling a later run keeps the verdict on view, and says so.
+  Editor->AnalyzeBus1()->trigger();
+  QTest::mouseClick(command->CancelButton, Qt::LeftButton);
+  EXPECT_EQ(Editor->AnalysisPanel()->Verdicts->rowCount(), 10);
+  EXPECT_TRUE(Editor->AnalysisPanel()->Summary().contains("cancelled"));
+  EXPECT_TRUE(Editor->AnalysisPanel()->Summary().contains("Highest working rate"));
 }
 
 TEST_F(AnalysisCommand, ABusWithOneDriverIsRefusedWithTheReason) {
