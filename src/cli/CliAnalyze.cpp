@@ -704,6 +704,7 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
       Err << "\ranalysing: " << P.Done << " of " << P.Total << " transmitters        " << std::flush;
     };
   try {
+    RefuseOversizedRuns(plan);
     analysis.Runs = RunTransmitters(plan, transmitters, options).Runs;
   } catch (const EAnalysisError& error) {
     if (showProgress) Err << "\n";

@@ -9,9 +9,9 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
-#include <cstring>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <istream>
 #include <map>
 #include <memory>
@@ -489,6 +489,17 @@ bool firstLevelDominant(const TAnalysisPlan& Plan) {
 }
 
 }  // namespace
+
+void RefuseOversizedRuns(const TAnalysisPlan& Plan) {
+  if (Plan.Stations.empty()) return;
+  const TRunSize size = EstimateRunSize(TranslateForNgspice(TransmitterDeck(Plan, 0, true)));
+  const std::uint64_t limit = RunMemoryLimit();
+  if (size.Bytes <= static_cast<double>(limit)) return;
+  const auto megabytes = [](double Bytes) { return std::to_string(static_cast<std::uint64_t>(Bytes / 1e6)) + " MB"; };
+  throw EAnalysisError("the bus is too large to analyse on this computer: each transmitter's run would need about " +
+                       megabytes(size.Bytes) + " of memory for " + std::to_string(size.Vectors - 1) +
+                       " node voltages, and at most " + megabytes(static_cast<double>(limit)) + " fit");
+}
 
 TTransmitterRun RunPattern(const TAnalysisPlan& Plan, std::size_t Transmitter, std::int64_t BitRate, double Shift) {
   if (Transmitter >= Plan.Stations.size()) throw EAnalysisError("no station " + std::to_string(Transmitter));

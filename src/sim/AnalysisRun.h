@@ -114,6 +114,10 @@ struct TTransmitterRun {
   std::vector<TPlotTrace> Traces;          // every station's, when asked for
 };
 
+// Throws EAnalysisError at once, before any run, when a transmitter's run would need more memory
+// than a simulation may take here (see RunMemoryLimit).
+void RefuseOversizedRuns(const TAnalysisPlan& Plan);
+
 // The full run of the worst-case stream at BitRate from one transmitter, its recessive edges
 // Shift earlier. Throws EAnalysisError as RunTransmitter does.
 TTransmitterRun RunPattern(const TAnalysisPlan& Plan, std::size_t Transmitter, std::int64_t BitRate, double Shift);

@@ -160,45 +160,45 @@ void TAnalysisCommand::Run() {
     FPanel->ShowMessage("Analysing the bus: each station with a driver transmits in turn.");
   if (FShow) FShow(true);
   // A former analysis still stopping is waited for; it was told to stop when cancelled.
-  FWorker = std::jthread(
-      [this, run, lines = std::move(lines), sources = std::move(sources),
-       program = program.toLocal8Bit().toStdString()](std::stop_token Stop) {
-        auto outcome = std::make_shared<Outcome>();
-        try {
-          const TAnalysisPlan plan = PlanAnalysis(lines, sources);
-          outcome->Stations = plan.Stations;
-          std::vector<std::size_t> transmitters(plan.Stations.size());
-          for (std::size_t t = 0; t < transmitters.size(); ++t) transmitters[t] = t;
-          TAnalysisSettings settings;
-          TRunOptions options;
-          options.Program = program;
-          options.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-          options.KeepTraces = true;
-          options.Thresholds = settings.Thresholds;
-          options.Stop = Stop;
-          // Called on this thread: only queue the news for the window's.
-          options.Progress = [this, run](const TRunProgress& Progress) {
-            QMetaObject::invokeMethod(
-                this, [this, run, Progress] { onProgress(run, Progress); }, Qt::QueuedConnection);
-          };
-          options.Progress({0, transmitters.size(), {}});
-          TRunsOutcome runs = RunTransmitters(plan, transmitters, options);
-          if (runs.Cancelled || Stop.stop_requested()) return;
-          outcome->Runs = std::move(runs.Runs);
-          outcome->Pairs = PairsOf(outcome->Runs);
-          outcome->Verdict = JudgeRuns(outcome->Runs, settings);
-          // The rates that decide are checked by full runs of the stream, as the command line does.
-          QMetaObject::invokeMethod(
-              this, [this, run] { onChecking(run); }, Qt::QueuedConnection);
-          options.Progress = nullptr;
-          if (!ConfirmVerdict(plan, outcome->Runs, settings, options, outcome->Verdict) || Stop.stop_requested()) return;
-        } catch (const std::exception& error) {
-          outcome->Error = error.what();
-        }
-        if (Stop.stop_requested()) return;
+  FWorker = std::jthread([this, run, lines = std::move(lines), sources = std::move(sources),
+                          program = program.toLocal8Bit().toStdString()](std::stop_token Stop) {
+    auto outcome = std::make_shared<Outcome>();
+    try {
+      const TAnalysisPlan plan = PlanAnalysis(lines, sources);
+      outcome->Stations = plan.Stations;
+      std::vector<std::size_t> transmitters(plan.Stations.size());
+      for (std::size_t t = 0; t < transmitters.size(); ++t) transmitters[t] = t;
+      TAnalysisSettings settings;
+      TRunOptions options;
+      options.Program = program;
+      options.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+      options.KeepTraces = true;
+      options.Thresholds = settings.Thresholds;
+      options.Stop = Stop;
+      // Called on this thread: only queue the news for the window's.
+      options.Progress = [this, run](const TRunProgress& Progress) {
         QMetaObject::invokeMethod(
-            this, [this, run, outcome] { onDone(run, outcome); }, Qt::QueuedConnection);
-      });
+            this, [this, run, Progress] { onProgress(run, Progress); }, Qt::QueuedConnection);
+      };
+      options.Progress({0, transmitters.size(), {}});
+      RefuseOversizedRuns(plan);
+      TRunsOutcome runs = RunTransmitters(plan, transmitters, options);
+      if (runs.Cancelled || Stop.stop_requested()) return;
+      outcome->Runs = std::move(runs.Runs);
+      outcome->Pairs = PairsOf(outcome->Runs);
+      outcome->Verdict = JudgeRuns(outcome->Runs, settings);
+      // The rates that decide are checked by full runs of the stream, as the command line does.
+      QMetaObject::invokeMethod(
+          this, [this, run] { onChecking(run); }, Qt::QueuedConnection);
+      options.Progress = nullptr;
+      if (!ConfirmVerdict(plan, outcome->Runs, settings, options, outcome->Verdict) || Stop.stop_requested()) return;
+    } catch (const std::exception& error) {
+      outcome->Error = error.what();
+    }
+    if (Stop.stop_requested()) return;
+    QMetaObject::invokeMethod(
+        this, [this, run, outcome] { onDone(run, outcome); }, Qt::QueuedConnection);
+  });
 }
 
 void TAnalysisCommand::onProgress(int Run, const TRunProgress& Progress) {
@@ -219,7 +219,8 @@ void TAnalysisCommand::onDone(int Run, const std::shared_ptr<Outcome>& Result) {
   FRunning = false;
   showStatusPanel(false);
   if (!Result->Error.empty()) {
-    fail("The bus cannot be analysed: " + QString::fromStdString(Result->Error) + ".");
+    const QString why = QString::fromStdString(Result->Error);
+    fail("The bus cannot be analysed: " + why + (why.endsWith('.') ? "" : "."));
     emit Finished();
     return;
   }

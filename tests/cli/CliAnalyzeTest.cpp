@@ -159,6 +159,22 @@ TEST(CliAnalyze, TheTerminationsDecideWhatIsDecodedRight) {
   }
 }
 
+TEST(CliAnalyze, ARunTooLargeForThisComputerIsRefusedBeforeAnyRun) {
+  // 50 lines of 65 m hold each edge 12 x 16 us; a 3 cm stub asks for a step of 15 ps, so the
+  // run takes its most steps, a million: with 52 voltages kept, more than 2 GiB.
+  test::TempFolder folder;
+  std::vector<TStationSpec> nodes{{{0, 200}, "Stub", 65535}};
+  std::vector<std::tuple<TPoint, TPoint, std::uint16_t>> wires{{{0, 0}, {0, 200}, 30}};
+  for (int i = 0; i <= 50; ++i) nodes.push_back({{i * 200, 0}, "S", static_cast<std::uint16_t>(i % 50 ? 65535 : 120)});
+  for (int i = 0; i < 50; ++i) wires.push_back({{i * 200, 0}, {(i + 1) * 200, 0}, 65000});
+  const std::string bus = folder.File("long.bwn");
+  saveBus(bus, nodes, wires);
+  const auto outcome = RunCliProgram({"analyze", bus});
+  EXPECT_EQ(outcome.Code, 1);
+  EXPECT_NE(outcome.Err.find("too large to analyse on this computer"), std::string::npos) << outcome.Err;
+  EXPECT_EQ(std::count(outcome.Err.begin(), outcome.Err.end(), '\n'), 1) << outcome.Err;
+}
+
 TEST(CliAnalyze, ShardsMergeIntoTheUnshardedResult) {
   test::TempFolder folder;
   const std::string bus = folder.File("bus.bwn");
