@@ -306,10 +306,33 @@ std::string number(double Value, const char* Format = "%.4g") {
   return text;
 }
 
+// An SVG plot's frame: time in ns across, volts up, five labels on each axis.
+struct TSvgPlot {
+  static constexpr double L = 50, R = 10, T = 10, B = 30;
+  double W, H, TMax, VMin, VMax;
+  double X(double Seconds) const { return L + (W - L - R) * Seconds / TMax; }
+  double Y(double Volts) const { return T + (H - T - B) * (VMax - Volts) / (VMax - VMin); }
+  std::string Frame() const {
+    std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + number(W) + " " + number(H) +
+                      "\" width=\"" + number(W) + "\" height=\"" + number(H) + "\" font-size=\"11\">\n";
+    svg += "<rect x=\"" + number(L) + "\" y=\"" + number(T) + "\" width=\"" + number(W - L - R) + "\" height=\"" +
+           number(H - T - B) + "\" fill=\"none\" stroke=\"#888\"/>\n";
+    for (int i = 0; i <= 4; ++i) {
+      const double t = TMax * i / 4;
+      svg += "<text x=\"" + number(X(t)) + "\" y=\"" + number(H - 12) + "\" text-anchor=\"middle\">" +
+             number(t * 1e9, "%.0f") + " ns</text>\n";
+      const double v = VMin + (VMax - VMin) * i / 4;
+      svg += "<text x=\"" + number(L - 4) + "\" y=\"" + number(Y(v) + 4) + "\" text-anchor=\"end\">" +
+             number(v, "%.2f") + " V</text>\n";
+    }
+    return svg;
+  }
+};
+
 // A plot of the transmitter's and the receiver's node voltage with the thresholds.
 std::string plotSvg(const TPlotTrace& Sent, const TPlotTrace& Seen, const std::string& SentName,
                     const std::string& SeenName, const TThresholds& Th) {
-  constexpr double W = 640, H = 240, L = 50, R = 10, T = 10, B = 30;
+  constexpr double W = 640, H = 240, L = TSvgPlot::L, R = TSvgPlot::R, T = TSvgPlot::T;
   double tMax = 0, vMin = std::min(0.0, Th.Recessive), vMax = Th.Dominant;
   for (const TPlotTrace* t : {&Sent, &Seen}) {
     if (!t->Time.empty()) tMax = std::max(tMax, t->Time.back());
@@ -317,20 +340,10 @@ std::string plotSvg(const TPlotTrace& Sent, const TPlotTrace& Seen, const std::s
   }
   if (tMax <= 0) tMax = 1e-9;
   vMax += 0.1 * (vMax - vMin);
-  const auto x = [&](double t) { return L + (W - L - R) * t / tMax; };
-  const auto y = [&](double v) { return T + (H - T - B) * (vMax - v) / (vMax - vMin); };
-  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + number(W) + " " + number(H) +
-                    "\" width=\"" + number(W) + "\" height=\"" + number(H) + "\" font-size=\"11\">\n";
-  svg += "<rect x=\"" + number(L) + "\" y=\"" + number(T) + "\" width=\"" + number(W - L - R) + "\" height=\"" +
-         number(H - T - B) + "\" fill=\"none\" stroke=\"#888\"/>\n";
-  for (int i = 0; i <= 4; ++i) {
-    const double t = tMax * i / 4;
-    svg += "<text x=\"" + number(x(t)) + "\" y=\"" + number(H - 12) + "\" text-anchor=\"middle\">" +
-           number(t * 1e9, "%.0f") + " ns</text>\n";
-    const double v = vMin + (vMax - vMin) * i / 4;
-    svg += "<text x=\"" + number(L - 4) + "\" y=\"" + number(y(v) + 4) + "\" text-anchor=\"end\">" + number(v, "%.2f") +
-           " V</text>\n";
-  }
+  const TSvgPlot plot{W, H, tMax, vMin, vMax};
+  const auto x = [&](double t) { return plot.X(t); };
+  const auto y = [&](double v) { return plot.Y(v); };
+  std::string svg = plot.Frame();
   for (const double level : {Th.Dominant, Th.Recessive})
     svg += "<line x1=\"" + number(L) + "\" x2=\"" + number(W - R) + "\" y1=\"" + number(y(level)) + "\" y2=\"" +
            number(y(level)) + "\" stroke=\"#999\" stroke-dasharray=\"4 3\"/>\n";
@@ -364,26 +377,16 @@ std::string drawingSvg(TCanNodes& Net, const std::string& File, std::string& Pro
 
 // A station's bits folded onto one bit time, with the thresholds and the sample point.
 std::string eyeSvg(const TEye& Eye, const TThresholds& Th) {
-  constexpr double W = 420, H = 240, L = 50, R = 10, T = 10, B = 30;
+  constexpr double W = 420, H = 240, L = TSvgPlot::L, R = TSvgPlot::R, T = TSvgPlot::T, B = TSvgPlot::B;
   double vMin = std::min(0.0, Th.Recessive), vMax = Th.Dominant;
   for (const TWave& bit : Eye.Bits)
     for (const double v : bit.Volts) vMin = std::min(vMin, v), vMax = std::max(vMax, v);
   vMax += 0.1 * (vMax - vMin);
   const double tMax = Eye.BitTime > 0 ? Eye.BitTime : 1e-9;
-  const auto x = [&](double t) { return L + (W - L - R) * t / tMax; };
-  const auto y = [&](double v) { return T + (H - T - B) * (vMax - v) / (vMax - vMin); };
-  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + number(W) + " " + number(H) +
-                    "\" width=\"" + number(W) + "\" height=\"" + number(H) + "\" font-size=\"11\">\n";
-  svg += "<rect x=\"" + number(L) + "\" y=\"" + number(T) + "\" width=\"" + number(W - L - R) + "\" height=\"" +
-         number(H - T - B) + "\" fill=\"none\" stroke=\"#888\"/>\n";
-  for (int i = 0; i <= 4; ++i) {
-    const double t = tMax * i / 4;
-    svg += "<text x=\"" + number(x(t)) + "\" y=\"" + number(H - 12) + "\" text-anchor=\"middle\">" +
-           number(t * 1e9, "%.0f") + " ns</text>\n";
-    const double v = vMin + (vMax - vMin) * i / 4;
-    svg += "<text x=\"" + number(L - 4) + "\" y=\"" + number(y(v) + 4) + "\" text-anchor=\"end\">" + number(v, "%.2f") +
-           " V</text>\n";
-  }
+  const TSvgPlot plot{W, H, tMax, vMin, vMax};
+  const auto x = [&](double t) { return plot.X(t); };
+  const auto y = [&](double v) { return plot.Y(v); };
+  std::string svg = plot.Frame();
   for (const TWave& bit : Eye.Bits) {
     svg += "<polyline fill=\"none\" stroke=\"#1f5fbf\" stroke-opacity=\"0.45\" stroke-width=\"1\" points=\"";
     for (std::size_t i = 0; i < bit.Time.size(); ++i)

@@ -22,9 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   for (const bool firstDominant : {true, false}) {
     const busweave::TextLines deck = busweave::TransmitterDeck(plan, plan.Stations.size() - 1, firstDominant);
     if (deck.empty() || deck.back() != ".END") std::abort();
-    if (busweave::EdgeWindows(plan, firstDominant).size() != 2) std::abort();
+    if (busweave::ReferenceDeck(plan, firstDominant).back() != ".END") std::abort();
+    const auto edges = busweave::StreamEdges(busweave::WorstCaseStream(), plan.EdgeAt, 1e-6);
+    if (busweave::PatternDeck(plan, 0, firstDominant, edges, plan.Stop).back() != ".END") std::abort();
   }
   if (busweave::LevelProbeDeck(plan).empty()) std::abort();
-  if (busweave::ArrivalDelays(plan, 0).size() != plan.Stations.size()) std::abort();
   return 0;
 }
