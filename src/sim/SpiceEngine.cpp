@@ -1,6 +1,7 @@
 #include "sim/SpiceEngine.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <ngspice/sharedspice.h>
 #include <unistd.h>
 
@@ -213,8 +214,16 @@ bool TSpiceEngine::load(std::string& Error) {
   std::setlocale(LC_NUMERIC, "C");
   struct sigaction previous {};
   sigaction(SIGINT, nullptr, &previous);
+  // ngspice runs the commands of a .spiceinit in the current folder when it starts, and that
+  // folder is whatever one works in (another's, a download): it starts in the home folder, whose
+  // .spiceinit is the user's own, and the folder is given back at once.
+  const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const char* home = std::getenv("HOME");
+  const bool moved = here >= 0 && chdir(home && *home == '/' ? home : "/") == 0;
   library->Init(&TSpiceEngine::onOutput, &TSpiceEngine::onStatus, &TSpiceEngine::onExit, nullptr, nullptr,
                 &TSpiceEngine::onThread, this);
+  if (moved && fchdir(here) != 0) Error = "The working folder could not be entered again after ngspice started.";
+  if (here >= 0) close(here);
   sigaction(SIGINT, &previous, nullptr);
   FLibrary = std::move(library);
   FNeedsReload = false;

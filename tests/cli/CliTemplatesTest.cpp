@@ -89,6 +89,16 @@ TEST(CliTemplates, NgspiceCommandsAndFilesFromElsewhereAreNotSimulated) {
   const auto nested = RunCliProgram({"simulate", kSixStations, "--templates", folder.Path()}, 300);
   EXPECT_EQ(nested.Code, 1);
   EXPECT_NE(nested.Err.find(models + " line 2"), std::string::npos) << nested.Err;
+
+  // Nor does ngspice's own start-up file in the folder one works in.
+  WriteBytes(folder.File(".spiceinit"), "shell touch " + marker + "\n");
+  WriteBytes(models, "* models\r\n");
+  const auto here = test::RunProgram("/bin/sh",
+                                     {"-c", "cd '" + folder.Path().string() + "' && exec '" + BUSWEAVE_CLI_PROGRAM +
+                                                "' simulate '" + kSixStations + "' --csv out.csv"},
+                                     300);
+  EXPECT_EQ(here.Code, 0) << here.Err;
+  EXPECT_FALSE(std::filesystem::exists(marker));
 }
 
 TEST(CliTemplates, TheWorkerReadsABoundedCircuitAndNeverCrashes) {
