@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QWidget>
+#include <vector>
 
 namespace busweave {
 
@@ -47,8 +48,14 @@ inline void ShowInStatusBar(QWidget* Panel, QWidget* Editor, bool Visible) {
     Panel->show();
   } else {
     if (main && Panel->parent() == main->statusBar()) {
+      // Qt 6.4's removeWidget hides the widget that follows the one removed (the permanent check
+      // count, say): whatever was shown beside the panel is shown again.
+      std::vector<QWidget*> shown;
+      for (QWidget* widget : main->statusBar()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (widget != Panel && !widget->isHidden()) shown.push_back(widget);
       main->statusBar()->removeWidget(Panel);
       Panel->setParent(nullptr);
+      for (QWidget* widget : shown) widget->show();
     }
     Panel->hide();
   }

@@ -590,6 +590,25 @@ TEST_F(MainWindow, StatusCountAndUndoFollowTheDocumentsThatAreLeft) {
   EXPECT_FALSE(Form->FindingsDock->isVisible());
 }
 
+TEST_F(MainWindow, TheCheckCountStaysInTheStatusBarAfterAnAnalysis) {
+  qputenv("BUSWEAVE_CLI", BUSWEAVE_CLI_PATH);
+  TMDIChild* document = Open(WriteNetwork("bus.bwn", 2));
+  Activate(document);
+  TCanNodes& nodes = document->Editor()->Nodes();
+  for (int i = 0; i < nodes.Count(); ++i)
+    if (TNode* node = nodes.NodeAtIndex(i)) node->FSource = 1;
+  document->Editor()->CheckBus1Click();
+  ASSERT_TRUE(Form->CheckSummary->isVisible());
+  // The analysis's progress panel comes and goes beside the count, which stays.
+  document->Editor()->AnalyzeBus1()->trigger();
+  QDeadlineTimer deadline(60000);
+  while (document->Editor()->Analysis()->Running() && !deadline.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_FALSE(document->Editor()->Analysis()->Running());
+  EXPECT_TRUE(Form->CheckSummary->isVisible());
+  EXPECT_FALSE(Form->CheckSummary->text().isEmpty());
+}
+
 TEST_F(MainWindow, AnalysisDockFollowsTheDocumentAndNamesAMissingAnalyser) {
   // Nothing beside the test program or in its folder's ../cli is busweave-cli.
   qunsetenv("BUSWEAVE_CLI");
