@@ -180,6 +180,7 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
     }
     if (!changed) break;
     recountMaxima(Verdict.Bus);
+    AddEyes(ResponsesOf(Runs), reference, Settings, Verdict);
   }
   return true;
 }

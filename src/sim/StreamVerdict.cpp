@@ -58,14 +58,6 @@ struct TPairDelays {
   std::optional<double> Recessive;
 };
 
-// The key of a station's worst result at one rate: for the eye diagrams.
-struct TWorstAt {
-  double Score = -kInfinity;
-  std::size_t Run = 0;
-  std::size_t Station = 0;
-  bool Works = false;
-};
-
 }  // namespace
 
 double SettlingTime(const TEdgeResponses& Responses) {
@@ -180,7 +172,6 @@ TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriver
       delays[r].push_back(d);
     }
 
-  std::map<std::pair<std::int64_t, int>, TWorstAt> worstAt;  // (data rate, station)
   const auto judge = [&](TBusPhase Phase, std::int64_t BitRate) {
     TRateVerdict rate;
     rate.Phase = Phase;
@@ -243,11 +234,6 @@ TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriver
                       volts(result.VoltageMargin) + " from a threshold";
           consider(false, score, pair);
         }
-        if (Phase == TBusPhase::Data) {
-          TWorstAt& w = worstAt[{BitRate, station.Station}];
-          if (w.Score == -kInfinity || (!!result.Error && w.Works) || (!result.Error == w.Works && score > w.Score))
-            w = {score, r, s, !result.Error};
-        }
         verdict.Margins.push_back(std::move(margin));
         if (Phase != TBusPhase::Arbitration || own) continue;
         for (const TBusEdge edge : {TBusEdge::Dominant, TBusEdge::Recessive}) {
@@ -294,36 +280,55 @@ TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriver
     if (!result.Error) verdict.DriverMaxDataRate = std::max(verdict.DriverMaxDataRate, r);
   }
 
-  // Eyes of every station at the highest working and the lowest failing data rate.
+  AddEyes(Runs, Reference, Settings, verdict);
+  return verdict;
+}
+
+void AddEyes(const std::vector<TResponseSet>& Runs, const TDriverReference& Reference,
+             const TAnalysisSettings& Settings, TStreamVerdict& Verdict) {
+  Verdict.Eyes.clear();
   std::int64_t lowestFailing = 0;
-  for (const TRateVerdict& rate : verdict.Bus.Rates)
+  for (const TRateVerdict& rate : Verdict.Bus.Rates)
     if (rate.Phase == TBusPhase::Data && !rate.Works && rate.BitRate > 0 &&
         (lowestFailing == 0 || rate.BitRate < lowestFailing))
       lowestFailing = rate.BitRate;
-  for (const std::int64_t rate : {verdict.Bus.MaxDataRate, lowestFailing}) {
+  for (const std::int64_t rate : {Verdict.Bus.MaxDataRate, lowestFailing}) {
     if (rate <= 0) continue;
+    // Per station, the transmitter that leaves it the least: a wrong bit first, then the margin.
+    std::map<std::string, const TReceiverMargin*> worst;
+    std::vector<std::string> order;
+    for (const TReceiverMargin& m : Verdict.Margins) {
+      if (m.Phase != TBusPhase::Data || m.BitRate != rate) continue;
+      const TReceiverMargin*& w = worst[m.Receiver];
+      if (!w) order.push_back(m.Receiver);
+      const auto least = [](const TReceiverMargin& M) { return std::min(M.EarlyMargin, M.LateMargin); };
+      if (!w || (w->Works && !m.Works) || (w->Works == m.Works && least(m) < least(*w))) w = &m;
+    }
     const TDecodeSettings d = decodeSettings(Settings, TBusPhase::Data, rate);
-    for (const auto& [key, worst] : worstAt) {
-      if (key.first != rate) continue;
-      const TResponseSet& run = Runs[worst.Run];
-      const TStationResponse& station = run.Stations[worst.Station];
-      const bool own = station.Station == run.Transmitter;
-      const TWave trace = StreamTrace(station, Reference, Settings, rate);
-      const TDecodeResult result = decode(trace, own, d);
-      TEye eye;
-      eye.Phase = TBusPhase::Data;
-      eye.BitRate = rate;
-      eye.Works = !result.Error;
-      for (const TStationResponse& s : run.Stations)
-        if (s.Station == run.Transmitter) eye.Transmitter = s.Name;
-      eye.Receiver = station.Name;
-      eye.BitTime = d.BitTime;
-      eye.SamplePoint = d.SamplePoint * d.BitTime;
-      eye.Bits = FoldEye(trace, result, stream.size(), d.BitTime, 60);
-      verdict.Eyes.push_back(std::move(eye));
+    for (const std::string& receiver : order) {
+      const TReceiverMargin& m = *worst[receiver];
+      for (const TResponseSet& run : Runs) {
+        const auto sender = std::find_if(run.Stations.begin(), run.Stations.end(),
+                                         [&](const TStationResponse& S) { return S.Station == run.Transmitter; });
+        if (sender == run.Stations.end() || sender->Name != m.Transmitter) continue;
+        for (const TStationResponse& station : run.Stations) {
+          if (station.Name != receiver) continue;
+          const TWave trace = StreamTrace(station, Reference, Settings, rate);
+          const TDecodeResult result = decode(trace, station.Station == run.Transmitter, d);
+          TEye eye;
+          eye.Phase = TBusPhase::Data;
+          eye.BitRate = rate;
+          eye.Works = !result.Error;
+          eye.Transmitter = m.Transmitter;
+          eye.Receiver = receiver;
+          eye.BitTime = d.BitTime;
+          eye.SamplePoint = d.SamplePoint * d.BitTime;
+          eye.Bits = FoldEye(trace, result, WorstCaseStream().size(), d.BitTime, 60);
+          Verdict.Eyes.push_back(std::move(eye));
+        }
+      }
     }
   }
-  return verdict;
 }
 
 }  // namespace busweave

@@ -102,6 +102,11 @@ bool JudgePatternRun(const std::vector<TStationWave>& Stations, int Transmitter,
 TWave StreamTrace(const TStationResponse& Station, const TDriverReference& Reference, const TAnalysisSettings& Settings,
                   std::int64_t BitRate);
 
+// The eyes of every station at the highest working and the lowest failing data rate of the
+// verdict, each from the transmitter that leaves it the least (in place of those it holds).
+void AddEyes(const std::vector<TResponseSet>& Runs, const TDriverReference& Reference,
+             const TAnalysisSettings& Settings, TStreamVerdict& Verdict);
+
 TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriverReference& Reference,
                             const TAnalysisSettings& Settings);
 
