@@ -89,6 +89,7 @@ struct TAnalysis {
   TAnalysisSettings Settings;
   std::vector<std::string> Stations;
   std::vector<TTransmitterRun> Runs;  // in station order
+  std::optional<TAnalysisPlan> Plan;  // the runs' own plan; the merge plans again from the files
 };
 
 // "125k", "1M", "500000": a bit rate from 1 kbit/s to 100 Mbit/s.
@@ -549,12 +550,17 @@ std::optional<std::string> workerProgram();
 // ConfirmVerdict); the circuit planned again from the network and templates the runs used.
 void confirm(const TAnalysis& A, TStreamVerdict& Verdict, std::ostream& Err) {
   const auto program = workerProgram();
-  TCanNodes net = DocumentNetwork();
-  std::ostringstream quiet;
   try {
     if (!program) throw EAnalysisError("the program's own file cannot be found to start its workers");
-    if (!LoadForCommand(net, A.File, quiet)) throw EAnalysisError("the network file cannot be read again");
-    const TAnalysisPlan plan = PlanAnalysis(CircuitFromTemplates(net, A.Templates));
+    const auto planAgain = [&] {
+      TCanNodes net = DocumentNetwork();
+      std::ostringstream quiet;
+      if (!LoadForCommand(net, A.File, quiet)) throw EAnalysisError("the network file cannot be read again");
+      TCircuitSources sources;
+      const TextLines lines = CircuitFromTemplates(net, A.Templates, nullptr, &sources);
+      return PlanAnalysis(lines, sources);
+    };
+    const TAnalysisPlan plan = A.Plan ? *A.Plan : planAgain();
     TRunOptions options;
     options.Program = *program;
     options.Jobs = 1;
@@ -687,6 +693,7 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   }
   PrintWarnings(analysis.File, warnings, Err);
   for (const TStation& station : plan.Stations) analysis.Stations.push_back(station.Name);
+  analysis.Plan = plan;
   // A part records what it was made from, read now, so that a file changed during the runs
   // does not pass for the one they ran.
   TPartSource source;

@@ -151,6 +151,20 @@ TBitError noStartOfFrame(const TWave& Trace, double FirstBitStart, const TDecode
   return error;
 }
 
+// The first recessive-to-dominant change at or after FirstBitStart. Without one the start of
+// frame is read wrong: Result says so and is complete.
+std::optional<double> startOfFrame(const TWave& Trace, const TBitStream& Stream, const std::vector<double>& Changes,
+                                   double FirstBitStart, const TDecodeSettings& S, TDecodeResult& Result) {
+  const auto sync = std::lower_bound(Changes.begin(), Changes.end(), FirstBitStart);
+  if (!Stream.empty() && sync != Changes.end()) {
+    Result.Synced = true;
+    return *sync;
+  }
+  if (!Stream.empty()) Result.Error = noStartOfFrame(Trace, FirstBitStart, S);
+  finishMargins(Result);
+  return std::nullopt;
+}
+
 }  // namespace
 
 const TBitStream& WorstCaseStream() {
@@ -284,13 +298,8 @@ TDecodeResult DecodeReceiver(const TWave& Trace, const TBitStream& Stream, doubl
                              const TDecodeSettings& S) {
   TDecodeResult result = emptyResult();
   const std::vector<double> changes = dominantChanges(Trace, S.Thresholds);
-  const auto sync = std::lower_bound(changes.begin(), changes.end(), FirstBitStart);
-  if (Stream.empty() || sync == changes.end()) {
-    if (!Stream.empty()) result.Error = noStartOfFrame(Trace, FirstBitStart, S);
-    finishMargins(result);
-    return result;
-  }
-  result.Synced = true;
+  const auto sync = startOfFrame(Trace, Stream, changes, FirstBitStart, S, result);
+  if (!sync) return result;
   double start = *sync;
   double previousSample = start;
   bool recessiveBefore = false;
@@ -316,14 +325,8 @@ TDecodeResult DecodeReceiver(const TWave& Trace, const TBitStream& Stream, doubl
 TDecodeResult DecodeTransmitter(const TWave& Trace, const TBitStream& Stream, double FirstBitStart,
                                 const TDecodeSettings& S) {
   TDecodeResult result = emptyResult();
-  const std::vector<double> changes = dominantChanges(Trace, S.Thresholds);
-  const auto own = std::lower_bound(changes.begin(), changes.end(), FirstBitStart);
-  if (Stream.empty() || own == changes.end()) {
-    if (!Stream.empty()) result.Error = noStartOfFrame(Trace, FirstBitStart, S);
-    finishMargins(result);
-    return result;
-  }
-  result.Synced = true;
+  const auto own = startOfFrame(Trace, Stream, dominantChanges(Trace, S.Thresholds), FirstBitStart, S, result);
+  if (!own) return result;
   result.LoopDelay = *own - FirstBitStart;
   for (std::size_t k = 0; k < Stream.size(); ++k) {
     const double start = FirstBitStart + static_cast<double>(k) * S.BitTime + *result.LoopDelay;
