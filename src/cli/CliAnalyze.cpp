@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "circuit/CircuitFile.h"
+#include "cli/AnalysisOptions.h"
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
 #include "model/BusCheck.h"
@@ -91,80 +92,6 @@ struct TAnalysis {
   std::vector<TTransmitterRun> Runs;  // in station order
   std::optional<TAnalysisPlan> Plan;  // the runs' own plan; the merge plans again from the files
 };
-
-// "125k", "1M", "500000": a bit rate from 1 kbit/s to 100 Mbit/s.
-std::optional<std::int64_t> rateOf(const std::string& Text) {
-  if (Text.empty()) return std::nullopt;
-  std::string digits = Text;
-  double scale = 1;
-  if (digits.back() == 'k' || digits.back() == 'K') scale = 1e3;
-  if (digits.back() == 'M') scale = 1e6;
-  if (scale != 1) digits.pop_back();
-  char* end = nullptr;
-  const double value = std::strtod(digits.c_str(), &end);
-  if (digits.empty() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
-  const double rate = value * scale;
-  if (rate != std::floor(rate) || rate < static_cast<double>(kLeastBitRate) || rate > static_cast<double>(kMostBitRate))
-    return std::nullopt;
-  return static_cast<std::int64_t>(rate);
-}
-
-bool rateList(const TArguments& Args, const std::string& Name, std::vector<std::int64_t>& Rates) {
-  if (!Args.Has(Name)) return true;
-  std::vector<std::int64_t> rates;
-  std::stringstream text(Args.Options.at(Name));
-  std::string item;
-  while (std::getline(text, item, ',')) {
-    const auto rate = rateOf(item);
-    if (!rate) return false;
-    rates.push_back(*rate);
-  }
-  if (rates.empty()) return false;
-  std::sort(rates.begin(), rates.end());
-  rates.erase(std::unique(rates.begin(), rates.end()), rates.end());
-  Rates = rates;
-  return true;
-}
-
-// The settings from the options; a usage problem as text.
-std::optional<std::string> readSettings(const TArguments& Args, TAnalysisSettings& S) {
-  double loopNs = S.LoopDelay * 1e9;
-  double sp = S.SamplePoint * 100;
-  double spd = S.DataSamplePoint * 100;
-  double sjw = S.Sjw * 100;
-  double dataSjw = S.DataSjw * 100;
-  if (!NumberOption(Args, "--dominant", -kMostThresholdVolts, kMostThresholdVolts, S.Thresholds.Dominant))
-    return "--dominant needs a voltage from -100 to 100";
-  if (!NumberOption(Args, "--recessive", -kMostThresholdVolts, kMostThresholdVolts, S.Thresholds.Recessive))
-    return "--recessive needs a voltage from -100 to 100";
-  if (!(S.Thresholds.Recessive < S.Thresholds.Dominant))
-    return "the recessive threshold must lie below the dominant one";
-  if (!NumberOption(Args, "--loop-delay", 0, kMostLoopDelayNs, loopNs))
-    return "--loop-delay needs nanoseconds from 0 to 1000000";
-  if (!NumberOption(Args, "--sample-point", kLeastSamplePointPercent, 100, sp))
-    return "--sample-point needs a percentage from 1 to 100";
-  if (!NumberOption(Args, "--data-sample-point", kLeastSamplePointPercent, 100, spd))
-    return "--data-sample-point needs a percentage from 1 to 100";
-  if (!NumberOption(Args, "--sjw", 0, kMostSjwPercent, sjw)) return "--sjw needs a percentage from 0 to 100";
-  if (!NumberOption(Args, "--data-sjw", 0, kMostSjwPercent, dataSjw))
-    return "--data-sjw needs a percentage from 0 to 100";
-  if (!rateList(Args, "--arbitration-rates", S.ArbitrationRates))
-    return "--arbitration-rates needs bit rates from 1k to 100M, comma-separated";
-  if (!rateList(Args, "--data-rates", S.DataRates))
-    return "--data-rates needs bit rates from 1k to 100M, comma-separated";
-  if (Args.Has("--require-bitrate")) {
-    const auto rate = rateOf(Args.Options.at("--require-bitrate"));
-    if (!rate) return "--require-bitrate needs a bit rate from 1k to 100M";
-    S.RequiredRate = *rate;
-  }
-  S.LoopDelay = loopNs * 1e-9;
-  S.SamplePoint = sp / 100;
-  S.DataSamplePoint = spd / 100;
-  S.Sjw = sjw / 100;
-  S.DataSjw = dataSjw / 100;
-  S.CompensateDriver = !Args.Has("--no-compensation");
-  return std::nullopt;
-}
 
 TJson nanoseconds(const std::optional<double>& Seconds) {
   return Seconds ? JsonFloat(static_cast<float>(*Seconds * 1e9)) : TJson(nullptr);
@@ -544,12 +471,10 @@ std::string reportHtml(const TAnalysis& A, const TStreamVerdict& Stream, const s
   return html;
 }
 
-std::optional<std::string> workerProgram();
-
 // The verdict checked by full runs of the stream at the rates that decide it (see
 // ConfirmVerdict); the circuit planned again from the network and templates the runs used.
 void confirm(const TAnalysis& A, TStreamVerdict& Verdict, std::ostream& Err) {
-  const auto program = workerProgram();
+  const auto program = WorkerProgram();
   try {
     if (!program) throw EAnalysisError("the program's own file cannot be found to start its workers");
     const auto planAgain = [&] {
@@ -610,18 +535,6 @@ int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::o
   return JudgeRuns(A.Runs, required).Bus.MaxArbitrationRate ? ExitDone : ExitFailure;
 }
 
-// busweave-cli as the worker: this program, unless it runs inside another one (a test), then
-// the busweave-cli beside it.
-std::optional<std::string> workerProgram() {
-  std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return std::nullopt;
-  if (self.filename().string().rfind(kProgram, 0) == 0) return self.string();
-  const std::filesystem::path beside = self.parent_path() / kProgram;
-  if (std::filesystem::is_regular_file(beside, error)) return beside.string();
-  return std::nullopt;
-}
-
 }  // namespace
 
 int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
@@ -649,7 +562,7 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   if (args->Files.size() != 1) return Usage(Err, "analyze needs exactly one FILE", "analyze");
   TAnalysis analysis;
   analysis.File = args->Files[0];
-  if (const auto problem = readSettings(*args, analysis.Settings)) return Usage(Err, *problem, "analyze");
+  if (const auto problem = ReadAnalysisSettings(*args, analysis.Settings)) return Usage(Err, *problem, "analyze");
   std::uint32_t jobs = std::max(1u, std::thread::hardware_concurrency());
   if (!WholeOption(*args, "--jobs", 1, 1024, jobs))
     return Usage(Err, "--jobs needs a number from 1 to 1024", "analyze");
@@ -706,7 +619,7 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
     }
   }
 
-  const auto program = workerProgram();
+  const auto program = WorkerProgram();
   if (!program) {
     Err << kProgram << ": the program's own file cannot be found to start its workers\n";
     return ExitFailure;

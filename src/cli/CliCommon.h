@@ -34,6 +34,9 @@ int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::os
 int RunPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
 int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
 int RunAnalyzeMerge(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+int RunAdvise(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+int RunAdviseMerge(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+int RunApply(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
 // Hidden: one transmitter's runs for analyze, the circuit on standard input.
 int RunAnalyzeWorker(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
 

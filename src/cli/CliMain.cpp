@@ -43,6 +43,12 @@ constexpr const char* kToolHelp =
     "                        the bit rates at which the bus works, from simulations\n"
     "  analyze-merge PART... [--json] [--report OUT.html]\n"
     "                        join the parts of an analysis made with --shard\n"
+    "  advise FILE [--data-rate N] [--arbitration-rate N] [--json] [--report OUT.html]\n"
+    "                        the smallest changes that make the bus work at those rates\n"
+    "  advise-merge PART... [--json] [--report OUT.html]\n"
+    "                        join the parts of a search made with advise --shard\n"
+    "  apply FILE ADVICE.json [--rank N] -o OUT\n"
+    "                        write FILE with the edits of a change advise --json listed\n"
     "\n"
     "Run 'busweave-cli COMMAND --help' for the details of one command, 'busweave-cli --version'\n"
     "for the version. After -- every argument is a file, also one whose name begins with '-'.\n"
@@ -105,6 +111,9 @@ int dispatch(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
                                                            {"simulate", RunSimulate},
                                                            {"analyze", RunAnalyze},
                                                            {"analyze-merge", RunAnalyzeMerge},
+                                                           {"advise", RunAdvise},
+                                                           {"advise-merge", RunAdviseMerge},
+                                                           {"apply", RunApply},
                                                            {"analyze-worker", RunAnalyzeWorker}};
   const auto found = commands.find(command);
   if (found == commands.end()) return Usage(Err, "unknown command '" + command + "'");

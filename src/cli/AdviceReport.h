@@ -1,0 +1,15 @@
+#pragma once
+
+// The self-contained HTML report of advise: the drawing, what was asked and found, and for each
+// change the eye diagrams of the deciding station before and after it.
+
+#include <string>
+
+#include "model/NetworkContainer.h"
+#include "sim/AdviceSearch.h"
+
+namespace busweave::cli {
+
+std::string AdviceReportHtml(const TAdvice& Advice, const TCanNodes& Net, const TAnalysisSettings& Settings);
+
+}  // namespace busweave::cli

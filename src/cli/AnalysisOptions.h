@@ -1,0 +1,29 @@
+#pragma once
+
+// What analyze and advise read alike: bit rates as written ("125k", "1M"), the analysis
+// settings from their options, and the program the workers run.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "sim/BusAnalysis.h"
+
+namespace busweave::cli {
+
+struct TArguments;
+
+// The options of the analysis settings, as analyze and advise take them.
+inline constexpr const char* kSettingsOptions[] = {
+    "--dominant", "--recessive", "--loop-delay",        "--sample-point", "--data-sample-point",
+    "--sjw",      "--data-sjw",  "--arbitration-rates", "--data-rates",   "--require-bitrate"};
+
+// "125k", "1M", "500000": a bit rate from 1 kbit/s to 100 Mbit/s, or nothing.
+std::optional<std::int64_t> RateOf(const std::string& Text);
+// The settings from the options; a usage problem as text.
+std::optional<std::string> ReadAnalysisSettings(const TArguments& Args, TAnalysisSettings& S);
+// busweave-cli as the worker: this program, unless it runs inside another one (a test), then
+// the busweave-cli beside it.
+std::optional<std::string> WorkerProgram();
+
+}  // namespace busweave::cli

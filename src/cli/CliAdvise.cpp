@@ -1,0 +1,351 @@
+// busweave-cli advise and advise-merge: the changes that make a failing bus work, each proved by
+// the analysis of the changed network, and the parts of a search spread over machines.
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "cli/AdviceReport.h"
+#include "cli/AnalysisOptions.h"
+#include "cli/Cli.h"
+#include "cli/CliCommon.h"
+#include "model/NetworkContainer.h"
+#include "model/SafeFile.h"
+#include "sim/AdviceSearch.h"
+#include "sim/AnalysisPart.h"
+
+namespace busweave::cli {
+namespace {
+
+constexpr const char* kAdviseHelp =
+    "Usage: busweave-cli advise FILE [--data-rate N] [--arbitration-rate N] [--templates DIR]\n"
+    "                           [--json] [--report OUT.html] [--jobs N] [--shard I/N] [OPTIONS]\n"
+    "\n"
+    "Finds the smallest changes that make the bus of the network file FILE work at the rates\n"
+    "asked, each proved by the bus analysis (as analyze makes it) of the changed network:\n"
+    "  - terminations moved to the ends of the trunk, added where one is missing, or set to\n"
+    "    the right value;\n"
+    "  - for each stub that decides a failing rate, the longest length at which the rates\n"
+    "    work (bisection on its length to the nearest 10 mm, every step a simulation);\n"
+    "  - the longest trunk at which the arbitration rate works, where that is what fails;\n"
+    "  - where no single change is enough, the five that come nearest, paired.\n"
+    "The changes are ranked by how little they change (a node's resistance counts 1, a\n"
+    "shortened wire 1 and the metres taken off). A search that cannot reach the rates says\n"
+    "so, with the best it found.\n"
+    "\n"
+    "Options:\n"
+    "  --data-rate N          the data rate to reach (default: the next of --data-rates above\n"
+    "                         the highest that works today)\n"
+    "  --arbitration-rate N   the arbitration rate to reach (default: --require-bitrate, 500k)\n"
+    "  --jobs N               worker processes at a time (default: the number of cores)\n"
+    "  --shard I/N            run the I-th of N parts of the search and print it as a part for\n"
+    "                         advise-merge (each part also runs today's network whole)\n"
+    "  --report OUT.html      a self-contained report with the eye diagrams of the deciding\n"
+    "                         station before and after each change\n"
+    "  --no-confirm           prove the changes without the full runs of the stream\n"
+    "  --json                 the proposals with their edits as element keys and values\n"
+    "The analysis options of analyze (--dominant, --recessive, --loop-delay, --sample-point,\n"
+    "--data-sample-point, --sjw, --data-sjw, --arbitration-rates, --data-rates,\n"
+    "--require-bitrate) are taken as analyze takes them.\n"
+    "Exit code 0 when the bus works at the rates or a change reaches them, 1 when none does\n"
+    "or the input is bad, 2 on usage errors.\n";
+
+constexpr const char* kMergeHelp =
+    "Usage: busweave-cli advise-merge PART... [--json] [--report OUT.html] [--jobs N] [--no-confirm]\n"
+    "\n"
+    "Joins the parts that 'advise --shard I/N' printed and finishes the search on this machine:\n"
+    "the changes found are proved by analyses of the changed network, and where no single\n"
+    "change is enough the nearest are paired here. The parts must come from the same network\n"
+    "file (its bytes), templates and options, and cover every part once.\n";
+
+std::vector<TOption> adviseOptions(bool Merge) {
+  std::vector<TOption> options{{"--json", false}, {"--report", true}, {"--jobs", true}, {"--no-confirm", false}};
+  if (Merge) return options;
+  for (const char* name : kSettingsOptions) options.push_back({name, true});
+  for (TOption o : {TOption{"--templates", true}, TOption{"--shard", true}, TOption{"--data-rate", true},
+                    TOption{"--arbitration-rate", true}, TOption{"--no-compensation", false}})
+    options.push_back(o);
+  return options;
+}
+
+std::string rateText(std::int64_t Rate) {
+  if (Rate == 0) return "none";
+  if (Rate % 1000000 == 0) return std::to_string(Rate / 1000000) + " Mbit/s";
+  std::ostringstream text;
+  text << static_cast<double>(Rate) / 1000.0 << " kbit/s";
+  return text.str();
+}
+
+TJson editsJson(const std::vector<TEdit>& Edits) {
+  TJson list = TJson::array();
+  for (const TEdit& e : Edits) list.push_back({{"key", e.Key}, {"field", e.Field}, {"from", e.Was}, {"to", e.Value}});
+  return list;
+}
+
+TJson adviceJson(const TAdvice& A) {
+  TJson proposals = TJson::array();
+  for (std::size_t i = 0; i < A.Proposals.size(); ++i) {
+    const TProposal& p = A.Proposals[i];
+    proposals.push_back({{"rank", i + 1},
+                         {"kind", ChangeKindName(p.Change.Kind)},
+                         {"text", p.Text},
+                         {"reaches", p.Reaches},
+                         {"max_arbitration_rate", p.MaxArbitrationRate},
+                         {"max_data_rate", p.MaxDataRate},
+                         {"margin_ns", p.Reaches ? JsonFloat(static_cast<float>(p.Margin * 1e9)) : TJson(nullptr)},
+                         {"size", JsonFloat(static_cast<float>(p.Size))},
+                         {"edits", editsJson(p.Edits)}});
+  }
+  return {{"file", A.File},
+          {"stations", A.Stations},
+          {"data_rate", A.Targets.DataRate},
+          {"arbitration_rate", A.Targets.ArbitrationRate},
+          {"today",
+           {{"max_arbitration_rate", A.Before.Bus.MaxArbitrationRate}, {"max_data_rate", A.Before.Bus.MaxDataRate}}},
+          {"works_already", A.AlreadyWorks},
+          {"reached", A.Reached},
+          {"deciding_station", A.Receiver},
+          {"summary", A.Summary},
+          {"runs", A.Runs},
+          {"proposals", proposals}};
+}
+
+void printAdvice(const TAdvice& A, std::ostream& Out) {
+  Out << A.File << ": " << A.Stations.size() << " stations; today arbitration up to "
+      << rateText(A.Before.Bus.MaxArbitrationRate) << ", data up to " << rateText(A.Before.Bus.MaxDataRate) << "\n";
+  Out << "asked: data " << rateText(A.Targets.DataRate) << " with arbitration " << rateText(A.Targets.ArbitrationRate)
+      << "\n";
+  for (std::size_t i = 0; i < A.Proposals.size(); ++i) {
+    const TProposal& p = A.Proposals[i];
+    Out << i + 1 << ". " << p.Text << "\n";
+    for (const TEdit& e : p.Edits)
+      Out << "     " << e.Key << " " << e.Field << " " << e.Was << " -> " << e.Value << "\n";
+  }
+  Out << A.Summary << " (" << A.Runs << " simulation runs)\n";
+}
+
+// Prints or writes the advice; the exit code.
+int finishAdvice(const TAdvice& A, const TArguments& Args, const TCanNodes& Net, const TAnalysisSettings& Settings,
+                 std::ostream& Out, std::ostream& Err) {
+  if (Args.Has("--report")) {
+    try {
+      writeFileAtomically(Args.Options.at("--report"), AdviceReportHtml(A, Net, Settings));
+    } catch (const std::exception& error) {
+      Err << kProgram << ": " << error.what() << "\n";
+      return ExitFailure;
+    }
+  }
+  if (Args.Has("--json"))
+    WriteJson(Out, adviceJson(A));
+  else
+    printAdvice(A, Out);
+  return A.Reached ? ExitDone : ExitFailure;
+}
+
+std::optional<int> jobsOf(const TArguments& Args, const std::string& Command, std::ostream& Err) {
+  std::uint32_t jobs = std::max(1u, std::thread::hardware_concurrency());
+  if (!WholeOption(Args, "--jobs", 1, 1024, jobs)) {
+    Usage(Err, "--jobs needs a number from 1 to 1024", Command);
+    return std::nullopt;
+  }
+  return static_cast<int>(jobs);
+}
+
+bool shardOf(const std::string& Text, int& Shard, int& Shards) {
+  char* end = nullptr;
+  const long i = std::strtol(Text.c_str(), &end, 10);
+  const long n = *end == '/' ? std::strtol(end + 1, &end, 10) : 0;
+  if (Text.empty() || *end != '\0' || n < 1 || n > kMostShards || i < 1 || i > n) return false;
+  Shard = static_cast<int>(i);
+  Shards = static_cast<int>(n);
+  return true;
+}
+
+// The progress line on a terminal.
+std::function<void(const TRunProgress&)> progressLine(std::ostream& Err) {
+  if (&Err != &std::cerr || isatty(STDERR_FILENO) != 1) return nullptr;
+  return [&Err](const TRunProgress& P) {
+    Err << "\rsearching: " << P.Done << " of " << P.Total << " steps        " << std::flush;
+  };
+}
+
+constexpr const char* kApplyHelp =
+    "Usage: busweave-cli apply FILE ADVICE.json [--rank N] -o OUT\n"
+    "\n"
+    "Writes the network file FILE with the edits of the N-th change (default 1) that\n"
+    "'advise --json' listed in ADVICE.json, as OUT. Every edited value must still be what the\n"
+    "advice found in FILE, so that advice on another version of the file is not applied.\n";
+
+}  // namespace
+
+int RunApply(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  int exit = ExitDone;
+  const auto args = ParseArguments("apply", kApplyHelp, {{"--rank", true}, {"-o", true}}, Args, Out, Err, exit);
+  if (!args) return exit;
+  if (args->Files.size() != 2) return Usage(Err, "apply needs FILE and ADVICE.json", "apply");
+  if (!args->Has("-o")) return Usage(Err, "apply needs -o OUT", "apply");
+  std::uint32_t rank = 1;
+  if (!WholeOption(*args, "--rank", 1, 1000, rank)) return Usage(Err, "--rank needs a number from 1 to 1000", "apply");
+  const std::string& file = args->Files[0];
+  const std::string& adviceFile = args->Files[1];
+  if (OutputIsAnInput(args->Options.at("-o"), {file, adviceFile}, Err, "apply")) return ExitUsage;
+  TCanNodes net = DocumentNetwork();
+  if (!LoadForCommand(net, file, Err)) return ExitFailure;
+  std::vector<TEdit> edits;
+  try {
+    std::ifstream in(adviceFile, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot be opened");
+    const nlohmann::json advice = nlohmann::json::parse(in);
+    const nlohmann::json& proposals = advice.at("proposals");
+    if (rank > proposals.size())
+      throw std::runtime_error("lists " + std::to_string(proposals.size()) + " changes, not " + std::to_string(rank));
+    for (const nlohmann::json& e : proposals.at(rank - 1).at("edits"))
+      edits.push_back({e.at("key").get<std::string>(), e.at("field").get<std::string>(), e.at("to").get<std::int64_t>(),
+                       e.at("from").get<std::int64_t>()});
+  } catch (const std::exception& error) {
+    Err << kProgram << ": " << adviceFile << ": not the JSON of advise: " << error.what() << "\n";
+    return ExitFailure;
+  }
+  try {
+    for (const TEdit& e : edits) {
+      const int index = net.IndexOf(e.Key);
+      const TNode* node = index >= 0 ? net.NodeAtIndex(index) : nullptr;
+      const TTrmLine* wire = index >= 0 ? net.WireAtIndex(index) : nullptr;
+      const std::int64_t now = node ? node->FResistance : wire ? wire->FLength : -1;
+      if (index >= 0 && now != e.Was)
+        throw EAnalysisError("the " + e.Field + " of " + e.Key + " is " + std::to_string(now) + ", not the " +
+                             std::to_string(e.Was) + " the advice was found for");
+    }
+    ApplyEdits(net, edits);
+    WriteOutput(args->Options.at("-o"), net.NetworkFileBytes(), Out);
+  } catch (const std::exception& error) {
+    Err << kProgram << ": " << file << ": " << error.what() << "\n";
+    return ExitFailure;
+  }
+  return ExitDone;
+}
+
+int RunAdvise(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  int exit = ExitDone;
+  const auto args = ParseArguments("advise", kAdviseHelp, adviseOptions(false), Args, Out, Err, exit);
+  if (!args) return exit;
+  if (args->Files.size() != 1) return Usage(Err, "advise needs exactly one FILE", "advise");
+  const std::string file = args->Files[0];
+  TAdviceOptions options;
+  if (const auto problem = ReadAnalysisSettings(*args, options.Settings)) return Usage(Err, *problem, "advise");
+  for (const char* name : {"--data-rate", "--arbitration-rate"})
+    if (args->Has(name)) {
+      const auto rate = RateOf(args->Options.at(name));
+      if (!rate) return Usage(Err, std::string(name) + " needs a bit rate from 1k to 100M", "advise");
+      (std::string(name) == "--data-rate" ? options.DataRate : options.ArbitrationRate) = *rate;
+    }
+  const auto jobs = jobsOf(*args, "advise", Err);
+  if (!jobs) return ExitUsage;
+  int shard = 1;
+  int shards = 1;
+  if (args->Has("--shard")) {
+    if (!shardOf(args->Options.at("--shard"), shard, shards))
+      return Usage(Err, "--shard needs I/N with 1 <= I <= N", "advise");
+    if (args->Has("--report") || args->Has("--json"))
+      return Usage(Err, "--shard prints a part for advise-merge; --report and --json belong to the merge", "advise");
+  }
+  options.Templates = args->ValueOr("--templates", ".");
+  if (args->Has("--report")) {
+    std::vector<std::string> inputs = TemplateFiles(options.Templates);
+    inputs.push_back(file);
+    if (OutputIsAnInput(args->Options.at("--report"), inputs, Err, "advise")) return ExitUsage;
+  }
+  TCanNodes net = DocumentNetwork();
+  if (!LoadForCommand(net, file, Err)) return ExitFailure;
+  if (!net.FNetworkExists()) {
+    Err << kProgram << ": " << file << ": the network is empty; there is no bus to make work\n";
+    return ExitFailure;
+  }
+  const auto program = WorkerProgram();
+  if (!program) {
+    Err << kProgram << ": the program's own file cannot be found to start its workers\n";
+    return ExitFailure;
+  }
+  options.Run.Program = *program;
+  options.Run.Jobs = *jobs;
+  options.Run.Progress = progressLine(Err);
+  options.Confirm = !args->Has("--no-confirm");
+  const bool showProgress = options.Run.Progress != nullptr;
+  try {
+    if (args->Has("--shard")) {
+      TAdvicePart part = AdviseShard(net, file, options, shard, shards);
+      if (showProgress) Err << "\r" << std::string(48, ' ') << "\r" << std::flush;
+      Out << AdvicePartJson(part);
+      return ExitDone;
+    }
+    const TAdvice advice = Advise(net, file, options);
+    if (showProgress) Err << "\r" << std::string(48, ' ') << "\r" << std::flush;
+    return finishAdvice(advice, *args, net, options.Settings, Out, Err);
+  } catch (const std::exception& error) {
+    if (showProgress) Err << "\n";
+    Err << kProgram << ": " << file << ": " << error.what() << "\n";
+    return ExitFailure;
+  }
+}
+
+int RunAdviseMerge(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+  int exit = ExitDone;
+  const auto args = ParseArguments("advise-merge", kMergeHelp, adviseOptions(true), Args, Out, Err, exit);
+  if (!args) return exit;
+  if (args->Files.empty()) return Usage(Err, "advise-merge needs one or more PART files", "advise-merge");
+  const auto jobs = jobsOf(*args, "advise-merge", Err);
+  if (!jobs) return ExitUsage;
+  std::vector<TAdvicePart> parts;
+  for (const std::string& name : args->Files) {
+    std::ifstream in(name, std::ios::binary);
+    if (!in) {
+      Err << kProgram << ": " << name << ": cannot be opened\n";
+      return ExitFailure;
+    }
+    std::string text;
+    text.resize(kMostPartBytes + 1);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    try {
+      if (text.size() > kMostPartBytes) throw EAnalysisError("larger than any part");
+      parts.push_back(ReadAdvicePart(text));
+    } catch (const std::exception& error) {
+      Err << kProgram << ": " << name << ": not a part of advise --shard: " << error.what() << "\n";
+      return ExitFailure;
+    }
+  }
+  const TAdvicePart& first = parts.front();
+  if (args->Has("--report")) {
+    std::vector<std::string> inputs = TemplateFiles(first.Templates);
+    inputs.push_back(first.File);
+    inputs.insert(inputs.end(), args->Files.begin(), args->Files.end());
+    if (OutputIsAnInput(args->Options.at("--report"), inputs, Err, "advise-merge")) return ExitUsage;
+  }
+  TCanNodes net = DocumentNetwork();
+  if (!LoadForCommand(net, first.File, Err)) return ExitFailure;
+  const auto program = WorkerProgram();
+  if (!program) {
+    Err << kProgram << ": the program's own file cannot be found to start its workers\n";
+    return ExitFailure;
+  }
+  TAdviceOptions options;
+  options.Templates = first.Templates;
+  options.Run.Program = *program;
+  options.Run.Jobs = *jobs;
+  options.Run.Progress = progressLine(Err);
+  options.Confirm = !args->Has("--no-confirm");
+  try {
+    const TAdvice advice = AdviseFromParts(net, parts, options);
+    if (options.Run.Progress) Err << "\r" << std::string(48, ' ') << "\r" << std::flush;
+    return finishAdvice(advice, *args, net, advice.Settings, Out, Err);
+  } catch (const std::exception& error) {
+    Err << kProgram << ": " << first.File << ": " << error.what() << "\n";
+    return ExitFailure;
+  }
+}
+
+}  // namespace busweave::cli

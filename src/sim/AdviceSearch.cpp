@@ -1,0 +1,907 @@
+#include "sim/AdviceSearch.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
+
+#include "circuit/CircuitFile.h"
+#include "model/BusLayout.h"
+#include "model/NameText.h"
+
+namespace busweave {
+namespace {
+
+constexpr std::int64_t kGridMm = 10;
+// A step of the search works only with this share of the bit time to spare at both target rates:
+// the sum of the edge responses and the full run of the stream differ by a few nanoseconds, and
+// a length found right at the edge would fail its proof.
+constexpr double kGuardShare = 0.04;
+// How often a found length is shortened (by a twentieth each time) when its proof fails.
+constexpr int kProofRetries = 2;
+
+// A search stopped by its caller.
+struct TSearchCancelled {};
+
+std::string rateWords(std::int64_t Rate) {
+  char text[32];
+  if (Rate % 1000000 == 0)
+    std::snprintf(text, sizeof text, "%lld Mbit/s", static_cast<long long>(Rate / 1000000));
+  else
+    std::snprintf(text, sizeof text, "%g kbit/s", static_cast<double>(Rate) / 1000.0);
+  return text;
+}
+
+std::string metres(std::int64_t Mm) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f m", static_cast<double>(Mm) / 1000.0);
+  return text;
+}
+
+std::string nodeName(const TCanNodes& Net, TPoint P) {
+  const TNode* node = Net.NodeAt(P);
+  if (!node) return "the wire end at (" + std::to_string(P.X) + ", " + std::to_string(P.Y) + ")";
+  return NameToUtf8(node->FName);
+}
+
+// The settings a search judges by: the targets among the listed rates.
+TAnalysisSettings judgedAt(TAnalysisSettings Settings, const TAdviceTargets& Targets) {
+  const auto add = [](std::vector<std::int64_t>& Rates, std::int64_t Rate) {
+    if (std::find(Rates.begin(), Rates.end(), Rate) == Rates.end()) Rates.push_back(Rate);
+    std::sort(Rates.begin(), Rates.end());
+  };
+  add(Settings.ArbitrationRates, Targets.ArbitrationRate);
+  add(Settings.DataRates, Targets.DataRate);
+  return Settings;
+}
+
+bool rateWorks(const TStreamVerdict& Verdict, TBusPhase Phase, std::int64_t Rate) {
+  for (const TRateVerdict& r : Verdict.Bus.Rates)
+    if (r.Phase == Phase && r.BitRate == Rate) return r.Works;
+  return false;
+}
+
+bool reaches(const TStreamVerdict& Verdict, const TAdviceTargets& Targets) {
+  return rateWorks(Verdict, TBusPhase::Data, Targets.DataRate) &&
+         rateWorks(Verdict, TBusPhase::Arbitration, Targets.ArbitrationRate);
+}
+
+// Reaches the targets with the guard to spare.
+bool reachesSafely(const TStreamVerdict& Verdict, const TAdviceTargets& Targets) {
+  if (!reaches(Verdict, Targets)) return false;
+  for (const auto& [phase, rate] :
+       {std::pair{TBusPhase::Data, Targets.DataRate}, std::pair{TBusPhase::Arbitration, Targets.ArbitrationRate}}) {
+    const std::optional<double> margin = LeastMargin(Verdict, phase, rate);
+    if (margin && *margin < kGuardShare / static_cast<double>(rate)) return false;
+  }
+  return true;
+}
+
+// Everything a unit or a proof needs, shared by the threads of a search.
+struct TSearch {
+  const TCanNodes& Net;
+  const TAdviceOptions& Options;
+  TAnalysisSettings Settings;  // judged at the targets
+  TAdviceTargets Targets;
+  std::size_t Stations = 0;
+  std::atomic<int> Runs{0};
+  std::mutex ProgressLock;
+  std::size_t Done = 0;
+  std::size_t Total = 0;
+
+  TSearch(const TCanNodes& N, const TAdviceOptions& O) : Net(N), Options(O) {}
+
+  TAnalysisPlan planOf(const std::vector<TEdit>& Edits) const {
+    const std::unique_ptr<TCanNodes> net = Net.Snapshot();
+    ApplyEdits(*net, Edits);
+    TCircuitSources sources;
+    const TextLines lines = CircuitFromTemplates(*net, Options.Templates, nullptr, &sources);
+    return PlanAnalysis(lines, sources);
+  }
+
+  TRunOptions runOptions(int Jobs) const {
+    TRunOptions o = Options.Run;
+    o.Jobs = Jobs;
+    o.Progress = nullptr;
+    o.KeepTraces = false;
+    o.PatternRate = 0;
+    o.Thresholds = Settings.Thresholds;
+    return o;
+  }
+
+  std::vector<TTransmitterRun> run(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters, int Jobs) {
+    TRunsOutcome outcome = RunTransmitters(Plan, Transmitters, runOptions(Jobs));
+    if (outcome.Cancelled) throw TSearchCancelled{};
+    Runs += static_cast<int>(Transmitters.size());
+    return std::move(outcome.Runs);
+  }
+
+  void stepDone(const std::string& What) {
+    if (!Options.Run.Progress) return;
+    std::lock_guard lock(ProgressLock);
+    ++Done;
+    Options.Run.Progress({Done, Total, What});
+  }
+};
+
+std::vector<TEdit> lengthEdits(const TCandidate& C, std::int64_t Step) {
+  std::vector<TEdit> edits = C.Edits;
+  for (std::size_t i = 0; i < C.Wires.size(); ++i) {
+    const double share = static_cast<double>(Step) / static_cast<double>(C.Steps);
+    const auto mm = std::max<std::int64_t>(1, std::llround(static_cast<double>(C.Lengths[i]) * share));
+    edits.push_back({C.Wires[i], "length", mm, C.Lengths[i]});
+  }
+  return edits;
+}
+
+// One unit: the candidate for one transmitter. Known says the transmitter's stream fails with
+// the searched wires as they are (today's network, when the candidate has no fixed edits).
+TUnitResult runUnit(TSearch& S, const TCandidate& C, std::size_t Transmitter, bool KnownFailing) {
+  TUnitResult result{C.Id, static_cast<int>(Transmitter), false, 0, 0};
+  const auto works = [&](const std::vector<TEdit>& Edits) {
+    const TAnalysisPlan plan = S.planOf(Edits);
+    ++result.Runs;
+    return reachesSafely(JudgeRuns(S.run(plan, {Transmitter}, 1), S.Settings), S.Targets);
+  };
+  if (C.Wires.empty()) {
+    result.Works = works(C.Edits);
+    return result;
+  }
+  std::int64_t high = C.Steps;
+  if (!KnownFailing && works(lengthEdits(C, high))) return {C.Id, result.Transmitter, true, high, result.Runs};
+  if (!works(lengthEdits(C, 1))) return result;
+  std::int64_t low = 1;
+  while (high - low > 1) {
+    const std::int64_t middle = low + (high - low) / 2;
+    if (works(lengthEdits(C, middle)))
+      low = middle;
+    else
+      high = middle;
+  }
+  result.Works = true;
+  result.Step = low;
+  return result;
+}
+
+// Calls Work(i) for i in [0, Count) on Jobs threads; the first failure is rethrown once all
+// have stopped, and stops the others from taking more.
+template <class TWork>
+void inParallel(std::size_t Count, int Jobs, TWork Work) {
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  std::exception_ptr first;
+  std::mutex lock;
+  const auto worker = [&] {
+    for (std::size_t i = next++; i < Count && !failed; i = next++) {
+      try {
+        Work(i);
+      } catch (...) {
+        std::lock_guard guard(lock);
+        if (!first) first = std::current_exception();
+        failed = true;
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  const auto n = std::min<std::size_t>(Count, static_cast<std::size_t>(std::max(1, Jobs)));
+  for (std::size_t t = 0; t < n; ++t) threads.emplace_back(worker);
+  for (std::thread& t : threads) t.join();
+  if (first) std::rethrow_exception(first);
+}
+
+struct TUnit {
+  std::size_t Candidate = 0;
+  std::size_t Transmitter = 0;
+  bool KnownFailing = false;
+};
+
+std::int64_t unitCost(const TCandidate& C) {
+  if (C.Wires.empty()) return 1;
+  std::int64_t cost = 2;
+  for (std::int64_t n = 1; n < C.Steps; n *= 2) ++cost;
+  return cost;
+}
+
+// The units' shards: longest first, each to the shard with the least so far, so that the shards
+// take about equally long whatever the mix of fixed changes and searched lengths.
+std::vector<int> shardsOf(const std::vector<TUnit>& Units, const std::vector<TCandidate>& Candidates, int Shards) {
+  std::vector<std::size_t> order(Units.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t L, std::size_t R) {
+    return unitCost(Candidates[Units[L].Candidate]) > unitCost(Candidates[Units[R].Candidate]);
+  });
+  std::vector<std::int64_t> load(static_cast<std::size_t>(Shards), 0);
+  std::vector<int> shard(Units.size(), 1);
+  for (std::size_t i : order) {
+    const auto least = static_cast<std::size_t>(std::min_element(load.begin(), load.end()) - load.begin());
+    load[least] += unitCost(Candidates[Units[i].Candidate]);
+    shard[i] = static_cast<int>(least) + 1;
+  }
+  return shard;
+}
+
+std::vector<TUnitResult> runUnits(TSearch& S, const std::vector<TCandidate>& Candidates,
+                                  const std::vector<TUnit>& Units) {
+  std::vector<TUnitResult> results(Units.size());
+  S.Total += Units.size();
+  inParallel(Units.size(), S.Options.Run.Jobs, [&](std::size_t i) {
+    const TCandidate& c = Candidates[Units[i].Candidate];
+    results[i] = runUnit(S, c, Units[i].Transmitter, Units[i].KnownFailing);
+    S.stepDone(c.Text);
+  });
+  return results;
+}
+
+// Today's verdict decides the targets, the transmitters whose streams fail and the station that
+// decides.
+struct TToday {
+  std::vector<TTransmitterRun> Runs;
+  TStreamVerdict Verdict;
+  std::set<std::size_t> Failing;    // transmitters whose streams fail at the targets
+  std::vector<std::string> Decide;  // stations named by the failures, receivers and transmitters
+  std::string Receiver;
+};
+
+TAdviceTargets targetsOf(const TStreamVerdict& Verdict, const TAdviceOptions& Options) {
+  TAdviceTargets t;
+  t.ArbitrationRate = Options.ArbitrationRate.value_or(Options.Settings.RequiredRate);
+  if (Options.DataRate) {
+    t.DataRate = *Options.DataRate;
+  } else {
+    std::vector<std::int64_t> rates = Options.Settings.DataRates;
+    std::sort(rates.begin(), rates.end());
+    const auto above = std::upper_bound(rates.begin(), rates.end(), Verdict.Bus.MaxDataRate);
+    t.DataRate = above == rates.end() ? rates.back() : *above;
+  }
+  return t;
+}
+
+void readToday(TSearch& S, const std::vector<std::string>& Stations, TToday& Today) {
+  Today.Verdict = JudgeRuns(Today.Runs, S.Settings);
+  for (const TReceiverMargin& m : Today.Verdict.Margins) {
+    const bool target = (m.Phase == TBusPhase::Data && m.BitRate == S.Targets.DataRate) ||
+                        (m.Phase == TBusPhase::Arbitration && m.BitRate == S.Targets.ArbitrationRate);
+    if (!target || m.Works) continue;
+    for (std::size_t t = 0; t < Stations.size(); ++t)
+      if (Stations[t] == m.Transmitter) Today.Failing.insert(t);
+    for (const std::string& name : {m.Receiver, m.Transmitter})
+      if (std::find(Today.Decide.begin(), Today.Decide.end(), name) == Today.Decide.end()) Today.Decide.push_back(name);
+  }
+  // Round trips are judged per pair, not per stream: their transmitters fail too.
+  for (const TRateVerdict& r : Today.Verdict.Bus.Rates) {
+    if (r.Works || !r.Worst) continue;
+    const bool target = (r.Phase == TBusPhase::Data && r.BitRate == S.Targets.DataRate) ||
+                        (r.Phase == TBusPhase::Arbitration && r.BitRate == S.Targets.ArbitrationRate);
+    if (!target) continue;
+    for (std::size_t t = 0; t < Stations.size(); ++t)
+      if (Stations[t] == r.Worst->Transmitter) Today.Failing.insert(t);
+    if (Today.Receiver.empty() || r.Phase == TBusPhase::Data) Today.Receiver = r.Worst->Receiver;
+    for (const std::string& name : {r.Worst->Receiver, r.Worst->Transmitter})
+      if (std::find(Today.Decide.begin(), Today.Decide.end(), name) == Today.Decide.end()) Today.Decide.push_back(name);
+  }
+  if (Today.Receiver.empty() && !Today.Decide.empty()) Today.Receiver = Today.Decide.front();
+}
+
+TPoint nodeNamed(const TCanNodes& Net, const std::string& Name, bool& Found) {
+  for (int i = 0; i < Net.Count(); ++i)
+    if (const TNode* node = Net.NodeAtIndex(i); node && NameToUtf8(node->FName) == Name) {
+      Found = true;
+      return node->FPos;
+    }
+  Found = false;
+  return {};
+}
+
+TEdit resistanceEdit(const TCanNodes& Net, TPoint P, std::int64_t Value) {
+  return {TCanNodes::NodeKey(P), "resistance", Value, Net.NodeAt(P)->FResistance};
+}
+
+// Every change worth trying, from the layout and today's failures, in a fixed order.
+std::vector<TCandidate> candidatesOf(const TCanNodes& Net, const TBusLayout& Layout, const TToday& Today,
+                                     const TAdviceTargets& Targets) {
+  std::vector<TCandidate> list;
+  const auto isEnd = [&](TPoint P) { return P == Layout.EndA || P == Layout.EndB; };
+  const auto terminated = [&](TPoint P) {
+    return std::find(Layout.Terminations.begin(), Layout.Terminations.end(), P) != Layout.Terminations.end();
+  };
+  std::vector<TPoint> open;  // trunk ends with a node and no termination
+  for (TPoint end : {Layout.EndA, Layout.EndB})
+    if (Net.NodeAt(end) && !terminated(end)) open.push_back(end);
+  std::vector<TPoint> misplaced;
+  for (TPoint t : Layout.Terminations)
+    if (!isEnd(t)) misplaced.push_back(t);
+  const std::int64_t termination = Net.FZL;
+  const std::int64_t none = Net.FNoZL;
+  int n = 0;
+  const auto fixed = [&](std::string Text, std::vector<TEdit> Edits) {
+    TCandidate c;
+    c.Id = "t" + std::to_string(++n);
+    c.Kind = TChangeKind::Termination;
+    c.Text = std::move(Text);
+    c.Edits = std::move(Edits);
+    list.push_back(std::move(c));
+  };
+  for (TPoint from : misplaced)
+    for (TPoint to : open) {
+      const std::int64_t value = Net.NodeAt(from)->FResistance;
+      const std::int64_t moved = value >= 100 && value <= 130 ? value : termination;
+      fixed("move the termination from " + nodeName(Net, from) + " to " + nodeName(Net, to),
+            {resistanceEdit(Net, from, none), resistanceEdit(Net, to, moved)});
+    }
+  if (Layout.Terminations.size() < 2)
+    for (TPoint to : open)
+      fixed("add a termination of " + std::to_string(termination) + " ohms at " + nodeName(Net, to),
+            {resistanceEdit(Net, to, termination)});
+  for (TPoint t : Layout.Terminations) {
+    const std::int64_t value = Net.NodeAt(t)->FResistance;
+    if (isEnd(t) && value != termination && (value < 100 || value > 130))
+      fixed("set the termination at " + nodeName(Net, t) + " from " + std::to_string(value) + " to " +
+                std::to_string(termination) + " ohms",
+            {resistanceEdit(Net, t, termination)});
+  }
+  if (Layout.Terminations.size() > 2)
+    for (TPoint from : misplaced)
+      fixed("remove the termination at " + nodeName(Net, from), {resistanceEdit(Net, from, none)});
+
+  // The stubs of the stations the failures name.
+  const auto lengthsOf = [&](TCandidate& C, const std::vector<std::string>& Wires, std::string What) {
+    C.Wires = Wires;
+    C.Groups = {{std::move(What), Wires.size()}};
+    std::int64_t total = 0;
+    for (const std::string& key : Wires) {
+      const TTrmLine* wire = Net.WireAtIndex(Net.IndexOf(key));
+      C.Lengths.push_back(wire->FLength);
+      total += wire->FLength;
+    }
+    C.Steps = std::max<std::int64_t>(1, (total + kGridMm - 1) / kGridMm);
+  };
+  int s = 0;
+  std::set<std::string> seen;
+  for (const std::string& name : Today.Decide) {
+    bool found = false;
+    const TPoint at = nodeNamed(Net, name, found);
+    const TBusStub* stub = found ? StubTo(Layout, at) : nullptr;
+    if (!stub || stub->LengthMm <= 2 * kGridMm || !seen.insert(stub->Wires.front()).second) continue;
+    TCandidate c;
+    c.Id = "s" + std::to_string(++s);
+    c.Kind = TChangeKind::Stub;
+    c.Station = name;
+    c.Text = "shorten the stub to " + name + " (" + metres(static_cast<std::int64_t>(stub->LengthMm)) + ")";
+    lengthsOf(c, stub->Wires, "the stub to " + name);
+    list.push_back(std::move(c));
+  }
+  const bool arbitrationFails = !rateWorks(Today.Verdict, TBusPhase::Arbitration, Targets.ArbitrationRate);
+  if (arbitrationFails && Layout.TrunkMm > 2 * kGridMm) {
+    TCandidate c;
+    c.Id = "trunk";
+    c.Kind = TChangeKind::Trunk;
+    c.Text = "shorten the trunk (" + metres(static_cast<std::int64_t>(Layout.TrunkMm)) + ")";
+    lengthsOf(c, Layout.Trunk, "the trunk");
+    list.push_back(std::move(c));
+  }
+  return list;
+}
+
+// The units of the candidates: a fixed change for every transmitter; a length for the
+// transmitters whose streams fail today (the others work with the wires as long as they are),
+// or for every one when fixed edits come with it.
+std::vector<TUnit> unitsOf(const std::vector<TCandidate>& Candidates, std::size_t First, std::size_t Stations,
+                           const std::set<std::size_t>& Failing) {
+  std::vector<TUnit> units;
+  for (std::size_t c = First; c < Candidates.size(); ++c) {
+    const TCandidate& cand = Candidates[c];
+    const bool lengthOnly = !cand.Wires.empty() && cand.Edits.empty();
+    for (std::size_t t = 0; t < Stations; ++t) {
+      if (lengthOnly && !Failing.count(t)) continue;
+      units.push_back({c, t, lengthOnly});
+    }
+  }
+  return units;
+}
+
+// A candidate's outcome over every transmitter.
+struct TJoined {
+  bool Works = true;
+  std::int64_t Step = 0;
+  int Working = 0;  // transmitters for which it works: how near it comes
+};
+
+TJoined joinUnits(const TCandidate& C, const std::vector<TUnitResult>& Results) {
+  TJoined j;
+  j.Step = C.Steps;
+  for (const TUnitResult& r : Results) {
+    if (r.Candidate != C.Id) continue;
+    if (r.Works) ++j.Working;
+    j.Works = j.Works && r.Works;
+    if (!C.Wires.empty()) j.Step = std::min(j.Step, r.Works ? r.Step : 0);
+  }
+  return j;
+}
+
+double sizeOf(const std::vector<TEdit>& Edits) {
+  double size = 0.0;
+  for (const TEdit& e : Edits)
+    size +=
+        1.0 + (e.Field == "length" ? static_cast<double>(std::max<std::int64_t>(0, e.Was - e.Value)) / 1000.0 : 0.0);
+  return size;
+}
+
+std::vector<TEye> eyesOf(const std::vector<TTransmitterRun>& Runs, const TAnalysisSettings& Settings,
+                         std::int64_t DataRate, const std::string& Receiver) {
+  TAnalysisSettings at = Settings;
+  at.DataRates = {DataRate};
+  TStreamVerdict verdict = JudgeRuns(Runs, at);
+  std::vector<TEye> eyes;
+  for (TEye& eye : verdict.Eyes)
+    if (eye.Receiver == Receiver && eye.BitRate == DataRate) eyes.push_back(std::move(eye));
+  return eyes;
+}
+
+// The full analysis of the changed network decides.
+void prove(TSearch& S, TProposal& P, const std::string& Receiver) {
+  const TAnalysisPlan plan = S.planOf(P.Edits);
+  std::vector<std::size_t> all(plan.Stations.size());
+  for (std::size_t t = 0; t < all.size(); ++t) all[t] = t;
+  const std::vector<TTransmitterRun> runs = S.run(plan, all, S.Options.Run.Jobs);
+  TStreamVerdict verdict = JudgeRuns(runs, S.Settings);
+  if (S.Options.Confirm) {
+    TRunOptions options = S.runOptions(1);
+    if (!ConfirmVerdict(plan, runs, S.Settings, options, verdict)) throw TSearchCancelled{};
+  }
+  P.Proved = true;
+  P.Reaches = reaches(verdict, S.Targets);
+  P.MaxArbitrationRate = verdict.Bus.MaxArbitrationRate;
+  P.MaxDataRate = verdict.Bus.MaxDataRate;
+  P.Margin = LeastMargin(verdict, TBusPhase::Data, S.Targets.DataRate).value_or(0.0);
+  P.Eyes = eyesOf(runs, S.Settings, S.Targets.DataRate, Receiver);
+  P.Receiver = Receiver;
+}
+
+std::string proposalText(const TProposal& P, const TAdviceTargets& Targets) {
+  const TCandidate& c = P.Change;
+  // The fixed edits in the candidate's words, then each searched group as found.
+  std::string text;
+  if (!c.Edits.empty()) text = c.Groups.empty() ? c.Text : c.Text.substr(0, c.Text.find(" and shorten "));
+  std::size_t wire = 0;
+  for (const TLengthGroup& g : c.Groups) {
+    std::int64_t was = 0;
+    std::int64_t now = 0;
+    for (std::size_t i = 0; i < g.Wires; ++i, ++wire)
+      for (const TEdit& e : P.Edits)
+        if (e.Field == "length" && e.Key == c.Wires[wire]) {
+          was += e.Was;
+          now += e.Value;
+        }
+    text += (text.empty() ? "shorten " : " and shorten ") + g.What + " from " + metres(was) + " to " + metres(now);
+    if (g.What.rfind("the stub to ", 0) == 0) text += " (move " + g.What.substr(12) + " closer to the trunk)";
+  }
+  if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  if (!P.Proved) return text;
+  text += P.Reaches ? ": reaches " : ": does not reach ";
+  text += "data " + rateWords(Targets.DataRate) + " with arbitration " + rateWords(Targets.ArbitrationRate);
+  text += "; works up to arbitration " +
+          (P.MaxArbitrationRate ? rateWords(P.MaxArbitrationRate) : std::string("none")) + ", data " +
+          (P.MaxDataRate ? rateWords(P.MaxDataRate) : std::string("none"));
+  if (P.Reaches) {
+    char margin[64];
+    std::snprintf(margin, sizeof margin, "; least margin at data %s: %.1f ns", rateWords(Targets.DataRate).c_str(),
+                  P.Margin * 1e9);
+    text += margin;
+  }
+  return text;
+}
+
+// Candidates made of two singles: the fixed edits of both, or a fixed change with the other's
+// length searched again on top of it; two lengths are searched together.
+std::vector<TCandidate> pairsOf(const std::vector<TCandidate>& Singles) {
+  std::vector<TCandidate> pairs;
+  for (std::size_t i = 0; i < Singles.size(); ++i)
+    for (std::size_t j = i + 1; j < Singles.size(); ++j) {
+      const TCandidate* a = &Singles[i];
+      const TCandidate* b = &Singles[j];
+      if (a->Edits.empty() && !b->Edits.empty()) std::swap(a, b);
+      bool clash = false;
+      for (const TEdit& x : a->Edits)
+        for (const TEdit& y : b->Edits) clash = clash || x.Key == y.Key;
+      for (const std::string& x : a->Wires)
+        for (const std::string& y : b->Wires) clash = clash || x == y;
+      if (clash) continue;
+      TCandidate c;
+      c.Id = a->Id + "+" + b->Id;
+      c.Kind = TChangeKind::Pair;
+      c.Text = a->Text + " and " + b->Text;
+      c.Station = b->Station.empty() ? a->Station : b->Station;
+      c.Edits = a->Edits;
+      c.Edits.insert(c.Edits.end(), b->Edits.begin(), b->Edits.end());
+      c.Wires = a->Wires;
+      c.Wires.insert(c.Wires.end(), b->Wires.begin(), b->Wires.end());
+      c.Lengths = a->Lengths;
+      c.Lengths.insert(c.Lengths.end(), b->Lengths.begin(), b->Lengths.end());
+      c.Groups = a->Groups;
+      c.Groups.insert(c.Groups.end(), b->Groups.begin(), b->Groups.end());
+      c.Steps = std::max(a->Steps, b->Steps);
+      pairs.push_back(std::move(c));
+    }
+  return pairs;
+}
+
+struct TFound {
+  std::vector<TCandidate> Candidates;
+  std::vector<TUnitResult> Results;
+};
+
+TAdvice finish(TSearch& S, TToday& Today, TFound Found, const std::string& File,
+               const std::vector<std::string>& Stations) {
+  TAdvice advice;
+  advice.File = File;
+  advice.Settings = S.Settings;
+  advice.Stations = Stations;
+  advice.Targets = S.Targets;
+  advice.Before = Today.Verdict;
+  advice.Receiver = Today.Receiver;
+  advice.BeforeEyes = eyesOf(Today.Runs, S.Settings, S.Targets.DataRate, Today.Receiver);
+
+  const auto proposalsOf = [&](std::size_t From) {
+    std::vector<std::pair<TProposal, TJoined>> list;
+    for (std::size_t i = From; i < Found.Candidates.size(); ++i) {
+      const TCandidate& c = Found.Candidates[i];
+      const TJoined j = joinUnits(c, Found.Results);
+      TProposal p;
+      p.Change = c;
+      p.Edits = c.Wires.empty() ? c.Edits : lengthEdits(c, std::max<std::int64_t>(1, j.Step));
+      p.Size = sizeOf(p.Edits);
+      list.push_back({std::move(p), j});
+    }
+    return list;
+  };
+  auto singles = proposalsOf(0);
+  const auto works = [](const std::pair<TProposal, TJoined>& P) { return P.second.Works; };
+  if (std::none_of(singles.begin(), singles.end(), works) && !singles.empty()) {
+    // The singles that come nearest, paired.
+    std::vector<std::pair<TProposal, TJoined>> nearest = singles;
+    std::stable_sort(nearest.begin(), nearest.end(),
+                     [](const auto& L, const auto& R) { return L.second.Working > R.second.Working; });
+    nearest.resize(std::min(nearest.size(), S.Options.PairedSingles));
+    std::vector<TCandidate> best;
+    for (const auto& n : nearest) best.push_back(n.first.Change);
+    const std::size_t first = Found.Candidates.size();
+    for (TCandidate& pair : pairsOf(best)) Found.Candidates.push_back(std::move(pair));
+    std::vector<TUnit> units = unitsOf(Found.Candidates, first, Stations.size(), Today.Failing);
+    std::vector<TUnitResult> more = runUnits(S, Found.Candidates, units);
+    Found.Results.insert(Found.Results.end(), more.begin(), more.end());
+    for (auto& p : proposalsOf(first)) singles.push_back(std::move(p));
+  }
+  // The working ones by size, then the nearest; the first few proved.
+  std::stable_sort(singles.begin(), singles.end(), [](const auto& L, const auto& R) {
+    if (L.second.Works != R.second.Works) return L.second.Works;
+    if (!L.second.Works && L.second.Working != R.second.Working) return L.second.Working > R.second.Working;
+    return L.first.Size < R.first.Size;
+  });
+  const bool anyWorks = !singles.empty() && singles.front().second.Works;
+  const std::size_t most = anyWorks ? S.Options.MostProposals : std::min<std::size_t>(3, S.Options.MostProposals);
+  for (auto& [proposal, joined] : singles) {
+    if (advice.Proposals.size() >= most || (anyWorks && !joined.Works)) break;
+    prove(S, proposal, Today.Receiver);
+    for (int retry = 0; retry < kProofRetries && !proposal.Reaches && joined.Works && !proposal.Change.Wires.empty();
+         ++retry) {
+      joined.Step -= std::max<std::int64_t>(1, joined.Step / 20);
+      if (joined.Step < 1) break;
+      proposal.Edits = lengthEdits(proposal.Change, joined.Step);
+      proposal.Size = sizeOf(proposal.Edits);
+      prove(S, proposal, Today.Receiver);
+    }
+    advice.Proposals.push_back(std::move(proposal));
+  }
+  std::stable_sort(advice.Proposals.begin(), advice.Proposals.end(), [](const TProposal& L, const TProposal& R) {
+    if (L.Reaches != R.Reaches) return L.Reaches;
+    if (!L.Reaches && L.MaxDataRate != R.MaxDataRate) return L.MaxDataRate > R.MaxDataRate;
+    return L.Size < R.Size;
+  });
+  for (TProposal& p : advice.Proposals) p.Text = proposalText(p, S.Targets);
+  advice.Reached = !advice.Proposals.empty() && advice.Proposals.front().Reaches;
+  const std::string target =
+      "data " + rateWords(S.Targets.DataRate) + " with arbitration " + rateWords(S.Targets.ArbitrationRate);
+  if (advice.Reached)
+    advice.Summary = advice.Proposals.front().Text;
+  else if (advice.Proposals.empty())
+    advice.Summary = "No change tried reaches " + target + "; there was none to try on this layout";
+  else
+    advice.Summary = "No change tried reaches " + target + "; the best found: " + advice.Proposals.front().Text;
+  advice.Runs = S.Runs;
+  return advice;
+}
+
+std::vector<std::size_t> everyStation(std::size_t Count) {
+  std::vector<std::size_t> all(Count);
+  for (std::size_t t = 0; t < Count; ++t) all[t] = t;
+  return all;
+}
+
+// Today's runs and the candidates; true when today's network reaches the targets already.
+struct TStart {
+  TToday Today;
+  TAdviceTargets Targets;
+  std::vector<std::string> Stations;
+  std::vector<TCandidate> Candidates;
+};
+
+bool startSearch(TSearch& S, TStart& Start) {
+  const TAnalysisPlan plan = S.planOf({});
+  RefuseOversizedRuns(plan);
+  for (const TStation& s : plan.Stations) Start.Stations.push_back(s.Name);
+  S.Stations = plan.Stations.size();
+  S.Total = S.Stations;
+  Start.Today.Runs = S.run(plan, everyStation(S.Stations), S.Options.Run.Jobs);
+  // The default target is the next data rate above today's highest.
+  Start.Targets = targetsOf(JudgeRuns(Start.Today.Runs, S.Options.Settings), S.Options);
+  S.Targets = Start.Targets;
+  S.Settings = judgedAt(S.Options.Settings, S.Targets);
+  readToday(S, Start.Stations, Start.Today);
+  if (reaches(Start.Today.Verdict, S.Targets)) return true;
+  const std::optional<TBusLayout> layout = BusLayoutOf(S.Net);
+  if (!layout)
+    throw EAnalysisError("its wires form a loop or fall apart; changes are searched on one bus with a trunk and stubs");
+  Start.Candidates = candidatesOf(S.Net, *layout, Start.Today, S.Targets);
+  return false;
+}
+
+TAdvice alreadyWorks(TSearch& S, const TStart& Start, const std::string& File) {
+  TAdvice advice;
+  advice.File = File;
+  advice.Settings = S.Settings;
+  advice.Stations = Start.Stations;
+  advice.Targets = S.Targets;
+  advice.Before = Start.Today.Verdict;
+  advice.AlreadyWorks = true;
+  advice.Reached = true;
+  advice.Summary = "The bus works at data " + rateWords(S.Targets.DataRate) + " with arbitration " +
+                   rateWords(S.Targets.ArbitrationRate) + " as it is; nothing needs to change";
+  advice.Runs = S.Runs;
+  return advice;
+}
+
+}  // namespace
+
+void ApplyEdits(TCanNodes& Net, const std::vector<TEdit>& Edits) {
+  for (const TEdit& e : Edits) {
+    const int index = Net.IndexOf(e.Key);
+    if (index < 0) throw EAnalysisError("the network has no element " + e.Key);
+    if (e.Value < 1 || e.Value > 65535)
+      throw EAnalysisError("the " + e.Field + " of " + e.Key + " cannot be " + std::to_string(e.Value) +
+                           " (1 to 65535)");
+    const auto value = static_cast<std::uint16_t>(e.Value);
+    if (e.Field == "resistance") {
+      TNode* node = Net.NodeAtIndex(index);
+      if (!node) throw EAnalysisError(e.Key + " is no node; only a node has a resistance");
+      node->FResistance = value;
+    } else if (e.Field == "length") {
+      TTrmLine* wire = Net.WireAtIndex(index);
+      if (!wire) throw EAnalysisError(e.Key + " is no wire; only a wire has a length");
+      wire->FLength = value;
+    } else {
+      throw EAnalysisError("an edit of " + e.Key + " names the field \"" + e.Field +
+                           "\"; only resistance and length are changed");
+    }
+  }
+}
+
+const char* ChangeKindName(TChangeKind Kind) {
+  switch (Kind) {
+    case TChangeKind::Termination:
+      return "termination";
+    case TChangeKind::Stub:
+      return "stub";
+    case TChangeKind::Trunk:
+      return "trunk";
+    case TChangeKind::Pair:
+      return "pair";
+  }
+  return "termination";
+}
+
+std::optional<double> LeastMargin(const TStreamVerdict& Verdict, TBusPhase Phase, std::int64_t BitRate) {
+  std::optional<double> least;
+  for (const TReceiverMargin& m : Verdict.Margins)
+    if (m.Phase == Phase && m.BitRate == BitRate) {
+      const double margin = std::min(m.EarlyMargin, m.LateMargin);
+      if (!least || margin < *least) least = margin;
+    }
+  return least;
+}
+
+TAdvice Advise(const TCanNodes& Net, const std::string& File, const TAdviceOptions& Options) {
+  TSearch search(Net, Options);
+  TStart start;
+  try {
+    if (startSearch(search, start)) return alreadyWorks(search, start, File);
+    TFound found;
+    found.Candidates = start.Candidates;
+    found.Results =
+        runUnits(search, found.Candidates, unitsOf(found.Candidates, 0, start.Stations.size(), start.Today.Failing));
+    return finish(search, start.Today, std::move(found), File, start.Stations);
+  } catch (const TSearchCancelled&) {
+    TAdvice advice;
+    advice.File = File;
+    advice.Cancelled = true;
+    advice.Summary = "The search was stopped";
+    return advice;
+  }
+}
+
+TAdvicePart AdviseShard(const TCanNodes& Net, const std::string& File, const TAdviceOptions& Options, int Shard,
+                        int Shards) {
+  TAdvicePart part;
+  part.File = File;
+  part.Templates = Options.Templates;
+  part.Shard = Shard;
+  part.Shards = Shards;
+  part.Settings = Options.Settings;
+  // What the part is made from, read before the runs, so that a file changed meanwhile does not
+  // pass for the one they ran.
+  part.Source = PartSourceOf(File, Options.Templates, Options.Settings);
+  TSearch search(Net, Options);
+  TStart start;
+  try {
+    const bool works = startSearch(search, start);
+    part.Targets = start.Targets;
+    part.Stations = start.Stations;
+    part.Today = start.Today.Runs;
+    if (works) return part;
+    for (const TCandidate& c : start.Candidates) part.Candidates.push_back(c.Id);
+    const std::vector<TUnit> all = unitsOf(start.Candidates, 0, start.Stations.size(), start.Today.Failing);
+    const std::vector<int> shards = shardsOf(all, start.Candidates, Shards);
+    std::vector<TUnit> mine;
+    for (std::size_t i = 0; i < all.size(); ++i)
+      if (shards[i] == Shard) mine.push_back(all[i]);
+    part.Units = runUnits(search, start.Candidates, mine);
+  } catch (const TSearchCancelled&) {
+    throw EAnalysisError("the search was stopped");
+  }
+  return part;
+}
+
+TAdvice AdviseFromParts(const TCanNodes& Net, const std::vector<TAdvicePart>& Parts, const TAdviceOptions& Options) {
+  if (Parts.empty()) throw EAnalysisError("there are no parts to join");
+  const TAdvicePart& first = Parts.front();
+  std::set<int> seen;
+  for (const TAdvicePart& p : Parts) {
+    if (p.Shards != first.Shards) throw EAnalysisError("the parts are of searches split in different numbers of parts");
+    if (!(p.Source == first.Source) || p.Targets.DataRate != first.Targets.DataRate ||
+        p.Targets.ArbitrationRate != first.Targets.ArbitrationRate || p.Candidates != first.Candidates ||
+        p.Stations != first.Stations)
+      throw EAnalysisError("part " + std::to_string(p.Shard) + " of " + std::to_string(p.Shards) +
+                           " is of another network, templates, options or rates than part " +
+                           std::to_string(first.Shard));
+    if (!seen.insert(p.Shard).second) throw EAnalysisError("part " + std::to_string(p.Shard) + " is given twice");
+  }
+  for (int i = 1; i <= first.Shards; ++i)
+    if (!seen.count(i))
+      throw EAnalysisError("part " + std::to_string(i) + " of " + std::to_string(first.Shards) + " is missing");
+  if (FileDigest(first.File) != first.Source.Network)
+    throw EAnalysisError("the network file " + first.File + " has changed since the parts were made");
+  TAdviceOptions options = Options;
+  options.Settings = first.Settings;
+  options.Templates = first.Templates;
+  options.DataRate = first.Targets.DataRate;
+  options.ArbitrationRate = first.Targets.ArbitrationRate;
+  TSearch search(Net, options);
+  search.Targets = first.Targets;
+  search.Settings = judgedAt(first.Settings, first.Targets);
+  search.Stations = first.Stations.size();
+  TStart start;
+  start.Stations = first.Stations;
+  start.Targets = first.Targets;
+  start.Today.Runs = first.Today;
+  readToday(search, start.Stations, start.Today);
+  try {
+    if (reaches(start.Today.Verdict, search.Targets)) return alreadyWorks(search, start, first.File);
+    const std::optional<TBusLayout> layout = BusLayoutOf(Net);
+    if (!layout) throw EAnalysisError("its wires form a loop or fall apart");
+    TFound found;
+    found.Candidates = candidatesOf(Net, *layout, start.Today, search.Targets);
+    std::vector<std::string> ids;
+    for (const TCandidate& c : found.Candidates) ids.push_back(c.Id);
+    if (ids != first.Candidates) throw EAnalysisError("the parts list other changes than this network gives");
+    for (const TAdvicePart& p : Parts) found.Results.insert(found.Results.end(), p.Units.begin(), p.Units.end());
+    const std::vector<TUnit> units = unitsOf(found.Candidates, 0, start.Stations.size(), start.Today.Failing);
+    if (units.size() != found.Results.size())
+      throw EAnalysisError("the parts hold " + std::to_string(found.Results.size()) + " results of the search's " +
+                           std::to_string(units.size()));
+    for (const TUnitResult& r : found.Results) search.Runs += r.Runs;
+    search.Runs += static_cast<int>(search.Stations * Parts.size());
+    return finish(search, start.Today, std::move(found), first.File, start.Stations);
+  } catch (const TSearchCancelled&) {
+    TAdvice advice;
+    advice.File = first.File;
+    advice.Cancelled = true;
+    advice.Summary = "The search was stopped";
+    return advice;
+  }
+}
+
+std::string AdvicePartJson(const TAdvicePart& Part) {
+  nlohmann::json units = nlohmann::json::array();
+  for (const TUnitResult& u : Part.Units)
+    units.push_back({{"candidate", u.Candidate},
+                     {"transmitter", u.Transmitter},
+                     {"works", u.Works},
+                     {"step", u.Step},
+                     {"runs", u.Runs}});
+  // Today's network travels as the whole analysis it is: settings, digests and every
+  // transmitter's run, read back with an analysis part's checks.
+  TAnalysisPart settings;
+  settings.File = Part.File;
+  settings.Templates = Part.Templates;
+  settings.Settings = Part.Settings;
+  settings.Source = Part.Source;
+  settings.Stations = Part.Stations;
+  settings.Runs = Part.Today;
+  const nlohmann::json analysis = nlohmann::json::parse(AnalysisPartJson(settings));
+  const nlohmann::json part = {{"format", "busweave-advice-part"},
+                               {"version", 1},
+                               {"shard", Part.Shard},
+                               {"shards", Part.Shards},
+                               {"analysis", analysis},
+                               {"data_rate", Part.Targets.DataRate},
+                               {"arbitration_rate", Part.Targets.ArbitrationRate},
+                               {"candidates", Part.Candidates},
+                               {"units", units}};
+  return part.dump() + "\n";
+}
+
+TAdvicePart ReadAdvicePart(std::string_view Text) {
+  nlohmann::json j;
+  try {
+    j = nlohmann::json::parse(Text);
+  } catch (const nlohmann::json::exception&) {
+    throw EAnalysisError("it is not JSON");
+  }
+  try {
+    if (!j.is_object() || j.value("format", "") != "busweave-advice-part")
+      throw EAnalysisError("it is not a part of a search");
+    if (j.at("version") != 1) throw EAnalysisError("it is of another version of the program");
+    TAdvicePart part;
+    const TAnalysisPart analysis = ReadAnalysisPart(j.at("analysis").dump());
+    part.File = analysis.File;
+    part.Templates = analysis.Templates;
+    part.Settings = analysis.Settings;
+    part.Source = analysis.Source;
+    part.Stations = analysis.Stations;
+    part.Today = analysis.Runs;
+    part.Shard = j.at("shard").get<int>();
+    part.Shards = j.at("shards").get<int>();
+    if (part.Shards < 1 || part.Shards > kMostShards || part.Shard < 1 || part.Shard > part.Shards)
+      throw EAnalysisError("its shard " + std::to_string(part.Shard) + " of " + std::to_string(part.Shards) +
+                           " is not one");
+    for (const char* name : {"data_rate", "arbitration_rate"}) {
+      const auto rate = j.at(name).get<std::int64_t>();
+      if (rate < kLeastBitRate || rate > kMostBitRate)
+        throw EAnalysisError(std::string("its ") + name + " " + std::to_string(rate) + " is out of range");
+    }
+    part.Targets = {j.at("data_rate").get<std::int64_t>(), j.at("arbitration_rate").get<std::int64_t>()};
+    part.Candidates = j.at("candidates").get<std::vector<std::string>>();
+    const std::set<std::string> ids(part.Candidates.begin(), part.Candidates.end());
+    for (const nlohmann::json& u : j.at("units")) {
+      TUnitResult r{u.at("candidate").get<std::string>(), u.at("transmitter").get<int>(), u.at("works").get<bool>(),
+                    u.at("step").get<std::int64_t>(), u.at("runs").get<int>()};
+      if (!ids.count(r.Candidate))
+        throw EAnalysisError("a unit names the change " + r.Candidate + ", which it does not list");
+      if (r.Transmitter < 0 || static_cast<std::size_t>(r.Transmitter) >= part.Stations.size())
+        throw EAnalysisError("a unit names transmitter " + std::to_string(r.Transmitter) + " of " +
+                             std::to_string(part.Stations.size()) + " stations");
+      if (r.Step < 0 || r.Runs < 0) throw EAnalysisError("a unit's step or runs are negative");
+      part.Units.push_back(std::move(r));
+    }
+    return part;
+  } catch (const nlohmann::json::exception& error) {
+    throw EAnalysisError(std::string("a field is missing or of the wrong kind (") + error.what() + ")");
+  }
+}
+
+}  // namespace busweave
