@@ -22,9 +22,11 @@ constexpr std::int64_t kGridMm = 10;
 // A step of the search works only with this share of the bit time to spare at both target rates:
 // the sum of the edge responses and the full run of the stream differ by a few nanoseconds, and
 // a length found right at the edge would fail its proof.
-constexpr double kGuardShare = 0.04;
+constexpr double kGuardShare = 0.02;
 // How often a found length is shortened (by a twentieth each time) when its proof fails.
 constexpr int kProofRetries = 2;
+// The stubs searched at most: those of the stations a failure names first, then the longest.
+constexpr std::size_t kMostStubs = 3;
 
 // A search stopped by its caller.
 struct TSearchCancelled {};
@@ -361,13 +363,25 @@ std::vector<TCandidate> candidatesOf(const TCanNodes& Net, const TBusLayout& Lay
     }
     C.Steps = std::max<std::int64_t>(1, (total + kGridMm - 1) / kGridMm);
   };
-  int s = 0;
-  std::set<std::string> seen;
+  // The stubs of the stations the failures name, then the longest others: a reflection from a
+  // stub reaches every station, also those on the trunk.
+  std::vector<const TBusStub*> stubs;
   for (const std::string& name : Today.Decide) {
     bool found = false;
     const TPoint at = nodeNamed(Net, name, found);
-    const TBusStub* stub = found ? StubTo(Layout, at) : nullptr;
-    if (!stub || stub->LengthMm <= 2 * kGridMm || !seen.insert(stub->Wires.front()).second) continue;
+    if (const TBusStub* stub = found ? StubTo(Layout, at) : nullptr) stubs.push_back(stub);
+  }
+  std::vector<const TBusStub*> longest;
+  for (const TBusStub& stub : Layout.Stubs) longest.push_back(&stub);
+  std::stable_sort(longest.begin(), longest.end(),
+                   [](const TBusStub* L, const TBusStub* R) { return L->LengthMm > R->LengthMm; });
+  stubs.insert(stubs.end(), longest.begin(), longest.end());
+  int s = 0;
+  std::set<std::string> seen;
+  for (const TBusStub* stub : stubs) {
+    if (seen.size() >= kMostStubs) break;
+    if (stub->LengthMm <= 2 * kGridMm || !Net.NodeAt(stub->Far) || !seen.insert(stub->Wires.front()).second) continue;
+    const std::string name = nodeName(Net, stub->Far);
     TCandidate c;
     c.Id = "s" + std::to_string(++s);
     c.Kind = TChangeKind::Stub;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "model/NetworkContainer.h"
 
@@ -38,6 +39,43 @@ inline void SaveTwoDriverBus(const std::string& Path, std::uint16_t LengthMm = 1
     net.NodeAt(at)->FResistance = 120;
   }
   net.WireAtIndex(2)->FLength = LengthMm;
+  net.SaveNetwork(Path);
+}
+
+// A bus drawn along y = 0: trunk nodes 200 units apart joined by 120-ohm wires of the given
+// lengths (mm). A station with a driver sits on each trunk node named in Stations, or at the end
+// of a stub of that many millimetres hanging below it (0: on the trunk). The nodes listed in
+// Terminated (by trunk index; -1 - i for the station below trunk node i) carry 120 ohms.
+struct TBusShape {
+  std::vector<std::uint16_t> Trunk;                     // one length per trunk wire
+  std::vector<std::pair<int, std::uint16_t>> Stations;  // trunk index, stub length
+  std::vector<int> Terminated;
+};
+
+inline void SaveBus(const std::string& Path, const TBusShape& Shape) {
+  TCanNodes net(120, 1500, 120);
+  const auto trunkPoint = [](int I) { return TPoint{200 * I, 0}; };
+  for (std::size_t i = 0; i <= Shape.Trunk.size(); ++i) net.AddNode(trunkPoint(static_cast<int>(i)));
+  for (std::size_t i = 0; i < Shape.Trunk.size(); ++i) {
+    net.AddWire(trunkPoint(static_cast<int>(i)), trunkPoint(static_cast<int>(i) + 1), 120, true);
+    net.NearestWire({200 * static_cast<int>(i) + 100, 0})->FLength = Shape.Trunk[i];
+  }
+  int number = 0;
+  for (const auto& [at, stub] : Shape.Stations) {
+    TPoint station = trunkPoint(at);
+    if (stub > 0) {
+      station = {station.X, 100};
+      net.AddNode(station);
+      net.AddWire(trunkPoint(at), station, 120, true);
+      net.NearestWire({station.X, 50})->FLength = stub;
+    }
+    net.NodeAt(station)->FSource = 1;
+    std::string name = "S";
+    name.append(std::to_string(++number));
+    net.NodeAt(station)->FName = name;
+  }
+  for (int t : Shape.Terminated) net.NodeAt(t >= 0 ? trunkPoint(t) : TPoint{200 * (-1 - t), 100})->FResistance = 120;
+  net.NumberNodeNames();
   net.SaveNetwork(Path);
 }
 

@@ -1,0 +1,145 @@
+// busweave-cli advise, advise-merge and apply as built, with their worker processes, on buses
+// whose fix follows from the physics of a terminated line: each proposed change is checked by
+// analyze on the changed file, as an engineer would check it.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "CliProgram.h"
+#include "Networks.h"
+#include "TempFolder.h"
+
+namespace busweave {
+namespace {
+
+using test::ReadBytes;
+using test::RunCliProgram;
+using test::WriteBytes;
+using Json = nlohmann::json;
+
+class CliAdviseCases : public testing::Test {
+ protected:
+  Json advise(const std::string& File, std::vector<std::string> Options, int ExpectedCode = 0) {
+    std::vector<std::string> args{"advise", File, "--json", "--jobs", "2"};
+    args.insert(args.end(), Options.begin(), Options.end());
+    const auto outcome = RunCliProgram(args, 300);
+    EXPECT_EQ(outcome.Code, ExpectedCode) << outcome.Err;
+    return outcome.Out.empty() ? Json() : Json::parse(outcome.Out);
+  }
+
+  // The file with the edits of Proposal applied, as apply writes it.
+  std::string applied(const std::string& File, const Json& Proposal, const std::string& Name) {
+    WriteBytes(Folder.File(Name + ".json"), Json{{"proposals", {Proposal}}}.dump());
+    const auto outcome = RunCliProgram({"apply", File, Folder.File(Name + ".json"), "-o", Folder.File(Name)});
+    EXPECT_EQ(outcome.Code, 0) << outcome.Err;
+    return Folder.File(Name);
+  }
+
+  // Whether analyze (with its full runs of the stream) finds the bus working at both rates.
+  bool works(const std::string& File, const std::string& Data, const std::string& Arbitration = "500k") {
+    const auto outcome = RunCliProgram({"analyze", File, "--json", "--data-rates", Data, "--arbitration-rates",
+                                        Arbitration, "--require-bitrate", Arbitration},
+                                       300);
+    const Json result = Json::parse(outcome.Out);
+    for (const Json& r : result["rates"])
+      if (!r["works"].get<bool>()) return false;
+    return true;
+  }
+
+  test::TempFolder Folder;
+  std::string Bus = Folder.File("bus.bwn");
+};
+
+TEST_F(CliAdviseCases, TerminationsGoToTheEndsOfTheTrunk) {
+  // Three stations on a 20 m trunk with the second termination on the middle station: the 10 m
+  // beyond it are an open line whose reflection spoils the bits at 4 Mbit/s.
+  test::SaveBus(Bus, {{10000, 10000}, {{0, 0}, {1, 0}, {2, 0}}, {0, 1}});
+  ASSERT_FALSE(works(Bus, "4M"));
+  Json advice = advise(Bus, {"--data-rate", "4M"});
+  ASSERT_FALSE(advice["proposals"].empty());
+  const Json& move = advice["proposals"][0];
+  EXPECT_EQ(move["kind"], "termination");
+  EXPECT_EQ(
+      move["text"].get<std::string>().rfind("Move the termination from [2] S2 to [3] S3: reaches data 4 Mbit/s", 0), 0u)
+      << move["text"];
+  EXPECT_EQ(move["edits"], Json::parse(R"([{"key":"N00C8:0000","field":"resistance","from":120,"to":1500},
+                                           {"key":"N0190:0000","field":"resistance","from":1500,"to":120}])"));
+  EXPECT_TRUE(works(applied(Bus, move, "moved.bwn"), "4M"));
+
+  // With one termination the recessive level never settles in time at any rate: the missing one
+  // is added at the open end, before any length is touched.
+  test::SaveBus(Bus, {{10000, 10000}, {{0, 0}, {1, 0}, {2, 0}}, {0}});
+  advice = advise(Bus, {"--data-rate", "2M"});
+  ASSERT_FALSE(advice["proposals"].empty());
+  EXPECT_EQ(advice["proposals"][0]["text"].get<std::string>().rfind("Add a termination of 120 ohms at [3] S3", 0), 0u)
+      << advice["proposals"][0]["text"];
+  EXPECT_TRUE(works(applied(Bus, advice["proposals"][0], "added.bwn"), "2M"));
+}
+
+TEST_F(CliAdviseCases, ALongStubIsCutToTheLongestLengthThatWorks) {
+  // A matched 20 m trunk with a 6 m stub in the middle: its reflection comes back too late for
+  // 5 Mbit/s. The proposed length works; a tenth longer does not, both by analyze.
+  test::SaveBus(Bus, {{10000, 10000}, {{0, 0}, {1, 6000}, {2, 0}}, {0, 2}});
+  const Json advice = advise(Bus, {"--data-rate", "5M"});
+  ASSERT_FALSE(advice["proposals"].empty());
+  const Json& cut = advice["proposals"][0];
+  EXPECT_EQ(cut["kind"], "stub");
+  ASSERT_EQ(cut["edits"].size(), 1u);
+  const std::int64_t length = cut["edits"][0]["to"];
+  EXPECT_EQ(length % 10, 0);
+  EXPECT_LT(length, 6000);
+  EXPECT_TRUE(works(applied(Bus, cut, "cut.bwn"), "5M")) << length;
+  Json longer = cut;
+  longer["edits"][0]["to"] = length * 11 / 10;
+  EXPECT_FALSE(works(applied(Bus, longer, "longer.bwn"), "5M")) << length * 11 / 10;
+}
+
+TEST_F(CliAdviseCases, TheStarExampleReachesFourMegabitData) {
+  const std::string star = std::string(BUSWEAVE_EXAMPLES) + "/star-with-long-stubs.bwn";
+  ASSERT_FALSE(works(star, "4M"));
+  const Json advice = advise(star, {"--data-rate", "4M", "--arbitration-rate", "500k"});
+  ASSERT_TRUE(advice["reached"].get<bool>()) << advice["summary"];
+  EXPECT_TRUE(works(applied(star, advice["proposals"][0], "star.bwn"), "4M"));
+}
+
+TEST_F(CliAdviseCases, ShardsMergeIntoTheUnshardedAdviceAndStaleAdviceIsRefused) {
+  test::SaveBus(Bus, {{10000, 10000}, {{0, 0}, {1, 0}, {2, 0}}, {0, 1}});
+  const Json whole = advise(Bus, {"--data-rate", "4M"});
+  std::vector<std::string> parts;
+  for (const char* shard : {"1/2", "2/2"}) {
+    const auto made = RunCliProgram({"advise", Bus, "--data-rate", "4M", "--shard", shard, "--jobs", "1"}, 300);
+    ASSERT_EQ(made.Code, 0) << made.Err;
+    parts.push_back(Folder.File("part" + std::to_string(parts.size() + 1)));
+    WriteBytes(parts.back(), made.Out);
+  }
+  const auto merged = RunCliProgram({"advise-merge", parts[0], parts[1], "--json"}, 300);
+  ASSERT_EQ(merged.Code, 0) << merged.Err;
+  const Json joined = Json::parse(merged.Out);
+  ASSERT_EQ(joined["proposals"].size(), whole["proposals"].size());
+  for (std::size_t i = 0; i < whole["proposals"].size(); ++i) {
+    EXPECT_EQ(joined["proposals"][i]["text"], whole["proposals"][i]["text"]);
+    EXPECT_EQ(joined["proposals"][i]["edits"], whole["proposals"][i]["edits"]);
+  }
+  for (const auto& [args, why] :
+       {std::pair<std::vector<std::string>, std::string>{{"advise-merge", parts[0]}, "part 2 of 2 is missing"},
+        {{"advise-merge", parts[0], parts[0], parts[1]}, "part 1 is given twice"}}) {
+    const auto refused = RunCliProgram(args);
+    EXPECT_EQ(refused.Code, 1);
+    EXPECT_NE(refused.Err.find(why), std::string::npos) << refused.Err;
+  }
+
+  // Advice found for another version of the file is not applied over it.
+  WriteBytes(Folder.File("advice.json"), whole.dump());
+  test::SaveBus(Bus, {{10000, 10000}, {{0, 0}, {1, 0}, {2, 0}}, {0, 2}});
+  const auto stale = RunCliProgram({"apply", Bus, Folder.File("advice.json"), "-o", Folder.File("out.bwn")});
+  EXPECT_EQ(stale.Code, 1);
+  EXPECT_NE(stale.Err.find("the resistance of N00C8:0000 is 1500, not the 120 the advice was found for"),
+            std::string::npos)
+      << stale.Err;
+  EXPECT_FALSE(std::filesystem::exists(Folder.File("out.bwn")));
+}
+
+}  // namespace
+}  // namespace busweave
