@@ -1,9 +1,11 @@
 #pragma once
 
-// Work that would hold up the window on a large network (the bus check, the overview picture)
-// runs on a thread of its own. Only the newest request counts: one asked for while another runs
-// waits and replaces any request still waiting, and a result comes back (on the thread of the
-// receiving object, through its event loop) only if no newer request was made meanwhile.
+// Work that would hold up the window (the bus check and the overview picture of a large network,
+// the translation of a circuit for a simulation, the runs of a bus analysis) goes on a thread of
+// its own. Only the newest request counts: one asked for while another runs waits and replaces
+// any request still waiting, the running one is told to stop, and a result or news comes back
+// (on the thread of the receiving object, through its event loop) only if no newer request was
+// made and the job was not cancelled meanwhile.
 
 #include <QObject>
 #include <condition_variable>
@@ -14,17 +16,59 @@
 #include <optional>
 #include <stop_token>
 #include <thread>
+#include <utility>
 
 namespace busweave {
+
+// The requests' count of a TLatestJob, shared with its results and news on their way, which may
+// arrive after a newer request was made.
+struct TJobState {
+  mutable std::mutex Mutex;
+  std::uint64_t Latest = 0;
+  std::uint64_t Running = 0;
+  std::uint64_t Delivered = 0;
+};
+
+// What a request's work has on the job's thread: whether to stop, and a way to send news (how
+// far it got, say) to the receiver.
+class TJobRun {
+ public:
+  TJobRun(QObject* Receiver, std::shared_ptr<TJobState> State, std::uint64_t Number, std::stop_token StopToken)
+      : Stop(std::move(StopToken)), FReceiver(Receiver), FState(std::move(State)), FNumber(Number) {}
+
+  // Requested when the request is cancelled or replaced, and when the job is destroyed; work
+  // that can stop early watches it. The result of a stopped request is dropped anyway.
+  std::stop_token Stop;
+
+  // Runs News on the receiver's thread, unless a newer request was made or the job was cancelled
+  // by then. News and the result arrive in the order they were sent.
+  void Post(std::function<void()> News) const {
+    QMetaObject::invokeMethod(
+        FReceiver,
+        [state = FState, number = FNumber, news = std::move(News)] {
+          {
+            std::lock_guard lock(state->Mutex);
+            if (number != state->Latest) return;
+          }
+          news();
+        },
+        Qt::QueuedConnection);
+  }
+
+ private:
+  QObject* FReceiver;
+  std::shared_ptr<TJobState> FState;
+  std::uint64_t FNumber;
+};
 
 template <typename TResult>
 class TLatestJob {
  public:
-  using TWork = std::function<TResult()>;             // runs on the job's thread
-  using TDone = std::function<void(TResult Result)>;  // runs on the receiver's thread
+  using TWork = std::function<TResult(const TJobRun& Run)>;  // runs on the job's thread
+  using TDone = std::function<void(TResult Result)>;         // runs on the receiver's thread
 
   explicit TLatestJob(QObject* Receiver) : FReceiver(Receiver) {}
-  // Waits for a running request; its result is dropped.
+  // Stops the running request and waits for it; its result is dropped.
   ~TLatestJob() {
     Cancel();
     if (FThread.joinable()) {
@@ -40,17 +84,20 @@ class TLatestJob {
     {
       std::lock_guard lock(FState->Mutex);
       ++FState->Latest;
-      FPending = Request{FState->Latest, std::move(Work), std::move(Done)};
+      FPending = Request{FState->Latest, std::move(Work), std::move(Done), {}};
+      FRunningStop.request_stop();
     }
     if (!FThread.joinable()) FThread = std::jthread([this](std::stop_token Stop) { loop(Stop); });
     FWake.notify_all();
   }
 
-  // Drops the waiting request and the result of the running one.
+  // Drops the waiting request, and the news and the result of the running one, which is told
+  // to stop.
   void Cancel() {
     std::lock_guard lock(FState->Mutex);
     ++FState->Latest;
     FPending.reset();
+    FRunningStop.request_stop();
   }
 
   // Whether the result of the newest request is still to come.
@@ -64,13 +111,7 @@ class TLatestJob {
     std::uint64_t Number = 0;
     TWork Work;
     TDone Done;
-  };
-  // Shared with results on their way, which may arrive after a newer request was made.
-  struct State {
-    mutable std::mutex Mutex;
-    std::uint64_t Latest = 0;
-    std::uint64_t Running = 0;
-    std::uint64_t Delivered = 0;
+    std::stop_source Stop;
   };
 
   void loop(std::stop_token Stop) {
@@ -83,8 +124,10 @@ class TLatestJob {
         request = std::move(*FPending);
         FPending.reset();
         FState->Running = request.Number;
+        FRunningStop = request.Stop;
       }
-      auto result = std::make_shared<TResult>(request.Work());
+      const TJobRun run(FReceiver, FState, request.Number, request.Stop.get_token());
+      auto result = std::make_shared<TResult>(request.Work(run));
       QMetaObject::invokeMethod(
           FReceiver,
           [state = FState, number = request.Number, done = std::move(request.Done), result] {
@@ -100,8 +143,9 @@ class TLatestJob {
   }
 
   QObject* FReceiver;
-  std::shared_ptr<State> FState = std::make_shared<State>();
+  std::shared_ptr<TJobState> FState = std::make_shared<TJobState>();
   std::optional<Request> FPending;  // guarded by FState->Mutex
+  std::stop_source FRunningStop;    // of the running request; guarded by FState->Mutex
   std::condition_variable_any FWake;
   std::jthread FThread;
 };
