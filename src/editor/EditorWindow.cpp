@@ -410,7 +410,7 @@ void TSubForm::RecheckBus() {
 
 void TSubForm::startBackgroundCheck() {
   std::shared_ptr<const TCanNodes> snapshot = NetworkSnapshot();
-  FCheck.Run([snapshot, settings = FCheckSettings] { return CheckBus(*snapshot, settings); },
+  FCheck.Run([snapshot, settings = FCheckSettings](const TJobRun&) { return CheckBus(*snapshot, settings); },
              [this](std::vector<TFinding> Findings) { showFindings(std::move(Findings)); });
 }
 

@@ -17,8 +17,8 @@
 #include "drawing/NetworkDrawing.h"
 #include "editor/EditorHost.h"
 #include "editor/EditorTypes.h"
-#include "editor/LatestJob.h"
 #include "gui/EventSurface.h"
+#include "gui/LatestJob.h"
 #include "model/BusCheck.h"
 #include "model/NetworkContainer.h"
 

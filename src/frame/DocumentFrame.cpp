@@ -313,7 +313,7 @@ void TMDIChild::startOverview() {
   const QPoint dpi(PaintBox1->logicalDpiX(), PaintBox1->logicalDpiY());
   std::shared_ptr<const TCanNodes> snapshot = FEditor->NetworkSnapshot();
   FOverviewJob.Run(
-      [snapshot, settings = FEditor->DrawingSettings(), key, dpi] {
+      [snapshot, settings = FEditor->DrawingSettings(), key, dpi](const TJobRun&) {
         std::unique_ptr<TCanNodes> net = snapshot->Snapshot();
         return drawOverview(*net, settings, key.Size, key.DocSize, dpi);
       },

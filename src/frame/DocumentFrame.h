@@ -15,8 +15,8 @@
 #include "drawing/DocumentTypes.h"
 #include "editor/EditorHost.h"
 #include "editor/EditorTypes.h"
-#include "editor/LatestJob.h"
 #include "gui/EventSurface.h"
+#include "gui/LatestJob.h"
 #include "gui/Prompts.h"
 #include "model/Elements.h"
 

@@ -2,8 +2,14 @@
 
 // TMDIMainForm: the program's main window. It holds the documents' windows in a
 // multiple-document area, the menus with the file, window and help commands, the tool panel
-// with the file and mode buttons, and the status bar. It points at the active editor only;
-// every document keeps its own network, mode and options.
+// with the file and mode buttons, the docks and the status bar. It points at the active editor
+// only; every document keeps its own network, mode and options.
+//
+// Its code is split by concern: MainWindow.cpp (making it, and following the active document),
+// MainWindowMenus.cpp (menus, tool panel, status bar, and the View, Window and Help commands),
+// MainWindowFiles.cpp (the file commands and recent files), MainWindowDocks.cpp (the docks),
+// MainWindowSettings.cpp (the settings file) and MainWindowPlacement.cpp (the window's place on
+// the screen).
 
 #include <QMainWindow>
 #include <QMargins>
@@ -157,32 +163,46 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   bool event(QEvent* Event) override;
 
  private:
+  // MainWindowMenus.cpp
   void buildMenus();
   void buildSpeedPanel();
   void buildStatusBar();
+  // The editor's pointer follows its mode: a crosshair in the modes that draw.
+  static void showModePointer(TSubForm& Editor);
+  // The five mode buttons with the mode each one sets.
+  std::array<std::pair<QToolButton*, TMode>, 6> modeButtons() const;
+  void modeButtonClicked(QToolButton* Button, TMode Mode);
+  void rebuildWindowList();
+
+  // MainWindowDocks.cpp
+  // Makes every dock; a new one is added there and follows the current document in
+  // showCurrentDocks.
+  void buildDocks();
+  // The docks and the status bar's check summary follow the current document; none, no summary.
+  void showCurrentDocks();
+
+  // MainWindowFiles.cpp
   void rebuildRecentMenu();
   void openRecentFile(const QString& Path);
+
+  // MainWindowSettings.cpp
   void readRecentFiles();
   void writeRecentFiles();
   // Whether the window was maximised at exit, in a section of its own; the placement's keys keep
   // the normal placement, to which the window returns from maximised.
   void readWindowState();
   void writeWindowState();
-  // The editor's pointer follows its mode: a crosshair in the modes that draw.
-  static void showModePointer(TSubForm& Editor);
-  void subWindowActivated(QMdiSubWindow* Window);
-  // The status bar's check summary and the dock follow the current document; none, no summary.
-  void showCurrentFindings();
+
+  // MainWindowPlacement.cpp
   // Gives the outer window the placement FPlacement; the frame's size is known only once the
   // window manager has framed the window, so this runs again until then.
   void applyPlacement();
   void settlePlacement();
   void restoredPlacement();
   void placementSettled();
-  // The five mode buttons with the mode each one sets.
-  std::array<std::pair<QToolButton*, TMode>, 6> modeButtons() const;
-  void modeButtonClicked(QToolButton* Button, TMode Mode);
-  void rebuildWindowList();
+
+  // MainWindow.cpp: the documents' windows in the area.
+  void subWindowActivated(QMdiSubWindow* Window);
   TMDIChild* frameOf(QMdiSubWindow* Window) const;
   TSubForm* editorOf(QMdiSubWindow* Window) const;
   // The document whose frame or editor is the current child window.

@@ -9,6 +9,7 @@
 #include <QStatusBar>
 #include <QWidget>
 #include <algorithm>
+#include <thread>
 
 #include "circuit/CircuitFile.h"
 #include "gui/Prompts.h"
@@ -86,11 +87,10 @@ TAnalysisCommand::TAnalysisCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Pr
 }
 
 TAnalysisCommand::~TAnalysisCommand() {
-  // The runs stop within moments of the request (their worker processes are killed); their
-  // news is dropped with this object. The editor is half destroyed by now: nothing of it is
-  // touched.
-  FWorker.request_stop();
-  if (FWorker.joinable()) FWorker.join();
+  // The runs stop within moments of the request (their worker processes are killed); the job
+  // waits for them as it goes, and their news is dropped. The editor is half destroyed by now:
+  // nothing of it is touched.
+  FAnalysis.Cancel();
   delete StatusPanel.data();
   delete FPanel;
 }
@@ -151,7 +151,6 @@ void TAnalysisCommand::Run() {
 
   FRunning = true;
   FChangedDuringRun = false;
-  const int run = ++FRun;
   showStatusPanel(true);
   // A verdict on view stays until the new one replaces it (a cancelled run keeps it).
   if (FPanel->HasVerdict())
@@ -159,63 +158,60 @@ void TAnalysisCommand::Run() {
   else
     FPanel->ShowMessage("Analysing the bus: each station with a driver transmits in turn.");
   if (FShow) FShow(true);
-  // A former analysis still stopping is waited for; it was told to stop when cancelled.
-  FWorker = std::jthread([this, run, lines = std::move(lines), sources = std::move(sources),
-                          program = program.toLocal8Bit().toStdString()](std::stop_token Stop) {
-    auto outcome = std::make_shared<Outcome>();
-    try {
-      const TAnalysisPlan plan = PlanAnalysis(lines, sources);
-      outcome->Stations = plan.Stations;
-      std::vector<std::size_t> transmitters(plan.Stations.size());
-      for (std::size_t t = 0; t < transmitters.size(); ++t) transmitters[t] = t;
-      TAnalysisSettings settings;
-      TRunOptions options;
-      options.Program = program;
-      options.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-      options.KeepTraces = true;
-      options.Thresholds = settings.Thresholds;
-      options.Stop = Stop;
-      // Called on this thread: only queue the news for the window's.
-      options.Progress = [this, run](const TRunProgress& Progress) {
-        QMetaObject::invokeMethod(
-            this, [this, run, Progress] { onProgress(run, Progress); }, Qt::QueuedConnection);
-      };
-      options.Progress({0, transmitters.size(), {}});
-      RefuseOversizedRuns(plan);
-      TRunsOutcome runs = RunTransmitters(plan, transmitters, options);
-      if (runs.Cancelled || Stop.stop_requested()) return;
-      outcome->Runs = std::move(runs.Runs);
-      outcome->Pairs = PairsOf(outcome->Runs);
-      outcome->Verdict = JudgeRuns(outcome->Runs, settings);
-      // The rates that decide are checked by full runs of the stream, as the command line does.
-      QMetaObject::invokeMethod(
-          this, [this, run] { onChecking(run); }, Qt::QueuedConnection);
-      options.Progress = nullptr;
-      if (!ConfirmVerdict(plan, outcome->Runs, settings, options, outcome->Verdict) || Stop.stop_requested()) return;
-    } catch (const std::exception& error) {
-      outcome->Error = error.what();
-    }
-    if (Stop.stop_requested()) return;
-    QMetaObject::invokeMethod(
-        this, [this, run, outcome] { onDone(run, outcome); }, Qt::QueuedConnection);
-  });
+  // A former analysis still stopping ends first, on the job's thread; it was told to stop when
+  // cancelled.
+  FAnalysis.Run(
+      [this, lines = std::move(lines), sources = std::move(sources),
+       program = program.toLocal8Bit().toStdString()](const TJobRun& Job) {
+        // A stopped analysis returns what it has; its outcome is dropped.
+        auto outcome = std::make_shared<Outcome>();
+        try {
+          const TAnalysisPlan plan = PlanAnalysis(lines, sources);
+          outcome->Stations = plan.Stations;
+          std::vector<std::size_t> transmitters(plan.Stations.size());
+          for (std::size_t t = 0; t < transmitters.size(); ++t) transmitters[t] = t;
+          TAnalysisSettings settings;
+          TRunOptions options;
+          options.Program = program;
+          options.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+          options.KeepTraces = true;
+          options.Thresholds = settings.Thresholds;
+          options.Stop = Job.Stop;
+          // Called on the job's thread: the news goes to the window's.
+          options.Progress = [this, &Job](const TRunProgress& Progress) {
+            Job.Post([this, Progress] { onProgress(Progress); });
+          };
+          options.Progress({0, transmitters.size(), {}});
+          RefuseOversizedRuns(plan);
+          TRunsOutcome runs = RunTransmitters(plan, transmitters, options);
+          if (runs.Cancelled) return outcome;
+          outcome->Runs = std::move(runs.Runs);
+          outcome->Pairs = PairsOf(outcome->Runs);
+          outcome->Verdict = JudgeRuns(outcome->Runs, settings);
+          // The rates that decide are checked by full runs of the stream, as the command line does.
+          Job.Post([this] { onChecking(); });
+          options.Progress = nullptr;
+          ConfirmVerdict(plan, outcome->Runs, settings, options, outcome->Verdict);  // false: stopped
+        } catch (const std::exception& error) {
+          outcome->Error = error.what();
+        }
+        return outcome;
+      },
+      [this](std::shared_ptr<Outcome> Result) { onDone(Result); });
 }
 
-void TAnalysisCommand::onProgress(int Run, const TRunProgress& Progress) {
-  if (Run != FRun || !FRunning) return;
+void TAnalysisCommand::onProgress(const TRunProgress& Progress) {
   ProgressBar->setRange(0, static_cast<int>(Progress.Total));
   ProgressBar->setValue(static_cast<int>(Progress.Done));
   ProgressBar->setFormat("%v of %m transmitters");
 }
 
-void TAnalysisCommand::onChecking(int Run) {
-  if (Run != FRun || !FRunning) return;
+void TAnalysisCommand::onChecking() {
   ProgressBar->setRange(0, 0);
   ProgressBar->setFormat("checking the deciding rates");
 }
 
-void TAnalysisCommand::onDone(int Run, const std::shared_ptr<Outcome>& Result) {
-  if (Run != FRun || !FRunning) return;  // cancelled meanwhile
+void TAnalysisCommand::onDone(const std::shared_ptr<Outcome>& Result) {
   FRunning = false;
   showStatusPanel(false);
   if (!Result->Error.empty()) {
@@ -252,8 +248,8 @@ void TAnalysisCommand::fail(const QString& Message) {
 void TAnalysisCommand::Cancel() {
   if (!FRunning) return;
   FRunning = false;
-  // The worker kills its processes and ends; what it still sends is dropped.
-  FWorker.request_stop();
+  // The job kills its worker processes and ends; what it still sends is dropped.
+  FAnalysis.Cancel();
   showStatusPanel(false);
   if (FPanel->HasVerdict()) {
     FPanel->ShowNote("The bus analysis was cancelled; below, the last one.");

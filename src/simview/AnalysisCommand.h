@@ -1,7 +1,7 @@
 #pragma once
 
 // The Analyze bus command of one editor: builds the circuit from the current templates as
-// Simulate does, then on a worker thread plans the analysis and runs every station with a
+// Simulate does, then on a thread of its own plans the analysis and runs every station with a
 // driver as the transmitter in worker processes (busweave-cli), with a progress bar and a
 // Cancel button in the main window's status bar; the window stays usable meanwhile. The
 // verdict and the pairs go to the document's analysis panel; a pair picked there is marked in
@@ -15,9 +15,9 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "gui/LatestJob.h"
 #include "model/Elements.h"
 #include "sim/AnalysisRun.h"
 #include "sim/SpiceEngine.h"
@@ -91,9 +91,9 @@ class TAnalysisCommand : public QObject {
     TPoint Position;
     std::string Name;  // as the drawing stores it
   };
-  void onProgress(int Run, const TRunProgress& Progress);
-  void onChecking(int Run);
-  void onDone(int Run, const std::shared_ptr<Outcome>& Result);
+  void onProgress(const TRunProgress& Progress);
+  void onChecking();
+  void onDone(const std::shared_ptr<Outcome>& Result);
   void fail(const QString& Message);
   void showStatusPanel(bool Visible);
   TWaveformWindow& window();
@@ -112,8 +112,9 @@ class TAnalysisCommand : public QObject {
   std::vector<TTransmitterRun> FRuns;     // of the result shown, with their traces
   bool FRunning = false;
   bool FChangedDuringRun = false;
-  int FRun = 0;          // counts the analyses, so that news of a cancelled one is dropped
-  std::jthread FWorker;  // the latest analysis
+  // The planning and the runs of the latest analysis; last, so that they have stopped before the
+  // rest goes.
+  TLatestJob<std::shared_ptr<Outcome>> FAnalysis{this};
 };
 
 }  // namespace busweave

@@ -36,7 +36,7 @@ const TSimulateCommand* translating = nullptr;
 
 }  // namespace
 
-// What the worker hands back: the circuit, or why there is none.
+// What the translation hands back: the circuit, or why there is none.
 struct TSimulateCommand::Translated {
   TNgspiceCircuit Circuit;
   std::string Error;
@@ -60,9 +60,8 @@ TSimulateCommand::~TSimulateCommand() {
   // status bar may have deleted it already when the main window went first).
   if (FRunning && !FTranslating) TSpiceEngine::Instance().Cancel();
   if (translating == this) translating = nullptr;
-  // The translation stops at its next statement; its news is dropped with this object.
-  FWorker.request_stop();
-  if (FWorker.joinable()) FWorker.join();
+  // The translation stops at its next statement; the job waits for it as it goes.
+  FTranslation.Cancel();
   delete StatusPanel.data();
 }
 
@@ -113,26 +112,24 @@ void TSimulateCommand::Run() {
   FRunning = true;
   FTranslating = true;
   translating = this;
-  const int run = ++FRun;
   showStatusPanel(true);
   ProgressBar->setFormat("preparing");
-  FWorker = std::jthread([this, run, lines = std::move(lines), options](std::stop_token Stop) {
-    auto outcome = std::make_shared<Translated>();
-    try {
-      outcome->Circuit = TranslateForNgspice(lines, Stop, options);
-    } catch (const std::exception& error) {
-      outcome->Error = error.what();
-    } catch (...) {
-      outcome->Error = "The circuit could not be translated for ngspice.";
-    }
-    if (Stop.stop_requested()) return;
-    QMetaObject::invokeMethod(
-        this, [this, run, outcome] { onTranslated(run, outcome); }, Qt::QueuedConnection);
-  });
+  FTranslation.Run(
+      [lines = std::move(lines), options](const TJobRun& Job) {
+        auto outcome = std::make_shared<Translated>();
+        try {
+          outcome->Circuit = TranslateForNgspice(lines, Job.Stop, options);
+        } catch (const std::exception& error) {
+          outcome->Error = error.what();
+        } catch (...) {
+          outcome->Error = "The circuit could not be translated for ngspice.";
+        }
+        return outcome;
+      },
+      [this](std::shared_ptr<Translated> Outcome) { onTranslated(Outcome); });
 }
 
-void TSimulateCommand::onTranslated(int Run, const std::shared_ptr<Translated>& Outcome) {
-  if (Run != FRun || !FRunning || !FTranslating) return;  // cancelled meanwhile
+void TSimulateCommand::onTranslated(const std::shared_ptr<Translated>& Outcome) {
   FTranslating = false;
   if (translating == this) translating = nullptr;
   if (!Outcome->Error.empty()) {
@@ -197,10 +194,10 @@ void TSimulateCommand::Cancel() {
   if (!FRunning) return;
   FRunning = false;
   if (FTranslating) {
-    // The worker stops at its next statement; what it still sends is dropped.
+    // The translation stops at its next statement; what it still sends is dropped.
     FTranslating = false;
     if (translating == this) translating = nullptr;
-    FWorker.request_stop();
+    FTranslation.Cancel();
   } else {
     TSpiceEngine::Instance().Cancel();
   }

@@ -12,8 +12,9 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "gui/LatestJob.h"
 
 class QLabel;
 class QProgressBar;
@@ -58,7 +59,7 @@ class TSimulateCommand : public QObject {
 
  private:
   struct Translated;
-  void onTranslated(int Run, const std::shared_ptr<Translated>& Outcome);
+  void onTranslated(const std::shared_ptr<Translated>& Outcome);
   void startEngine(const TNgspiceCircuit& Circuit);
   void onEngineChanged();
   void finish();
@@ -72,9 +73,9 @@ class TSimulateCommand : public QObject {
   QPointer<TWaveformWindow> FWindow;
   std::vector<std::string> FNotes;
   bool FRunning = false;
-  bool FTranslating = false;  // the worker has the circuit, ngspice not yet
-  int FRun = 0;               // counts the runs, so that news of a cancelled one is dropped
-  std::jthread FWorker;       // the translation of the latest run
+  bool FTranslating = false;  // the job has the circuit, ngspice not yet
+  // The translation of the latest run; last, so that it has stopped before the rest goes.
+  TLatestJob<std::shared_ptr<Translated>> FTranslation{this};
 };
 
 }  // namespace busweave

@@ -117,7 +117,7 @@ TEST_F(CircuitExport, FirstOpeningCreatesTheTemplatesEvenWhenCancelled) {
   EXPECT_EQ(ReadBytes(HeaderTemplateName), JoinLines(BuiltInHeader()));
   EXPECT_EQ(ReadBytes(TrailerTemplateName), JoinLines(BuiltInTrailer()));
   EXPECT_FALSE(Exists(NetworkTemplateName));
-  EXPECT_EQ(Prompts.SaveDialogs, 0);
+  EXPECT_TRUE(Prompts.SaveRequests.empty());
   EXPECT_EQ(Repaints, 1);
   // The drawing now shows numbered names.
   EXPECT_EQ(Net.NodeAt({0, 0})->FName, "[1] A");
@@ -132,7 +132,7 @@ TEST_F(CircuitExport, OkKeepsTheEditedTemplatesAndWritesNoCircuit) {
   EXPECT_TRUE(Exists(NetworkTemplateName));
   EXPECT_EQ(ReadBytes(NetworkTemplateName).substr(0, 2), "\r\n");
   EXPECT_FALSE(Exists("bus1.cir"));
-  EXPECT_EQ(Prompts.SaveDialogs, 0);
+  EXPECT_TRUE(Prompts.SaveRequests.empty());
 
   // The next opening shows the edit; the title line written with the header is replaced again.
   std::string trailerSeen;
@@ -170,9 +170,10 @@ TEST_F(CircuitExport, ExportWritesTheCircuitWithNumberedNames) {
   Prompts.SaveAnswer = QString::fromStdString(FFolder.File("out"));
   EXPECT_EQ(Run(), mrExport);
 
-  EXPECT_EQ(Prompts.LastRequest.FileName.toStdString(), FFolder.File("bus1.cir"));
-  EXPECT_EQ(Prompts.LastRequest.Folder.toStdString(), FFolder.Path().string());
-  EXPECT_EQ(Prompts.LastRequest.Filter, "PSPICE CIRCUIT (*.cir)");
+  ASSERT_FALSE(Prompts.SaveRequests.empty());
+  EXPECT_EQ(Prompts.SaveRequests.back().FileName.toStdString(), FFolder.File("bus1.cir"));
+  EXPECT_EQ(Prompts.SaveRequests.back().Folder.toStdString(), FFolder.Path().string());
+  EXPECT_EQ(Prompts.SaveRequests.back().Filter, "PSPICE CIRCUIT (*.cir)");
   EXPECT_TRUE(Exists(NetworkTemplateName));
 
   const std::string bytes = ReadBytes(FFolder.File("out.CIR"));
@@ -192,7 +193,7 @@ TEST_F(CircuitExport, ExportWritesTheCircuitWithNumberedNames) {
 TEST_F(CircuitExport, ExportCancelledInTheSaveDialogWritesTemplatesOnly) {
   Prompts.OnDialog = [](TTNBDlgParameter&) { return mrExport; };
   Run();
-  EXPECT_EQ(Prompts.SaveDialogs, 1);
+  EXPECT_EQ(Prompts.SaveRequests.size(), 1u);
   EXPECT_TRUE(Exists(HeaderTemplateName));
   EXPECT_TRUE(Exists(NetworkTemplateName));
   EXPECT_FALSE(Exists("bus1.cir"));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "FakeEditorHost.h"
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "frame/DocumentFrame.h"
@@ -33,31 +34,13 @@ namespace {
 
 using test::TempFolder;
 
-// Only the save dialog is expected; any other question fails the test.
-class ScriptedPrompts : public TPrompts {
- public:
-  std::optional<QString> SaveAnswer;
-
-  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest&) override { return SaveAnswer; }
-  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override {
-    return unexpected(std::optional<QString>());
-  }
-  void ShowError(QWidget*, const QString&) override { unexpected(0); }
-  void Inform(QWidget*, const QString&, const QString&) override { unexpected(0); }
-  bool WarnOkAbort(QWidget*, const QString&) override { return unexpected(true); }
-  int ExecDialog(QDialog&) override { return unexpected(2); }
-
- private:
-  template <typename T>
-  static T unexpected(T Answer) {
-    ADD_FAILURE() << "unexpected question";
-    return Answer;
-  }
-};
-
 class FrameWindow : public testing::Test {
  protected:
   FrameWindow() : FGuard(FFolder.Path()) {
+    // Only the save dialog is expected; any other question fails the test.
+    using TQuestion = test::ScriptedPrompts<>::TQuestion;
+    Scripted.Unexpected = {TQuestion::Open, TQuestion::Error, TQuestion::Message, TQuestion::Warning,
+                           TQuestion::Dialog};
     Area = new QMdiArea(&FMain);
     auto* layout = new QVBoxLayout(&FMain);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -98,7 +81,7 @@ class FrameWindow : public testing::Test {
 
   TempFolder FFolder;
   test::CurrentFolderGuard FGuard;
-  ScriptedPrompts Scripted;
+  test::ScriptedPrompts<> Scripted;
   test::FakeEditorHost Host{Scripted};
   QWidget FMain;
   QMdiArea* Area;

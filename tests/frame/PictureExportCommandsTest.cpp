@@ -16,6 +16,7 @@
 #include "CliRun.h"
 #include "FakeEditorHost.h"
 #include "MetafileReader.h"
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "frame/DocumentFrame.h"
@@ -33,37 +34,14 @@ using test::ReadBytes;
 using test::Short;
 using test::TempFolder;
 
-// Answers the save dialog from a script and keeps what was asked and shown.
-class ScriptedPrompts : public TPrompts {
- public:
-  std::optional<QString> SaveAnswer;
-  std::vector<TSaveDialogRequest> Requests;
-  QStringList Errors;
-
-  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest& Request) override {
-    Requests.push_back(Request);
-    return SaveAnswer;
-  }
-  void ShowError(QWidget*, const QString& Message) override { Errors << Message; }
-  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override {
-    ADD_FAILURE() << "unexpected open dialog";
-    return std::nullopt;
-  }
-  void Inform(QWidget*, const QString&, const QString&) override { ADD_FAILURE() << "unexpected message"; }
-  bool WarnOkAbort(QWidget*, const QString&) override {
-    ADD_FAILURE() << "unexpected warning";
-    return true;
-  }
-  int ExecDialog(QDialog&) override {
-    ADD_FAILURE() << "unexpected dialog";
-    return 2;
-  }
-};
-
 // A frame on a 1500 x 1000 document: its nodes span 1300 x 800 and get 100 units of margin.
 class PictureExport : public testing::Test {
  protected:
   PictureExport() {
+    // The save dialog answers from the script and errors are kept; any other question fails the
+    // test.
+    using TQuestion = test::ScriptedPrompts<>::TQuestion;
+    Scripted.Unexpected = {TQuestion::Open, TQuestion::Message, TQuestion::Warning, TQuestion::Dialog};
     TCanNodes net{120, 1500, 120};
     const std::vector<std::pair<TPoint, TPoint>> wires = {{{0, 0}, {1300, 800}}, {{1300, 800}, {1300, 0}}};
     for (const auto& [a, b] : wires) {
@@ -84,11 +62,11 @@ class PictureExport : public testing::Test {
   }
 
   std::string File(const std::string& Name) const { return Folder.File(Name); }
-  ScriptedPrompts& Prompts() { return Scripted; }
+  test::ScriptedPrompts<>& Prompts() { return Scripted; }
 
   TempFolder Folder;
   std::string Path;
-  ScriptedPrompts Scripted;
+  test::ScriptedPrompts<> Scripted;
   test::FakeEditorHost Host{Scripted};
   QWidget Main;
   QMdiArea* Area;
@@ -105,8 +83,8 @@ TEST_F(PictureExport, WmfCommandProposesTheDocumentWithoutExtensionAndWritesAPla
   Prompts().SaveAnswer = QString::fromStdString(File("bus"));  // the proposal, accepted
   Frame->ExportPicture(ptFileWMF);
 
-  ASSERT_EQ(Prompts().Requests.size(), 1u);
-  const TSaveDialogRequest& request = Prompts().Requests[0];
+  ASSERT_EQ(Prompts().SaveRequests.size(), 1u);
+  const TSaveDialogRequest& request = Prompts().SaveRequests[0];
   EXPECT_EQ(request.FileName.toStdString(), File("bus"));
   EXPECT_EQ(request.Folder.toStdString(), Folder.Path().string());
   EXPECT_EQ(request.DefaultSuffix, "WMF");
@@ -123,8 +101,8 @@ TEST_F(PictureExport, WmfCommandProposesTheDocumentWithoutExtensionAndWritesAPla
 TEST_F(PictureExport, FormatFollowsTheCommandUnlessTheNameEndsInWmf) {
   Prompts().SaveAnswer = QString::fromStdString(File("picture"));
   Frame->ExportPicture(ptFileEMF);
-  EXPECT_EQ(Prompts().Requests.back().DefaultSuffix, "EMF");
-  EXPECT_EQ(Prompts().Requests.back().Filter, "Metafiles (*.EMF)");
+  EXPECT_EQ(Prompts().SaveRequests.back().DefaultSuffix, "EMF");
+  EXPECT_EQ(Prompts().SaveRequests.back().Filter, "Metafiles (*.EMF)");
   const std::string emf = ReadBytes(File("picture.EMF"));
   ASSERT_TRUE(IsEmf(emf));
   EXPECT_EQ(Int(emf, 32), 30000);
@@ -156,7 +134,7 @@ TEST_F(PictureExport, CancellingWritesNothingAndAFailedWriteSaysWhichFile) {
   const auto before = std::distance(std::filesystem::directory_iterator(Folder.Path()), {});
   Frame->ExportPicture(ptFileEMF);
   Frame->SaveVectorPicture(true);
-  EXPECT_EQ(Prompts().Requests.size(), 2u);
+  EXPECT_EQ(Prompts().SaveRequests.size(), 2u);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder.Path()), {}), before);
   EXPECT_TRUE(Prompts().Errors.isEmpty());
 
@@ -204,9 +182,9 @@ TEST_F(PictureExport, ANeverSavedDocumentProposesItsNameInTheDialogsOwnFolder) {
   source.DocPath = "NONAME1.BWN";
   Prompts().SaveAnswer.reset();
   busweave::ExportPicture(nullptr, source, ptFileWMF, Prompts());
-  ASSERT_EQ(Prompts().Requests.size(), 1u);
-  EXPECT_EQ(Prompts().Requests[0].FileName, "NONAME1");
-  EXPECT_TRUE(Prompts().Requests[0].Folder.isEmpty());
+  ASSERT_EQ(Prompts().SaveRequests.size(), 1u);
+  EXPECT_EQ(Prompts().SaveRequests[0].FileName, "NONAME1");
+  EXPECT_TRUE(Prompts().SaveRequests[0].Folder.isEmpty());
   EXPECT_EQ(PathWithoutExtension("/nets.v2/bus"), "/nets.v2/bus");
   EXPECT_EQ(PathWithoutExtension("C:\\nets\\bus.bwn"), "C:\\nets\\bus");
 }
@@ -232,19 +210,19 @@ TEST_F(PictureExport, BothClipboardCommandsLeaveAnEnhancedMetafileOnlyOneWithADe
     ASSERT_TRUE(image.loadFromData(data->data("image/png"), "PNG"));
     EXPECT_EQ(image.size(), QSize(1134, 756));
   }
-  EXPECT_TRUE(Prompts().Requests.empty());
+  EXPECT_TRUE(Prompts().SaveRequests.empty());
 }
 
 TEST_F(PictureExport, SvgAndPdfDocumentsHaveTheTrueSize) {
   Prompts().SaveAnswer = QString::fromStdString(File("bus"));
   Frame->SaveVectorPicture(true);
-  EXPECT_EQ(Prompts().Requests.back().DefaultSuffix, "svg");
+  EXPECT_EQ(Prompts().SaveRequests.back().DefaultSuffix, "svg");
   const std::string svg = ReadBytes(File("bus.svg"));
   EXPECT_NE(svg.find("width=\"300mm\" height=\"200mm\""), std::string::npos);
   EXPECT_NE(svg.find("[1] "), std::string::npos);
 
   Frame->SaveVectorPicture(false);
-  EXPECT_EQ(Prompts().Requests.back().DefaultSuffix, "pdf");
+  EXPECT_EQ(Prompts().SaveRequests.back().DefaultSuffix, "pdf");
   const std::string pdf = ReadBytes(File("bus.pdf"));
   ASSERT_EQ(pdf.substr(0, 5), "%PDF-");
   // 300 x 200 mm; Qt keeps page sizes in whole points.

@@ -30,6 +30,7 @@
 #include <functional>
 
 #include "FakeEditorHost.h"
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "drawing/NetworkDrawing.h"
 #include "editor/EditorWindow.h"
@@ -44,39 +45,6 @@ namespace {
 
 using test::ReadBytes;
 using test::TempFolder;
-
-// The print dialog prints into a PDF file on A4 landscape paper with margins of 10 mm.
-class PrintingPrompts : public TPrompts {
- public:
-  std::optional<TPrintLayout> LayoutAnswer;
-  QString OutputFile;
-  std::function<void(QDialog&)> OnDialog;
-  int FromPage = 0, ToPage = 0;  // a page range, when set
-  QStringList Errors;
-
-  std::optional<TPrintLayout> SetUpPrinter(QWidget*, QPrinter& Printer, TPrintLayout, const QString&) override {
-    Printer.setOutputFormat(QPrinter::PdfFormat);
-    Printer.setOutputFileName(OutputFile);
-    Printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
-                                      QPageLayout::Millimeter));
-    if (FromPage > 0) {
-      Printer.setPrintRange(QPrinter::PageRange);
-      Printer.setFromTo(FromPage, ToPage);
-    }
-    return LayoutAnswer;
-  }
-  int ExecDialog(QDialog& Dialog) override {
-    Dialog.show();
-    if (OnDialog) OnDialog(Dialog);
-    Dialog.hide();
-    return 2;
-  }
-  void ShowError(QWidget*, const QString& Message) override { Errors << Message; }
-  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest&) override { return std::nullopt; }
-  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
-  void Inform(QWidget*, const QString&, const QString& Text) override { Errors << Text; }
-  bool WarnOkAbort(QWidget*, const QString&) override { return true; }
-};
 
 // The text Ghostscript reads on one page; nothing when Ghostscript is not installed.
 std::optional<QString> PageText(const std::string& Pdf, int Page) {
@@ -113,19 +81,30 @@ class Printing : public testing::Test {
     Main.resize(900, 700);
     Main.show();
     Frame = TMDIChild::Open(Area, &Host, Path, {200, 200});
+    // The print dialog prints on A4 landscape paper with margins of 10 mm.
+    Scripted.OnPrinter = [this](QPrinter& Printer) {
+      Printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
+                                        QPageLayout::Millimeter));
+      if (FromPage > 0) {
+        Printer.setPrintRange(QPrinter::PageRange);
+        Printer.setFromTo(FromPage, ToPage);
+      }
+    };
   }
 
-  PrintingPrompts& Prompts() { return Scripted; }
+  test::ScriptedPrompts<>& Prompts() { return Scripted; }
+  // Prints into the file Name in Layout; no layout: the print dialog is cancelled.
   std::string PrintTo(const std::string& Name, std::optional<TPrintLayout> Layout) {
-    Prompts().OutputFile = QString::fromStdString(Folder.File(Name));
-    Prompts().LayoutAnswer = Layout;
+    Prompts().PrintFile = Layout ? QString::fromStdString(Folder.File(Name)) : QString();
+    Prompts().PrintLayout = Layout;
     Frame->Print();
     return Folder.File(Name);
   }
 
   TempFolder Folder;
   std::string Path;
-  PrintingPrompts Scripted;
+  int FromPage = 0, ToPage = 0;  // a page range, when set
+  test::ScriptedPrompts<> Scripted;
   test::FakeEditorHost Host{Scripted};
   QWidget Main;
   QMdiArea* Area;
@@ -140,8 +119,8 @@ TEST_F(Printing, TrueSizeTakesPagesFittedOneAndEveryPageHasTheFooter) {
   EXPECT_EQ(PageCount(across), 4);
   EXPECT_EQ(PageCount(fitted), 1);
   EXPECT_EQ(Frame->PrintLayout(), TPrintLayout::FitToPage);  // proposed next time
-  Prompts().FromPage = 2;
-  Prompts().ToPage = 3;
+  FromPage = 2;
+  ToPage = 3;
   const std::string range = PrintTo("range.pdf", TPrintLayout::TrueSize);
   EXPECT_EQ(PageCount(range), 2);
 
@@ -263,7 +242,7 @@ TEST_F(Printing, AFailedPrintKeepsTheOldFileAndIsShown) {
   EXPECT_TRUE(ReadBytes(old) == before) << "the old PDF was replaced";
   ASSERT_EQ(Prompts().Errors.size(), 1);
   EXPECT_TRUE(Prompts().Errors[0].contains("old.pdf")) << Prompts().Errors[0].toStdString();
-  Prompts().OutputFile = "/dev/full";
+  Prompts().PrintFile = "/dev/full";
   Frame->Print();
   ASSERT_EQ(Prompts().Errors.size(), 2);
   EXPECT_TRUE(Prompts().Errors[1].contains("/dev/full")) << Prompts().Errors[1].toStdString();
@@ -272,7 +251,7 @@ TEST_F(Printing, AFailedPrintKeepsTheOldFileAndIsShown) {
 TEST_F(Printing, PreviewRendersThePagesAndSwitchesTheLayout) {
   int truePages = 0;
   int fittedPages = 0;
-  Prompts().OnDialog = [&](QDialog& Dialog) {
+  const auto countPages = [&](QDialog& Dialog) {
     auto* preview = Dialog.findChild<QPrintPreviewWidget*>();
     auto* fit = Dialog.findChild<QAction*>("PreviewFitToPage");
     ASSERT_TRUE(preview && fit);
@@ -280,6 +259,10 @@ TEST_F(Printing, PreviewRendersThePagesAndSwitchesTheLayout) {
     truePages = preview->pageCount();
     fit->trigger();
     fittedPages = preview->pageCount();
+  };
+  Prompts().OnDialog = [&](QDialog& Dialog) {
+    countPages(Dialog);
+    return 2;
   };
   Frame->PrintPreview();
   EXPECT_GE(truePages, 2);  // on the default paper of the machine

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "editor/FindingsPanel.h"
@@ -41,60 +42,12 @@ using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
 
-// Answers the questions in the order a test queues them; an unexpected question fails the test.
-class ScriptedPrompts : public TPrompts {
- public:
-  std::deque<std::optional<QString>> OpenAnswers, SaveAnswers, TextAnswers;
-  std::deque<bool> WarnAnswers;  // true: OK, false: Abort
-  QStringList Informs, Errors, Warnings;
-  std::vector<TSaveDialogRequest> SaveRequests;
-
-  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override {
-    return take(OpenAnswers, "open dialog", std::optional<QString>());
-  }
-  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest& Request) override {
-    SaveRequests.push_back(Request);
-    return take(SaveAnswers, "save dialog", std::optional<QString>());
-  }
-  std::optional<QString> AskText(QWidget*, const QString&, const QString&) override {
-    return take(TextAnswers, "text prompt", std::optional<QString>());
-  }
-  void ShowError(QWidget*, const QString& Message) override { Errors << Message; }
-  void Inform(QWidget*, const QString& Caption, const QString& Text) override { Informs << Caption + "|" + Text; }
-  bool WarnOkAbort(QWidget*, const QString& Text) override {
-    Warnings << Text;
-    return take(WarnAnswers, "warning", true);
-  }
-  int ExecDialog(QDialog&) override {
-    ADD_FAILURE() << "unexpected dialog";
-    return 2;
-  }
-  QString PrintFile;  // the print dialog prints into this PDF file; none: it is cancelled
-  std::optional<TPrintLayout> SetUpPrinter(QWidget*, QPrinter& Printer, TPrintLayout Layout, const QString&) override {
-    if (PrintFile.isEmpty()) return std::nullopt;
-    Printer.setOutputFormat(QPrinter::PdfFormat);
-    Printer.setOutputFileName(PrintFile);
-    return Layout;
-  }
-
- private:
-  template <typename T>
-  static T take(std::deque<T>& Answers, const char* What, T Default) {
-    if (Answers.empty()) {
-      ADD_FAILURE() << "unexpected " << What;
-      return Default;
-    }
-    // The answer is swapped into Default: a fresh local here makes GCC 12 at -O3 warn falsely
-    // (-Wmaybe-uninitialized) on an optional QString.
-    std::swap(Default, Answers.front());
-    Answers.pop_front();
-    return Default;
-  }
-};
-
 class MainWindow : public testing::Test {
  protected:
   MainWindow() : FGuard(FFolder.Path()) {
+    // The questions take the answers a test queues; any other question fails the test.
+    using TQuestion = test::ScriptedPrompts<>::TQuestion;
+    Prompts.Unexpected = {TQuestion::Open, TQuestion::Save, TQuestion::Text, TQuestion::Warning, TQuestion::Dialog};
     QApplication::setQuitOnLastWindowClosed(false);
     Form = std::make_unique<TMDIMainForm>(Prompts);
     Form->show();
@@ -154,7 +107,7 @@ class MainWindow : public testing::Test {
 
   TempFolder FFolder;
   test::CurrentFolderGuard FGuard;
-  ScriptedPrompts Prompts;
+  test::ScriptedPrompts<> Prompts;
   std::unique_ptr<TMDIMainForm> Form;
 };
 

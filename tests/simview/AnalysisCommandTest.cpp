@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
@@ -27,18 +28,6 @@ namespace {
 
 using test::TempFolder;
 
-class MessagePrompts : public TPrompts {
- public:
-  QStringList Messages;
-
-  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
-  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest&) override { return std::nullopt; }
-  void Inform(QWidget*, const QString&, const QString& Text) override { Messages << Text; }
-  bool WarnOkAbort(QWidget*, const QString&) override { return true; }
-  void ShowError(QWidget*, const QString& Message) override { Messages << Message; }
-  int ExecDialog(QDialog&) override { return 2; }
-};
-
 // Shows the analysis panel on its own, as the main window's dock would.
 class Host : public TEditorHost {
  public:
@@ -50,7 +39,7 @@ class Host : public TEditorHost {
     Editor.AnalysisPanel()->resize(1200, 400);
     Editor.AnalysisPanel()->show();
   }
-  MessagePrompts FPrompts;
+  test::ScriptedPrompts<> FPrompts;
   int Shown = 0;
 };
 
@@ -110,7 +99,7 @@ TEST_F(AnalysisCommand, FillsThePanelAndAPickedPairIsMarkedAndPlotted) {
   EXPECT_TRUE(command->Running());
   EXPECT_TRUE(command->StatusPanel->isVisible());
   ASSERT_TRUE(WaitForEnd());
-  EXPECT_TRUE(FHost.FPrompts.Messages.isEmpty()) << FHost.FPrompts.Messages.join("\n").toStdString();
+  EXPECT_TRUE(FHost.FPrompts.Errors.isEmpty()) << FHost.FPrompts.Errors.join("\n").toStdString();
   EXPECT_EQ(Main.statusBar()->findChild<QProgressBar*>(), nullptr);
 
   TAnalysisPanel* panel = Editor->AnalysisPanel();
@@ -181,7 +170,7 @@ TEST_F(AnalysisCommand, CancelStopsTheRunsAndTheNextAnalysisWorks) {
   Editor->AnalyzeBus1()->trigger();
   ASSERT_TRUE(WaitForEnd());
   EXPECT_EQ(Editor->AnalysisPanel()->Verdicts->rowCount(), 10);
-  EXPECT_TRUE(FHost.FPrompts.Messages.isEmpty());
+  EXPECT_TRUE(FHost.FPrompts.Errors.isEmpty());
 
   // Cancelling a later run keeps the verdict on view, and says so.
   Editor->AnalyzeBus1()->trigger();
@@ -195,10 +184,10 @@ TEST_F(AnalysisCommand, ABusWithOneDriverIsRefusedWithTheReason) {
   DrawBus(2000, false);
   Editor->AnalyzeBus1()->trigger();
   ASSERT_TRUE(WaitForEnd());
-  ASSERT_EQ(FHost.FPrompts.Messages.size(), 1);
-  EXPECT_TRUE(FHost.FPrompts.Messages[0].contains("1 station(s) with a driver; the analysis needs two or more"))
-      << FHost.FPrompts.Messages[0].toStdString();
-  EXPECT_EQ(Editor->AnalysisPanel()->Summary(), FHost.FPrompts.Messages[0]);
+  ASSERT_EQ(FHost.FPrompts.Errors.size(), 1);
+  EXPECT_TRUE(FHost.FPrompts.Errors[0].contains("1 station(s) with a driver; the analysis needs two or more"))
+      << FHost.FPrompts.Errors[0].toStdString();
+  EXPECT_EQ(Editor->AnalysisPanel()->Summary(), FHost.FPrompts.Errors[0]);
   EXPECT_FALSE(Editor->Analysis()->Running());
 }
 

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <filesystem>
 
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "gui/Prompts.h"
 #include "sim/Waveforms.h"
@@ -23,23 +24,6 @@ namespace {
 
 using test::ReadBytes;
 using test::TempFolder;
-
-class ScriptedPrompts : public TPrompts {
- public:
-  std::optional<QString> SaveAnswer;
-  TSaveDialogRequest LastRequest;
-  QStringList Errors;
-
-  std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override { return std::nullopt; }
-  void Inform(QWidget*, const QString&, const QString& Text) override { Errors << Text; }
-  bool WarnOkAbort(QWidget*, const QString&) override { return true; }
-  std::optional<QString> SaveFileName(QWidget*, const TSaveDialogRequest& Request) override {
-    LastRequest = Request;
-    return SaveAnswer;
-  }
-  void ShowError(QWidget*, const QString& Message) override { Errors << Message; }
-  int ExecDialog(QDialog&) override { return 2; }
-};
 
 // Two microseconds: [1] Ramp rises 1 V per microsecond, [2] Spike is 0 but for one point.
 TSimulationResult madeUpResult() {
@@ -76,7 +60,7 @@ class WaveformWindow : public testing::Test {
   QPoint PointAt(double Seconds) { return Plot().ViewPoint(Seconds, 1.0); }
 
   TempFolder Folder;
-  ScriptedPrompts Prompts;
+  test::ScriptedPrompts<> Prompts;
   TWaveformWindow Window;
 };
 
@@ -167,8 +151,9 @@ TEST_F(WaveformWindow, DragZoomsAndHomeShowsTheWholeRun) {
 TEST_F(WaveformWindow, ExportsThePlotAndTheDataOfThePageInFront) {
   Prompts.SaveAnswer = QString::fromStdString(Folder.File("picture"));
   Window.ExportPngAction->trigger();
-  EXPECT_EQ(Prompts.LastRequest.FileName, QString::fromStdString(Folder.File("bus-transient.png")));
-  EXPECT_EQ(Prompts.LastRequest.Filter, "PNG image (*.png)");
+  ASSERT_FALSE(Prompts.SaveRequests.empty());
+  EXPECT_EQ(Prompts.SaveRequests.back().FileName, QString::fromStdString(Folder.File("bus-transient.png")));
+  EXPECT_EQ(Prompts.SaveRequests.back().Filter, "PNG image (*.png)");
   QImage picture(QString::fromStdString(Folder.File("picture.png")));
   ASSERT_FALSE(picture.isNull());
   EXPECT_EQ(picture.size(), Plot().size() * Plot().devicePixelRatio());
@@ -181,7 +166,8 @@ TEST_F(WaveformWindow, ExportsThePlotAndTheDataOfThePageInFront) {
   Window.Tabs->setCurrentIndex(1);
   Prompts.SaveAnswer = QString::fromStdString(Folder.File("ac.csv"));
   Window.ExportCsvAction->trigger();
-  EXPECT_EQ(Prompts.LastRequest.FileName, QString::fromStdString(Folder.File("bus-ac.csv")));
+  ASSERT_FALSE(Prompts.SaveRequests.empty());
+  EXPECT_EQ(Prompts.SaveRequests.back().FileName, QString::fromStdString(Folder.File("bus-ac.csv")));
   EXPECT_EQ(ReadBytes(Folder.File("ac.csv")), WaveformsCsv(madeUpResult().Ac));
 
   // A file that cannot be written is reported, and nothing is left behind.
