@@ -5,6 +5,8 @@
 // build/tests/bench/bench_analysis; --benchmark_filter=Bus/32 for one size. The last argument
 // of each is 1 for the full runs that check the deciding rates, 0 without them (--no-confirm);
 // Shard/32/4 times the first of four parts of the 32-station bus.
+// Advise/J times the advice search for six stations on long stubs with J worker processes;
+// AdviseShard/I times its I-th of four parts with one worker each, AdviseMerge the merge.
 
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
@@ -18,9 +20,10 @@
 namespace busweave {
 namespace {
 
-void runCli(benchmark::State& State, const std::string& File, const std::string& Options = "") {
-  const std::string command =
-      std::string(BUSWEAVE_CLI_PROGRAM) + " analyze '" + File + "' " + Options + " > /dev/null 2>&1";
+void runCli(benchmark::State& State, const std::string& File, const std::string& Options = "",
+            const std::string& Command = "analyze", const std::string& Output = "/dev/null") {
+  const std::string command = std::string(BUSWEAVE_CLI_PROGRAM) + " " + Command + " '" + File + "' " + Options +
+                              " > '" + Output + "' 2>/dev/null";
   for (auto _ : State) {
     const int status = std::system(command.c_str());
     // Exit 1 means the bus fails a rate: still a complete analysis.
@@ -72,6 +75,53 @@ void BM_Shard(benchmark::State& State) {
   runCli(State, straightBus(static_cast<int>(State.range(0))), "--shard 1/" + std::to_string(State.range(1)));
 }
 BENCHMARK(BM_Shard)->Args({32, 4})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// Six stations on a 15 m trunk, four of them on stubs of 4.5 to 7 m: the data phase fails at
+// 5 Mbit/s, and the search has stubs to cut.
+std::string sixOnLongStubs() {
+  const std::string file = bench::benchFile("advise-six.bwn");
+  TCanNodes net(120, 1500, 120);
+  const std::uint16_t stubs[] = {0, 6500, 5000, 7000, 4500, 0};
+  for (int i = 0; i < 6; ++i) net.AddNode({i * 200, 0});
+  for (int i = 0; i < 5; ++i) {
+    net.AddWire({i * 200, 0}, {(i + 1) * 200, 0}, 120, true);
+    net.NearestWire({i * 200 + 100, 0})->FLength = 3000;
+  }
+  for (int i = 0; i < 6; ++i) {
+    TPoint at{i * 200, 0};
+    if (stubs[i] > 0) {
+      net.AddNode({i * 200, 100});
+      net.AddWire(at, {i * 200, 100}, 120, true);
+      net.NearestWire({i * 200, 50})->FLength = stubs[i];
+      at = {i * 200, 100};
+    }
+    net.NodeAt(at)->FSource = 1;
+    net.NodeAt(at)->FName = 'E' + std::to_string(i + 1);
+  }
+  net.NodeAt({0, 0})->FResistance = 120;
+  net.NodeAt({1000, 0})->FResistance = 120;
+  net.SaveNetwork(file);
+  return file;
+}
+
+void BM_Advise(benchmark::State& State) {
+  runCli(State, sixOnLongStubs(), "--data-rate 5M --jobs " + std::to_string(State.range(0)), "advise");
+}
+BENCHMARK(BM_Advise)->Arg(2)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_AdviseShard(benchmark::State& State) {
+  const std::string part = bench::benchFile("advise-part-" + std::to_string(State.range(0)));
+  runCli(State, sixOnLongStubs(), "--data-rate 5M --jobs 1 --shard " + std::to_string(State.range(0)) + "/4", "advise",
+         part);
+}
+BENCHMARK(BM_AdviseShard)->DenseRange(1, 4)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_AdviseMerge(benchmark::State& State) {
+  std::string parts;
+  for (int i = 1; i <= 4; ++i) parts += " '" + bench::benchFile("advise-part-" + std::to_string(i)) + "'";
+  runCli(State, bench::benchFile("advise-part-1"), parts.substr(parts.find("' ") + 2) + " --jobs 2", "advise-merge");
+}
+BENCHMARK(BM_AdviseMerge)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 }  // namespace
 }  // namespace busweave
