@@ -1,5 +1,5 @@
 // busweave-cli analyze, analyze-merge and the hidden analyze-worker: the bus analysis on the
-// command line, its shards, and the self-contained HTML report.
+// command line and its shards. The HTML report is AnalysisReport's.
 
 #include <unistd.h>
 
@@ -18,14 +18,13 @@
 
 #include "circuit/CircuitFile.h"
 #include "cli/AnalysisOptions.h"
+#include "cli/AnalysisReport.h"
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
 #include "model/BusCheck.h"
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
 #include "model/SafeFile.h"
-#include "picture/MarkupText.h"
-#include "picture/PictureRendering.h"
 #include "sim/AnalysisPart.h"
 #include "sim/AnalysisRun.h"
 #include "sim/BusAnalysis.h"
@@ -80,18 +79,6 @@ constexpr const char* kMergeHelp =
     "rates are checked by full runs of the stream on this machine, from the network file and\n"
     "templates the parts name, as analyze checks them (--no-confirm skips them).\n";
 
-// Plots of the worst pairs in a report.
-constexpr std::size_t kMostPlots = 6;
-
-// Everything a report or the output needs beyond the verdict.
-struct TAnalysis {
-  std::string File;
-  std::string Templates;
-  TAnalysisSettings Settings;
-  std::vector<std::string> Stations;
-  std::vector<TTransmitterRun> Runs;  // in station order
-  std::optional<TAnalysisPlan> Plan;  // the runs' own plan; the merge plans again from the files
-};
 
 TJson nanoseconds(const std::optional<double>& Seconds) {
   return Seconds ? JsonFloat(static_cast<float>(*Seconds * 1e9)) : TJson(nullptr);
@@ -165,48 +152,6 @@ TJson resultJson(const TAnalysis& A, const TStreamVerdict& Stream, const std::ve
           {"pairs", pairs}};
 }
 
-std::string rateText(std::int64_t Rate) {
-  char text[32];
-  if (Rate >= 1000000 && Rate % 1000 == 0)
-    std::snprintf(text, sizeof text, "%g Mbit/s", static_cast<double>(Rate) / 1e6);
-  else if (Rate >= 1000)
-    std::snprintf(text, sizeof text, "%g kbit/s", static_cast<double>(Rate) / 1e3);
-  else
-    std::snprintf(text, sizeof text, "%lld bit/s", static_cast<long long>(Rate));
-  return text;
-}
-
-std::string nsText(const std::optional<double>& Seconds) {
-  if (!Seconds) return "never";
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f ns", *Seconds * 1e9);
-  return text;
-}
-
-// What decided the rate, in words.
-std::string worstText(const TRateVerdict& R) {
-  if (!R.Worst) return "no pairs";
-  if (!R.Worst->Text.empty()) return R.Worst->Text;
-  const TWorstPair& w = *R.Worst;
-  const std::string text = w.Transmitter + " -> " + w.Receiver + ", " + EdgeName(w.Edge) + " edge: ";
-  if (w.Figure == "no_edge") return text + "the receiver never reaches the threshold";
-  if (w.Figure == "false_edge") return text + "false edge after " + nsText(w.Value);
-  if (!w.Value) return text + "never settles";
-  return text + (w.Figure == "settle" ? "settles in " : "round trip ") + nsText(w.Value) + (R.Works ? " <= " : " > ") +
-         nsText(w.Limit);
-}
-
-// The driver alone into the reference load, in a sentence.
-std::string driverText(const TStreamVerdict& V) {
-  std::string text = "the driver alone into 60 ohms: dominant edge " + nsText(V.DriverDominantDelay) +
-                     ", recessive edge " + nsText(V.DriverRecessiveDelay) + " after its TXD edge";
-  if (V.DriverDominantDelay && V.DriverRecessiveDelay)
-    text += std::string(" (asymmetry ") + nsText(*V.DriverRecessiveDelay - *V.DriverDominantDelay) +
-            (V.Compensated ? ", taken out of the bus's streams)" : ", left in)");
-  return text + "; its own bits decode right up to " +
-         (V.DriverMaxDataRate ? rateText(V.DriverMaxDataRate) : std::string("no data rate"));
-}
-
 void printTable(const TAnalysis& A, const TStreamVerdict& Stream, const std::vector<TFinding>& Findings,
                 std::ostream& Out) {
   const TBusVerdict& Verdict = Stream.Bus;
@@ -215,282 +160,47 @@ void printTable(const TAnalysis& A, const TStreamVerdict& Stream, const std::vec
     if (f.Severity == TSeverity::Error) Out << "bus check error: " << NameToPrintable(NameToUtf8(f.Message)) << "\n";
   for (const TRateVerdict& r : Verdict.Rates) {
     char head[64];
-    std::snprintf(head, sizeof head, "%-12s %-12s %-6s ", PhaseName(r.Phase), rateText(r.BitRate).c_str(),
+    std::snprintf(head, sizeof head, "%-12s %-12s %-6s ", PhaseName(r.Phase), RateText(r.BitRate).c_str(),
                   r.Works ? "works" : "FAILS");
-    Out << head << NameToPrintable(worstText(r)) << "\n";
+    Out << head << NameToPrintable(WorstText(r)) << "\n";
   }
   Out << "highest arbitration rate: "
-      << (Verdict.MaxArbitrationRate ? rateText(Verdict.MaxArbitrationRate) : std::string("none"))
-      << "; highest data rate: " << (Verdict.MaxDataRate ? rateText(Verdict.MaxDataRate) : std::string("none")) << "\n";
-  Out << NameToPrintable(driverText(Stream)) << "\n";
+      << (Verdict.MaxArbitrationRate ? RateText(Verdict.MaxArbitrationRate) : std::string("none"))
+      << "; highest data rate: " << (Verdict.MaxDataRate ? RateText(Verdict.MaxDataRate) : std::string("none")) << "\n";
+  Out << NameToPrintable(DriverText(Stream)) << "\n";
   for (const std::string& c : Stream.Confirmations) Out << NameToPrintable(c) << "\n";
 }
 
-std::string htmlEscaped(const std::string& Text) { return MarkupEscaped(Text); }
-
-std::string number(double Value, const char* Format = "%.4g") {
-  char text[32];
-  std::snprintf(text, sizeof text, Format, Value);
-  return text;
-}
-
-// An SVG plot's frame: time in ns across, volts up, five labels on each axis.
-struct TSvgPlot {
-  static constexpr double L = 50, R = 10, T = 10, B = 30;
-  double W, H, TMax, VMin, VMax;
-  double X(double Seconds) const { return L + (W - L - R) * Seconds / TMax; }
-  double Y(double Volts) const { return T + (H - T - B) * (VMax - Volts) / (VMax - VMin); }
-  std::string Frame() const {
-    std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + number(W) + " " + number(H) +
-                      "\" width=\"" + number(W) + "\" height=\"" + number(H) + "\" font-size=\"11\">\n";
-    svg += "<rect x=\"" + number(L) + "\" y=\"" + number(T) + "\" width=\"" + number(W - L - R) + "\" height=\"" +
-           number(H - T - B) + "\" fill=\"none\" stroke=\"#888\"/>\n";
-    for (int i = 0; i <= 4; ++i) {
-      const double t = TMax * i / 4;
-      svg += "<text x=\"" + number(X(t)) + "\" y=\"" + number(H - 12) + "\" text-anchor=\"middle\">" +
-             number(t * 1e9, "%.0f") + " ns</text>\n";
-      const double v = VMin + (VMax - VMin) * i / 4;
-      svg += "<text x=\"" + number(L - 4) + "\" y=\"" + number(Y(v) + 4) + "\" text-anchor=\"end\">" +
-             number(v, "%.2f") + " V</text>\n";
-    }
-    return svg;
-  }
-};
-
-// A plot of the transmitter's and the receiver's node voltage with the thresholds.
-std::string plotSvg(const TPlotTrace& Sent, const TPlotTrace& Seen, const std::string& SentName,
-                    const std::string& SeenName, const TThresholds& Th) {
-  constexpr double W = 640, H = 240, L = TSvgPlot::L, R = TSvgPlot::R, T = TSvgPlot::T;
-  double tMax = 0, vMin = std::min(0.0, Th.Recessive), vMax = Th.Dominant;
-  for (const TPlotTrace* t : {&Sent, &Seen}) {
-    if (!t->Time.empty()) tMax = std::max(tMax, t->Time.back());
-    for (const double v : t->Volts) vMin = std::min(vMin, v), vMax = std::max(vMax, v);
-  }
-  if (tMax <= 0) tMax = 1e-9;
-  vMax += 0.1 * (vMax - vMin);
-  const TSvgPlot plot{W, H, tMax, vMin, vMax};
-  const auto x = [&](double t) { return plot.X(t); };
-  const auto y = [&](double v) { return plot.Y(v); };
-  std::string svg = plot.Frame();
-  for (const double level : {Th.Dominant, Th.Recessive})
-    svg += "<line x1=\"" + number(L) + "\" x2=\"" + number(W - R) + "\" y1=\"" + number(y(level)) + "\" y2=\"" +
-           number(y(level)) + "\" stroke=\"#999\" stroke-dasharray=\"4 3\"/>\n";
-  for (const auto& [trace, colour] : {std::pair{&Sent, "#1f5fbf"}, std::pair{&Seen, "#c0392b"}}) {
-    svg += "<polyline fill=\"none\" stroke=\"" + std::string(colour) + "\" stroke-width=\"1.2\" points=\"";
-    for (std::size_t i = 0; i < trace->Time.size(); ++i)
-      svg += number(x(trace->Time[i]), "%.1f") + "," + number(y(trace->Volts[i]), "%.1f") + " ";
-    svg += "\"/>\n";
-  }
-  svg += "<text x=\"" + number(L + 6) + "\" y=\"" + number(T + 14) + "\" fill=\"#1f5fbf\">" + htmlEscaped(SentName) +
-         " (transmitter)</text>\n";
-  svg += "<text x=\"" + number(L + 6) + "\" y=\"" + number(T + 28) + "\" fill=\"#c0392b\">" + htmlEscaped(SeenName) +
-         " (receiver)</text>\n</svg>\n";
-  return svg;
-}
-
-// The drawing as inline SVG, without the XML prolog and scaled to the page.
-std::string drawingSvg(TCanNodes& Net, const std::string& File, std::string& Problem) {
-  const std::optional<TPictureSource> source = NetworkPicture(Net, File, Problem);
-  if (!source) return "";
+// The runs' plan; the merge plans again from the network file and templates the parts name.
+// Nothing, with Problem saying why, when that fails.
+std::optional<TAnalysisPlan> planOf(const TAnalysis& A, std::string& Problem) {
+  if (A.Plan) return A.Plan;
   try {
-    std::string svg = RenderPicture(*source, TPictureFormat::Svg, ptFileEMF);
-    const auto start = svg.find("<svg");
-    if (start != std::string::npos) svg.erase(0, start);
-    return svg;
+    TCanNodes net = DocumentNetwork();
+    std::ostringstream quiet;
+    if (!LoadForCommand(net, A.File, quiet)) throw EAnalysisError("the network file cannot be read again");
+    TCircuitSources sources;
+    const TextLines lines = CircuitFromTemplates(net, A.Templates, nullptr, &sources);
+    return PlanAnalysis(lines, sources);
   } catch (const std::exception& error) {
     Problem = error.what();
-    return "";
+    return std::nullopt;
   }
-}
-
-// A station's bits folded onto one bit time, with the thresholds and the sample point.
-std::string eyeSvg(const TEye& Eye, const TThresholds& Th) {
-  constexpr double W = 420, H = 240, L = TSvgPlot::L, R = TSvgPlot::R, T = TSvgPlot::T, B = TSvgPlot::B;
-  double vMin = std::min(0.0, Th.Recessive), vMax = Th.Dominant;
-  for (const TWave& bit : Eye.Bits)
-    for (const double v : bit.Volts) vMin = std::min(vMin, v), vMax = std::max(vMax, v);
-  vMax += 0.1 * (vMax - vMin);
-  const double tMax = Eye.BitTime > 0 ? Eye.BitTime : 1e-9;
-  const TSvgPlot plot{W, H, tMax, vMin, vMax};
-  const auto x = [&](double t) { return plot.X(t); };
-  const auto y = [&](double v) { return plot.Y(v); };
-  std::string svg = plot.Frame();
-  for (const TWave& bit : Eye.Bits) {
-    svg += "<polyline fill=\"none\" stroke=\"#1f5fbf\" stroke-opacity=\"0.45\" stroke-width=\"1\" points=\"";
-    for (std::size_t i = 0; i < bit.Time.size(); ++i)
-      svg += number(x(bit.Time[i]), "%.1f") + "," + number(y(bit.Volts[i]), "%.1f") + " ";
-    svg += "\"/>\n";
-  }
-  for (const double level : {Th.Dominant, Th.Recessive})
-    svg += "<line x1=\"" + number(L) + "\" x2=\"" + number(W - R) + "\" y1=\"" + number(y(level)) + "\" y2=\"" +
-           number(y(level)) + "\" stroke=\"#c0392b\" stroke-dasharray=\"4 3\"/>\n";
-  svg += "<line x1=\"" + number(x(Eye.SamplePoint)) + "\" x2=\"" + number(x(Eye.SamplePoint)) + "\" y1=\"" + number(T) +
-         "\" y2=\"" + number(H - B) + "\" stroke=\"#17702b\" stroke-width=\"1.5\"/>\n";
-  svg += "<text x=\"" + number(x(Eye.SamplePoint) + 4) + "\" y=\"" + number(T + 12) +
-         "\" fill=\"#17702b\">sample point</text>\n";
-  return svg + "</svg>\n";
-}
-
-std::string reportHtml(const TAnalysis& A, const TStreamVerdict& Stream, const std::vector<TFinding>& Findings,
-                       TCanNodes& Net) {
-  const TAnalysisSettings& s = A.Settings;
-  const TBusVerdict& Verdict = Stream.Bus;
-  std::string html =
-      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Bus analysis of " +
-      htmlEscaped(A.File) +
-      "</title>\n<style>body{font-family:sans-serif;margin:2em;color:#222}table{border-collapse:collapse;"
-      "margin:1em 0}td,th{border:1px solid #bbb;padding:3px 8px;text-align:left}th{background:#eee}"
-      ".ok{color:#17702b;font-weight:bold}.fail{color:#b00;font-weight:bold}.drawing svg{max-width:100%;"
-      "height:auto;border:1px solid #ddd}.num{text-align:right}</style></head><body>\n";
-  html += "<h1>Bus analysis of " + htmlEscaped(A.File) + "</h1>\n";
-  html += "<p>Highest arbitration rate: <b>" +
-          (Verdict.MaxArbitrationRate ? rateText(Verdict.MaxArbitrationRate) : std::string("none")) +
-          "</b>; highest data rate: <b>" + (Verdict.MaxDataRate ? rateText(Verdict.MaxDataRate) : std::string("none")) +
-          "</b>. " + std::to_string(A.Stations.size()) + " stations. Thresholds: dominant at or above " +
-          number(s.Thresholds.Dominant) + " V, recessive at or below " + number(s.Thresholds.Recessive) +
-          " V; loop delay " + number(s.LoopDelay * 1e9) + " ns; sample points " + number(s.SamplePoint * 100) +
-          " % (arbitration) and " + number(s.DataSamplePoint * 100) + " % (data), SJW " + number(s.Sjw * 100) +
-          " % and " + number(s.DataSjw * 100) +
-          " %. Single-ended model of the bus voltage on lossless lines; times from the TXD edge.</p>\n";
-  html += "<p>" + htmlEscaped(driverText(Stream)) + ".</p>\n";
-  for (const std::string& c : Stream.Confirmations) html += "<p>" + htmlEscaped("Check: " + c) + ".</p>\n";
-
-  std::string problem;
-  const std::string drawing = drawingSvg(Net, A.File, problem);
-  html += "<h2>Drawing</h2>\n";
-  html += drawing.empty() ? "<p>No drawing: " + htmlEscaped(problem) + "</p>\n"
-                          : "<div class=\"drawing\">" + drawing + "</div>\n";
-
-  html += "<h2>Bus check</h2>\n";
-  if (Findings.empty())
-    html += "<p>No findings.</p>\n";
-  else {
-    html += "<ul>\n";
-    for (const TFinding& f : Findings)
-      html += "<li><b class=\"" + std::string(f.Severity == TSeverity::Error ? "fail" : "") + "\">" +
-              SeverityName(f.Severity) + "</b>: " + htmlEscaped(NameToUtf8(f.Message)) + "</li>\n";
-    html += "</ul>\n";
-  }
-
-  html +=
-      "<h2>Verdict</h2>\n<table><tr><th>Phase</th><th>Bit rate</th><th>Verdict</th><th>Deciding pair</th>"
-      "<th>What decided</th></tr>\n";
-  for (const TRateVerdict& r : Verdict.Rates) {
-    html += "<tr><td>" + std::string(PhaseName(r.Phase)) + "</td><td class=\"num\">" + rateText(r.BitRate) +
-            "</td><td class=\"" + (r.Works ? "ok\">works" : "fail\">fails") + "</td>";
-    if (r.Worst)
-      html += "<td>" + htmlEscaped(r.Worst->Transmitter) + " &rarr; " + htmlEscaped(r.Worst->Receiver) + "</td><td>" +
-              htmlEscaped(worstText(r)) + "</td>";
-    else
-      html += "<td colspan=\"2\">no pairs</td>";
-    html += "</tr>\n";
-  }
-  html += "</table>\n";
-
-  html +=
-      "<h2>Eye diagrams</h2>\n<p>Each station's bits of the worst-case stream folded onto one bit time from "
-      "the transmitter that leaves it the least margin, at the highest working and the lowest failing data "
-      "rate; thresholds dashed, the sample point in green.</p>\n";
-  if (Stream.Eyes.empty()) html += "<p>No data rate was judged.</p>\n";
-  for (const TEye& eye : Stream.Eyes) {
-    // An eye is the sum of the edge responses; where the full run of the stream failed the rate
-    // that sum read right, the caption says so.
-    bool rateWorks = true;
-    for (const TRateVerdict& r : Verdict.Rates)
-      if (r.Phase == TBusPhase::Data && r.BitRate == eye.BitRate) rateWorks = r.Works;
-    const std::string verdict = !eye.Works ? "fail\">reads a bit wrong"
-                                : rateWorks
-                                    ? "ok\">reads every bit"
-                                    : "fail\">reads every bit as the responses add up; the full run fails the rate";
-    html += "<figure style=\"display:inline-block;margin:0 1em 1em 0\"><figcaption>" + htmlEscaped(eye.Receiver) +
-            " at " + rateText(eye.BitRate) + " from " + htmlEscaped(eye.Transmitter) + ": <span class=\"" + verdict +
-            "</span></figcaption>" + eyeSvg(eye, s.Thresholds) + "</figure>\n";
-  }
-
-  html +=
-      "<h2>Margins</h2>\n<table><tr><th>Phase</th><th>Bit rate</th><th>Transmitter</th><th>Station</th>"
-      "<th>Sample point earlier</th><th>later</th><th>Voltage</th><th>First wrong bit</th></tr>\n";
-  for (const TReceiverMargin& m : Stream.Margins)
-    html += "<tr><td>" + std::string(PhaseName(m.Phase)) + "</td><td class=\"num\">" + rateText(m.BitRate) +
-            "</td><td>" + htmlEscaped(m.Transmitter) + "</td><td>" + htmlEscaped(m.Receiver) +
-            (m.Own ? " (itself)" : "") + "</td>" +
-            (m.Works ? "<td class=\"num\">" + nsText(m.EarlyMargin) + "</td><td class=\"num\">" + nsText(m.LateMargin) +
-                           "</td><td class=\"num\">" + number(m.VoltageMargin, "%.2f") + " V</td><td>none</td>"
-                     : "<td colspan=\"3\"></td><td class=\"fail\">" + htmlEscaped(m.Text) + "</td>") +
-            "</tr>\n";
-  html += "</table>\n";
-
-  // The worst pairs' waveforms: each deciding pair once, failures first.
-  html +=
-      "<h2>Responses of the deciding pairs</h2>\n<p>The transmitter's and the receiver's node voltage for "
-      "one dominant and one recessive TXD edge.</p>\n";
-  std::vector<std::pair<std::string, std::string>> shown;
-  std::vector<const TRateVerdict*> order;
-  for (const TRateVerdict& r : Verdict.Rates)
-    if (!r.Works) order.push_back(&r);
-  for (const TRateVerdict& r : Verdict.Rates)
-    if (r.Works) order.push_back(&r);
-  for (const TRateVerdict* r : order) {
-    if (!r->Worst || shown.size() >= kMostPlots) continue;
-    const std::pair names{r->Worst->Transmitter, r->Worst->Receiver};
-    if (std::find(shown.begin(), shown.end(), names) != shown.end()) continue;
-    const auto station = [&](const std::string& Name) {
-      return static_cast<int>(std::find(A.Stations.begin(), A.Stations.end(), Name) - A.Stations.begin());
-    };
-    const int sender = station(names.first);
-    const int receiver = station(names.second);
-    const TTransmitterRun* run = nullptr;
-    for (const TTransmitterRun& candidate : A.Runs)
-      if (candidate.Transmitter == sender) run = &candidate;
-    if (!run) continue;
-    const TPlotTrace* sent = nullptr;
-    const TPlotTrace* seen = nullptr;
-    for (const TPlotTrace& trace : run->Traces) {
-      if (trace.Station == sender) sent = &trace;
-      if (trace.Station == receiver) seen = &trace;
-    }
-    if (!sent || !seen) continue;
-    shown.push_back(names);
-    html += "<h3>" + htmlEscaped(names.first) + " &rarr; " + htmlEscaped(names.second) + "</h3>\n";
-    html += plotSvg(*sent, *seen, names.first, names.second, s.Thresholds);
-  }
-  if (shown.empty()) html += "<p>No waveforms.</p>\n";
-
-  html +=
-      "<h2>Pairs</h2>\n<p>Delay: from the TXD edge to the receiver's threshold, less the driver's own delay into "
-      "60 ohms. Settling: from the TXD edge until the level stays valid.</p>\n<table><tr><th>Transmitter</th>"
-      "<th>Receiver</th><th>Edge</th><th>Delay</th><th>Settling</th><th>Overshoot</th><th>Undershoot</th>"
-      "<th>False edge</th></tr>\n";
-  for (const TPairMeasure& p : PairsOf(A.Runs))
-    html += "<tr><td>" + htmlEscaped(p.TransmitterName) + "</td><td>" + htmlEscaped(p.ReceiverName) + "</td><td>" +
-            EdgeName(p.Edge) + "</td><td class=\"num\">" + nsText(p.Delay) + "</td><td class=\"num\">" +
-            nsText(p.Settle) + "</td><td class=\"num\">" + number(p.Overshoot, "%.3f") + " V</td><td class=\"num\">" +
-            number(p.Undershoot, "%.3f") + " V</td><td>" + (p.FalseEdge ? "after " + nsText(p.FalseEdge) : "no") +
-            "</td></tr>\n";
-  html += "</table>\n</body></html>\n";
-  return html;
 }
 
 // The verdict checked by full runs of the stream at the rates that decide it (see
-// ConfirmVerdict); the circuit planned again from the network and templates the runs used.
-void confirm(const TAnalysis& A, TStreamVerdict& Verdict, std::ostream& Err) {
+// ConfirmVerdict) with the runs' plan.
+void confirm(const TAnalysis& A, const std::optional<TAnalysisPlan>& Plan, const std::string& PlanProblem,
+             TStreamVerdict& Verdict, std::ostream& Err) {
   const auto program = WorkerProgram();
   try {
     if (!program) throw EAnalysisError("the program's own file cannot be found to start its workers");
-    const auto planAgain = [&] {
-      TCanNodes net = DocumentNetwork();
-      std::ostringstream quiet;
-      if (!LoadForCommand(net, A.File, quiet)) throw EAnalysisError("the network file cannot be read again");
-      TCircuitSources sources;
-      const TextLines lines = CircuitFromTemplates(net, A.Templates, nullptr, &sources);
-      return PlanAnalysis(lines, sources);
-    };
-    const TAnalysisPlan plan = A.Plan ? *A.Plan : planAgain();
+    if (!Plan) throw EAnalysisError(PlanProblem);
     TRunOptions options;
     options.Program = *program;
     options.Jobs = 1;
     options.Thresholds = A.Settings.Thresholds;
-    ConfirmVerdict(plan, A.Runs, A.Settings, options, Verdict);
+    ConfirmVerdict(*Plan, A.Runs, A.Settings, options, Verdict);
   } catch (const std::exception& error) {
     Err << kProgram << ": " << A.File << ": the verdict is not checked by full runs of the stream: " << error.what()
         << "\n";
@@ -500,8 +210,11 @@ void confirm(const TAnalysis& A, TStreamVerdict& Verdict, std::ostream& Err) {
 
 // Prints the result and writes the report; the exit code.
 int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::ostream& Err) {
+  const bool confirming = !Args.Has("--no-confirm");
+  std::string planProblem;
+  const std::optional<TAnalysisPlan> plan = confirming || Args.Has("--report") ? planOf(A, planProblem) : std::nullopt;
   TStreamVerdict verdict = JudgeRuns(A.Runs, A.Settings);
-  if (!Args.Has("--no-confirm")) confirm(A, verdict, Err);
+  if (confirming) confirm(A, plan, planProblem, verdict, Err);
   // The bus check's findings go above the verdict; a network that cannot be read has none.
   TCanNodes net = DocumentNetwork();
   std::vector<TFinding> findings;
@@ -515,8 +228,14 @@ int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::o
   }
   if (Args.Has("--report")) {
     if (!loaded) return ExitFailure;
+    // The sample points sit where the runs' plan put the TXD edges.
+    std::vector<TEdgeSamplePoint> samplePoints;
+    if (plan)
+      samplePoints = EdgeRunSamplePoints(*plan, verdict.Bus, A.Settings);
+    else
+      Err << kProgram << ": " << A.File << ": the report draws no sample points: " << planProblem << "\n";
     try {
-      writeFileAtomically(Args.Options.at("--report"), reportHtml(A, verdict, findings, net));
+      writeFileAtomically(Args.Options.at("--report"), AnalysisReportHtml(A, verdict, findings, net, samplePoints));
     } catch (const std::exception& error) {
       Err << kProgram << ": " << error.what() << "\n";
       return ExitFailure;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numeric>
 
 namespace busweave {
 namespace {
@@ -144,6 +145,39 @@ TPlotLayout::TPlotLayout(const TPlot& Plot, const QRectF& Target, const QFont& F
     const QRectF entry(FArea.right() + 8 + column * entryWidth, FArea.top() + row * rowHeight, entryWidth, rowHeight);
     FLegend.push_back(entry.right() <= Target.right() + 0.5 ? entry : QRectF());
   }
+  placeMarkLabels(Plot);
+}
+
+void TPlotLayout::placeMarkLabels(const TPlot& Plot) {
+  const QFontMetricsF metrics(FFont);
+  const double line = metrics.height();
+  FMarkLabels.assign(Plot.Marks.size(), QRectF());
+  std::vector<double> xs;
+  for (const TPlotLine& mark : Plot.Marks) xs.push_back(ToTarget(mark.Value, FYFrom).x());
+  std::vector<std::size_t> order(Plot.Marks.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t A, std::size_t B) { return xs[A] < xs[B]; });
+  // Left to right, each label in the lowest row where it meets none placed before; marks close
+  // together (two rates' sample points of one edge) thus read one above the other.
+  std::vector<QRectF> placed;
+  for (const std::size_t i : order) {
+    const double x = xs[i];
+    if (Plot.Marks[i].Label.isEmpty() || x < FArea.left() || x > FArea.right()) continue;
+    const double width = metrics.horizontalAdvance(Plot.Marks[i].Label) + 6;
+    // Right of the line, or left of it where the area ends first.
+    const double left = x + 2 + width <= FArea.right() ? x + 2 : x - 2 - width;
+    for (int row = 0;; ++row) {
+      const QRectF label(left, FArea.bottom() - 2 - (row + 1) * (line + 1), width, line);
+      const bool free =
+          std::none_of(placed.begin(), placed.end(), [&](const QRectF& R) { return R.intersects(label); });
+      // More labels than rows: the last ones overlap rather than leave the area.
+      if (free || label.top() - line - 1 < FArea.top()) {
+        FMarkLabels[i] = label;
+        placed.push_back(label);
+        break;
+      }
+    }
+  }
 }
 
 double TPlotLayout::xPosition(double X) const { return FLogX ? std::log10(X) : X; }
@@ -151,6 +185,11 @@ double TPlotLayout::xPosition(double X) const { return FLogX ? std::log10(X) : X
 QRectF TPlotLayout::LegendEntry(int Trace) const {
   if (Trace < 0 || Trace >= static_cast<int>(FLegend.size())) return {};
   return FLegend[static_cast<std::size_t>(Trace)];
+}
+
+QRectF TPlotLayout::MarkLabel(int Mark) const {
+  if (Mark < 0 || Mark >= static_cast<int>(FMarkLabels.size())) return {};
+  return FMarkLabels[static_cast<std::size_t>(Mark)];
 }
 
 int TPlotLayout::LegendEntryAt(QPointF Point) const {
@@ -241,6 +280,19 @@ void paintLines(QPainter& Painter, const TPlot& Plot, const TPlotLayout& Layout)
     Painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
     Painter.drawText(QRectF(area.left(), y - line - 1, area.width() - 4, line), Qt::AlignRight | Qt::AlignBottom,
                      level.Label);
+  }
+  for (std::size_t i = 0; i < Plot.Marks.size(); ++i) {
+    const TPlotLine& mark = Plot.Marks[i];
+    const double x = Layout.ToTarget(mark.Value, Plot.YFrom).x();
+    if (x < area.left() || x > area.right()) continue;
+    Painter.setPen(QPen(mark.Color, 1.2, mark.Style));
+    Painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+    const QRectF label = Layout.MarkLabel(static_cast<int>(i));
+    if (label.isEmpty()) continue;
+    // On a pale ground, so that the traces beneath do not cross the text.
+    Painter.fillRect(label, faded(kGround, 0.8f));
+    Painter.setPen(mark.Color);
+    Painter.drawText(label, Qt::AlignCenter, mark.Label);
   }
   for (const TPlotLine& cursor : Plot.Cursors) {
     const double x = Layout.ToTarget(cursor.Value, Plot.YFrom).x();

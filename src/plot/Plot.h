@@ -3,7 +3,8 @@
 // One drawing of an x-y plot for every target: the waveform window paints it on the screen and
 // into PNG and SVG files, and a report or a print can paint the same on their own QPainter, or
 // take it as SVG text. Qt Gui only. The plot is a plain description (axes, traces, levels,
-// cursors); TPlotLayout places its parts on a target rectangle, and PaintPlot draws it there.
+// marks, cursors); TPlotLayout places its parts on a target rectangle, and PaintPlot draws it
+// there.
 
 #include <QColor>
 #include <QFont>
@@ -26,8 +27,8 @@ struct TPlotCurve {
   bool Visible = true;
 };
 
-// A straight line across the plot at one value: a level (horizontal, at a y value) or a cursor
-// (vertical, at an x value), with a short label beside it.
+// A straight line across the plot at one value: a level (horizontal, at a y value), a mark or a
+// cursor (vertical, at an x value), with a short label beside it.
 struct TPlotLine {
   double Value = 0.0;
   QString Label;
@@ -47,6 +48,9 @@ struct TPlot {
   double YTo = 1.0;
   std::vector<TPlotCurve> Traces;
   std::vector<TPlotLine> Levels;
+  // Moments the plot points out (sample points): labelled at the foot of the area, the labels
+  // stacked so that none covers another.
+  std::vector<TPlotLine> Marks;
   std::vector<TPlotLine> Cursors;
   // A legend entry per trace at the right; a trace switched off keeps a pale entry.
   bool Legend = true;
@@ -85,6 +89,8 @@ class TPlotLayout {
   QRectF LegendEntry(int Trace) const;
   // The trace whose legend entry holds the point, or -1.
   int LegendEntryAt(QPointF Point) const;
+  // Where a mark's label goes (empty when the mark lies outside the area).
+  QRectF MarkLabel(int Mark) const;
 
   QPointF ToTarget(double X, double Y) const;
   double XAt(double TargetX) const;
@@ -92,11 +98,13 @@ class TPlotLayout {
 
  private:
   double xPosition(double X) const;
+  void placeMarkLabels(const TPlot& Plot);
 
   QRectF FTarget;
   QFont FFont;
   QRectF FArea;
   std::vector<QRectF> FLegend;
+  std::vector<QRectF> FMarkLabels;
   bool FLogX = false;
   double FXFrom = 0.0;
   double FXTo = 1.0;

@@ -337,6 +337,19 @@ TextLines TransmitterDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bo
   return senderDeck(Plan, Transmitter, FirstDominant, edgePulse(Plan, FirstDominant), Plan.Stop);
 }
 
+std::vector<TEdgeSamplePoint> EdgeRunSamplePoints(const TAnalysisPlan& Plan, const TBusVerdict& Verdict,
+                                                  const TAnalysisSettings& Settings) {
+  std::vector<TEdgeSamplePoint> points;
+  const auto [highestWorking, lowestFailing] = EyeDataRates(Verdict);
+  for (const auto& [rate, works] : {std::pair{highestWorking, true}, std::pair{lowestFailing, false}}) {
+    if (rate <= 0) continue;
+    const double bitTime = 1.0 / static_cast<double>(rate);
+    for (const double edge : {Plan.EdgeAt, Plan.EdgeAt + Plan.Hold})
+      points.push_back({edge + Settings.DataSamplePoint * bitTime, rate, works});
+  }
+  return points;
+}
+
 TextLines PatternDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bool FirstDominant,
                       const std::vector<TTxdEdge>& Edges, double Stop) {
   const std::string& dominant = FirstDominant ? Plan.FirstLevel : Plan.SecondLevel;

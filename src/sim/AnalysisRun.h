@@ -89,6 +89,19 @@ TextLines ReferenceDeck(const TAnalysisPlan& Plan, bool FirstDominant);
 double DominantRamp(const TAnalysisPlan& Plan, bool FirstDominant);
 double RecessiveRamp(const TAnalysisPlan& Plan, bool FirstDominant);
 
+// Where a data-phase bit that one of the edge run's TXD edges starts is sampled.
+struct TEdgeSamplePoint {
+  double Time = 0.0;  // s, on the edge run's time scale
+  std::int64_t BitRate = 0;
+  bool Works = false;  // the verdict's rate works
+};
+
+// For the dominant and the recessive TXD edge of the edge run, the sample point of the bit each
+// starts (TXD edge + data sample point x bit time), at the highest working and then at the
+// lowest failing data rate of the verdict; none for a rate the verdict lacks.
+std::vector<TEdgeSamplePoint> EdgeRunSamplePoints(const TAnalysisPlan& Plan, const TBusVerdict& Verdict,
+                                                  const TAnalysisSettings& Settings);
+
 // A station's voltage in a run, thinned for a plot (peaks kept).
 struct TPlotTrace {
   int Station = 0;

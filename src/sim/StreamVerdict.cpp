@@ -284,15 +284,20 @@ TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriver
   return verdict;
 }
 
-void AddEyes(const std::vector<TResponseSet>& Runs, const TDriverReference& Reference,
-             const TAnalysisSettings& Settings, TStreamVerdict& Verdict) {
-  Verdict.Eyes.clear();
+std::pair<std::int64_t, std::int64_t> EyeDataRates(const TBusVerdict& Verdict) {
   std::int64_t lowestFailing = 0;
-  for (const TRateVerdict& rate : Verdict.Bus.Rates)
+  for (const TRateVerdict& rate : Verdict.Rates)
     if (rate.Phase == TBusPhase::Data && !rate.Works && rate.BitRate > 0 &&
         (lowestFailing == 0 || rate.BitRate < lowestFailing))
       lowestFailing = rate.BitRate;
-  for (const std::int64_t rate : {Verdict.Bus.MaxDataRate, lowestFailing}) {
+  return {Verdict.MaxDataRate, lowestFailing};
+}
+
+void AddEyes(const std::vector<TResponseSet>& Runs, const TDriverReference& Reference,
+             const TAnalysisSettings& Settings, TStreamVerdict& Verdict) {
+  Verdict.Eyes.clear();
+  const auto [highestWorking, lowestFailing] = EyeDataRates(Verdict.Bus);
+  for (const std::int64_t rate : {highestWorking, lowestFailing}) {
     if (rate <= 0) continue;
     // Per station, the transmitter that leaves it the least: a wrong bit first, then the margin.
     std::map<std::string, const TReceiverMargin*> worst;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/BitDecoding.h"
@@ -101,6 +102,10 @@ bool JudgePatternRun(const std::vector<TStationWave>& Stations, int Transmitter,
 // at 0 s), compensated as Settings say.
 TWave StreamTrace(const TStationResponse& Station, const TDriverReference& Reference, const TAnalysisSettings& Settings,
                   std::int64_t BitRate);
+
+// The data rates the eyes show: the highest working and the lowest failing one of the verdict,
+// each 0 when there is none.
+std::pair<std::int64_t, std::int64_t> EyeDataRates(const TBusVerdict& Verdict);
 
 // The eyes of every station at the highest working and the lowest failing data rate of the
 // verdict, each from the transmitter that leaves it the least (in place of those it holds).

@@ -24,6 +24,10 @@
 namespace busweave {
 namespace {
 
+// The sample points drawn: green at a rate that works, as the eye diagrams draw theirs.
+const QColor kWorkingMark(0x17, 0x70, 0x2b);
+const QColor kFailingMark(0xb0, 0x50, 0x00);
+
 bool isProgram(const QString& Path) {
   const QFileInfo file(Path);
   return file.isFile() && file.isExecutable();
@@ -63,6 +67,8 @@ struct TAnalysisCommand::Outcome {
   std::vector<TTransmitterRun> Runs;
   std::vector<TPairMeasure> Pairs;
   TStreamVerdict Verdict;
+  TAnalysisSettings Settings;
+  std::vector<TEdgeSamplePoint> SamplePoints;
   std::string Error;
 };
 
@@ -170,7 +176,7 @@ void TAnalysisCommand::Run() {
           outcome->Stations = plan.Stations;
           std::vector<std::size_t> transmitters(plan.Stations.size());
           for (std::size_t t = 0; t < transmitters.size(); ++t) transmitters[t] = t;
-          TAnalysisSettings settings;
+          const TAnalysisSettings& settings = outcome->Settings;
           TRunOptions options;
           options.Program = program;
           options.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -191,7 +197,8 @@ void TAnalysisCommand::Run() {
           // The rates that decide are checked by full runs of the stream, as the command line does.
           Job.Post([this] { onChecking(); });
           options.Progress = nullptr;
-          ConfirmVerdict(plan, outcome->Runs, settings, options, outcome->Verdict);  // false: stopped
+          if (!ConfirmVerdict(plan, outcome->Runs, settings, options, outcome->Verdict)) return outcome;  // stopped
+          outcome->SamplePoints = EdgeRunSamplePoints(plan, outcome->Verdict.Bus, settings);
         } catch (const std::exception& error) {
           outcome->Error = error.what();
         }
@@ -221,6 +228,8 @@ void TAnalysisCommand::onDone(const std::shared_ptr<Outcome>& Result) {
     return;
   }
   FRuns = std::move(Result->Runs);
+  FSettings = Result->Settings;
+  FSamplePoints = Result->SamplePoints;
   FStations.clear();
   for (const TStation& station : Result->Stations) {
     const std::size_t number = static_cast<std::size_t>(std::stoul(station.Spice));
@@ -290,17 +299,35 @@ void TAnalysisCommand::ShowPair(std::size_t Pair) {
   result.Transient = PairWaveforms(*sent, sender->Name, *seen, receiver->Name);
   TWaveformWindow& shown = window();
   shown.ShowResult(result, {});
+  const TThresholds& thresholds = FSettings.Thresholds;
+  QStringList rates;
+  if (TWaveformPlot* plot = shown.TransientPlot()) {
+    plot->SetThresholds(thresholds);
+    std::vector<TPlotLine> marks;
+    for (const TEdgeSamplePoint& point : FSamplePoints) {
+      const QString rate = BitRateText(point.BitRate);
+      marks.push_back({point.Time, "sample point " + rate, point.Works ? kWorkingMark : kFailingMark,
+                       point.Works ? Qt::SolidLine : Qt::DashLine});
+      const QString named = rate + (point.Works ? " (highest working data rate, solid)" : " (lowest failing, dashed)");
+      if (!rates.contains(named)) rates << named;
+    }
+    plot->SetMarks(std::move(marks));
+  }
   const QString sentName = QString::fromStdString(pair.TransmitterName);
   const QString seenName = QString::fromStdString(pair.ReceiverName);
   shown.setWindowTitle("Waveforms - " + sentName + " \u2192 " + seenName);
   // The run's own summary speaks of a simulation step this view does not have.
-  shown.Summary->setText(QString("%1 transmitting, seen at %2 (%3 edge): delay %4, settling %5. Thresholds: "
-                                 "dominant at or above %6 V, recessive at or below %7 V.")
-                             .arg(sentName, seenName, EdgeName(pair.Edge),
-                                  pair.Delay ? QString::number(*pair.Delay * 1e9, 'f', 1) + " ns" : QString("none"),
-                                  pair.Settle ? QString::number(*pair.Settle * 1e9, 'f', 1) + " ns" : QString("never"))
-                             .arg(TThresholds{}.Dominant)
-                             .arg(TThresholds{}.Recessive));
+  QString summary = QString(
+                        "%1 transmitting, seen at %2 (%3 edge): delay %4, settling %5. Thresholds: "
+                        "dominant at or above %6 V, recessive at or below %7 V.")
+                        .arg(sentName, seenName, EdgeName(pair.Edge),
+                             pair.Delay ? QString::number(*pair.Delay * 1e9, 'f', 1) + " ns" : QString("none"),
+                             pair.Settle ? QString::number(*pair.Settle * 1e9, 'f', 1) + " ns" : QString("never"))
+                        .arg(thresholds.Dominant)
+                        .arg(thresholds.Recessive);
+  if (!rates.isEmpty())
+    summary += " Sample points of the bits the two TXD edges start, at " + rates.join(" and ") + ".";
+  shown.Summary->setText(summary);
   // In view, but the focus stays in the table, so that the arrow keys go on through the pairs.
   shown.show();
   shown.raise();

@@ -106,10 +106,12 @@ class TAnalysisCommand : public QObject {
   std::function<void(bool)> FShow;
   TAnalysisPanel* FPanel;  // owned; shown in the main window's dock
   QPointer<TWaveformWindow> FWindow;
-  std::vector<TDrawnNode> FDrawn;         // by circuit node number - 1, for the run going on
-  std::vector<std::string> FCheckErrors;  // the bus check's errors at the start of the run (UTF-8)
-  std::vector<TDrawnNode> FStations;      // by station index, for the result shown
-  std::vector<TTransmitterRun> FRuns;     // of the result shown, with their traces
+  std::vector<TDrawnNode> FDrawn;               // by circuit node number - 1, for the run going on
+  std::vector<std::string> FCheckErrors;        // the bus check's errors at the start of the run (UTF-8)
+  std::vector<TDrawnNode> FStations;            // by station index, for the result shown
+  std::vector<TTransmitterRun> FRuns;           // of the result shown, with their traces
+  TAnalysisSettings FSettings;                  // of the result shown
+  std::vector<TEdgeSamplePoint> FSamplePoints;  // of the result shown, on its runs' time scale
   bool FRunning = false;
   bool FChangedDuringRun = false;
   // The planning and the runs of the latest analysis; last, so that they have stopped before the

@@ -75,11 +75,7 @@ TWaveformPlot::TWaveformPlot(const TWaveforms& Waves, TScaleKind Kind, QWidget* 
     std::tie(FUnitName, FUnitFactor) = timeUnit(span);
     FPlot.XTitle = "Time [" + FUnitName + "]";
     FPlot.YTitle = "Voltage [V]";
-    // What a receiver reads as dominant and as recessive, as the bus analysis judges it.
-    const TThresholds thresholds;
-    FPlot.Levels = {{thresholds.Dominant, QString("dominant %1 V").arg(thresholds.Dominant), QColor(0x60, 0x60, 0x60)},
-                    {thresholds.Recessive, QString("recessive %1 V").arg(thresholds.Recessive),
-                     QColor(0x60, 0x60, 0x60), Qt::DotLine}};
+    SetThresholds(TThresholds{});
   } else {
     FUnitName = "Hz";
     FPlot.XTitle = "Frequency [Hz]";
@@ -89,6 +85,21 @@ TWaveformPlot::TWaveformPlot(const TWaveforms& Waves, TScaleKind Kind, QWidget* 
   for (std::size_t i = 0; i < FWaves.Traces.size(); ++i)
     FPlot.Traces.push_back({nodeName(FWaves.Traces[i].Name), PlotTraceColor(static_cast<int>(i)), {}, true});
   ShowWhole();
+}
+
+void TWaveformPlot::SetThresholds(const TThresholds& Thresholds) {
+  if (FKind != skTime) return;
+  // What a receiver reads as dominant and as recessive, as the bus analysis judges it.
+  FPlot.Levels = {{Thresholds.Dominant, QString("dominant %1 V").arg(Thresholds.Dominant), QColor(0x60, 0x60, 0x60)},
+                  {Thresholds.Recessive, QString("recessive %1 V").arg(Thresholds.Recessive), QColor(0x60, 0x60, 0x60),
+                   Qt::DotLine}};
+  update();
+}
+
+void TWaveformPlot::SetMarks(std::vector<TPlotLine> Marks) {
+  for (TPlotLine& mark : Marks) mark.Value = toAxis(mark.Value);
+  FPlot.Marks = std::move(Marks);
+  update();
 }
 
 TPlotLayout TWaveformPlot::layout() const { return TPlotLayout(FPlot, QRectF(rect()), font()); }

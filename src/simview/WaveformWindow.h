@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "plot/Plot.h"
+#include "sim/BusAnalysis.h"
 #include "sim/SpiceEngine.h"
 
 class QLabel;
@@ -56,6 +57,11 @@ class TWaveformPlot : public QWidget {
   // The plot as drawn, and as SVG text of the view's size.
   const TPlot& Plot() const { return FPlot; }
   QByteArray Svg(const QString& Title) const;
+
+  // The receivers' thresholds drawn on a transient plot (the bus analysis's own until set).
+  void SetThresholds(const TThresholds& Thresholds);
+  // Labelled vertical marks at scale values (seconds, hertz), in place of those before.
+  void SetMarks(std::vector<TPlotLine> Marks);
 
   // The visible part of the scale, in scale units.
   std::pair<double, double> VisibleRange() const;

@@ -223,6 +223,31 @@ TEST(CliAnalyze, ShardsMergeIntoTheUnshardedResult) {
   EXPECT_GE(svgs, 2u);
   for (const char* external : {"src=", "href=\"http", "url(", "<script", "<link"})
     EXPECT_EQ(html.find(external), std::string::npos) << external;
+
+  // Each waveform plot marks the sample points of the bits its two TXD edges start at the
+  // highest working and the lowest failing data rate, which the merge takes from the runs'
+  // circuit planned again.
+  std::int64_t working = 0;
+  std::int64_t failing = 0;
+  const Json result = Json::parse(unsharded.Out);
+  for (const Json& rate : result["rates"])
+    if (rate["phase"] == "data") {
+      if (rate["works"]) working = rate["bitrate"];
+      if (!rate["works"] && failing == 0) failing = rate["bitrate"];
+    }
+  const auto count = [&](const std::string& Text) {
+    std::size_t found = 0;
+    for (auto at = html.find(Text); at != std::string::npos; at = html.find(Text, at + 1)) ++found;
+    return found;
+  };
+  const std::size_t plots = count(" (transmitter)</text>");
+  ASSERT_GE(plots, 1u);
+  ASSERT_TRUE(working || failing);
+  for (const std::int64_t rate : {working, failing}) {
+    const std::string label = ">sample point " + std::to_string(rate / 1000000) + " Mbit/s<";
+    EXPECT_EQ(count(label), rate ? 2 * plots : 0) << rate;
+  }
+  EXPECT_EQ(count(">sample point "), 2 * plots * ((working ? 1 : 0) + (failing ? 1 : 0)));
 }
 
 TEST(CliAnalyze, UsageAndInputErrors) {

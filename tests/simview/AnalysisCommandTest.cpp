@@ -17,6 +17,7 @@
 
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
+#include "circuit/CircuitFile.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
 #include "simview/AnalysisCommand.h"
@@ -132,6 +133,43 @@ TEST_F(AnalysisCommand, FillsThePanelAndAPickedPairIsMarkedAndPlotted) {
   EXPECT_EQ(QString::fromStdString(waves.Traces[1].Name), receiver);
   for (const TTrace& trace : waves.Traces)  // both see the bus driven dominant
     EXPECT_GT(*std::max_element(trace.Values.begin(), trace.Values.end()), 0.9) << trace.Name;
+
+  // The sample points of the bits the dominant and the recessive TXD edge start, at the highest
+  // working and the lowest failing data rate: each edge plus 70 % of the bit time, labelled at
+  // the foot of the plot where no label covers another.
+  TCircuitSources sources;
+  const TextLines circuit = CircuitFromTemplates(Editor->Nodes(), ".", nullptr, &sources);
+  const TAnalysisPlan plan = PlanAnalysis(circuit, sources);
+  const TAnalysisSettings settings;
+  // The data rows follow the five arbitration rows, rates ascending.
+  std::int64_t working = 0;
+  std::int64_t lowestFailing = 0;
+  for (int row = 5; row < 10; ++row) {
+    const std::int64_t rate = settings.DataRates[static_cast<std::size_t>(row - 5)];
+    if (panel->Verdicts->item(row, 2)->text() == "yes")
+      working = rate;
+    else if (lowestFailing == 0)
+      lowestFailing = rate;
+  }
+  std::vector<std::pair<std::int64_t, bool>> rates;
+  if (working) rates.push_back({working, true});
+  if (lowestFailing) rates.push_back({lowestFailing, false});
+  TWaveformPlot* plot = window->TransientPlot();
+  const std::vector<TPlotLine>& marks = plot->Plot().Marks;
+  ASSERT_EQ(marks.size(), 2 * rates.size());
+  ASSERT_GE(rates.size(), 1u);
+  const TPlotLayout layout(plot->Plot(), QRectF(plot->rect()), plot->font());
+  for (std::size_t i = 0; i < marks.size(); ++i) {
+    const auto [rate, works] = rates[i / 2];
+    const double edge = i % 2 == 0 ? plan.EdgeAt : plan.EdgeAt + plan.Hold;
+    EXPECT_NEAR(marks[i].Value / plot->UnitFactor(), edge + 0.7 / static_cast<double>(rate), 1e-12) << i;
+    EXPECT_EQ(marks[i].Label, "sample point " + BitRateText(rate));
+    EXPECT_EQ(marks[i].Style, works ? Qt::SolidLine : Qt::DashLine);
+    const QRectF label = layout.MarkLabel(static_cast<int>(i));
+    EXPECT_TRUE(layout.Area().contains(label)) << i;
+    for (std::size_t k = 0; k < i; ++k) EXPECT_FALSE(label.intersects(layout.MarkLabel(static_cast<int>(k)))) << i;
+  }
+  EXPECT_TRUE(window->Summary->text().contains("recessive at or below 0.5 V")) << window->Summary->text().toStdString();
 
   // A failing rate's row brings its deciding pair.
   clickRow(panel->Verdicts, failing);

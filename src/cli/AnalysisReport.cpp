@@ -1,0 +1,376 @@
+#include "cli/AnalysisReport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "cli/CliCommon.h"
+#include "model/NameText.h"
+#include "model/NetworkContainer.h"
+#include "picture/MarkupText.h"
+#include "picture/PictureRendering.h"
+
+namespace busweave::cli {
+namespace {
+
+// Plots of the worst pairs in a report.
+constexpr std::size_t kMostPlots = 6;
+
+constexpr const char* kReportStyle =
+    "body{font-family:sans-serif;margin:2em;color:#222}table{border-collapse:collapse;"
+    "margin:1em 0}td,th{border:1px solid #bbb;padding:3px 8px;text-align:left}th{background:#eee}"
+    ".ok{color:#17702b;font-weight:bold}.fail{color:#b00;font-weight:bold}.drawing svg{max-width:100%;"
+    "height:auto;border:1px solid #ddd}.num{text-align:right}";
+
+// An SVG plot's frame: time in ns across, volts up, five labels on each axis.
+struct TSvgPlot {
+  static constexpr double L = 50, R = 10, T = 10, B = 30;
+  double W, H, TMax, VMin, VMax;
+  double X(double Seconds) const { return L + (W - L - R) * Seconds / TMax; }
+  double Y(double Volts) const { return T + (H - T - B) * (VMax - Volts) / (VMax - VMin); }
+  std::string Frame() const {
+    std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + NumberText(W) + " " + NumberText(H) +
+                      "\" width=\"" + NumberText(W) + "\" height=\"" + NumberText(H) + "\" font-size=\"11\">\n";
+    svg += "<rect x=\"" + NumberText(L) + "\" y=\"" + NumberText(T) + "\" width=\"" + NumberText(W - L - R) +
+           "\" height=\"" + NumberText(H - T - B) + "\" fill=\"none\" stroke=\"#888\"/>\n";
+    for (int i = 0; i <= 4; ++i) {
+      const double t = TMax * i / 4;
+      svg += "<text x=\"" + NumberText(X(t)) + "\" y=\"" + NumberText(H - 12) + "\" text-anchor=\"middle\">" +
+             NumberText(t * 1e9, "%.0f") + " ns</text>\n";
+      const double v = VMin + (VMax - VMin) * i / 4;
+      svg += "<text x=\"" + NumberText(L - 4) + "\" y=\"" + NumberText(Y(v) + 4) + "\" text-anchor=\"end\">" +
+             NumberText(v, "%.2f") + " V</text>\n";
+    }
+    return svg;
+  }
+};
+
+// The colours of the sample points: the eye diagrams' green at a rate that works.
+constexpr const char* kWorkingMark = "#17702b";
+constexpr const char* kFailingMark = "#b05000";
+
+// A line at each sample point within the plot, its label at the foot of the area: left to
+// right, each in the lowest row where it meets no label before it (the text's width estimated
+// from the font size).
+std::string sampleMarks(const TSvgPlot& Plot, const std::vector<TEdgeSamplePoint>& Points) {
+  constexpr double kCharWidth = 6.2;
+  constexpr double kRow = 13;
+  std::vector<const TEdgeSamplePoint*> order;
+  for (const TEdgeSamplePoint& point : Points)
+    if (point.Time >= 0 && point.Time <= Plot.TMax) order.push_back(&point);
+  std::stable_sort(order.begin(), order.end(),
+                   [](const TEdgeSamplePoint* A, const TEdgeSamplePoint* B) { return A->Time < B->Time; });
+  std::vector<std::vector<std::pair<double, double>>> rows;
+  std::string svg;
+  std::string labels;  // after every line, so that no line crosses a label
+  for (const TEdgeSamplePoint* point : order) {
+    const double x = Plot.X(point->Time);
+    const char* colour = point->Works ? kWorkingMark : kFailingMark;
+    svg += "<line x1=\"" + NumberText(x) + "\" x2=\"" + NumberText(x) + "\" y1=\"" + NumberText(TSvgPlot::T) +
+           "\" y2=\"" + NumberText(Plot.H - TSvgPlot::B) + "\" stroke=\"" + colour + "\" stroke-width=\"1.2\"" +
+           (point->Works ? "" : " stroke-dasharray=\"5 3\"") + "/>\n";
+    const std::string label = "sample point " + RateText(point->BitRate);
+    const double width = kCharWidth * static_cast<double>(label.size());
+    // Right of the line, or left of it where the plot ends first.
+    const bool right = x + 3 + width <= Plot.W - TSvgPlot::R;
+    const std::pair<double, double> span = right ? std::pair{x + 3, x + 3 + width} : std::pair{x - 3 - width, x - 3};
+    std::size_t row = 0;
+    while (row < rows.size() && std::any_of(rows[row].begin(), rows[row].end(), [&](const auto& Taken) {
+             return span.first < Taken.second + 4 && Taken.first < span.second + 4;
+           }))
+      ++row;
+    if (row == rows.size()) rows.emplace_back();
+    rows[row].push_back(span);
+    // On a pale ground, so that the traces beneath do not cross the text.
+    const double baseline = Plot.H - TSvgPlot::B - 4 - kRow * static_cast<double>(row);
+    labels += "<rect x=\"" + NumberText(span.first - 2) + "\" y=\"" + NumberText(baseline - 10) + "\" width=\"" +
+              NumberText(width + 4) + "\" height=\"13\" fill=\"#fff\" fill-opacity=\"0.8\"/>\n";
+    labels += "<text x=\"" + NumberText(right ? span.first : span.second) + "\" y=\"" + NumberText(baseline) +
+              "\" fill=\"" + colour + "\"" + (right ? "" : " text-anchor=\"end\"") + ">" + HtmlEscaped(label) +
+              "</text>\n";
+  }
+  return svg + labels;
+}
+
+// What the sample points drawn are, in a sentence after the one before; nothing without them.
+std::string samplePointsText(const std::vector<TEdgeSamplePoint>& Points) {
+  std::vector<std::string> rates;
+  for (const TEdgeSamplePoint& point : Points) {
+    const std::string rate = point.Works ? "solid at " + RateText(point.BitRate) + ", the highest working data rate"
+                                         : "dashed at " + RateText(point.BitRate) + ", the lowest failing one";
+    if (std::find(rates.begin(), rates.end(), rate) == rates.end()) rates.push_back(rate);
+  }
+  if (rates.empty()) return "";
+  std::string text = " The sample point of the bit each TXD edge starts: " + rates.front();
+  if (rates.size() > 1) text += "; " + rates.back();
+  return text + ".";
+}
+
+}  // namespace
+
+std::string RateText(std::int64_t Rate) {
+  char text[32];
+  if (Rate >= 1000000 && Rate % 1000 == 0)
+    std::snprintf(text, sizeof text, "%g Mbit/s", static_cast<double>(Rate) / 1e6);
+  else if (Rate >= 1000)
+    std::snprintf(text, sizeof text, "%g kbit/s", static_cast<double>(Rate) / 1e3);
+  else
+    std::snprintf(text, sizeof text, "%lld bit/s", static_cast<long long>(Rate));
+  return text;
+}
+
+std::string NsText(const std::optional<double>& Seconds) {
+  if (!Seconds) return "never";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f ns", *Seconds * 1e9);
+  return text;
+}
+
+// What decided the rate, in words.
+std::string WorstText(const TRateVerdict& R) {
+  if (!R.Worst) return "no pairs";
+  if (!R.Worst->Text.empty()) return R.Worst->Text;
+  const TWorstPair& w = *R.Worst;
+  const std::string text = w.Transmitter + " -> " + w.Receiver + ", " + EdgeName(w.Edge) + " edge: ";
+  if (w.Figure == "no_edge") return text + "the receiver never reaches the threshold";
+  if (w.Figure == "false_edge") return text + "false edge after " + NsText(w.Value);
+  if (!w.Value) return text + "never settles";
+  return text + (w.Figure == "settle" ? "settles in " : "round trip ") + NsText(w.Value) + (R.Works ? " <= " : " > ") +
+         NsText(w.Limit);
+}
+
+// The driver alone into the reference load, in a sentence.
+std::string DriverText(const TStreamVerdict& V) {
+  std::string text = "the driver alone into 60 ohms: dominant edge " + NsText(V.DriverDominantDelay) +
+                     ", recessive edge " + NsText(V.DriverRecessiveDelay) + " after its TXD edge";
+  if (V.DriverDominantDelay && V.DriverRecessiveDelay)
+    text += std::string(" (asymmetry ") + NsText(*V.DriverRecessiveDelay - *V.DriverDominantDelay) +
+            (V.Compensated ? ", taken out of the bus's streams)" : ", left in)");
+  return text + "; its own bits decode right up to " +
+         (V.DriverMaxDataRate ? RateText(V.DriverMaxDataRate) : std::string("no data rate"));
+}
+
+std::string HtmlEscaped(const std::string& Text) { return MarkupEscaped(Text); }
+
+std::string NumberText(double Value, const char* Format) {
+  char text[32];
+  std::snprintf(text, sizeof text, Format, Value);
+  return text;
+}
+
+std::string ReportHead(const std::string& Title, const std::string& ExtraStyle) {
+  return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" + HtmlEscaped(Title) +
+         "</title>\n<style>" + kReportStyle + ExtraStyle + "</style></head><body>\n";
+}
+
+// A plot of the transmitter's and the receiver's node voltage with the thresholds.
+std::string WaveformSvg(const TPlotTrace& Sent, const TPlotTrace& Seen, const std::string& SentName,
+                        const std::string& SeenName, const TThresholds& Th,
+                        const std::vector<TEdgeSamplePoint>& SamplePoints) {
+  constexpr double W = 640, H = 240, L = TSvgPlot::L, R = TSvgPlot::R, T = TSvgPlot::T;
+  double tMax = 0, vMin = std::min(0.0, Th.Recessive), vMax = Th.Dominant;
+  for (const TPlotTrace* t : {&Sent, &Seen}) {
+    if (!t->Time.empty()) tMax = std::max(tMax, t->Time.back());
+    for (const double v : t->Volts) vMin = std::min(vMin, v), vMax = std::max(vMax, v);
+  }
+  if (tMax <= 0) tMax = 1e-9;
+  vMax += 0.1 * (vMax - vMin);
+  const TSvgPlot plot{W, H, tMax, vMin, vMax};
+  const auto x = [&](double t) { return plot.X(t); };
+  const auto y = [&](double v) { return plot.Y(v); };
+  std::string svg = plot.Frame();
+  for (const double level : {Th.Dominant, Th.Recessive})
+    svg += "<line x1=\"" + NumberText(L) + "\" x2=\"" + NumberText(W - R) + "\" y1=\"" + NumberText(y(level)) +
+           "\" y2=\"" + NumberText(y(level)) + "\" stroke=\"#999\" stroke-dasharray=\"4 3\"/>\n";
+  for (const auto& [trace, colour] : {std::pair{&Sent, "#1f5fbf"}, std::pair{&Seen, "#c0392b"}}) {
+    svg += "<polyline fill=\"none\" stroke=\"" + std::string(colour) + "\" stroke-width=\"1.2\" points=\"";
+    for (std::size_t i = 0; i < trace->Time.size(); ++i)
+      svg += NumberText(x(trace->Time[i]), "%.1f") + "," + NumberText(y(trace->Volts[i]), "%.1f") + " ";
+    svg += "\"/>\n";
+  }
+  svg += sampleMarks(plot, SamplePoints);
+  svg += "<text x=\"" + NumberText(L + 6) + "\" y=\"" + NumberText(T + 14) + "\" fill=\"#1f5fbf\">" +
+         HtmlEscaped(SentName) + " (transmitter)</text>\n";
+  svg += "<text x=\"" + NumberText(L + 6) + "\" y=\"" + NumberText(T + 28) + "\" fill=\"#c0392b\">" +
+         HtmlEscaped(SeenName) + " (receiver)</text>\n</svg>\n";
+  return svg;
+}
+
+// The drawing as inline SVG, without the XML prolog and scaled to the page.
+std::string DrawingSvg(TCanNodes& Net, const std::string& File, std::string& Problem) {
+  const std::optional<TPictureSource> source = NetworkPicture(Net, File, Problem);
+  if (!source) return "";
+  try {
+    std::string svg = RenderPicture(*source, TPictureFormat::Svg, ptFileEMF);
+    const auto start = svg.find("<svg");
+    if (start != std::string::npos) svg.erase(0, start);
+    return svg;
+  } catch (const std::exception& error) {
+    Problem = error.what();
+    return "";
+  }
+}
+
+// A station's bits folded onto one bit time, with the thresholds and the sample point.
+std::string EyeSvg(const TEye& Eye, const TThresholds& Th) {
+  constexpr double W = 420, H = 240, L = TSvgPlot::L, R = TSvgPlot::R, T = TSvgPlot::T, B = TSvgPlot::B;
+  double vMin = std::min(0.0, Th.Recessive), vMax = Th.Dominant;
+  for (const TWave& bit : Eye.Bits)
+    for (const double v : bit.Volts) vMin = std::min(vMin, v), vMax = std::max(vMax, v);
+  vMax += 0.1 * (vMax - vMin);
+  const double tMax = Eye.BitTime > 0 ? Eye.BitTime : 1e-9;
+  const TSvgPlot plot{W, H, tMax, vMin, vMax};
+  const auto x = [&](double t) { return plot.X(t); };
+  const auto y = [&](double v) { return plot.Y(v); };
+  std::string svg = plot.Frame();
+  for (const TWave& bit : Eye.Bits) {
+    svg += "<polyline fill=\"none\" stroke=\"#1f5fbf\" stroke-opacity=\"0.45\" stroke-width=\"1\" points=\"";
+    for (std::size_t i = 0; i < bit.Time.size(); ++i)
+      svg += NumberText(x(bit.Time[i]), "%.1f") + "," + NumberText(y(bit.Volts[i]), "%.1f") + " ";
+    svg += "\"/>\n";
+  }
+  for (const double level : {Th.Dominant, Th.Recessive})
+    svg += "<line x1=\"" + NumberText(L) + "\" x2=\"" + NumberText(W - R) + "\" y1=\"" + NumberText(y(level)) +
+           "\" y2=\"" + NumberText(y(level)) + "\" stroke=\"#c0392b\" stroke-dasharray=\"4 3\"/>\n";
+  svg += "<line x1=\"" + NumberText(x(Eye.SamplePoint)) + "\" x2=\"" + NumberText(x(Eye.SamplePoint)) + "\" y1=\"" +
+         NumberText(T) + "\" y2=\"" + NumberText(H - B) + "\" stroke=\"#17702b\" stroke-width=\"1.5\"/>\n";
+  svg += "<text x=\"" + NumberText(x(Eye.SamplePoint) + 4) + "\" y=\"" + NumberText(T + 12) +
+         "\" fill=\"#17702b\">sample point</text>\n";
+  return svg + "</svg>\n";
+}
+
+std::string AnalysisReportHtml(const TAnalysis& A, const TStreamVerdict& Stream, const std::vector<TFinding>& Findings,
+                               TCanNodes& Net, const std::vector<TEdgeSamplePoint>& SamplePoints) {
+  const TAnalysisSettings& s = A.Settings;
+  const TBusVerdict& Verdict = Stream.Bus;
+  std::string html = ReportHead("Bus analysis of " + A.File);
+  html += "<h1>Bus analysis of " + HtmlEscaped(A.File) + "</h1>\n";
+  html += "<p>Highest arbitration rate: <b>" +
+          (Verdict.MaxArbitrationRate ? RateText(Verdict.MaxArbitrationRate) : std::string("none")) +
+          "</b>; highest data rate: <b>" + (Verdict.MaxDataRate ? RateText(Verdict.MaxDataRate) : std::string("none")) +
+          "</b>. " + std::to_string(A.Stations.size()) + " stations. Thresholds: dominant at or above " +
+          NumberText(s.Thresholds.Dominant) + " V, recessive at or below " + NumberText(s.Thresholds.Recessive) +
+          " V; loop delay " + NumberText(s.LoopDelay * 1e9) + " ns; sample points " + NumberText(s.SamplePoint * 100) +
+          " % (arbitration) and " + NumberText(s.DataSamplePoint * 100) + " % (data), SJW " + NumberText(s.Sjw * 100) +
+          " % and " + NumberText(s.DataSjw * 100) +
+          " %. Single-ended model of the bus voltage on lossless lines; times from the TXD edge.</p>\n";
+  html += "<p>" + HtmlEscaped(DriverText(Stream)) + ".</p>\n";
+  for (const std::string& c : Stream.Confirmations) html += "<p>" + HtmlEscaped("Check: " + c) + ".</p>\n";
+
+  std::string problem;
+  const std::string drawing = DrawingSvg(Net, A.File, problem);
+  html += "<h2>Drawing</h2>\n";
+  html += drawing.empty() ? "<p>No drawing: " + HtmlEscaped(problem) + "</p>\n"
+                          : "<div class=\"drawing\">" + drawing + "</div>\n";
+
+  html += "<h2>Bus check</h2>\n";
+  if (Findings.empty())
+    html += "<p>No findings.</p>\n";
+  else {
+    html += "<ul>\n";
+    for (const TFinding& f : Findings)
+      html += "<li><b class=\"" + std::string(f.Severity == TSeverity::Error ? "fail" : "") + "\">" +
+              SeverityName(f.Severity) + "</b>: " + HtmlEscaped(NameToUtf8(f.Message)) + "</li>\n";
+    html += "</ul>\n";
+  }
+
+  html +=
+      "<h2>Verdict</h2>\n<table><tr><th>Phase</th><th>Bit rate</th><th>Verdict</th><th>Deciding pair</th>"
+      "<th>What decided</th></tr>\n";
+  for (const TRateVerdict& r : Verdict.Rates) {
+    html += "<tr><td>" + std::string(PhaseName(r.Phase)) + "</td><td class=\"num\">" + RateText(r.BitRate) +
+            "</td><td class=\"" + (r.Works ? "ok\">works" : "fail\">fails") + "</td>";
+    if (r.Worst)
+      html += "<td>" + HtmlEscaped(r.Worst->Transmitter) + " &rarr; " + HtmlEscaped(r.Worst->Receiver) + "</td><td>" +
+              HtmlEscaped(WorstText(r)) + "</td>";
+    else
+      html += "<td colspan=\"2\">no pairs</td>";
+    html += "</tr>\n";
+  }
+  html += "</table>\n";
+
+  html +=
+      "<h2>Eye diagrams</h2>\n<p>Each station's bits of the worst-case stream folded onto one bit time from "
+      "the transmitter that leaves it the least margin, at the highest working and the lowest failing data "
+      "rate; thresholds dashed, the sample point in green.</p>\n";
+  if (Stream.Eyes.empty()) html += "<p>No data rate was judged.</p>\n";
+  for (const TEye& eye : Stream.Eyes) {
+    // An eye is the sum of the edge responses; where the full run of the stream failed the rate
+    // that sum read right, the caption says so.
+    bool rateWorks = true;
+    for (const TRateVerdict& r : Verdict.Rates)
+      if (r.Phase == TBusPhase::Data && r.BitRate == eye.BitRate) rateWorks = r.Works;
+    const std::string verdict = !eye.Works ? "fail\">reads a bit wrong"
+                                : rateWorks
+                                    ? "ok\">reads every bit"
+                                    : "fail\">reads every bit as the responses add up; the full run fails the rate";
+    html += "<figure style=\"display:inline-block;margin:0 1em 1em 0\"><figcaption>" + HtmlEscaped(eye.Receiver) +
+            " at " + RateText(eye.BitRate) + " from " + HtmlEscaped(eye.Transmitter) + ": <span class=\"" + verdict +
+            "</span></figcaption>" + EyeSvg(eye, s.Thresholds) + "</figure>\n";
+  }
+
+  html +=
+      "<h2>Margins</h2>\n<table><tr><th>Phase</th><th>Bit rate</th><th>Transmitter</th><th>Station</th>"
+      "<th>Sample point earlier</th><th>later</th><th>Voltage</th><th>First wrong bit</th></tr>\n";
+  for (const TReceiverMargin& m : Stream.Margins)
+    html += "<tr><td>" + std::string(PhaseName(m.Phase)) + "</td><td class=\"num\">" + RateText(m.BitRate) +
+            "</td><td>" + HtmlEscaped(m.Transmitter) + "</td><td>" + HtmlEscaped(m.Receiver) +
+            (m.Own ? " (itself)" : "") + "</td>" +
+            (m.Works ? "<td class=\"num\">" + NsText(m.EarlyMargin) + "</td><td class=\"num\">" + NsText(m.LateMargin) +
+                           "</td><td class=\"num\">" + NumberText(m.VoltageMargin, "%.2f") + " V</td><td>none</td>"
+                     : "<td colspan=\"3\"></td><td class=\"fail\">" + HtmlEscaped(m.Text) + "</td>") +
+            "</tr>\n";
+  html += "</table>\n";
+
+  // The worst pairs' waveforms: each deciding pair once, failures first.
+  html +=
+      "<h2>Responses of the deciding pairs</h2>\n<p>The transmitter's and the receiver's node voltage for "
+      "one dominant and one recessive TXD edge." +
+      samplePointsText(SamplePoints) + "</p>\n";
+  std::vector<std::pair<std::string, std::string>> shown;
+  std::vector<const TRateVerdict*> order;
+  for (const TRateVerdict& r : Verdict.Rates)
+    if (!r.Works) order.push_back(&r);
+  for (const TRateVerdict& r : Verdict.Rates)
+    if (r.Works) order.push_back(&r);
+  for (const TRateVerdict* r : order) {
+    if (!r->Worst || shown.size() >= kMostPlots) continue;
+    const std::pair names{r->Worst->Transmitter, r->Worst->Receiver};
+    if (std::find(shown.begin(), shown.end(), names) != shown.end()) continue;
+    const auto station = [&](const std::string& Name) {
+      return static_cast<int>(std::find(A.Stations.begin(), A.Stations.end(), Name) - A.Stations.begin());
+    };
+    const int sender = station(names.first);
+    const int receiver = station(names.second);
+    const TTransmitterRun* run = nullptr;
+    for (const TTransmitterRun& candidate : A.Runs)
+      if (candidate.Transmitter == sender) run = &candidate;
+    if (!run) continue;
+    const TPlotTrace* sent = nullptr;
+    const TPlotTrace* seen = nullptr;
+    for (const TPlotTrace& trace : run->Traces) {
+      if (trace.Station == sender) sent = &trace;
+      if (trace.Station == receiver) seen = &trace;
+    }
+    if (!sent || !seen) continue;
+    shown.push_back(names);
+    html += "<h3>" + HtmlEscaped(names.first) + " &rarr; " + HtmlEscaped(names.second) + "</h3>\n";
+    html += WaveformSvg(*sent, *seen, names.first, names.second, s.Thresholds, SamplePoints);
+  }
+  if (shown.empty()) html += "<p>No waveforms.</p>\n";
+
+  html +=
+      "<h2>Pairs</h2>\n<p>Delay: from the TXD edge to the receiver's threshold, less the driver's own delay into "
+      "60 ohms. Settling: from the TXD edge until the level stays valid.</p>\n<table><tr><th>Transmitter</th>"
+      "<th>Receiver</th><th>Edge</th><th>Delay</th><th>Settling</th><th>Overshoot</th><th>Undershoot</th>"
+      "<th>False edge</th></tr>\n";
+  for (const TPairMeasure& p : PairsOf(A.Runs))
+    html += "<tr><td>" + HtmlEscaped(p.TransmitterName) + "</td><td>" + HtmlEscaped(p.ReceiverName) + "</td><td>" +
+            EdgeName(p.Edge) + "</td><td class=\"num\">" + NsText(p.Delay) + "</td><td class=\"num\">" +
+            NsText(p.Settle) + "</td><td class=\"num\">" + NumberText(p.Overshoot, "%.3f") +
+            " V</td><td class=\"num\">" + NumberText(p.Undershoot, "%.3f") + " V</td><td>" +
+            (p.FalseEdge ? "after " + NsText(p.FalseEdge) : "no") + "</td></tr>\n";
+  html += "</table>\n</body></html>\n";
+  return html;
+}
+}  // namespace busweave::cli

@@ -1,0 +1,67 @@
+#pragma once
+
+// The self-contained HTML report of busweave-cli analyze (and analyze-merge), and the parts of
+// it that other reports of the bus are built from: the page's head and style, the drawing, eye
+// diagrams and waveform plots as inline SVG, and the texts of numbers, rates and times. No
+// file is read or written here; the page is returned as text.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/BusCheck.h"
+#include "sim/AnalysisRun.h"
+#include "sim/BusAnalysis.h"
+#include "sim/StreamVerdict.h"
+
+namespace busweave {
+class TCanNodes;
+}
+
+namespace busweave::cli {
+
+// Everything a report or the output needs beyond the verdict.
+struct TAnalysis {
+  std::string File;
+  std::string Templates;
+  TAnalysisSettings Settings;
+  std::vector<std::string> Stations;
+  std::vector<TTransmitterRun> Runs;  // in station order
+  std::optional<TAnalysisPlan> Plan;  // the runs' own plan; the merge plans again from the files
+};
+
+// Text made safe for HTML and for SVG inside it.
+std::string HtmlEscaped(const std::string& Text);
+// A number in a printf format: "%.4g" reads 0.9, 255, 1.234e+06.
+std::string NumberText(double Value, const char* Format = "%.4g");
+// "500 kbit/s", "2 Mbit/s", "800 bit/s".
+std::string RateText(std::int64_t Rate);
+// "335.2 ns"; "never" for no time.
+std::string NsText(const std::optional<double>& Seconds);
+// What decided a rate, in words.
+std::string WorstText(const TRateVerdict& Rate);
+// The driver alone into the reference load, in a sentence without its full stop.
+std::string DriverText(const TStreamVerdict& Verdict);
+
+// The page from its doctype to the opening body tag: UTF-8, the title, and the report's style
+// (tables, the works and fails colours, a drawing scaled to the page) with ExtraStyle after it.
+std::string ReportHead(const std::string& Title, const std::string& ExtraStyle = {});
+
+// The network's drawing as inline SVG (no XML prolog), as the picture command renders it. Empty,
+// with Problem saying why, when it cannot be drawn.
+std::string DrawingSvg(TCanNodes& Net, const std::string& File, std::string& Problem);
+// A station's bits folded onto one bit time, with the thresholds and the sample point.
+std::string EyeSvg(const TEye& Eye, const TThresholds& Thresholds);
+// The transmitter's and the receiver's node voltages of an edge run with the thresholds, and a
+// labelled line at each sample point (solid at a rate that works, dashed at one that fails).
+std::string WaveformSvg(const TPlotTrace& Sent, const TPlotTrace& Seen, const std::string& SentName,
+                        const std::string& SeenName, const TThresholds& Thresholds,
+                        const std::vector<TEdgeSamplePoint>& SamplePoints = {});
+
+// The analysis report: verdict, drawing, bus check, eyes, margins, the deciding pairs'
+// waveforms with SamplePoints (empty: none drawn) and every pair's figures.
+std::string AnalysisReportHtml(const TAnalysis& A, const TStreamVerdict& Stream, const std::vector<TFinding>& Findings,
+                               TCanNodes& Net, const std::vector<TEdgeSamplePoint>& SamplePoints);
+
+}  // namespace busweave::cli
