@@ -1,15 +1,11 @@
 #include "picture/EmfCanvas.h"
 
-#include <uemf.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
-#include <new>
-#include <stdexcept>
 
 #include "model/NameText.h"
+#include "picture/MetafileRecords.h"
 
 namespace busweave {
 namespace {
@@ -38,8 +34,6 @@ std::int32_t toPixels(std::int64_t Value) {
   return static_cast<std::int32_t>(scaled >= 0 ? (scaled + 1270) / 2540 : -((-scaled + 1270) / 2540));
 }
 
-U_COLORREF colorRef(TColor C) { return colorref3_set(C.R, C.G, C.B); }
-
 std::u16string utf16Of(const std::string& Text) {
   std::u16string out;
   out.reserve(Text.size());
@@ -47,17 +41,9 @@ std::u16string utf16Of(const std::string& Text) {
   return out;
 }
 
-// A face name as the 32 UTF-16 units of a font description, NUL-padded.
-std::vector<std::uint16_t> faceName(const std::string& Name) {
-  std::vector<std::uint16_t> face(U_LF_FACESIZE, 0);
-  const std::u16string wide = utf16Of(Name.substr(0, U_LF_FACESIZE - 1));
-  std::copy(wide.begin(), wide.end(), face.begin());
-  return face;
-}
-
 // The bounds of logical points on the reference device (the picture's top-left is (0, 0)).
-U_RECTL deviceBounds(const std::vector<TPoint>& Points, std::int32_t Height) {
-  if (Points.empty()) return U_RECTL{0, 0, -1, -1};
+emf::TRect deviceBounds(const std::vector<TPoint>& Points, std::int32_t Height) {
+  if (Points.empty()) return emf::TRect{0, 0, -1, -1};
   std::int64_t minX = Points[0].X, maxX = Points[0].X, minY = Points[0].Y, maxY = Points[0].Y;
   for (const TPoint& p : Points) {
     minX = std::min<std::int64_t>(minX, p.X);
@@ -65,19 +51,19 @@ U_RECTL deviceBounds(const std::vector<TPoint>& Points, std::int32_t Height) {
     minY = std::min<std::int64_t>(minY, p.Y);
     maxY = std::max<std::int64_t>(maxY, p.Y);
   }
-  return U_RECTL{toPixels(minX), toPixels(Height - maxY), toPixels(maxX), toPixels(Height - minY)};
+  return emf::TRect{toPixels(minX), toPixels(Height - maxY), toPixels(maxX), toPixels(Height - minY)};
 }
 
 std::uint32_t penStyle(TPenStyle Style) {
   switch (Style) {
     case TPenStyle::psDot:
-      return U_PS_DOT;
+      return kPenDot;
     case TPenStyle::psClear:
-      return U_PS_NULL;
+      return kPenNull;
     case TPenStyle::psSolid:
       break;
   }
-  return U_PS_SOLID;
+  return kPenSolid;
 }
 
 }  // namespace
@@ -117,11 +103,11 @@ TLogFont TextFontOf(const Canvas& C, int UnitsPerInch) {
 }
 
 std::uint32_t TextAlignFlags(const TTextAlign& Align) {
-  std::uint32_t flags = U_TA_NOUPDATECP;
-  if (Align.Horz == THorzAlign::Center) flags |= U_TA_CENTER;
-  if (Align.Horz == THorzAlign::Right) flags |= U_TA_RIGHT;
-  if (Align.Vert == TVertAlign::Bottom) flags |= U_TA_BOTTOM;
-  if (Align.Vert == TVertAlign::Baseline) flags |= U_TA_BASELINE;
+  std::uint32_t flags = kAlignNoUpdate;
+  if (Align.Horz == THorzAlign::Center) flags |= kAlignCenter;
+  if (Align.Horz == THorzAlign::Right) flags |= kAlignRight;
+  if (Align.Vert == TVertAlign::Bottom) flags |= kAlignBottom;
+  if (Align.Vert == TVertAlign::Baseline) flags |= kAlignBaseline;
   return flags;
 }
 
@@ -133,35 +119,25 @@ TEmfCanvas::TEmfCanvas(std::int32_t Width, std::int32_t Height, const std::optio
   const std::int32_t heightPixels = std::max(1, toPixels(FHeight));
 
   // Creator, NUL, description, NUL, NUL, as the header's description holds them.
-  std::vector<std::uint16_t> text;
-  if (Description) {
-    text.assign(Description->Creator.begin(), Description->Creator.end());
-    text.push_back(0);
-    text.insert(text.end(), Description->Description.begin(), Description->Description.end());
-    text.push_back(0);
-    text.push_back(0);
-  }
-  const U_RECTL bounds{0, 0, widthPixels - 1, heightPixels - 1};
-  const U_RECTL frame{0, 0, FWidth, FHeight};
-  append(U_EMRHEADER_set(bounds, frame, nullptr, static_cast<U_CBSTR>(text.size()),
-                         text.empty() ? nullptr : text.data(), sizel_set(kDevicePixelsX, kDevicePixelsY),
-                         sizel_set(kDeviceMillimetresX, kDeviceMillimetresY), 0));
+  emf::THeader header;
+  if (Description) header.Description = Description->Creator + u'\0' + Description->Description + u'\0' + u'\0';
+  header.Bounds = {0, 0, widthPixels - 1, heightPixels - 1};
+  header.Frame = {0, 0, FWidth, FHeight};
+  header.DevicePixels = {kDevicePixelsX, kDevicePixelsY};
+  header.DeviceMillimetres = {kDeviceMillimetresX, kDeviceMillimetresY};
+  append(emf::Header(header));
 
-  append(U_EMRSETMAPMODE_set(U_MM_HIMETRIC));
+  append(emf::SetMapMode(kMapHighMetric));
   // The platform ignores both extents in the high-metric mapping; other readers scale by them.
-  append(U_EMRSETWINDOWEXTEX_set(sizel_set(FWidth, FHeight)));
-  append(U_EMRSETVIEWPORTEXTEX_set(sizel_set(widthPixels, heightPixels)));
-  append(U_EMRSETWINDOWORGEX_set(point32_set(0, FHeight)));
+  append(emf::SetWindowExt(FWidth, FHeight));
+  append(emf::SetViewportExt(widthPixels, heightPixels));
+  append(emf::SetWindowOrg({0, FHeight}));
 }
 
 TEmfCanvas::~TEmfCanvas() = default;
 
-void TEmfCanvas::append(char* Record) {
-  if (!Record) throw std::bad_alloc();
-  std::uint32_t size = 0;
-  std::memcpy(&size, Record + offsetof(U_EMR, nSize), sizeof size);
-  FBytes.append(Record, size);
-  std::free(Record);
+void TEmfCanvas::append(const std::string& Record) {
+  FBytes += Record;
   ++FRecords;
 }
 
@@ -175,9 +151,9 @@ std::uint32_t TEmfCanvas::newHandle() {
 }
 
 void TEmfCanvas::replaceObject(std::uint32_t& Current, std::uint32_t Created) {
-  append(U_EMRSELECTOBJECT_set(Created));
+  append(emf::SelectObject(Created));
   if (Current != 0) {
-    append(U_EMRDELETEOBJECT_set(Current));
+    append(emf::DeleteObject(Current));
     FFreeHandles.push_back(Current);
   }
   Current = Created;
@@ -189,7 +165,7 @@ void TEmfCanvas::syncPen() {
   // The thinnest line is one pixel of the reference screen: a zero width, which the platform
   // draws one device pixel wide, comes out as 0.01 mm in Inkscape and vanishes.
   const std::int32_t width = FPen.Width <= 1 ? kThinPenWidth : FPen.Width;
-  append(U_EMRCREATEPEN_set(handle, logpen_set(penStyle(FPen.Style), U_POINT{width, 0}, colorRef(FPen.Color))));
+  append(emf::CreatePen(handle, penStyle(FPen.Style), width, FPen.Color));
   replaceObject(FPenHandle, handle);
   FPenInDC = FPen;
 }
@@ -197,8 +173,8 @@ void TEmfCanvas::syncPen() {
 void TEmfCanvas::syncBrush() {
   if (FBrushHandle != 0 && FBrushInDC == FBrush) return;
   const std::uint32_t handle = newHandle();
-  const std::uint32_t style = FBrush.Style == TBrushStyle::bsClear ? U_BS_NULL : U_BS_SOLID;
-  append(U_EMRCREATEBRUSHINDIRECT_set(handle, logbrush_set(style, colorRef(FBrush.Color), 0)));
+  const std::uint32_t style = FBrush.Style == TBrushStyle::bsClear ? kBrushNull : kBrushSolid;
+  append(emf::CreateBrush(handle, style, FBrush.Color));
   replaceObject(FBrushHandle, handle);
   FBrushInDC = FBrush;
 }
@@ -207,74 +183,53 @@ void TEmfCanvas::syncText() {
   const TLogFont font = TextFontOf(*this, PixelsPerInch());
   if (FFontHandle == 0 || !(FFontInDC == font)) {
     const std::uint32_t handle = newHandle();
-    std::vector<std::uint16_t> face = faceName(font.FaceName);
     // Readers of enhanced metafiles (LibreOffice, Inkscape) turn a positive escapement towards
     // the top of the page even in this y-up mapping; the canvas's angles turn towards logical -y.
-    const U_LOGFONT logFont = logfont_set(font.Height, font.Width, -font.Escapement, -font.Orientation, font.Weight,
-                                          font.Italic, font.Underline, font.StrikeOut, U_ANSI_CHARSET,
-                                          U_OUT_TT_ONLY_PRECIS, U_CLIP_CHARACTER_PRECIS | U_CLIP_LH_ANGLES,
-                                          U_PROOF_QUALITY, U_VARIABLE_PITCH | U_FF_DONTCARE, face.data());
-    std::vector<std::uint16_t> fullName(U_LF_FULLFACESIZE, 0);
-    std::copy(face.begin(), face.end(), fullName.begin());
-    std::vector<std::uint16_t> style(U_LF_FACESIZE, 0);
-    const U_LOGFONT_PANOSE described =
-        logfont_panose_set(logFont, fullName.data(), style.data(), 0, panose_set(0, 0, 0, 0, 0, 0, 0, 0, 0, 0));
-    append(U_EMREXTCREATEFONTINDIRECTW_set(handle, nullptr, reinterpret_cast<const char*>(&described)));
+    const TMetafileFont described{font.Height, font.Width,  -font.Escapement, -font.Orientation,
+                                  font.Weight, font.Italic, font.Underline,   font.StrikeOut};
+    append(emf::CreateFont(handle, described, utf16Of(font.FaceName.substr(0, 31))));
     replaceObject(FFontHandle, handle);
     FFontInDC = font;
   }
   if (FTextColorInDC != FFont.Color) {
-    append(U_EMRSETTEXTCOLOR_set(colorRef(FFont.Color)));
+    append(emf::SetTextColor(FFont.Color));
     FTextColorInDC = FFont.Color;
   }
   if (FTransparentInDC != FTransparentText) {
-    append(U_EMRSETBKMODE_set(FTransparentText ? U_TRANSPARENT : U_OPAQUE));
+    append(emf::SetBackgroundMode(FTransparentText ? kBackgroundTransparent : kBackgroundOpaque));
     FTransparentInDC = FTransparentText;
   }
   if (FAlignInDC != FTextAlign) {
-    append(U_EMRSETTEXTALIGN_set(TextAlignFlags(FTextAlign)));
+    append(emf::SetTextAlign(TextAlignFlags(FTextAlign)));
     FAlignInDC = FTextAlign;
   }
 }
 
-namespace {
-
-std::vector<U_POINTL> pointsOf(const std::vector<TPoint>& Points) {
-  std::vector<U_POINTL> out;
-  out.reserve(Points.size());
-  for (const TPoint& p : Points) out.push_back(point32_set(p.X, p.Y));
-  return out;
-}
-
-}  // namespace
-
 void TEmfCanvas::Polyline(const std::vector<TPoint>& Points) {
   if (FFinished || Points.size() < 2) return;
   syncPen();
-  const std::vector<U_POINTL> points = pointsOf(Points);
-  append(U_EMRPOLYLINE_set(deviceBounds(Points, FHeight), static_cast<std::uint32_t>(points.size()), points.data()));
+  append(emf::Polyline(deviceBounds(Points, FHeight), Points));
 }
 
 void TEmfCanvas::Polygon(const std::vector<TPoint>& Points) {
   if (FFinished || Points.size() < 2) return;
   syncPen();
   syncBrush();
-  const std::vector<U_POINTL> points = pointsOf(Points);
-  append(U_EMRPOLYGON_set(deviceBounds(Points, FHeight), static_cast<std::uint32_t>(points.size()), points.data()));
+  append(emf::Polygon(deviceBounds(Points, FHeight), Points));
 }
 
 void TEmfCanvas::Ellipse(TPoint Corner1, TPoint Corner2) {
   if (FFinished) return;
   syncPen();
   syncBrush();
-  append(U_EMRELLIPSE_set(U_RECTL{Corner1.X, Corner1.Y, Corner2.X, Corner2.Y}));
+  append(emf::Ellipse({Corner1.X, Corner1.Y, Corner2.X, Corner2.Y}));
 }
 
 void TEmfCanvas::Rectangle(TPoint Corner1, TPoint Corner2) {
   if (FFinished) return;
   syncPen();
   syncBrush();
-  append(U_EMRRECTANGLE_set(U_RECTL{Corner1.X, Corner1.Y, Corner2.X, Corner2.Y}));
+  append(emf::Rectangle({Corner1.X, Corner1.Y, Corner2.X, Corner2.Y}));
 }
 
 void TEmfCanvas::TextOut(TPoint At, const std::string& Text) {
@@ -282,42 +237,28 @@ void TEmfCanvas::TextOut(TPoint At, const std::string& Text) {
   syncText();
   const double height = std::abs(static_cast<double>(FFontInDC.Height));
   const std::vector<std::int32_t> spacing = CharacterSpacing(FMeasure(FFontInDC, Text), height);
-  std::vector<std::uint32_t> dx(spacing.begin(), spacing.end());
-  std::u16string text = utf16Of(Text);
 
   std::int64_t width = 0;
   for (std::int32_t step : spacing) width += step;
   const auto extent =
       static_cast<std::int32_t>(std::min<std::int64_t>(width + static_cast<std::int64_t>(height), INT32_MAX / 2));
-  const U_RECTL bounds = deviceBounds({{At.X - extent, At.Y - extent}, {At.X + extent, At.Y + extent}}, FHeight);
-
-  char* record = emrtext_set(point32_set(At.X, At.Y), static_cast<U_NUM_STR>(text.size()), 2, text.data(), U_ETO_NONE,
-                             U_RECTL{0, 0, -1, -1}, dx.data());
-  if (!record) throw std::bad_alloc();
-  char* textRecord = U_EMREXTTEXTOUTW_set(bounds, U_GM_COMPATIBLE, 1.0f, 1.0f, reinterpret_cast<PU_EMRTEXT>(record));
-  std::free(record);
-  append(textRecord);
+  const emf::TRect bounds = deviceBounds({{At.X - extent, At.Y - extent}, {At.X + extent, At.Y + extent}}, FHeight);
+  append(emf::TextOut(bounds, At, utf16Of(Text), spacing));
 }
 
 const std::string& TEmfCanvas::Finish() {
   if (FFinished) return FBytes;
   // Leave the stock objects selected so that every object of ours can be deleted.
-  if (FPenHandle) append(U_EMRSELECTOBJECT_set(U_BLACK_PEN));
-  if (FBrushHandle) append(U_EMRSELECTOBJECT_set(U_WHITE_BRUSH));
-  if (FFontHandle) append(U_EMRSELECTOBJECT_set(U_SYSTEM_FONT));
+  if (FPenHandle) append(emf::SelectObject(emf::kBlackPen));
+  if (FBrushHandle) append(emf::SelectObject(emf::kWhiteBrush));
+  if (FFontHandle) append(emf::SelectObject(emf::kSystemFont));
   for (std::uint32_t* handle : {&FPenHandle, &FBrushHandle, &FFontHandle}) {
-    if (*handle) append(U_EMRDELETEOBJECT_set(*handle));
+    if (*handle) append(emf::DeleteObject(*handle));
     *handle = 0;
   }
-  EMFTRACK track{};
-  append(U_EMREOF_set(0, nullptr, &track));
+  append(emf::EndOfFile());
   FFinished = true;
-
-  auto patch = [this](std::size_t Offset, auto Value) { std::memcpy(FBytes.data() + Offset, &Value, sizeof Value); };
-  patch(offsetof(U_EMRHEADER, nBytes), static_cast<std::uint32_t>(FBytes.size()));
-  patch(offsetof(U_EMRHEADER, nRecords), FRecords);
-  patch(offsetof(U_EMRHEADER, nHandles), static_cast<std::uint16_t>(FPeakHandle + 1));
-  patch(offsetof(U_EMRHEADER, nPalEntries), std::uint32_t{0});
+  emf::FinishHeader(FBytes, FRecords, static_cast<std::uint16_t>(FPeakHandle + 1));
   return FBytes;
 }
 

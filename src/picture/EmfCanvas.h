@@ -5,7 +5,7 @@
 // corner of the picture (the high-metric mapping with the window origin at the picture's top);
 // the canvas writes that mapping itself, so SetMapping has no effect on the records. Pens,
 // brushes and fonts are created when a drawing call first needs them and deleted once replaced.
-// Records are built with libUEMF and kept in memory until Finish hands out the file's bytes.
+// Records (laid out in MetafileRecords) are kept in memory until Finish hands out the file's bytes.
 // Font escapements are written with the sign that readers of the format turn by: what the
 // canvas calls a turn towards logical -y is a negative escapement in the file.
 
@@ -63,7 +63,7 @@ class TEmfCanvas : public Canvas {
   const std::string& Finish();
 
  private:
-  void append(char* Record);
+  void append(const std::string& Record);
   std::uint32_t newHandle();
   void replaceObject(std::uint32_t& Current, std::uint32_t Created);
   void syncPen();

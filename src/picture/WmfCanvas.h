@@ -8,13 +8,13 @@
 // the drawing turns labels the other way for Windows metafile targets. The format has no stock
 // objects: every pen, brush and font, the empty ones too, is created and deleted here.
 
-#include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "picture/EmfCanvas.h"
+#include "picture/MetafileRecords.h"
 
 namespace busweave {
 
@@ -50,7 +50,7 @@ class TWmfCanvas : public Canvas {
   static std::int32_t Units(std::int64_t Hundredths);
 
  private:
-  void append(char* Record);
+  void append(const std::string& Record);
   std::uint16_t newObject();
   void replaceObject(int& Current, std::uint16_t Created);
   void syncPen();
@@ -58,12 +58,13 @@ class TWmfCanvas : public Canvas {
   void syncText();
   std::int16_t fileX(std::int64_t X) const;
   std::int16_t fileY(std::int64_t Y) const;
-  // The box of two corners in file units: left, top, right, bottom.
-  std::array<std::int16_t, 4> fileBox(TPoint Corner1, TPoint Corner2) const;
+  // The box of two corners in file units.
+  wmf::TRect16 fileBox(TPoint Corner1, TPoint Corner2) const;
 
   std::int32_t FHeight;
   TTextMeasure FMeasure;
   std::string FBytes;
+  std::size_t FHeaderAt = 0;  // where the metafile header follows the placeable one
   std::uint32_t FLargestRecord = 0;
   bool FFinished = false;
 

@@ -1,13 +1,15 @@
 // The metafile canvases, read back with our own record walker: headers, sizes and units, the
 // records of a node circle, a termination symbol and a label, the turning of labels per format,
-// object bookkeeping, and empty and oversized pictures.
+// object bookkeeping, empty and oversized pictures, and the files' bytes pinned by digest.
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <algorithm>
 #include <cmath>
 
 #include "MetafileReader.h"
+#include "drawing/FitNetwork.h"
 #include "drawing/NetworkDrawing.h"
 #include "picture/EmfCanvas.h"
 #include "picture/WmfCanvas.h"
@@ -326,6 +328,64 @@ TEST_F(Pictures, WindowsMetafileRefusesPicturesBeyondSixteenBits) {
   // An enhanced metafile takes the largest document the editor keeps.
   TEmfCanvas large(320'000'000, 320'000'000);
   EXPECT_EQ(Int(large.Finish(), 32), 320'000'000);
+}
+
+std::string Sha256(const std::string& Bytes) {
+  return QCryptographicHash::hash(QByteArray::fromStdString(Bytes), QCryptographicHash::Sha256).toHex().toStdString();
+}
+
+// Pens, brushes, font styles, turned fonts, alignments and text modes the examples do not use.
+template <typename TCanvasType>
+std::string DrawEveryKindOfRecord(TCanvasType& C) {
+  C.SetPen({clRed, TPenStyle::psDot, 40});
+  C.SetBrush({clYellow, TBrushStyle::bsClear});
+  C.Rectangle({100, 200}, {900, 50});
+  C.Ellipse({3000, 3000}, {2000, 2500});
+  C.SetPen({clBlue, TPenStyle::psClear, 1});
+  C.SetBrush({clTeal, TBrushStyle::bsSolid});
+  C.Polygon({{100, 100}, {400, 100}, {250, 400}});
+  C.SetFont({"Liberation Serif", 12, clNavy, true, true, true, true});
+  C.SetTextAlign({THorzAlign::Center, TVertAlign::Baseline});
+  C.TextOut({200, 3000}, "\x80\xE4\xFF odd");
+  C.SelectFont(TLogFont{"Arial", -282, 120, 450, 450, 700});
+  C.SetTextAlign({THorzAlign::Left, TVertAlign::Bottom});
+  C.TextOut({800, 800}, "turned");
+  return C.Finish();
+}
+
+TEST_F(Pictures, FilesKeepTheBytesTheyWereFirstWrittenWith) {
+  // The examples fitted as busweave-cli fits them, text measured by the built-in Arial widths.
+  // An example changed on purpose needs its new digests here; a changed writer never does.
+  std::vector<std::string> digests;
+  for (const char* name : {"six-stations", "star-with-long-stubs", "two-nodes"}) {
+    TCanNodes example(120, 1500, 120);
+    ASSERT_TRUE(example.LoadNetwork(std::string(BUSWEAVE_EXAMPLES) + "/" + name + ".bwn")) << name;
+    const TPoint size = FitNetwork(example, {100, 100}, {200, 200});
+    const auto draw = [&](auto& C, TPlotTarget Target) {
+      C.SetPen({clBlack, TPenStyle::psSolid, 0});
+      PlotNetwork(C, example, Settings, Target, true, DrawingScale);
+      return Sha256(C.Finish());
+    };
+    TEmfCanvas emf(size.X * 20, size.Y * 20, TEmfDescription{u"Busweave-V2", u"example.bwn"});
+    digests.push_back(draw(emf, ptFileEMF));
+    TWmfCanvas wmf(size.X * 20, size.Y * 20);
+    digests.push_back(draw(wmf, ptFileWMF));
+  }
+  TEmfCanvas emf(4000, 3500);
+  digests.push_back(Sha256(DrawEveryKindOfRecord(emf)));
+  TWmfCanvas wmf(4000, 3500);
+  digests.push_back(Sha256(DrawEveryKindOfRecord(wmf)));
+  EXPECT_EQ(digests,
+            (std::vector<std::string>{
+                "bd7ffe102c11de8e5477b901c046d8c8d8808b4fea892ed671c54c5c86f2357b",  // six-stations.emf
+                "af9fcb1a5f871f341ce8cfef6209c42a2b4902a60b379c309b71bead0de55aaf",  // six-stations.wmf
+                "37c393fa1de3540d436e5624e29ee8b7f5db41523f6ceaf0b4544b560ffb5edb",  // star-with-long-stubs.emf
+                "3a0aa3c9491d1ece64df15d7e165c124aef95f203ab48609030671e0182b6df7",  // star-with-long-stubs.wmf
+                "ed65281d69360c6a5c8c2df12a67425a5098fcd6e340595249ff6f094237d059",  // two-nodes.emf
+                "f32376a2bf425164c491d0b0eb06ace50d67ad550e79b2794ee865e8e82d485b",  // two-nodes.wmf
+                "a51db59535656e52cccf303a09e7e9840f16a646f2d3482a7f4e46b4ef2fb907",  // every kind, emf
+                "41c3662b347f21e5a666b414cded66bb33297c1223d82392a07862df6c90f96b",  // every kind, wmf
+            }));
 }
 
 }  // namespace

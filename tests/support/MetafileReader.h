@@ -1,8 +1,8 @@
 #pragma once
 
 // A small reader of our own for the pictures the metafile canvases write: it walks the records
-// by type and size, so tests check the files as another program would see them, not as libUEMF
-// built them. Multi-byte values are little-endian.
+// by type and size, so tests check the files as another program would see them, not as our
+// record writer built them. Multi-byte values are little-endian.
 
 #include <cstdint>
 #include <stdexcept>
