@@ -129,6 +129,19 @@ TMDIMainForm::TMDIMainForm(TPrompts& Prompts, QWidget* Parent) : QMainWindow(Par
   addDockWidget(Qt::BottomDockWidgetArea, AnalysisDock);
   tabifyDockWidget(FindingsDock, AnalysisDock);
   AnalysisDock->hide();
+  AdviceDock = MakeAdviceDock(
+      [this]() -> TSubForm* {
+        const TMDIChild* document = currentDocument();
+        return document ? document->Editor() : nullptr;
+      },
+      this);
+  addDockWidget(Qt::BottomDockWidgetArea, AdviceDock);
+  tabifyDockWidget(AnalysisDock, AdviceDock);
+  AdviceDock->hide();
+  // A window losing the focus activates none while documents stay open: that changes nothing.
+  connect(MdiArea, &QMdiArea::subWindowActivated, AdviceDock, [this](QMdiSubWindow* Window) {
+    if (!FDestroying && (Window || MdiArea->subWindowList().isEmpty())) AdviceDock->Follow();
+  });
   connect(MdiArea, &QMdiArea::subWindowActivated, this, &TMDIMainForm::subWindowActivated);
   UpdateMenuItems();
   ReadSettings();
