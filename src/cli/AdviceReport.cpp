@@ -25,9 +25,9 @@ std::string AdviceReportHtml(const TAdvice& Advice, const TCanNodes& Net, const 
           " simulation runs.</p>\n";
   html += "<p class=\"" + std::string(Advice.Reached ? "ok" : "fail") + "\">" + HtmlEscaped(Advice.Summary) + ".</p>\n";
 
-  TCanNodes copy = *Net.Snapshot();
+  const std::unique_ptr<TCanNodes> copy = Net.Snapshot();
   std::string problem;
-  const std::string drawing = DrawingSvg(copy, Advice.File, problem);
+  const std::string drawing = DrawingSvg(*copy, Advice.File, problem);
   html += "<h2>Drawing, as it is today</h2>\n";
   html += drawing.empty() ? "<p>No drawing: " + HtmlEscaped(problem) + "</p>\n"
                           : "<div class=\"drawing\">" + drawing + "</div>\n";

@@ -37,6 +37,11 @@ class TEditorHost {
     (void)Editor;
     (void)Raise;
   }
+  // Shows an editor's "How to make it work" panel (in front when Raise).
+  virtual void ShowAdvice(TSubForm& Editor, bool Raise) {
+    (void)Editor;
+    (void)Raise;
+  }
 };
 
 }  // namespace busweave

@@ -31,6 +31,8 @@
 #include "model/NameText.h"
 #include "model/PathText.h"
 #include "picture/QPainterCanvas.h"
+#include "sim/AdviceSearch.h"
+#include "simview/AdviceCommand.h"
 #include "simview/AnalysisCommand.h"
 #include "simview/SimulateCommand.h"
 
@@ -130,6 +132,9 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   FAnalyzeBus1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F9));
   FAnalyzeBus1->setStatusTip("Simulate each station transmitting and tell at which bit rates the bus works");
   connect(FAnalyzeBus1, &QAction::triggered, this, [this] { AnalyzeBus1Click(); });
+  FAdvise1 = FEdit1->addAction("How to make it &work...");
+  FAdvise1->setStatusTip("Search the smallest changes to terminations, stubs and trunk that make the bus work");
+  connect(FAdvise1, &QAction::triggered, this, [this] { Advise1Click(); });
   FFindingsPanel = new TFindingsPanel;
   FFindingsPanel->OnSelect = [this](const TFinding* Finding) { selectFinding(Finding); };
   FFindingsPanel->OnBitRateChanged = [this] { RecheckBus(); };
@@ -340,6 +345,7 @@ void TSubForm::RedrawWire(const TTrmLine& Wire) {
 
 void TSubForm::RepaintAll() {
   if (FAnalysis) FAnalysis->NetworkChanged();
+  if (FAdvice) FAdvice->NetworkChanged();
   drawingChanged();
   FPaintBox1->update();
   if (FFrame.PaintBox) FFrame.PaintBox->update();
@@ -357,6 +363,7 @@ TReach TSubForm::reachOf(const TMyClasses& Element) const {
 
 void TSubForm::repaintChanged(const std::vector<TReach>& Changed) {
   if (FAnalysis) FAnalysis->NetworkChanged();
+  if (FAdvice) FAdvice->NetworkChanged();
   drawingChanged();
   // Clearing the highlight marks may change any element.
   if (FMarksSet) {
@@ -520,6 +527,7 @@ void TSubForm::UpdateEditMenu() {
   FNetwork1->setEnabled(FNodes->FNetworkExists());
   FSimulate1->setEnabled(FNodes->FNetworkExists());
   FAnalyzeBus1->setEnabled(FNodes->FNetworkExists());
+  FAdvise1->setEnabled(FNodes->FNetworkExists());
 }
 
 void TSubForm::FormActivate() {
@@ -662,5 +670,72 @@ void TSubForm::AnalyzeBus1Click() {
 }
 
 TAnalysisPanel* TSubForm::AnalysisPanel() const { return FAnalysis ? FAnalysis->Panel() : nullptr; }
+
+void TSubForm::Advise1Click() {
+  if (!FHost) return;
+  if (!FAdvice) {
+    const auto apply = [this](const std::vector<TEdit>& Edits) { return ApplyEdits(Edits); };
+    const auto show = [this](bool Raise) {
+      if (FHost) FHost->ShowAdvice(*this, Raise);
+    };
+    FAdvice = new TAdviceCommand(this, *FNodes, FHost->Prompts(), apply, show);
+  }
+  FAdvice->Run();
+}
+
+TAdvicePanel* TSubForm::AdvicePanel() const { return FAdvice ? FAdvice->Panel() : nullptr; }
+
+std::optional<QString> TSubForm::ApplyEdits(const std::vector<TEdit>& Edits) {
+  for (const TEdit& edit : Edits)
+    if (const std::optional<QString> why = editOutOfDate(edit)) return why;
+  // A value that does not fit its field is refused before anything changes.
+  try {
+    busweave::ApplyEdits(*FNodes->Snapshot(), Edits);
+  } catch (const std::exception& error) {
+    return QString::fromStdString(error.what());
+  }
+  stampAction();
+  std::vector<TReach> changed;
+  for (const TEdit& edit : Edits) {
+    const int index = FNodes->IndexOf(edit.Key);
+    changed.push_back(reachOf(*FNodes->Objects(index)));
+    if (const TNode* node = FNodes->NodeAtIndex(index))
+      FNodes->BackupNode(node);
+    else
+      FNodes->BackupWire(FNodes->WireAtIndex(index));
+  }
+  busweave::ApplyEdits(*FNodes, Edits);
+  for (const TEdit& edit : Edits) changed.push_back(reachOf(*FNodes->Objects(FNodes->IndexOf(edit.Key))));
+  repaintChanged(changed);
+  UpdateEditMenu();
+  return std::nullopt;
+}
+
+std::optional<QString> TSubForm::editOutOfDate(const TEdit& Edit) const {
+  const int index = FNodes->IndexOf(Edit.Key);
+  const auto nodeName = [this](TPoint P) {
+    const TNode* node = FNodes->NodeAt(P);
+    return node ? QString::fromStdString(NameToUtf8(node->FName))
+                : QString("the wire end at (%1, %2)").arg(P.X).arg(P.Y);
+  };
+  const TNode* node = index >= 0 ? FNodes->NodeAtIndex(index) : nullptr;
+  const TTrmLine* wire = index >= 0 ? FNodes->WireAtIndex(index) : nullptr;
+  if (node && Edit.Field == "resistance") {
+    if (node->FResistance == Edit.Was) return std::nullopt;
+    return QString("the resistance of %1 is %2 ohms now, not the %3 ohms the change was found for.")
+        .arg(nodeName(node->FPos))
+        .arg(node->FResistance)
+        .arg(Edit.Was);
+  }
+  if (wire && Edit.Field == "length") {
+    if (wire->FLength == Edit.Was) return std::nullopt;
+    return QString("the wire from %1 to %2 is %3 mm long now, not the %4 mm the change was found for.")
+        .arg(nodeName(wire->FStart), nodeName(wire->FEnd))
+        .arg(wire->FLength)
+        .arg(Edit.Was);
+  }
+  return QString("the network no longer has the %1 %2 the change edits; it was moved or deleted since the search.")
+      .arg(Edit.Field == "length" ? "wire" : "node", QString::fromStdString(Edit.Key));
+}
 
 }  // namespace busweave

@@ -29,10 +29,13 @@ class QTimer;
 
 namespace busweave {
 
+class TAdviceCommand;
+class TAdvicePanel;
 class TAnalysisCommand;
 class TAnalysisPanel;
 class TFindingsPanel;
 class TSimulateCommand;
+struct TEdit;
 struct TFinding;
 
 // The editor's ties to its frame window.
@@ -79,6 +82,7 @@ class TSubForm : public QWidget {
   QAction* Simulate1() const { return FSimulate1; }
   QAction* CheckBus1() const { return FCheckBus1; }
   QAction* AnalyzeBus1() const { return FAnalyzeBus1; }
+  QAction* Advise1() const { return FAdvise1; }
   QAction* Options1() const { return FOptions1; }
 
   TCanNodes& Nodes() { return *FNodes; }
@@ -216,6 +220,15 @@ class TSubForm : public QWidget {
   void AnalyzeBus1Click();
   TAnalysisCommand* Analysis() const { return FAnalysis; }
   TAnalysisPanel* AnalysisPanel() const;
+  // How to make it work: asks for the rates, then searches the smallest changes that make the bus
+  // work there, in the background; the proposals show in the advice panel. The command of this
+  // document, once used.
+  void Advise1Click();
+  TAdviceCommand* Advice() const { return FAdvice; }
+  TAdvicePanel* AdvicePanel() const;
+  // Sets the values the edits name as one undo step, once every element still holds the value
+  // the edit was found for; otherwise changes nothing and says why, naming the element.
+  std::optional<QString> ApplyEdits(const std::vector<TEdit>& Edits);
 
   // Whether the network file could not be read completely (a missing file is a new network).
   bool LoadFailed() const;
@@ -263,6 +276,9 @@ class TSubForm : public QWidget {
   std::optional<std::vector<std::string>> inPlaceStep(const TStringList& History) const;
   // Undoes (or redoes) one step and repaints what it changed.
   bool stepHistory(bool Undo);
+  // Why the edit no longer fits the network (its element gone, or its value changed since the
+  // search), naming the element; none when it fits.
+  std::optional<QString> editOutOfDate(const TEdit& Edit) const;
   void layoutSurface();
   bool eventFilter(QObject* Watched, QEvent* Event) override;
   TPlotSettings plotSettings() const;
@@ -282,6 +298,7 @@ class TSubForm : public QWidget {
   QAction* FSimulate1;
   QAction* FCheckBus1;
   QAction* FAnalyzeBus1;
+  QAction* FAdvise1;
   QAction* FOptions1;
   std::unique_ptr<TCanNodes> FNodes;
   bool FReadOnly = false;
@@ -289,6 +306,7 @@ class TSubForm : public QWidget {
   TEditorHost* FHost;
   TSimulateCommand* FSimulation = nullptr;  // a child of the editor
   TAnalysisCommand* FAnalysis = nullptr;    // a child of the editor
+  TAdviceCommand* FAdvice = nullptr;        // a child of the editor
   TPoint FLineStart;
   TPoint FLineEnd;
   TPoint FGrid_{100, 100};

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "editor/EditorHost.h"
+#include "shell/DocumentDock.h"
 
 class QDockWidget;
 class QLabel;
@@ -124,12 +125,15 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   void EditOptions(TSubForm& Editor) override;
   void ShowFindings(TSubForm& Editor, bool Raise) override;
   void ShowAnalysis(TSubForm& Editor, bool Raise) override;
+  void ShowAdvice(TSubForm& Editor, bool Raise) override { AdviceDock->ShowPanel(Editor, Raise); }
 
   // The dock with the active document's bus check findings, and its count in the status bar.
   QDockWidget* FindingsDock;
   QLabel* CheckSummary;
   // The dock with the active document's bus analysis, once the document was analysed.
   QDockWidget* AnalysisDock;
+  // The dock with the active document's "How to make it work" advice, beside the analysis.
+  TDocumentDock* AdviceDock;
 
   // The settings file: BUSWEAVE_INI when set; else beside the program with the extension
   // "INI" when KeepsSettingsBeside its folder; else in the user's configuration folder.

@@ -1,10 +1,13 @@
 #include <QDockWidget>
 #include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QStackedWidget>
 
 #include "editor/EditorWindow.h"
 #include "editor/FindingsPanel.h"
 #include "frame/DocumentFrame.h"
+#include "shell/DocumentDock.h"
 #include "shell/MainWindow.h"
 #include "simview/AnalysisPanel.h"
 
@@ -36,6 +39,19 @@ void TMDIMainForm::buildDocks() {
   notAnalysed->setAlignment(Qt::AlignCenter);
   FAnalysisStack->addWidget(notAnalysed);
   tabifyDockWidget(FindingsDock, AnalysisDock);
+  AdviceDock = MakeAdviceDock(
+      [this]() -> TSubForm* {
+        const TMDIChild* document = currentDocument();
+        return document ? document->Editor() : nullptr;
+      },
+      this);
+  addDockWidget(Qt::BottomDockWidgetArea, AdviceDock);
+  tabifyDockWidget(AnalysisDock, AdviceDock);
+  AdviceDock->hide();
+  // A window losing the focus activates none while documents stay open: that changes nothing.
+  connect(MdiArea, &QMdiArea::subWindowActivated, AdviceDock, [this](QMdiSubWindow* Window) {
+    if (!FDestroying && (Window || MdiArea->subWindowList().isEmpty())) AdviceDock->Follow();
+  });
 }
 
 void TMDIMainForm::ShowFindings(TSubForm& Editor, bool Raise) {

@@ -2,7 +2,8 @@
 
 // Stands in for the main window of an editor: records what the editor shows there (mode buttons,
 // position, note) and answers its questions through ScriptedPrompts, or through prompts a test
-// gives. What the docks would show goes to OnShowFindings and OnShowAnalysis when a test sets them.
+// gives. What the docks would show goes to OnShowFindings, OnShowAnalysis and OnShowAdvice when
+// a test sets them.
 
 #include <QString>
 #include <functional>
@@ -35,6 +36,9 @@ class FakeEditorHost : public TEditorHost {
   void ShowAnalysis(TSubForm& Editor, bool Raise) override {
     if (OnShowAnalysis) OnShowAnalysis(Editor, Raise);
   }
+  void ShowAdvice(TSubForm& Editor, bool Raise) override {
+    if (OnShowAdvice) OnShowAdvice(Editor, Raise);
+  }
 
   ScriptedPrompts<> Scripted;
   bool ButtonsVisible = false;
@@ -44,6 +48,7 @@ class FakeEditorHost : public TEditorHost {
   QString Message;
   std::function<void(TSubForm& Editor, bool Raise)> OnShowFindings;
   std::function<void(TSubForm& Editor, bool Raise)> OnShowAnalysis;
+  std::function<void(TSubForm& Editor, bool Raise)> OnShowAdvice;
 
  private:
   TPrompts* FAnswers = nullptr;

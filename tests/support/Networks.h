@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/NetworkContainer.h"
@@ -76,6 +77,26 @@ inline void SaveBus(const std::string& Path, const TBusShape& Shape) {
   }
   for (int t : Shape.Terminated) net.NodeAt(t >= 0 ? trunkPoint(t) : TPoint{200 * (-1 - t), 100})->FResistance = 120;
   net.NumberNodeNames();
+  net.SaveNetwork(Path);
+}
+
+// Three stations with drivers in a line, A - B - C, 2 m and then 10 m of 120-ohm line apart, with
+// the terminations at A and at B in the middle, so that the 10 m to C end open: C's reflections
+// keep the data phase from 4 Mbit/s, which moving B's termination to C reaches.
+inline void SaveMisplacedTerminationBus(const std::string& Path) {
+  TCanNodes net(120, 1500, 120);
+  const TPoint a{0, 0}, b{200, 0}, c{400, 0};
+  for (const TPoint at : {a, b, c}) net.AddNode(at);
+  net.AddWire(a, b, 120, true);
+  net.AddWire(b, c, 120, true);
+  for (const auto& [at, name] : {std::pair{a, "A"}, std::pair{b, "B"}, std::pair{c, "C"}}) {
+    net.NodeAt(at)->FName = std::string(name);
+    net.NodeAt(at)->FSource = 1;
+  }
+  net.NodeAt(a)->FResistance = 120;
+  net.NodeAt(b)->FResistance = 120;
+  net.WireAtIndex(net.IndexOf(TCanNodes::WireKey(a, b)))->FLength = 2000;
+  net.WireAtIndex(net.IndexOf(TCanNodes::WireKey(b, c)))->FLength = 10000;
   net.SaveNetwork(Path);
 }
 

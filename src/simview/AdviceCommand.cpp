@@ -1,0 +1,176 @@
+#include "simview/AdviceCommand.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QWidget>
+#include <algorithm>
+
+#include "gui/ModalResult.h"
+#include "gui/Prompts.h"
+#include "model/NetworkContainer.h"
+#include "simview/AdvicePanel.h"
+#include "simview/AnalysisCommand.h"
+#include "simview/StatusBarPanel.h"
+
+namespace busweave {
+
+// What the worker hands back: the advice, or why there is none.
+struct TAdviceCommand::Outcome {
+  TAdvice Advice;
+  std::string Error;
+};
+
+TAdviceCommand::TAdviceCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Prompts,
+                               std::function<std::optional<QString>(const std::vector<TEdit>&)> Apply,
+                               std::function<void(bool)> Show)
+    : QObject(Editor), FEditor(Editor), FNet(Net), FPrompts(Prompts), FApply(std::move(Apply)), FShow(std::move(Show)) {
+  FPanel = new TAdvicePanel;
+  FPanel->OnApply = [this](std::size_t Proposal) { ApplyProposal(Proposal); };
+
+  const TProgressPanel parts = MakeProgressPanel("Searching how to make it work", "Stop the search", 180);
+  StatusPanel = parts.Panel;
+  ProgressLabel = parts.Label;
+  ProgressBar = parts.Bar;
+  CancelButton = parts.Cancel;
+  connect(CancelButton, &QPushButton::clicked, this, [this] { Cancel(); });
+}
+
+TAdviceCommand::~TAdviceCommand() {
+  // The search stops within moments of the request (its worker processes are killed); its news
+  // is dropped with this object. The editor is half destroyed by now: nothing of it is touched.
+  FWorker.request_stop();
+  if (FWorker.joinable()) FWorker.join();
+  delete StatusPanel.data();
+  delete FPanel;
+}
+
+void TAdviceCommand::showStatusPanel(bool Visible) {
+  if (StatusPanel && Visible) {
+    ProgressBar->setRange(0, 0);  // busy until the first runs are counted
+    ProgressBar->setValue(0);
+  }
+  ShowInStatusBar(StatusPanel, FEditor, Visible);
+}
+
+void TAdviceCommand::Run() {
+  if (FRunning || !FNet.FNetworkExists()) return;
+  TAdviceRatesDialog dialog(FEditor);
+  dialog.ReportError = [this, &dialog](const QString& Message) { FPrompts.ShowError(&dialog, Message); };
+  if (FPrompts.ExecDialog(dialog) != mrOk) return;
+  if (const auto rates = dialog.Rates()) Search(*rates);
+}
+
+void TAdviceCommand::Search(const TAdviceRates& Rates) {
+  if (FRunning || !FNet.FNetworkExists()) return;
+  QString program = Program;
+  if (program.isEmpty()) {
+    const auto found = FindAnalysisProgram();
+    if (!found) {
+      fail("No advice can be searched: busweave-cli, which runs the simulations, was not found beside this program (" +
+           QCoreApplication::applicationDirPath() + ") nor in its build tree. Set BUSWEAVE_CLI to its path.");
+      return;
+    }
+    program = *found;
+  }
+  TAdviceOptions options;
+  options.DataRate = Rates.DataRate;
+  options.ArbitrationRate = Rates.ArbitrationRate;
+  options.Run.Program = program.toLocal8Bit().toStdString();
+  options.Run.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  // The search reads a copy: the document stays free to edit (and to take a change) meanwhile.
+  std::shared_ptr<const TCanNodes> net = FNet.Snapshot();
+
+  FRunning = true;
+  FChangedDuringRun = false;
+  const int run = ++FRun;
+  showStatusPanel(true);
+  // Advice on view stays until the new one replaces it (a cancelled search keeps it).
+  if (FPanel->HasAdvice())
+    FPanel->ShowNote("Searching again; below, the last advice.");
+  else
+    FPanel->ShowMessage("Searching the smallest changes that make the bus work: every step is a simulation.");
+  if (FShow) FShow(true);
+  // A former search still stopping is waited for; it was told to stop when cancelled.
+  FWorker = std::jthread([this, run, net, options = std::move(options)](std::stop_token Stop) mutable {
+    auto outcome = std::make_shared<Outcome>();
+    options.Run.Stop = Stop;
+    // Called on the search's threads: only queue the news for the window's.
+    options.Run.Progress = [this, run](const TRunProgress& Progress) {
+      QMetaObject::invokeMethod(
+          this, [this, run, Progress] { onProgress(run, Progress); }, Qt::QueuedConnection);
+    };
+    try {
+      outcome->Advice = Advise(*net, net->FFileName(), options);
+    } catch (const std::exception& error) {
+      outcome->Error = error.what();
+    }
+    if (Stop.stop_requested() || outcome->Advice.Cancelled) return;
+    QMetaObject::invokeMethod(
+        this, [this, run, outcome] { onDone(run, outcome); }, Qt::QueuedConnection);
+  });
+}
+
+void TAdviceCommand::onProgress(int Run, const TRunProgress& Progress) {
+  if (Run != FRun || !FRunning) return;
+  ProgressBar->setRange(0, static_cast<int>(Progress.Total));
+  ProgressBar->setValue(static_cast<int>(Progress.Done));
+  ProgressBar->setFormat("%v of %m steps");
+}
+
+void TAdviceCommand::onDone(int Run, const std::shared_ptr<Outcome>& Result) {
+  if (Run != FRun || !FRunning) return;  // cancelled meanwhile
+  FRunning = false;
+  showStatusPanel(false);
+  if (!Result->Error.empty()) {
+    const QString why = QString::fromStdString(Result->Error);
+    fail("No advice can be searched: " + why + (why.endsWith('.') ? "" : "."));
+    emit Finished();
+    return;
+  }
+  FPanel->ShowAdvice(Result->Advice);
+  if (FChangedDuringRun) FPanel->MarkOutdated();
+  if (FShow) FShow(true);
+  emit Finished();
+}
+
+void TAdviceCommand::NetworkChanged() {
+  if (FRunning) FChangedDuringRun = true;
+  FPanel->MarkOutdated();
+}
+
+void TAdviceCommand::ApplyProposal(std::size_t Proposal) {
+  const std::vector<TProposal>& proposals = FPanel->ProposalList();
+  if (Proposal >= proposals.size() || !FApply) return;
+  // A copy: the edit tells the panel of the change while the call runs.
+  const std::vector<TEdit> edits = proposals[Proposal].Edits;
+  if (const std::optional<QString> why = FApply(edits)) {
+    FPrompts.ShowError(FEditor, "This change cannot be made: " + *why);
+    return;
+  }
+  FPanel->ShowNote(QString("Change %1 made; Edit > Undo takes it back.").arg(Proposal + 1));
+}
+
+void TAdviceCommand::fail(const QString& Message) {
+  FPanel->ShowMessage(Message);
+  if (FShow) FShow(false);
+  FPrompts.ShowError(FEditor, Message);
+}
+
+void TAdviceCommand::Cancel() {
+  if (!FRunning) return;
+  FRunning = false;
+  // The worker kills its processes and ends; what it still sends is dropped.
+  FWorker.request_stop();
+  showStatusPanel(false);
+  if (FPanel->HasAdvice()) {
+    FPanel->ShowNote("The search was cancelled; below, the last advice.");
+    if (FChangedDuringRun) FPanel->MarkOutdated();
+  } else {
+    FPanel->ShowMessage("The search was cancelled.");
+  }
+  emit Finished();
+}
+
+}  // namespace busweave

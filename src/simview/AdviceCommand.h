@@ -1,0 +1,92 @@
+#pragma once
+
+// The "How to make it work" command of one editor: asks for the rates to reach, then searches on
+// a worker thread, on a copy of the network, for the smallest changes that make the bus work
+// there (Advise, whose simulations run in worker processes of busweave-cli), with a progress bar
+// and a Cancel button in the main window's status bar, as the bus analysis does. The proposals go
+// to the document's advice panel; Apply there hands the picked change to the editor, which makes
+// it as one undo step. The editor owns the command (as its child); the command owns the panel.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "sim/AdviceSearch.h"
+#include "simview/AdviceRatesDialog.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QWidget;
+
+namespace busweave {
+
+class TAdvicePanel;
+class TCanNodes;
+class TPrompts;
+
+class TAdviceCommand : public QObject {
+  Q_OBJECT
+
+ public:
+  // Apply makes the edits in the document as one undo step and returns why it could not
+  // (nothing changed then); Show brings the panel into view (in front when its argument is true).
+  TAdviceCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Prompts,
+                 std::function<std::optional<QString>(const std::vector<TEdit>&)> Apply,
+                 std::function<void(bool)> Show);
+  ~TAdviceCommand() override;
+
+  // The command: asks for the rates, then starts the search (or tells why it cannot).
+  void Run();
+  // Starts the search for these rates without asking.
+  void Search(const TAdviceRates& Rates);
+  // Stops the search of this document, if any; its worker processes are ended and the advice
+  // on view stays.
+  void Cancel();
+  bool Running() const { return FRunning; }
+  // The network was edited: advice shown, or one still being searched, is of the old network.
+  void NetworkChanged();
+  // Makes the panel's Proposal-th change in the document; a change whose values the document no
+  // longer holds is refused with a message naming the element.
+  void ApplyProposal(std::size_t Proposal);
+
+  TAdvicePanel* Panel() const { return FPanel; }
+
+  // The worker program; found by FindAnalysisProgram() when empty.
+  QString Program;
+
+  // The status bar parts shown while a search goes on.
+  QPointer<QWidget> StatusPanel;
+  QLabel* ProgressLabel;
+  QProgressBar* ProgressBar;
+  QPushButton* CancelButton;
+
+ signals:
+  // A search has ended: shown, failed (with its message) or cancelled.
+  void Finished();
+
+ private:
+  struct Outcome;
+  void onProgress(int Run, const TRunProgress& Progress);
+  void onDone(int Run, const std::shared_ptr<Outcome>& Result);
+  void fail(const QString& Message);
+  void showStatusPanel(bool Visible);
+
+  QWidget* FEditor;
+  TCanNodes& FNet;
+  TPrompts& FPrompts;
+  std::function<std::optional<QString>(const std::vector<TEdit>&)> FApply;
+  std::function<void(bool)> FShow;
+  TAdvicePanel* FPanel;  // owned; shown in the main window's dock
+  bool FRunning = false;
+  bool FChangedDuringRun = false;
+  int FRun = 0;          // counts the searches, so that news of a cancelled one is dropped
+  std::jthread FWorker;  // the latest search
+};
+
+}  // namespace busweave
