@@ -599,6 +599,10 @@ TAdvice finish(TSearch& S, TToday& Today, TFound Found, const std::string& File,
   });
   const bool anyWorks = !singles.empty() && singles.front().second.Works;
   const std::size_t most = anyWorks ? S.Options.MostProposals : std::min<std::size_t>(3, S.Options.MostProposals);
+  std::size_t toProve = 0;
+  for (const auto& single : singles)
+    if (toProve < most && (!anyWorks || single.second.Works)) ++toProve;
+  S.Total += toProve;
   for (auto& [proposal, joined] : singles) {
     if (advice.Proposals.size() >= most || (anyWorks && !joined.Works)) break;
     prove(S, proposal, Today.Receiver);
@@ -610,6 +614,7 @@ TAdvice finish(TSearch& S, TToday& Today, TFound Found, const std::string& File,
       proposal.Size = sizeOf(proposal.Edits);
       prove(S, proposal, Today.Receiver);
     }
+    S.stepDone("proving " + proposal.Change.Text);
     advice.Proposals.push_back(std::move(proposal));
   }
   std::stable_sort(advice.Proposals.begin(), advice.Proposals.end(), [](const TProposal& L, const TProposal& R) {
@@ -652,6 +657,7 @@ bool startSearch(TSearch& S, TStart& Start) {
   S.Stations = plan.Stations.size();
   S.Total = S.Stations;
   Start.Today.Runs = S.run(plan, everyStation(S.Stations), S.Options.Run.Jobs);
+  S.Done = S.Stations;  // today's runs count as steps of the search
   // The default target is the next data rate above today's highest.
   Start.Targets = targetsOf(JudgeRuns(Start.Today.Runs, S.Options.Settings), S.Options);
   S.Targets = Start.Targets;
