@@ -110,6 +110,7 @@ TJson adviceJson(const TAdvice& A) {
           {"reached", A.Reached},
           {"deciding_station", A.Receiver},
           {"summary", A.Summary},
+          {"unsimulated", A.Unsimulated},
           {"runs", A.Runs},
           {"proposals", proposals}};
 }
@@ -125,6 +126,7 @@ void printAdvice(const TAdvice& A, std::ostream& Out) {
     for (const TEdit& e : p.Edits)
       Out << "     " << e.Key << " " << e.Field << " " << e.Was << " -> " << e.Value << "\n";
   }
+  for (const std::string& u : A.Unsimulated) Out << "not simulated: " << u << "\n";
   Out << A.Summary << " (" << A.Runs << " simulation runs)\n";
 }
 

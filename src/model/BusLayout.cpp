@@ -17,13 +17,13 @@ struct TWires {
   std::vector<const TTrmLine*> Lines;
   std::vector<std::string> Keys;
   std::vector<std::pair<int, int>> Ends;  // per wire, its two points
+  std::map<std::pair<std::int32_t, std::int32_t>, int> Index;
 };
 
 TWires wiresOf(const TCanNodes& Net) {
   TWires g;
-  std::map<std::pair<std::int32_t, std::int32_t>, int> index;
   const auto vertex = [&](TPoint P) {
-    const auto [it, added] = index.try_emplace({P.X, P.Y}, static_cast<int>(g.Points.size()));
+    const auto [it, added] = g.Index.try_emplace({P.X, P.Y}, static_cast<int>(g.Points.size()));
     if (added) {
       g.Points.push_back(P);
       g.Links.emplace_back();
@@ -95,9 +95,30 @@ std::optional<TBusLayout> BusLayoutOf(const TCanNodes& Net) {
   if (g.Lines.empty() || g.Lines.size() + 1 != g.Points.size()) return std::nullopt;  // a loop, or apart
   const TWalk first = walk(g, 0);
   if (std::any_of(first.Mm.begin(), first.Mm.end(), [](std::int64_t Mm) { return Mm < 0; })) return std::nullopt;
-  const int a = farthestOf(first);
+  // The trunk runs between the two terminations at line ends farthest apart; with one such,
+  // from it to the point farthest from it; with none, between the two points farthest apart.
+  std::vector<int> endTerminations;
+  for (int i = 0; i < Net.Count(); ++i)
+    if (const TNode* node = Net.NodeAtIndex(i); node && node->FResistance <= kTerminationCeiling) {
+      const auto at = g.Index.find({node->FPos.X, node->FPos.Y});
+      if (at != g.Index.end() && g.Links[static_cast<std::size_t>(at->second)].size() == 1)
+        endTerminations.push_back(at->second);
+    }
+  int a = endTerminations.size() == 1 ? endTerminations.front() : farthestOf(first);
+  int b = farthestOf(walk(g, a));
+  if (endTerminations.size() >= 2) {
+    std::int64_t longest = -1;
+    for (int from : endTerminations) {
+      const TWalk w = walk(g, from);
+      for (int to : endTerminations)
+        if (w.Mm[static_cast<std::size_t>(to)] > longest) {
+          longest = w.Mm[static_cast<std::size_t>(to)];
+          a = from;
+          b = to;
+        }
+    }
+  }
   const TWalk fromA = walk(g, a);
-  const int b = farthestOf(fromA);
   TBusLayout layout;
   layout.EndA = g.Points[static_cast<std::size_t>(a)];
   layout.EndB = g.Points[static_cast<std::size_t>(b)];

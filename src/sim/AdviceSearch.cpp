@@ -92,7 +92,7 @@ struct TSearch {
   TAnalysisSettings Settings;  // judged at the targets
   TAdviceTargets Targets;
   std::size_t Stations = 0;
-  std::atomic<int> Runs{0};
+  std::set<std::size_t> Failing;  // transmitters whose streams fail today, tried first
   std::mutex ProgressLock;
   std::size_t Done = 0;
   std::size_t Total = 0;
@@ -120,15 +120,20 @@ struct TSearch {
   std::vector<TTransmitterRun> run(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters, int Jobs) {
     TRunsOutcome outcome = RunTransmitters(Plan, Transmitters, runOptions(Jobs));
     if (outcome.Cancelled) throw TSearchCancelled{};
-    Runs += static_cast<int>(Transmitters.size());
     return std::move(outcome.Runs);
   }
 
-  void stepDone(const std::string& What) {
+  // Progress counts transmitter runs; a unit's are estimated when it starts.
+  void addSteps(std::size_t Steps) {
+    std::lock_guard lock(ProgressLock);
+    Total += Steps;
+  }
+  void stepDone(std::size_t Runs) {
     if (!Options.Run.Progress) return;
     std::lock_guard lock(ProgressLock);
-    ++Done;
-    Options.Run.Progress({Done, Total, What});
+    Done += Runs;
+    Total = std::max(Total, Done);
+    Options.Run.Progress({Done, Total, std::string()});
   }
 };
 
@@ -142,32 +147,114 @@ std::vector<TEdit> lengthEdits(const TCandidate& C, std::int64_t Step) {
   return edits;
 }
 
-// One unit: the candidate for one transmitter. Known says the transmitter's stream fails with
-// the searched wires as they are (today's network, when the candidate has no fixed edits).
-TUnitResult runUnit(TSearch& S, const TCandidate& C, std::size_t Transmitter, bool KnownFailing) {
-  TUnitResult result{C.Id, static_cast<int>(Transmitter), false, 0, 0};
-  const auto works = [&](const std::vector<TEdit>& Edits) {
-    const TAnalysisPlan plan = S.planOf(Edits);
-    ++result.Runs;
-    return reachesSafely(JudgeRuns(S.run(plan, {Transmitter}, 1), S.Settings), S.Targets);
-  };
+// Runs the transmitters on the changed network, Width at a time, those that fail today first.
+// Unless Whole, it stops after the first batch whose runs miss the targets.
+struct TTrial {
+  bool Works = false;  // with the guard to spare
+  std::vector<TTransmitterRun> Runs;
+  TAnalysisPlan Plan;
+};
+
+TTrial tryChange(TSearch& S, const std::vector<TEdit>& Edits, bool Whole, int Width, int& Runs) {
+  TTrial trial;
+  trial.Plan = S.planOf(Edits);
+  std::vector<std::size_t> order(S.Failing.begin(), S.Failing.end());
+  for (std::size_t t = 0; t < S.Stations; ++t)
+    if (!S.Failing.count(t)) order.push_back(t);
+  const auto width = static_cast<std::size_t>(Width);
+  for (std::size_t from = 0; from < order.size(); from += width) {
+    const auto first = order.begin() + static_cast<std::ptrdiff_t>(from);
+    const std::vector<std::size_t> batch(first,
+                                         first + static_cast<std::ptrdiff_t>(std::min(width, order.size() - from)));
+    for (TTransmitterRun& run : S.run(trial.Plan, batch, Width)) trial.Runs.push_back(std::move(run));
+    Runs += static_cast<int>(batch.size());
+    S.stepDone(batch.size());
+    if (!Whole && !reachesSafely(JudgeRuns(trial.Runs, S.Settings), S.Targets)) return trial;
+  }
+  std::sort(trial.Runs.begin(), trial.Runs.end(),
+            [](const TTransmitterRun& L, const TTransmitterRun& R) { return L.Transmitter < R.Transmitter; });
+  trial.Works = reachesSafely(JudgeRuns(trial.Runs, S.Settings), S.Targets);
+  return trial;
+}
+
+// The trial's verdict checked by the full runs of the stream at the rates that decide it.
+TStreamVerdict proveTrial(TSearch& S, const TTrial& Trial, int& Runs) {
+  TStreamVerdict verdict = JudgeRuns(Trial.Runs, S.Settings);
+  if (S.Options.Confirm) {
+    const std::size_t before = verdict.Confirmations.size();
+    try {
+      if (!ConfirmVerdict(Trial.Plan, Trial.Runs, S.Settings, S.runOptions(1), verdict)) throw TSearchCancelled{};
+    } catch (const EAnalysisError& error) {
+      // As analyze does: the verdict of the responses stands, and says it was not checked.
+      verdict.Confirmations.push_back(std::string("not checked by full runs of the stream: ") + error.what());
+    }
+    Runs += static_cast<int>(verdict.Confirmations.size() - before);
+  }
+  return verdict;
+}
+
+void keep(TUnitResult& Result, TTrial&& Trial, const TStreamVerdict& Verdict, const TAdviceTargets& Targets) {
+  Result.Judged = true;
+  Result.Works = reaches(Verdict, Targets);
+  Result.MaxArbitrationRate = Verdict.Bus.MaxArbitrationRate;
+  Result.MaxDataRate = Verdict.Bus.MaxDataRate;
+  Result.Final = std::move(Trial.Runs);
+}
+
+// One unit: the candidate searched and proved. Without fixed edits the searched wires as they
+// are fail (today's network), so the bisection starts below them.
+TUnitResult runUnit(TSearch& S, const TCandidate& C, int Width) {
+  TUnitResult result;
+  result.Candidate = C.Id;
   if (C.Wires.empty()) {
-    result.Works = works(C.Edits);
+    TTrial trial = tryChange(S, C.Edits, true, Width, result.Runs);
+    const TStreamVerdict verdict = proveTrial(S, trial, result.Runs);
+    keep(result, std::move(trial), verdict, S.Targets);
     return result;
   }
   std::int64_t high = C.Steps;
-  if (!KnownFailing && works(lengthEdits(C, high))) return {C.Id, result.Transmitter, true, high, result.Runs};
-  if (!works(lengthEdits(C, 1))) return result;
-  std::int64_t low = 1;
-  while (high - low > 1) {
-    const std::int64_t middle = low + (high - low) / 2;
-    if (works(lengthEdits(C, middle)))
-      low = middle;
-    else
-      high = middle;
+  std::optional<TTrial> best;
+  if (!C.Edits.empty()) {
+    TTrial whole = tryChange(S, lengthEdits(C, high), false, Width, result.Runs);
+    if (whole.Works) {
+      best = std::move(whole);
+      result.Step = high;
+    }
   }
-  result.Works = true;
-  result.Step = low;
+  if (!best) {
+    TTrial shortest = tryChange(S, lengthEdits(C, 1), false, Width, result.Runs);
+    if (!shortest.Works) {
+      // Not even the shortest works: judged whole all the same, for the best a failing search found.
+      shortest = tryChange(S, lengthEdits(C, 1), true, Width, result.Runs);
+      const TStreamVerdict verdict = JudgeRuns(shortest.Runs, S.Settings);
+      keep(result, std::move(shortest), verdict, S.Targets);
+      result.Works = false;
+      result.Step = 1;
+      return result;
+    }
+    std::int64_t low = 1;
+    best = std::move(shortest);
+    while (high - low > 1) {
+      const std::int64_t middle = low + (high - low) / 2;
+      TTrial trial = tryChange(S, lengthEdits(C, middle), false, Width, result.Runs);
+      if (trial.Works) {
+        low = middle;
+        best = std::move(trial);
+      } else {
+        high = middle;
+      }
+    }
+    result.Step = low;
+  }
+  // The full runs of the stream decide; a length they fail is shortened by a twentieth and
+  // tried again.
+  TStreamVerdict verdict = proveTrial(S, *best, result.Runs);
+  for (int retry = 0; retry < kProofRetries && !reaches(verdict, S.Targets) && result.Step > 1; ++retry) {
+    result.Step -= std::max<std::int64_t>(1, result.Step / 20);
+    best = tryChange(S, lengthEdits(C, result.Step), true, Width, result.Runs);
+    verdict = proveTrial(S, *best, result.Runs);
+  }
+  keep(result, std::move(*best), verdict, S.Targets);
   return result;
 }
 
@@ -197,47 +284,60 @@ void inParallel(std::size_t Count, int Jobs, TWork Work) {
   if (first) std::rethrow_exception(first);
 }
 
-struct TUnit {
-  std::size_t Candidate = 0;
-  std::size_t Transmitter = 0;
-  bool KnownFailing = false;
-};
-
-std::int64_t unitCost(const TCandidate& C) {
-  if (C.Wires.empty()) return 1;
-  std::int64_t cost = 2;
-  for (std::int64_t n = 1; n < C.Steps; n *= 2) ++cost;
-  return cost;
+// A unit's cost in transmitter runs, roughly: the shards are balanced by it.
+std::int64_t unitCost(const TCandidate& C, std::size_t Stations) {
+  const auto whole = static_cast<std::int64_t>(Stations);
+  if (C.Wires.empty()) return whole;
+  std::int64_t steps = 1;
+  for (std::int64_t n = 1; n < C.Steps; n *= 2) ++steps;
+  return whole + steps * (whole + 1) / 2;
 }
 
-// The units' shards: longest first, each to the shard with the least so far, so that the shards
-// take about equally long whatever the mix of fixed changes and searched lengths.
-std::vector<int> shardsOf(const std::vector<TUnit>& Units, const std::vector<TCandidate>& Candidates, int Shards) {
-  std::vector<std::size_t> order(Units.size());
+// The candidates' shards: the costliest first, each to the shard with the least so far, so that
+// the shards take about equally long whatever the mix of fixed changes and searched lengths.
+std::vector<int> shardsOf(const std::vector<TCandidate>& Candidates, std::size_t Stations, int Shards) {
+  std::vector<std::size_t> order(Candidates.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(), [&](std::size_t L, std::size_t R) {
-    return unitCost(Candidates[Units[L].Candidate]) > unitCost(Candidates[Units[R].Candidate]);
+    return unitCost(Candidates[L], Stations) > unitCost(Candidates[R], Stations);
   });
   std::vector<std::int64_t> load(static_cast<std::size_t>(Shards), 0);
-  std::vector<int> shard(Units.size(), 1);
+  std::vector<int> shard(Candidates.size(), 1);
   for (std::size_t i : order) {
     const auto least = static_cast<std::size_t>(std::min_element(load.begin(), load.end()) - load.begin());
-    load[least] += unitCost(Candidates[Units[i].Candidate]);
+    load[least] += unitCost(Candidates[i], Stations);
     shard[i] = static_cast<int>(least) + 1;
   }
   return shard;
 }
 
+// The units of the candidates Which names, side by side. With fewer units than workers each
+// runs several transmitters at a time, so that every worker stays busy.
 std::vector<TUnitResult> runUnits(TSearch& S, const std::vector<TCandidate>& Candidates,
-                                  const std::vector<TUnit>& Units) {
-  std::vector<TUnitResult> results(Units.size());
-  S.Total += Units.size();
-  inParallel(Units.size(), S.Options.Run.Jobs, [&](std::size_t i) {
-    const TCandidate& c = Candidates[Units[i].Candidate];
-    results[i] = runUnit(S, c, Units[i].Transmitter, Units[i].KnownFailing);
-    S.stepDone(c.Text);
+                                  const std::vector<std::size_t>& Which) {
+  std::vector<TUnitResult> results(Which.size());
+  if (Which.empty()) return results;
+  for (std::size_t i : Which) S.addSteps(static_cast<std::size_t>(unitCost(Candidates[i], S.Stations)));
+  const int jobs = std::max(1, S.Options.Run.Jobs);
+  const int side = static_cast<int>(std::min<std::size_t>(Which.size(), static_cast<std::size_t>(jobs)));
+  inParallel(Which.size(), side, [&](std::size_t i) {
+    const TCandidate& c = Candidates[Which[i]];
+    try {
+      results[i] = runUnit(S, c, jobs / side);
+    } catch (const EAnalysisError& error) {
+      // A changed network the simulator cannot run is no answer; the search goes on without it.
+      results[i] = TUnitResult{};
+      results[i].Candidate = c.Id;
+      results[i].Failure = error.what();
+    }
   });
   return results;
+}
+
+std::vector<std::size_t> indices(std::size_t From, std::size_t To) {
+  std::vector<std::size_t> list;
+  for (std::size_t i = From; i < To; ++i) list.push_back(i);
+  return list;
 }
 
 // Today's verdict decides the targets, the transmitters whose streams fail and the station that
@@ -402,42 +502,6 @@ std::vector<TCandidate> candidatesOf(const TCanNodes& Net, const TBusLayout& Lay
   return list;
 }
 
-// The units of the candidates: a fixed change for every transmitter; a length for the
-// transmitters whose streams fail today (the others work with the wires as long as they are),
-// or for every one when fixed edits come with it.
-std::vector<TUnit> unitsOf(const std::vector<TCandidate>& Candidates, std::size_t First, std::size_t Stations,
-                           const std::set<std::size_t>& Failing) {
-  std::vector<TUnit> units;
-  for (std::size_t c = First; c < Candidates.size(); ++c) {
-    const TCandidate& cand = Candidates[c];
-    const bool lengthOnly = !cand.Wires.empty() && cand.Edits.empty();
-    for (std::size_t t = 0; t < Stations; ++t) {
-      if (lengthOnly && !Failing.count(t)) continue;
-      units.push_back({c, t, lengthOnly});
-    }
-  }
-  return units;
-}
-
-// A candidate's outcome over every transmitter.
-struct TJoined {
-  bool Works = true;
-  std::int64_t Step = 0;
-  int Working = 0;  // transmitters for which it works: how near it comes
-};
-
-TJoined joinUnits(const TCandidate& C, const std::vector<TUnitResult>& Results) {
-  TJoined j;
-  j.Step = C.Steps;
-  for (const TUnitResult& r : Results) {
-    if (r.Candidate != C.Id) continue;
-    if (r.Works) ++j.Working;
-    j.Works = j.Works && r.Works;
-    if (!C.Wires.empty()) j.Step = std::min(j.Step, r.Works ? r.Step : 0);
-  }
-  return j;
-}
-
 double sizeOf(const std::vector<TEdit>& Edits) {
   double size = 0.0;
   for (const TEdit& e : Edits)
@@ -455,26 +519,6 @@ std::vector<TEye> eyesOf(const std::vector<TTransmitterRun>& Runs, const TAnalys
   for (TEye& eye : verdict.Eyes)
     if (eye.Receiver == Receiver && eye.BitRate == DataRate) eyes.push_back(std::move(eye));
   return eyes;
-}
-
-// The full analysis of the changed network decides.
-void prove(TSearch& S, TProposal& P, const std::string& Receiver) {
-  const TAnalysisPlan plan = S.planOf(P.Edits);
-  std::vector<std::size_t> all(plan.Stations.size());
-  for (std::size_t t = 0; t < all.size(); ++t) all[t] = t;
-  const std::vector<TTransmitterRun> runs = S.run(plan, all, S.Options.Run.Jobs);
-  TStreamVerdict verdict = JudgeRuns(runs, S.Settings);
-  if (S.Options.Confirm) {
-    TRunOptions options = S.runOptions(1);
-    if (!ConfirmVerdict(plan, runs, S.Settings, options, verdict)) throw TSearchCancelled{};
-  }
-  P.Proved = true;
-  P.Reaches = reaches(verdict, S.Targets);
-  P.MaxArbitrationRate = verdict.Bus.MaxArbitrationRate;
-  P.MaxDataRate = verdict.Bus.MaxDataRate;
-  P.Margin = LeastMargin(verdict, TBusPhase::Data, S.Targets.DataRate).value_or(0.0);
-  P.Eyes = eyesOf(runs, S.Settings, S.Targets.DataRate, Receiver);
-  P.Receiver = Receiver;
 }
 
 std::string proposalText(const TProposal& P, const TAdviceTargets& Targets) {
@@ -511,12 +555,14 @@ std::string proposalText(const TProposal& P, const TAdviceTargets& Targets) {
   return text;
 }
 
-// Candidates made of two singles: the fixed edits of both, or a fixed change with the other's
-// length searched again on top of it; two lengths are searched together.
-std::vector<TCandidate> pairsOf(const std::vector<TCandidate>& Singles) {
+// Candidates made of two of the first Most singles (the list puts the terminations first, then
+// the stubs of the failing stations, then the longest others): the fixed edits of both, or a fixed change with the
+// other's length searched again on top of it; two lengths are searched together.
+std::vector<TCandidate> pairsOf(const std::vector<TCandidate>& Singles, std::size_t Most) {
   std::vector<TCandidate> pairs;
-  for (std::size_t i = 0; i < Singles.size(); ++i)
-    for (std::size_t j = i + 1; j < Singles.size(); ++j) {
+  const std::size_t paired = std::min(Singles.size(), Most);
+  for (std::size_t i = 0; i < paired; ++i)
+    for (std::size_t j = i + 1; j < paired; ++j) {
       const TCandidate* a = &Singles[i];
       const TCandidate* b = &Singles[j];
       if (a->Edits.empty() && !b->Edits.empty()) std::swap(a, b);
@@ -547,10 +593,13 @@ std::vector<TCandidate> pairsOf(const std::vector<TCandidate>& Singles) {
 
 struct TFound {
   std::vector<TCandidate> Candidates;
-  std::vector<TUnitResult> Results;
+  std::vector<TUnitResult> Results;  // by candidate, in the candidates' order
+  std::size_t Singles = 0;           // the candidates before the pairs
 };
 
-TAdvice finish(TSearch& S, TToday& Today, TFound Found, const std::string& File,
+// The advice from the units' results: the changes that reach the targets by size, or, when none
+// does, the judged ones that come nearest. No run is made here.
+TAdvice finish(TSearch& S, const TToday& Today, const TFound& Found, const std::string& File,
                const std::vector<std::string>& Stations) {
   TAdvice advice;
   advice.File = File;
@@ -560,79 +609,54 @@ TAdvice finish(TSearch& S, TToday& Today, TFound Found, const std::string& File,
   advice.Before = Today.Verdict;
   advice.Receiver = Today.Receiver;
   advice.BeforeEyes = eyesOf(Today.Runs, S.Settings, S.Targets.DataRate, Today.Receiver);
-
-  const auto proposalsOf = [&](std::size_t From) {
-    std::vector<std::pair<TProposal, TJoined>> list;
-    for (std::size_t i = From; i < Found.Candidates.size(); ++i) {
-      const TCandidate& c = Found.Candidates[i];
-      const TJoined j = joinUnits(c, Found.Results);
-      TProposal p;
-      p.Change = c;
-      p.Edits = c.Wires.empty() ? c.Edits : lengthEdits(c, std::max<std::int64_t>(1, j.Step));
-      p.Size = sizeOf(p.Edits);
-      list.push_back({std::move(p), j});
-    }
-    return list;
-  };
-  auto singles = proposalsOf(0);
-  const auto works = [](const std::pair<TProposal, TJoined>& P) { return P.second.Works; };
-  if (std::none_of(singles.begin(), singles.end(), works) && !singles.empty()) {
-    // The singles that come nearest, paired.
-    std::vector<std::pair<TProposal, TJoined>> nearest = singles;
-    std::stable_sort(nearest.begin(), nearest.end(),
-                     [](const auto& L, const auto& R) { return L.second.Working > R.second.Working; });
-    nearest.resize(std::min(nearest.size(), S.Options.PairedSingles));
-    std::vector<TCandidate> best;
-    for (const auto& n : nearest) best.push_back(n.first.Change);
-    const std::size_t first = Found.Candidates.size();
-    for (TCandidate& pair : pairsOf(best)) Found.Candidates.push_back(std::move(pair));
-    std::vector<TUnit> units = unitsOf(Found.Candidates, first, Stations.size(), Today.Failing);
-    std::vector<TUnitResult> more = runUnits(S, Found.Candidates, units);
-    Found.Results.insert(Found.Results.end(), more.begin(), more.end());
-    for (auto& p : proposalsOf(first)) singles.push_back(std::move(p));
+  // The pairs count only where no single change works, as in a search that tried them only then.
+  bool singleWorks = false;
+  for (std::size_t i = 0; i < Found.Singles && i < Found.Results.size(); ++i) singleWorks |= Found.Results[i].Works;
+  std::vector<TProposal> list;
+  for (std::size_t i = 0; i < Found.Results.size(); ++i) {
+    const TUnitResult& r = Found.Results[i];
+    if (!r.Judged || (singleWorks && i >= Found.Singles)) continue;
+    TProposal p;
+    p.Change = Found.Candidates[i];
+    p.Edits = p.Change.Wires.empty() ? p.Change.Edits : lengthEdits(p.Change, r.Step);
+    p.Size = sizeOf(p.Edits);
+    p.Proved = true;
+    p.Reaches = r.Works;
+    p.MaxArbitrationRate = r.MaxArbitrationRate;
+    p.MaxDataRate = r.MaxDataRate;
+    p.Margin = LeastMargin(JudgeRuns(r.Final, S.Settings), TBusPhase::Data, S.Targets.DataRate).value_or(0.0);
+    p.Receiver = Today.Receiver;
+    p.Eyes = eyesOf(r.Final, S.Settings, S.Targets.DataRate, Today.Receiver);
+    list.push_back(std::move(p));
   }
-  // The working ones by size, then the nearest; the first few proved.
-  std::stable_sort(singles.begin(), singles.end(), [](const auto& L, const auto& R) {
-    if (L.second.Works != R.second.Works) return L.second.Works;
-    if (!L.second.Works && L.second.Working != R.second.Working) return L.second.Working > R.second.Working;
-    return L.first.Size < R.first.Size;
-  });
-  const bool anyWorks = !singles.empty() && singles.front().second.Works;
-  const std::size_t most = anyWorks ? S.Options.MostProposals : std::min<std::size_t>(3, S.Options.MostProposals);
-  std::size_t toProve = 0;
-  for (const auto& single : singles)
-    if (toProve < most && (!anyWorks || single.second.Works)) ++toProve;
-  S.Total += toProve;
-  for (auto& [proposal, joined] : singles) {
-    if (advice.Proposals.size() >= most || (anyWorks && !joined.Works)) break;
-    prove(S, proposal, Today.Receiver);
-    for (int retry = 0; retry < kProofRetries && !proposal.Reaches && joined.Works && !proposal.Change.Wires.empty();
-         ++retry) {
-      joined.Step -= std::max<std::int64_t>(1, joined.Step / 20);
-      if (joined.Step < 1) break;
-      proposal.Edits = lengthEdits(proposal.Change, joined.Step);
-      proposal.Size = sizeOf(proposal.Edits);
-      prove(S, proposal, Today.Receiver);
-    }
-    S.stepDone("proving " + proposal.Change.Text);
-    advice.Proposals.push_back(std::move(proposal));
-  }
-  std::stable_sort(advice.Proposals.begin(), advice.Proposals.end(), [](const TProposal& L, const TProposal& R) {
+  std::stable_sort(list.begin(), list.end(), [](const TProposal& L, const TProposal& R) {
     if (L.Reaches != R.Reaches) return L.Reaches;
     if (!L.Reaches && L.MaxDataRate != R.MaxDataRate) return L.MaxDataRate > R.MaxDataRate;
+    if (!L.Reaches && L.MaxArbitrationRate != R.MaxArbitrationRate) return L.MaxArbitrationRate > R.MaxArbitrationRate;
     return L.Size < R.Size;
   });
-  for (TProposal& p : advice.Proposals) p.Text = proposalText(p, S.Targets);
-  advice.Reached = !advice.Proposals.empty() && advice.Proposals.front().Reaches;
+  const bool reached = !list.empty() && list.front().Reaches;
+  const std::size_t most = reached ? S.Options.MostProposals : std::min<std::size_t>(3, S.Options.MostProposals);
+  for (TProposal& p : list) {
+    if (advice.Proposals.size() >= most || (reached && !p.Reaches)) break;
+    p.Text = proposalText(p, S.Targets);
+    advice.Proposals.push_back(std::move(p));
+  }
+  advice.Reached = reached;
   const std::string target =
       "data " + rateWords(S.Targets.DataRate) + " with arbitration " + rateWords(S.Targets.ArbitrationRate);
-  if (advice.Reached)
+  if (reached)
     advice.Summary = advice.Proposals.front().Text;
   else if (advice.Proposals.empty())
-    advice.Summary = "No change tried reaches " + target + "; there was none to try on this layout";
+    advice.Summary = "No change tried reaches " + target + "; no change judged on this layout comes nearer";
   else
     advice.Summary = "No change tried reaches " + target + "; the best found: " + advice.Proposals.front().Text;
-  advice.Runs = S.Runs;
+  for (std::size_t i = 0; i < Found.Results.size(); ++i) {
+    advice.Runs += Found.Results[i].Runs;
+    if (!Found.Results[i].Failure.empty())
+      advice.Unsimulated.push_back(Found.Candidates[i].Text + ": " + Found.Results[i].Failure);
+  }
+  advice.Runs += static_cast<int>(Stations.size());
   return advice;
 }
 
@@ -647,7 +671,8 @@ struct TStart {
   TToday Today;
   TAdviceTargets Targets;
   std::vector<std::string> Stations;
-  std::vector<TCandidate> Candidates;
+  std::vector<TCandidate> Candidates;  // the singles, then their pairs
+  std::size_t Singles = 0;
 };
 
 bool startSearch(TSearch& S, TStart& Start) {
@@ -655,19 +680,23 @@ bool startSearch(TSearch& S, TStart& Start) {
   RefuseOversizedRuns(plan);
   for (const TStation& s : plan.Stations) Start.Stations.push_back(s.Name);
   S.Stations = plan.Stations.size();
-  S.Total = S.Stations;
+  S.addSteps(S.Stations);
   Start.Today.Runs = S.run(plan, everyStation(S.Stations), S.Options.Run.Jobs);
-  S.Done = S.Stations;  // today's runs count as steps of the search
+  S.stepDone(S.Stations);
   // The default target is the next data rate above today's highest.
   Start.Targets = targetsOf(JudgeRuns(Start.Today.Runs, S.Options.Settings), S.Options);
   S.Targets = Start.Targets;
   S.Settings = judgedAt(S.Options.Settings, S.Targets);
   readToday(S, Start.Stations, Start.Today);
+  S.Failing = Start.Today.Failing;
   if (reaches(Start.Today.Verdict, S.Targets)) return true;
   const std::optional<TBusLayout> layout = BusLayoutOf(S.Net);
   if (!layout)
     throw EAnalysisError("its wires form a loop or fall apart; changes are searched on one bus with a trunk and stubs");
   Start.Candidates = candidatesOf(S.Net, *layout, Start.Today, S.Targets);
+  Start.Singles = Start.Candidates.size();
+  for (TCandidate& pair : pairsOf(Start.Candidates, S.Options.PairedSingles))
+    Start.Candidates.push_back(std::move(pair));
   return false;
 }
 
@@ -682,7 +711,15 @@ TAdvice alreadyWorks(TSearch& S, const TStart& Start, const std::string& File) {
   advice.Reached = true;
   advice.Summary = "The bus works at data " + rateWords(S.Targets.DataRate) + " with arbitration " +
                    rateWords(S.Targets.ArbitrationRate) + " as it is; nothing needs to change";
-  advice.Runs = S.Runs;
+  advice.Runs = static_cast<int>(Start.Stations.size());
+  return advice;
+}
+
+TAdvice cancelled(const std::string& File) {
+  TAdvice advice;
+  advice.File = File;
+  advice.Cancelled = true;
+  advice.Summary = "The search was stopped";
   return advice;
 }
 
@@ -742,15 +779,19 @@ TAdvice Advise(const TCanNodes& Net, const std::string& File, const TAdviceOptio
     if (startSearch(search, start)) return alreadyWorks(search, start, File);
     TFound found;
     found.Candidates = start.Candidates;
-    found.Results =
-        runUnits(search, found.Candidates, unitsOf(found.Candidates, 0, start.Stations.size(), start.Today.Failing));
-    return finish(search, start.Today, std::move(found), File, start.Stations);
+    found.Singles = start.Singles;
+    found.Results = runUnits(search, found.Candidates, indices(0, found.Singles));
+    // The pairs only where no single change works.
+    if (std::none_of(found.Results.begin(), found.Results.end(), [](const TUnitResult& R) { return R.Works; })) {
+      std::vector<TUnitResult> pairs =
+          runUnits(search, found.Candidates, indices(found.Singles, found.Candidates.size()));
+      found.Results.insert(found.Results.end(), pairs.begin(), pairs.end());
+    } else {
+      found.Candidates.resize(found.Singles);
+    }
+    return finish(search, start.Today, found, File, start.Stations);
   } catch (const TSearchCancelled&) {
-    TAdvice advice;
-    advice.File = File;
-    advice.Cancelled = true;
-    advice.Summary = "The search was stopped";
-    return advice;
+    return cancelled(File);
   }
 }
 
@@ -772,13 +813,13 @@ TAdvicePart AdviseShard(const TCanNodes& Net, const std::string& File, const TAd
     part.Targets = start.Targets;
     part.Stations = start.Stations;
     part.Today = start.Today.Runs;
+    part.Singles = start.Singles;
     if (works) return part;
     for (const TCandidate& c : start.Candidates) part.Candidates.push_back(c.Id);
-    const std::vector<TUnit> all = unitsOf(start.Candidates, 0, start.Stations.size(), start.Today.Failing);
-    const std::vector<int> shards = shardsOf(all, start.Candidates, Shards);
-    std::vector<TUnit> mine;
-    for (std::size_t i = 0; i < all.size(); ++i)
-      if (shards[i] == Shard) mine.push_back(all[i]);
+    const std::vector<int> shards = shardsOf(start.Candidates, start.Stations.size(), Shards);
+    std::vector<std::size_t> mine;
+    for (std::size_t i = 0; i < shards.size(); ++i)
+      if (shards[i] == Shard) mine.push_back(i);
     part.Units = runUnits(search, start.Candidates, mine);
   } catch (const TSearchCancelled&) {
     throw EAnalysisError("the search was stopped");
@@ -794,7 +835,7 @@ TAdvice AdviseFromParts(const TCanNodes& Net, const std::vector<TAdvicePart>& Pa
     if (p.Shards != first.Shards) throw EAnalysisError("the parts are of searches split in different numbers of parts");
     if (!(p.Source == first.Source) || p.Targets.DataRate != first.Targets.DataRate ||
         p.Targets.ArbitrationRate != first.Targets.ArbitrationRate || p.Candidates != first.Candidates ||
-        p.Stations != first.Stations)
+        p.Singles != first.Singles || p.Stations != first.Stations)
       throw EAnalysisError("part " + std::to_string(p.Shard) + " of " + std::to_string(p.Shards) +
                            " is of another network, templates, options or rates than part " +
                            std::to_string(first.Shard));
@@ -808,8 +849,6 @@ TAdvice AdviseFromParts(const TCanNodes& Net, const std::vector<TAdvicePart>& Pa
   TAdviceOptions options = Options;
   options.Settings = first.Settings;
   options.Templates = first.Templates;
-  options.DataRate = first.Targets.DataRate;
-  options.ArbitrationRate = first.Targets.ArbitrationRate;
   TSearch search(Net, options);
   search.Targets = first.Targets;
   search.Settings = judgedAt(first.Settings, first.Targets);
@@ -819,58 +858,75 @@ TAdvice AdviseFromParts(const TCanNodes& Net, const std::vector<TAdvicePart>& Pa
   start.Targets = first.Targets;
   start.Today.Runs = first.Today;
   readToday(search, start.Stations, start.Today);
-  try {
-    if (reaches(start.Today.Verdict, search.Targets)) return alreadyWorks(search, start, first.File);
-    const std::optional<TBusLayout> layout = BusLayoutOf(Net);
-    if (!layout) throw EAnalysisError("its wires form a loop or fall apart");
-    TFound found;
-    found.Candidates = candidatesOf(Net, *layout, start.Today, search.Targets);
-    std::vector<std::string> ids;
-    for (const TCandidate& c : found.Candidates) ids.push_back(c.Id);
-    if (ids != first.Candidates) throw EAnalysisError("the parts list other changes than this network gives");
-    for (const TAdvicePart& p : Parts) found.Results.insert(found.Results.end(), p.Units.begin(), p.Units.end());
-    const std::vector<TUnit> units = unitsOf(found.Candidates, 0, start.Stations.size(), start.Today.Failing);
-    if (units.size() != found.Results.size())
-      throw EAnalysisError("the parts hold " + std::to_string(found.Results.size()) + " results of the search's " +
-                           std::to_string(units.size()));
-    for (const TUnitResult& r : found.Results) search.Runs += r.Runs;
-    search.Runs += static_cast<int>(search.Stations * Parts.size());
-    return finish(search, start.Today, std::move(found), first.File, start.Stations);
-  } catch (const TSearchCancelled&) {
-    TAdvice advice;
-    advice.File = first.File;
-    advice.Cancelled = true;
-    advice.Summary = "The search was stopped";
-    return advice;
+  search.Failing = start.Today.Failing;
+  if (reaches(start.Today.Verdict, search.Targets)) return alreadyWorks(search, start, first.File);
+  const std::optional<TBusLayout> layout = BusLayoutOf(Net);
+  if (!layout) throw EAnalysisError("its wires form a loop or fall apart");
+  TFound found;
+  found.Candidates = candidatesOf(Net, *layout, start.Today, search.Targets);
+  found.Singles = found.Candidates.size();
+  for (TCandidate& pair : pairsOf(found.Candidates, options.PairedSingles)) found.Candidates.push_back(std::move(pair));
+  std::vector<std::string> ids;
+  for (const TCandidate& c : found.Candidates) ids.push_back(c.Id);
+  if (ids != first.Candidates || found.Singles != first.Singles)
+    throw EAnalysisError("the parts list other changes than this network gives");
+  // Each candidate's result from the part whose shard ran it.
+  const std::vector<int> shards = shardsOf(found.Candidates, start.Stations.size(), first.Shards);
+  std::map<std::string, const TUnitResult*> results;
+  for (const TAdvicePart& p : Parts)
+    for (const TUnitResult& r : p.Units) {
+      const auto at = std::find(ids.begin(), ids.end(), r.Candidate);
+      if (shards[static_cast<std::size_t>(at - ids.begin())] != p.Shard || !results.emplace(r.Candidate, &r).second)
+        throw EAnalysisError("part " + std::to_string(p.Shard) + " holds the change " + r.Candidate +
+                             ", which is not its own");
+    }
+  for (const TCandidate& c : found.Candidates) {
+    const std::string& id = c.Id;
+    const auto r = results.find(id);
+    if (r == results.end()) throw EAnalysisError("no part holds the change " + id);
+    if (r->second->Step > (c.Wires.empty() ? 0 : c.Steps))
+      throw EAnalysisError("the change " + id + " holds a length beyond its wires' present one");
+    if (r->second->Judged && r->second->Final.size() != start.Stations.size())
+      throw EAnalysisError("the change " + id + " holds " + std::to_string(r->second->Final.size()) + " runs for " +
+                           std::to_string(start.Stations.size()) + " stations");
+    found.Results.push_back(*r->second);
   }
+  return finish(search, start.Today, found, first.File, start.Stations);
 }
 
 std::string AdvicePartJson(const TAdvicePart& Part) {
   nlohmann::json units = nlohmann::json::array();
-  for (const TUnitResult& u : Part.Units)
+  for (const TUnitResult& u : Part.Units) {
+    nlohmann::json runs = nlohmann::json::array();
+    for (const TTransmitterRun& run : u.Final) runs.push_back(nlohmann::json::parse(TransmitterRunJson(run)));
     units.push_back({{"candidate", u.Candidate},
-                     {"transmitter", u.Transmitter},
                      {"works", u.Works},
                      {"step", u.Step},
-                     {"runs", u.Runs}});
+                     {"runs", u.Runs},
+                     {"judged", u.Judged},
+                     {"max_arbitration_rate", u.MaxArbitrationRate},
+                     {"max_data_rate", u.MaxDataRate},
+                     {"failure", u.Failure},
+                     {"final", runs}});
+  }
   // Today's network travels as the whole analysis it is: settings, digests and every
   // transmitter's run, read back with an analysis part's checks.
-  TAnalysisPart settings;
-  settings.File = Part.File;
-  settings.Templates = Part.Templates;
-  settings.Settings = Part.Settings;
-  settings.Source = Part.Source;
-  settings.Stations = Part.Stations;
-  settings.Runs = Part.Today;
-  const nlohmann::json analysis = nlohmann::json::parse(AnalysisPartJson(settings));
+  TAnalysisPart today;
+  today.File = Part.File;
+  today.Templates = Part.Templates;
+  today.Settings = Part.Settings;
+  today.Source = Part.Source;
+  today.Stations = Part.Stations;
+  today.Runs = Part.Today;
   const nlohmann::json part = {{"format", "busweave-advice-part"},
                                {"version", 1},
                                {"shard", Part.Shard},
                                {"shards", Part.Shards},
-                               {"analysis", analysis},
+                               {"analysis", nlohmann::json::parse(AnalysisPartJson(today))},
                                {"data_rate", Part.Targets.DataRate},
                                {"arbitration_rate", Part.Targets.ArbitrationRate},
                                {"candidates", Part.Candidates},
+                               {"singles", Part.Singles},
                                {"units", units}};
   return part.dump() + "\n";
 }
@@ -906,16 +962,31 @@ TAdvicePart ReadAdvicePart(std::string_view Text) {
     }
     part.Targets = {j.at("data_rate").get<std::int64_t>(), j.at("arbitration_rate").get<std::int64_t>()};
     part.Candidates = j.at("candidates").get<std::vector<std::string>>();
+    part.Singles = j.at("singles").get<std::size_t>();
+    if (part.Singles > part.Candidates.size()) throw EAnalysisError("it counts more single changes than it lists");
     const std::set<std::string> ids(part.Candidates.begin(), part.Candidates.end());
     for (const nlohmann::json& u : j.at("units")) {
-      TUnitResult r{u.at("candidate").get<std::string>(), u.at("transmitter").get<int>(), u.at("works").get<bool>(),
-                    u.at("step").get<std::int64_t>(), u.at("runs").get<int>()};
+      TUnitResult r;
+      r.Candidate = u.at("candidate").get<std::string>();
+      r.Works = u.at("works").get<bool>();
+      r.Step = u.at("step").get<std::int64_t>();
+      r.Runs = u.at("runs").get<int>();
+      r.Judged = u.at("judged").get<bool>();
+      r.MaxArbitrationRate = u.at("max_arbitration_rate").get<std::int64_t>();
+      r.MaxDataRate = u.at("max_data_rate").get<std::int64_t>();
+      r.Failure = u.at("failure").get<std::string>();
       if (!ids.count(r.Candidate))
-        throw EAnalysisError("a unit names the change " + r.Candidate + ", which it does not list");
-      if (r.Transmitter < 0 || static_cast<std::size_t>(r.Transmitter) >= part.Stations.size())
-        throw EAnalysisError("a unit names transmitter " + std::to_string(r.Transmitter) + " of " +
-                             std::to_string(part.Stations.size()) + " stations");
-      if (r.Step < 0 || r.Runs < 0) throw EAnalysisError("a unit's step or runs are negative");
+        throw EAnalysisError("a result names the change " + r.Candidate + ", which it does not list");
+      if (r.Step < 0 || r.Runs < 0 || r.MaxArbitrationRate < 0 || r.MaxDataRate < 0)
+        throw EAnalysisError("the result of " + r.Candidate + " holds a step, a count or a rate out of range");
+      for (const nlohmann::json& run : u.at("final")) {
+        r.Final.push_back(TransmitterRunFromJson(run.dump()));
+        const int t = r.Final.back().Transmitter;
+        if (t < 0 || static_cast<std::size_t>(t) >= part.Stations.size() ||
+            static_cast<std::size_t>(t) != r.Final.size() - 1)
+          throw EAnalysisError("the result of " + r.Candidate + " holds a run of transmitter " + std::to_string(t) +
+                               " out of order");
+      }
       part.Units.push_back(std::move(r));
     }
     return part;

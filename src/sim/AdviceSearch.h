@@ -4,12 +4,12 @@
 // set right; a stub or the trunk shortened), each judged by the bus analysis of the changed
 // network, ranked by how little they change.
 //
-// A rate works for the bus when it works for every transmitter's stream, so the search is a list
-// of units, a change and one transmitter each: a fixed change is one run, a length is found by
-// bisection on a 10 mm grid, a run per step. The units of one search can be split in shards
-// (each shard also runs today's network whole, which decides the list of changes); the merge
-// joins them, takes for each length the shortest any transmitter needs, and proves the best
-// changes by full analyses of the changed network.
+// The search is a list of units, one candidate change each: a fixed change is analysed whole; a
+// length is found by bisection on a 10 mm grid, each step an analysis that stops at the first
+// transmitter whose stream fails (those that fail today first); the change found is proved by
+// the full runs of the stream. The units can be split in shards: each shard also runs today's
+// network, which decides the list of changes, and tries its share of the pairs too, as no shard
+// knows whether a single change suffices. The merge joins the parts without another run.
 
 #include <cstdint>
 #include <functional>
@@ -69,14 +69,19 @@ struct TAdviceTargets {
   std::int64_t ArbitrationRate = 0;
 };
 
-// What one unit found: for fixed edits whether the transmitter's stream works at the targets;
-// for a length, the largest grid step (1..Steps) at which it works, 0 when not even the shortest.
+// What the search of one candidate found, proved by the analysis of the changed network: every
+// transmitter's run there and the rates the full runs of the stream left it. A fixed change is
+// always judged whole; a length that works nowhere on the grid is not judged.
 struct TUnitResult {
   std::string Candidate;
-  int Transmitter = 0;
-  bool Works = false;
-  std::int64_t Step = 0;
-  int Runs = 0;
+  bool Works = false;     // the change reaches the targets
+  std::int64_t Step = 0;  // the grid step (1..Steps) of the length found; 0 without one
+  int Runs = 0;           // transmitter runs the unit took
+  bool Judged = false;    // Final holds every transmitter's run
+  std::vector<TTransmitterRun> Final;
+  std::int64_t MaxArbitrationRate = 0;
+  std::int64_t MaxDataRate = 0;
+  std::string Failure;  // why the changed network could not be simulated, if it could not
 };
 
 // A change with the verdict of the changed network.
@@ -104,9 +109,10 @@ struct TAdvice {
   std::string Receiver;
   bool AlreadyWorks = false;
   bool Reached = false;
-  std::vector<TProposal> Proposals;  // those that reach the targets first, each ranked by Size
-  std::string Summary;               // one sentence: what was found, or the best there is
-  int Runs = 0;                      // transmitter runs the search took
+  std::vector<TProposal> Proposals;      // those that reach the targets first, each ranked by Size
+  std::string Summary;                   // one sentence: what was found, or the best there is
+  std::vector<std::string> Unsimulated;  // changes the simulator could not run, each with the reason
+  int Runs = 0;                          // transmitter runs the search took
   bool Cancelled = false;
 };
 
@@ -118,7 +124,7 @@ struct TAdviceOptions {
   TRunOptions Run;      // the workers (Program, Jobs), Progress and Stop; Thresholds are the settings'
   bool Confirm = true;  // proofs include the full runs of the stream
   std::size_t MostProposals = 5;
-  std::size_t PairedSingles = 5;  // the best singles paired when no single change is enough
+  std::size_t PairedSingles = 5;  // the first singles paired when no single change is enough
 };
 
 // The part of a sharded search that `advise --shard I/N` prints and `advise-merge` joins.
@@ -131,9 +137,10 @@ struct TAdvicePart {
   TPartSource Source;
   TAdviceTargets Targets;
   std::vector<std::string> Stations;
-  std::vector<std::string> Candidates;  // every candidate's id, as every shard lists them
-  std::vector<TUnitResult> Units;       // this shard's
-  std::vector<TTransmitterRun> Today;   // today's network, every transmitter
+  std::vector<std::string> Candidates;  // every candidate's id, singles then pairs, as every shard lists them
+  std::size_t Singles = 0;
+  std::vector<TUnitResult> Units;      // this shard's candidates
+  std::vector<TTransmitterRun> Today;  // today's network, every transmitter
 };
 
 // The whole search on this machine. Throws EAnalysisError when the network cannot be analysed
@@ -144,7 +151,7 @@ TAdvice Advise(const TCanNodes& Net, const std::string& File, const TAdviceOptio
 TAdvicePart AdviseShard(const TCanNodes& Net, const std::string& File, const TAdviceOptions& Options, int Shard,
                         int Shards);
 // Joins the parts of one search (checked to be of the same input and to cover every unit once)
-// and finishes the search on this machine: proofs, and the pairs where no single change works.
+// into the advice the whole search gives; no run is made.
 TAdvice AdviseFromParts(const TCanNodes& Net, const std::vector<TAdvicePart>& Parts, const TAdviceOptions& Options);
 
 std::string AdvicePartJson(const TAdvicePart& Part);
