@@ -5,8 +5,8 @@
 // build/tests/bench/bench_analysis; --benchmark_filter=Bus/32 for one size. The last argument
 // of each is 1 for the full runs that check the deciding rates, 0 without them (--no-confirm);
 // Shard/32/4 times the first of four parts of the 32-station bus.
-// Advise/J times the advice search for six stations on long stubs with J worker processes;
-// AdviseShard/I times its I-th of four parts with one worker each, AdviseMerge the merge.
+// Advise/B/J times the advice search on bus B (below) with J worker processes; AdviseShard/B/I
+// its I-th of four parts with one worker each, AdviseMerge/B the merge of the four.
 
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
@@ -104,24 +104,48 @@ std::string sixOnLongStubs() {
   return file;
 }
 
-void BM_Advise(benchmark::State& State) {
-  runCli(State, sixOnLongStubs(), "--data-rate 5M --jobs " + std::to_string(State.range(0)), "advise");
+// The searches timed: 0 the six stations on long stubs at 5 Mbit/s data, 1 the star example at
+// 4 Mbit/s data and 500 kbit/s arbitration.
+std::string adviseBus(std::int64_t Bus) {
+  return Bus == 0 ? sixOnLongStubs() : std::string(BUSWEAVE_EXAMPLES) + "/star-with-long-stubs.bwn";
 }
-BENCHMARK(BM_Advise)->Arg(2)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+std::string adviseRates(std::int64_t Bus) {
+  return Bus == 0 ? "--data-rate 5M" : "--data-rate 4M --arbitration-rate 500k";
+}
 
-void BM_AdviseShard(benchmark::State& State) {
-  const std::string part = bench::benchFile("advise-part-" + std::to_string(State.range(0)));
-  runCli(State, sixOnLongStubs(), "--data-rate 5M --jobs 1 --shard " + std::to_string(State.range(0)) + "/4", "advise",
-         part);
+// Args: the bus, and the worker processes.
+void BM_Advise(benchmark::State& State) {
+  runCli(State, adviseBus(State.range(0)), adviseRates(State.range(0)) + " --jobs " + std::to_string(State.range(1)),
+         "advise");
 }
-BENCHMARK(BM_AdviseShard)->DenseRange(1, 4)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_Advise)
+    ->ArgsProduct({{0, 1}, {2, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+std::string partFile(std::int64_t Bus, std::int64_t Shard) {
+  return bench::benchFile("advise-part-" + std::to_string(Bus) + "-" + std::to_string(Shard));
+}
+
+// Args: the bus, and which of four parts, with one worker process.
+void BM_AdviseShard(benchmark::State& State) {
+  runCli(State, adviseBus(State.range(0)),
+         adviseRates(State.range(0)) + " --jobs 1 --shard " + std::to_string(State.range(1)) + "/4", "advise",
+         partFile(State.range(0), State.range(1)));
+}
+BENCHMARK(BM_AdviseShard)
+    ->ArgsProduct({{0, 1}, {1, 2, 3, 4}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 void BM_AdviseMerge(benchmark::State& State) {
   std::string parts;
-  for (int i = 1; i <= 4; ++i) parts += " '" + bench::benchFile("advise-part-" + std::to_string(i)) + "'";
-  runCli(State, bench::benchFile("advise-part-1"), parts.substr(parts.find("' ") + 2) + " --jobs 2", "advise-merge");
+  for (int i = 2; i <= 4; ++i) parts += " '" + partFile(State.range(0), i) + "'";
+  runCli(State, partFile(State.range(0), 1), parts, "advise-merge");
 }
-BENCHMARK(BM_AdviseMerge)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_AdviseMerge)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 }  // namespace
 }  // namespace busweave
