@@ -79,7 +79,6 @@ constexpr const char* kMergeHelp =
     "rates are checked by full runs of the stream on this machine, from the network file and\n"
     "templates the parts name, as analyze checks them (--no-confirm skips them).\n";
 
-
 TJson nanoseconds(const std::optional<double>& Seconds) {
   return Seconds ? JsonFloat(static_cast<float>(*Seconds * 1e9)) : TJson(nullptr);
 }

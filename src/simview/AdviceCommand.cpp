@@ -40,8 +40,7 @@ TAdviceCommand::TAdviceCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Prompt
 TAdviceCommand::~TAdviceCommand() {
   // The search stops within moments of the request (its worker processes are killed); its news
   // is dropped with this object. The editor is half destroyed by now: nothing of it is touched.
-  FWorker.request_stop();
-  if (FWorker.joinable()) FWorker.join();
+  FSearch.Cancel();
   delete StatusPanel.data();
   delete FPanel;
 }
@@ -84,7 +83,6 @@ void TAdviceCommand::Search(const TAdviceRates& Rates) {
 
   FRunning = true;
   FChangedDuringRun = false;
-  const int run = ++FRun;
   showStatusPanel(true);
   // Advice on view stays until the new one replaces it (a cancelled search keeps it).
   if (FPanel->HasAdvice())
@@ -92,35 +90,35 @@ void TAdviceCommand::Search(const TAdviceRates& Rates) {
   else
     FPanel->ShowMessage("Searching the smallest changes that make the bus work: every step is a simulation.");
   if (FShow) FShow(true);
-  // A former search still stopping is waited for; it was told to stop when cancelled.
-  FWorker = std::jthread([this, run, net, options = std::move(options)](std::stop_token Stop) mutable {
-    auto outcome = std::make_shared<Outcome>();
-    options.Run.Stop = Stop;
-    // Called on the search's threads: only queue the news for the window's.
-    options.Run.Progress = [this, run](const TRunProgress& Progress) {
-      QMetaObject::invokeMethod(
-          this, [this, run, Progress] { onProgress(run, Progress); }, Qt::QueuedConnection);
-    };
-    try {
-      outcome->Advice = Advise(*net, net->FFileName(), options);
-    } catch (const std::exception& error) {
-      outcome->Error = error.what();
-    }
-    if (Stop.stop_requested() || outcome->Advice.Cancelled) return;
-    QMetaObject::invokeMethod(
-        this, [this, run, outcome] { onDone(run, outcome); }, Qt::QueuedConnection);
-  });
+  // A former search still stopping ends first, on the job's thread; it was told to stop when
+  // cancelled.
+  FSearch.Run(
+      [this, net, options = std::move(options)](const TJobRun& Job) mutable {
+        auto outcome = std::make_shared<Outcome>();
+        options.Run.Stop = Job.Stop;
+        // Called on the search's threads: the news goes to the window's.
+        options.Run.Progress = [this, &Job](const TRunProgress& Progress) {
+          Job.Post([this, Progress] { onProgress(Progress); });
+        };
+        try {
+          outcome->Advice = Advise(*net, net->FFileName(), options);
+        } catch (const std::exception& error) {
+          outcome->Error = error.what();
+        }
+        return outcome;
+      },
+      [this](std::shared_ptr<Outcome> Result) {
+        if (!Result->Advice.Cancelled) onDone(Result);
+      });
 }
 
-void TAdviceCommand::onProgress(int Run, const TRunProgress& Progress) {
-  if (Run != FRun || !FRunning) return;
+void TAdviceCommand::onProgress(const TRunProgress& Progress) {
   ProgressBar->setRange(0, static_cast<int>(Progress.Total));
   ProgressBar->setValue(static_cast<int>(Progress.Done));
   ProgressBar->setFormat("%v of %m steps");
 }
 
-void TAdviceCommand::onDone(int Run, const std::shared_ptr<Outcome>& Result) {
-  if (Run != FRun || !FRunning) return;  // cancelled meanwhile
+void TAdviceCommand::onDone(const std::shared_ptr<Outcome>& Result) {
   FRunning = false;
   showStatusPanel(false);
   if (!Result->Error.empty()) {
@@ -161,8 +159,8 @@ void TAdviceCommand::fail(const QString& Message) {
 void TAdviceCommand::Cancel() {
   if (!FRunning) return;
   FRunning = false;
-  // The worker kills its processes and ends; what it still sends is dropped.
-  FWorker.request_stop();
+  // The job kills its worker processes and ends; what it still sends is dropped.
+  FSearch.Cancel();
   showStatusPanel(false);
   if (FPanel->HasAdvice()) {
     FPanel->ShowNote("The search was cancelled; below, the last advice.");

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "gui/LatestJob.h"
 #include "sim/AdviceSearch.h"
 #include "simview/AdviceRatesDialog.h"
 
@@ -72,8 +73,8 @@ class TAdviceCommand : public QObject {
 
  private:
   struct Outcome;
-  void onProgress(int Run, const TRunProgress& Progress);
-  void onDone(int Run, const std::shared_ptr<Outcome>& Result);
+  void onProgress(const TRunProgress& Progress);
+  void onDone(const std::shared_ptr<Outcome>& Result);
   void fail(const QString& Message);
   void showStatusPanel(bool Visible);
 
@@ -85,8 +86,7 @@ class TAdviceCommand : public QObject {
   TAdvicePanel* FPanel;  // owned; shown in the main window's dock
   bool FRunning = false;
   bool FChangedDuringRun = false;
-  int FRun = 0;          // counts the searches, so that news of a cancelled one is dropped
-  std::jthread FWorker;  // the latest search
+  TLatestJob<std::shared_ptr<Outcome>> FSearch{this};  // the latest search
 };
 
 }  // namespace busweave

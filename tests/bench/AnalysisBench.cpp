@@ -118,11 +118,7 @@ void BM_Advise(benchmark::State& State) {
   runCli(State, adviseBus(State.range(0)), adviseRates(State.range(0)) + " --jobs " + std::to_string(State.range(1)),
          "advise");
 }
-BENCHMARK(BM_Advise)
-    ->ArgsProduct({{0, 1}, {2, 1}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(1);
+BENCHMARK(BM_Advise)->ArgsProduct({{0, 1}, {2, 1}})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 std::string partFile(std::int64_t Bus, std::int64_t Shard) {
   return bench::benchFile("advise-part-" + std::to_string(Bus) + "-" + std::to_string(Shard));
