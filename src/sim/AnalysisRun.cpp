@@ -403,8 +403,9 @@ TSimulationResult simulate(const TextLines& Deck, const std::string& What) {
   }
   TSimulationResult result = TSpiceEngine::Instance().Run(circuit);
   // ngspice's breakpoint merging can stall on one exact pattern of line echoes ("Timestep too
-  // small" at a quiet moment); merging closer breakpoints only gets past it.
-  for (const double finer : {0.1, 0.01}) {
+  // small" at a quiet moment); merging closer breakpoints only gets past it. Some stalls need
+  // breakpoints a ten-thousandth of the usual merge apart (plain ngspice agrees).
+  for (const double finer : {0.1, 0.01, 0.001, 0.0001}) {
     if (result.Ok || result.Error.find("Timestep too small") == std::string::npos) break;
     bool changed = false;
     for (std::string& line : circuit.Lines)
