@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "cli/CliCommon.h"
 #include "sim/AnalysisPart.h"
@@ -87,6 +88,24 @@ std::optional<std::string> ReadAnalysisSettings(const TArguments& Args, TAnalysi
   S.DataSjw = dataSjw / 100;
   S.CompensateDriver = !Args.Has("--no-compensation");
   return std::nullopt;
+}
+
+bool ShardOption(const TArguments& Args, int& Shard, int& Shards) {
+  if (!Args.Has("--shard")) return true;
+  const std::string& text = Args.Options.at("--shard");
+  char* end = nullptr;
+  const long i = std::strtol(text.c_str(), &end, 10);
+  const long n = *end == '/' ? std::strtol(end + 1, &end, 10) : 0;
+  if (text.empty() || *end != '\0' || n < 1 || n > kMostShards || i < 1 || i > n) return false;
+  Shard = static_cast<int>(i);
+  Shards = static_cast<int>(n);
+  return true;
+}
+
+std::optional<int> JobsOption(const TArguments& Args) {
+  std::uint32_t jobs = std::max(1u, std::thread::hardware_concurrency());
+  if (!WholeOption(Args, "--jobs", 1, 1024, jobs)) return std::nullopt;
+  return static_cast<int>(jobs);
 }
 
 std::optional<std::string> WorkerProgram() {

@@ -22,6 +22,10 @@ inline constexpr const char* kSettingsOptions[] = {
 std::optional<std::int64_t> RateOf(const std::string& Text);
 // The settings from the options; a usage problem as text.
 std::optional<std::string> ReadAnalysisSettings(const TArguments& Args, TAnalysisSettings& S);
+// --shard I/N, when given, as Shard and Shards; false when it is not one.
+bool ShardOption(const TArguments& Args, int& Shard, int& Shards);
+// --jobs N (1 to 1024), by default the number of cores; none when it is not one.
+std::optional<int> JobsOption(const TArguments& Args);
 // busweave-cli as the worker: this program, unless it runs inside another one (a test), then
 // the busweave-cli beside it.
 std::optional<std::string> WorkerProgram();

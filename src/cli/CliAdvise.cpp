@@ -3,14 +3,13 @@
 
 #include <unistd.h>
 
-#include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <thread>
 
 #include "cli/AdviceReport.h"
 #include "cli/AnalysisOptions.h"
+#include "cli/AnalysisReport.h"
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
 #include "model/NetworkContainer.h"
@@ -72,13 +71,8 @@ std::vector<TOption> adviseOptions(bool Merge) {
   return options;
 }
 
-std::string rateText(std::int64_t Rate) {
-  if (Rate == 0) return "none";
-  if (Rate % 1000000 == 0) return std::to_string(Rate / 1000000) + " Mbit/s";
-  std::ostringstream text;
-  text << static_cast<double>(Rate) / 1000.0 << " kbit/s";
-  return text.str();
-}
+// A rate in the output, "none" for no rate.
+std::string rateText(std::int64_t Rate) { return Rate ? RateText(Rate) : std::string("none"); }
 
 TJson editsJson(const std::vector<TEdit>& Edits) {
   TJson list = TJson::array();
@@ -148,25 +142,6 @@ int finishAdvice(const TAdvice& A, const TArguments& Args, const TCanNodes& Net,
   return A.Reached ? ExitDone : ExitFailure;
 }
 
-std::optional<int> jobsOf(const TArguments& Args, const std::string& Command, std::ostream& Err) {
-  std::uint32_t jobs = std::max(1u, std::thread::hardware_concurrency());
-  if (!WholeOption(Args, "--jobs", 1, 1024, jobs)) {
-    Usage(Err, "--jobs needs a number from 1 to 1024", Command);
-    return std::nullopt;
-  }
-  return static_cast<int>(jobs);
-}
-
-bool shardOf(const std::string& Text, int& Shard, int& Shards) {
-  char* end = nullptr;
-  const long i = std::strtol(Text.c_str(), &end, 10);
-  const long n = *end == '/' ? std::strtol(end + 1, &end, 10) : 0;
-  if (Text.empty() || *end != '\0' || n < 1 || n > kMostShards || i < 1 || i > n) return false;
-  Shard = static_cast<int>(i);
-  Shards = static_cast<int>(n);
-  return true;
-}
-
 // The progress line on a terminal.
 std::function<void(const TRunProgress&)> progressLine(std::ostream& Err) {
   if (&Err != &std::cerr || isatty(STDERR_FILENO) != 1) return nullptr;
@@ -199,9 +174,7 @@ int RunApply(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   if (!LoadForCommand(net, file, Err)) return ExitFailure;
   std::vector<TEdit> edits;
   try {
-    std::ifstream in(adviceFile, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot be opened");
-    const nlohmann::json advice = nlohmann::json::parse(in);
+    const nlohmann::json advice = nlohmann::json::parse(readRegularFile(adviceFile, kMostPartBytes));
     const nlohmann::json& proposals = advice.at("proposals");
     if (rank > proposals.size())
       throw std::runtime_error("lists " + std::to_string(proposals.size()) + " changes, not " + std::to_string(rank));
@@ -245,16 +218,13 @@ int RunAdvise(const std::vector<std::string>& Args, std::ostream& Out, std::ostr
       if (!rate) return Usage(Err, std::string(name) + " needs a bit rate from 1k to 100M", "advise");
       (std::string(name) == "--data-rate" ? options.DataRate : options.ArbitrationRate) = *rate;
     }
-  const auto jobs = jobsOf(*args, "advise", Err);
-  if (!jobs) return ExitUsage;
+  const auto jobs = JobsOption(*args);
+  if (!jobs) return Usage(Err, "--jobs needs a number from 1 to 1024", "advise");
   int shard = 1;
   int shards = 1;
-  if (args->Has("--shard")) {
-    if (!shardOf(args->Options.at("--shard"), shard, shards))
-      return Usage(Err, "--shard needs I/N with 1 <= I <= N", "advise");
-    if (args->Has("--report") || args->Has("--json"))
-      return Usage(Err, "--shard prints a part for advise-merge; --report and --json belong to the merge", "advise");
-  }
+  if (!ShardOption(*args, shard, shards)) return Usage(Err, "--shard needs I/N with 1 <= I <= N", "advise");
+  if (args->Has("--shard") && (args->Has("--report") || args->Has("--json")))
+    return Usage(Err, "--shard prints a part for advise-merge; --report and --json belong to the merge", "advise");
   options.Templates = args->ValueOr("--templates", ".");
   if (args->Has("--report")) {
     std::vector<std::string> inputs = TemplateFiles(options.Templates);
@@ -299,24 +269,17 @@ int RunAdviseMerge(const std::vector<std::string>& Args, std::ostream& Out, std:
   const auto args = ParseArguments("advise-merge", kMergeHelp, adviseOptions(true), Args, Out, Err, exit);
   if (!args) return exit;
   if (args->Files.empty()) return Usage(Err, "advise-merge needs one or more PART files", "advise-merge");
-  const auto jobs = jobsOf(*args, "advise-merge", Err);
-  if (!jobs) return ExitUsage;
+  const auto jobs = JobsOption(*args);
+  if (!jobs) return Usage(Err, "--jobs needs a number from 1 to 1024", "advise-merge");
   std::vector<TAdvicePart> parts;
   for (const std::string& name : args->Files) {
-    std::ifstream in(name, std::ios::binary);
-    if (!in) {
-      Err << kProgram << ": " << name << ": cannot be opened\n";
-      return ExitFailure;
-    }
-    std::string text;
-    text.resize(kMostPartBytes + 1);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
     try {
-      if (text.size() > kMostPartBytes) throw EAnalysisError("larger than any part");
-      parts.push_back(ReadAdvicePart(text));
-    } catch (const std::exception& error) {
+      parts.push_back(ReadAdvicePart(readRegularFile(name, kMostPartBytes)));
+    } catch (const EAnalysisError& error) {
       Err << kProgram << ": " << name << ": not a part of advise --shard: " << error.what() << "\n";
+      return ExitFailure;
+    } catch (const std::exception& error) {
+      Err << kProgram << ": " << error.what() << "\n";
       return ExitFailure;
     }
   }

@@ -14,7 +14,6 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
-#include <thread>
 
 #include "circuit/CircuitFile.h"
 #include "cli/AnalysisOptions.h"
@@ -281,23 +280,13 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   TAnalysis analysis;
   analysis.File = args->Files[0];
   if (const auto problem = ReadAnalysisSettings(*args, analysis.Settings)) return Usage(Err, *problem, "analyze");
-  std::uint32_t jobs = std::max(1u, std::thread::hardware_concurrency());
-  if (!WholeOption(*args, "--jobs", 1, 1024, jobs))
-    return Usage(Err, "--jobs needs a number from 1 to 1024", "analyze");
+  const auto jobs = JobsOption(*args);
+  if (!jobs) return Usage(Err, "--jobs needs a number from 1 to 1024", "analyze");
   int shard = 1;
   int shards = 1;
-  if (args->Has("--shard")) {
-    const std::string& text = args->Options.at("--shard");
-    char* end = nullptr;
-    const long i = std::strtol(text.c_str(), &end, 10);
-    const long n = *end == '/' ? std::strtol(end + 1, &end, 10) : 0;
-    if (text.empty() || *end != '\0' || n < 1 || n > kMostShards || i < 1 || i > n)
-      return Usage(Err, "--shard needs I/N with 1 <= I <= N", "analyze");
-    if (args->Has("--report") || args->Has("--json"))
-      return Usage(Err, "--shard prints a part for analyze-merge; --report and --json belong to the merge", "analyze");
-    shard = static_cast<int>(i);
-    shards = static_cast<int>(n);
-  }
+  if (!ShardOption(*args, shard, shards)) return Usage(Err, "--shard needs I/N with 1 <= I <= N", "analyze");
+  if (args->Has("--shard") && (args->Has("--report") || args->Has("--json")))
+    return Usage(Err, "--shard prints a part for analyze-merge; --report and --json belong to the merge", "analyze");
   const std::string folder = args->ValueOr("--templates", ".");
   analysis.Templates = folder;
   if (args->Has("--report")) {
@@ -345,7 +334,7 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   const std::vector<std::size_t> transmitters = ShardTransmitters(plan.Stations.size(), shard, shards);
   TRunOptions options;
   options.Program = *program;
-  options.Jobs = static_cast<int>(jobs);
+  options.Jobs = *jobs;
   options.KeepTraces = args->Has("--report") || args->Has("--shard");
   options.Thresholds = analysis.Settings.Thresholds;
   const bool showProgress = &Err == &std::cerr && isatty(STDERR_FILENO) == 1;

@@ -30,15 +30,6 @@ constexpr std::size_t kMostStubs = 3;
 // A search stopped by its caller.
 struct TSearchCancelled {};
 
-std::string rateWords(std::int64_t Rate) {
-  char text[32];
-  if (Rate % 1000000 == 0)
-    std::snprintf(text, sizeof text, "%lld Mbit/s", static_cast<long long>(Rate / 1000000));
-  else
-    std::snprintf(text, sizeof text, "%g kbit/s", static_cast<double>(Rate) / 1000.0);
-  return text;
-}
-
 std::string metres(std::int64_t Mm) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f m", static_cast<double>(Mm) / 1000.0);
@@ -541,13 +532,13 @@ std::string proposalText(const TProposal& P, const TAdviceTargets& Targets) {
   if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
   if (!P.Proved) return text;
   text += P.Reaches ? ": reaches " : ": does not reach ";
-  text += "data " + rateWords(Targets.DataRate) + " with arbitration " + rateWords(Targets.ArbitrationRate);
+  text += "data " + RateWords(Targets.DataRate) + " with arbitration " + RateWords(Targets.ArbitrationRate);
   text += "; works up to arbitration " +
-          (P.MaxArbitrationRate ? rateWords(P.MaxArbitrationRate) : std::string("none")) + ", data " +
-          (P.MaxDataRate ? rateWords(P.MaxDataRate) : std::string("none"));
+          (P.MaxArbitrationRate ? RateWords(P.MaxArbitrationRate) : std::string("none")) + ", data " +
+          (P.MaxDataRate ? RateWords(P.MaxDataRate) : std::string("none"));
   if (P.Reaches) {
     char margin[64];
-    std::snprintf(margin, sizeof margin, "; least margin at data %s: %.1f ns", rateWords(Targets.DataRate).c_str(),
+    std::snprintf(margin, sizeof margin, "; least margin at data %s: %.1f ns", RateWords(Targets.DataRate).c_str(),
                   P.Margin * 1e9);
     text += margin;
   }
@@ -643,7 +634,7 @@ TAdvice finish(TSearch& S, const TToday& Today, const TFound& Found, const std::
   }
   advice.Reached = reached;
   const std::string target =
-      "data " + rateWords(S.Targets.DataRate) + " with arbitration " + rateWords(S.Targets.ArbitrationRate);
+      "data " + RateWords(S.Targets.DataRate) + " with arbitration " + RateWords(S.Targets.ArbitrationRate);
   if (reached)
     advice.Summary = advice.Proposals.front().Text;
   else if (advice.Proposals.empty())
@@ -708,8 +699,8 @@ TAdvice alreadyWorks(TSearch& S, const TStart& Start, const std::string& File) {
   advice.Before = Start.Today.Verdict;
   advice.AlreadyWorks = true;
   advice.Reached = true;
-  advice.Summary = "The bus works at data " + rateWords(S.Targets.DataRate) + " with arbitration " +
-                   rateWords(S.Targets.ArbitrationRate) + " as it is; nothing needs to change";
+  advice.Summary = "The bus works at data " + RateWords(S.Targets.DataRate) + " with arbitration " +
+                   RateWords(S.Targets.ArbitrationRate) + " as it is; nothing needs to change";
   advice.Runs = static_cast<int>(Start.Stations.size());
   return advice;
 }

@@ -35,10 +35,6 @@ namespace busweave {
 
 namespace {
 
-std::string rateWords(std::int64_t Rate) {
-  return Rate % 1000000 == 0 ? std::to_string(Rate / 1000000) + " Mbit/s" : std::to_string(Rate / 1000) + " kbit/s";
-}
-
 void recountMaxima(TBusVerdict& Verdict) {
   Verdict.MaxArbitrationRate = Verdict.MaxDataRate = 0;
   for (const TRateVerdict& r : Verdict.Rates)
@@ -155,7 +151,7 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
         else
           othersFail = true;
       }
-      const std::string what = std::string(PhaseName(rate.Phase)) + " " + rateWords(rate.BitRate) + " from " + sender;
+      const std::string what = std::string(PhaseName(rate.Phase)) + " " + RateWords(rate.BitRate) + " from " + sender;
       const std::string found = works ? std::string("every bit read right") : failure;
       if (works == composed) {
         Verdict.Confirmations.push_back("the full run of the stream at " + what + " agrees: " + found);
