@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -80,6 +82,7 @@ struct TSearch {
   const TCanNodes& Net;
   const TAdviceOptions& Options;
   TAnalysisSettings Settings;  // judged at the targets
+  TAnalysisSettings AtTargets;  // the targets alone: what a trial needs to know
   TAdviceTargets Targets;
   std::size_t Stations = 0;
   std::set<std::size_t> Failing;  // transmitters whose streams fail today, tried first
@@ -88,6 +91,14 @@ struct TSearch {
   std::size_t Total = 0;
 
   TSearch(const TCanNodes& N, const TAdviceOptions& O) : Net(N), Options(O) {}
+
+  void aim(const TAnalysisSettings& Base, const TAdviceTargets& T) {
+    Targets = T;
+    Settings = judgedAt(Base, T);
+    AtTargets = Settings;
+    AtTargets.DataRates = {T.DataRate};
+    AtTargets.ArbitrationRates = {T.ArbitrationRate};
+  }
 
   TAnalysisPlan planOf(const std::vector<TEdit>& Edits) const {
     const std::unique_ptr<TCanNodes> net = Net.Snapshot();
@@ -137,43 +148,72 @@ std::vector<TEdit> lengthEdits(const TCandidate& C, std::int64_t Step) {
   return edits;
 }
 
-// Runs the transmitters on the changed network, Width at a time, those that fail today first.
-// Unless Whole, it stops after the first batch whose runs miss the targets.
+// The runs of some transmitters on a changed network and whether their streams reach the
+// targets with the guard to spare; Failed names those whose streams do not.
 struct TTrial {
-  bool Works = false;  // with the guard to spare
+  bool Works = false;
   std::vector<TTransmitterRun> Runs;
+  std::vector<std::size_t> Failed;
   TAnalysisPlan Plan;
 };
 
-TTrial tryChange(TSearch& S, const std::vector<TEdit>& Edits, bool Whole, int Width, int& Runs) {
+// Runs Which on the network with Edits, Width at a time. Unless Whole, it stops after the first
+// batch with a stream that misses the targets. A stream's verdict is its own: the runs of
+// different transmitters are judged apart and together alike.
+TTrial tryChange(TSearch& S, const std::vector<TEdit>& Edits, const std::vector<std::size_t>& Which, bool Whole,
+                 int Width, int& Runs) {
   TTrial trial;
   trial.Plan = S.planOf(Edits);
-  std::vector<std::size_t> order(S.Failing.begin(), S.Failing.end());
-  for (std::size_t t = 0; t < S.Stations; ++t)
-    if (!S.Failing.count(t)) order.push_back(t);
   const auto width = static_cast<std::size_t>(Width);
-  for (std::size_t from = 0; from < order.size(); from += width) {
-    const auto first = order.begin() + static_cast<std::ptrdiff_t>(from);
+  for (std::size_t from = 0; from < Which.size(); from += width) {
+    const auto first = Which.begin() + static_cast<std::ptrdiff_t>(from);
     const std::vector<std::size_t> batch(first,
-                                         first + static_cast<std::ptrdiff_t>(std::min(width, order.size() - from)));
-    for (TTransmitterRun& run : S.run(trial.Plan, batch, Width)) trial.Runs.push_back(std::move(run));
+                                         first + static_cast<std::ptrdiff_t>(std::min(width, Which.size() - from)));
+    for (TTransmitterRun& run : S.run(trial.Plan, batch, Width)) {
+      std::vector<TTransmitterRun> one;
+      one.push_back(std::move(run));
+      if (!reachesSafely(JudgeRuns(one, S.AtTargets), S.Targets))
+        trial.Failed.push_back(static_cast<std::size_t>(one.front().Transmitter));
+      trial.Runs.push_back(std::move(one.front()));
+    }
     Runs += static_cast<int>(batch.size());
     S.stepDone(batch.size());
-    if (!Whole && !reachesSafely(JudgeRuns(trial.Runs, S.Settings), S.Targets)) return trial;
+    if (!Whole && !trial.Failed.empty()) return trial;
   }
-  std::sort(trial.Runs.begin(), trial.Runs.end(),
-            [](const TTransmitterRun& L, const TTransmitterRun& R) { return L.Transmitter < R.Transmitter; });
-  trial.Works = reachesSafely(JudgeRuns(trial.Runs, S.Settings), S.Targets);
+  trial.Works = trial.Failed.empty();
   return trial;
 }
 
-// The trial's verdict checked by the full runs of the stream at the rates that decide it.
+// The transmitters in the order a trial runs them: those that fail today first.
+std::vector<std::size_t> failingFirst(const TSearch& S) {
+  std::vector<std::size_t> order(S.Failing.begin(), S.Failing.end());
+  for (std::size_t t = 0; t < S.Stations; ++t)
+    if (!S.Failing.count(t)) order.push_back(t);
+  return order;
+}
+
+// Runs sorted by transmitter, one each: a whole trial's runs.
+std::vector<TTransmitterRun> byTransmitter(std::vector<TTransmitterRun> Runs) {
+  std::sort(Runs.begin(), Runs.end(),
+            [](const TTransmitterRun& L, const TTransmitterRun& R) { return L.Transmitter < R.Transmitter; });
+  Runs.erase(std::unique(Runs.begin(), Runs.end(),
+                         [](const TTransmitterRun& L, const TTransmitterRun& R) {
+                           return L.Transmitter == R.Transmitter;
+                         }),
+             Runs.end());
+  return Runs;
+}
+
+// The trial's verdict checked by the full runs of the stream at the target rates, which are all
+// a proposal claims. A change the responses already fail is not proposed: nothing to check.
 TStreamVerdict proveTrial(TSearch& S, const TTrial& Trial, int& Runs) {
   TStreamVerdict verdict = JudgeRuns(Trial.Runs, S.Settings);
-  if (S.Options.Confirm) {
+  if (S.Options.Confirm && reaches(verdict, S.Targets)) {
     const std::size_t before = verdict.Confirmations.size();
     try {
-      if (!ConfirmVerdict(Trial.Plan, Trial.Runs, S.Settings, S.runOptions(1), verdict)) throw TSearchCancelled{};
+      if (!ConfirmVerdict(Trial.Plan, Trial.Runs, S.Settings, S.runOptions(1), verdict,
+                          {{TBusPhase::Data, S.Targets.DataRate}, {TBusPhase::Arbitration, S.Targets.ArbitrationRate}}))
+        throw TSearchCancelled{};
     } catch (const EAnalysisError& error) {
       // As analyze does: the verdict of the responses stands, and says it was not checked.
       verdict.Confirmations.push_back(std::string("not checked by full runs of the stream: ") + error.what());
@@ -191,57 +231,139 @@ void keep(TUnitResult& Result, TTrial&& Trial, const TStreamVerdict& Verdict, co
   Result.Final = std::move(Trial.Runs);
 }
 
-// One unit: the candidate searched and proved. Without fixed edits the searched wires as they
-// are fail (today's network), so the bisection starts below them.
+// The bisection of a candidate's length. A step runs only the transmitters that have failed
+// somewhere in it (those failing today to begin with), and of those only the ones not yet seen
+// to pass at a longer step: a shorter wire passes wherever a longer one does. At the longest
+// step found the others run too; one that fails there is tried from then on, and the bisection
+// goes on below. Every answer is thus a step where every transmitter's stream was judged.
+struct TLengthSearch {
+  TSearch& S;
+  const TCandidate& C;
+  int Width;
+  TUnitResult& Result;
+  std::vector<std::size_t> Tried;
+  std::vector<std::int64_t> PassesUpTo;    // per transmitter: the longest step seen to pass
+  std::int64_t Low = 0;                    // every tried transmitter passes here (0: no step yet)
+  std::int64_t High = 0;                   // a tried transmitter fails here
+  std::vector<TTransmitterRun> AtLow;      // the runs made at Low
+  std::vector<TTransmitterRun> AtShortest;  // every run made at step 1
+
+  TLengthSearch(TSearch& Search, const TCandidate& Candidate, int W, TUnitResult& R)
+      : S(Search), C(Candidate), Width(W), Result(R), PassesUpTo(Search.Stations, 0) {
+    Tried.assign(S.Failing.begin(), S.Failing.end());
+    if (Tried.empty()) Tried.push_back(0);
+  }
+
+  TTrial at(std::int64_t Step, const std::vector<std::size_t>& Which, bool Whole) {
+    TTrial trial = tryChange(S, lengthEdits(C, Step), Which, Whole, Width, Result.Runs);
+    if (Step == 1) AtShortest.insert(AtShortest.end(), trial.Runs.begin(), trial.Runs.end());
+    return trial;
+  }
+
+  void step(std::int64_t Step) {
+    std::vector<std::size_t> which;
+    for (std::size_t t : Tried)
+      if (PassesUpTo[t] < Step) which.push_back(t);
+    TTrial trial = at(Step, which, false);
+    if (!trial.Works) {
+      High = Step;
+      return;
+    }
+    for (const TTransmitterRun& run : trial.Runs) {
+      std::int64_t& passes = PassesUpTo[static_cast<std::size_t>(run.Transmitter)];
+      passes = std::max(passes, Step);
+    }
+    Low = Step;
+    AtLow = std::move(trial.Runs);
+  }
+
+  // Every transmitter at Low; true when all pass, with the whole trial in Found.
+  bool complete(TTrial& Found) {
+    std::vector<std::size_t> rest;
+    for (std::size_t t : failingFirst(S))
+      if (std::none_of(AtLow.begin(), AtLow.end(),
+                       [t](const TTransmitterRun& R) { return R.Transmitter == static_cast<int>(t); }))
+        rest.push_back(t);
+    TTrial trial = at(Low, rest, true);
+    for (std::size_t t : trial.Failed) {
+      // Seen to pass further out but failing here: what was seen there no longer counts.
+      PassesUpTo[t] = std::min(PassesUpTo[t], Low - 1);
+      if (std::find(Tried.begin(), Tried.end(), t) == Tried.end()) Tried.push_back(t);
+    }
+    if (!trial.Works) {
+      High = Low;
+      Low = 0;
+      return false;
+    }
+    trial.Runs.insert(trial.Runs.end(), std::make_move_iterator(AtLow.begin()), std::make_move_iterator(AtLow.end()));
+    trial.Runs = byTransmitter(std::move(trial.Runs));
+    Found = std::move(trial);
+    return true;
+  }
+
+  // The longest working step, or nothing when not even the shortest works.
+  std::optional<TTrial> run() {
+    High = C.Steps;
+    // With fixed edits beside it the wire as it is may work; without, it is today's network.
+    if (!C.Edits.empty()) {
+      High = C.Steps + 1;
+      step(C.Steps);
+    }
+    for (;;) {
+      if (Low == 0 && High > 1) step(1);
+      if (Low == 0) return std::nullopt;
+      while (High - Low > 1) step(Low + (High - Low) / 2);
+      TTrial found;
+      if (complete(found)) {
+        Result.Step = Low;
+        return found;
+      }
+    }
+  }
+
+  // The shortest step judged whole, for the best a failing search found.
+  TTrial shortestWhole() {
+    std::vector<std::size_t> rest;
+    for (std::size_t t : failingFirst(S))
+      if (std::none_of(AtShortest.begin(), AtShortest.end(),
+                       [t](const TTransmitterRun& R) { return R.Transmitter == static_cast<int>(t); }))
+        rest.push_back(t);
+    TTrial trial = at(1, rest, true);
+    trial.Runs.insert(trial.Runs.end(), AtShortest.begin(), AtShortest.end());
+    trial.Runs = byTransmitter(std::move(trial.Runs));
+    return trial;
+  }
+};
+
+// One unit: the candidate searched and proved.
 TUnitResult runUnit(TSearch& S, const TCandidate& C, int Width) {
   TUnitResult result;
   result.Candidate = C.Id;
   if (C.Wires.empty()) {
-    TTrial trial = tryChange(S, C.Edits, true, Width, result.Runs);
+    TTrial trial = tryChange(S, C.Edits, failingFirst(S), true, Width, result.Runs);
+    trial.Runs = byTransmitter(std::move(trial.Runs));
     const TStreamVerdict verdict = proveTrial(S, trial, result.Runs);
     keep(result, std::move(trial), verdict, S.Targets);
     return result;
   }
-  std::int64_t high = C.Steps;
-  std::optional<TTrial> best;
-  if (!C.Edits.empty()) {
-    TTrial whole = tryChange(S, lengthEdits(C, high), false, Width, result.Runs);
-    if (whole.Works) {
-      best = std::move(whole);
-      result.Step = high;
-    }
-  }
+  TLengthSearch search(S, C, Width, result);
+  std::optional<TTrial> best = search.run();
   if (!best) {
-    TTrial shortest = tryChange(S, lengthEdits(C, 1), false, Width, result.Runs);
-    if (!shortest.Works) {
-      // Not even the shortest works: judged whole all the same, for the best a failing search found.
-      shortest = tryChange(S, lengthEdits(C, 1), true, Width, result.Runs);
-      const TStreamVerdict verdict = JudgeRuns(shortest.Runs, S.Settings);
-      keep(result, std::move(shortest), verdict, S.Targets);
-      result.Works = false;
-      result.Step = 1;
-      return result;
-    }
-    std::int64_t low = 1;
-    best = std::move(shortest);
-    while (high - low > 1) {
-      const std::int64_t middle = low + (high - low) / 2;
-      TTrial trial = tryChange(S, lengthEdits(C, middle), false, Width, result.Runs);
-      if (trial.Works) {
-        low = middle;
-        best = std::move(trial);
-      } else {
-        high = middle;
-      }
-    }
-    result.Step = low;
+    // Not even the shortest works: judged whole all the same, for the best a failing search found.
+    TTrial shortest = search.shortestWhole();
+    const TStreamVerdict verdict = JudgeRuns(shortest.Runs, S.Settings);
+    keep(result, std::move(shortest), verdict, S.Targets);
+    result.Works = false;
+    result.Step = 1;
+    return result;
   }
   // The full runs of the stream decide; a length they fail is shortened by a twentieth and
   // tried again.
   TStreamVerdict verdict = proveTrial(S, *best, result.Runs);
   for (int retry = 0; retry < kProofRetries && !reaches(verdict, S.Targets) && result.Step > 1; ++retry) {
     result.Step -= std::max<std::int64_t>(1, result.Step / 20);
-    best = tryChange(S, lengthEdits(C, result.Step), true, Width, result.Runs);
+    best = tryChange(S, lengthEdits(C, result.Step), failingFirst(S), true, Width, result.Runs);
+    best->Runs = byTransmitter(std::move(best->Runs));
     verdict = proveTrial(S, *best, result.Runs);
   }
   keep(result, std::move(*best), verdict, S.Targets);
@@ -675,8 +797,7 @@ bool startSearch(TSearch& S, TStart& Start) {
   S.stepDone(S.Stations);
   // The default target is the next data rate above today's highest.
   Start.Targets = targetsOf(JudgeRuns(Start.Today.Runs, S.Options.Settings), S.Options);
-  S.Targets = Start.Targets;
-  S.Settings = judgedAt(S.Options.Settings, S.Targets);
+  S.aim(S.Options.Settings, Start.Targets);
   readToday(S, Start.Stations, Start.Today);
   S.Failing = Start.Today.Failing;
   if (reaches(Start.Today.Verdict, S.Targets)) return true;
@@ -840,8 +961,7 @@ TAdvice AdviseFromParts(const TCanNodes& Net, const std::vector<TAdvicePart>& Pa
   options.Settings = first.Settings;
   options.Templates = first.Templates;
   TSearch search(Net, options);
-  search.Targets = first.Targets;
-  search.Settings = judgedAt(first.Settings, first.Targets);
+  search.aim(first.Settings, first.Targets);
   search.Stations = first.Stations.size();
   TStart start;
   start.Stations = first.Stations;

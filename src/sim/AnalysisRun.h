@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <stop_token>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "circuit/CircuitFile.h"
@@ -180,9 +181,11 @@ TStreamVerdict JudgeRuns(const std::vector<TTransmitterRun>& Runs, const TAnalys
 
 // Checks the verdict built from the edge runs' responses by full runs of the stream: for each
 // phase, the deciding transmitter at the highest working and the lowest failing rate. A full
-// run that disagrees decides, and the verdict says so. Returns false when cancelled.
+// run that disagrees decides, and the verdict says so. With Only, just those (phase, rate)
+// pairs are checked, once. Returns false when cancelled.
 bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun>& Runs,
-                    const TAnalysisSettings& Settings, const TRunOptions& Options, TStreamVerdict& Verdict);
+                    const TAnalysisSettings& Settings, const TRunOptions& Options, TStreamVerdict& Verdict,
+                    const std::vector<std::pair<TBusPhase, std::int64_t>>& Only = {});
 
 // The analyze-worker command: the circuit on In, the transmitter and thresholds in Args,
 // the run's JSON on Out. Returns the exit code.

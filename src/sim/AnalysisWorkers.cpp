@@ -23,6 +23,7 @@
 #include <set>
 #include <span>
 #include <thread>
+#include <utility>
 
 #include "model/NameText.h"
 #include "sim/AnalysisRun.h"
@@ -63,7 +64,8 @@ std::optional<double> workerTimeout() {
 }  // namespace
 
 bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun>& Runs,
-                    const TAnalysisSettings& Settings, const TRunOptions& Options, TStreamVerdict& Verdict) {
+                    const TAnalysisSettings& Settings, const TRunOptions& Options, TStreamVerdict& Verdict,
+                    const std::vector<std::pair<TBusPhase, std::int64_t>>& Only) {
   if (Runs.empty()) return true;
   const TDriverReference reference = DriverReferenceOf(Runs.front().Reference, Settings.Thresholds);
   struct TTarget {
@@ -91,7 +93,14 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
         if (highest && !checked.count({static_cast<int>(phase), highest->BitRate}) && r.Phase == phase && r.Worst &&
             r.Works && r.BitRate < highest->BitRate && (!below || r.BitRate > below->BitRate))
           below = &r;
-      for (TRateVerdict* rate : {highest, lowest, below}) {
+      std::vector<TRateVerdict*> deciding{highest, lowest, below};
+      if (!Only.empty()) {
+        deciding.clear();
+        for (TRateVerdict& r : Verdict.Bus.Rates)
+          if (r.Phase == phase && r.Worst && std::find(Only.begin(), Only.end(), std::pair{phase, r.BitRate}) != Only.end())
+            deciding.push_back(&r);
+      }
+      for (TRateVerdict* rate : deciding) {
         if (!rate || !checked.insert({static_cast<int>(phase), rate->BitRate}).second) continue;
         // A failing round trip is no matter of the stream: nothing to run.
         if (rate->Worst->Figure == "round_trip" || rate->Worst->Figure == "no_edge") continue;
@@ -177,6 +186,7 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
     if (!changed) break;
     recountMaxima(Verdict.Bus);
     AddEyes(ResponsesOf(Runs), reference, Settings, Verdict);
+    if (!Only.empty()) break;
   }
   return true;
 }
