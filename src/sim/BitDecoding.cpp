@@ -223,6 +223,21 @@ TWave ComposeStream(const TEdgeResponses& Responses, const std::vector<TTxdEdge>
     double Edge;
     double From;   // where the response starts to change
     double Until;  // where it has settled
+    std::size_t After = 0;  // the first sample of the response after the last instant asked
+
+    // The response's value at T, as WaveValue gives it, for instants that only grow: the
+    // sample after T is found by moving on from the last one, not by a search each time.
+    double at(double T) {
+      const std::vector<double>& time = Response->Time;
+      const std::vector<double>& volts = Response->Volts;
+      if (T <= time.front()) return volts.front();
+      if (T >= time.back()) return volts.back();
+      while (After < time.size() && time[After] <= T) ++After;
+      const double t0 = time[After - 1];
+      const double t1 = time[After];
+      if (t1 <= t0) return volts[After];
+      return volts[After - 1] + (volts[After] - volts[After - 1]) * (T - t0) / (t1 - t0);
+    }
   };
   const auto settledAfter = [](const TWave& R) {
     if (R.Time.empty()) return 0.0;
@@ -263,18 +278,18 @@ TWave ComposeStream(const TEdgeResponses& Responses, const std::vector<TTxdEdge>
   trace.Volts.reserve(times.size());
   double settledSum = 0.0;
   std::size_t next = 0;
-  std::vector<const TActive*> active;
+  std::vector<TActive*> active;
   for (const double t : times) {
     while (next < windows.size() && windows[next].From <= t) active.push_back(&windows[next++]);
     double sum = 0.0;
     for (auto it = active.begin(); it != active.end();) {
-      const TActive& w = **it;
+      TActive& w = **it;
       if (w.Until < t) {
         settledSum += w.Response->Volts.back() - w.Response->Volts.front();
         it = active.erase(it);
         continue;
       }
-      sum += WaveValue(*w.Response, t - w.Edge) - w.Response->Volts.front();
+      sum += w.at(t - w.Edge) - w.Response->Volts.front();
       ++it;
     }
     trace.Volts.push_back(before + settledSum + sum);
