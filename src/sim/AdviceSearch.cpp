@@ -81,7 +81,7 @@ bool reachesSafely(const TStreamVerdict& Verdict, const TAdviceTargets& Targets)
 struct TSearch {
   const TCanNodes& Net;
   const TAdviceOptions& Options;
-  TAnalysisSettings Settings;  // judged at the targets
+  TAnalysisSettings Settings;   // judged at the targets
   TAnalysisSettings AtTargets;  // the targets alone: what a trial needs to know
   TAdviceTargets Targets;
   std::size_t Stations = 0;
@@ -196,11 +196,10 @@ std::vector<std::size_t> failingFirst(const TSearch& S) {
 std::vector<TTransmitterRun> byTransmitter(std::vector<TTransmitterRun> Runs) {
   std::sort(Runs.begin(), Runs.end(),
             [](const TTransmitterRun& L, const TTransmitterRun& R) { return L.Transmitter < R.Transmitter; });
-  Runs.erase(std::unique(Runs.begin(), Runs.end(),
-                         [](const TTransmitterRun& L, const TTransmitterRun& R) {
-                           return L.Transmitter == R.Transmitter;
-                         }),
-             Runs.end());
+  Runs.erase(
+      std::unique(Runs.begin(), Runs.end(),
+                  [](const TTransmitterRun& L, const TTransmitterRun& R) { return L.Transmitter == R.Transmitter; }),
+      Runs.end());
   return Runs;
 }
 
@@ -242,10 +241,10 @@ struct TLengthSearch {
   int Width;
   TUnitResult& Result;
   std::vector<std::size_t> Tried;
-  std::vector<std::int64_t> PassesUpTo;    // per transmitter: the longest step seen to pass
-  std::int64_t Low = 0;                    // every tried transmitter passes here (0: no step yet)
-  std::int64_t High = 0;                   // a tried transmitter fails here
-  std::vector<TTransmitterRun> AtLow;      // the runs made at Low
+  std::vector<std::int64_t> PassesUpTo;     // per transmitter: the longest step seen to pass
+  std::int64_t Low = 0;                     // every tried transmitter passes here (0: no step yet)
+  std::int64_t High = 0;                    // a tried transmitter fails here
+  std::vector<TTransmitterRun> AtLow;       // the runs made at Low
   std::vector<TTransmitterRun> AtShortest;  // every run made at step 1
 
   TLengthSearch(TSearch& Search, const TCandidate& Candidate, int W, TUnitResult& R)
@@ -277,14 +276,19 @@ struct TLengthSearch {
     AtLow = std::move(trial.Runs);
   }
 
-  // Every transmitter at Low; true when all pass, with the whole trial in Found.
-  bool complete(TTrial& Found) {
+  // The transmitters without a run in Runs, those failing today first.
+  std::vector<std::size_t> notIn(const std::vector<TTransmitterRun>& Runs) const {
     std::vector<std::size_t> rest;
     for (std::size_t t : failingFirst(S))
-      if (std::none_of(AtLow.begin(), AtLow.end(),
+      if (std::none_of(Runs.begin(), Runs.end(),
                        [t](const TTransmitterRun& R) { return R.Transmitter == static_cast<int>(t); }))
         rest.push_back(t);
-    TTrial trial = at(Low, rest, true);
+    return rest;
+  }
+
+  // Every transmitter at Low; true when all pass, with the whole trial in Found.
+  bool complete(TTrial& Found) {
+    TTrial trial = at(Low, notIn(AtLow), true);
     for (std::size_t t : trial.Failed) {
       // Seen to pass further out but failing here: what was seen there no longer counts.
       PassesUpTo[t] = std::min(PassesUpTo[t], Low - 1);
@@ -323,12 +327,7 @@ struct TLengthSearch {
 
   // The shortest step judged whole, for the best a failing search found.
   TTrial shortestWhole() {
-    std::vector<std::size_t> rest;
-    for (std::size_t t : failingFirst(S))
-      if (std::none_of(AtShortest.begin(), AtShortest.end(),
-                       [t](const TTransmitterRun& R) { return R.Transmitter == static_cast<int>(t); }))
-        rest.push_back(t);
-    TTrial trial = at(1, rest, true);
+    TTrial trial = at(1, notIn(AtShortest), true);
     trial.Runs.insert(trial.Runs.end(), AtShortest.begin(), AtShortest.end());
     trial.Runs = byTransmitter(std::move(trial.Runs));
     return trial;

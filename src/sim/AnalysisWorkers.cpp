@@ -97,7 +97,8 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
       if (!Only.empty()) {
         deciding.clear();
         for (TRateVerdict& r : Verdict.Bus.Rates)
-          if (r.Phase == phase && r.Worst && std::find(Only.begin(), Only.end(), std::pair{phase, r.BitRate}) != Only.end())
+          if (r.Phase == phase && r.Worst &&
+              std::find(Only.begin(), Only.end(), std::pair{phase, r.BitRate}) != Only.end())
             deciding.push_back(&r);
       }
       for (TRateVerdict* rate : deciding) {

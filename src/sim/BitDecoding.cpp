@@ -221,8 +221,8 @@ TWave ComposeStream(const TEdgeResponses& Responses, const std::vector<TTxdEdge>
   struct TActive {
     const TWave* Response;
     double Edge;
-    double From;   // where the response starts to change
-    double Until;  // where it has settled
+    double From;            // where the response starts to change
+    double Until;           // where it has settled
     std::size_t After = 0;  // the first sample of the response after the last instant asked
 
     // The response's value at T, as WaveValue gives it, for instants that only grow: the
