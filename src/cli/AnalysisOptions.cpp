@@ -57,6 +57,7 @@ std::optional<std::string> ReadAnalysisSettings(const TArguments& Args, TAnalysi
   double spd = S.DataSamplePoint * 100;
   double sjw = S.Sjw * 100;
   double dataSjw = S.DataSjw * 100;
+  double margin = S.Margin * 100;
   if (!NumberOption(Args, "--dominant", -kMostThresholdVolts, kMostThresholdVolts, S.Thresholds.Dominant))
     return "--dominant needs a voltage from -100 to 100";
   if (!NumberOption(Args, "--recessive", -kMostThresholdVolts, kMostThresholdVolts, S.Thresholds.Recessive))
@@ -72,6 +73,9 @@ std::optional<std::string> ReadAnalysisSettings(const TArguments& Args, TAnalysi
   if (!NumberOption(Args, "--sjw", 0, kMostSjwPercent, sjw)) return "--sjw needs a percentage from 0 to 100";
   if (!NumberOption(Args, "--data-sjw", 0, kMostSjwPercent, dataSjw))
     return "--data-sjw needs a percentage from 0 to 100";
+  if (!NumberOption(Args, "--margin", 0, kMostMarginPercent, margin)) return "--margin needs a percentage from 0 to 50";
+  if (!NumberOption(Args, "--margin-v", 0, kMostMarginVolts, S.MarginVolts))
+    return "--margin-v needs a voltage from 0 to 10";
   if (!rateList(Args, "--arbitration-rates", S.ArbitrationRates))
     return "--arbitration-rates needs bit rates from 1k to 100M, comma-separated";
   if (!rateList(Args, "--data-rates", S.DataRates))
@@ -86,6 +90,7 @@ std::optional<std::string> ReadAnalysisSettings(const TArguments& Args, TAnalysi
   S.DataSamplePoint = spd / 100;
   S.Sjw = sjw / 100;
   S.DataSjw = dataSjw / 100;
+  S.Margin = margin / 100;
   S.CompensateDriver = !Args.Has("--no-compensation");
   return std::nullopt;
 }

@@ -16,7 +16,8 @@ struct TArguments;
 // The options of the analysis settings, as analyze and advise take them.
 inline constexpr const char* kSettingsOptions[] = {
     "--dominant", "--recessive", "--loop-delay",        "--sample-point", "--data-sample-point",
-    "--sjw",      "--data-sjw",  "--arbitration-rates", "--data-rates",   "--require-bitrate"};
+    "--sjw",      "--data-sjw",  "--arbitration-rates", "--data-rates",   "--require-bitrate",
+    "--margin",   "--margin-v"};
 
 // "125k", "1M", "500000": a bit rate from 1 kbit/s to 100 Mbit/s, or nothing.
 std::optional<std::int64_t> RateOf(const std::string& Text);

@@ -12,6 +12,7 @@
 #include "cli/AnalysisReport.h"
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
+#include "model/NameText.h"
 #include "model/NetworkContainer.h"
 #include "model/SafeFile.h"
 #include "sim/AdviceSearch.h"
@@ -34,7 +35,8 @@ constexpr const char* kAdviseHelp =
     "  - the longest trunk at which the arbitration rate works, where that is what fails;\n"
     "  - where no single change is enough, the five that come nearest, paired.\n"
     "The changes are ranked by how little they change (a node's resistance counts 1, a\n"
-    "shortened wire 1 and the metres taken off). A search that cannot reach the rates says\n"
+    "shortened wire 1 and the metres taken off), those that leave a bus check error last. A\n"
+    "bus works as it is only with a clean bus check. A search that cannot reach the rates says\n"
     "so, with the best it found.\n"
     "\n"
     "Options:\n"
@@ -49,10 +51,14 @@ constexpr const char* kAdviseHelp =
     "  --no-confirm           prove the changes without the full runs of the stream\n"
     "  --json                 the proposals with their edits as element keys and values\n"
     "The analysis options of analyze (--dominant, --recessive, --loop-delay, --sample-point,\n"
-    "--data-sample-point, --sjw, --data-sjw, --arbitration-rates, --data-rates,\n"
-    "--require-bitrate) are taken as analyze takes them.\n"
-    "Exit code 0 when the bus works at the rates or a change reaches them, 1 when none does\n"
-    "or the input is bad, 2 on usage errors.\n";
+    "--data-sample-point, --sjw, --data-sjw, --margin, --margin-v, --arbitration-rates,\n"
+    "--data-rates, --require-bitrate) are taken as analyze takes them: today's rates are\n"
+    "decided exactly as analyze decides them, and a change counts only with analyze's margins.\n"
+    "A request beyond any wiring (an arbitration rate the loop delay forbids, a data rate above\n"
+    "what the driver alone decodes) is said at once. Only the rates asked are stated for a\n"
+    "change: they are what its full runs proved.\n"
+    "Exit code 0 when the bus works at the rates or a change reaches them, 1 when none does,\n"
+    "a full run that was to prove a rate did not finish, or the input is bad, 2 on usage errors.\n";
 
 constexpr const char* kMergeHelp =
     "Usage: busweave-cli advise-merge PART... [--json] [--report OUT.html] [--jobs N] [--no-confirm]\n"
@@ -93,6 +99,7 @@ TJson adviceJson(const TAdvice& A) {
                          {"max_data_rate", p.MaxDataRate},
                          {"margin_ns", p.Reaches ? JsonFloat(static_cast<float>(p.Margin * 1e9)) : TJson(nullptr)},
                          {"size", JsonFloat(static_cast<float>(p.Size))},
+                         {"check_errors", p.CheckErrors},
                          {"edits", editsJson(p.Edits)}});
   }
   return {{"file", A.File},
@@ -101,11 +108,13 @@ TJson adviceJson(const TAdvice& A) {
           {"arbitration_rate", A.Targets.ArbitrationRate},
           {"today",
            {{"max_arbitration_rate", A.Before.Bus.MaxArbitrationRate}, {"max_data_rate", A.Before.Bus.MaxDataRate}}},
+          {"check_errors", A.CheckErrors},
           {"works_already", A.AlreadyWorks},
           {"reached", A.Reached},
           {"deciding_station", A.Receiver},
           {"summary", A.Summary},
           {"unsimulated", A.Unsimulated},
+          {"unproved", A.Unproved},
           {"runs", A.Runs},
           {"proposals", proposals}};
 }
@@ -115,13 +124,16 @@ void printAdvice(const TAdvice& A, std::ostream& Out) {
       << rateText(A.Before.Bus.MaxArbitrationRate) << ", data up to " << rateText(A.Before.Bus.MaxDataRate) << "\n";
   Out << "asked: data " << rateText(A.Targets.DataRate) << " with arbitration " << rateText(A.Targets.ArbitrationRate)
       << "\n";
+  for (const std::string& e : A.CheckErrors) Out << "bus check error: " << NameToPrintable(e) << "\n";
   for (std::size_t i = 0; i < A.Proposals.size(); ++i) {
     const TProposal& p = A.Proposals[i];
     Out << i + 1 << ". " << p.Text << "\n";
+    for (const std::string& e : p.CheckErrors) Out << "     still a bus check error: " << NameToPrintable(e) << "\n";
     for (const TEdit& e : p.Edits)
       Out << "     " << e.Key << " " << e.Field << " " << e.Was << " -> " << e.Value << "\n";
   }
   for (const std::string& u : A.Unsimulated) Out << "not simulated: " << u << "\n";
+  for (const std::string& u : A.Unproved) Out << "not proved: " << u << "\n";
   Out << A.Summary << " (" << A.Runs << " simulation runs)\n";
 }
 
@@ -140,7 +152,10 @@ int finishAdvice(const TAdvice& A, const TArguments& Args, const TCanNodes& Net,
     WriteJson(Out, adviceJson(A));
   else
     printAdvice(A, Out);
-  return A.Reached ? ExitDone : ExitFailure;
+  // A full run that did not finish proved nothing: the search is no answer to sign.
+  for (const std::string& why : A.Unproved)
+    Err << kProgram << ": " << A.File << ": not proved: " << NameToPrintable(why) << "\n";
+  return A.Reached && A.Unproved.empty() ? ExitDone : ExitFailure;
 }
 
 // The progress line on a terminal.

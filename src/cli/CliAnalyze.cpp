@@ -26,6 +26,7 @@
 #include "model/SafeFile.h"
 #include "sim/AnalysisPart.h"
 #include "sim/AnalysisRun.h"
+#include "sim/AnalyzeBus.h"
 #include "sim/BusAnalysis.h"
 
 namespace busweave::cli {
@@ -41,9 +42,10 @@ constexpr const char* kAnalyzeHelp =
     "at its recessive level. From every station's responses a worst-case bit stream is built at\n"
     "each rate and decoded as a CAN controller decodes it (hard sync, resynchronisation, sample\n"
     "point; the transmitter itself at its secondary sample point). A rate works when every\n"
-    "station reads every bit right and, in the arbitration phase, every\n"
-    "2 x (bus delay + loop delay) <= SP x T, the bus delay timed from the TXD edge less the\n"
-    "driver's own delay into 60 ohms.\n"
+    "station reads every bit right with the margins below to spare and, in the arbitration\n"
+    "phase, every 2 x (bus delay + loop delay) <= SP x T, the bus delay timed from the TXD edge\n"
+    "less the driver's own delay into 60 ohms. The rates that decide are proved by full runs of\n"
+    "the stream; a full run that does not finish fails its rate, named, and the exit code is 1.\n"
     "\n"
     "Options:\n"
     "  --dominant V              dominant threshold (default 0.9 V)\n"
@@ -53,6 +55,9 @@ constexpr const char* kAnalyzeHelp =
     "  --data-sample-point PERCENT  data phase sample point (default 70)\n"
     "  --sjw PERCENT             arbitration synchronisation jump width (default 20)\n"
     "  --data-sjw PERCENT        data phase synchronisation jump width (default 30)\n"
+    "  --margin PERCENT          how far every sample point may move either way, in percent of\n"
+    "                            the bit time, with every bit still read right (default 10)\n"
+    "  --margin-v V              how far every sample lies from the thresholds (default 0.1 V)\n"
     "  --no-compensation         judge the bus with the driver's own asymmetry left in\n"
     "  --no-confirm              skip the full runs of the stream that check the verdict\n"
     "  --arbitration-rates LIST  bit/s, comma-separated, k and M allowed\n"
@@ -134,6 +139,8 @@ TJson resultJson(const TAnalysis& A, const TStreamVerdict& Stream, const std::ve
                       {"data_sample_point", JsonFloat(static_cast<float>(s.DataSamplePoint))},
                       {"sjw", JsonFloat(static_cast<float>(s.Sjw))},
                       {"data_sjw", JsonFloat(static_cast<float>(s.DataSjw))},
+                      {"margin", JsonFloat(static_cast<float>(s.Margin))},
+                      {"margin_v", JsonFloat(static_cast<float>(s.MarginVolts))},
                       {"compensate_driver", s.CompensateDriver},
                       {"arbitration_rates", s.ArbitrationRates},
                       {"data_rates", s.DataRates},
@@ -186,33 +193,30 @@ std::optional<TAnalysisPlan> planOf(const TAnalysis& A, std::string& Problem) {
   }
 }
 
-// The verdict checked by full runs of the stream at the rates that decide it (see
-// ConfirmVerdict) with the runs' plan.
-void confirm(const TAnalysis& A, const std::optional<TAnalysisPlan>& Plan, const std::string& PlanProblem,
-             TStreamVerdict& Verdict, std::ostream& Err) {
-  const auto program = WorkerProgram();
-  try {
-    if (!program) throw EAnalysisError("the program's own file cannot be found to start its workers");
-    if (!Plan) throw EAnalysisError(PlanProblem);
-    TRunOptions options;
-    options.Program = *program;
-    options.Jobs = 1;
-    options.Thresholds = A.Settings.Thresholds;
-    ConfirmVerdict(*Plan, A.Runs, A.Settings, options, Verdict);
-  } catch (const std::exception& error) {
-    Err << kProgram << ": " << A.File << ": the verdict is not checked by full runs of the stream: " << error.what()
-        << "\n";
-    Verdict.Confirmations.push_back(std::string("not checked by full runs of the stream: ") + error.what());
-  }
+// The merge's verdict: the parts' runs judged and proved on this machine, with the plan made
+// again from the network file and templates the parts name.
+TStreamVerdict provedVerdict(const TAnalysis& A, const std::optional<TAnalysisPlan>& Plan, std::string Problem,
+                             bool Confirm) {
+  TStreamVerdict verdict = JudgeRuns(A.Runs, A.Settings);
+  TAnalyzeOptions proving;
+  proving.Confirm = Confirm;
+  if (const auto program = WorkerProgram())
+    proving.Run.Program = *program;
+  else
+    Problem = "the program's own file cannot be found to start its workers";
+  ProveRuns(Plan && !proving.Run.Program.empty() ? &*Plan : nullptr, Problem, A.Runs, A.Settings, proving, verdict);
+  return verdict;
 }
 
-// Prints the result and writes the report; the exit code.
-int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::ostream& Err) {
+// Prints the result and writes the report; the exit code. Verdict: the analysis's own, proved
+// already; without it the runs' (a merge) are judged and proved here.
+int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::ostream& Err,
+           std::optional<TStreamVerdict> Verdict = std::nullopt) {
   const bool confirming = !Args.Has("--no-confirm");
   std::string planProblem;
-  const std::optional<TAnalysisPlan> plan = confirming || Args.Has("--report") ? planOf(A, planProblem) : std::nullopt;
-  TStreamVerdict verdict = JudgeRuns(A.Runs, A.Settings);
-  if (confirming) confirm(A, plan, planProblem, verdict, Err);
+  const std::optional<TAnalysisPlan> plan =
+      (confirming && !Verdict) || Args.Has("--report") ? planOf(A, planProblem) : std::nullopt;
+  TStreamVerdict verdict = Verdict ? std::move(*Verdict) : provedVerdict(A, plan, planProblem, confirming);
   // The bus check's findings go above the verdict; a network that cannot be read has none.
   TCanNodes net = DocumentNetwork();
   std::vector<TFinding> findings;
@@ -243,6 +247,10 @@ int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::o
     WriteJson(Out, resultJson(A, verdict, findings));
   else
     printTable(A, verdict, findings, Out);
+  // A rate whose proof did not finish is a failure of the analysis, whatever the others say.
+  for (const std::string& why : verdict.Unproved)
+    Err << kProgram << ": " << A.File << ": not proved: " << NameToPrintable(why) << "\n";
+  if (!verdict.Unproved.empty()) return ExitFailure;
   for (const TRateVerdict& r : verdict.Bus.Rates)
     if (r.Phase == TBusPhase::Arbitration && r.BitRate == A.Settings.RequiredRate)
       return r.Works ? ExitDone : ExitFailure;
@@ -270,6 +278,8 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
                                     {"--data-sample-point", true},
                                     {"--sjw", true},
                                     {"--data-sjw", true},
+                                    {"--margin", true},
+                                    {"--margin-v", true},
                                     {"--no-compensation", false},
                                     {"--no-confirm", false},
                                     {"--arbitration-rates", true},
@@ -331,7 +341,6 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
     Err << kProgram << ": the program's own file cannot be found to start its workers\n";
     return ExitFailure;
   }
-  const std::vector<std::size_t> transmitters = ShardTransmitters(plan.Stations.size(), shard, shards);
   TRunOptions options;
   options.Program = *program;
   options.Jobs = *jobs;
@@ -342,16 +351,19 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
     options.Progress = [&](const TRunProgress& P) {
       Err << "\ranalysing: " << P.Done << " of " << P.Total << " transmitters        " << std::flush;
     };
-  try {
-    RefuseOversizedRuns(plan);
-    analysis.Runs = RunTransmitters(plan, transmitters, options).Runs;
-  } catch (const EAnalysisError& error) {
-    if (showProgress) Err << "\n";
-    Err << kProgram << ": " << analysis.File << ": " << error.what() << "\n";
-    return ExitFailure;
-  }
-  if (showProgress) Err << "\r" << std::string(48, ' ') << "\r" << std::flush;
+  const auto clearProgress = [&] {
+    if (showProgress) Err << "\r" << std::string(64, ' ') << "\r" << std::flush;
+  };
   if (args->Has("--shard")) {
+    try {
+      RefuseOversizedRuns(plan);
+      analysis.Runs = RunTransmitters(plan, ShardTransmitters(plan.Stations.size(), shard, shards), options).Runs;
+    } catch (const EAnalysisError& error) {
+      clearProgress();
+      Err << kProgram << ": " << analysis.File << ": " << error.what() << "\n";
+      return ExitFailure;
+    }
+    clearProgress();
     TAnalysisPart part;
     part.File = analysis.File;
     part.Templates = folder;
@@ -364,7 +376,24 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
     Out << AnalysisPartJson(part);
     return ExitDone;
   }
-  return finish(analysis, *args, Out, Err);
+  TAnalyzeOptions analyzing;
+  analyzing.Run = options;
+  analyzing.Confirm = !args->Has("--no-confirm");
+  analyzing.Checking = [&] {
+    clearProgress();
+    if (showProgress) Err << "checking the deciding rates by full runs of the stream..." << std::flush;
+  };
+  TBusAnalysis result;
+  try {
+    result = AnalyzeBus(plan, analysis.Settings, analyzing);
+  } catch (const EAnalysisError& error) {
+    clearProgress();
+    Err << kProgram << ": " << analysis.File << ": " << error.what() << "\n";
+    return ExitFailure;
+  }
+  clearProgress();
+  analysis.Runs = std::move(result.Runs);
+  return finish(analysis, *args, Out, Err, std::move(result.Verdict));
 }
 
 int RunAnalyzeMerge(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {

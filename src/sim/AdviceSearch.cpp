@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -13,8 +14,10 @@
 #include <thread>
 
 #include "circuit/CircuitFile.h"
+#include "model/BusCheck.h"
 #include "model/BusLayout.h"
 #include "model/NameText.h"
+#include "sim/AnalyzeBus.h"
 
 namespace busweave {
 namespace {
@@ -29,6 +32,9 @@ constexpr int kProofRetries = 2;
 // The stubs searched at most: those of the stations a failure names first, then the longest.
 constexpr std::size_t kMostStubs = 3;
 
+// How a unit's failure begins when a proof of it did not finish (its runs are judged all the same).
+constexpr const char* kNotProved = "not proved: ";
+
 // A search stopped by its caller.
 struct TSearchCancelled {};
 
@@ -36,6 +42,11 @@ std::string metres(std::int64_t Mm) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f m", static_cast<double>(Mm) / 1000.0);
   return text;
+}
+
+std::string lowerFirst(std::string Text) {
+  if (!Text.empty()) Text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(Text[0])));
+  return Text;
 }
 
 std::string nodeName(const TCanNodes& Net, TPoint P) {
@@ -148,6 +159,18 @@ std::vector<TEdit> lengthEdits(const TCandidate& C, std::int64_t Step) {
   return edits;
 }
 
+// The bus check's errors of the network with Edits, at the target arbitration rate.
+std::vector<std::string> checkErrors(const TSearch& S, const std::vector<TEdit>& Edits) {
+  const std::unique_ptr<TCanNodes> net = S.Net.Snapshot();
+  ApplyEdits(*net, Edits);
+  TCheckSettings check;
+  check.BitRate = static_cast<std::uint32_t>(std::clamp<std::int64_t>(S.Targets.ArbitrationRate, 1, 10000000));
+  std::vector<std::string> errors;
+  for (const TFinding& f : CheckBus(*net, check))
+    if (f.Severity == TSeverity::Error) errors.push_back(NameToUtf8(f.Message));
+  return errors;
+}
+
 // The runs of some transmitters on a changed network and whether their streams reach the
 // targets with the guard to spare; Failed names those whose streams do not.
 struct TTrial {
@@ -209,14 +232,10 @@ TStreamVerdict proveTrial(TSearch& S, const TTrial& Trial, int& Runs) {
   TStreamVerdict verdict = JudgeRuns(Trial.Runs, S.Settings);
   if (S.Options.Confirm && reaches(verdict, S.Targets)) {
     const std::size_t before = verdict.Confirmations.size();
-    try {
-      if (!ConfirmVerdict(Trial.Plan, Trial.Runs, S.Settings, S.runOptions(1), verdict,
-                          {{TBusPhase::Data, S.Targets.DataRate}, {TBusPhase::Arbitration, S.Targets.ArbitrationRate}}))
-        throw TSearchCancelled{};
-    } catch (const EAnalysisError& error) {
-      // As analyze does: the verdict of the responses stands, and says it was not checked.
-      verdict.Confirmations.push_back(std::string("not checked by full runs of the stream: ") + error.what());
-    }
+    // A proof that does not finish leaves its rate failing, named in the verdict.
+    if (!ConfirmVerdict(Trial.Plan, Trial.Runs, S.Settings, S.runOptions(1), verdict,
+                        {{TBusPhase::Data, S.Targets.DataRate}, {TBusPhase::Arbitration, S.Targets.ArbitrationRate}}))
+      throw TSearchCancelled{};
     Runs += static_cast<int>(verdict.Confirmations.size() - before);
   }
   return verdict;
@@ -225,6 +244,8 @@ TStreamVerdict proveTrial(TSearch& S, const TTrial& Trial, int& Runs) {
 void keep(TUnitResult& Result, TTrial&& Trial, const TStreamVerdict& Verdict, const TAdviceTargets& Targets) {
   Result.Judged = true;
   Result.Works = reaches(Verdict, Targets);
+  Result.Failure.clear();
+  for (const std::string& why : Verdict.Unproved) Result.Failure += (Result.Failure.empty() ? kNotProved : "; ") + why;
   Result.MaxArbitrationRate = Verdict.Bus.MaxArbitrationRate;
   Result.MaxDataRate = Verdict.Bus.MaxDataRate;
   Result.Final = std::move(Trial.Runs);
@@ -461,6 +482,23 @@ struct TToday {
   std::string Receiver;
 };
 
+bool sameRates(const TAnalysisSettings& L, const TAnalysisSettings& R) {
+  const auto sorted = [](std::vector<std::int64_t> Rates) {
+    std::sort(Rates.begin(), Rates.end());
+    return Rates;
+  };
+  return sorted(L.ArbitrationRates) == sorted(R.ArbitrationRates) && sorted(L.DataRates) == sorted(R.DataRates);
+}
+
+// Today's verdict proved as the analysis proves it, every deciding rate by its full runs.
+void proveToday(TSearch& S, const TAnalysisPlan& Plan, const std::vector<TTransmitterRun>& Runs,
+                const TAnalysisSettings& Settings, TStreamVerdict& Verdict) {
+  TAnalyzeOptions proving;
+  proving.Run = S.runOptions(1);
+  proving.Confirm = S.Options.Confirm;
+  if (!ProveRuns(&Plan, {}, Runs, Settings, proving, Verdict)) throw TSearchCancelled{};
+}
+
 TAdviceTargets targetsOf(const TStreamVerdict& Verdict, const TAdviceOptions& Options) {
   TAdviceTargets t;
   t.ArbitrationRate = Options.ArbitrationRate.value_or(Options.Settings.RequiredRate);
@@ -475,8 +513,15 @@ TAdviceTargets targetsOf(const TStreamVerdict& Verdict, const TAdviceOptions& Op
   return t;
 }
 
-void readToday(TSearch& S, const std::vector<std::string>& Stations, TToday& Today) {
-  Today.Verdict = JudgeRuns(Today.Runs, S.Settings);
+// Today's verdict at the search's rates, proved by full runs (Proved: already, at these rates).
+void readToday(TSearch& S, const std::vector<std::string>& Stations, TToday& Today, const TAnalysisPlan& Plan,
+               const TStreamVerdict* Proved) {
+  if (Proved) {
+    Today.Verdict = *Proved;
+  } else {
+    Today.Verdict = JudgeRuns(Today.Runs, S.Settings);
+    proveToday(S, Plan, Today.Runs, S.Settings, Today.Verdict);
+  }
   for (const TReceiverMargin& m : Today.Verdict.Margins) {
     const bool target = (m.Phase == TBusPhase::Data && m.BitRate == S.Targets.DataRate) ||
                         (m.Phase == TBusPhase::Arbitration && m.BitRate == S.Targets.ArbitrationRate);
@@ -652,11 +697,9 @@ std::string proposalText(const TProposal& P, const TAdviceTargets& Targets) {
   }
   if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
   if (!P.Proved) return text;
+  // Only the asked rates are stated: they are what the full runs of the stream proved.
   text += P.Reaches ? ": reaches " : ": does not reach ";
   text += "data " + RateWords(Targets.DataRate) + " with arbitration " + RateWords(Targets.ArbitrationRate);
-  text += "; works up to arbitration " +
-          (P.MaxArbitrationRate ? RateWords(P.MaxArbitrationRate) : std::string("none")) + ", data " +
-          (P.MaxDataRate ? RateWords(P.MaxDataRate) : std::string("none"));
   if (P.Reaches) {
     char margin[64];
     std::snprintf(margin, sizeof margin, "; least margin at data %s: %.1f ns", RateWords(Targets.DataRate).c_str(),
@@ -718,7 +761,9 @@ TAdvice finish(TSearch& S, const TToday& Today, const TFound& Found, const std::
   advice.Stations = Stations;
   advice.Targets = S.Targets;
   advice.Before = Today.Verdict;
+  for (const std::string& why : Today.Verdict.Unproved) advice.Unproved.push_back("the bus as it is: " + why);
   advice.Receiver = Today.Receiver;
+  advice.CheckErrors = checkErrors(S, {});
   advice.BeforeEyes = eyesOf(Today.Runs, S.Settings, S.Targets.DataRate, Today.Receiver);
   // The pairs count only where no single change works, as in a search that tried them only then.
   bool singleWorks = false;
@@ -731,6 +776,7 @@ TAdvice finish(TSearch& S, const TToday& Today, const TFound& Found, const std::
     p.Change = Found.Candidates[i];
     p.Edits = p.Change.Wires.empty() ? p.Change.Edits : lengthEdits(p.Change, r.Step);
     p.Size = sizeOf(p.Edits);
+    p.CheckErrors = checkErrors(S, p.Edits);
     p.Proved = true;
     p.Reaches = r.Works;
     p.MaxArbitrationRate = r.MaxArbitrationRate;
@@ -744,19 +790,27 @@ TAdvice finish(TSearch& S, const TToday& Today, const TFound& Found, const std::
     if (L.Reaches != R.Reaches) return L.Reaches;
     if (!L.Reaches && L.MaxDataRate != R.MaxDataRate) return L.MaxDataRate > R.MaxDataRate;
     if (!L.Reaches && L.MaxArbitrationRate != R.MaxArbitrationRate) return L.MaxArbitrationRate > R.MaxArbitrationRate;
+    // A change that leaves the bus check's errors is no fix of the harness.
+    if (L.CheckErrors.empty() != R.CheckErrors.empty()) return L.CheckErrors.empty();
     return L.Size < R.Size;
   });
   const bool reached = !list.empty() && list.front().Reaches;
   const std::size_t most = reached ? S.Options.MostProposals : std::min<std::size_t>(3, S.Options.MostProposals);
   for (TProposal& p : list) {
     if (advice.Proposals.size() >= most || (reached && !p.Reaches)) break;
+    // The rates ranked by above come from the edge responses; those stated are the proved ones.
+    p.MaxArbitrationRate = p.Reaches ? S.Targets.ArbitrationRate : 0;
+    p.MaxDataRate = p.Reaches ? S.Targets.DataRate : 0;
     p.Text = proposalText(p, S.Targets);
     advice.Proposals.push_back(std::move(p));
   }
   advice.Reached = reached;
   const std::string target =
       "data " + RateWords(S.Targets.DataRate) + " with arbitration " + RateWords(S.Targets.ArbitrationRate);
-  if (reached)
+  if (reached && reaches(Today.Verdict, S.Targets))
+    advice.Summary = "The bus works at " + target + " as it is, but the bus check finds errors; " +
+                     lowerFirst(advice.Proposals.front().Text);
+  else if (reached)
     advice.Summary = advice.Proposals.front().Text;
   else if (advice.Proposals.empty())
     advice.Summary = "No change tried reaches " + target + "; no change judged on this layout comes nearer";
@@ -764,8 +818,11 @@ TAdvice finish(TSearch& S, const TToday& Today, const TFound& Found, const std::
     advice.Summary = "No change tried reaches " + target + "; the best found: " + advice.Proposals.front().Text;
   for (std::size_t i = 0; i < Found.Results.size(); ++i) {
     advice.Runs += Found.Results[i].Runs;
-    if (!Found.Results[i].Failure.empty())
-      advice.Unsimulated.push_back(Found.Candidates[i].Text + ": " + Found.Results[i].Failure);
+    const std::string& failure = Found.Results[i].Failure;
+    if (failure.rfind(kNotProved, 0) == 0)
+      advice.Unproved.push_back(Found.Candidates[i].Text + ": " + failure);
+    else if (!failure.empty())
+      advice.Unsimulated.push_back(Found.Candidates[i].Text + ": " + failure);
   }
   advice.Runs += static_cast<int>(Stations.size());
   return advice;
@@ -784,7 +841,32 @@ struct TStart {
   std::vector<std::string> Stations;
   std::vector<TCandidate> Candidates;  // the singles, then their pairs
   std::size_t Singles = 0;
+  std::string Unreachable;  // why no change of the wiring can reach the targets; nothing is searched then
 };
+
+// Why no change of the wiring can reach the targets, or nothing: the round trip of arbitration
+// holds the transceivers' loop delay however short the bus, and the driver alone into the
+// reference load bounds the data rate.
+std::string unreachableWhy(const TSearch& S, const TStreamVerdict& Today) {
+  const TAnalysisSettings& s = S.Settings;
+  const double shortestBit = 2.0 * s.LoopDelay / s.SamplePoint;
+  if (shortestBit * static_cast<double>(S.Targets.ArbitrationRate) > 1.0 + 1e-9) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "no bus reaches arbitration %s: the round trip of two loop delays (%.0f ns each) "
+                  "must fit within %.0f %% of the bit time, which allows %s at most",
+                  RateWords(S.Targets.ArbitrationRate).c_str(), s.LoopDelay * 1e9, s.SamplePoint * 100.0,
+                  RateWords(static_cast<std::int64_t>(1.0 / shortestBit)).c_str());
+    return text;
+  }
+  // The driver's own bits into the bus's nominal load, as it drives them: the full runs of
+  // the smallest bus fail where these do, whatever the sum of the responses says.
+  if (Today.DriverMaxDataRate < S.Targets.DataRate)
+    return "no change of the wiring reaches data " + RateWords(S.Targets.DataRate) +
+           ": the driver alone into 60 ohms decodes its own bits only up to " +
+           (Today.DriverMaxDataRate ? RateWords(Today.DriverMaxDataRate) : std::string("no data rate"));
+  return {};
+}
 
 bool startSearch(TSearch& S, TStart& Start) {
   const TAnalysisPlan plan = S.planOf({});
@@ -794,12 +876,19 @@ bool startSearch(TSearch& S, TStart& Start) {
   S.addSteps(S.Stations);
   Start.Today.Runs = S.run(plan, everyStation(S.Stations), S.Options.Run.Jobs);
   S.stepDone(S.Stations);
-  // The default target is the next data rate above today's highest.
-  Start.Targets = targetsOf(JudgeRuns(Start.Today.Runs, S.Options.Settings), S.Options);
+  // Today's rates are decided as the analysis decides them: the sum of the responses, proved
+  // by the full runs of the stream. The default target is the next data rate above the highest.
+  TStreamVerdict today = JudgeRuns(Start.Today.Runs, S.Options.Settings);
+  proveToday(S, plan, Start.Today.Runs, S.Options.Settings, today);
+  Start.Targets = targetsOf(today, S.Options);
   S.aim(S.Options.Settings, Start.Targets);
-  readToday(S, Start.Stations, Start.Today);
+  readToday(S, Start.Stations, Start.Today, plan, sameRates(S.Settings, S.Options.Settings) ? &today : nullptr);
   S.Failing = Start.Today.Failing;
-  if (reaches(Start.Today.Verdict, S.Targets)) return true;
+  // Working as it is needs a clean bus check too: a third termination or a ring is no harness to
+  // sign, whatever the rates.
+  if (reaches(Start.Today.Verdict, S.Targets) && checkErrors(S, {}).empty()) return true;
+  Start.Unreachable = unreachableWhy(S, Start.Today.Verdict);
+  if (!Start.Unreachable.empty()) return false;
   const std::optional<TBusLayout> layout = BusLayoutOf(S.Net);
   if (!layout)
     throw EAnalysisError("its wires form a loop or fall apart; changes are searched on one bus with a trunk and stubs");
@@ -822,6 +911,14 @@ TAdvice alreadyWorks(TSearch& S, const TStart& Start, const std::string& File) {
   advice.Summary = "The bus works at data " + RateWords(S.Targets.DataRate) + " with arbitration " +
                    RateWords(S.Targets.ArbitrationRate) + " as it is; nothing needs to change";
   advice.Runs = static_cast<int>(Start.Stations.size());
+  return advice;
+}
+
+// The advice when the request is beyond any wiring: said at once, with the reason.
+TAdvice unreachable(TSearch& S, const TStart& Start, const std::string& File) {
+  TAdvice advice = finish(S, Start.Today, TFound{}, File, Start.Stations);
+  advice.Summary = Start.Unreachable;
+  advice.Summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(advice.Summary[0])));
   return advice;
 }
 
@@ -887,6 +984,7 @@ TAdvice Advise(const TCanNodes& Net, const std::string& File, const TAdviceOptio
   TStart start;
   try {
     if (startSearch(search, start)) return alreadyWorks(search, start, File);
+    if (!start.Unreachable.empty()) return unreachable(search, start, File);
     TFound found;
     found.Candidates = start.Candidates;
     found.Singles = start.Singles;
@@ -966,9 +1064,12 @@ TAdvice AdviseFromParts(const TCanNodes& Net, const std::vector<TAdvicePart>& Pa
   start.Stations = first.Stations;
   start.Targets = first.Targets;
   start.Today.Runs = first.Today;
-  readToday(search, start.Stations, start.Today);
+  readToday(search, start.Stations, start.Today, search.planOf({}), nullptr);
   search.Failing = start.Today.Failing;
-  if (reaches(start.Today.Verdict, search.Targets)) return alreadyWorks(search, start, first.File);
+  if (reaches(start.Today.Verdict, search.Targets) && checkErrors(search, {}).empty())
+    return alreadyWorks(search, start, first.File);
+  start.Unreachable = unreachableWhy(search, start.Today.Verdict);
+  if (!start.Unreachable.empty()) return unreachable(search, start, first.File);
   const std::optional<TBusLayout> layout = BusLayoutOf(Net);
   if (!layout) throw EAnalysisError("its wires form a loop or fall apart");
   TFound found;

@@ -91,12 +91,14 @@ struct TProposal {
   double Size = 0.0;         // how much it changes: an edited node counts 1, a shortened wire 1 + metres removed
   bool Proved = false;       // judged by a full analysis of the changed network
   bool Reaches = false;
+  // The rates the full runs proved: the asked ones where the change reaches them, else none.
   std::int64_t MaxArbitrationRate = 0;
   std::int64_t MaxDataRate = 0;
-  double Margin = 0.0;     // the least timing margin at the target data rate (s), when it reaches it
-  std::string Text;        // what it changes and what it reaches, in a sentence
-  std::string Receiver;    // the station that decides the target data rate today
-  std::vector<TEye> Eyes;  // that station's eye at the target data rate in the changed network
+  double Margin = 0.0;                   // the least timing margin at the target data rate (s), when it reaches it
+  std::string Text;                      // what it changes and what it reaches, in a sentence
+  std::string Receiver;                  // the station that decides the target data rate today
+  std::vector<TEye> Eyes;                // that station's eye at the target data rate in the changed network
+  std::vector<std::string> CheckErrors;  // the bus check's errors the changed network still has
 };
 
 struct TAdvice {
@@ -107,12 +109,16 @@ struct TAdvice {
   TStreamVerdict Before;
   std::vector<TEye> BeforeEyes;  // the deciding station's eye at the target data rate today
   std::string Receiver;
+  std::vector<std::string> CheckErrors;  // the bus check's errors of the network as it is
   bool AlreadyWorks = false;
   bool Reached = false;
   std::vector<TProposal> Proposals;      // those that reach the targets first, each ranked by Size
   std::string Summary;                   // one sentence: what was found, or the best there is
   std::vector<std::string> Unsimulated;  // changes the simulator could not run, each with the reason
-  int Runs = 0;                          // transmitter runs the search took
+  // Full runs that did not finish (a worker died, hung, or ngspice stopped short), a sentence
+  // each: the rates they were to prove count as failing, and the search is no answer to sign.
+  std::vector<std::string> Unproved;
+  int Runs = 0;  // transmitter runs the search took
   bool Cancelled = false;
 };
 

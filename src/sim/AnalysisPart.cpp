@@ -131,6 +131,8 @@ Json settingsJson(const TAnalysisSettings& S) {
           {"data_sample_point", S.DataSamplePoint},
           {"sjw", S.Sjw},
           {"data_sjw", S.DataSjw},
+          {"margin", S.Margin},
+          {"margin_v", S.MarginVolts},
           {"compensate_driver", S.CompensateDriver},
           {"arbitration_rates", S.ArbitrationRates},
           {"data_rates", S.DataRates},
@@ -148,6 +150,8 @@ TAnalysisSettings settingsOf(const Json& J) {
   s.DataSamplePoint = number("data_sample_point");
   s.Sjw = number("sjw");
   s.DataSjw = number("data_sjw");
+  s.Margin = number("margin");
+  s.MarginVolts = number("margin_v");
   const Json& compensate = member(J, "compensate_driver", where);
   if (!compensate.is_boolean()) refuse(where + ".compensate_driver", "is not true or false");
   s.CompensateDriver = compensate.get<bool>();
@@ -204,6 +208,8 @@ std::optional<std::string> SettingsProblem(const TAnalysisSettings& S) {
     return "a sample point lies outside 1 to 100 %";
   if (!within(S.Sjw, 0.0, kMostSjwPercent / 100) || !within(S.DataSjw, 0.0, kMostSjwPercent / 100))
     return "a synchronisation jump width lies outside 0 to 100 %";
+  if (!within(S.Margin, 0.0, kMostMarginPercent / 100)) return "the timing margin lies outside 0 to 50 %";
+  if (!within(S.MarginVolts, 0.0, kMostMarginVolts)) return "the voltage margin lies outside 0 to 10 V";
   const auto ratesWithin = [](const std::vector<std::int64_t>& Rates) {
     return !Rates.empty() && std::all_of(Rates.begin(), Rates.end(), rateWithin);
   };

@@ -47,6 +47,10 @@ constexpr double kLongestRun = 0.1;
 constexpr double kBreakpointMerge = 0.25;
 // A response is kept within this share of its swing (thinned for the worker's output).
 constexpr double kResponseShare = 2e-4;
+// How much longer each edge is held when the responses still ring at the end of the hold, and
+// how often: a hold of 1 us grows to 64 us, past the decay of any mode a harness traps.
+constexpr double kLongerHold = 4.0;
+constexpr int kMostLongerHolds = 3;
 // Points per plotted trace: about twice this many, peaks kept.
 constexpr std::size_t kPlotBuckets = 300;
 
@@ -541,14 +545,14 @@ TTransmitterRun RunPattern(const TAnalysisPlan& Plan, std::size_t Transmitter, s
   return run;
 }
 
-TTransmitterRun RunTransmitter(const TAnalysisPlan& Plan, std::size_t Transmitter, const TThresholds& Thresholds,
-                               bool KeepTraces) {
-  if (Transmitter >= Plan.Stations.size()) throw EAnalysisError("no station " + std::to_string(Transmitter));
-  const bool firstDominant = firstLevelDominant(Plan);
+namespace {
+
+TTransmitterRun edgeRun(const TAnalysisPlan& Plan, std::size_t Transmitter, const TThresholds& Thresholds,
+                        bool KeepTraces, bool FirstDominant) {
   const TSimulationResult reference =
-      simulate(ReferenceDeck(Plan, firstDominant), "the run of the driver alone into 60 ohms");
+      simulate(ReferenceDeck(Plan, FirstDominant), "the run of the driver alone into 60 ohms");
   const std::string& name = Plan.Stations[Transmitter].Name;
-  const TextLines deck = TransmitterDeck(Plan, Transmitter, firstDominant);
+  const TextLines deck = TransmitterDeck(Plan, Transmitter, FirstDominant);
   const TNgspiceCircuit circuit = TranslateForNgspice(deck);
   const TSimulationResult result = simulate(deck, "the run with " + name + " transmitting");
 
@@ -556,8 +560,8 @@ TTransmitterRun RunTransmitter(const TAnalysisPlan& Plan, std::size_t Transmitte
   TTransmitterRun run;
   run.Transmitter = static_cast<int>(Transmitter);
   run.Reference =
-      edgeResponses(Plan, firstDominant, reference.Transient.Scale, {&reference.Transient.Traces[0].Values}).front();
-  const auto responses = edgeResponses(Plan, firstDominant, result.Transient.Scale, volts);
+      edgeResponses(Plan, FirstDominant, reference.Transient.Scale, {&reference.Transient.Traces[0].Values}).front();
+  const auto responses = edgeResponses(Plan, FirstDominant, result.Transient.Scale, volts);
   for (std::size_t s = 0; s < Plan.Stations.size(); ++s)
     run.Stations.push_back({static_cast<int>(s), Plan.Stations[s].Name, responses[s]});
   run.Pairs =
@@ -573,6 +577,32 @@ TTransmitterRun RunTransmitter(const TAnalysisPlan& Plan, std::size_t Transmitte
       }
       run.Traces.push_back(std::move(trace));
     }
+  }
+  return run;
+}
+
+bool settled(const TTransmitterRun& Run) {
+  if (!std::isfinite(SettlingTime(Run.Reference))) return false;
+  return std::all_of(Run.Stations.begin(), Run.Stations.end(),
+                     [](const TStationResponse& S) { return std::isfinite(SettlingTime(S.Responses)); });
+}
+
+}  // namespace
+
+TTransmitterRun RunTransmitter(const TAnalysisPlan& Plan, std::size_t Transmitter, const TThresholds& Thresholds,
+                               bool KeepTraces) {
+  if (Transmitter >= Plan.Stations.size()) throw EAnalysisError("no station " + std::to_string(Transmitter));
+  const bool firstDominant = firstLevelDominant(Plan);
+  // A bus that traps a slow mode (equal stubs at one point) still rings when the usual hold
+  // ends; the responses' last samples would pass for final levels and every composed edge
+  // would carry the ring's offset. Such a run is made again with each edge held longer.
+  TAnalysisPlan plan = Plan;
+  TTransmitterRun run = edgeRun(plan, Transmitter, Thresholds, KeepTraces, firstDominant);
+  for (int longer = 0; longer < kMostLongerHolds && !settled(run); ++longer) {
+    plan.Hold *= kLongerHold;
+    plan.Stop = plan.EdgeAt + 2.0 * plan.Hold;
+    if (plan.Stop > kLongestRun) break;
+    run = edgeRun(plan, Transmitter, Thresholds, KeepTraces, firstDominant);
   }
   return run;
 }

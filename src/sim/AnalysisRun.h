@@ -11,6 +11,7 @@
 // a callback and stops the runs with a stop token; it may run them on a thread of its own.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <stop_token>
@@ -152,9 +153,13 @@ struct TRunProgress {
   std::string Station;  // the transmitter whose run just finished
 };
 
+class TRunner;
+
 struct TRunOptions {
   std::string Program;  // busweave-cli, which has the analyze-worker command
-  int Jobs = 1;         // worker processes at a time
+  // Who makes the runs: worker processes with ngspice when none is given (tests give a fake).
+  std::shared_ptr<const TRunner> Runner;
+  int Jobs = 1;  // worker processes at a time
   bool KeepTraces = false;
   std::int64_t PatternRate = 0;  // not 0: full runs of the stream at this rate instead
   double PatternShift = 0.0;
@@ -168,10 +173,24 @@ struct TRunsOutcome {
   bool Cancelled = false;
 };
 
-// Runs the transmitters (station indices) in worker processes. Throws EAnalysisError naming
-// the station when a worker fails; the others are stopped then.
+// The simulator as the analysis sees it: the runs of some transmitters of one planned circuit,
+// edge runs or (Options.PatternRate) full runs of the stream. The analysis, its proof and the
+// advice search are given one, so that they are tested with a fake in place of ngspice.
+class TRunner {
+ public:
+  virtual ~TRunner() = default;
+  // Throws EAnalysisError naming the station when a run fails.
+  virtual TRunsOutcome Run(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters,
+                           const TRunOptions& Options) const = 0;
+};
+
+// Runs the transmitters (station indices) with Options.Runner, or in worker processes without
+// one. Throws EAnalysisError naming the station when a run fails; the others are stopped then.
 TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters,
                              const TRunOptions& Options);
+// The worker processes themselves, as many at a time as Options.Jobs.
+TRunsOutcome RunInWorkers(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters,
+                          const TRunOptions& Options);
 
 // The pairs of all runs, in the order of the runs.
 std::vector<TPairMeasure> PairsOf(const std::vector<TTransmitterRun>& Runs);
@@ -181,8 +200,10 @@ TStreamVerdict JudgeRuns(const std::vector<TTransmitterRun>& Runs, const TAnalys
 
 // Checks the verdict built from the edge runs' responses by full runs of the stream: for each
 // phase, the deciding transmitter at the highest working and the lowest failing rate. A full
-// run that disagrees decides, and the verdict says so. With Only, just those (phase, rate)
-// pairs are checked, once. Returns false when cancelled.
+// run that disagrees decides, and the verdict says so. A full run that does not finish (its
+// worker died, hung or ngspice stopped short) proves nothing: that rate fails, named in
+// Verdict.Unproved, and the others' checks stand. With Only, just those (phase, rate) pairs are
+// checked, once. Returns false when cancelled.
 bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun>& Runs,
                     const TAnalysisSettings& Settings, const TRunOptions& Options, TStreamVerdict& Verdict,
                     const std::vector<std::pair<TBusPhase, std::int64_t>>& Only = {});

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cmath>
 #include <condition_variable>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <istream>
@@ -43,6 +44,45 @@ void recountMaxima(TBusVerdict& Verdict) {
       std::int64_t& best = r.Phase == TBusPhase::Arbitration ? Verdict.MaxArbitrationRate : Verdict.MaxDataRate;
       best = std::max(best, r.BitRate);
     }
+}
+
+// The rate as the full run of its deciding transmitter's stream leaves it: failing with that
+// run's first failure, or working with its least margin unless another transmitter's stream
+// (not run in full) fails.
+void decideByFullRun(TRateVerdict& Rate, const std::vector<TReceiverMargin>& Full, bool Works,
+                     const std::string& Failure, const TReceiverMargin* OtherFailure) {
+  TWorstPair& worst = *Rate.Worst;
+  worst.Value.reset();
+  if (!Works) {
+    Rate.Works = false;
+    worst.Figure = "decode";
+    for (const TReceiverMargin& m : Full)
+      if (!m.Works) {
+        worst.Receiver = m.Receiver;
+        worst.Figure = m.Misread ? "decode" : "margin";
+        break;
+      }
+    worst.Text = Failure + " (full run of the stream)";
+    return;
+  }
+  if (OtherFailure) {
+    Rate.Works = false;
+    worst.Transmitter = OtherFailure->Transmitter;
+    worst.Receiver = OtherFailure->Receiver;
+    worst.Figure = OtherFailure->Misread ? "decode" : "margin";
+    worst.Text = OtherFailure->Text;
+    return;
+  }
+  Rate.Works = true;
+  const TReceiverMargin* least = nullptr;
+  for (const TReceiverMargin& m : Full)
+    if (!least || std::min(m.EarlyMargin, m.LateMargin) < std::min(least->EarlyMargin, least->LateMargin)) least = &m;
+  worst.Figure = "margin";
+  if (least) {
+    worst.Receiver = least->Receiver;
+    worst.Value = std::min(least->EarlyMargin, least->LateMargin);
+    worst.Text = MarginText(*least) + " (full run of the stream)";
+  }
 }
 
 // How long a worker may send nothing before it is taken for stopped or hung.
@@ -104,14 +144,17 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
       for (TRateVerdict* rate : deciding) {
         if (!rate || !checked.insert({static_cast<int>(phase), rate->BitRate}).second) continue;
         // A failing round trip is no matter of the stream: nothing to run.
-        if (rate->Worst->Figure == "round_trip" || rate->Worst->Figure == "no_edge") continue;
+        if (rate->Worst->Figure == "round_trip" || rate->Worst->Figure == "no_edge" ||
+            rate->Worst->Figure == "unproved")
+          continue;
         const auto sender = std::find_if(Plan.Stations.begin(), Plan.Stations.end(),
                                          [&](const TStation& S) { return S.Name == rate->Worst->Transmitter; });
         if (sender == Plan.Stations.end()) continue;
         const auto transmitter = static_cast<std::size_t>(sender - Plan.Stations.begin());
         // Bits of a microsecond and more, twice as long as the bus takes to settle, start every
         // edge from a settled bus and a recovered driver: there the sum of the responses is the
-        // full run (which would cost tens of microseconds of simulated time).
+        // full run (which would cost tens of microseconds of simulated time). A response still
+        // moving when its run ended has not settled, however quiet its last samples look.
         double settling = 0.0;
         for (const TTransmitterRun& run : Runs)
           if (run.Transmitter == static_cast<int>(transmitter))
@@ -135,6 +178,8 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
         options.Progress = nullptr;
         try {
           target.Full = RunTransmitters(Plan, {target.Transmitter}, options);
+          if (!target.Full.Cancelled && target.Full.Runs.size() != 1)
+            throw EAnalysisError("the full run gave no result");
         } catch (const std::exception& error) {
           target.Error = error.what();
         }
@@ -142,58 +187,76 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
     for (std::thread& thread : threads) thread.join();
 
     bool changed = false;
+    bool cancelled = false;
     for (TTarget& target : targets) {
-      if (!target.Error.empty()) throw EAnalysisError(target.Error);
-      if (target.Full.Cancelled || target.Full.Runs.empty()) return false;
       TRateVerdict& rate = *target.Rate;
       const std::string& sender = Plan.Stations[target.Transmitter].Name;
+      const std::string what = std::string(PhaseName(rate.Phase)) + " " + RateWords(rate.BitRate) + " from " + sender;
+      if (target.Error.empty() && target.Full.Cancelled) {
+        cancelled = true;
+        continue;
+      }
+      if (!target.Error.empty()) {
+        // Nothing proved this rate: it fails, by name; the next lower one decides next.
+        const std::string why = "the full run of the stream at " + what + " did not finish: " + target.Error;
+        Verdict.Unproved.push_back(why);
+        Verdict.Confirmations.push_back(why + "; the rate is not proved and counts as failing");
+        if (rate.Works) changed = true;
+        rate.Works = false;
+        rate.Worst->Figure = "unproved";
+        rate.Worst->Value.reset();
+        rate.Worst->Text = "not proved: " + why;
+        continue;
+      }
       const TPatternRun& pattern = target.Full.Runs.front().Pattern;
       std::string failure;
+      std::vector<TReceiverMargin> full;
       const bool works = JudgePatternRun(pattern.Stations, static_cast<int>(target.Transmitter), pattern.Start,
-                                         rate.Phase, rate.BitRate, Settings, failure);
+                                         rate.Phase, rate.BitRate, Settings, failure, &full);
       // What the responses said of this transmitter's stream alone, and of the others'.
       bool composed = true;
-      bool othersFail = false;
+      const TReceiverMargin* otherFailure = nullptr;
       for (const TReceiverMargin& m : Verdict.Margins) {
         if (m.Phase != rate.Phase || m.BitRate != rate.BitRate || m.Works) continue;
         if (m.Transmitter == sender)
           composed = false;
-        else
-          othersFail = true;
+        else if (!otherFailure)
+          otherFailure = &m;
       }
-      const std::string what = std::string(PhaseName(rate.Phase)) + " " + RateWords(rate.BitRate) + " from " + sender;
       const std::string found = works ? std::string("every bit read right") : failure;
-      if (works == composed) {
+      if (works == composed)
         Verdict.Confirmations.push_back("the full run of the stream at " + what + " agrees: " + found);
-        continue;
-      }
-      Verdict.Confirmations.push_back("the full run of the stream at " + what +
-                                      " disagrees with the sum of the edge responses: " + found +
-                                      "; the full run decides");
-      if (!works) {
-        rate.Works = false;
-        rate.Worst->Figure = "decode";
-        rate.Worst->Value.reset();
-        rate.Worst->Text = failure + " (full run of the stream)";
-        changed = true;
-      } else if (!othersFail) {
-        rate.Works = true;
-        rate.Worst->Figure = "margin";
-        rate.Worst->Value.reset();
-        rate.Worst->Text = "every bit read right in the full run of the stream from " + sender;
-        changed = true;
-      }
+      else
+        Verdict.Confirmations.push_back("the full run of the stream at " + what +
+                                        " disagrees with the sum of the edge responses: " + found +
+                                        "; the full run decides");
+      const bool was = rate.Works;
+      // The deciding pair and the margins stated are the full run's: it decides this stream.
+      decideByFullRun(rate, full, works, failure, otherFailure);
+      std::erase_if(Verdict.Margins, [&](const TReceiverMargin& M) {
+        return M.Phase == rate.Phase && M.BitRate == rate.BitRate && M.Transmitter == sender;
+      });
+      Verdict.Margins.insert(Verdict.Margins.end(), full.begin(), full.end());
+      changed = changed || rate.Works != was;
     }
+    if (cancelled) return false;
     if (!changed) break;
     recountMaxima(Verdict.Bus);
     AddEyes(ResponsesOf(Runs), reference, Settings, Verdict);
     if (!Only.empty()) break;
   }
+  recountMaxima(Verdict.Bus);
   return true;
 }
 
 TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters,
                              const TRunOptions& Options) {
+  if (Options.Runner) return Options.Runner->Run(Plan, Transmitters, Options);
+  return RunInWorkers(Plan, Transmitters, Options);
+}
+
+TRunsOutcome RunInWorkers(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters,
+                          const TRunOptions& Options) {
   const auto timeout = workerTimeout();
   if (!timeout)
     throw EAnalysisError(std::string(kWorkerTimeoutVariable) + " needs seconds from 0.1 to 86400, not " +
@@ -331,6 +394,25 @@ std::optional<TextLines> readWorkerCircuit(std::istream& In) {
   return circuit;
 }
 
+// For the tests of a proof that does not finish: BUSWEAVE_WORKER_FAULT=kill:RATE, hang:RATE or
+// short:RATE makes the full run at RATE die, hang without a heartbeat, or stop short as ngspice
+// does when it gives up ("Timestep too small").
+void testFault(std::int64_t Pattern, std::ostream& Err) {
+  const char* fault = std::getenv("BUSWEAVE_WORKER_FAULT");
+  if (!fault) return;
+  const std::string text = fault;
+  const auto colon = text.find(':');
+  if (colon == std::string::npos || text.substr(colon + 1) != std::to_string(Pattern)) return;
+  const std::string kind = text.substr(0, colon);
+  if (kind == "kill") std::raise(SIGKILL);
+  if (kind == "hang")
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  if (kind == "short") {
+    Err << "the full run of the bit stream failed:\nThe transient analysis stopped at 1.2 us of 30 us.\n";
+    std::exit(1);
+  }
+}
+
 }  // namespace
 
 int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, std::ostream& Out, std::ostream& Err) {
@@ -376,6 +458,7 @@ int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, st
     Err << "analyze-worker: --transmitter is missing\n";
     return 2;
   }
+  if (pattern > 0) testFault(pattern, Err);
   const auto circuit = readWorkerCircuit(In);
   if (!circuit) {
     Err << "analyze-worker: the circuit on standard input is larger than " << MaxCircuitBytes

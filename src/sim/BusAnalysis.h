@@ -34,6 +34,11 @@ struct TAnalysisSettings {
   double DataSamplePoint = 0.7;  // data phase
   double Sjw = 0.2;              // synchronisation jump width, share of the bit time
   double DataSjw = 0.3;
+  // What a working rate keeps to spare at every receiver and at the transmitter's own node: the
+  // sample point may move this share of the bit time either way, and every sample lies this far
+  // from the thresholds (V). A bus that decodes right only on the knife edge does not work.
+  double Margin = 0.1;
+  double MarginVolts = 0.1;
   bool CompensateDriver = true;        // judge the bus with the driver's own asymmetry taken out
   std::int64_t RequiredRate = 500000;  // the arbitration rate the bus must work at
   std::vector<std::int64_t> ArbitrationRates{125000, 250000, 500000, 800000, 1000000};

@@ -5,11 +5,14 @@
 #include <cstdio>
 #include <limits>
 #include <map>
+#include <optional>
 
 namespace busweave {
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// A response has settled when it stops moving within this share of its run.
+constexpr double kSettledShare = 0.75;
 // A figure that meets its limit exactly must not fail by the last bit of a double.
 constexpr double kRounding = 1e-9;
 
@@ -68,7 +71,10 @@ double SettlingTime(const TEdgeResponses& Responses) {
     const double tolerance = std::max(0.01 * (*high - *low), 0.01);
     for (std::size_t i = r->Volts.size(); i-- > 0;)
       if (std::fabs(r->Volts[i] - r->Volts.back()) > tolerance) {
-        settled = std::max(settled, r->Time[std::min(i + 1, r->Time.size() - 1)]);
+        const double at = r->Time[std::min(i + 1, r->Time.size() - 1)];
+        // Still moving in the last quarter of its run: its last sample is no final level.
+        if (at > r->Time.front() + kSettledShare * (r->Time.back() - r->Time.front())) return kInfinity;
+        settled = std::max(settled, at);
         break;
       }
   }
@@ -119,19 +125,61 @@ TDecodeSettings decodeSettings(const TAnalysisSettings& S, TBusPhase Phase, std:
   return d;
 }
 
+// Why a stream read right has too little margin to count as working; nothing when it has enough.
+std::optional<std::string> marginShort(const TDecodeResult& Result, const TDecodeSettings& D,
+                                       const TAnalysisSettings& S) {
+  const double timing = S.Margin * D.BitTime;
+  const bool early = Result.EarlyMargin < timing * (1.0 - kRounding);
+  const bool late = Result.LateMargin < timing * (1.0 - kRounding);
+  const bool voltage = Result.VoltageMargin < S.MarginVolts * (1.0 - kRounding);
+  if (!early && !late && !voltage) return std::nullopt;
+  std::string text = "every bit read right, but with too little margin: ";
+  if (early || late)
+    text += std::string("the sample point may move only ") + ns(Result.EarlyMargin) + " earlier and " +
+            ns(Result.LateMargin) + " later, " + ns(timing) + " (" + percent(S.Margin) + " of the bit) required";
+  if (voltage)
+    text += std::string(early || late ? "; " : "") + "a sample lies only " + volts(Result.VoltageMargin) +
+            " from a threshold, " + volts(S.MarginVolts) + " required";
+  return text;
+}
+
 TDecodeResult decode(const TWave& Trace, bool Own, const TDecodeSettings& D) {
   return Own ? DecodeTransmitter(Trace, WorstCaseStream(), 0.0, D) : DecodeReceiver(Trace, WorstCaseStream(), 0.0, D);
 }
 
 }  // namespace
 
+namespace {
+
+// What one station decoded of one transmitter's stream: read right with the margins, or the
+// first wrong bit, or too little margin, in the verdict's words.
+TReceiverMargin receiverMargin(const TDecodeResult& Result, const std::string& Sender, const std::string& Station,
+                               bool Own, TBusPhase Phase, std::int64_t BitRate, const TDecodeSettings& D,
+                               const TAnalysisSettings& Settings) {
+  TReceiverMargin margin{
+      Phase, BitRate, Sender, Station, Own, true, Result.EarlyMargin, Result.LateMargin, Result.VoltageMargin, ""};
+  if (Result.Error) {
+    margin.Works = false;
+    margin.Misread = true;
+    margin.Text = errorText(WorstCaseStream(), *Result.Error, Station, Own);
+  } else if (const auto shortOf = marginShort(Result, D, Settings)) {
+    margin.Works = false;
+    margin.Text = "at " + Station + (Own ? " itself" : " from " + Sender) + ": " + *shortOf;
+  }
+  return margin;
+}
+
+}  // namespace
+
 bool JudgePatternRun(const std::vector<TStationWave>& Stations, int Transmitter, double Start, TBusPhase Phase,
-                     std::int64_t BitRate, const TAnalysisSettings& Settings, std::string& Failure) {
+                     std::int64_t BitRate, const TAnalysisSettings& Settings, std::string& Failure,
+                     std::vector<TReceiverMargin>* Margins) {
   const TDecodeSettings d = decodeSettings(Settings, Phase, BitRate);
   const TBitStream& stream = WorstCaseStream();
   std::string sender;
   for (const TStationWave& s : Stations)
     if (s.Station == Transmitter) sender = s.Name;
+  bool works = true;
   // Receivers first, as the verdict names them.
   for (const bool ownPass : {false, true})
     for (const TStationWave& station : Stations) {
@@ -139,12 +187,22 @@ bool JudgePatternRun(const std::vector<TStationWave>& Stations, int Transmitter,
       if (own != ownPass) continue;
       const TDecodeResult result =
           own ? DecodeTransmitter(station.Wave, stream, Start, d) : DecodeReceiver(station.Wave, stream, Start, d);
-      if (result.Error) {
-        Failure = errorText(stream, *result.Error, station.Name, own) + (own ? "" : " (from " + sender + ")");
-        return false;
+      const TReceiverMargin margin = receiverMargin(result, sender, station.Name, own, Phase, BitRate, d, Settings);
+      if (!margin.Works && works) {
+        works = false;
+        Failure = margin.Text + (own || !result.Error ? "" : " (from " + sender + ")");
+        if (!Margins) return false;
       }
+      if (Margins) Margins->push_back(margin);
     }
-  return true;
+  return works;
+}
+
+std::string MarginText(const TReceiverMargin& M) {
+  return "every bit read right; least margin at " + M.Receiver +
+         (M.Own ? " itself (secondary sample point)" : " from " + M.Transmitter) + ": the sample point may move " +
+         ns(M.EarlyMargin) + " earlier or " + ns(M.LateMargin) + " later, " + volts(M.VoltageMargin) +
+         " from a threshold";
 }
 
 TWave StreamTrace(const TStationResponse& Station, const TDriverReference& Reference, const TAnalysisSettings& Settings,
@@ -203,20 +261,10 @@ TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriver
         anyReceiver = anyReceiver || !own;
         const TWave trace = StreamTrace(station, Reference, Settings, BitRate);
         const TDecodeResult result = decode(trace, own, d);
-        TReceiverMargin margin{Phase,
-                               BitRate,
-                               sender,
-                               station.Name,
-                               own,
-                               !result.Error,
-                               result.EarlyMargin,
-                               result.LateMargin,
-                               result.VoltageMargin,
-                               ""};
+        TReceiverMargin margin = receiverMargin(result, sender, station.Name, own, Phase, BitRate, d, Settings);
         TWorstPair pair{sender, station.Name, TBusEdge::Dominant, "", std::nullopt, limit, ""};
         double score = 0.0;
         if (result.Error) {
-          margin.Text = errorText(stream, *result.Error, station.Name, own);
           pair.Figure = "decode";
           pair.Edge = stream[result.Error->Bit] ? TBusEdge::Dominant : TBusEdge::Recessive;
           pair.Text = margin.Text;
@@ -224,14 +272,17 @@ TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriver
           // A receiver's failure names the bus; the transmitter's own decides only when alone.
           if (own) score -= 10.0 * d.BitTime;
           consider(true, score, pair);
+        } else if (!margin.Works) {
+          // Read right, but on the knife edge: it fails, below every wrong bit.
+          pair.Figure = "margin";
+          pair.Value = std::min(result.EarlyMargin, result.LateMargin);
+          pair.Text = margin.Text;
+          consider(true, -d.BitTime - std::min(result.EarlyMargin, result.LateMargin), pair);
         } else {
           score = -std::min(result.EarlyMargin, result.LateMargin);
           pair.Figure = "margin";
           pair.Value = std::min(result.EarlyMargin, result.LateMargin);
-          pair.Text = "every bit read right; least margin at " + station.Name +
-                      (own ? " itself (secondary sample point)" : " from " + sender) + ": the sample point may move " +
-                      ns(result.EarlyMargin) + " earlier or " + ns(result.LateMargin) + " later, " +
-                      volts(result.VoltageMargin) + " from a threshold";
+          pair.Text = MarginText(margin);
           consider(false, score, pair);
         }
         verdict.Margins.push_back(std::move(margin));

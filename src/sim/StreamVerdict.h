@@ -59,7 +59,8 @@ struct TReceiverMargin {
   double EarlyMargin = 0.0;  // s
   double LateMargin = 0.0;   // s
   double VoltageMargin = 0.0;
-  std::string Text;  // the first wrong bit and why, when there is one
+  std::string Text;      // the first wrong bit and why, or the margin it misses, when it fails
+  bool Misread = false;  // it fails on a bit read wrong, not on its margins
 };
 
 // A station's bits at one rate folded onto one bit time, with the sample point.
@@ -83,6 +84,9 @@ struct TStreamVerdict {
   std::int64_t DriverMaxDataRate = 0;      // the driver alone into the reference load, as it is
   bool Compensated = false;                // the driver's asymmetry was taken out of the bus's streams
   std::vector<std::string> Confirmations;  // what the full runs of the stream found, a sentence each
+  // The rates whose full runs did not finish, a sentence each: they count as failing, and a
+  // verdict with any is no verdict to sign.
+  std::vector<std::string> Unproved;
 };
 
 // When a station's responses have come within 1 % of their swing (at least 10 mV) of their final
@@ -93,10 +97,15 @@ double SettlingTime(const TEdgeResponses& Responses);
 // The asymmetry taken out of the recessive TXD edges (s; 0 when not compensated).
 double DriverCompensation(const TDriverReference& Reference, const TAnalysisSettings& Settings);
 
-// What every station of a full run decoded, as JudgeStreams counts it; the first wrong bit's
-// sentence in Failure. True when every bit was read right.
+// What every station of a full run decoded, as JudgeStreams counts it; the first failure's
+// sentence in Failure, and with Margins every station's margins (receivers first). True when
+// every bit was read right with the margins.
 bool JudgePatternRun(const std::vector<TStationWave>& Stations, int Transmitter, double Start, TBusPhase Phase,
-                     std::int64_t BitRate, const TAnalysisSettings& Settings, std::string& Failure);
+                     std::int64_t BitRate, const TAnalysisSettings& Settings, std::string& Failure,
+                     std::vector<TReceiverMargin>* Margins = nullptr);
+
+// "every bit read right; least margin at [1] A from [2] B: the sample point may move ...".
+std::string MarginText(const TReceiverMargin& Margin);
 
 // The composed trace of Stations[Station] in Run for the worst-case stream at Rate (first bit
 // at 0 s), compensated as Settings say.

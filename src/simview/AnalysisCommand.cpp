@@ -16,6 +16,7 @@
 #include "model/BusCheck.h"
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
+#include "sim/AnalyzeBus.h"
 #include "sim/Waveforms.h"
 #include "simview/AnalysisPanel.h"
 #include "simview/StatusBarPanel.h"
@@ -174,31 +175,22 @@ void TAnalysisCommand::Run() {
         try {
           const TAnalysisPlan plan = PlanAnalysis(lines, sources);
           outcome->Stations = plan.Stations;
-          std::vector<std::size_t> transmitters(plan.Stations.size());
-          for (std::size_t t = 0; t < transmitters.size(); ++t) transmitters[t] = t;
-          const TAnalysisSettings& settings = outcome->Settings;
-          TRunOptions options;
-          options.Program = program;
-          options.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-          options.KeepTraces = true;
-          options.Thresholds = settings.Thresholds;
-          options.Stop = Job.Stop;
+          TAnalyzeOptions options;
+          options.Run.Program = program;
+          options.Run.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+          options.Run.KeepTraces = true;
+          options.Run.Stop = Job.Stop;
           // Called on the job's thread: the news goes to the window's.
-          options.Progress = [this, &Job](const TRunProgress& Progress) {
+          options.Run.Progress = [this, &Job](const TRunProgress& Progress) {
             Job.Post([this, Progress] { onProgress(Progress); });
           };
-          options.Progress({0, transmitters.size(), {}});
-          RefuseOversizedRuns(plan);
-          TRunsOutcome runs = RunTransmitters(plan, transmitters, options);
-          if (runs.Cancelled) return outcome;
-          outcome->Runs = std::move(runs.Runs);
+          options.Checking = [this, &Job] { Job.Post([this] { onChecking(); }); };
+          TBusAnalysis analysis = AnalyzeBus(plan, outcome->Settings, options);
+          if (analysis.Cancelled) return outcome;  // stopped
+          outcome->Runs = std::move(analysis.Runs);
           outcome->Pairs = PairsOf(outcome->Runs);
-          outcome->Verdict = JudgeRuns(outcome->Runs, settings);
-          // The rates that decide are checked by full runs of the stream, as the command line does.
-          Job.Post([this] { onChecking(); });
-          options.Progress = nullptr;
-          if (!ConfirmVerdict(plan, outcome->Runs, settings, options, outcome->Verdict)) return outcome;  // stopped
-          outcome->SamplePoints = EdgeRunSamplePoints(plan, outcome->Verdict.Bus, settings);
+          outcome->Verdict = std::move(analysis.Verdict);
+          outcome->SamplePoints = std::move(analysis.SamplePoints);
         } catch (const std::exception& error) {
           outcome->Error = error.what();
         }

@@ -43,8 +43,12 @@ void saveBus(const std::string& Path, const std::vector<TStationSpec>& Nodes,
   ASSERT_TRUE(net.SaveNetwork(Path));
 }
 
-Json analyzeJson(const std::vector<std::string>& Args, int ExpectedCode) {
-  const auto outcome = RunCliProgram(Args);
+// The decoding alone, without the margins a working rate keeps to spare.
+const std::vector<std::string> kNoMargins{"--margin", "0", "--margin-v", "0"};
+
+Json analyzeJson(std::vector<std::string> Args, int ExpectedCode, const std::vector<std::string>& Extra = kNoMargins) {
+  Args.insert(Args.end(), Extra.begin(), Extra.end());
+  const auto outcome = RunCliProgram(Args, 300);
   EXPECT_EQ(outcome.Code, ExpectedCode) << outcome.Err;
   return outcome.Out.empty() ? Json() : Json::parse(outcome.Out);
 }
@@ -157,6 +161,32 @@ TEST(CliAnalyze, TheTerminationsDecideWhatIsDecodedRight) {
     ASSERT_FALSE(result["bus_check"].empty()) << c.Name;
     EXPECT_EQ(result["bus_check"][0]["severity"], "error") << c.Name;
   }
+}
+
+// A rate read right only on the knife edge does not work: it must keep its margins to spare,
+// and says by how much it misses them.
+TEST(CliAnalyze, AWorkingRateKeepsItsMargins) {
+  test::TempFolder folder;
+  const std::string bus = folder.File("kilo.bwn");
+  saveBus(bus, {{{0, 0}, "A", 1000}, {{200, 0}, "B", 1000}}, {{{0, 0}, {200, 0}, 5000}});
+  const Json bare = analyzeJson({"analyze", bus, "--json", "--data-rates", "2M"}, 0);
+  ASSERT_TRUE(rateOf(bare, "data", 2000000)["works"].get<bool>());
+  const double least = rateOf(bare, "data", 2000000)["worst"]["value_ns"];
+  // The default asks 10 % of the bit time either way and 0.1 V from the thresholds.
+  const Json signed_ = analyzeJson({"analyze", bus, "--json", "--data-rates", "2M"}, 0, {});
+  const Json& rate = rateOf(signed_, "data", 2000000);
+  EXPECT_EQ(least < 50.0, !rate["works"].get<bool>()) << least;
+  EXPECT_DOUBLE_EQ(signed_["parameters"]["margin"].get<double>(), 0.1);
+  const auto outcome = RunCliProgram(
+      {"analyze", bus, "--json", "--data-rates", "2M", "--margin", std::to_string(least / 500.0 * 100.0 + 1.0)}, 300);
+  const Json tight = Json::parse(outcome.Out);
+  const Json& missed = rateOf(tight, "data", 2000000);
+  EXPECT_FALSE(missed["works"].get<bool>());
+  EXPECT_EQ(missed["worst"]["figure"], "margin");
+  EXPECT_NE(missed["worst"]["text"].get<std::string>().find("with too little margin: the sample point may move only"),
+            std::string::npos)
+      << missed.dump();
+  EXPECT_EQ(RunCliProgram({"analyze", bus, "--margin", "60"}).Code, 2);
 }
 
 TEST(CliAnalyze, ARunTooLargeForThisComputerIsRefusedBeforeAnyRun) {
