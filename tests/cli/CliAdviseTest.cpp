@@ -198,5 +198,46 @@ TEST_F(CliAdviseCases, ApplyRefusesAdviceMadeForAnotherFileOrThatCannotBeMeant) 
   }
 }
 
+TEST_F(CliAdviseCases, AMergeJudgesEveryChangeByTheRunsItsPartCarries) {
+  // One change (the termination moved) reaches 4 Mbit/s; part 2 of 2 holds no change.
+  test::SaveBus(Bus, {{10000, 10000}, {{0, 0}, {1, 0}, {2, 0}}, {0, 1}});
+  std::vector<Json> good;
+  for (const char* shard : {"1/2", "2/2"}) {
+    const auto made = RunCliProgram({"advise", Bus, "--data-rate", "4M", "--shard", shard, "--jobs", "1"}, 300);
+    ASSERT_EQ(made.Code, 0) << made.Err;
+    good.push_back(Json::parse(made.Out));
+  }
+  ASSERT_EQ(good[0]["units"].size(), 1u);
+  const std::vector<std::pair<std::function<void(Json&, Json&)>, std::string>> cases{
+      {[](Json& P, Json&) { P["units"][0]["runs"] = 2147483647; }, "part 1 counts 2147483647 runs for the change t1"},
+      {[](Json& P, Json&) { P["units"][0]["runs"] = 1e300; }, "units[0].runs: is not a whole number"},
+      {[](Json& P, Json&) { P["units"][0]["final"] = P["analysis"]["runs"]; },
+       "part 1 claims the change t1 reaches data 4 Mbit/s with arbitration 500 kbit/s; its runs do not show it"},
+      {[](Json& P, Json&) { P["units"][0]["final"][0]["pairs"] = Json::array(); }, "units[0].final[0].pairs"},
+      {[](Json& P, Json&) {
+         P["units"][0]["judged"] = false;
+         P["units"][0]["final"] = Json::array();
+       },
+       "units[0].works: claims a change that was not judged works"},
+      {[](Json& P, Json& Q) { Q["analysis"]["runs"] = P["units"][0]["final"]; },
+       "holds other runs of today's network than"},
+      // Claimed rates above what the runs show are not taken.
+      {[](Json& P, Json&) { P["units"][0]["max_data_rate"] = 100000000; }, "works up to arbitration 1 Mbit/s, data 8"}};
+  for (const auto& [damage, why] : cases) {
+    Json first = good[0];
+    Json second = good[1];
+    damage(first, second);
+    WriteBytes(Folder.File("p1.json"), first.dump());
+    WriteBytes(Folder.File("p2.json"), second.dump());
+    const auto merged = RunCliProgram({"advise-merge", Folder.File("p1.json"), Folder.File("p2.json")});
+    EXPECT_EQ(merged.Code, why.rfind("works up", 0) == 0 ? 0 : 1) << why;
+    EXPECT_NE((merged.Out + merged.Err).find(why), std::string::npos) << merged.Out << merged.Err;
+  }
+  const std::vector<std::string> many(10001, Folder.File("p1.json"));
+  std::vector<std::string> args{"advise-merge"};
+  args.insert(args.end(), many.begin(), many.end());
+  EXPECT_EQ(RunCliProgram(args).Code, 2);
+}
+
 }  // namespace
 }  // namespace busweave
