@@ -1,6 +1,7 @@
 // busweave-cli advise and advise-merge: the changes that make a failing bus work, each proved by
 // the analysis of the changed network, and the parts of a search spread over machines.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -15,11 +16,15 @@
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
 #include "model/SafeFile.h"
+#include "sim/AdviceFile.h"
 #include "sim/AdviceSearch.h"
 #include "sim/AnalysisPart.h"
 
 namespace busweave::cli {
 namespace {
+
+// Parts beyond this are no search's: a search has far fewer changes to share out.
+constexpr std::size_t kMostParts = 10000;
 
 constexpr const char* kAdviseHelp =
     "Usage: busweave-cli advise FILE [--data-rate N] [--arbitration-rate N] [--templates DIR]\n"
@@ -61,12 +66,15 @@ constexpr const char* kAdviseHelp =
     "a full run that was to prove a rate did not finish, or the input is bad, 2 on usage errors.\n";
 
 constexpr const char* kMergeHelp =
-    "Usage: busweave-cli advise-merge PART... [--json] [--report OUT.html] [--jobs N] [--no-confirm]\n"
+    "Usage: busweave-cli advise-merge PART... [--json] [--report OUT.html]\n"
     "\n"
-    "Joins the parts that 'advise --shard I/N' printed and finishes the search on this machine:\n"
-    "the changes found are proved by analyses of the changed network, and where no single\n"
-    "change is enough the nearest are paired here. The parts must come from the same network\n"
-    "file (its bytes), templates and options, and cover every part once.\n";
+    "Joins the parts that 'advise --shard I/N' printed into the advice of the whole search:\n"
+    "each change is judged again from the runs its part carries, and a part whose claims its\n"
+    "runs do not bear out is refused. Today's rates are proved on this machine by full runs of\n"
+    "the stream, as analyze-merge proves a verdict (--jobs N workers; --no-confirm skips them).\n"
+    "The parts must come from the same network file (its bytes), templates and options, hold\n"
+    "the same runs of today's network, and cover every part once; at most 10000 parts. --json\n"
+    "and --report give the advice as advise gives it.\n";
 
 std::vector<TOption> adviseOptions(bool Merge) {
   std::vector<TOption> options{{"--json", false}, {"--report", true}, {"--jobs", true}, {"--no-confirm", false}};
@@ -87,7 +95,7 @@ TJson editsJson(const std::vector<TEdit>& Edits) {
   return list;
 }
 
-TJson adviceJson(const TAdvice& A) {
+TJson adviceJson(const TAdvice& A, const std::string& Digest) {
   TJson proposals = TJson::array();
   for (std::size_t i = 0; i < A.Proposals.size(); ++i) {
     const TProposal& p = A.Proposals[i];
@@ -102,7 +110,9 @@ TJson adviceJson(const TAdvice& A) {
                          {"check_errors", p.CheckErrors},
                          {"edits", editsJson(p.Edits)}});
   }
+  // apply matches the advice to a file by this digest; none when the file was no regular one.
   return {{"file", A.File},
+          {"network_sha256", Digest.empty() ? TJson(nullptr) : TJson(Digest)},
           {"stations", A.Stations},
           {"data_rate", A.Targets.DataRate},
           {"arbitration_rate", A.Targets.ArbitrationRate},
@@ -137,9 +147,10 @@ void printAdvice(const TAdvice& A, std::ostream& Out) {
   Out << A.Summary << " (" << A.Runs << " simulation runs)\n";
 }
 
-// Prints or writes the advice; the exit code.
-int finishAdvice(const TAdvice& A, const TArguments& Args, const TCanNodes& Net, const TAnalysisSettings& Settings,
-                 std::ostream& Out, std::ostream& Err) {
+// Prints or writes the advice on the network file whose bytes have the digest Digest; the exit
+// code.
+int finishAdvice(const TAdvice& A, const std::string& Digest, const TArguments& Args, const TCanNodes& Net,
+                 const TAnalysisSettings& Settings, std::ostream& Out, std::ostream& Err) {
   if (Args.Has("--report")) {
     try {
       writeFileAtomically(Args.Options.at("--report"), AdviceReportHtml(A, Net, Settings));
@@ -149,7 +160,7 @@ int finishAdvice(const TAdvice& A, const TArguments& Args, const TCanNodes& Net,
     }
   }
   if (Args.Has("--json"))
-    WriteJson(Out, adviceJson(A));
+    WriteJson(Out, adviceJson(A, Digest));
   else
     printAdvice(A, Out);
   // A full run that did not finish proved nothing: the search is no answer to sign.
@@ -166,12 +177,37 @@ std::function<void(const TRunProgress&)> progressLine(std::ostream& Err) {
   };
 }
 
+// Loads File and the digest of its bytes, read before and after the load so that a file changed
+// meanwhile is refused rather than recorded under the other version's digest. Standard input and
+// pipes are loaded without a digest (empty): advice on them cannot be matched to a file later.
+bool loadDigested(TCanNodes& Net, const std::string& File, std::string& Digest, std::ostream& Err) {
+  struct stat info {};
+  const bool regular = File != kStandardStream && ::stat(File.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  try {
+    if (regular) Digest = FileDigest(File);
+    if (!LoadForCommand(Net, File, Err)) return false;
+    if (regular && FileDigest(File) != Digest) {
+      Err << kProgram << ": " << File << ": changed while it was read\n";
+      return false;
+    }
+  } catch (const std::exception& error) {
+    Err << kProgram << ": " << error.what() << "\n";
+    return false;
+  }
+  return true;
+}
+
+// A message line of outside text, cut to a length a terminal and a log can hold.
+std::string boundedLine(std::string_view Text) { return QuotedForMessage(Text, 400); }
+
 constexpr const char* kApplyHelp =
     "Usage: busweave-cli apply FILE ADVICE.json [--rank N] -o OUT\n"
     "\n"
     "Writes the network file FILE with the edits of the N-th change (default 1) that\n"
-    "'advise --json' listed in ADVICE.json, as OUT. Every edited value must still be what the\n"
-    "advice found in FILE, so that advice on another version of the file is not applied.\n";
+    "'advise --json' listed in ADVICE.json, as OUT. The advice records the digest of the bytes\n"
+    "of the network file it was made for, and FILE must have it: advice on another file, or on\n"
+    "another version of this one, is not applied. Every edited value must still be what the\n"
+    "advice found, each element is edited once, and a change must edit something.\n";
 
 }  // namespace
 
@@ -186,23 +222,28 @@ int RunApply(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   const std::string& file = args->Files[0];
   const std::string& adviceFile = args->Files[1];
   if (OutputIsAnInput(args->Options.at("-o"), {file, adviceFile}, Err, "apply")) return ExitUsage;
+  if (file == kStandardStream)
+    return Usage(Err, "apply matches the advice to FILE by its bytes; FILE must be a file, not standard input",
+                 "apply");
   TCanNodes net = DocumentNetwork();
-  if (!LoadForCommand(net, file, Err)) return ExitFailure;
-  std::vector<TEdit> edits;
+  std::string digest;
+  if (!loadDigested(net, file, digest, Err)) return ExitFailure;
+  if (digest.empty()) {
+    Err << kProgram << ": " << file << ": not a regular file; advice is matched to a file by its bytes\n";
+    return ExitFailure;
+  }
+  TAdviceChoice choice;
   try {
-    const nlohmann::json advice = nlohmann::json::parse(readRegularFile(adviceFile, kMostPartBytes));
-    const nlohmann::json& proposals = advice.at("proposals");
-    if (rank > proposals.size())
-      throw std::runtime_error("lists " + std::to_string(proposals.size()) + " changes, not " + std::to_string(rank));
-    for (const nlohmann::json& e : proposals.at(rank - 1).at("edits"))
-      edits.push_back({e.at("key").get<std::string>(), e.at("field").get<std::string>(), e.at("to").get<std::int64_t>(),
-                       e.at("from").get<std::int64_t>()});
+    choice = ReadAdviceChoice(readRegularFile(adviceFile, kMostPartBytes), rank);
+  } catch (const EAnalysisError& error) {
+    Err << kProgram << ": " << adviceFile << ": not the advice of advise --json: " << boundedLine(error.what()) << "\n";
+    return ExitFailure;
   } catch (const std::exception& error) {
-    Err << kProgram << ": " << adviceFile << ": not the JSON of advise: " << error.what() << "\n";
+    Err << kProgram << ": " << boundedLine(error.what()) << "\n";
     return ExitFailure;
   }
   try {
-    for (const TEdit& e : edits) {
+    for (const TEdit& e : choice.Edits) {
       const int index = net.IndexOf(e.Key);
       const TNode* node = index >= 0 ? net.NodeAtIndex(index) : nullptr;
       const TTrmLine* wire = index >= 0 ? net.WireAtIndex(index) : nullptr;
@@ -211,10 +252,15 @@ int RunApply(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
         throw EAnalysisError("the " + e.Field + " of " + e.Key + " is " + std::to_string(now) + ", not the " +
                              std::to_string(e.Was) + " the advice was found for");
     }
-    ApplyEdits(net, edits);
+    // The values can match by chance; the digest tells whether the advice was made for this file.
+    if (choice.Network != digest)
+      throw EAnalysisError("the advice in " + adviceFile +
+                           " was made for another network file or another version of this one; make it again with "
+                           "advise --json");
+    ApplyEdits(net, choice.Edits);
     WriteOutput(args->Options.at("-o"), net.NetworkFileBytes(), Out);
   } catch (const std::exception& error) {
-    Err << kProgram << ": " << file << ": " << error.what() << "\n";
+    Err << kProgram << ": " << file << ": " << boundedLine(error.what()) << "\n";
     return ExitFailure;
   }
   return ExitDone;
@@ -248,7 +294,8 @@ int RunAdvise(const std::vector<std::string>& Args, std::ostream& Out, std::ostr
     if (OutputIsAnInput(args->Options.at("--report"), inputs, Err, "advise")) return ExitUsage;
   }
   TCanNodes net = DocumentNetwork();
-  if (!LoadForCommand(net, file, Err)) return ExitFailure;
+  std::string digest;
+  if (!loadDigested(net, file, digest, Err)) return ExitFailure;
   if (!net.FNetworkExists()) {
     Err << kProgram << ": " << file << ": the network is empty; there is no bus to make work\n";
     return ExitFailure;
@@ -272,7 +319,7 @@ int RunAdvise(const std::vector<std::string>& Args, std::ostream& Out, std::ostr
     }
     const TAdvice advice = Advise(net, file, options);
     if (showProgress) Err << "\r" << std::string(48, ' ') << "\r" << std::flush;
-    return finishAdvice(advice, *args, net, options.Settings, Out, Err);
+    return finishAdvice(advice, digest, *args, net, options.Settings, Out, Err);
   } catch (const std::exception& error) {
     if (showProgress) Err << "\n";
     Err << kProgram << ": " << file << ": " << error.what() << "\n";
@@ -285,6 +332,8 @@ int RunAdviseMerge(const std::vector<std::string>& Args, std::ostream& Out, std:
   const auto args = ParseArguments("advise-merge", kMergeHelp, adviseOptions(true), Args, Out, Err, exit);
   if (!args) return exit;
   if (args->Files.empty()) return Usage(Err, "advise-merge needs one or more PART files", "advise-merge");
+  if (args->Files.size() > kMostParts)
+    return Usage(Err, "advise-merge joins at most " + std::to_string(kMostParts) + " parts", "advise-merge");
   const auto jobs = JobsOption(*args);
   if (!jobs) return Usage(Err, "--jobs needs a number from 1 to 1024", "advise-merge");
   std::vector<TAdvicePart> parts;
@@ -292,11 +341,25 @@ int RunAdviseMerge(const std::vector<std::string>& Args, std::ostream& Out, std:
     try {
       parts.push_back(ReadAdvicePart(readRegularFile(name, kMostPartBytes)));
     } catch (const EAnalysisError& error) {
-      Err << kProgram << ": " << name << ": not a part of advise --shard: " << error.what() << "\n";
+      Err << kProgram << ": " << name << ": not a part of advise --shard: " << boundedLine(error.what()) << "\n";
       return ExitFailure;
     } catch (const std::exception& error) {
-      Err << kProgram << ": " << error.what() << "\n";
+      Err << kProgram << ": " << boundedLine(error.what()) << "\n";
       return ExitFailure;
+    }
+    // Every part carries today's runs whole; only the first's are kept, the others checked
+    // against them as they come, so that many parts take the memory of one.
+    if (parts.size() > 1) {
+      TAdvicePart& part = parts.back();
+      const std::vector<TTransmitterRun>& today = parts.front().Today;
+      bool same = part.Today.size() == today.size();
+      for (std::size_t i = 0; same && i < today.size(); ++i)
+        same = TransmitterRunJson(part.Today[i]) == TransmitterRunJson(today[i]);
+      if (!same) {
+        Err << kProgram << ": " << name << ": holds other runs of today's network than " << args->Files.front() << "\n";
+        return ExitFailure;
+      }
+      part.Today = {};
     }
   }
   const TAdvicePart& first = parts.front();
@@ -306,8 +369,13 @@ int RunAdviseMerge(const std::vector<std::string>& Args, std::ostream& Out, std:
     inputs.insert(inputs.end(), args->Files.begin(), args->Files.end());
     if (OutputIsAnInput(args->Options.at("--report"), inputs, Err, "advise-merge")) return ExitUsage;
   }
+  // The part names a file on disk: "-" there is a file of that name, not standard input.
+  const std::string network = first.File == kStandardStream ? "./-" : first.File;
   TCanNodes net = DocumentNetwork();
-  if (!LoadForCommand(net, first.File, Err)) return ExitFailure;
+  std::string digest;
+  if (!loadDigested(net, network, digest, Err)) return ExitFailure;
+  // The changes are judged from the parts' runs; today's rates, which the advice states, are
+  // proved here by their full runs as analyze-merge proves a verdict.
   const auto program = WorkerProgram();
   if (!program) {
     Err << kProgram << ": the program's own file cannot be found to start its workers\n";
@@ -317,14 +385,12 @@ int RunAdviseMerge(const std::vector<std::string>& Args, std::ostream& Out, std:
   options.Templates = first.Templates;
   options.Run.Program = *program;
   options.Run.Jobs = *jobs;
-  options.Run.Progress = progressLine(Err);
   options.Confirm = !args->Has("--no-confirm");
   try {
     const TAdvice advice = AdviseFromParts(net, parts, options);
-    if (options.Run.Progress) Err << "\r" << std::string(48, ' ') << "\r" << std::flush;
-    return finishAdvice(advice, *args, net, advice.Settings, Out, Err);
+    return finishAdvice(advice, first.Source.Network, *args, net, advice.Settings, Out, Err);
   } catch (const std::exception& error) {
-    Err << kProgram << ": " << first.File << ": " << error.what() << "\n";
+    Err << kProgram << ": " << first.File << ": " << boundedLine(error.what()) << "\n";
     return ExitFailure;
   }
 }

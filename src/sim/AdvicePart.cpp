@@ -1,12 +1,55 @@
 // The parts of a sharded advice search as JSON: what advise --shard prints and advise-merge
 // reads. Parts come from other machines, so every field is checked as it is read.
 
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "sim/AdviceFile.h"
 #include "sim/AdviceSearch.h"
 
 namespace busweave {
+namespace {
+
+// A part nests a dozen levels deep (the runs' responses); far more is no part. Its size is
+// bounded by whoever reads the file.
+constexpr int kMostPartDepth = 32;
+constexpr std::size_t kMostPathBytes = 4096;
+constexpr std::size_t kMostIdBytes = 64;  // "t12+s3"
+constexpr std::size_t kMostFailureBytes = 1000;
+
+[[noreturn]] void refuse(const std::string& Field, const std::string& Problem) {
+  throw EAnalysisError(Field + ": " + Problem);
+}
+
+const nlohmann::json& member(const nlohmann::json& Object, const char* Name, const std::string& Where) {
+  const std::string field = Where.empty() ? Name : Where + "." + Name;
+  if (!Object.is_object()) refuse(Where, "is not an object");
+  const auto found = Object.find(Name);
+  if (found == Object.end()) refuse(field, "is missing");
+  return *found;
+}
+
+// A whole number within [Low, High], checked before it is converted: a conversion out of range
+// would be undefined.
+std::int64_t wholeOf(const nlohmann::json& Value, const std::string& Field, std::int64_t Low, std::int64_t High) {
+  const std::string range = "from " + std::to_string(Low) + " to " + std::to_string(High);
+  if (!Value.is_number_integer()) refuse(Field, "is not a whole number " + range);
+  if (Value.is_number_unsigned() && Value.get<std::uint64_t>() > static_cast<std::uint64_t>(High))
+    refuse(Field, "is not a whole number " + range);
+  const auto number = Value.get<std::int64_t>();
+  if (number < Low || number > High) refuse(Field, "is not a whole number " + range);
+  return number;
+}
+
+// A bit rate, or 0 for none.
+std::int64_t rateOrNone(const nlohmann::json& Value, const std::string& Field) {
+  const std::int64_t rate = wholeOf(Value, Field, 0, kMostBitRate);
+  if (rate != 0 && rate < kLeastBitRate) refuse(Field, "is neither 0 nor a bit rate from 1000 to 100000000");
+  return rate;
+}
+
+}  // namespace
 
 std::string AdvicePartJson(const TAdvicePart& Part) {
   nlohmann::json units = nlohmann::json::array();
@@ -46,67 +89,95 @@ std::string AdvicePartJson(const TAdvicePart& Part) {
 }
 
 TAdvicePart ReadAdvicePart(std::string_view Text) {
-  nlohmann::json j;
-  try {
-    j = nlohmann::json::parse(Text);
-  } catch (const nlohmann::json::exception&) {
-    throw EAnalysisError("it is not JSON");
-  }
-  try {
-    if (!j.is_object() || j.value("format", "") != "busweave-advice-part")
-      throw EAnalysisError("it is not a part of a search");
-    if (j.at("version") != 1) throw EAnalysisError("it is of another version of the program");
-    TAdvicePart part;
-    const TAnalysisPart analysis = ReadAnalysisPart(j.at("analysis").dump());
-    part.File = analysis.File;
-    part.Templates = analysis.Templates;
-    part.Settings = analysis.Settings;
-    part.Source = analysis.Source;
-    part.Stations = analysis.Stations;
-    part.Today = analysis.Runs;
-    part.Shard = j.at("shard").get<int>();
-    part.Shards = j.at("shards").get<int>();
-    if (part.Shards < 1 || part.Shards > kMostShards || part.Shard < 1 || part.Shard > part.Shards)
-      throw EAnalysisError("its shard " + std::to_string(part.Shard) + " of " + std::to_string(part.Shards) +
-                           " is not one");
-    for (const char* name : {"data_rate", "arbitration_rate"}) {
-      const auto rate = j.at(name).get<std::int64_t>();
-      if (rate < kLeastBitRate || rate > kMostBitRate)
-        throw EAnalysisError(std::string("its ") + name + " " + std::to_string(rate) + " is out of range");
+  const nlohmann::json j = ParseBoundedJson(Text, kMostPartDepth, std::numeric_limits<std::size_t>::max());
+  if (!j.is_object() || !j.contains("format") || j["format"] != "busweave-advice-part")
+    throw EAnalysisError("it is not a part of a search");
+  if (member(j, "version", "") != 1) throw EAnalysisError("it is of another version of the program");
+  TAdvicePart part;
+  const nlohmann::json& analysisJson = member(j, "analysis", "");
+  if (!analysisJson.is_object()) refuse("analysis", "is not an object");
+  // The analysis of today's network without its runs: each judged unit's runs are read as an
+  // analysis of the whole bus (every transmitter) with it, and so checked as analyze-merge
+  // checks a part's runs.
+  nlohmann::json bare = analysisJson;
+  bare.erase("runs");
+  bare["shard"] = {1, 1};
+  const auto analysisOf = [&](const nlohmann::json& Runs, const std::string& Where) {
+    nlohmann::json whole = bare;
+    whole["runs"] = Runs;
+    try {
+      return ReadAnalysisPart(whole.dump());
+    } catch (const EAnalysisError& error) {
+      // Its fields by their place in the part: "units[2].final[0].pairs", "analysis.parameters".
+      const std::string problem = error.what();
+      throw EAnalysisError(problem.rfind("runs", 0) == 0 ? Where + problem.substr(4) : "analysis: " + problem);
     }
-    part.Targets = {j.at("data_rate").get<std::int64_t>(), j.at("arbitration_rate").get<std::int64_t>()};
-    part.Candidates = j.at("candidates").get<std::vector<std::string>>();
-    part.Singles = j.at("singles").get<std::size_t>();
-    if (part.Singles > part.Candidates.size()) throw EAnalysisError("it counts more single changes than it lists");
-    const std::set<std::string> ids(part.Candidates.begin(), part.Candidates.end());
-    for (const nlohmann::json& u : j.at("units")) {
-      TUnitResult r;
-      r.Candidate = u.at("candidate").get<std::string>();
-      r.Works = u.at("works").get<bool>();
-      r.Step = u.at("step").get<std::int64_t>();
-      r.Runs = u.at("runs").get<int>();
-      r.Judged = u.at("judged").get<bool>();
-      r.MaxArbitrationRate = u.at("max_arbitration_rate").get<std::int64_t>();
-      r.MaxDataRate = u.at("max_data_rate").get<std::int64_t>();
-      r.Failure = u.at("failure").get<std::string>();
-      if (!ids.count(r.Candidate))
-        throw EAnalysisError("a result names the change " + r.Candidate + ", which it does not list");
-      if (r.Step < 0 || r.Runs < 0 || r.MaxArbitrationRate < 0 || r.MaxDataRate < 0)
-        throw EAnalysisError("the result of " + r.Candidate + " holds a step, a count or a rate out of range");
-      for (const nlohmann::json& run : u.at("final")) {
-        r.Final.push_back(TransmitterRunFromJson(run.dump()));
-        const int t = r.Final.back().Transmitter;
-        if (t < 0 || static_cast<std::size_t>(t) >= part.Stations.size() ||
-            static_cast<std::size_t>(t) != r.Final.size() - 1)
-          throw EAnalysisError("the result of " + r.Candidate + " holds a run of transmitter " + std::to_string(t) +
-                               " out of order");
-      }
-      part.Units.push_back(std::move(r));
-    }
-    return part;
-  } catch (const nlohmann::json::exception& error) {
-    throw EAnalysisError(std::string("a field is missing or of the wrong kind (") + error.what() + ")");
+  };
+  const TAnalysisPart analysis = analysisOf(member(analysisJson, "runs", "analysis"), "analysis.runs");
+  // Today's runs as any part's: the part's own shard does not split them.
+  const nlohmann::json& shard = member(analysisJson, "shard", "analysis");
+  if (shard != nlohmann::json{1, 1}) refuse("analysis.shard", "is not 1 of 1: today's network runs whole");
+  part.File = analysis.File;
+  if (part.File.size() > kMostPathBytes) refuse("analysis.file", "is longer than a path");
+  part.Templates = analysis.Templates;
+  if (part.Templates.size() > kMostPathBytes) refuse("analysis.templates", "is longer than a path");
+  part.Settings = analysis.Settings;
+  part.Source = analysis.Source;
+  part.Stations = analysis.Stations;
+  part.Today = analysis.Runs;
+  part.Shards = static_cast<int>(wholeOf(member(j, "shards", ""), "shards", 1, kMostShards));
+  part.Shard = static_cast<int>(wholeOf(member(j, "shard", ""), "shard", 1, part.Shards));
+  part.Targets.DataRate = wholeOf(member(j, "data_rate", ""), "data_rate", kLeastBitRate, kMostBitRate);
+  part.Targets.ArbitrationRate =
+      wholeOf(member(j, "arbitration_rate", ""), "arbitration_rate", kLeastBitRate, kMostBitRate);
+  const nlohmann::json& candidates = member(j, "candidates", "");
+  if (!candidates.is_array()) refuse("candidates", "is not a list");
+  for (const nlohmann::json& id : candidates) {
+    if (!id.is_string() || id.get_ref<const std::string&>().size() > kMostIdBytes)
+      refuse("candidates", "holds what is not the name of a change");
+    part.Candidates.push_back(id.get<std::string>());
   }
+  const std::set<std::string> ids(part.Candidates.begin(), part.Candidates.end());
+  if (ids.size() != part.Candidates.size()) refuse("candidates", "names a change twice");
+  part.Singles = static_cast<std::size_t>(
+      wholeOf(member(j, "singles", ""), "singles", 0, static_cast<std::int64_t>(part.Candidates.size())));
+  const nlohmann::json& units = member(j, "units", "");
+  if (!units.is_array()) refuse("units", "is not a list");
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const nlohmann::json& u = units[i];
+    const std::string where = "units[" + std::to_string(i) + "]";
+    const auto field = [&](const char* Name) -> const nlohmann::json& { return member(u, Name, where); };
+    const auto flag = [&](const char* Name) {
+      if (!field(Name).is_boolean()) refuse(where + "." + Name, "is not true or false");
+      return field(Name).get<bool>();
+    };
+    TUnitResult r;
+    if (!field("candidate").is_string()) refuse(where + ".candidate", "is not a text");
+    r.Candidate = field("candidate").get<std::string>();
+    if (!ids.count(r.Candidate))
+      refuse(where + ".candidate",
+             "names the change " + QuotedForMessage(r.Candidate) + ", which the part does not list");
+    r.Works = flag("works");
+    r.Judged = flag("judged");
+    r.Step = wholeOf(field("step"), where + ".step", 0, std::numeric_limits<std::int64_t>::max());
+    r.Runs = static_cast<int>(wholeOf(field("runs"), where + ".runs", 0, std::numeric_limits<int>::max()));
+    r.MaxArbitrationRate = rateOrNone(field("max_arbitration_rate"), where + ".max_arbitration_rate");
+    r.MaxDataRate = rateOrNone(field("max_data_rate"), where + ".max_data_rate");
+    if (!field("failure").is_string()) refuse(where + ".failure", "is not a text");
+    // The simulator's reason, shown as it is, but no longer than a line.
+    r.Failure = QuotedForMessage(field("failure").get_ref<const std::string&>(), kMostFailureBytes);
+    const nlohmann::json& final = field("final");
+    if (!final.is_array()) refuse(where + ".final", "is not a list");
+    if (r.Judged) {
+      r.Final = analysisOf(final, where + ".final").Runs;
+    } else {
+      // A change the search could not judge has no runs, and cannot have reached anything.
+      if (!final.empty()) refuse(where + ".final", "holds runs of a change that was not judged");
+      if (r.Works) refuse(where + ".works", "claims a change that was not judged works");
+    }
+    part.Units.push_back(std::move(r));
+  }
+  return part;
 }
 
 }  // namespace busweave

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <exception>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -1048,6 +1049,15 @@ TAdvice AdviseFromParts(const TCanNodes& Net, const std::vector<TAdvicePart>& Pa
                            " is of another network, templates, options or rates than part " +
                            std::to_string(first.Shard));
     if (!seen.insert(p.Shard).second) throw EAnalysisError("part " + std::to_string(p.Shard) + " is given twice");
+    // Today's runs decide the changes and judge them; only part 1's are used, so every part
+    // must have seen the same. A caller that checked a part's as it read it may have let them go.
+    if (!p.Today.empty() &&
+        (p.Today.size() != first.Today.size() || !std::equal(p.Today.begin(), p.Today.end(), first.Today.begin(),
+                                                             [](const TTransmitterRun& L, const TTransmitterRun& R) {
+                                                               return TransmitterRunJson(L) == TransmitterRunJson(R);
+                                                             })))
+      throw EAnalysisError("part " + std::to_string(p.Shard) + " holds other runs of today's network than part " +
+                           std::to_string(first.Shard));
   }
   for (int i = 1; i <= first.Shards; ++i)
     if (!seen.count(i))
@@ -1082,24 +1092,51 @@ TAdvice AdviseFromParts(const TCanNodes& Net, const std::vector<TAdvicePart>& Pa
     throw EAnalysisError("the parts list other changes than this network gives");
   // Each candidate's result from the part whose shard ran it.
   const std::vector<int> shards = shardsOf(found.Candidates, start.Stations.size(), first.Shards);
+  std::map<std::string, const TAdvicePart*> owners;
   std::map<std::string, const TUnitResult*> results;
   for (const TAdvicePart& p : Parts)
     for (const TUnitResult& r : p.Units) {
       const auto at = std::find(ids.begin(), ids.end(), r.Candidate);
-      if (shards[static_cast<std::size_t>(at - ids.begin())] != p.Shard || !results.emplace(r.Candidate, &r).second)
+      if (at == ids.end() || shards[static_cast<std::size_t>(at - ids.begin())] != p.Shard ||
+          !results.emplace(r.Candidate, &r).second)
         throw EAnalysisError("part " + std::to_string(p.Shard) + " holds the change " + r.Candidate +
                              ", which is not its own");
+      owners[r.Candidate] = &p;
     }
+  // The search counts its runs in an int; the parts' counts are summed wider and checked.
+  auto runs = static_cast<std::int64_t>(start.Stations.size());
   for (const TCandidate& c : found.Candidates) {
     const std::string& id = c.Id;
     const auto r = results.find(id);
     if (r == results.end()) throw EAnalysisError("no part holds the change " + id);
-    if (r->second->Step > (c.Wires.empty() ? 0 : c.Steps))
-      throw EAnalysisError("the change " + id + " holds a length beyond its wires' present one");
-    if (r->second->Judged && r->second->Final.size() != start.Stations.size())
-      throw EAnalysisError("the change " + id + " holds " + std::to_string(r->second->Final.size()) + " runs for " +
-                           std::to_string(start.Stations.size()) + " stations");
-    found.Results.push_back(*r->second);
+    const std::string part = "part " + std::to_string(owners.at(id)->Shard);
+    TUnitResult result = *r->second;
+    if (result.Step > (c.Wires.empty() ? 0 : c.Steps))
+      throw EAnalysisError(part + " holds a length of the change " + id + " beyond its wires' present one");
+    if (result.Judged && result.Final.size() != start.Stations.size())
+      throw EAnalysisError(part + " holds " + std::to_string(result.Final.size()) + " runs of the change " + id +
+                           " for " + std::to_string(start.Stations.size()) + " stations");
+    runs += result.Runs;
+    if (runs > std::numeric_limits<int>::max())
+      throw EAnalysisError(part + " counts " + std::to_string(result.Runs) + " runs for the change " + id +
+                           ", which takes the search past " + std::to_string(std::numeric_limits<int>::max()));
+    // A part's word is not taken for what its runs can show: each judged change is judged again
+    // as the search judged it. The full runs of the stream a proof adds can only fail a rate the
+    // responses pass, so a part may claim less than its runs show, never more.
+    const auto unfounded = [&] {
+      return EAnalysisError(part + " claims the change " + id + " reaches data " + RateWords(search.Targets.DataRate) +
+                            " with arbitration " + RateWords(search.Targets.ArbitrationRate) +
+                            "; its runs do not show it");
+    };
+    if (result.Judged) {
+      const TStreamVerdict verdict = JudgeRuns(result.Final, search.Settings);
+      if (result.Works && !reaches(verdict, search.Targets)) throw unfounded();
+      result.MaxArbitrationRate = std::min(result.MaxArbitrationRate, verdict.Bus.MaxArbitrationRate);
+      result.MaxDataRate = std::min(result.MaxDataRate, verdict.Bus.MaxDataRate);
+    } else if (result.Works) {
+      throw unfounded();
+    }
+    found.Results.push_back(std::move(result));
   }
   return finish(search, start.Today, found, first.File, start.Stations);
 }

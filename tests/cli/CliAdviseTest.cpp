@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "CliProgram.h"
 #include "Networks.h"
 #include "TempFolder.h"
+#include "sim/AnalysisPart.h"
 
 namespace busweave {
 namespace {
@@ -29,9 +31,10 @@ class CliAdviseCases : public testing::Test {
     return outcome.Out.empty() ? Json() : Json::parse(outcome.Out);
   }
 
-  // The file with the edits of Proposal applied, as apply writes it.
+  // The file with the edits of Proposal applied, as apply writes it: advice made for File.
   std::string applied(const std::string& File, const Json& Proposal, const std::string& Name) {
-    WriteBytes(Folder.File(Name + ".json"), Json{{"proposals", {Proposal}}}.dump());
+    WriteBytes(Folder.File(Name + ".json"),
+               Json{{"network_sha256", FileDigest(File)}, {"proposals", {Proposal}}}.dump());
     const auto outcome = RunCliProgram({"apply", File, Folder.File(Name + ".json"), "-o", Folder.File(Name)});
     EXPECT_EQ(outcome.Code, 0) << outcome.Err;
     return Folder.File(Name);
@@ -154,6 +157,88 @@ TEST_F(CliAdviseCases, ShardsMergeIntoTheUnshardedAdviceAndStaleAdviceIsRefused)
             std::string::npos)
       << stale.Err;
   EXPECT_FALSE(std::filesystem::exists(Folder.File("out.bwn")));
+}
+
+TEST_F(CliAdviseCases, ApplyRefusesAdviceMadeForAnotherFileOrThatCannotBeMeant) {
+  test::SaveBus(Bus, {{10000, 10000}, {{0, 0}, {1, 0}, {2, 0}}, {0, 1}});
+  const Json edit = {{"key", "N00C8:0000"}, {"field", "resistance"}, {"from", 120}, {"to", 1500}};
+  const Json good = {{"network_sha256", FileDigest(Bus)}, {"proposals", {{{"edits", {edit}}}}}};
+  const std::string advice = Folder.File("advice.json");
+  const std::string out = Folder.File("out.bwn");
+  WriteBytes(advice, good.dump());
+  ASSERT_EQ(RunCliProgram({"apply", Bus, advice, "-o", out}).Code, 0);
+  std::filesystem::remove(out);
+  const auto damaged = [&](const std::function<void(Json&)>& Damage) {
+    Json d = good;
+    Damage(d);
+    return d.dump();
+  };
+  const auto to = [&](Json Value) { return damaged([=](Json& A) { A["proposals"][0]["edits"][0]["to"] = Value; }); };
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {damaged([](Json& A) { A.erase("network_sha256"); }), "does not record the digest of the network file"},
+      {damaged([](Json& A) { A["network_sha256"] = std::string(64, '0'); }), "was made for another network file"},
+      {to(1.5), "proposals[0].edits[0].to is not a whole number from 1 to 65535"},
+      {to(1e300), "proposals[0].edits[0].to is not a whole number"},
+      {to(-9223372036854775807LL), "proposals[0].edits[0].to is not a whole number"},
+      {damaged([](Json& A) { A["proposals"][0]["edits"] = Json::array(); }), "edits is empty"},
+      {damaged([&](Json& A) { A["proposals"][0]["edits"].push_back(edit); }), "edits N00C8:0000 a second time"},
+      {damaged([](Json& A) { A["proposals"][0]["edits"][0]["key"] = "N" + std::string(60 << 20, 'x'); }),
+       "is not an element's key (Nxxx"},
+      {"{\"proposals\": \"" + std::string(60 << 20, 'y'), "not JSON (at byte"},
+      {std::string(60 << 20, '['), "nests deeper than 16 levels"}};
+  for (const auto& [text, why] : cases) {
+    WriteBytes(advice, text);
+    const auto refused = RunCliProgram({"apply", Bus, advice, "-o", out}, 30);
+    EXPECT_EQ(refused.Code, 1) << why;
+    EXPECT_NE(refused.Err.find(why), std::string::npos) << refused.Err.substr(0, 300);
+    // One line, however long the field it quotes.
+    EXPECT_LT(refused.Err.size(), 600u) << why;
+    EXPECT_EQ(refused.Err.find('\n'), refused.Err.size() - 1) << why;
+    EXPECT_FALSE(std::filesystem::exists(out)) << why;
+  }
+}
+
+TEST_F(CliAdviseCases, AMergeJudgesEveryChangeByTheRunsItsPartCarries) {
+  // One change (the termination moved) reaches 4 Mbit/s; part 2 of 2 holds no change.
+  test::SaveBus(Bus, {{10000, 10000}, {{0, 0}, {1, 0}, {2, 0}}, {0, 1}});
+  std::vector<Json> good;
+  for (const char* shard : {"1/2", "2/2"}) {
+    const auto made = RunCliProgram({"advise", Bus, "--data-rate", "4M", "--shard", shard, "--jobs", "1"}, 300);
+    ASSERT_EQ(made.Code, 0) << made.Err;
+    good.push_back(Json::parse(made.Out));
+  }
+  ASSERT_EQ(good[0]["units"].size(), 1u);
+  const std::vector<std::pair<std::function<void(Json&, Json&)>, std::string>> cases{
+      {[](Json& P, Json&) { P["units"][0]["runs"] = 2147483647; }, "part 1 counts 2147483647 runs for the change t1"},
+      {[](Json& P, Json&) { P["units"][0]["runs"] = 1e300; }, "units[0].runs: is not a whole number"},
+      {[](Json& P, Json&) { P["units"][0]["final"] = P["analysis"]["runs"]; },
+       "part 1 claims the change t1 reaches data 4 Mbit/s with arbitration 500 kbit/s; its runs do not show it"},
+      {[](Json& P, Json&) { P["units"][0]["final"][0]["pairs"] = Json::array(); }, "units[0].final[0].pairs"},
+      {[](Json& P, Json&) {
+         P["units"][0]["judged"] = false;
+         P["units"][0]["final"] = Json::array();
+       },
+       "units[0].works: claims a change that was not judged works"},
+      {[](Json& P, Json& Q) { Q["analysis"]["runs"] = P["units"][0]["final"]; },
+       "holds other runs of today's network than"},
+      // Claimed rates above what the runs show are not taken: only the proved ones are stated.
+      {[](Json& P, Json&) { P["units"][0]["max_data_rate"] = 100000000; },
+       "Move the termination from [2] S2 to [3] S3: reaches data 4 Mbit/s with arbitration 500 kbit/s;"}};
+  for (const auto& [damage, why] : cases) {
+    Json first = good[0];
+    Json second = good[1];
+    damage(first, second);
+    WriteBytes(Folder.File("p1.json"), first.dump());
+    WriteBytes(Folder.File("p2.json"), second.dump());
+    const auto merged = RunCliProgram({"advise-merge", Folder.File("p1.json"), Folder.File("p2.json")});
+    EXPECT_EQ(merged.Code, why.rfind("Move", 0) == 0 ? 0 : 1) << why;
+    EXPECT_NE((merged.Out + merged.Err).find(why), std::string::npos) << merged.Out << merged.Err;
+    EXPECT_EQ(merged.Out.find("100 Mbit/s"), std::string::npos) << merged.Out;
+  }
+  const std::vector<std::string> many(10001, Folder.File("p1.json"));
+  std::vector<std::string> args{"advise-merge"};
+  args.insert(args.end(), many.begin(), many.end());
+  EXPECT_EQ(RunCliProgram(args).Code, 2);
 }
 
 }  // namespace
