@@ -256,6 +256,8 @@ std::string AnalysisReportHtml(const TAnalysis& A, const TStreamVerdict& Stream,
           " %. Single-ended model of the bus voltage on lossless lines; times from the TXD edge.</p>\n";
   html += "<p>" + HtmlEscaped(DriverText(Stream)) + ".</p>\n";
   for (const std::string& c : Stream.Confirmations) html += "<p>" + HtmlEscaped("Check: " + c) + ".</p>\n";
+  for (const std::string& u : Stream.Unproved)
+    html += "<p class=\"fail\">" + HtmlEscaped("Not proved: " + u) + ".</p>\n";
 
   std::string problem;
   const std::string drawing = DrawingSvg(Net, A.File, problem);

@@ -114,6 +114,8 @@ TJson resultJson(const TAnalysis& A, const TStreamVerdict& Stream, const std::ve
                        {"early_margin_ns", nanoseconds(m.EarlyMargin)},
                        {"late_margin_ns", nanoseconds(m.LateMargin)},
                        {"voltage_margin_v", JsonFloat(static_cast<float>(m.VoltageMargin))},
+                       {"least_margin_bit", m.Bit + 1},
+                       {"least_margin_sample_ns", nanoseconds(m.Sample)},
                        {"text", m.Text}});
   TJson check = TJson::array();
   for (const TFinding& f : Findings)

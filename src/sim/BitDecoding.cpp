@@ -126,6 +126,10 @@ bool readBit(const TWave& Trace, const TBitStream& Stream, std::size_t Bit, doub
   Result.VoltageMargin =
       std::min(Result.VoltageMargin, expected ? volts - S.Thresholds.Dominant : S.Thresholds.Recessive - volts);
   const auto [from, until] = validStretch(Trace, Sample, expected, S.BitTime, S.Thresholds);
+  if (std::min(Sample - from, until - Sample) < std::min(Result.EarlyMargin, Result.LateMargin)) {
+    Result.LeastMarginBit = Bit;
+    Result.LeastMarginSample = Sample - FirstBitStart;
+  }
   Result.EarlyMargin = std::min(Result.EarlyMargin, Sample - from);
   Result.LateMargin = std::min(Result.LateMargin, until - Sample);
   return true;

@@ -87,6 +87,8 @@ struct TDecodeResult {
   double EarlyMargin = 0.0;         // how far every sample point could move earlier (s)
   double LateMargin = 0.0;          // ... and later, still reading every bit right
   double VoltageMargin = 0.0;       // the smallest distance from the thresholds at the samples (V)
+  std::size_t LeastMarginBit = 0;   // the bit whose sample point could move the least
+  double LeastMarginSample = 0.0;   // its sample instant from the first bit's start (s)
   std::optional<double> LoopDelay;  // the transmitter: its first TXD edge to its own crossing
 };
 

@@ -158,6 +158,8 @@ TReceiverMargin receiverMargin(const TDecodeResult& Result, const std::string& S
                                const TAnalysisSettings& Settings) {
   TReceiverMargin margin{
       Phase, BitRate, Sender, Station, Own, true, Result.EarlyMargin, Result.LateMargin, Result.VoltageMargin, ""};
+  margin.Bit = Result.LeastMarginBit;
+  margin.Sample = Result.LeastMarginSample;
   if (Result.Error) {
     margin.Works = false;
     margin.Misread = true;
@@ -202,7 +204,8 @@ std::string MarginText(const TReceiverMargin& M) {
   return "every bit read right; least margin at " + M.Receiver +
          (M.Own ? " itself (secondary sample point)" : " from " + M.Transmitter) + ": the sample point may move " +
          ns(M.EarlyMargin) + " earlier or " + ns(M.LateMargin) + " later, " + volts(M.VoltageMargin) +
-         " from a threshold";
+         " from a threshold; least at bit " + std::to_string(M.Bit + 1) + " (" + BitRole(WorstCaseStream(), M.Bit) +
+         "), sampled " + ns(M.Sample) + " after the start of frame";
 }
 
 TWave StreamTrace(const TStationResponse& Station, const TDriverReference& Reference, const TAnalysisSettings& Settings,

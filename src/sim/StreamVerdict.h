@@ -61,6 +61,8 @@ struct TReceiverMargin {
   double VoltageMargin = 0.0;
   std::string Text;      // the first wrong bit and why, or the margin it misses, when it fails
   bool Misread = false;  // it fails on a bit read wrong, not on its margins
+  std::size_t Bit = 0;   // where the sample point could move the least: the bit, counted from 0
+  double Sample = 0.0;   // and its sample instant from the stream's first bit (s)
 };
 
 // A station's bits at one rate folded onto one bit time, with the sample point.

@@ -25,6 +25,7 @@ QString figureText(const std::string& Figure) {
   if (Figure == "false_edge") return "false edge";
   if (Figure == "no_edge") return "no edge";
   if (Figure == "decode") return "bit read wrong";
+  if (Figure == "unproved") return "not proved";
   return QString::fromStdString(Figure);
 }
 
@@ -149,6 +150,8 @@ void TAnalysisPanel::ShowVerdict(const TStreamVerdict& Stream, const std::vector
                       nsText(Stream.DriverDominantDelay), nsText(Stream.DriverRecessiveDelay),
                       Stream.Compensated ? QString(", its asymmetry taken out of the bus's streams") : QString());
   for (const std::string& error : CheckErrors) summary += "\nBus check error: " + QString::fromStdString(error);
+  // A full run that did not finish proved nothing: its rate counts as failing, said here.
+  for (const std::string& why : Stream.Unproved) summary += "\nNot proved: " + QString::fromStdString(why);
   FSummary = summary;
   SummaryLabel->setText(summary);
   Eyes->SetEyes(Stream.Eyes, TAnalysisSettings{}.Thresholds);
