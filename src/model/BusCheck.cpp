@@ -602,10 +602,6 @@ std::uint64_t StubLengthLimitMm(std::uint32_t BitRate) {
   return static_cast<std::uint64_t>(std::llround(300.0 * 1000000.0 / std::max<std::uint32_t>(BitRate, 1)));
 }
 
-double BusLengthLimitM(std::uint32_t BitRate) { return static_cast<double>(BusLengthLimitMm(BitRate)) / 1000.0; }
-
-double StubLengthLimitM(std::uint32_t BitRate) { return static_cast<double>(StubLengthLimitMm(BitRate)) / 1000.0; }
-
 std::vector<TFinding> CheckBus(const TCanNodes& Net, const TCheckSettings& Settings) {
   return Checker(Net, Settings).Run();
 }

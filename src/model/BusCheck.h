@@ -53,9 +53,6 @@ std::uint64_t BusLengthLimitMm(std::uint32_t BitRate);
 // The longest stub for a bit rate, in whole millimetres: 300 mm at 1 Mbit/s, longer in
 // proportion at lower rates.
 std::uint64_t StubLengthLimitMm(std::uint32_t BitRate);
-// The same in metres.
-double BusLengthLimitM(std::uint32_t BitRate);
-double StubLengthLimitM(std::uint32_t BitRate);
 
 // Runs every rule; the findings come errors first, then warnings, then notes. A pure function
 // of its arguments.

@@ -19,8 +19,6 @@ struct TPoint {
   friend bool operator==(const TPoint&, const TPoint&) = default;
 };
 
-inline bool SamePoint(TPoint A, TPoint B) { return A == B; }
-
 // True when P lies in the closed rectangle spanned by A and B.
 bool InBox(TPoint A, TPoint B, TPoint P);
 

@@ -43,10 +43,6 @@ bool oppositeFor(TBusEdge Edge, double V, const TThresholds& Th) {
 
 double levelOf(TBusEdge Edge, const TThresholds& Th) { return Edge == TBusEdge::Dominant ? Th.Dominant : Th.Recessive; }
 
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
-// A figure that meets its limit exactly must not fail by the last bit of a double.
-constexpr double kRounding = 1e-9;
-
 }  // namespace
 
 const char* EdgeName(TBusEdge Edge) { return Edge == TBusEdge::Dominant ? "dominant" : "recessive"; }
@@ -125,103 +121,6 @@ TEdgeResponse MeasureResponse(const std::vector<double>& Time, const std::vector
     back = direction > 0 ? std::min(back, bit[i].V) : std::max(back, bit[i].V);
   response.Undershoot = std::max(0.0, direction * (final - back));
   return response;
-}
-
-std::vector<TPairMeasure> MeasurePairs(const std::vector<double>& Time, const TStationTrace& Transmitter,
-                                       const std::vector<TStationTrace>& Receivers,
-                                       const std::vector<TEdgeWindow>& Windows, const TThresholds& Thresholds) {
-  std::vector<std::optional<double>> sent;
-  for (const TEdgeWindow& window : Windows)
-    sent.push_back(FirstCrossing(Time, *Transmitter.Volts, window.Edge, window.Start, window.End, Thresholds));
-  std::vector<TPairMeasure> pairs;
-  for (const TStationTrace& receiver : Receivers) {
-    for (std::size_t w = 0; w < Windows.size(); ++w) {
-      const TEdgeWindow& window = Windows[w];
-      TPairMeasure pair;
-      pair.Transmitter = Transmitter.Station;
-      pair.Receiver = receiver.Station;
-      pair.TransmitterName = Transmitter.Name;
-      pair.ReceiverName = receiver.Name;
-      pair.Edge = window.Edge;
-      const auto seen =
-          FirstCrossing(Time, *receiver.Volts, window.Edge, window.Start, window.Repeat + receiver.Arrival, Thresholds);
-      if (sent[w] && seen) {
-        pair.Delay = *seen - *sent[w];
-        const TEdgeResponse response =
-            MeasureResponse(Time, *receiver.Volts, window.Edge, *seen, window.End + receiver.Arrival, Thresholds);
-        pair.Settle = response.Settle;
-        pair.Overshoot = response.Overshoot;
-        pair.Undershoot = response.Undershoot;
-        pair.FalseEdge = response.FalseEdge;
-      }
-      pairs.push_back(std::move(pair));
-    }
-  }
-  return pairs;
-}
-
-TRateVerdict JudgeRate(const std::vector<TPairMeasure>& Pairs, const TAnalysisSettings& Settings, TBusPhase Phase,
-                       std::int64_t BitRate) {
-  TRateVerdict verdict;
-  verdict.Phase = Phase;
-  verdict.BitRate = BitRate;
-  verdict.Works = !Pairs.empty() && BitRate > 0;
-  if (BitRate <= 0) return verdict;
-  const double bitTime = 1.0 / static_cast<double>(BitRate);
-  const double limit = (Phase == TBusPhase::Arbitration ? Settings.SamplePoint : Settings.DataSamplePoint) * bitTime;
-  double worstScore = -kInfinity;
-  for (const TPairMeasure& pair : Pairs) {
-    TWorstPair figure{pair.TransmitterName, pair.ReceiverName, pair.Edge, "", std::nullopt, limit, ""};
-    // How far past the limit; a failure that has no figure to compare counts as endless.
-    double score = 0.0;
-    bool fails = false;
-    if (!pair.Delay) {
-      figure.Figure = "no_edge";
-      score = kInfinity;
-      fails = true;
-    } else if (Phase == TBusPhase::Arbitration) {
-      if (pair.FalseEdge) {
-        figure.Figure = "false_edge";
-        figure.Value = *pair.FalseEdge;
-        score = kInfinity;
-        fails = true;
-      } else {
-        figure.Figure = "round_trip";
-        figure.Value = 2.0 * (*pair.Delay + Settings.LoopDelay);
-        score = *figure.Value - limit;
-        fails = score > limit * kRounding;
-      }
-    } else if (pair.FalseEdge && *pair.FalseEdge < limit) {
-      figure.Figure = "false_edge";
-      figure.Value = *pair.FalseEdge;
-      score = kInfinity;
-      fails = true;
-    } else {
-      figure.Figure = "settle";
-      figure.Value = pair.Settle;
-      score = pair.Settle ? *pair.Settle - limit : kInfinity;
-      fails = score > limit * kRounding;
-    }
-    if (fails) verdict.Works = false;
-    if (score > worstScore) {
-      worstScore = score;
-      verdict.Worst = figure;
-    }
-  }
-  return verdict;
-}
-
-TBusVerdict JudgeBus(const std::vector<TPairMeasure>& Pairs, const TAnalysisSettings& Settings) {
-  TBusVerdict verdict;
-  const auto judge = [&](TBusPhase Phase, const std::vector<std::int64_t>& Rates, std::int64_t& Best) {
-    for (const std::int64_t rate : Rates) {
-      verdict.Rates.push_back(JudgeRate(Pairs, Settings, Phase, rate));
-      if (verdict.Rates.back().Works) Best = std::max(Best, rate);
-    }
-  };
-  judge(TBusPhase::Arbitration, Settings.ArbitrationRates, verdict.MaxArbitrationRate);
-  judge(TBusPhase::Data, Settings.DataRates, verdict.MaxDataRate);
-  return verdict;
 }
 
 }  // namespace busweave

@@ -80,35 +80,10 @@ struct TPairMeasure {
   std::optional<double> FalseEdge;
 };
 
-// One edge of the transmitter's source: when it starts, when the next edge starts, and when the
-// source starts this edge again (a receiver that has not crossed by then never does) (s).
-struct TEdgeWindow {
-  TBusEdge Edge = TBusEdge::Dominant;
-  double Start = 0.0;
-  double End = 0.0;
-  double Repeat = 0.0;
-};
-
-// A station's node trace in one transmitter's run, and the delay of the shortest line path
-// from the transmitter: no edge reaches it sooner.
-struct TStationTrace {
-  int Station = 0;
-  std::string Name;
-  const std::vector<double>* Volts = nullptr;
-  double Arrival = 0.0;
-};
-
-// Every (transmitter, receiver, edge) of one run: receivers in station order, each with the
-// windows' edges in order. A receiver's bit ends where the next edge can first reach it: the
-// window's end plus its arrival delay (a crossing delayed by reflections would let the next
-// edge into the bit).
-std::vector<TPairMeasure> MeasurePairs(const std::vector<double>& Time, const TStationTrace& Transmitter,
-                                       const std::vector<TStationTrace>& Receivers,
-                                       const std::vector<TEdgeWindow>& Windows, const TThresholds& Thresholds);
-
-// The pair and figure that decide a rate, and by how much. Figures: "round_trip" (2 x (bus
-// delay + loop delay)), "settle", "false_edge" (the time it happened), "no_edge" (the receiver
-// never reached the threshold). Value is none where there is no figure to give (never settles).
+// The pair and figure that decide a rate, and by how much. Figures: "decode" (a bit read wrong),
+// "margin" (the least timing margin, or too little of it), "round_trip" (2 x (bus delay + loop
+// delay)), "no_edge" (the receiver never reached the threshold), "unproved" (its full run did not
+// finish). Value is none where there is no figure to give.
 struct TWorstPair {
   std::string Transmitter;
   std::string Receiver;
@@ -131,12 +106,5 @@ struct TBusVerdict {
   std::int64_t MaxArbitrationRate = 0;  // 0 when none works
   std::int64_t MaxDataRate = 0;
 };
-
-// Arbitration at bit time T: every pair and edge has 2 x (delay + loop delay) <= SP x T and no
-// false edge. Data phase: settling <= SPd x T and no false edge before SPd x T. Without pairs
-// nothing works. Ties go to the first pair in the list, so the list's order decides.
-TRateVerdict JudgeRate(const std::vector<TPairMeasure>& Pairs, const TAnalysisSettings& Settings, TBusPhase Phase,
-                       std::int64_t BitRate);
-TBusVerdict JudgeBus(const std::vector<TPairMeasure>& Pairs, const TAnalysisSettings& Settings);
 
 }  // namespace busweave

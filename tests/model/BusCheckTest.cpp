@@ -104,10 +104,10 @@ TEST(BusCheck, LengthsFollowTheBitRate) {
   findings = Bus().check(fast);
   ASSERT_EQ(rules(findings), std::vector<std::string>{"bus-length"});
   EXPECT_EQ(findings[0].Wires.size(), 3u);  // the three segments between the ends
-  EXPECT_DOUBLE_EQ(BusLengthLimitM(1000000), 40);
-  EXPECT_DOUBLE_EQ(BusLengthLimitM(125000), 500);
-  EXPECT_NEAR(BusLengthLimitM(250000), 250, 1e-9);
-  EXPECT_DOUBLE_EQ(StubLengthLimitM(1000000), 0.3);
+  EXPECT_EQ(BusLengthLimitMm(1000000), 40000u);
+  EXPECT_EQ(BusLengthLimitMm(125000), 500000u);
+  EXPECT_EQ(BusLengthLimitMm(250000), 250000u);
+  EXPECT_EQ(StubLengthLimitMm(1000000), 300u);
 
   Bus longStub;
   longStub.node({1500, 500}, 1500, true).wire({1000, 1000}, {1500, 500}, 2500);
