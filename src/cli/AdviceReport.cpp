@@ -5,11 +5,30 @@
 namespace busweave::cli {
 namespace {
 
-std::string eyeFigure(const TEye& Eye, const std::string& When, const TThresholds& Thresholds) {
+std::string eyeFigure(const TEye& Eye, const std::string& When, const TThresholds& Thresholds,
+                      std::pair<double, double> Volts) {
   return "<figure style=\"display:inline-block;margin:0 1em 1em 0\"><figcaption>" + HtmlEscaped(When) + ": " +
          HtmlEscaped(Eye.Receiver) + " at " + RateText(Eye.BitRate) + " from " + HtmlEscaped(Eye.Transmitter) +
          ", <span class=\"" + (Eye.Works ? "ok\">reads every bit" : "fail\">reads a bit wrong") +
-         "</span></figcaption>" + EyeSvg(Eye, Thresholds) + "</figure>\n";
+         "</span></figcaption>" + EyeSvg(Eye, Thresholds, Volts) + "</figure>\n";
+}
+
+// The network with the change made, each node it changes named with a star, so that the
+// drawing shows where the change is; lengths show as drawn.
+std::string changedDrawing(const TCanNodes& Net, const TProposal& P, const std::string& File) {
+  const std::unique_ptr<TCanNodes> changed = Net.Snapshot();
+  std::string problem;
+  try {
+    ApplyEdits(*changed, P.Edits);
+    for (const TEdit& e : P.Edits)
+      if (TNode* node = e.Field == "resistance" ? changed->NodeAtIndex(changed->IndexOf(e.Key)) : nullptr)
+        node->FName += " *";
+  } catch (const std::exception& error) {
+    return "<p>No drawing of the change: " + HtmlEscaped(error.what()) + "</p>\n";
+  }
+  const std::string svg = DrawingSvg(*changed, File, problem);
+  return svg.empty() ? "<p>No drawing of the change: " + HtmlEscaped(problem) + "</p>\n"
+                     : "<div class=\"drawing\">" + svg + "</div>\n";
 }
 
 }  // namespace
@@ -24,6 +43,14 @@ std::string AdviceReportHtml(const TAdvice& Advice, const TCanNodes& Net, const 
           ". " + std::to_string(Advice.Stations.size()) + " stations; " + std::to_string(Advice.Runs) +
           " simulation runs.</p>\n";
   html += "<p class=\"" + std::string(Advice.Reached ? "ok" : "fail") + "\">" + HtmlEscaped(Advice.Summary) + ".</p>\n";
+  // What fails today at the asked data rate, bit and station, as the analysis words it.
+  for (const TRateVerdict& r : Advice.Before.Bus.Rates)
+    if (r.Phase == TBusPhase::Data && r.BitRate == Advice.Targets.DataRate && r.Worst)
+      html += "<p>Today at data " + RateText(r.BitRate) + ": <span class=\"" + (r.Works ? "ok" : "fail") + "\">" +
+              HtmlEscaped(r.Worst->Text) + "</span>.</p>\n";
+  for (const std::string& e : Advice.CheckErrors)
+    html += "<p class=\"fail\">Bus check error: " + HtmlEscaped(e) + "</p>\n";
+  for (const std::string& u : Advice.Unproved) html += "<p class=\"fail\">Not proved: " + HtmlEscaped(u) + "</p>\n";
 
   const std::unique_ptr<TCanNodes> copy = Net.Snapshot();
   std::string problem;
@@ -56,8 +83,16 @@ std::string AdviceReportHtml(const TAdvice& Advice, const TCanNodes& Net, const 
     for (std::size_t i = 0; i < Advice.Proposals.size(); ++i) {
       const TProposal& p = Advice.Proposals[i];
       html += "<h3>" + std::to_string(i + 1) + ". " + HtmlEscaped(p.Text) + "</h3>\n";
-      for (const TEye& eye : Advice.BeforeEyes) html += eyeFigure(eye, "Before", th);
-      for (const TEye& eye : p.Eyes) html += eyeFigure(eye, "After", th);
+      html += "<p>The network changed, the nodes it changes marked with *:</p>\n" + changedDrawing(Net, p, Advice.File);
+      for (const std::string& e : p.CheckErrors)
+        html += "<p class=\"fail\">Still a bus check error: " + HtmlEscaped(e) + "</p>\n";
+      // Before and after on one voltage scale, so that the opening of the eye compares.
+      std::vector<const TEye*> shown;
+      for (const TEye& eye : Advice.BeforeEyes) shown.push_back(&eye);
+      for (const TEye& eye : p.Eyes) shown.push_back(&eye);
+      const auto volts = EyeRange(shown, th);
+      for (const TEye& eye : Advice.BeforeEyes) html += eyeFigure(eye, "Before", th, volts);
+      for (const TEye& eye : p.Eyes) html += eyeFigure(eye, "After", th, volts);
       if (Advice.BeforeEyes.empty() && p.Eyes.empty()) html += "<p>No eye at this rate.</p>\n";
     }
   }

@@ -212,12 +212,17 @@ std::string DrawingSvg(TCanNodes& Net, const std::string& File, std::string& Pro
 }
 
 // A station's bits folded onto one bit time, with the thresholds and the sample point.
-std::string EyeSvg(const TEye& Eye, const TThresholds& Th) {
-  constexpr double W = 420, H = 240, L = TSvgPlot::L, R = TSvgPlot::R, T = TSvgPlot::T, B = TSvgPlot::B;
+std::pair<double, double> EyeRange(const std::vector<const TEye*>& Eyes, const TThresholds& Th) {
   double vMin = std::min(0.0, Th.Recessive), vMax = Th.Dominant;
-  for (const TWave& bit : Eye.Bits)
-    for (const double v : bit.Volts) vMin = std::min(vMin, v), vMax = std::max(vMax, v);
-  vMax += 0.1 * (vMax - vMin);
+  for (const TEye* eye : Eyes)
+    for (const TWave& bit : eye->Bits)
+      for (const double v : bit.Volts) vMin = std::min(vMin, v), vMax = std::max(vMax, v);
+  return {vMin, vMax + 0.1 * (vMax - vMin)};
+}
+
+std::string EyeSvg(const TEye& Eye, const TThresholds& Th, std::optional<std::pair<double, double>> Volts) {
+  constexpr double W = 420, H = 240, L = TSvgPlot::L, R = TSvgPlot::R, T = TSvgPlot::T, B = TSvgPlot::B;
+  const auto [vMin, vMax] = Volts ? *Volts : EyeRange({&Eye}, Th);
   const double tMax = Eye.BitTime > 0 ? Eye.BitTime : 1e-9;
   const TSvgPlot plot{W, H, tMax, vMin, vMax};
   const auto x = [&](double t) { return plot.X(t); };

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/BusCheck.h"
@@ -52,7 +53,10 @@ std::string ReportHead(const std::string& Title, const std::string& ExtraStyle =
 // with Problem saying why, when it cannot be drawn.
 std::string DrawingSvg(TCanNodes& Net, const std::string& File, std::string& Problem);
 // A station's bits folded onto one bit time, with the thresholds and the sample point.
-std::string EyeSvg(const TEye& Eye, const TThresholds& Thresholds);
+std::string EyeSvg(const TEye& Eye, const TThresholds& Thresholds,
+                   std::optional<std::pair<double, double>> Volts = std::nullopt);
+// The voltage range an eye is drawn over (with room above): eyes drawn side by side share it.
+std::pair<double, double> EyeRange(const std::vector<const TEye*>& Eyes, const TThresholds& Thresholds);
 // The transmitter's and the receiver's node voltages of an edge run with the thresholds, and a
 // labelled line at each sample point (solid at a rate that works, dashed at one that fails).
 std::string WaveformSvg(const TPlotTrace& Sent, const TPlotTrace& Seen, const std::string& SentName,

@@ -49,6 +49,34 @@ std::int64_t rateOrNone(const nlohmann::json& Value, const std::string& Field) {
   return rate;
 }
 
+// A station's least margin as a unit records it: names of the bus's stations, times within a
+// bit, volts within the thresholds' range.
+TReceiverMargin leastOf(const nlohmann::json& J, const std::string& Where) {
+  const auto text = [&](const char* Name) {
+    const nlohmann::json& v = member(J, Name, Where);
+    if (!v.is_string()) refuse(Where + "." + Name, "is not a text");
+    return QuotedForMessage(v.get_ref<const std::string&>(), kMostIdBytes * 4);
+  };
+  const auto number = [&](const char* Name, double Low, double High) {
+    const nlohmann::json& v = member(J, Name, Where);
+    if (!v.is_number() || !(v.get<double>() >= Low && v.get<double>() <= High))
+      refuse(Where + "." + Name, "is not a number from " + std::to_string(Low) + " to " + std::to_string(High));
+    return v.get<double>();
+  };
+  TReceiverMargin m;
+  m.Transmitter = text("transmitter");
+  m.Receiver = text("receiver");
+  const nlohmann::json& own = member(J, "own", Where);
+  if (!own.is_boolean()) refuse(Where + ".own", "is not true or false");
+  m.Own = own.get<bool>();
+  m.EarlyMargin = number("early", 0.0, 1.0);
+  m.LateMargin = number("late", 0.0, 1.0);
+  m.VoltageMargin = number("volts", 0.0, 2.0 * kMostThresholdVolts);
+  m.Bit = static_cast<std::size_t>(wholeOf(member(J, "bit", Where), Where + ".bit", 0, 100000));
+  m.Works = true;
+  return m;
+}
+
 }  // namespace
 
 std::string AdvicePartJson(const TAdvicePart& Part) {
@@ -64,6 +92,14 @@ std::string AdvicePartJson(const TAdvicePart& Part) {
                      {"max_arbitration_rate", u.MaxArbitrationRate},
                      {"max_data_rate", u.MaxDataRate},
                      {"failure", u.Failure},
+                     {"least", u.Least ? nlohmann::json{{"transmitter", u.Least->Transmitter},
+                                                        {"receiver", u.Least->Receiver},
+                                                        {"own", u.Least->Own},
+                                                        {"early", u.Least->EarlyMargin},
+                                                        {"late", u.Least->LateMargin},
+                                                        {"volts", u.Least->VoltageMargin},
+                                                        {"bit", u.Least->Bit}}
+                                       : nlohmann::json(nullptr)},
                      {"final", runs}});
   }
   // Today's network travels as the whole analysis it is: settings, digests and every
@@ -166,6 +202,7 @@ TAdvicePart ReadAdvicePart(std::string_view Text) {
     if (!field("failure").is_string()) refuse(where + ".failure", "is not a text");
     // The simulator's reason, shown as it is, but no longer than a line.
     r.Failure = QuotedForMessage(field("failure").get_ref<const std::string&>(), kMostFailureBytes);
+    if (const nlohmann::json& least = field("least"); !least.is_null()) r.Least = leastOf(least, where + ".least");
     const nlohmann::json& final = field("final");
     if (!final.is_array()) refuse(where + ".final", "is not a list");
     if (r.Judged) {

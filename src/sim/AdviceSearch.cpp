@@ -245,6 +245,7 @@ TStreamVerdict proveTrial(TSearch& S, const TTrial& Trial, int& Runs) {
 void keep(TUnitResult& Result, TTrial&& Trial, const TStreamVerdict& Verdict, const TAdviceTargets& Targets) {
   Result.Judged = true;
   Result.Works = reaches(Verdict, Targets);
+  Result.Least = LeastMarginOf(Verdict, TBusPhase::Data, Targets.DataRate);
   Result.Failure.clear();
   for (const std::string& why : Verdict.Unproved) Result.Failure += (Result.Failure.empty() ? kNotProved : "; ") + why;
   Result.MaxArbitrationRate = Verdict.Bus.MaxArbitrationRate;
@@ -590,16 +591,20 @@ std::vector<TCandidate> candidatesOf(const TCanNodes& Net, const TBusLayout& Lay
     for (TPoint to : open) {
       const std::int64_t value = Net.NodeAt(from)->FResistance;
       const std::int64_t moved = value >= 100 && value <= 130 ? value : termination;
-      fixed("move the termination from " + nodeName(Net, from) + " to " + nodeName(Net, to),
+      // A value that changes on the way is said: the engineer fits another resistor.
+      fixed("move the termination from " + nodeName(Net, from) + " to " + nodeName(Net, to) +
+                (moved == value ? std::string() : " and make it " + std::to_string(moved) + " ohms"),
             {resistanceEdit(Net, from, none), resistanceEdit(Net, to, moved)});
     }
   if (Layout.Terminations.size() < 2)
     for (TPoint to : open)
       fixed("add a termination of " + std::to_string(termination) + " ohms at " + nodeName(Net, to),
             {resistanceEdit(Net, to, termination)});
+  // A wrong value is set in place too where the termination is not at an end: the move above
+  // may not be possible in the harness.
   for (TPoint t : Layout.Terminations) {
     const std::int64_t value = Net.NodeAt(t)->FResistance;
-    if (isEnd(t) && value != termination && (value < 100 || value > 130))
+    if (value != termination && (value < 100 || value > 130))
       fixed("set the termination at " + nodeName(Net, t) + " from " + std::to_string(value) + " to " +
                 std::to_string(termination) + " ohms",
             {resistanceEdit(Net, t, termination)});
@@ -706,6 +711,7 @@ std::string proposalText(const TProposal& P, const TAdviceTargets& Targets) {
     std::snprintf(margin, sizeof margin, "; least margin at data %s: %.1f ns", RateWords(Targets.DataRate).c_str(),
                   P.Margin * 1e9);
     text += margin;
+    if (!P.MarginWhere.empty()) text += " at " + P.MarginWhere;
   }
   return text;
 }
@@ -782,7 +788,18 @@ TAdvice finish(TSearch& S, const TToday& Today, const TFound& Found, const std::
     p.Reaches = r.Works;
     p.MaxArbitrationRate = r.MaxArbitrationRate;
     p.MaxDataRate = r.MaxDataRate;
-    p.Margin = LeastMargin(JudgeRuns(r.Final, S.Settings), TBusPhase::Data, S.Targets.DataRate).value_or(0.0);
+    // The margin stated is the least of the proved verdict's and of the responses' sum: a part
+    // may claim less margin than its runs show, never more.
+    std::optional<TReceiverMargin> least =
+        LeastMarginOf(JudgeRuns(r.Final, S.Settings), TBusPhase::Data, S.Targets.DataRate);
+    if (r.Least && (!least || std::min(r.Least->EarlyMargin, r.Least->LateMargin) <
+                                  std::min(least->EarlyMargin, least->LateMargin)))
+      least = r.Least;
+    if (least) {
+      p.Margin = std::min(least->EarlyMargin, least->LateMargin);
+      p.MarginWhere = least->Receiver + (least->Own ? " itself" : " from " + least->Transmitter) + ", bit " +
+                      std::to_string(least->Bit + 1) + " (" + BitRole(WorstCaseStream(), least->Bit) + ")";
+    }
     p.Receiver = Today.Receiver;
     p.Eyes = eyesOf(r.Final, S.Settings, S.Targets.DataRate, Today.Receiver);
     list.push_back(std::move(p));
@@ -970,14 +987,19 @@ const char* ChangeKindName(TChangeKind Kind) {
   return "termination";
 }
 
-std::optional<double> LeastMargin(const TStreamVerdict& Verdict, TBusPhase Phase, std::int64_t BitRate) {
-  std::optional<double> least;
+std::optional<TReceiverMargin> LeastMarginOf(const TStreamVerdict& Verdict, TBusPhase Phase, std::int64_t BitRate) {
+  std::optional<TReceiverMargin> least;
   for (const TReceiverMargin& m : Verdict.Margins)
-    if (m.Phase == Phase && m.BitRate == BitRate) {
-      const double margin = std::min(m.EarlyMargin, m.LateMargin);
-      if (!least || margin < *least) least = margin;
-    }
+    if (m.Phase == Phase && m.BitRate == BitRate &&
+        (!least || std::min(m.EarlyMargin, m.LateMargin) < std::min(least->EarlyMargin, least->LateMargin)))
+      least = m;
   return least;
+}
+
+std::optional<double> LeastMargin(const TStreamVerdict& Verdict, TBusPhase Phase, std::int64_t BitRate) {
+  const auto least = LeastMarginOf(Verdict, Phase, BitRate);
+  if (!least) return std::nullopt;
+  return std::min(least->EarlyMargin, least->LateMargin);
 }
 
 TAdvice Advise(const TCanNodes& Net, const std::string& File, const TAdviceOptions& Options) {

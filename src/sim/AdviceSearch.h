@@ -82,6 +82,9 @@ struct TUnitResult {
   std::int64_t MaxArbitrationRate = 0;
   std::int64_t MaxDataRate = 0;
   std::string Failure;  // why the changed network could not be simulated, if it could not
+  // The least margin at the target data rate of the verdict as proved (full runs included) and
+  // where it lies, in the verdict's words; none when the change was not judged.
+  std::optional<TReceiverMargin> Least;
 };
 
 // A change with the verdict of the changed network.
@@ -94,10 +97,11 @@ struct TProposal {
   // The rates the full runs proved: the asked ones where the change reaches them, else none.
   std::int64_t MaxArbitrationRate = 0;
   std::int64_t MaxDataRate = 0;
-  double Margin = 0.0;                   // the least timing margin at the target data rate (s), when it reaches it
-  std::string Text;                      // what it changes and what it reaches, in a sentence
-  std::string Receiver;                  // the station that decides the target data rate today
-  std::vector<TEye> Eyes;                // that station's eye at the target data rate in the changed network
+  double Margin = 0.0;      // the least timing margin at the target data rate (s), when it reaches it
+  std::string MarginWhere;  // where it lies: "[1] A from [2] B, bit 6 (single recessive after five dominant)"
+  std::string Text;         // what it changes and what it reaches, in a sentence
+  std::string Receiver;     // the station that decides the target data rate today
+  std::vector<TEye> Eyes;   // that station's eye at the target data rate in the changed network
   std::vector<std::string> CheckErrors;  // the bus check's errors the changed network still has
 };
 
@@ -166,5 +170,7 @@ TAdvicePart ReadAdvicePart(std::string_view Text);
 
 // The least timing margin of the streams at a rate of a phase (s); none without margins there.
 std::optional<double> LeastMargin(const TStreamVerdict& Verdict, TBusPhase Phase, std::int64_t BitRate);
+// The station's margins that hold it.
+std::optional<TReceiverMargin> LeastMarginOf(const TStreamVerdict& Verdict, TBusPhase Phase, std::int64_t BitRate);
 
 }  // namespace busweave

@@ -81,6 +81,29 @@ TEST_F(CliAdviseCases, TerminationsGoToTheEndsOfTheTrunk) {
   EXPECT_TRUE(works(applied(Bus, advice["proposals"][0], "added.bwn"), "2M"));
 }
 
+TEST_F(CliAdviseCases, AChangeOfValueIsSaidAndTheReportShowsTheChangedBus) {
+  // The middle station carries a 220-ohm termination: moved to the open end it becomes 120 ohms,
+  // and the move says so; set in place is tried too. The report draws the changed bus with the
+  // changed nodes starred, and today's failing bit.
+  test::SaveBus(Bus, {{10000, 10000}, {{0, 0}, {1, 0}, {2, 0}}, {0, 1}});
+  TCanNodes net(120, 1500, 120);
+  ASSERT_TRUE(net.LoadNetwork(Bus));
+  net.NodeAt({200, 0})->FResistance = 220;
+  ASSERT_TRUE(net.SaveNetwork(Bus));
+  const std::string report = Folder.File("advice.html");
+  const Json advice = advise(Bus, {"--data-rate", "4M", "--report", report});
+  std::vector<std::string> texts;
+  for (const Json& p : advice["proposals"]) texts.push_back(p["text"]);
+  ASSERT_FALSE(texts.empty()) << advice.dump();
+  EXPECT_EQ(texts[0].rfind("Move the termination from [2] S2 to [3] S3 and make it 120 ohms: reaches data 4 Mbit/s", 0),
+            0u)
+      << texts[0];
+  const std::string html = ReadBytes(report);
+  EXPECT_NE(html.find("[3] S3 *"), std::string::npos);
+  EXPECT_NE(html.find("Today at data 4 Mbit/s: "), std::string::npos);
+  EXPECT_TRUE(works(applied(Bus, advice["proposals"][0], "moved.bwn"), "4M"));
+}
+
 TEST_F(CliAdviseCases, ALongStubIsCutToTheLongestLengthThatWorks) {
   // A matched 20 m trunk with a 6 m stub in the middle: its reflection comes back too late for
   // 5 Mbit/s. The proposed length works; a tenth longer does not, both by analyze.
