@@ -1,5 +1,8 @@
 #include "cli/AdviceReport.h"
 
+#include <algorithm>
+#include <map>
+
 #include "cli/AnalysisReport.h"
 
 namespace busweave::cli {
@@ -29,6 +32,60 @@ std::string changedDrawing(const TCanNodes& Net, const TProposal& P, const std::
   const std::string svg = DrawingSvg(*changed, File, problem);
   return svg.empty() ? "<p>No drawing of the change: " + HtmlEscaped(problem) + "</p>\n"
                      : "<div class=\"drawing\">" + svg + "</div>\n";
+}
+
+// The least margin of the streams run at each length a search tried, over the length of the
+// first wire it shortens, with the margin required and the length found.
+std::string marginCurve(const TProposal& P, double Required) {
+  const TCandidate& c = P.Change;
+  if (P.Curve.empty() || c.Wires.empty() || c.Steps <= 0) return "";
+  // A step run in parts (the failing transmitters first, the others at the length found) keeps
+  // the least of its parts.
+  std::map<std::int64_t, double> least;
+  for (const auto& [step, margin] : P.Curve) {
+    const auto [at, added] = least.emplace(step, margin);
+    if (!added) at->second = std::min(at->second, margin);
+  }
+  std::vector<std::pair<double, double>> points;  // metres, ns
+  for (const auto& [step, margin] : least)
+    points.emplace_back(
+        static_cast<double>(c.Lengths[0]) * static_cast<double>(step) / static_cast<double>(c.Steps) / 1000.0,
+        margin * 1e9);
+  double found = 0.0;
+  for (const TEdit& e : P.Edits)
+    if (e.Key == c.Wires[0]) found = static_cast<double>(e.Value) / 1000.0;
+  constexpr double W = 420, H = 220, L = 50, R = 10, T = 10, B = 34;
+  const double xMax = static_cast<double>(c.Lengths[0]) / 1000.0;
+  double yMax = Required * 1e9 * 1.5;
+  for (const auto& [m, ns] : points) yMax = std::max(yMax, ns * 1.1);
+  const auto x = [&](double M) { return L + (W - L - R) * M / xMax; };
+  const auto y = [&](double Ns) { return T + (H - T - B) * (1.0 - Ns / yMax); };
+  std::string svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 420 220\" width=\"420\" height=\"220\" "
+      "font-size=\"11\">\n<rect x=\"50\" y=\"10\" width=\"360\" height=\"176\" fill=\"none\" "
+      "stroke=\"#888\"/>\n";
+  for (int i = 0; i <= 4; ++i) {
+    svg += "<text x=\"" + NumberText(x(xMax * i / 4)) + "\" y=\"" + NumberText(H - 20) + "\" text-anchor=\"middle\">" +
+           NumberText(xMax * i / 4, "%.2f") + " m</text>\n";
+    svg += "<text x=\"46\" y=\"" + NumberText(y(yMax * i / 4) + 4) + "\" text-anchor=\"end\">" +
+           NumberText(yMax * i / 4, "%.0f") + " ns</text>\n";
+  }
+  svg += "<text x=\"230\" y=\"" + NumberText(H - 4) + "\" text-anchor=\"middle\">length of " +
+         HtmlEscaped(c.Groups.empty() ? std::string("the wire") : c.Groups.front().What) + "</text>\n";
+  svg += "<line x1=\"50\" x2=\"410\" y1=\"" + NumberText(y(Required * 1e9)) + "\" y2=\"" +
+         NumberText(y(Required * 1e9)) + "\" stroke=\"#c0392b\" stroke-dasharray=\"4 3\"/>\n";
+  svg += "<polyline fill=\"none\" stroke=\"#1f5fbf\" points=\"";
+  for (const auto& [m, ns] : points) svg += NumberText(x(m), "%.1f") + "," + NumberText(y(ns), "%.1f") + " ";
+  svg += "\"/>\n";
+  for (const auto& [m, ns] : points)
+    svg += "<circle cx=\"" + NumberText(x(m), "%.1f") + "\" cy=\"" + NumberText(y(ns), "%.1f") +
+           "\" r=\"2.5\" fill=\"#1f5fbf\"/>\n";
+  if (found > 0)
+    svg += "<line x1=\"" + NumberText(x(found)) + "\" x2=\"" + NumberText(x(found)) +
+           "\" y1=\"10\" y2=\"186\" stroke=\"#17702b\" stroke-width=\"1.5\"/>\n";
+  return "<p>The least timing margin at the asked data rate of the streams run at each length tried (the "
+         "required margin dashed, the length found in green):</p>\n" +
+         svg + "</svg>\n";
 }
 
 }  // namespace
@@ -86,6 +143,7 @@ std::string AdviceReportHtml(const TAdvice& Advice, const TCanNodes& Net, const 
       html += "<p>The network changed, the nodes it changes marked with *:</p>\n" + changedDrawing(Net, p, Advice.File);
       for (const std::string& e : p.CheckErrors)
         html += "<p class=\"fail\">Still a bus check error: " + HtmlEscaped(e) + "</p>\n";
+      html += marginCurve(p, Settings.Margin / static_cast<double>(Advice.Targets.DataRate));
       // Before and after on one voltage scale, so that the opening of the eye compares.
       std::vector<const TEye*> shown;
       for (const TEye& eye : Advice.BeforeEyes) shown.push_back(&eye);

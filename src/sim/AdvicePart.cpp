@@ -17,6 +17,7 @@ constexpr int kMostPartDepth = 32;
 constexpr std::size_t kMostPathBytes = 4096;
 constexpr std::size_t kMostIdBytes = 64;  // "t12+s3"
 constexpr std::size_t kMostFailureBytes = 1000;
+constexpr std::size_t kMostCurvePoints = 1000;  // a bisection over 65 m in 10 mm steps takes 13
 
 [[noreturn]] void refuse(const std::string& Field, const std::string& Problem) {
   throw EAnalysisError(Field + ": " + Problem);
@@ -100,6 +101,7 @@ std::string AdvicePartJson(const TAdvicePart& Part) {
                                                         {"volts", u.Least->VoltageMargin},
                                                         {"bit", u.Least->Bit}}
                                        : nlohmann::json(nullptr)},
+                     {"curve", u.Curve},
                      {"final", runs}});
   }
   // Today's network travels as the whole analysis it is: settings, digests and every
@@ -203,6 +205,16 @@ TAdvicePart ReadAdvicePart(std::string_view Text) {
     // The simulator's reason, shown as it is, but no longer than a line.
     r.Failure = QuotedForMessage(field("failure").get_ref<const std::string&>(), kMostFailureBytes);
     if (const nlohmann::json& least = field("least"); !least.is_null()) r.Least = leastOf(least, where + ".least");
+    const nlohmann::json& curve = field("curve");
+    if (!curve.is_array() || curve.size() > kMostCurvePoints) refuse(where + ".curve", "is not a list of steps");
+    for (std::size_t k = 0; k < curve.size(); ++k) {
+      const std::string at = where + ".curve[" + std::to_string(k) + "]";
+      if (!curve[k].is_array() || curve[k].size() != 2 || !curve[k][1].is_number() ||
+          !(curve[k][1].get<double>() >= 0.0 && curve[k][1].get<double>() <= 1.0))
+        refuse(at, "is not a step and a margin from 0 to 1 s");
+      r.Curve.emplace_back(wholeOf(curve[k][0], at, 0, std::numeric_limits<std::int64_t>::max()),
+                           curve[k][1].get<double>());
+    }
     const nlohmann::json& final = field("final");
     if (!final.is_array()) refuse(where + ".final", "is not a list");
     if (r.Judged) {

@@ -279,6 +279,11 @@ struct TLengthSearch {
   TTrial at(std::int64_t Step, const std::vector<std::size_t>& Which, bool Whole) {
     TTrial trial = tryChange(S, lengthEdits(C, Step), Which, Whole, Width, Result.Runs);
     if (Step == 1) AtShortest.insert(AtShortest.end(), trial.Runs.begin(), trial.Runs.end());
+    // The margin over length the report draws: what the streams run at this step keep.
+    const std::optional<double> margin =
+        trial.Failed.empty() ? LeastMargin(JudgeRuns(trial.Runs, S.AtTargets), TBusPhase::Data, S.Targets.DataRate)
+                             : std::optional<double>(0.0);
+    if (margin) Result.Curve.emplace_back(Step, *margin);
     return trial;
   }
 
@@ -801,6 +806,7 @@ TAdvice finish(TSearch& S, const TToday& Today, const TFound& Found, const std::
                       std::to_string(least->Bit + 1) + " (" + BitRole(WorstCaseStream(), least->Bit) + ")";
     }
     p.Receiver = Today.Receiver;
+    p.Curve = r.Curve;
     p.Eyes = eyesOf(r.Final, S.Settings, S.Targets.DataRate, Today.Receiver);
     list.push_back(std::move(p));
   }

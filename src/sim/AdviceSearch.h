@@ -85,6 +85,9 @@ struct TUnitResult {
   // The least margin at the target data rate of the verdict as proved (full runs included) and
   // where it lies, in the verdict's words; none when the change was not judged.
   std::optional<TReceiverMargin> Least;
+  // A length search's steps: each length tried (grid step) and the least timing margin at the
+  // target data rate of the streams run there (s; 0 where one fails), in the order tried.
+  std::vector<std::pair<std::int64_t, double>> Curve;
 };
 
 // A change with the verdict of the changed network.
@@ -97,11 +100,13 @@ struct TProposal {
   // The rates the full runs proved: the asked ones where the change reaches them, else none.
   std::int64_t MaxArbitrationRate = 0;
   std::int64_t MaxDataRate = 0;
-  double Margin = 0.0;      // the least timing margin at the target data rate (s), when it reaches it
-  std::string MarginWhere;  // where it lies: "[1] A from [2] B, bit 6 (single recessive after five dominant)"
-  std::string Text;         // what it changes and what it reaches, in a sentence
-  std::string Receiver;     // the station that decides the target data rate today
-  std::vector<TEye> Eyes;   // that station's eye at the target data rate in the changed network
+  double Margin = 0.0;  // the least timing margin at the target data rate (s), when it reaches it
+  std::string MarginWhere;
+  std::vector<std::pair<std::int64_t, double>> Curve;  // the unit's, when a length was searched  // where it lies: "[1]
+                                                       // A from [2] B, bit 6 (single recessive after five dominant)"
+  std::string Text;                                    // what it changes and what it reaches, in a sentence
+  std::string Receiver;                                // the station that decides the target data rate today
+  std::vector<TEye> Eyes;                // that station's eye at the target data rate in the changed network
   std::vector<std::string> CheckErrors;  // the bus check's errors the changed network still has
 };
 
