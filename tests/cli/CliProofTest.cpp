@@ -38,16 +38,20 @@ TEST(CliProof, AFullRunThatDoesNotFinishFailsItsRateByName) {
   // advise: the move that reaches 4 Mbit/s cannot be proved, so it is not proposed as reaching.
   const std::string bus = folder.File("misplaced.bwn");
   test::SaveMisplacedTerminationBus(bus);
-  const auto advised =
-      test::StartedProgram(BUSWEAVE_CLI_PROGRAM, {"advise", bus, "--json", "--jobs", "2", "--data-rate", "4M"}, 600,
-                           "/dev/null", "", {"BUSWEAVE_WORKER_FAULT=kill:4000000"})
-          .Wait();
-  EXPECT_EQ(advised.Code, 1) << advised.Err;
-  EXPECT_NE(advised.Err.find("not proved: "), std::string::npos) << advised.Err;
-  const Json advice = Json::parse(advised.Out);
-  EXPECT_FALSE(advice["reached"].get<bool>());
-  EXPECT_FALSE(advice["unproved"].empty());
-  for (const Json& p : advice["proposals"]) EXPECT_FALSE(p["reaches"].get<bool>()) << p["text"];
+  for (const std::string fault : {"kill", "hang", "short"}) {
+    SCOPED_TRACE(fault);
+    const auto advised =
+        test::StartedProgram(BUSWEAVE_CLI_PROGRAM, {"advise", bus, "--json", "--jobs", "2", "--data-rate", "4M"}, 600,
+                             "/dev/null", "",
+                             {"BUSWEAVE_WORKER_FAULT=" + fault + ":4000000", "BUSWEAVE_WORKER_TIMEOUT=2"})
+            .Wait();
+    EXPECT_EQ(advised.Code, 1) << advised.Err;
+    EXPECT_NE(advised.Err.find("not proved: "), std::string::npos) << advised.Err;
+    const Json advice = Json::parse(advised.Out);
+    EXPECT_FALSE(advice["reached"].get<bool>());
+    EXPECT_FALSE(advice["unproved"].empty());
+    for (const Json& p : advice["proposals"]) EXPECT_FALSE(p["reaches"].get<bool>()) << p["text"];
+  }
 }
 
 }  // namespace
