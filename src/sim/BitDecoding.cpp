@@ -173,7 +173,14 @@ std::optional<double> startOfFrame(const TWave& Trace, const TBitStream& Stream,
 
 const TBitStream& WorstCaseStream() {
   static const TBitStream stream = [] {
-    const std::string bits = "DDDDDRDDDDDRRRRRDRRRRRDRDRDRDRDDRRDDDRRRRR";
+    // Every run of a dominant bits followed by b recessive ones, and of b recessive followed by
+    // a dominant, for a and b from 1 to 5 (stuffing allows no more), each once: an Eulerian walk
+    // over the run lengths from the start of frame's run of five, ending on five recessive. What
+    // a bit reads depends most on the run it belongs to and the one before, so no pair that could
+    // decide is missing, the bit after a stuff bit (the first after a run of five) included.
+    const std::string bits =
+        "DDDDDRDRDDRDDDRDDDDRDDDDDRRDRRDDRRDDDRRDDDDRRDDDDDRRRDRRRDDRRRDDDRRRDDDDRRRDDDDDRRRRDRRRRDDRRRRDDDRR"
+        "RRDDDDRRRRDDDDDRRRRRDRRRRRDDRRRRRDDDRRRRRDDDDRRRRRDDDDDRRRRR";
     TBitStream s;
     for (const char c : bits) s.push_back(c == 'D');
     return s;
