@@ -880,7 +880,7 @@ std::string unreachableWhy(const TSearch& S, const TStreamVerdict& Today) {
                   "no bus reaches arbitration %s: the round trip of two loop delays (%.0f ns each) "
                   "must fit within %.0f %% of the bit time, which allows %s at most",
                   RateWords(S.Targets.ArbitrationRate).c_str(), s.LoopDelay * 1e9, s.SamplePoint * 100.0,
-                  RateWords(static_cast<std::int64_t>(1.0 / shortestBit)).c_str());
+                  RateWords(static_cast<std::int64_t>(1.0 / shortestBit / 1000.0) * 1000).c_str());
     return text;
   }
   // The driver's own bits into the bus's nominal load, as it drives them: the full runs of
