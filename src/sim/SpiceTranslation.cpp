@@ -28,6 +28,13 @@ std::string joinWords(const std::vector<std::string>& Words) {
 // Breakpoints closer than this share of the maximum step are one (ngspice's MINBREAK).
 constexpr double kBreakpointMerge = 0.25;
 
+// A lossless line sets a breakpoint one delay ahead wherever the slope at its ends changes by
+// more than this (V/s). ngspice's default of 1 V/s marks every wiggle of a decaying echo: the
+// breakpoints multiply from line to line, steps shrink to a fraction of a nanosecond, and
+// ngspice stalls ("Timestep too small") on two that nearly coincide. 0.1 mV/ns is three orders
+// below a driver's edge and leaves the voltages within a few millivolts.
+constexpr const char* kLineSlopeChange = "+ ABS=1e5";
+
 using Statement = TSpiceStatement;
 
 bool isOneOf(const std::string& Key, std::initializer_list<const char*> Keys) {
@@ -317,6 +324,7 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
     return name;
   };
   std::optional<std::string> pendingName;
+  bool lineSlope = false;  // the statement is a line whose breakpoints we set
   std::size_t tranIndex = 0;
   std::optional<std::vector<std::string>> tranWords;
   std::string tranText;
@@ -386,8 +394,11 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
         continue;
       }
       if (delay) delays.push_back(*delay);
+      lineSlope = std::none_of(words.begin(), words.end(),
+                               [](const std::string& W) { return LowerCase(W).rfind("abs=", 0) == 0; });
     }
 
+    const bool slope = std::exchange(lineSlope, false);
     std::optional<std::string> nodeName = std::exchange(pendingName, std::nullopt);
     if (subcircuitDepth == 0 && !key.empty() && key[0] != '.') {
       if (const auto node = networkNode(statement)) {
@@ -404,10 +415,12 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
         circuit.Notes.push_back("element " + words.front() + " appears twice; the second is simulated as " + renamed);
         words.front() = renamed;
         circuit.Lines.push_back(IndentOf(statement.Lines.front()) + joinWords(words));
+        if (slope) circuit.Lines.push_back(kLineSlopeChange);
         continue;
       }
     }
     circuit.Lines.insert(circuit.Lines.end(), statement.Lines.begin(), statement.Lines.end());
+    if (slope) circuit.Lines.push_back(kLineSlopeChange);
   }
 
   if (tranWords) {
