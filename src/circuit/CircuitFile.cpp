@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "model/NetworkContainer.h"
-#include "model/SafeFile.h"
+#include "base/SafeFile.h"
 
 namespace busweave {
 

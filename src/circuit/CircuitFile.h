@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "model/NetworkContainer.h"
-#include "model/PathText.h"
+#include "base/PathText.h"
 
 namespace busweave {
 

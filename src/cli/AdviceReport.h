@@ -6,7 +6,7 @@
 #include <string>
 
 #include "model/NetworkContainer.h"
-#include "sim/AdviceSearch.h"
+#include "advice/AdviceSearch.h"
 
 namespace busweave::cli {
 

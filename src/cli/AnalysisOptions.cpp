@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "cli/CliCommon.h"
-#include "sim/AnalysisPart.h"
+#include "analysis/AnalysisPart.h"
 
 namespace busweave::cli {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "sim/BusAnalysis.h"
+#include "verdict/BusAnalysis.h"
 
 namespace busweave::cli {
 

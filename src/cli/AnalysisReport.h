@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "model/BusCheck.h"
-#include "sim/AnalysisRun.h"
-#include "sim/BusAnalysis.h"
-#include "sim/StreamVerdict.h"
+#include "analysis/AnalysisRun.h"
+#include "verdict/BusAnalysis.h"
+#include "verdict/StreamVerdict.h"
 
 namespace busweave {
 class TCanNodes;

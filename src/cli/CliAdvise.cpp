@@ -15,10 +15,10 @@
 #include "cli/CliCommon.h"
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
-#include "model/SafeFile.h"
-#include "sim/AdviceFile.h"
-#include "sim/AdviceSearch.h"
-#include "sim/AnalysisPart.h"
+#include "base/SafeFile.h"
+#include "advice/AdviceFile.h"
+#include "advice/AdviceSearch.h"
+#include "analysis/AnalysisPart.h"
 
 namespace busweave::cli {
 namespace {

@@ -23,11 +23,11 @@
 #include "model/BusCheck.h"
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
-#include "model/SafeFile.h"
-#include "sim/AnalysisPart.h"
-#include "sim/AnalysisRun.h"
-#include "sim/AnalyzeBus.h"
-#include "sim/BusAnalysis.h"
+#include "base/SafeFile.h"
+#include "analysis/AnalysisPart.h"
+#include "analysis/AnalysisRun.h"
+#include "analysis/AnalyzeBus.h"
+#include "verdict/BusAnalysis.h"
 
 namespace busweave::cli {
 namespace {

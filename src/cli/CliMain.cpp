@@ -18,7 +18,7 @@
 #include "cli/CliCommon.h"
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
-#include "model/SafeFile.h"
+#include "base/SafeFile.h"
 
 namespace busweave::cli {
 namespace {

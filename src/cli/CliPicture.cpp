@@ -10,7 +10,7 @@
 #include "drawing/NetworkDrawing.h"
 #include "guard/RuntimeFolder.h"
 #include "model/NetworkContainer.h"
-#include "model/SafeFile.h"
+#include "base/SafeFile.h"
 #include "picture/PictureRendering.h"
 
 namespace busweave::cli {

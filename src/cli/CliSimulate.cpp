@@ -13,11 +13,11 @@
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
 #include "model/NetworkContainer.h"
-#include "model/SafeFile.h"
-#include "sim/SpiceEngine.h"
-#include "sim/SpiceTranslation.h"
-#include "sim/StepRule.h"
-#include "sim/Waveforms.h"
+#include "base/SafeFile.h"
+#include "spice/SpiceEngine.h"
+#include "spice/SpiceTranslation.h"
+#include "spice/StepRule.h"
+#include "spice/Waveforms.h"
 
 namespace busweave::cli {
 namespace {

@@ -19,7 +19,7 @@
 #include "frame/PictureExportCommands.h"
 #include "frame/PrintCommands.h"
 #include "gui/Prompts.h"
-#include "model/PathText.h"
+#include "base/PathText.h"
 #include "picture/QPainterCanvas.h"
 
 namespace busweave {

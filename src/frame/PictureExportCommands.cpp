@@ -5,8 +5,8 @@
 #include <QMimeData>
 
 #include "gui/Prompts.h"
-#include "model/PathText.h"
-#include "model/SafeFile.h"
+#include "base/PathText.h"
+#include "base/SafeFile.h"
 
 namespace busweave {
 namespace {

@@ -15,8 +15,8 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "model/PathText.h"
-#include "model/SafeFile.h"
+#include "base/PathText.h"
+#include "base/SafeFile.h"
 
 namespace busweave {
 namespace {

@@ -14,7 +14,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "model/PathText.h"
+#include "base/PathText.h"
 
 namespace busweave {
 namespace {

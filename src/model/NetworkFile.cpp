@@ -13,7 +13,7 @@
 
 #include "model/ModelErrors.h"
 #include "model/NetworkContainer.h"
-#include "model/SafeFile.h"
+#include "base/SafeFile.h"
 
 namespace busweave {
 namespace {

@@ -12,7 +12,7 @@
 #include <cstdio>
 
 #include "model/NameText.h"
-#include "model/PathText.h"
+#include "base/PathText.h"
 #include "picture/EmfCanvas.h"
 #include "picture/MarkupText.h"
 #include "picture/QPainterCanvas.h"

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "model/SafeFile.h"
+#include "base/SafeFile.h"
 
 namespace busweave {
 namespace {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "gui/LatestJob.h"
-#include "sim/AdviceSearch.h"
+#include "advice/AdviceSearch.h"
 #include "simview/AdviceRatesDialog.h"
 
 class QLabel;

@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "sim/AdviceSearch.h"
+#include "advice/AdviceSearch.h"
 
 class QLabel;
 class QPushButton;

@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "sim/BusAnalysis.h"
+#include "verdict/BusAnalysis.h"
 #include "simview/AnalysisPanel.h"
 
 namespace busweave {

@@ -19,8 +19,8 @@
 
 #include "gui/LatestJob.h"
 #include "model/Elements.h"
-#include "sim/AnalysisRun.h"
-#include "sim/SpiceEngine.h"
+#include "analysis/AnalysisRun.h"
+#include "spice/SpiceEngine.h"
 
 class QLabel;
 class QProgressBar;

@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "sim/StreamVerdict.h"
+#include "verdict/StreamVerdict.h"
 
 class QLabel;
 class QTableWidget;

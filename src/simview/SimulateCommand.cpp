@@ -11,7 +11,7 @@
 #include "circuit/CircuitFile.h"
 #include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
-#include "sim/Waveforms.h"
+#include "spice/Waveforms.h"
 #include "simview/StatusBarPanel.h"
 #include "simview/WaveformWindow.h"
 

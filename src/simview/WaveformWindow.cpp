@@ -26,9 +26,9 @@
 
 #include "gui/Prompts.h"
 #include "model/NameText.h"
-#include "model/SafeFile.h"
-#include "sim/BusAnalysis.h"
-#include "sim/Waveforms.h"
+#include "base/SafeFile.h"
+#include "verdict/BusAnalysis.h"
+#include "spice/Waveforms.h"
 
 namespace busweave {
 namespace {

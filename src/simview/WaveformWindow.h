@@ -10,8 +10,8 @@
 #include <optional>
 
 #include "plot/Plot.h"
-#include "sim/BusAnalysis.h"
-#include "sim/SpiceEngine.h"
+#include "verdict/BusAnalysis.h"
+#include "spice/SpiceEngine.h"
 
 class QLabel;
 class QPlainTextEdit;

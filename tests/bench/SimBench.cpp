@@ -26,8 +26,8 @@
 
 #include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
-#include "sim/SpiceEngine.h"
-#include "sim/SpiceTranslation.h"
+#include "spice/SpiceEngine.h"
+#include "spice/SpiceTranslation.h"
 
 namespace busweave {
 namespace {

@@ -11,7 +11,7 @@
 #include "CliProgram.h"
 #include "Networks.h"
 #include "TempFolder.h"
-#include "sim/AnalysisPart.h"
+#include "analysis/AnalysisPart.h"
 
 namespace busweave {
 namespace {

@@ -23,7 +23,7 @@
 #include "frame/PictureExportCommands.h"
 #include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
-#include "model/PathText.h"
+#include "base/PathText.h"
 
 namespace busweave {
 namespace {

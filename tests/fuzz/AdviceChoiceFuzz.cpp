@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "sim/AdviceFile.h"
+#include "advice/AdviceFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   const std::string_view text(reinterpret_cast<const char*>(Data), Size);

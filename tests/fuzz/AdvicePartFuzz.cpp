@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "sim/AdviceSearch.h"
+#include "advice/AdviceSearch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   try {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "sim/AnalysisPart.h"
+#include "analysis/AnalysisPart.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   try {

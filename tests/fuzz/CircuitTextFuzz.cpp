@@ -9,8 +9,8 @@
 
 #include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
-#include "sim/SpiceNumbers.h"
-#include "sim/SpiceTranslation.h"
+#include "spice/SpiceNumbers.h"
+#include "spice/SpiceTranslation.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
-#include "sim/SpiceEngine.h"
+#include "spice/SpiceEngine.h"
 #include "simview/SimulateCommand.h"
 #include "simview/WaveformWindow.h"
 

@@ -16,7 +16,7 @@
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "gui/Prompts.h"
-#include "sim/Waveforms.h"
+#include "spice/Waveforms.h"
 #include "simview/WaveformWindow.h"
 
 namespace busweave {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/AnalysisRun.h"
-#include "sim/StreamVerdict.h"
+#include "analysis/AnalysisRun.h"
+#include "verdict/StreamVerdict.h"
 
 namespace busweave::test {
 
