@@ -14,11 +14,11 @@
 #include <set>
 #include <thread>
 
+#include "analysis/AnalyzeBus.h"
 #include "circuit/CircuitFile.h"
 #include "model/BusCheck.h"
 #include "model/BusLayout.h"
 #include "model/NameText.h"
-#include "analysis/AnalyzeBus.h"
 
 namespace busweave {
 namespace {

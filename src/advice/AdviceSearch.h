@@ -19,9 +19,9 @@
 #include <string_view>
 #include <vector>
 
-#include "model/NetworkContainer.h"
 #include "analysis/AnalysisPart.h"
 #include "analysis/AnalysisRun.h"
+#include "model/NetworkContainer.h"
 #include "verdict/StreamVerdict.h"
 
 namespace busweave {

@@ -15,9 +15,9 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "base/SafeFile.h"
 #include "circuit/CircuitFile.h"
 #include "model/ModelErrors.h"
-#include "base/SafeFile.h"
 
 namespace busweave {
 namespace {

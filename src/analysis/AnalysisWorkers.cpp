@@ -26,8 +26,8 @@
 #include <thread>
 #include <utility>
 
-#include "model/NameText.h"
 #include "analysis/AnalysisRun.h"
+#include "model/NameText.h"
 #include "spice/SpiceEngine.h"
 #include "spice/SpiceNumbers.h"
 #include "spice/SpiceTranslation.h"

@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "model/NetworkContainer.h"
 #include "base/SafeFile.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "model/NetworkContainer.h"
 #include "base/PathText.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "model/NetworkContainer.h"
 #include "advice/AdviceSearch.h"
+#include "model/NetworkContainer.h"
 
 namespace busweave::cli {
 

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/CliCommon.h"
 #include "analysis/AnalysisPart.h"
+#include "cli/CliCommon.h"
 
 namespace busweave::cli {
 

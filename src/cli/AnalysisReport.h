@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "model/BusCheck.h"
 #include "analysis/AnalysisRun.h"
+#include "model/BusCheck.h"
 #include "verdict/BusAnalysis.h"
 #include "verdict/StreamVerdict.h"
 

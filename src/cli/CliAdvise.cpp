@@ -8,6 +8,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "advice/AdviceFile.h"
+#include "advice/AdviceSearch.h"
+#include "analysis/AnalysisPart.h"
+#include "base/SafeFile.h"
 #include "cli/AdviceReport.h"
 #include "cli/AnalysisOptions.h"
 #include "cli/AnalysisReport.h"
@@ -15,10 +19,6 @@
 #include "cli/CliCommon.h"
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
-#include "base/SafeFile.h"
-#include "advice/AdviceFile.h"
-#include "advice/AdviceSearch.h"
-#include "analysis/AnalysisPart.h"
 
 namespace busweave::cli {
 namespace {

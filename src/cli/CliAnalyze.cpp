@@ -15,6 +15,10 @@
 #include <set>
 #include <sstream>
 
+#include "analysis/AnalysisPart.h"
+#include "analysis/AnalysisRun.h"
+#include "analysis/AnalyzeBus.h"
+#include "base/SafeFile.h"
 #include "circuit/CircuitFile.h"
 #include "cli/AnalysisOptions.h"
 #include "cli/AnalysisReport.h"
@@ -23,10 +27,6 @@
 #include "model/BusCheck.h"
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
-#include "base/SafeFile.h"
-#include "analysis/AnalysisPart.h"
-#include "analysis/AnalysisRun.h"
-#include "analysis/AnalyzeBus.h"
 #include "verdict/BusAnalysis.h"
 
 namespace busweave::cli {

@@ -13,12 +13,12 @@
 #include <ostream>
 #include <string_view>
 
+#include "base/SafeFile.h"
 #include "circuit/CircuitFile.h"
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
-#include "base/SafeFile.h"
 
 namespace busweave::cli {
 namespace {

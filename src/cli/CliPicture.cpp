@@ -4,13 +4,13 @@
 #include <optional>
 #include <ostream>
 
+#include "base/SafeFile.h"
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
 #include "drawing/FitNetwork.h"
 #include "drawing/NetworkDrawing.h"
 #include "guard/RuntimeFolder.h"
 #include "model/NetworkContainer.h"
-#include "base/SafeFile.h"
 #include "picture/PictureRendering.h"
 
 namespace busweave::cli {

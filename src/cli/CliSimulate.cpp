@@ -9,11 +9,11 @@
 #include <iostream>
 #include <thread>
 
+#include "base/SafeFile.h"
 #include "circuit/CircuitFile.h"
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
 #include "model/NetworkContainer.h"
-#include "base/SafeFile.h"
 #include "spice/SpiceEngine.h"
 #include "spice/SpiceTranslation.h"
 #include "spice/StepRule.h"

@@ -21,6 +21,8 @@
 #include <cmath>
 #include <iterator>
 
+#include "advice/AdviceSearch.h"
+#include "base/PathText.h"
 #include "drawing/FitNetwork.h"
 #include "editor/CircuitExportCommand.h"
 #include "editor/FindingsPanel.h"
@@ -29,9 +31,7 @@
 #include "gui/Prompts.h"
 #include "model/BusCheck.h"
 #include "model/NameText.h"
-#include "base/PathText.h"
 #include "picture/QPainterCanvas.h"
-#include "advice/AdviceSearch.h"
 #include "simview/AdviceCommand.h"
 #include "simview/AnalysisCommand.h"
 #include "simview/SimulateCommand.h"

@@ -14,12 +14,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/PathText.h"
 #include "drawing/NetworkDrawing.h"
 #include "editor/EditorWindow.h"
 #include "frame/PictureExportCommands.h"
 #include "frame/PrintCommands.h"
 #include "gui/Prompts.h"
-#include "base/PathText.h"
 #include "picture/QPainterCanvas.h"
 
 namespace busweave {

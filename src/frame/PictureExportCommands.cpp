@@ -4,9 +4,9 @@
 #include <QGuiApplication>
 #include <QMimeData>
 
-#include "gui/Prompts.h"
 #include "base/PathText.h"
 #include "base/SafeFile.h"
+#include "gui/Prompts.h"
 
 namespace busweave {
 namespace {

@@ -11,9 +11,9 @@
 #include <optional>
 #include <unordered_set>
 
+#include "base/SafeFile.h"
 #include "model/ModelErrors.h"
 #include "model/NetworkContainer.h"
-#include "base/SafeFile.h"
 
 namespace busweave {
 namespace {

@@ -11,8 +11,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "model/NameText.h"
 #include "base/PathText.h"
+#include "model/NameText.h"
 #include "picture/EmfCanvas.h"
 #include "picture/MarkupText.h"
 #include "picture/QPainterCanvas.h"

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "gui/LatestJob.h"
 #include "advice/AdviceSearch.h"
+#include "gui/LatestJob.h"
 #include "simview/AdviceRatesDialog.h"
 
 class QLabel;

@@ -8,8 +8,8 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "verdict/BusAnalysis.h"
 #include "simview/AnalysisPanel.h"
+#include "verdict/BusAnalysis.h"
 
 namespace busweave {
 namespace {

@@ -11,16 +11,16 @@
 #include <algorithm>
 #include <thread>
 
+#include "analysis/AnalyzeBus.h"
 #include "circuit/CircuitFile.h"
 #include "gui/Prompts.h"
 #include "model/BusCheck.h"
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
-#include "analysis/AnalyzeBus.h"
-#include "spice/Waveforms.h"
 #include "simview/AnalysisPanel.h"
 #include "simview/StatusBarPanel.h"
 #include "simview/WaveformWindow.h"
+#include "spice/Waveforms.h"
 
 namespace busweave {
 namespace {

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "analysis/AnalysisRun.h"
 #include "gui/LatestJob.h"
 #include "model/Elements.h"
-#include "analysis/AnalysisRun.h"
 #include "spice/SpiceEngine.h"
 
 class QLabel;

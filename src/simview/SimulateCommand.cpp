@@ -11,9 +11,9 @@
 #include "circuit/CircuitFile.h"
 #include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
-#include "spice/Waveforms.h"
 #include "simview/StatusBarPanel.h"
 #include "simview/WaveformWindow.h"
+#include "spice/Waveforms.h"
 
 namespace busweave {
 namespace {

@@ -24,11 +24,11 @@
 #include <cmath>
 #include <utility>
 
+#include "base/SafeFile.h"
 #include "gui/Prompts.h"
 #include "model/NameText.h"
-#include "base/SafeFile.h"
-#include "verdict/BusAnalysis.h"
 #include "spice/Waveforms.h"
+#include "verdict/BusAnalysis.h"
 
 namespace busweave {
 namespace {

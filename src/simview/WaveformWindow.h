@@ -10,8 +10,8 @@
 #include <optional>
 
 #include "plot/Plot.h"
-#include "verdict/BusAnalysis.h"
 #include "spice/SpiceEngine.h"
+#include "verdict/BusAnalysis.h"
 
 class QLabel;
 class QPlainTextEdit;

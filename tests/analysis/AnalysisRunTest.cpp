@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
+#include "analysis/AnalysisRun.h"
 #include "circuit/CircuitFile.h"
 #include "model/NetworkContainer.h"
-#include "analysis/AnalysisRun.h"
 
 namespace busweave {
 namespace {

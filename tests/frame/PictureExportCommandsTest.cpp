@@ -18,12 +18,12 @@
 #include "MetafileReader.h"
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
+#include "base/PathText.h"
 #include "editor/EditorWindow.h"
 #include "frame/DocumentFrame.h"
 #include "frame/PictureExportCommands.h"
 #include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
-#include "base/PathText.h"
 
 namespace busweave {
 namespace {

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "circuit/CircuitFile.h"
 #include "analysis/AnalysisRun.h"
+#include "circuit/CircuitFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   const std::string bytes(reinterpret_cast<const char*>(Data), Size);

@@ -19,9 +19,9 @@
 #include "TempFolder.h"
 #include "editor/EditorWindow.h"
 #include "gui/Prompts.h"
-#include "spice/SpiceEngine.h"
 #include "simview/SimulateCommand.h"
 #include "simview/WaveformWindow.h"
+#include "spice/SpiceEngine.h"
 
 namespace busweave {
 namespace {

@@ -16,8 +16,8 @@
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "gui/Prompts.h"
-#include "spice/Waveforms.h"
 #include "simview/WaveformWindow.h"
+#include "spice/Waveforms.h"
 
 namespace busweave {
 namespace {
