@@ -398,13 +398,16 @@ TextLines ReferenceDeck(const TAnalysisPlan& Plan, bool FirstDominant) {
 
 namespace {
 
-TSimulationResult simulate(const TextLines& Deck, const std::string& What) {
-  TNgspiceCircuit circuit;
+// Deck translated for ngspice once: its nodes name the traces the run returns.
+TNgspiceCircuit translated(const TextLines& Deck, const std::string& What) {
   try {
-    circuit = TranslateForNgspice(Deck);
+    return TranslateForNgspice(Deck);
   } catch (const std::exception& error) {
     throw EAnalysisError(What + ": " + error.what());
   }
+}
+
+TSimulationResult simulate(TNgspiceCircuit circuit, const std::string& What) {
   TSimulationResult result = TSpiceEngine::Instance().Run(circuit);
   // ngspice's breakpoint merging can stall on one exact pattern of line echoes ("Timestep too
   // small" at a quiet moment); merging closer breakpoints only gets past it. Some stalls need
@@ -502,7 +505,8 @@ std::vector<const std::vector<double>*> stationVolts(const TAnalysisPlan& Plan, 
 }
 
 bool firstLevelDominant(const TAnalysisPlan& Plan) {
-  const TSimulationResult probe = simulate(LevelProbeDeck(Plan), "the run of the driver at its two levels");
+  const std::string what = "the run of the driver at its two levels";
+  const TSimulationResult probe = simulate(translated(LevelProbeDeck(Plan), what), what);
   return FirstLevelDominant(probe.Transient.Traces[0].Values.back(), probe.Transient.Traces[1].Values.back());
 }
 
@@ -531,8 +535,9 @@ TTransmitterRun RunPattern(const TAnalysisPlan& Plan, std::size_t Transmitter, s
   const double stop = Plan.EdgeAt + static_cast<double>(stream.size() + 1) * bitTime;
   const std::string& name = Plan.Stations[Transmitter].Name;
   const TextLines deck = PatternDeck(Plan, Transmitter, firstDominant, edges, stop);
-  const TNgspiceCircuit circuit = TranslateForNgspice(deck);
-  const TSimulationResult result = simulate(deck, "the full run of the bit stream with " + name + " transmitting");
+  const std::string what = "the full run of the bit stream with " + name + " transmitting";
+  const TNgspiceCircuit circuit = translated(deck, what);
+  const TSimulationResult result = simulate(circuit, what);
   const auto volts = stationVolts(Plan, circuit, result, name);
   const auto waves = window(result.Transient.Scale, volts, 0.0, stop + 1.0, 0.0);
   TTransmitterRun run;
@@ -550,11 +555,13 @@ namespace {
 TTransmitterRun edgeRun(const TAnalysisPlan& Plan, std::size_t Transmitter, const TThresholds& Thresholds,
                         bool KeepTraces, bool FirstDominant) {
   const TSimulationResult reference =
-      simulate(ReferenceDeck(Plan, FirstDominant), "the run of the driver alone into 60 ohms");
+      simulate(translated(ReferenceDeck(Plan, FirstDominant), "the run of the driver alone into 60 ohms"),
+               "the run of the driver alone into 60 ohms");
   const std::string& name = Plan.Stations[Transmitter].Name;
   const TextLines deck = TransmitterDeck(Plan, Transmitter, FirstDominant);
-  const TNgspiceCircuit circuit = TranslateForNgspice(deck);
-  const TSimulationResult result = simulate(deck, "the run with " + name + " transmitting");
+  const std::string what = "the run with " + name + " transmitting";
+  const TNgspiceCircuit circuit = translated(deck, what);
+  const TSimulationResult result = simulate(circuit, what);
 
   const auto volts = stationVolts(Plan, circuit, result, name);
   TTransmitterRun run;

@@ -4,7 +4,8 @@
 //
 // build/tests/bench/bench_analysis; --benchmark_filter=Bus/32 for one size. The last argument
 // of each is 1 for the full runs that check the deciding rates, 0 without them (--no-confirm);
-// Shard/32/4 times the first of four parts of the 32-station bus.
+// Shard/32/4 times the first of four parts of the 32-station bus; StationsOnStubs/32/1 the
+// 32 stations on 0.3 m stubs of a 31 m trunk.
 // Advise/B/J times the advice search on bus B (below) with J worker processes; AdviseShard/B/I
 // its I-th of four parts with one worker each, AdviseMerge/B the merge of the four.
 
@@ -70,6 +71,35 @@ BENCHMARK(BM_Bus)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);
+
+// A bus as engineers lay one out: trunk junctions 1 m apart, terminated at the two ends, each
+// station on a 0.3 m stub, every other node at the value that means no termination.
+std::string stationsOnStubs(int stations) {
+  const std::string file = bench::benchFile("stubs-" + std::to_string(stations) + ".bwn");
+  TCanNodes net(120, 65535, 120);
+  for (int i = 0; i < stations; ++i) {
+    net.AddNode({i * 200, 0});
+    net.AddNode({i * 200, 100});
+    net.AddWire({i * 200, 0}, {i * 200, 100}, 120, true);
+    net.NearestWire({i * 200, 50})->FLength = 300;
+    if (i > 0) {
+      net.AddWire({(i - 1) * 200, 0}, {i * 200, 0}, 120, true);
+      net.NearestWire({i * 200 - 100, 0})->FLength = 1000;
+    }
+    TNode* station = net.NodeAt({i * 200, 100});
+    station->FSource = 1;
+    station->FName = 'S' + std::to_string(i + 1);
+    station->FResistance = 65535;
+    net.NodeAt({i * 200, 0})->FResistance = i == 0 || i + 1 == stations ? 120 : 65535;
+  }
+  net.SaveNetwork(file);
+  return file;
+}
+
+void BM_StationsOnStubs(benchmark::State& State) {
+  runCli(State, stationsOnStubs(static_cast<int>(State.range(0))), State.range(1) ? "" : "--no-confirm");
+}
+BENCHMARK(BM_StationsOnStubs)->Args({32, 1})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 void BM_Shard(benchmark::State& State) {
   runCli(State, straightBus(static_cast<int>(State.range(0))), "--shard 1/" + std::to_string(State.range(1)));

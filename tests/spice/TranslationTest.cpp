@@ -18,7 +18,7 @@ namespace busweave {
 namespace {
 
 // The two-station bus: [1] A with a driver, [2] B terminated, Length mm of line between.
-TextLines twoStationCircuit(std::uint16_t Length = 1500) {
+TextLines twoStationCircuit(std::uint16_t Length = 300) {
   TCanNodes net(120, 1500, 120);
   net.AddNode({0, 0});
   net.AddNode({200, 0});
@@ -157,7 +157,7 @@ TEST(Translation, HostileTemplatesAreRefusedOrStayLinear) {
   }
   for (auto& line : chained)
     if (line.find(".PARAM   xC0red") != std::string::npos) line = "  .PARAM   xC0red  = {2e8*c30/c30}";
-  EXPECT_NEAR(TranslateForNgspice(chained).Step.MaxStep, 0.75e-9, 1e-18);
+  EXPECT_NEAR(TranslateForNgspice(chained).Step.MaxStep, 0.375e-9, 1e-18);
 
   // Many elements of one name, a long .OPTIONS line and a long run of blanks in a .PARAM.
   TextLines large = twoStationCircuit();
@@ -192,12 +192,12 @@ TEST(Translation, TheCircuitKeepsItsDecimalPointInACommaLocale) {
   // The program runs in the user's locale; a German one writes 1,5 in printf.
   const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
   if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no German locale on this machine";
-  const TextLines circuit = twoStationCircuit(1500);
+  const TextLines circuit = twoStationCircuit(300);
   const TNgspiceCircuit deck = TranslateForNgspice(circuit);
   std::setlocale(LC_NUMERIC, previous.c_str());
-  EXPECT_TRUE(hasLineStartingWith(circuit, "T12 1 0 2 0 Z0=120 TD={1.500E0/{xC0red}}"));
-  EXPECT_NEAR(deck.Step.MaxStep, 0.75e-9, 1e-18);
-  EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN .001ns 2.0001875e-06 0 7.5e-10");
+  EXPECT_TRUE(hasLineStartingWith(circuit, "T12 1 0 2 0 Z0=120 TD={3.000E-1/{xC0red}}"));
+  EXPECT_NEAR(deck.Step.MaxStep, 0.375e-9, 1e-18);
+  EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN .001ns 2.00009375e-06 0 3.75e-10");
 }
 
 TEST(Translation, KeepsTheCircuitAndDropsWhatNgspiceMustNotSee) {
@@ -213,7 +213,7 @@ TEST(Translation, KeepsTheCircuitAndDropsWhatNgspiceMustNotSee) {
     EXPECT_EQ(line.find("{2*{"), std::string::npos) << line;
   }
   EXPECT_TRUE(hasLineStartingWith(deck.Lines, ".AC OCT 5 1 1E8"));
-  EXPECT_TRUE(hasLineStartingWith(deck.Lines, "T12 1 0 2 0 Z0=120 TD={1.500E0/(xC0red)}"));
+  EXPECT_TRUE(hasLineStartingWith(deck.Lines, "T12 1 0 2 0 Z0=120 TD={3.000E-1/(xC0red)}"));
   EXPECT_TRUE(hasLineStartingWith(deck.Lines, "X1 1 CANDRV"));
   EXPECT_TRUE(deck.HasAc);
   EXPECT_TRUE(deck.Notes.empty());
@@ -227,9 +227,9 @@ TEST(Translation, KeepsTheCircuitAndDropsWhatNgspiceMustNotSee) {
     if (line.rfind(".OPTIONS", 0) == 0)
       expected.push_back(".OPTIONS RELTOL=1.0E-5");
     else if (line.rfind(".TRAN", 0) == 0)
-      expected.push_back(".TRAN .001ns 2.0001875e-06 0 7.5e-10");
+      expected.push_back(".TRAN .001ns 2.00009375e-06 0 3.75e-10");
     else if (line == ".END")
-      expected.push_back(".OPTIONS MINBREAK=1.875e-10");
+      expected.push_back(".OPTIONS MINBREAK=9.375e-11");
     else
       expected.push_back(FlattenNestedBraces(line));
     // A line's breakpoints follow only slope changes that matter.
@@ -256,14 +256,14 @@ TEST(Translation, NamesTheNetworkNodesByTheirCurrentNumbers) {
 }
 
 TEST(Translation, ChoosesTheStepFromTheShortestDelayAndEdge) {
-  // 1500 mm at 2e8 m/s: 7.5 ns, so 0.75 ns; the driver's 10 ns edges allow 1 ns.
-  TNgspiceCircuit deck = TranslateForNgspice(twoStationCircuit(1500));
+  // 300 mm at 2e8 m/s: 1.5 ns, so 0.375 ns; the driver's 10 ns edges allow 1 ns.
+  TNgspiceCircuit deck = TranslateForNgspice(twoStationCircuit(300));
   ASSERT_TRUE(deck.Transient);
   EXPECT_DOUBLE_EQ(deck.Transient->PrintStep, 1e-12);
   EXPECT_DOUBLE_EQ(deck.Transient->Stop, 2e-6);
-  EXPECT_NEAR(deck.Step.MaxStep, 0.75e-9, 1e-18);
-  EXPECT_EQ(deck.Step.Reason, "shortest line delay 7.5 ns / 10");
-  EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN .001ns 2.0001875e-06 0 7.5e-10");
+  EXPECT_NEAR(deck.Step.MaxStep, 0.375e-9, 1e-18);
+  EXPECT_EQ(deck.Step.Reason, "shortest line delay 1.5 ns / 4");
+  EXPECT_EQ(lineStartingWith(deck.Lines, ".TRAN"), ".TRAN .001ns 2.00009375e-06 0 3.75e-10");
 
   // A long line: the edges decide.
   deck = TranslateForNgspice(twoStationCircuit(20000));
@@ -400,10 +400,10 @@ TEST(Translation, AddsTheEndAndDropsWhatFollowsIt) {
 }
 
 TEST(StepRule, TakesTheFinestNeedAndBoundsTheRun) {
-  EXPECT_DOUBLE_EQ(ChooseMaxStep(2e-6, {7.5e-9, 1e-9}, {10e-9}).MaxStep, 1e-10);
+  EXPECT_DOUBLE_EQ(ChooseMaxStep(2e-6, {7.5e-9, 1e-9}, {10e-9}).MaxStep, 2.5e-10);
   EXPECT_DOUBLE_EQ(ChooseMaxStep(2e-6, {}, {}).MaxStep, 4e-8);
   EXPECT_DOUBLE_EQ(ChooseMaxStep(2e-6, {0.0, -1.0}, {0.0}).MaxStep, 4e-8);
-  // A millimetre of line would ask for half a picosecond: the run is capped at a million steps.
+  // A millimetre of line would ask for a picosecond: the run is capped at a million steps.
   const TStepChoice tiny = ChooseMaxStep(2e-6, {5e-12}, {});
   EXPECT_DOUBLE_EQ(tiny.MaxStep, 2e-12);
   EXPECT_EQ(tiny.Reason, "limit of one million steps per run");
