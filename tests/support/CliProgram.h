@@ -2,22 +2,35 @@
 
 // Runs a program (busweave-cli as built, or a tool such as ngspice) as a process of its own,
 // with no standard input unless one is given, and keeps what it printed. A program still running after the time
-// limit is killed, so that a command that blocks fails its test instead of hanging it.
+// limit is killed, so that a command that blocks fails its test instead of hanging it. The limit
+// guards against a hang only: it grows with the machine's load, so that a busy machine (a
+// parallel test run, a sanitizer build beside it) slows a test down without failing it.
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "TempFolder.h"
 
 namespace busweave::test {
+
+// Seconds scaled by how many processes wait for each core, ten times at most.
+inline unsigned LoadScaledSeconds(unsigned Seconds) {
+  double load[1] = {0.0};
+  const double cores = std::max(1u, std::thread::hardware_concurrency());
+  const double factor = ::getloadavg(load, 1) == 1 ? std::clamp(1.0 + load[0] / cores, 1.0, 10.0) : 1.0;
+  return static_cast<unsigned>(Seconds * factor);
+}
 
 struct ProgramOutcome {
   int Code;  // the exit code, or 128 + the signal that ended the program; 127 when not started
@@ -38,6 +51,7 @@ class StartedProgram {
         FOwnOut(StdoutFile.empty()),
         FErr(FScratch.File("stderr")) {
     // Everything the child needs is made before fork: after it only exec-safe calls.
+    const unsigned limit = LoadScaledSeconds(TimeLimitSeconds);
     std::vector<std::string> words{Program};
     words.insert(words.end(), Args.begin(), Args.end());
     std::vector<char*> argv;
@@ -57,7 +71,7 @@ class StartedProgram {
       ::dup2(in, 0);
       ::dup2(o, 1);
       ::dup2(e, 2);
-      ::alarm(TimeLimitSeconds);
+      ::alarm(limit);
       ::execvpe(argv[0], argv.data(), envp.data());
       ::_exit(127);
     }
