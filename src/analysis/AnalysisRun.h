@@ -43,6 +43,9 @@ struct TLineDelay {
   double Delay = 0.0;
 };
 
+// Longer runs than this (seconds) are not a bus: a line of kilometres, an edge of milliseconds.
+inline constexpr double LongestRun = 0.1;
+
 // What every transmitter's run shares, read once from the circuit.
 struct TAnalysisPlan {
   TextLines Circuit;               // the user's circuit, as the export writes it
