@@ -4,6 +4,7 @@
 #include <charconv>
 #include <limits>
 
+#include "base/Interpolation.h"
 #include "model/NameText.h"
 
 namespace busweave {
@@ -57,10 +58,7 @@ std::optional<double> ValueAt(const std::vector<double>& Scale, const std::vecto
   if (above == Scale.begin()) return Values.front();
   if (above == end) return Values[count - 1];
   const auto i = static_cast<std::size_t>(above - Scale.begin());
-  const double x0 = Scale[i - 1];
-  const double x1 = Scale[i];
-  if (x1 <= x0) return Values[i];
-  return Values[i - 1] + (Values[i] - Values[i - 1]) * (X - x0) / (x1 - x0);
+  return LineValue(Scale[i - 1], Values[i - 1], Scale[i], Values[i], X);
 }
 
 std::vector<std::size_t> PeakPreservingIndices(const std::vector<double>& Scale, const std::vector<double>& Values,

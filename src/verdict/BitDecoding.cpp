@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "base/Interpolation.h"
+
 namespace busweave {
 namespace {
 
@@ -22,8 +24,7 @@ bool validFor(bool Dominant, double Volts, const TThresholds& Th) {
 }
 
 double crossing(double T0, double V0, double T1, double V1, double Level) {
-  if (V1 == V0) return T1;
-  return T0 + (Level - V0) / (V1 - V0) * (T1 - T0);
+  return LineCrossing(T0, V0, T1, V1, Level);
 }
 
 // The recessive-to-dominant changes of a receiver's comparator (dominant at the dominant
@@ -216,16 +217,7 @@ std::vector<TTxdEdge> StreamEdges(const TBitStream& Stream, double Start, double
   return edges;
 }
 
-double WaveValue(const TWave& Trace, double T) {
-  if (Trace.Time.empty()) return 0.0;
-  if (T <= Trace.Time.front()) return Trace.Volts.front();
-  if (T >= Trace.Time.back()) return Trace.Volts.back();
-  const std::size_t i = firstAfter(Trace, T);
-  const double t0 = Trace.Time[i - 1];
-  const double t1 = Trace.Time[i];
-  if (t1 <= t0) return Trace.Volts[i];
-  return Trace.Volts[i - 1] + (Trace.Volts[i] - Trace.Volts[i - 1]) * (T - t0) / (t1 - t0);
-}
+double WaveValue(const TWave& Trace, double T) { return ValueBetween(Trace.Time, Trace.Volts, T); }
 
 TWave ComposeStream(const TEdgeResponses& Responses, const std::vector<TTxdEdge>& Edges, double Start, double Until,
                     double Step) {
@@ -244,10 +236,7 @@ TWave ComposeStream(const TEdgeResponses& Responses, const std::vector<TTxdEdge>
       if (T <= time.front()) return volts.front();
       if (T >= time.back()) return volts.back();
       while (After < time.size() && time[After] <= T) ++After;
-      const double t0 = time[After - 1];
-      const double t1 = time[After];
-      if (t1 <= t0) return volts[After];
-      return volts[After - 1] + (volts[After] - volts[After - 1]) * (T - t0) / (t1 - t0);
+      return LineValue(time[After - 1], volts[After - 1], time[After], volts[After], T);
     }
   };
   const auto settledAfter = [](const TWave& R) {

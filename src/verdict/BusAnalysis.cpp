@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "base/Interpolation.h"
+
 namespace busweave {
 namespace {
 
@@ -13,24 +15,8 @@ struct TPoint2 {
   double V;
 };
 
-// The trace at T, linear between points, the end values outside them.
-double valueAt(const std::vector<double>& Time, const std::vector<double>& Volts, double T) {
-  if (Time.empty()) return 0.0;
-  if (T <= Time.front()) return Volts.front();
-  if (T >= Time.back()) return Volts.back();
-  const auto upper = std::upper_bound(Time.begin(), Time.end(), T);
-  const std::size_t i = static_cast<std::size_t>(upper - Time.begin());
-  const double t0 = Time[i - 1];
-  const double t1 = Time[i];
-  if (t1 <= t0) return Volts[i];
-  return Volts[i - 1] + (Volts[i] - Volts[i - 1]) * (T - t0) / (t1 - t0);
-}
-
 // Where the straight line from A to B reaches Level.
-double crossingTime(TPoint2 A, TPoint2 B, double Level) {
-  if (B.V == A.V) return B.T;
-  return A.T + (Level - A.V) / (B.V - A.V) * (B.T - A.T);
-}
+double crossingTime(TPoint2 A, TPoint2 B, double Level) { return LineCrossing(A.T, A.V, B.T, B.V, Level); }
 
 bool validFor(TBusEdge Edge, double V, const TThresholds& Th) {
   return Edge == TBusEdge::Dominant ? V >= Th.Dominant : V <= Th.Recessive;
@@ -52,7 +38,7 @@ const char* PhaseName(TBusPhase Phase) { return Phase == TBusPhase::Arbitration 
 std::optional<double> FirstCrossing(const std::vector<double>& Time, const std::vector<double>& Volts, TBusEdge Edge,
                                     double From, double Until, const TThresholds& Thresholds) {
   if (Time.empty() || Volts.size() != Time.size() || From > Time.back()) return std::nullopt;
-  TPoint2 previous{From, valueAt(Time, Volts, From)};
+  TPoint2 previous{From, ValueBetween(Time, Volts, From)};
   // A node still in this edge's level has not yet seen the edge before it (a bus longer than a
   // bit): its crossing comes after it has left that level.
   bool left = !validFor(Edge, previous.V, Thresholds);
@@ -90,7 +76,7 @@ TEdgeResponse MeasureResponse(const std::vector<double>& Time, const std::vector
   for (auto i = static_cast<std::size_t>(std::upper_bound(Time.begin(), Time.end(), Crossing) - Time.begin());
        i < Time.size() && Time[i] < end; ++i)
     bit.push_back({Time[i], Volts[i]});
-  const double final = valueAt(Time, Volts, end);
+  const double final = ValueBetween(Time, Volts, end);
   if (end > Crossing) bit.push_back({end, final});
 
   double settledAt = Crossing;
