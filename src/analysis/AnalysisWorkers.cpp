@@ -37,15 +37,6 @@ namespace busweave {
 
 namespace {
 
-void recountMaxima(TBusVerdict& Verdict) {
-  Verdict.MaxArbitrationRate = Verdict.MaxDataRate = 0;
-  for (const TRateVerdict& r : Verdict.Rates)
-    if (r.Works) {
-      std::int64_t& best = r.Phase == TBusPhase::Arbitration ? Verdict.MaxArbitrationRate : Verdict.MaxDataRate;
-      best = std::max(best, r.BitRate);
-    }
-}
-
 // The rate as the full run of its deciding transmitter's stream leaves it: failing with that
 // run's first failure, or working with its least margin unless another transmitter's stream
 // (not run in full) fails.
@@ -241,11 +232,11 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
     }
     if (cancelled) return false;
     if (!changed) break;
-    recountMaxima(Verdict.Bus);
+    CountMaxima(Verdict.Bus);
     AddEyes(ResponsesOf(Runs), reference, Settings, Verdict);
     if (!Only.empty()) break;
   }
-  recountMaxima(Verdict.Bus);
+  CountMaxima(Verdict.Bus);
   return true;
 }
 

@@ -56,6 +56,15 @@ std::optional<double> FirstCrossing(const std::vector<double>& Time, const std::
   return std::nullopt;
 }
 
+void CountMaxima(TBusVerdict& Verdict) {
+  Verdict.MaxArbitrationRate = Verdict.MaxDataRate = 0;
+  for (const TRateVerdict& r : Verdict.Rates)
+    if (r.Works) {
+      std::int64_t& best = r.Phase == TBusPhase::Arbitration ? Verdict.MaxArbitrationRate : Verdict.MaxDataRate;
+      best = std::max(best, r.BitRate);
+    }
+}
+
 std::string RateWords(std::int64_t Rate) {
   char text[32];
   if (Rate % 1000000 == 0)

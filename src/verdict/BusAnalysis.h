@@ -107,4 +107,7 @@ struct TBusVerdict {
   std::int64_t MaxDataRate = 0;
 };
 
+// The highest working rate of each phase, counted again from the rates (0 where none works).
+void CountMaxima(TBusVerdict& Verdict);
+
 }  // namespace busweave

@@ -314,14 +314,9 @@ TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriver
     rate.Works = anyReceiver && !fails;
     return rate;
   };
-  for (const std::int64_t r : Settings.ArbitrationRates) {
-    verdict.Bus.Rates.push_back(judge(TBusPhase::Arbitration, r));
-    if (verdict.Bus.Rates.back().Works) verdict.Bus.MaxArbitrationRate = std::max(verdict.Bus.MaxArbitrationRate, r);
-  }
-  for (const std::int64_t r : Settings.DataRates) {
-    verdict.Bus.Rates.push_back(judge(TBusPhase::Data, r));
-    if (verdict.Bus.Rates.back().Works) verdict.Bus.MaxDataRate = std::max(verdict.Bus.MaxDataRate, r);
-  }
+  for (const std::int64_t r : Settings.ArbitrationRates) verdict.Bus.Rates.push_back(judge(TBusPhase::Arbitration, r));
+  for (const std::int64_t r : Settings.DataRates) verdict.Bus.Rates.push_back(judge(TBusPhase::Data, r));
+  CountMaxima(verdict.Bus);
 
   // The driver's own ceiling: its responses into the reference load decoded as they are.
   TAnalysisSettings alone = Settings;
