@@ -182,7 +182,7 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
     for (TTarget& target : targets) {
       TRateVerdict& rate = *target.Rate;
       const std::string& sender = Plan.Stations[target.Transmitter].Name;
-      const std::string what = std::string(PhaseName(rate.Phase)) + " " + RateWords(rate.BitRate) + " from " + sender;
+      const std::string what = std::string(PhaseName(rate.Phase)) + " " + RateText(rate.BitRate) + " from " + sender;
       if (target.Error.empty() && target.Full.Cancelled) {
         cancelled = true;
         continue;

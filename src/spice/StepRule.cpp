@@ -21,27 +21,6 @@ double ShortLineThreshold(const std::vector<double>& Edges, double Ratio) {
   return shortest(Edges) / Ratio;
 }
 
-std::string TimeText(double Seconds) {
-  struct Unit {
-    double Scale;
-    const char* Name;
-  };
-  static constexpr Unit kUnits[] = {{1.0, "s"}, {1e-3, "ms"}, {1e-6, "us"}, {1e-9, "ns"}, {1e-12, "ps"}, {1e-15, "fs"}};
-  const double magnitude = std::fabs(Seconds);
-  const Unit* unit = &kUnits[std::size(kUnits) - 1];
-  for (const Unit& candidate : kUnits) {
-    if (magnitude >= candidate.Scale * 0.9995) {
-      unit = &candidate;
-      break;
-    }
-  }
-  if (Seconds == 0.0) unit = &kUnits[0];
-  char buffer[32];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, Seconds / unit->Scale, std::chars_format::general, 4);
-  return std::string(buffer, result.ptr) + " " + unit->Name;
-}
-
 TStepChoice ChooseMaxStep(double Span, const std::vector<double>& LineDelays, const std::vector<double>& Edges) {
   TStepChoice choice;
   if (!(Span > 0.0) || !std::isfinite(Span)) return choice;

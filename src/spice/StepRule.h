@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Units.h"
+
 namespace busweave {
 
 struct TStepChoice {
@@ -39,8 +41,5 @@ inline constexpr double DefaultShortLineRatio = 100.0;
 // The delay below which a line is simulated as a direct connection: the shortest positive edge
 // divided by Ratio; 0 (no line is short) without an edge or with a Ratio that is not positive.
 double ShortLineThreshold(const std::vector<double>& Edges, double Ratio);
-
-// A time in engineering form for messages: "1 ns", "0.75 ns", "2 us".
-std::string TimeText(double Seconds);
 
 }  // namespace busweave

@@ -65,15 +65,6 @@ void CountMaxima(TBusVerdict& Verdict) {
     }
 }
 
-std::string RateWords(std::int64_t Rate) {
-  char text[32];
-  if (Rate % 1000000 == 0)
-    std::snprintf(text, sizeof text, "%lld Mbit/s", static_cast<long long>(Rate / 1000000));
-  else
-    std::snprintf(text, sizeof text, "%g kbit/s", static_cast<double>(Rate) / 1000.0);
-  return text;
-}
-
 TEdgeResponse MeasureResponse(const std::vector<double>& Time, const std::vector<double>& Volts, TBusEdge Edge,
                               double Crossing, double BitEnd, const TThresholds& Thresholds) {
   TEdgeResponse response;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Units.h"
+
 namespace busweave {
 
 enum class TBusEdge { Dominant, Recessive };
@@ -18,8 +20,7 @@ enum class TBusPhase { Arbitration, Data };
 // "dominant", "recessive"; "arbitration", "data".
 const char* EdgeName(TBusEdge Edge);
 const char* PhaseName(TBusPhase Phase);
-// A bit rate in the verdict's sentences: "500 kbit/s", "62.5 kbit/s", "2 Mbit/s".
-std::string RateWords(std::int64_t Rate);
+inline std::string RateWords(std::int64_t Rate) { return RateText(Rate); }
 
 // The receiver thresholds applied to the simulated bus voltage (volts).
 struct TThresholds {
