@@ -21,10 +21,8 @@
 #include <cmath>
 #include <iterator>
 
-#include "advice/AdviceSearch.h"
 #include "base/PathText.h"
 #include "drawing/FitNetwork.h"
-#include "editor/CircuitExportCommand.h"
 #include "editor/FindingsPanel.h"
 #include "editor/LineDialog.h"
 #include "editor/NodeDialog.h"
@@ -34,7 +32,6 @@
 #include "picture/QPainterCanvas.h"
 #include "simview/AdviceCommand.h"
 #include "simview/AnalysisCommand.h"
-#include "simview/SimulateCommand.h"
 
 namespace busweave {
 namespace {
@@ -52,7 +49,15 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   setAutoFillBackground(true);
   setPalette(QPalette(Qt::white));
   resize(448, 352);
+  setupView();
+  setupSurfaceKeys();
+  setupMenus();
+  loadDocument(FileName, Size);
+  UpdateEditMenu();
+  RecheckBus();
+}
 
+void TSubForm::setupView() {
   FScrollBox1 = new QScrollArea(this);
   FScrollBox1->setObjectName("ScrollBox1");
   FScrollBox1->setFrameShape(QFrame::NoFrame);
@@ -93,6 +98,9 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
     });
   FScrollBox1->viewport()->installEventFilter(this);
   FPaintBox1->installEventFilter(this);
+}
+
+void TSubForm::setupSurfaceKeys() {
   // A click on the drawing gives the editor the keys of the surface.
   FPaintBox1->setFocusPolicy(Qt::ClickFocus);
   FDeleteUnderPointer = new QAction("Delete", this);
@@ -104,7 +112,9 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   FCancelRubberBand->setShortcutContext(Qt::WidgetWithChildrenShortcut);
   connect(FCancelRubberBand, &QAction::triggered, this, [this] { CancelWire(); });
   addActions({FDeleteUnderPointer, FCancelRubberBand});
+}
 
+void TSubForm::setupMenus() {
   FEdit1 = new QMenu("&Edit", this);
   FUndo1 = FEdit1->addAction("&Undo");
   FUndo1->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_Backspace), QKeySequence(Qt::CTRL | Qt::Key_Z)});
@@ -141,7 +151,9 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
   FOptions1 = new QAction("&Options", this);
   FOptions1->setStatusTip("Define general option");
   connect(FOptions1, &QAction::triggered, this, [this] { Options1Click(); });
+}
 
+void TSubForm::loadDocument(const std::string& FileName, TPoint Size) {
   FNodes = TCanNodes::CreateWithImpedances(FDefaults_.ZLTerm, FDefaults_.NoZL, FDefaults_.LineZL);
   FNodes->OnBeep = [] { QApplication::beep(); };
   FNodes->LoadNetwork(FileName);
@@ -160,8 +172,6 @@ TSubForm::TSubForm(QWidget* Parent, TFrameLink Frame, const std::string& FileNam
     FitDocument();
   else
     SetDocExtent(Size);
-  UpdateEditMenu();
-  RecheckBus();
 }
 
 TSubForm::~TSubForm() { delete FFindingsPanel; }
@@ -388,78 +398,6 @@ std::shared_ptr<const TCanNodes> TSubForm::NetworkSnapshot() {
   return FSnapshot;
 }
 
-void TSubForm::RecheckBus() {
-  TCheckSettings settings;
-  settings.BitRate = FFindingsPanel->BitRate();
-  // The highlight of a finding ends with the change that follows it.
-  if (FMarksSet) {
-    bool unmarked = false;
-    for (int i = 0; i < FNodes->Count(); ++i) {
-      TMyClasses* element = FNodes->Objects(i);
-      unmarked = unmarked || element->FMarked != 0;
-      element->FMarked = 0;
-    }
-    FMarksSet = false;
-    if (unmarked) drawingChanged();
-  }
-  if (FNodes->Count() < FBackgroundCheckFrom) {
-    FCheckDelay->stop();
-    FCheck.Cancel();
-    showFindings(CheckBus(*FNodes, settings));
-    return;
-  }
-  // The copy of a large network for the check is made once a burst of edits has ended, after the
-  // edit has been painted; a result still to come for an earlier state is dropped meanwhile.
-  FCheck.Cancel();
-  FCheckSettings = settings;
-  FCheckDelay->start();
-}
-
-void TSubForm::startBackgroundCheck() {
-  std::shared_ptr<const TCanNodes> snapshot = NetworkSnapshot();
-  FCheck.Run([snapshot, settings = FCheckSettings](const TJobRun&) { return CheckBus(*snapshot, settings); },
-             [this](std::vector<TFinding> Findings) { showFindings(std::move(Findings)); });
-}
-
-bool TSubForm::CheckPending() const { return FCheckDelay->isActive() || FCheck.Busy(); }
-
-void TSubForm::showFindings(std::vector<TFinding> Findings) {
-  FFindingsPanel->ShowFindings(std::move(Findings));
-  if (FHost) FHost->ShowFindings(*this, false);
-}
-
-void TSubForm::CheckBus1Click() {
-  RecheckBus();
-  if (FHost) FHost->ShowFindings(*this, true);
-}
-
-void TSubForm::selectFinding(const TFinding* Finding) {
-  for (int i = 0; i < FNodes->Count(); ++i) FNodes->Objects(i)->FMarked = 0;
-  FMarksSet = Finding != nullptr;
-  if (Finding) {
-    std::optional<TPoint> first;
-    for (const TPoint& p : Finding->Nodes)
-      if (TNode* node = FNodes->NodeAt(p)) {
-        node->FMarked = 1;
-        if (!first) first = p;
-      }
-    for (const std::string& key : Finding->Wires) {
-      int index = 0;
-      if (TTrmLine* wire = FNodes->Find(key, index) ? FNodes->WireAtIndex(index) : nullptr) {
-        wire->FMarked = 1;
-        if (!first)
-          first = TPoint{wire->FStart.X + (wire->FEnd.X - wire->FStart.X) / 2,
-                         wire->FStart.Y + (wire->FEnd.Y - wire->FStart.Y) / 2};
-      }
-    }
-    // Bring the first element to the middle of the editor.
-    if (first) scrollToMiddle({first->X, FExtent.Y - first->Y});
-  }
-  drawingChanged();
-  FPaintBox1->update();
-  if (FFrame.PaintBox) FFrame.PaintBox->update();
-}
-
 void TSubForm::SetShowGrid(bool Show) {
   FShowGrid = Show;
   FPaintBox1->update();
@@ -638,104 +576,6 @@ void TSubForm::ApplyOptions(const TDocumentOptions& Options) {
   if (FFrame.SetExportFont) FFrame.SetExportFont(Options.PictureFont);
   FDrawingFont = Options.DrawingFont;
   RepaintAll();
-}
-
-void TSubForm::Network1Click() {
-  if (!FHost) return;
-  Network(
-      this, *FNodes, [this] { RepaintAll(); }, FHost->Prompts());
-}
-
-void TSubForm::Simulate1Click() {
-  if (!FHost) return;
-  if (!FSimulation) FSimulation = new TSimulateCommand(this, *FNodes, FHost->Prompts(), [this] { RepaintAll(); });
-  FSimulation->Run();
-}
-
-void TSubForm::AnalyzeBus1Click() {
-  if (!FHost) return;
-  if (!FAnalysis) {
-    const auto mark = [this](const std::vector<TPoint>& Nodes) {
-      TFinding pair;
-      pair.Nodes = Nodes;
-      selectFinding(&pair);
-    };
-    const auto show = [this](bool Raise) {
-      if (FHost) FHost->ShowAnalysis(*this, Raise);
-    };
-    FAnalysis = new TAnalysisCommand(
-        this, *FNodes, FHost->Prompts(), [this] { RepaintAll(); }, mark, show);
-  }
-  FAnalysis->Run();
-}
-
-TAnalysisPanel* TSubForm::AnalysisPanel() const { return FAnalysis ? FAnalysis->Panel() : nullptr; }
-
-void TSubForm::Advise1Click() {
-  if (!FHost) return;
-  if (!FAdvice) {
-    const auto apply = [this](const std::vector<TEdit>& Edits) { return ApplyEdits(Edits); };
-    const auto show = [this](bool Raise) {
-      if (FHost) FHost->ShowAdvice(*this, Raise);
-    };
-    FAdvice = new TAdviceCommand(this, *FNodes, FHost->Prompts(), apply, show);
-  }
-  FAdvice->Run();
-}
-
-TAdvicePanel* TSubForm::AdvicePanel() const { return FAdvice ? FAdvice->Panel() : nullptr; }
-
-std::optional<QString> TSubForm::ApplyEdits(const std::vector<TEdit>& Edits) {
-  for (const TEdit& edit : Edits)
-    if (const std::optional<QString> why = editOutOfDate(edit)) return why;
-  // A value that does not fit its field is refused before anything changes.
-  try {
-    busweave::ApplyEdits(*FNodes->Snapshot(), Edits);
-  } catch (const std::exception& error) {
-    return QString::fromStdString(error.what());
-  }
-  stampAction();
-  std::vector<TReach> changed;
-  for (const TEdit& edit : Edits) {
-    const int index = FNodes->IndexOf(edit.Key);
-    changed.push_back(reachOf(*FNodes->Objects(index)));
-    if (const TNode* node = FNodes->NodeAtIndex(index))
-      FNodes->BackupNode(node);
-    else
-      FNodes->BackupWire(FNodes->WireAtIndex(index));
-  }
-  busweave::ApplyEdits(*FNodes, Edits);
-  for (const TEdit& edit : Edits) changed.push_back(reachOf(*FNodes->Objects(FNodes->IndexOf(edit.Key))));
-  repaintChanged(changed);
-  UpdateEditMenu();
-  return std::nullopt;
-}
-
-std::optional<QString> TSubForm::editOutOfDate(const TEdit& Edit) const {
-  const int index = FNodes->IndexOf(Edit.Key);
-  const auto nodeName = [this](TPoint P) {
-    const TNode* node = FNodes->NodeAt(P);
-    return node ? QString::fromStdString(NameToUtf8(node->FName))
-                : QString("the wire end at (%1, %2)").arg(P.X).arg(P.Y);
-  };
-  const TNode* node = index >= 0 ? FNodes->NodeAtIndex(index) : nullptr;
-  const TTrmLine* wire = index >= 0 ? FNodes->WireAtIndex(index) : nullptr;
-  if (node && Edit.Field == "resistance") {
-    if (node->FResistance == Edit.Was) return std::nullopt;
-    return QString("the resistance of %1 is %2 ohms now, not the %3 ohms the change was found for.")
-        .arg(nodeName(node->FPos))
-        .arg(node->FResistance)
-        .arg(Edit.Was);
-  }
-  if (wire && Edit.Field == "length") {
-    if (wire->FLength == Edit.Was) return std::nullopt;
-    return QString("the wire from %1 to %2 is %3 mm long now, not the %4 mm the change was found for.")
-        .arg(nodeName(wire->FStart), nodeName(wire->FEnd))
-        .arg(wire->FLength)
-        .arg(Edit.Was);
-  }
-  return QString("the network no longer has the %1 %2 the change edits; it was moved or deleted since the search.")
-      .arg(Edit.Field == "length" ? "wire" : "node", QString::fromStdString(Edit.Key));
 }
 
 }  // namespace busweave

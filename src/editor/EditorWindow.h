@@ -236,6 +236,13 @@ class TSubForm : public QWidget {
   void ReportLoadProblem();
 
  private:
+  // The constructor's steps, in this order: the scroll area and the drawing surface with its
+  // timers; the surface's own keys; the Edit menu, the findings panel and the Options action; the
+  // network file (the document's extent is Size when it has no node).
+  void setupView();
+  void setupSurfaceKeys();
+  void setupMenus();
+  void loadDocument(const std::string& FileName, TPoint Size);
   void PaintBox1Paint(QPaintEvent* Event);
   // An empty network writes no file; the user is told so instead of seeing nothing happen.
   void reportNothingWritten(QWidget* Owner, const std::string& Path);
