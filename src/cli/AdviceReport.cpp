@@ -4,6 +4,8 @@
 #include <map>
 
 #include "cli/AnalysisReport.h"
+#include "plot/EyePlot.h"
+#include "plot/Plot.h"
 
 namespace busweave::cli {
 namespace {
@@ -54,38 +56,26 @@ std::string marginCurve(const TProposal& P, double Required) {
   double found = 0.0;
   for (const TEdit& e : P.Edits)
     if (e.Key == c.Wires[0]) found = static_cast<double>(e.Value) / 1000.0;
-  constexpr double W = 420, H = 220, L = 50, R = 10, T = 10, B = 34;
-  const double xMax = static_cast<double>(c.Lengths[0]) / 1000.0;
-  double yMax = Required * 1e9 * 1.5;
-  for (const auto& [m, ns] : points) yMax = std::max(yMax, ns * 1.1);
-  const auto x = [&](double M) { return L + (W - L - R) * M / xMax; };
-  const auto y = [&](double Ns) { return T + (H - T - B) * (1.0 - Ns / yMax); };
-  std::string svg =
-      "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 420 220\" width=\"420\" height=\"220\" "
-      "font-size=\"11\">\n<rect x=\"50\" y=\"10\" width=\"360\" height=\"176\" fill=\"none\" "
-      "stroke=\"#888\"/>\n";
-  for (int i = 0; i <= 4; ++i) {
-    svg += "<text x=\"" + NumberText(x(xMax * i / 4)) + "\" y=\"" + NumberText(H - 20) + "\" text-anchor=\"middle\">" +
-           NumberText(xMax * i / 4, "%.2f") + " m</text>\n";
-    svg += "<text x=\"46\" y=\"" + NumberText(y(yMax * i / 4) + 4) + "\" text-anchor=\"end\">" +
-           NumberText(yMax * i / 4, "%.0f") + " ns</text>\n";
+  TPlot plot;
+  plot.XTitle = QString::fromStdString("Length of " +
+                                       (c.Groups.empty() ? std::string("the wire") : c.Groups.front().What) + " [m]");
+  plot.YTitle = "Least margin [ns]";
+  plot.XTo = static_cast<double>(c.Lengths[0]) / 1000.0;
+  plot.YTo = Required * 1e9 * 1.5;
+  // Lengths that fail leave less than no margin: the axis reaches down to them.
+  for (const auto& [m, ns] : points) {
+    plot.YFrom = std::min(plot.YFrom, ns * 1.1);
+    plot.YTo = std::max(plot.YTo, ns * 1.1);
   }
-  svg += "<text x=\"230\" y=\"" + NumberText(H - 4) + "\" text-anchor=\"middle\">length of " +
-         HtmlEscaped(c.Groups.empty() ? std::string("the wire") : c.Groups.front().What) + "</text>\n";
-  svg += "<line x1=\"50\" x2=\"410\" y1=\"" + NumberText(y(Required * 1e9)) + "\" y2=\"" +
-         NumberText(y(Required * 1e9)) + "\" stroke=\"#c0392b\" stroke-dasharray=\"4 3\"/>\n";
-  svg += "<polyline fill=\"none\" stroke=\"#1f5fbf\" points=\"";
-  for (const auto& [m, ns] : points) svg += NumberText(x(m), "%.1f") + "," + NumberText(y(ns), "%.1f") + " ";
-  svg += "\"/>\n";
-  for (const auto& [m, ns] : points)
-    svg += "<circle cx=\"" + NumberText(x(m), "%.1f") + "\" cy=\"" + NumberText(y(ns), "%.1f") +
-           "\" r=\"2.5\" fill=\"#1f5fbf\"/>\n";
-  if (found > 0)
-    svg += "<line x1=\"" + NumberText(x(found)) + "\" x2=\"" + NumberText(x(found)) +
-           "\" y1=\"10\" y2=\"186\" stroke=\"#17702b\" stroke-width=\"1.5\"/>\n";
+  plot.Legend = false;
+  TPlotCurve curve{"least margin", QColor(0x1f5fbf), {}, true, 1.2, 2.5};
+  for (const auto& [m, ns] : points) curve.Points.append(QPointF(m, ns));
+  plot.Traces.push_back(std::move(curve));
+  plot.Levels = {{Required * 1e9, "required", QColor(0xc0392b)}};
+  if (found > 0) plot.Marks = {{found, "found", kWorkingSampleColor, Qt::SolidLine}};
   return "<p>The least timing margin at the asked data rate of the streams run at each length tried (the "
          "required margin dashed, the length found in green):</p>\n" +
-         svg + "</svg>\n";
+         PlotSvgText(plot, 420, 220);
 }
 
 }  // namespace

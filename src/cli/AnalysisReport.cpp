@@ -1,7 +1,9 @@
 #include "cli/AnalysisReport.h"
 
+#include <QFont>
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 #include <utility>
 
 #include "cli/CliCommon.h"
@@ -9,6 +11,8 @@
 #include "model/NetworkContainer.h"
 #include "picture/MarkupText.h"
 #include "picture/PictureRendering.h"
+#include "plot/EyePlot.h"
+#include "plot/Plot.h"
 
 namespace busweave::cli {
 namespace {
@@ -22,74 +26,23 @@ constexpr const char* kReportStyle =
     ".ok{color:#17702b;font-weight:bold}.fail{color:#b00;font-weight:bold}.drawing svg{max-width:100%;"
     "height:auto;border:1px solid #ddd}.num{text-align:right}";
 
-// An SVG plot's frame: time in ns across, volts up, five labels on each axis.
-struct TSvgPlot {
-  static constexpr double L = 50, R = 10, T = 10, B = 30;
-  double W, H, TMax, VMin, VMax;
-  double X(double Seconds) const { return L + (W - L - R) * Seconds / TMax; }
-  double Y(double Volts) const { return T + (H - T - B) * (VMax - Volts) / (VMax - VMin); }
-  std::string Frame() const {
-    std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + NumberText(W) + " " + NumberText(H) +
-                      "\" width=\"" + NumberText(W) + "\" height=\"" + NumberText(H) + "\" font-size=\"11\">\n";
-    svg += "<rect x=\"" + NumberText(L) + "\" y=\"" + NumberText(T) + "\" width=\"" + NumberText(W - L - R) +
-           "\" height=\"" + NumberText(H - T - B) + "\" fill=\"none\" stroke=\"#888\"/>\n";
-    for (int i = 0; i <= 4; ++i) {
-      const double t = TMax * i / 4;
-      svg += "<text x=\"" + NumberText(X(t)) + "\" y=\"" + NumberText(H - 12) + "\" text-anchor=\"middle\">" +
-             NumberText(t * 1e9, "%.0f") + " ns</text>\n";
-      const double v = VMin + (VMax - VMin) * i / 4;
-      svg += "<text x=\"" + NumberText(L - 4) + "\" y=\"" + NumberText(Y(v) + 4) + "\" text-anchor=\"end\">" +
-             NumberText(v, "%.2f") + " V</text>\n";
-    }
-    return svg;
-  }
-};
+// The plots' text: the page's own sans-serif at its 11 pixels.
+QFont reportFont() {
+  QFont font("sans-serif");
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  return font;
+}
 
-// The colours of the sample points: the eye diagrams' green at a rate that works.
-constexpr const char* kWorkingMark = "#17702b";
-constexpr const char* kFailingMark = "#b05000";
-
-// A line at each sample point within the plot, its label at the foot of the area: left to
-// right, each in the lowest row where it meets no label before it (the text's width estimated
-// from the font size).
-std::string sampleMarks(const TSvgPlot& Plot, const std::vector<TEdgeSamplePoint>& Points) {
-  constexpr double kCharWidth = 6.2;
-  constexpr double kRow = 13;
-  std::vector<const TEdgeSamplePoint*> order;
+// A line at each sample point within the plot, labelled with its rate: solid at a rate that
+// works, dashed at one that fails. The plot stacks labels that would meet.
+std::vector<TPlotLine> sampleMarks(const std::vector<TEdgeSamplePoint>& Points, double UnitFactor) {
+  std::vector<TPlotLine> marks;
   for (const TEdgeSamplePoint& point : Points)
-    if (point.Time >= 0 && point.Time <= Plot.TMax) order.push_back(&point);
-  std::stable_sort(order.begin(), order.end(),
-                   [](const TEdgeSamplePoint* A, const TEdgeSamplePoint* B) { return A->Time < B->Time; });
-  std::vector<std::vector<std::pair<double, double>>> rows;
-  std::string svg;
-  std::string labels;  // after every line, so that no line crosses a label
-  for (const TEdgeSamplePoint* point : order) {
-    const double x = Plot.X(point->Time);
-    const char* colour = point->Works ? kWorkingMark : kFailingMark;
-    svg += "<line x1=\"" + NumberText(x) + "\" x2=\"" + NumberText(x) + "\" y1=\"" + NumberText(TSvgPlot::T) +
-           "\" y2=\"" + NumberText(Plot.H - TSvgPlot::B) + "\" stroke=\"" + colour + "\" stroke-width=\"1.2\"" +
-           (point->Works ? "" : " stroke-dasharray=\"5 3\"") + "/>\n";
-    const std::string label = "sample point " + RateText(point->BitRate);
-    const double width = kCharWidth * static_cast<double>(label.size());
-    // Right of the line, or left of it where the plot ends first.
-    const bool right = x + 3 + width <= Plot.W - TSvgPlot::R;
-    const std::pair<double, double> span = right ? std::pair{x + 3, x + 3 + width} : std::pair{x - 3 - width, x - 3};
-    std::size_t row = 0;
-    while (row < rows.size() && std::any_of(rows[row].begin(), rows[row].end(), [&](const auto& Taken) {
-             return span.first < Taken.second + 4 && Taken.first < span.second + 4;
-           }))
-      ++row;
-    if (row == rows.size()) rows.emplace_back();
-    rows[row].push_back(span);
-    // On a pale ground, so that the traces beneath do not cross the text.
-    const double baseline = Plot.H - TSvgPlot::B - 4 - kRow * static_cast<double>(row);
-    labels += "<rect x=\"" + NumberText(span.first - 2) + "\" y=\"" + NumberText(baseline - 10) + "\" width=\"" +
-              NumberText(width + 4) + "\" height=\"13\" fill=\"#fff\" fill-opacity=\"0.8\"/>\n";
-    labels += "<text x=\"" + NumberText(right ? span.first : span.second) + "\" y=\"" + NumberText(baseline) +
-              "\" fill=\"" + colour + "\"" + (right ? "" : " text-anchor=\"end\"") + ">" + HtmlEscaped(label) +
-              "</text>\n";
-  }
-  return svg + labels;
+    marks.push_back({point.Time * UnitFactor, QString::fromStdString("sample point " + RateText(point.BitRate)),
+                     point.Works ? kWorkingSampleColor : kFailingSampleColor,
+                     point.Works ? Qt::SolidLine : Qt::DashLine});
+  return marks;
 }
 
 // What the sample points drawn are, in a sentence after the one before; nothing without them.
@@ -107,17 +60,6 @@ std::string samplePointsText(const std::vector<TEdgeSamplePoint>& Points) {
 }
 
 }  // namespace
-
-std::string RateText(std::int64_t Rate) {
-  char text[32];
-  if (Rate >= 1000000 && Rate % 1000 == 0)
-    std::snprintf(text, sizeof text, "%g Mbit/s", static_cast<double>(Rate) / 1e6);
-  else if (Rate >= 1000)
-    std::snprintf(text, sizeof text, "%g kbit/s", static_cast<double>(Rate) / 1e3);
-  else
-    std::snprintf(text, sizeof text, "%lld bit/s", static_cast<long long>(Rate));
-  return text;
-}
 
 std::string NsText(const std::optional<double>& Seconds) {
   if (!Seconds) return "never";
@@ -163,37 +105,42 @@ std::string ReportHead(const std::string& Title, const std::string& ExtraStyle) 
          "</title>\n<style>" + kReportStyle + ExtraStyle + "</style></head><body>\n";
 }
 
+std::string PlotSvgText(const TPlot& Plot, int Width, int Height) {
+  // The plot's text is measured with the fonts of a graphical application.
+  if (!EnsureGuiApplication()) return "";
+  return PlotSvgElement(Plot, QSize(Width, Height), reportFont()).toStdString();
+}
+
 // A plot of the transmitter's and the receiver's node voltage with the thresholds.
 std::string WaveformSvg(const TPlotTrace& Sent, const TPlotTrace& Seen, const std::string& SentName,
                         const std::string& SeenName, const TThresholds& Th,
                         const std::vector<TEdgeSamplePoint>& SamplePoints) {
-  constexpr double W = 640, H = 240, L = TSvgPlot::L, R = TSvgPlot::R, T = TSvgPlot::T;
   double tMax = 0, vMin = std::min(0.0, Th.Recessive), vMax = Th.Dominant;
   for (const TPlotTrace* t : {&Sent, &Seen}) {
     if (!t->Time.empty()) tMax = std::max(tMax, t->Time.back());
     for (const double v : t->Volts) vMin = std::min(vMin, v), vMax = std::max(vMax, v);
   }
   if (tMax <= 0) tMax = 1e-9;
-  vMax += 0.1 * (vMax - vMin);
-  const TSvgPlot plot{W, H, tMax, vMin, vMax};
-  const auto x = [&](double t) { return plot.X(t); };
-  const auto y = [&](double v) { return plot.Y(v); };
-  std::string svg = plot.Frame();
-  for (const double level : {Th.Dominant, Th.Recessive})
-    svg += "<line x1=\"" + NumberText(L) + "\" x2=\"" + NumberText(W - R) + "\" y1=\"" + NumberText(y(level)) +
-           "\" y2=\"" + NumberText(y(level)) + "\" stroke=\"#999\" stroke-dasharray=\"4 3\"/>\n";
-  for (const auto& [trace, colour] : {std::pair{&Sent, "#1f5fbf"}, std::pair{&Seen, "#c0392b"}}) {
-    svg += "<polyline fill=\"none\" stroke=\"" + std::string(colour) + "\" stroke-width=\"1.2\" points=\"";
-    for (std::size_t i = 0; i < trace->Time.size(); ++i)
-      svg += NumberText(x(trace->Time[i]), "%.1f") + "," + NumberText(y(trace->Volts[i]), "%.1f") + " ";
-    svg += "\"/>\n";
+  const auto [unit, factor] = TimeUnit(tMax);
+  TPlot plot;
+  plot.XTitle = "Time from the TXD edge [" + unit + "]";
+  plot.YTitle = "Voltage [V]";
+  plot.XTo = tMax * factor;
+  plot.YFrom = vMin;
+  plot.YTo = vMax + 0.1 * (vMax - vMin);
+  for (const auto& [trace, name, colour] :
+       {std::tuple{&Sent, QString::fromStdString(SentName) + " (transmitter)", QColor(0x1f5fbf)},
+        std::tuple{&Seen, QString::fromStdString(SeenName) + " (receiver)", QColor(0xc0392b)}}) {
+    TPlotCurve curve{name, colour, {}, true, 1.2};
+    for (std::size_t i = 0; i < std::min(trace->Time.size(), trace->Volts.size()); ++i)
+      curve.Points.append(QPointF(trace->Time[i] * factor, trace->Volts[i]));
+    plot.Traces.push_back(std::move(curve));
   }
-  svg += sampleMarks(plot, SamplePoints);
-  svg += "<text x=\"" + NumberText(L + 6) + "\" y=\"" + NumberText(T + 14) + "\" fill=\"#1f5fbf\">" +
-         HtmlEscaped(SentName) + " (transmitter)</text>\n";
-  svg += "<text x=\"" + NumberText(L + 6) + "\" y=\"" + NumberText(T + 28) + "\" fill=\"#c0392b\">" +
-         HtmlEscaped(SeenName) + " (receiver)</text>\n</svg>\n";
-  return svg;
+  const QColor levels(0x99, 0x99, 0x99);
+  plot.Levels = {{Th.Dominant, QString("dominant %1 V").arg(Th.Dominant), levels},
+                 {Th.Recessive, QString("recessive %1 V").arg(Th.Recessive), levels}};
+  plot.Marks = sampleMarks(SamplePoints, factor);
+  return PlotSvgText(plot, 640, 240);
 }
 
 // The drawing as inline SVG, without the XML prolog and scaled to the page.
@@ -211,37 +158,12 @@ std::string DrawingSvg(TCanNodes& Net, const std::string& File, std::string& Pro
   }
 }
 
-// A station's bits folded onto one bit time, with the thresholds and the sample point.
 std::pair<double, double> EyeRange(const std::vector<const TEye*>& Eyes, const TThresholds& Th) {
-  double vMin = std::min(0.0, Th.Recessive), vMax = Th.Dominant;
-  for (const TEye* eye : Eyes)
-    for (const TWave& bit : eye->Bits)
-      for (const double v : bit.Volts) vMin = std::min(vMin, v), vMax = std::max(vMax, v);
-  return {vMin, vMax + 0.1 * (vMax - vMin)};
+  return EyeVoltRange(Eyes, Th);
 }
 
 std::string EyeSvg(const TEye& Eye, const TThresholds& Th, std::optional<std::pair<double, double>> Volts) {
-  constexpr double W = 420, H = 240, L = TSvgPlot::L, R = TSvgPlot::R, T = TSvgPlot::T, B = TSvgPlot::B;
-  const auto [vMin, vMax] = Volts ? *Volts : EyeRange({&Eye}, Th);
-  const double tMax = Eye.BitTime > 0 ? Eye.BitTime : 1e-9;
-  const TSvgPlot plot{W, H, tMax, vMin, vMax};
-  const auto x = [&](double t) { return plot.X(t); };
-  const auto y = [&](double v) { return plot.Y(v); };
-  std::string svg = plot.Frame();
-  for (const TWave& bit : Eye.Bits) {
-    svg += "<polyline fill=\"none\" stroke=\"#1f5fbf\" stroke-opacity=\"0.45\" stroke-width=\"1\" points=\"";
-    for (std::size_t i = 0; i < bit.Time.size(); ++i)
-      svg += NumberText(x(bit.Time[i]), "%.1f") + "," + NumberText(y(bit.Volts[i]), "%.1f") + " ";
-    svg += "\"/>\n";
-  }
-  for (const double level : {Th.Dominant, Th.Recessive})
-    svg += "<line x1=\"" + NumberText(L) + "\" x2=\"" + NumberText(W - R) + "\" y1=\"" + NumberText(y(level)) +
-           "\" y2=\"" + NumberText(y(level)) + "\" stroke=\"#c0392b\" stroke-dasharray=\"4 3\"/>\n";
-  svg += "<line x1=\"" + NumberText(x(Eye.SamplePoint)) + "\" x2=\"" + NumberText(x(Eye.SamplePoint)) + "\" y1=\"" +
-         NumberText(T) + "\" y2=\"" + NumberText(H - B) + "\" stroke=\"#17702b\" stroke-width=\"1.5\"/>\n";
-  svg += "<text x=\"" + NumberText(x(Eye.SamplePoint) + 4) + "\" y=\"" + NumberText(T + 12) +
-         "\" fill=\"#17702b\">sample point</text>\n";
-  return svg + "</svg>\n";
+  return PlotSvgText(EyePlot(Eye, Th, Volts ? *Volts : EyeVoltRange({&Eye}, Th)), 420, 240);
 }
 
 std::string AnalysisReportHtml(const TAnalysis& A, const TStreamVerdict& Stream, const std::vector<TFinding>& Findings,

@@ -12,13 +12,15 @@
 #include <vector>
 
 #include "analysis/AnalysisRun.h"
+#include "base/Units.h"
 #include "model/BusCheck.h"
 #include "verdict/BusAnalysis.h"
 #include "verdict/StreamVerdict.h"
 
 namespace busweave {
 class TCanNodes;
-}
+struct TPlot;
+}  // namespace busweave
 
 namespace busweave::cli {
 
@@ -36,8 +38,6 @@ struct TAnalysis {
 std::string HtmlEscaped(const std::string& Text);
 // A number in a printf format: "%.4g" reads 0.9, 255, 1.234e+06.
 std::string NumberText(double Value, const char* Format = "%.4g");
-// "500 kbit/s", "2 Mbit/s", "800 bit/s".
-std::string RateText(std::int64_t Rate);
 // "335.2 ns"; "never" for no time.
 std::string NsText(const std::optional<double>& Seconds);
 // What decided a rate, in words.
@@ -52,7 +52,11 @@ std::string ReportHead(const std::string& Title, const std::string& ExtraStyle =
 // The network's drawing as inline SVG (no XML prolog), as the picture command renders it. Empty,
 // with Problem saying why, when it cannot be drawn.
 std::string DrawingSvg(TCanNodes& Net, const std::string& File, std::string& Problem);
-// A station's bits folded onto one bit time, with the thresholds and the sample point.
+// A plot as inline SVG of Width by Height pixels, drawn by the plot routine the waveform window
+// uses; empty when no graphical application can be made to measure its text.
+std::string PlotSvgText(const TPlot& Plot, int Width, int Height);
+// A station's bits folded onto one bit time, with the thresholds and the sample point, over
+// Volts (or its own range).
 std::string EyeSvg(const TEye& Eye, const TThresholds& Thresholds,
                    std::optional<std::pair<double, double>> Volts = std::nullopt);
 // The voltage range an eye is drawn over (with room above): eyes drawn side by side share it.

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "picture/MarkupText.h"
+
 namespace busweave {
 namespace {
 
@@ -101,6 +103,13 @@ QString SiText(double Value) {
   return QString::number(mantissa, 'g', 3) + QString::fromUtf8(prefixes[static_cast<std::size_t>(exponent / 3 + 5)]);
 }
 
+std::pair<QString, double> TimeUnit(double Span) {
+  if (Span >= 1e-3) return {"ms", 1e3};
+  if (Span >= 1e-6) return {QString::fromUtf8("\u00b5s"), 1e6};
+  if (Span >= 1e-9) return {"ns", 1e9};
+  return {"ps", 1e12};
+}
+
 QColor PlotTraceColor(int Index) {
   static const std::array<QRgb, 32> colors = {
       0x1f77b4, 0xd62728, 0x2ca02c, 0xff7f0e, 0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f, 0xbcbd22, 0x17becf, 0x000080,
@@ -121,7 +130,13 @@ TPlotLayout::TPlotLayout(const TPlot& Plot, const QRectF& Target, const QFont& F
   for (const TPlotTick& tick : LinearTicks(FYFrom, FYTo))
     labelWidth = std::max(labelWidth, metrics.horizontalAdvance(tick.Label));
   const double left = Target.left() + line + labelWidth + 10;
-  const double top = Target.top() + line / 2 + 4;
+  double top = Target.top() + line / 2 + 4;
+  if (!Plot.Title.isEmpty()) {
+    const QRectF room(Target.left() + 4, Target.top() + 2, std::max(1.0, Target.width() - 8), Target.height());
+    const QRectF needed = metrics.boundingRect(room, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, Plot.Title);
+    FTitle = QRectF(room.topLeft(), QSizeF(room.width(), needed.height()));
+    top += FTitle.height() + 2;
+  }
   const double bottom = Target.bottom() - 2 * line - 8;
 
   double legendWidth = 0.0;
@@ -255,19 +270,29 @@ void paintAxes(QPainter& Painter, const TPlot& Plot, const TPlotLayout& Layout) 
 
 void paintTrace(QPainter& Painter, const TPlotCurve& Trace, const TPlotLayout& Layout) {
   QPen pen(Trace.Color);
-  pen.setWidthF(1.5);
+  pen.setWidthF(Trace.Width);
   Painter.setPen(pen);
+  Painter.setBrush(Qt::NoBrush);
   QPolygonF piece;
+  QPolygonF dots;
   for (const QPointF& point : Trace.Points) {
     if (!std::isfinite(point.x()) || !std::isfinite(point.y())) {
       Painter.drawPolyline(piece);
       piece.clear();
       continue;
     }
-    piece << Layout.ToTarget(point.x(), point.y());
+    // A tenth of a pixel: finer is invisible, and an SVG of many points stays small.
+    const QPointF at = Layout.ToTarget(point.x(), point.y());
+    dots << QPointF(std::round(at.x() * 10) / 10, std::round(at.y() * 10) / 10);
+    if (piece.isEmpty() || piece.back() != dots.back()) piece << dots.back();
   }
   if (piece.size() == 1) piece << piece.front();  // a lone point still shows
   Painter.drawPolyline(piece);
+  if (Trace.DotRadius <= 0) return;
+  Painter.setPen(Qt::NoPen);
+  Painter.setBrush(Trace.Color);
+  for (const QPointF& dot : dots) Painter.drawEllipse(dot, Trace.DotRadius, Trace.DotRadius);
+  Painter.setBrush(Qt::NoBrush);
 }
 
 void paintLines(QPainter& Painter, const TPlot& Plot, const TPlotLayout& Layout) {
@@ -326,6 +351,10 @@ void PaintPlot(QPainter& Painter, const TPlot& Plot, const TPlotLayout& Layout) 
   Painter.setRenderHint(QPainter::Antialiasing);
   Painter.setFont(Layout.Font());
   Painter.fillRect(Layout.Target(), kGround);
+  if (!Plot.Title.isEmpty()) {
+    Painter.setPen(kText);
+    Painter.drawText(Layout.TitleArea(), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, Plot.Title);
+  }
   paintAxes(Painter, Plot, Layout);
   Painter.save();
   Painter.setClipRect(Layout.Area());
@@ -337,7 +366,10 @@ void PaintPlot(QPainter& Painter, const TPlot& Plot, const TPlotLayout& Layout) 
   Painter.restore();
 }
 
-QByteArray PlotSvg(const TPlot& Plot, QSize Size, const QFont& Font, const QString& Title) {
+namespace {
+
+// Resolution is the pixels per inch the document's size in millimetres assumes.
+QByteArray svgDocument(const TPlot& Plot, QSize Size, const QFont& Font, const QString& Title, int Resolution) {
   QByteArray bytes;
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
@@ -345,12 +377,28 @@ QByteArray PlotSvg(const TPlot& Plot, QSize Size, const QFont& Font, const QStri
   generator.setOutputDevice(&buffer);
   generator.setSize(Size);
   generator.setViewBox(QRect(QPoint(0, 0), Size));
+  generator.setResolution(Resolution);
   generator.setTitle(Title);
   generator.setDescription("Busweave plot");
   QPainter painter(&generator);
   PaintPlot(painter, Plot, TPlotLayout(Plot, QRectF(QPointF(0, 0), QSizeF(Size)), Font));
   painter.end();
-  return bytes;
+  // The generator writes names as they are; a control character in one would leave a file
+  // that XML readers refuse.
+  return QByteArray::fromStdString(
+      MarkupCharactersOnly(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))));
+}
+
+}  // namespace
+
+QByteArray PlotSvg(const TPlot& Plot, QSize Size, const QFont& Font, const QString& Title) {
+  return svgDocument(Plot, Size, Font, Title, QSvgGenerator().resolution());
+}
+
+QByteArray PlotSvgElement(const TPlot& Plot, QSize Size, const QFont& Font) {
+  // At CSS's 96 pixels per inch the millimetres the generator writes are Size's pixels.
+  QByteArray svg = svgDocument(Plot, Size, Font, QString(), 96);
+  return svg.mid(std::max<qsizetype>(0, svg.indexOf("<svg")));
 }
 
 }  // namespace busweave

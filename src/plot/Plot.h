@@ -1,10 +1,10 @@
 #pragma once
 
 // One drawing of an x-y plot for every target: the waveform window paints it on the screen and
-// into PNG and SVG files, and a report or a print can paint the same on their own QPainter, or
-// take it as SVG text. Qt Gui only. The plot is a plain description (axes, traces, levels,
-// marks, cursors); TPlotLayout places its parts on a target rectangle, and PaintPlot draws it
-// there.
+// into PNG and SVG files, the eye view paints its eye diagrams, and busweave-cli's reports take
+// the same as SVG text. Qt Gui only. The plot is a plain description (title, axes, traces,
+// levels, marks, cursors); TPlotLayout places its parts on a target rectangle, and PaintPlot
+// draws it there.
 
 #include <QColor>
 #include <QFont>
@@ -12,6 +12,7 @@
 #include <QPointF>
 #include <QRectF>
 #include <QString>
+#include <utility>
 #include <vector>
 
 class QPainter;
@@ -25,6 +26,9 @@ struct TPlotCurve {
   QColor Color;
   QList<QPointF> Points;
   bool Visible = true;
+  double Width = 1.5;
+  // A dot of this radius on every point, where the points are what was measured (0: none).
+  double DotRadius = 0.0;
 };
 
 // A straight line across the plot at one value: a level (horizontal, at a y value), a mark or a
@@ -37,6 +41,8 @@ struct TPlotLine {
 };
 
 struct TPlot {
+  // A heading above the area, wrapped to the target's width rather than cut (empty: none).
+  QString Title;
   QString XTitle;
   QString YTitle;
   // A logarithmic x axis (frequencies); its range must then be positive.
@@ -70,6 +76,10 @@ std::vector<TPlotTick> LogTicks(double From, double To);
 // A value with an SI prefix and at most three significant digits: 1k, 2.5M, 10m.
 QString SiText(double Value);
 
+// The unit a span of time reads best in ("ms", "µs", "ns", "ps") and the factor that turns
+// seconds into it.
+std::pair<QString, double> TimeUnit(double Span);
+
 // The colour of the Index-th trace: 32 colours that stay apart from each other and from the
 // white ground, then round again.
 QColor PlotTraceColor(int Index);
@@ -85,6 +95,8 @@ class TPlotLayout {
   const QFont& Font() const { return FFont; }
   // The area inside the axes where the traces are drawn.
   const QRectF& Area() const { return FArea; }
+  // Where the title goes, all its lines (empty without a title).
+  const QRectF& TitleArea() const { return FTitle; }
   // The legend entry of a trace (empty without a legend or when it does not fit).
   QRectF LegendEntry(int Trace) const;
   // The trace whose legend entry holds the point, or -1.
@@ -103,6 +115,7 @@ class TPlotLayout {
   QRectF FTarget;
   QFont FFont;
   QRectF FArea;
+  QRectF FTitle;
   std::vector<QRectF> FLegend;
   std::vector<QRectF> FMarkLabels;
   bool FLogX = false;
@@ -115,7 +128,10 @@ class TPlotLayout {
 // Draws the plot on a white ground filling the layout's target.
 void PaintPlot(QPainter& Painter, const TPlot& Plot, const TPlotLayout& Layout);
 
-// The plot as an SVG document of Size pixels, with Title as its title.
+// The plot as an SVG document of Size pixels, with Title as its title. Characters XML does not
+// allow (control characters in a node's name) become U+FFFD, so that every reader opens it.
 QByteArray PlotSvg(const TPlot& Plot, QSize Size, const QFont& Font, const QString& Title);
+// The same as an element to put inside an HTML page: no XML prolog, and Size in CSS pixels.
+QByteArray PlotSvgElement(const TPlot& Plot, QSize Size, const QFont& Font);
 
 }  // namespace busweave

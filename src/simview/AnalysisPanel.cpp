@@ -3,10 +3,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include "base/Units.h"
+#include "plot/EyePlot.h"
 
 namespace busweave {
 
@@ -68,46 +70,23 @@ void TEyeView::paintEvent(QPaintEvent*) {
   const int rows = (count + columns - 1) / columns;
   const double cellW = static_cast<double>(width()) / columns;
   const double cellH = static_cast<double>(height()) / rows;
-  painter.setRenderHint(QPainter::Antialiasing);
+  // The eyes side by side on one voltage scale, so that their openings compare.
+  std::vector<const TEye*> shown;
+  for (const TEye& eye : FEyes) shown.push_back(&eye);
+  const auto volts = EyeVoltRange(shown, FThresholds);
+  QFont plotFont = font();
+  plotFont.setPointSizeF(plotFont.pointSizeF() * 0.85);
   for (int i = 0; i < count; ++i) {
     const TEye& eye = FEyes[static_cast<std::size_t>(i)];
     const QRectF cellRect((i % columns) * cellW, (i / columns) * cellH, cellW, cellH);
-    const QRectF plot = cellRect.adjusted(6, 18, -6, -6);
-    double low = std::min(0.0, FThresholds.Recessive);
-    double high = FThresholds.Dominant;
-    for (const TWave& bit : eye.Bits)
-      for (const double v : bit.Volts) low = std::min(low, v), high = std::max(high, v);
-    high += 0.1 * (high - low);
-    const auto at = [&](double T, double V) {
-      return QPointF(plot.left() + plot.width() * T / eye.BitTime,
-                     plot.top() + plot.height() * (high - V) / (high - low));
-    };
-    painter.setPen(palette().text().color());
-    painter.drawText(cellRect.adjusted(6, 2, -6, 0), Qt::AlignLeft | Qt::AlignTop,
-                     QString::fromStdString(eye.Receiver) + " at " + BitRateText(eye.BitRate) +
-                         (eye.Works ? "" : ": a bit read wrong"));
-    painter.setPen(QPen(QColor(136, 136, 136), 1));
-    painter.drawRect(plot);
-    painter.setPen(QPen(QColor(31, 95, 191, 110), 1));
-    for (const TWave& bit : eye.Bits) {
-      QPainterPath path;
-      for (std::size_t k = 0; k < bit.Time.size(); ++k)
-        k == 0 ? path.moveTo(at(bit.Time[k], bit.Volts[k])) : path.lineTo(at(bit.Time[k], bit.Volts[k]));
-      painter.drawPath(path);
-    }
-    painter.setPen(QPen(QColor(192, 57, 43), 1, Qt::DashLine));
-    for (const double level : {FThresholds.Dominant, FThresholds.Recessive})
-      painter.drawLine(at(0, level), at(eye.BitTime, level));
-    painter.setPen(QPen(eye.Works ? QColor(23, 112, 43) : QColor(180, 0, 0), 1.5));
-    painter.drawLine(at(eye.SamplePoint, high), at(eye.SamplePoint, low));
+    TPlot plot = EyePlot(eye, FThresholds, volts);
+    plot.Title = QString::fromStdString(eye.Receiver) + " at " + BitRateText(eye.BitRate) +
+                 (eye.Works ? "" : ": a bit read wrong");
+    PaintPlot(painter, plot, TPlotLayout(plot, cellRect.adjusted(1, 1, -1, -1), plotFont));
   }
 }
 
-QString BitRateText(std::int64_t Rate) {
-  if (Rate >= 1000000 && Rate % 1000 == 0) return QString::number(static_cast<double>(Rate) / 1e6, 'g', 6) + " Mbit/s";
-  if (Rate >= 1000) return QString::number(static_cast<double>(Rate) / 1e3, 'g', 6) + " kbit/s";
-  return QString::number(Rate) + " bit/s";
-}
+QString BitRateText(std::int64_t Rate) { return QString::fromStdString(RateText(Rate)); }
 
 TAnalysisPanel::TAnalysisPanel(QWidget* Parent) : QWidget(Parent) {
   auto* layout = new QVBoxLayout(this);

@@ -55,8 +55,9 @@ class TAnalysisPanel : public QWidget {
   QString FSummary;  // the verdict's own summary, without a note
 };
 
-// Eye diagrams side by side: each station's bits folded onto one bit time, the thresholds and
-// the sample point drawn.
+// Eye diagrams side by side on one voltage scale: each station's bits folded onto one bit time,
+// the thresholds and the sample point drawn, each eye titled with its station and rate. The
+// drawing is the shared plot routine's.
 class TEyeView : public QWidget {
  public:
   explicit TEyeView(QWidget* Parent = nullptr);

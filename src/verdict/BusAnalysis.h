@@ -20,7 +20,6 @@ enum class TBusPhase { Arbitration, Data };
 // "dominant", "recessive"; "arbitration", "data".
 const char* EdgeName(TBusEdge Edge);
 const char* PhaseName(TBusPhase Phase);
-inline std::string RateWords(std::int64_t Rate) { return RateText(Rate); }
 
 // The receiver thresholds applied to the simulated bus voltage (volts).
 struct TThresholds {

@@ -1,11 +1,15 @@
-// The plot drawing: axis labels, trace colours, and a plot with awkward values drawn as SVG.
+// The plot drawing: axis labels, trace colours, a plot with awkward values drawn as SVG, and the
+// eye diagram as a plot.
 
 #include <gtest/gtest.h>
 
 #include <QFont>
+#include <QFontMetricsF>
+#include <QXmlStreamReader>
 #include <cmath>
 #include <limits>
 
+#include "plot/EyePlot.h"
 #include "plot/Plot.h"
 
 namespace busweave {
@@ -86,6 +90,49 @@ TEST(PlotDrawing, MapsBothWaysAndDrawsAwkwardValues) {
   EXPECT_TRUE(svg.contains("<svg"));
   for (const char* text : {"near", "far \u00e4", "dominant 0.9 V", "100k", "Frequency [Hz]"})
     EXPECT_TRUE(svg.contains(QString::fromUtf8(text))) << text;
+
+  // A node named with a control character still leaves SVG that XML readers open, as a file
+  // and inside a page.
+  plot.Traces[0].Name = QString("A\x01<b>");
+  for (const QByteArray& bytes :
+       {PlotSvg(plot, QSize(640, 400), QFont(), "bus\x1b"), PlotSvgElement(plot, QSize(640, 400), QFont())}) {
+    QXmlStreamReader xml(bytes);
+    while (!xml.atEnd()) xml.readNext();
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+  }
+  EXPECT_TRUE(PlotSvgElement(plot, QSize(640, 400), QFont()).startsWith("<svg"));
+}
+
+TEST(PlotEye, ScaledTitledAndComparable) {
+  TEye eye;
+  eye.BitTime = 500e-9;
+  eye.SamplePoint = 350e-9;
+  eye.Bits = {{{0, 250e-9, 500e-9}, {0.1, 2.0, 2.2}}, {{0, 500e-9}, {2.0, -0.4}}};
+  TEye wide = eye;
+  wide.Bits = {{{0, 500e-9}, {3.0, 0.0}}};
+  const TThresholds thresholds{0.9, 0.5};
+  const auto [low, high] = EyeVoltRange({&eye, &wide}, thresholds);
+  EXPECT_DOUBLE_EQ(low, -0.4);
+  EXPECT_GT(high, 3.0);
+
+  TPlot plot = EyePlot(eye, thresholds, {low, high});
+  EXPECT_EQ(plot.XTitle, "Time in the bit [ns]");
+  EXPECT_DOUBLE_EQ(plot.XTo, 500);
+  EXPECT_DOUBLE_EQ(plot.YTo, high);  // the common range, not the eye's own
+  ASSERT_EQ(plot.Traces.size(), 2u);
+  EXPECT_DOUBLE_EQ(plot.Traces[0].Points[1].x(), 250);
+  ASSERT_EQ(plot.Levels.size(), 2u);
+  EXPECT_DOUBLE_EQ(plot.Levels[1].Value, 0.5);
+  ASSERT_EQ(plot.Marks.size(), 1u);
+  EXPECT_DOUBLE_EQ(plot.Marks[0].Value, 350);
+
+  // A title longer than a narrow cell wraps above the area instead of running out of it.
+  plot.Title = "a station with a long name at 2 Mbit/s: a bit read wrong";
+  const TPlotLayout layout(plot, QRectF(0, 0, 160, 200), QFont());
+  EXPECT_GT(layout.TitleArea().height(), 1.5 * QFontMetricsF(layout.Font()).height());
+  EXPECT_LE(layout.TitleArea().right(), 160);
+  EXPECT_LT(layout.TitleArea().bottom(), layout.Area().top());
+  EXPECT_FALSE(layout.MarkLabel(0).isEmpty());
 }
 
 }  // namespace
