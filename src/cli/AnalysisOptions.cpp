@@ -21,6 +21,11 @@ std::optional<std::int64_t> RateOf(const std::string& Text) {
   if (digits.back() == 'k' || digits.back() == 'K') scale = 1e3;
   if (digits.back() == 'M') scale = 1e6;
   if (scale != 1) digits.pop_back();
+  // Decimal digits with at most one point: no sign, blank, exponent or hexadecimal, which the
+  // number reader would take ("0x3e8", "1e3k").
+  if (digits.find_first_not_of("0123456789.") != std::string::npos ||
+      std::count(digits.begin(), digits.end(), '.') > 1 || digits.find_first_of("0123456789") == std::string::npos)
+    return std::nullopt;
   char* end = nullptr;
   const double value = std::strtod(digits.c_str(), &end);
   if (digits.empty() || *end != '\0' || !std::isfinite(value)) return std::nullopt;

@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "cli/AnalysisOptions.h"
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
 #include "model/BusCheck.h"
@@ -77,8 +78,13 @@ int RunCheck(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   if (args->Files.size() != 1) return Usage(Err, "check needs exactly one FILE", "check");
   TCheckSettings settings;
   std::uint32_t stations = static_cast<std::uint32_t>(settings.MaxStations);
-  if (!WholeOption(*args, "--bitrate", 1000, 10000000, settings.BitRate))
-    return Usage(Err, "--bitrate needs a whole number of bit/s from 1000 to 10000000", "check");
+  if (args->Has("--bitrate")) {
+    // Rates as analyze and advise take them: 250000, 250k, 1M.
+    const auto rate = RateOf(args->Options.at("--bitrate"));
+    if (!rate || *rate > 10000000)
+      return Usage(Err, "--bitrate needs a whole number of bit/s from 1000 to 10000000 (250k and 1M too)", "check");
+    settings.BitRate = static_cast<std::uint32_t>(*rate);
+  }
   if (!WholeOption(*args, "--max-stations", 2, 1000, stations))
     return Usage(Err, "--max-stations needs a whole number from 2 to 1000", "check");
   if (!ohmsOption(*args, "--termination", settings.TerminationMin, settings.TerminationMax))

@@ -160,7 +160,10 @@ TEST_F(CliCheck, RingsAndEmptyNetworksFail) {
 }
 
 TEST_F(CliCheck, OptionsTakeWholeNumbersAndRanges) {
+  // Bit rates as analyze and advise take them; a sign, exponent or hexadecimal is no rate.
+  EXPECT_EQ(check({5000}, {"--bitrate", "250k"}).Code, check({5000}, {"--bitrate", "250000"}).Code);
   for (const Rules& bad : {Rules{"--max-stations", "2.5"}, Rules{"--bitrate", "250000.5"}, Rules{"--bitrate", "1e6"},
+                           Rules{"--bitrate", "0x3e8"}, Rules{"--bitrate", "1e3k"}, Rules{"--bitrate", "20M"},
                            Rules{"--max-stations", "-3"}, Rules{"--termination", "130..100"},
                            Rules{"--cable", "95-140"}, Rules{"--cable", "95..140.5"}}) {
     const Verdict v = check({5000}, bad);
