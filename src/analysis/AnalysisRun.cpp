@@ -17,8 +17,6 @@
 namespace busweave {
 namespace {
 
-// The share of the maximum step within which the translation merges breakpoints.
-constexpr double kBreakpointMerge = 0.25;
 // A response is kept within this share of its swing (thinned for the worker's output).
 constexpr double kResponseShare = 2e-4;
 // How much longer each edge is held when the responses still ring at the end of the hold, and
@@ -51,7 +49,7 @@ TSimulationResult simulate(TNgspiceCircuit circuit, const std::string& What) {
     bool changed = false;
     for (std::string& line : circuit.Lines)
       if (line.rfind(".OPTIONS MINBREAK=", 0) == 0) {
-        line = ".OPTIONS MINBREAK=" + SpiceNumberText(circuit.Step.MaxStep * kBreakpointMerge * finer);
+        line = ".OPTIONS MINBREAK=" + SpiceNumberText(circuit.Step.MaxStep * BreakpointMerge * finer);
         changed = true;
       }
     if (!changed) break;

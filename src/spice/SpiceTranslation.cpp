@@ -25,9 +25,6 @@ std::string joinWords(const std::vector<std::string>& Words) {
   return text;
 }
 
-// Breakpoints closer than this share of the maximum step are one (ngspice's MINBREAK).
-constexpr double kBreakpointMerge = 0.25;
-
 // A lossless line sets a breakpoint one delay ahead wherever the slope at its ends changes by
 // more than this (V/s). ngspice's default of 1 V/s marks every wiggle of a decaying echo: the
 // breakpoints multiply from line to line, steps shrink to a fraction of a nanosecond, and
@@ -458,7 +455,7 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
       if (circuit.Step.MaxStep > 0.0 && !userMinBreak) {
         char buffer[32];
         const auto written =
-            std::to_chars(buffer, buffer + sizeof buffer, spec.Stop + circuit.Step.MaxStep * kBreakpointMerge);
+            std::to_chars(buffer, buffer + sizeof buffer, spec.Stop + circuit.Step.MaxStep * BreakpointMerge);
         stopText.assign(buffer, written.ptr);
       }
       std::string line = ".TRAN " + values[0] + " " + stopText + " " + (values.size() > 2 ? values[2] : "0") + " " +
@@ -478,7 +475,7 @@ TNgspiceCircuit TranslateForNgspice(const TextLines& Circuit, std::stop_token St
   // step resolves (peaks of that bus within 0.0001 % of a run at a tenth of the step, with 40 %
   // fewer points).
   if (circuit.Step.MaxStep > 0.0 && !userMinBreak)
-    circuit.Lines.push_back(".OPTIONS MINBREAK=" + SpiceNumberText(circuit.Step.MaxStep * kBreakpointMerge));
+    circuit.Lines.push_back(".OPTIONS MINBREAK=" + SpiceNumberText(circuit.Step.MaxStep * BreakpointMerge));
   if (shortNotes > kMostShortNotes)
     circuit.Notes.push_back(std::to_string(shortNotes - kMostShortNotes) + " more lines shorter than " +
                             TimeText(circuit.ShortLine) + " are simulated as direct connections");

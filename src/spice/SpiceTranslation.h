@@ -39,6 +39,10 @@ class ESpiceCommandError : public std::runtime_error {
 };
 
 // Choices of the translation; the defaults are what Simulate uses.
+// Breakpoints closer than this share of the maximum step are one (ngspice's MINBREAK); a run
+// that stalls on them is made again with a finer share.
+inline constexpr double BreakpointMerge = 0.25;
+
 struct TTranslationOptions {
   // Where the circuit's lines come from: refusals then name the template and its line, and
   // .include and .lib may read only files in the templates' folder (and what those include).
