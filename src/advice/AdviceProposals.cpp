@@ -226,7 +226,7 @@ TAdvice AdviseFromParts(const TCanNodes& Net, const std::vector<TAdvicePart>& Pa
     return alreadyWorks(search, start, first.File);
   start.Unreachable = unreachableWhy(search, start.Today.Verdict);
   if (!start.Unreachable.empty()) return unreachable(search, start, first.File);
-  const std::optional<TBusLayout> layout = BusLayoutOf(Net);
+  const std::optional<TBusLayout> layout = BusLayoutOf(Net, TTrunkEnds::LineEndTerminations);
   if (!layout) throw EAnalysisError("its wires form a loop or fall apart");
   TFound found;
   found.Candidates = candidatesOf(Net, *layout, start.Today, search.Targets);

@@ -3,166 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <utility>
+
+#include "model/BusLayout.h"
 
 namespace busweave {
 namespace {
-
-// The wiring as a graph: a vertex per node position or wire end, an edge per wire. The
-// adjacency is kept in one array (offsets per vertex) so that a large network is built without
-// an allocation per element.
-struct Edge {
-  int To;
-  int Wire;  // index into TGraph::Wires
-};
-
-struct WireInfo {
-  int A;
-  int B;
-  std::uint32_t LengthMm;
-  const TTrmLine* Wire;
-  int Index;  // position in the container, for its key
-};
-
-struct TGraph {
-  std::vector<TPoint> Points;
-  std::vector<const TNode*> NodeAt;  // per vertex, or null for a wire end without a node
-  std::vector<int> EdgeStart;        // edges of vertex v: Edges[EdgeStart[v] .. EdgeStart[v + 1])
-  std::vector<Edge> Edges;
-  std::vector<WireInfo> Wires;
-
-  std::size_t Degree(int V) const {
-    return static_cast<std::size_t>(EdgeStart[static_cast<std::size_t>(V) + 1] -
-                                    EdgeStart[static_cast<std::size_t>(V)]);
-  }
-  const Edge* begin(int V) const { return Edges.data() + EdgeStart[static_cast<std::size_t>(V)]; }
-  const Edge* end(int V) const { return Edges.data() + EdgeStart[static_cast<std::size_t>(V) + 1]; }
-};
-
-std::uint64_t packPoint(TPoint P) {
-  return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(P.X)) << 32) | static_cast<std::uint32_t>(P.Y);
-}
-
-// Point to vertex number, open addressing.
-class PointTable {
- public:
-  explicit PointTable(std::size_t Expected) {
-    std::size_t size = 16;
-    while (size < 2 * Expected + 1) size *= 2;
-    FSlots.assign(size, {0, -1});
-  }
-  // The vertex of P, numbered Next when P is new (then Added is set).
-  int Find(std::uint64_t P, int Next, bool& Added) {
-    std::size_t mask = FSlots.size() - 1;
-    std::size_t i = static_cast<std::size_t>((P * 0x9E3779B97F4A7C15ull) >> 20) & mask;
-    while (FSlots[i].second >= 0) {
-      if (FSlots[i].first == P) {
-        Added = false;
-        return FSlots[i].second;
-      }
-      i = (i + 1) & mask;
-    }
-    FSlots[i] = {P, Next};
-    Added = true;
-    return Next;
-  }
-
- private:
-  std::vector<std::pair<std::uint64_t, int>> FSlots;
-};
-
-TGraph buildGraph(const TCanNodes& Net) {
-  TGraph graph;
-  PointTable table(static_cast<std::size_t>(Net.Count()) * 2);
-  auto vertex = [&](TPoint P) {
-    bool added = false;
-    const int v = table.Find(packPoint(P), static_cast<int>(graph.Points.size()), added);
-    if (added) {
-      graph.Points.push_back(P);
-      graph.NodeAt.push_back(nullptr);
-    }
-    return v;
-  };
-  for (int i = 0; i < Net.Count(); ++i) {
-    if (const TNode* node = Net.NodeAtIndex(i)) {
-      graph.NodeAt[static_cast<std::size_t>(vertex(node->FPos))] = node;
-    } else if (const TTrmLine* wire = Net.WireAtIndex(i)) {
-      const int a = vertex(wire->FStart);
-      const int b = vertex(wire->FEnd);
-      graph.Wires.push_back({a, b, wire->FLength, wire, i});
-    }
-  }
-  graph.EdgeStart.assign(graph.Points.size() + 1, 0);
-  for (const WireInfo& w : graph.Wires) {
-    ++graph.EdgeStart[static_cast<std::size_t>(w.A) + 1];
-    ++graph.EdgeStart[static_cast<std::size_t>(w.B) + 1];
-  }
-  for (std::size_t v = 1; v < graph.EdgeStart.size(); ++v) graph.EdgeStart[v] += graph.EdgeStart[v - 1];
-  graph.Edges.resize(2 * graph.Wires.size());
-  std::vector<int> fill(graph.EdgeStart.begin(), graph.EdgeStart.end() - 1);
-  for (std::size_t w = 0; w < graph.Wires.size(); ++w) {
-    const WireInfo& wire = graph.Wires[w];
-    graph.Edges[static_cast<std::size_t>(fill[static_cast<std::size_t>(wire.A)]++)] = {wire.B, static_cast<int>(w)};
-    graph.Edges[static_cast<std::size_t>(fill[static_cast<std::size_t>(wire.B)]++)] = {wire.A, static_cast<int>(w)};
-  }
-  return graph;
-}
-
-// Distances along the wires: millimetres first, then the number of wires, so that a network
-// whose lengths are not set yet still has a farthest point.
-struct Distance {
-  std::uint64_t Mm = std::numeric_limits<std::uint64_t>::max();
-  std::uint32_t Hops = 0;
-  friend bool operator<(const Distance& L, const Distance& R) { return L.Mm != R.Mm ? L.Mm < R.Mm : L.Hops < R.Hops; }
-  bool Reached() const { return Mm != std::numeric_limits<std::uint64_t>::max(); }
-};
-
-// Distances from one vertex in a piece without a loop: every vertex has one path to it, so a
-// plain walk finds them.
-struct TreeWalk {
-  std::vector<Distance> Dist;
-  std::vector<int> Via;  // wire that leads back towards the start, -1 at the start
-};
-
-void walkTree(const TGraph& Graph, int Start, TreeWalk& Walk) {
-  Walk.Dist.assign(Graph.Points.size(), Distance{});
-  Walk.Via.assign(Graph.Points.size(), -1);
-  Walk.Dist[static_cast<std::size_t>(Start)] = {0, 0};
-  std::vector<int> stack = {Start};
-  while (!stack.empty()) {
-    const int v = stack.back();
-    stack.pop_back();
-    const Distance here = Walk.Dist[static_cast<std::size_t>(v)];
-    for (const Edge* e = Graph.begin(v); e != Graph.end(v); ++e) {
-      Distance& next = Walk.Dist[static_cast<std::size_t>(e->To)];
-      if (next.Reached()) continue;
-      next = {here.Mm + Graph.Wires[static_cast<std::size_t>(e->Wire)].LengthMm, here.Hops + 1};
-      Walk.Via[static_cast<std::size_t>(e->To)] = e->Wire;
-      stack.push_back(e->To);
-    }
-  }
-}
-
-// The farthest of some vertices from a walk's start (the first of equals).
-int farthest(const TreeWalk& Walk, const std::vector<int>& Among) {
-  int best = Among.front();
-  for (int v : Among)
-    if (Walk.Dist[static_cast<std::size_t>(best)] < Walk.Dist[static_cast<std::size_t>(v)]) best = v;
-  return best;
-}
-
-// Wires from a vertex back to the walk's start, nearest to the vertex first.
-std::vector<int> wiresBack(const TGraph& Graph, const std::vector<int>& Via, int From) {
-  std::vector<int> wires;
-  for (int v = From; Via[static_cast<std::size_t>(v)] >= 0;) {
-    const int w = Via[static_cast<std::size_t>(v)];
-    wires.push_back(w);
-    const WireInfo& wire = Graph.Wires[static_cast<std::size_t>(w)];
-    v = wire.A == v ? wire.B : wire.A;
-  }
-  return wires;
-}
 
 // Whole millimetres as metres, with the millimetre shown when it is not a whole centimetre.
 std::string metres(std::uint64_t Mm) {
@@ -193,7 +39,7 @@ std::string ohms(unsigned Low, unsigned High) {
 std::uint64_t wholeMm(double Metres) { return static_cast<std::uint64_t>(std::llround(Metres * 1000.0)); }
 
 // How a node is called in a message: its name, or its position when it has none.
-std::string nodeLabel(const TGraph& Graph, int V) {
+std::string nodeLabel(const TBusGraph& Graph, int V) {
   const TPoint p = Graph.Points[static_cast<std::size_t>(V)];
   const std::string position = "(" + std::to_string(p.X) + ", " + std::to_string(p.Y) + ")";
   const TNode* node = Graph.NodeAt[static_cast<std::size_t>(V)];
@@ -212,7 +58,7 @@ enum class Load : std::uint8_t { None, Termination, WrongTermination, Station };
 class Checker {
  public:
   Checker(const TCanNodes& Net, const TCheckSettings& Settings)
-      : FNet(Net), FSettings(Settings), FGraph(buildGraph(Net)) {}
+      : FNet(Net), FSettings(Settings), FGraph(BusGraphOf(Net)) {}
 
   std::vector<TFinding> Run() {
     if (FGraph.Wires.empty()) {
@@ -242,7 +88,7 @@ class Checker {
   void addVertex(TFinding& F, int V) { F.Nodes.push_back(FGraph.Points[static_cast<std::size_t>(V)]); }
   void addWire(TFinding& F, int W) { F.Wires.push_back(FNet.Strings(FGraph.Wires[static_cast<std::size_t>(W)].Index)); }
   std::string label(int V) const { return nodeLabel(FGraph, V); }
-  const WireInfo& wire(int W) const { return FGraph.Wires[static_cast<std::size_t>(W)]; }
+  const TBusGraph::TWire& wire(int W) const { return FGraph.Wires[static_cast<std::size_t>(W)]; }
 
   Load load(int V) const {
     const TNode* node = FGraph.NodeAt[static_cast<std::size_t>(V)];
@@ -259,25 +105,7 @@ class Checker {
   }
 
   void findPieces() {
-    const std::size_t n = FGraph.Points.size();
-    std::vector<int> piece(n, -1);
-    for (std::size_t start = 0; start < n; ++start) {
-      if (piece[start] >= 0) continue;
-      const int id = static_cast<int>(FPieces.size());
-      FPieces.emplace_back();
-      std::vector<int> stack = {static_cast<int>(start)};
-      piece[start] = id;
-      while (!stack.empty()) {
-        const int v = stack.back();
-        stack.pop_back();
-        FPieces.back().push_back(v);
-        for (const Edge* e = FGraph.begin(v); e != FGraph.end(v); ++e)
-          if (piece[static_cast<std::size_t>(e->To)] < 0) {
-            piece[static_cast<std::size_t>(e->To)] = id;
-            stack.push_back(e->To);
-          }
-      }
-    }
+    FPieces = BusPiecesOf(FGraph);
     // The main piece is the one with the most nodes; the bus rules look at it.
     auto nodes = [this](const std::vector<int>& Piece) {
       return std::count_if(Piece.begin(), Piece.end(),
@@ -301,7 +129,7 @@ class Checker {
   void checkWires() {
     std::uint64_t total = 0;
     for (std::size_t w = 0; w < FGraph.Wires.size(); ++w) {
-      const WireInfo& info = FGraph.Wires[w];
+      const TBusGraph::TWire& info = FGraph.Wires[w];
       total += info.LengthMm;
       if (info.LengthMm == 0) {
         TFinding& f = add(TSeverity::Error, "wire-length",
@@ -315,7 +143,7 @@ class Checker {
           addVertex(f, end);
         }
       // The cable on its own; how the terminations match it is a rule of its own.
-      const std::uint16_t z = info.Wire->FImpedance;
+      const std::uint16_t z = info.Line->FImpedance;
       if (z < FSettings.CableMin || z > FSettings.CableMax) {
         TFinding& f =
             add(TSeverity::Warning, "impedance",
@@ -369,28 +197,25 @@ class Checker {
 
   void checkMainPiece() {
     const std::vector<int>& piece = FPieces[FMain];
-    std::size_t wires = 0;
-    for (int v : piece) wires += FGraph.Degree(v);
-    wires /= 2;
+    const std::size_t wires = WiresOfPiece(FGraph, piece);
     if (wires == 0) return;  // a single node beside the wires: the pieces say it
     if (wires >= piece.size()) {
       reportLoop(piece);
       return;  // without one line there is no trunk to measure
     }
 
-    // The trunk runs between the two terminations farthest apart; without two, from the one
-    // there is (or from either end of the longest path) to the point farthest from it.
+    // The trunk and its stubs as the layout of the bus defines them (BusLayout.h), with the
+    // terminations these settings see.
+    std::vector<char> ended(FGraph.Points.size(), 0);
     std::vector<int> terminations;
     for (int v : piece)
-      if (terminated(v)) terminations.push_back(v);
-    TreeWalk walk;
-    const int start = terminations.empty() ? piece.front() : terminations.front();
-    walkTree(FGraph, start, walk);
-    const int a = terminations.size() == 1 ? start : farthest(walk, terminations.empty() ? piece : terminations);
-    if (a != start) walkTree(FGraph, a, walk);
-    const int b = farthest(walk, terminations.size() >= 2 ? terminations : piece);
-    const std::vector<int> trunk = wiresBack(FGraph, walk.Via, b);  // from b towards a
-    const std::uint64_t trunkMm = walk.Dist[static_cast<std::size_t>(b)].Mm;
+      if (terminated(v)) {
+        ended[static_cast<std::size_t>(v)] = 1;
+        terminations.push_back(v);
+      }
+    const TGraphLayout layout = GraphLayoutOf(FGraph, piece, ended);
+    const int a = layout.EndA;
+    const int b = layout.EndB;
 
     if (terminations.size() > 2) {
       TFinding& f = add(
@@ -406,10 +231,10 @@ class Checker {
         addVertex(f, end);
       }
 
-    checkBranches(a, b, trunk);
-    checkTrunkLength(a, b, trunk, trunkMm);
-    checkTerminationMatch(a, trunk.back());
-    checkTerminationMatch(b, trunk.front());
+    checkStubs(layout);
+    checkTrunkLength(layout);
+    checkTerminationMatch(a, layout.Trunk.front());
+    checkTerminationMatch(b, layout.Trunk.back());
   }
 
   // A loop's wires are those left when the branches are taken off leaf by leaf.
@@ -424,7 +249,7 @@ class Checker {
       const int v = leaves.back();
       leaves.pop_back();
       degree[static_cast<std::size_t>(v)] = 0;
-      for (const Edge* e = FGraph.begin(v); e != FGraph.end(v); ++e)
+      for (const TBusGraph::TEdge* e = FGraph.begin(v); e != FGraph.end(v); ++e)
         if (degree[static_cast<std::size_t>(e->To)] > 0 && --degree[static_cast<std::size_t>(e->To)] == 1)
           leaves.push_back(e->To);
     }
@@ -438,88 +263,48 @@ class Checker {
         addWire(f, static_cast<int>(w));
   }
 
-  // Whatever hangs off the trunk is a stub, measured from the node where it leaves the trunk to
-  // its farthest point. Beyond a termination a stub may go as far as anywhere else; a longer
-  // one means the line goes on and the termination is not at its end.
-  void checkBranches(int A, int B, const std::vector<int>& Trunk) {
+  // Each stub is measured from the node where it leaves the trunk to its farthest point. Beyond
+  // a termination a stub may go as far as anywhere else; a longer one means the line goes on and
+  // the termination is not at its end.
+  void checkStubs(const TGraphLayout& Layout) {
     const std::uint64_t limitMm =
         FSettings.MaxStubLengthM > 0 ? wholeMm(FSettings.MaxStubLengthM) : StubLengthLimitMm(FSettings.BitRate);
-    const std::size_t n = FGraph.Points.size();
-    std::vector<char> trunkWire(FGraph.Wires.size(), 0);
-    std::vector<int> trunkNodes = {B};
-    for (int w : Trunk) {
-      trunkWire[static_cast<std::size_t>(w)] = 1;
-      const WireInfo& info = wire(w);
-      trunkNodes.push_back(info.A == trunkNodes.back() ? info.B : info.A);
-    }
-    std::reverse(trunkNodes.begin(), trunkNodes.end());  // from A to B
-
-    TreeWalk walk;
-    walk.Dist.assign(n, Distance{});
-    walk.Via.assign(n, -1);
-    for (int v : trunkNodes) walk.Dist[static_cast<std::size_t>(v)] = {0, 0};
     std::uint64_t stubTotal = 0;
-    std::vector<int> stack;
-    std::vector<int> beyond[2];  // far ends of the long lines beyond the termination at A and at B
-    for (int root : trunkNodes) {
-      for (const Edge* first = FGraph.begin(root); first != FGraph.end(root); ++first) {
-        if (trunkWire[static_cast<std::size_t>(first->Wire)]) continue;
-        // One stub: walk it, keeping its farthest point and its wire length.
-        int far = first->To;
-        std::uint64_t wiresMm = wire(first->Wire).LengthMm;
-        walk.Dist[static_cast<std::size_t>(far)] = {wiresMm, 1};
-        walk.Via[static_cast<std::size_t>(far)] = first->Wire;
-        stack.assign(1, far);
-        while (!stack.empty()) {
-          const int v = stack.back();
-          stack.pop_back();
-          const Distance here = walk.Dist[static_cast<std::size_t>(v)];
-          if (walk.Dist[static_cast<std::size_t>(far)] < here) far = v;
-          for (const Edge* e = FGraph.begin(v); e != FGraph.end(v); ++e) {
-            Distance& next = walk.Dist[static_cast<std::size_t>(e->To)];
-            if (next.Reached()) continue;
-            const std::uint64_t mm = wire(e->Wire).LengthMm;
-            next = {here.Mm + mm, here.Hops + 1};
-            walk.Via[static_cast<std::size_t>(e->To)] = e->Wire;
-            wiresMm += mm;
-            stack.push_back(e->To);
-          }
-        }
-        const std::uint64_t mm = walk.Dist[static_cast<std::size_t>(far)].Mm;
-        const bool beyondEnd = (root == A || root == B) && terminated(root);
-        if (mm <= limitMm) {
-          stubTotal += wiresMm;
-        } else if (beyondEnd) {
-          beyond[root == A ? 0 : 1].push_back(far);
-        } else {
-          stubTotal += wiresMm;
-          TFinding& f =
-              add(TSeverity::Warning, "stub-length",
-                  "The stub leaving the trunk at " + label(root) + " is " + metres(mm) + " long (to " + label(far) +
-                      "); at " + rate(FSettings.BitRate) + " a stub should be at most " + metres(limitMm));
-          addVertex(f, far);
-          for (int w : wiresBack(FGraph, walk.Via, far)) addWire(f, w);
-        }
+    std::vector<const TGraphStub*> beyond[2];  // the long lines beyond the termination at A and at B
+    for (const TGraphStub& stub : Layout.Stubs) {
+      const std::uint64_t mm = stub.Length.Mm;
+      const bool beyondEnd = (stub.Root == Layout.EndA || stub.Root == Layout.EndB) && terminated(stub.Root);
+      if (mm <= limitMm) {
+        stubTotal += stub.WiresMm;
+      } else if (beyondEnd) {
+        beyond[stub.Root == Layout.EndA ? 0 : 1].push_back(&stub);
+      } else {
+        stubTotal += stub.WiresMm;
+        TFinding& f = add(TSeverity::Warning, "stub-length",
+                          "The stub leaving the trunk at " + label(stub.Root) + " is " + metres(mm) + " long (to " +
+                              label(stub.Far) + "); at " + rate(FSettings.BitRate) + " a stub should be at most " +
+                              metres(limitMm));
+        addVertex(f, stub.Far);
+        addWiresBack(f, stub);
       }
     }
     // One finding a termination, paired with the farthest end that has none.
     for (int side : {0, 1}) {
-      std::vector<int>& ends = beyond[side];
+      std::vector<const TGraphStub*>& ends = beyond[side];
       if (ends.empty()) continue;
-      const int root = side == 0 ? A : B;
-      std::stable_sort(ends.begin(), ends.end(), [&walk](int L, int R) {
-        return walk.Dist[static_cast<std::size_t>(R)] < walk.Dist[static_cast<std::size_t>(L)];
-      });
+      const int root = side == 0 ? Layout.EndA : Layout.EndB;
+      std::stable_sort(ends.begin(), ends.end(),
+                       [](const TGraphStub* L, const TGraphStub* R) { return R->Length < L->Length; });
       std::string message = "The termination at " + label(root) + " is not at an end of the bus: the line goes on " +
-                            metres(walk.Dist[static_cast<std::size_t>(ends.front())].Mm) + " beyond it to " +
-                            label(ends.front()) + ", which has none";
+                            metres(ends.front()->Length.Mm) + " beyond it to " + label(ends.front()->Far) +
+                            ", which has none";
       if (ends.size() > 1)
         message += ", and " + std::to_string(ends.size() - 1) + " more line(s) longer than a stub leave it";
       TFinding& f = add(TSeverity::Error, "termination-place", std::move(message));
       addVertex(f, root);
-      for (int end : ends) {
-        addVertex(f, end);
-        for (int w : wiresBack(FGraph, walk.Via, end)) addWire(f, w);
+      for (const TGraphStub* end : ends) {
+        addVertex(f, end->Far);
+        addWiresBack(f, *end);
       }
     }
     const std::uint64_t totalLimitMm =
@@ -530,14 +315,21 @@ class Checker {
               " they should stay below " + metres(totalLimitMm));
   }
 
-  void checkTrunkLength(int A, int B, const std::vector<int>& Trunk, std::uint64_t TrunkMm) {
+  // A stub's wires from its far end back to the trunk.
+  void addWiresBack(TFinding& F, const TGraphStub& Stub) {
+    for (auto w = Stub.Wires.rbegin(); w != Stub.Wires.rend(); ++w) addWire(F, *w);
+  }
+
+  void checkTrunkLength(const TGraphLayout& Layout) {
     const std::uint64_t limitMm =
         FSettings.MaxBusLengthM > 0 ? wholeMm(FSettings.MaxBusLengthM) : BusLengthLimitMm(FSettings.BitRate);
-    if (TrunkMm > limitMm) {
-      TFinding& f = add(TSeverity::Error, "bus-length",
-                        "The bus is " + metres(TrunkMm) + " long from " + label(A) + " to " + label(B) + "; at " +
-                            rate(FSettings.BitRate) + " it may be at most " + metres(limitMm));
-      for (int w : Trunk) addWire(f, w);
+    if (Layout.TrunkMm > limitMm) {
+      TFinding& f =
+          add(TSeverity::Error, "bus-length",
+              "The bus is " + metres(Layout.TrunkMm) + " long from " + label(Layout.EndA) + " to " +
+                  label(Layout.EndB) + "; at " + rate(FSettings.BitRate) + " it may be at most " + metres(limitMm));
+      // From B back to A.
+      for (auto w = Layout.Trunk.rbegin(); w != Layout.Trunk.rend(); ++w) addWire(f, *w);
     } else if (FTotalMm > limitMm) {
       add(TSeverity::Warning, "cable-length",
           "All wires together are " + metres(FTotalMm) + " long, more than the " + metres(limitMm) +
@@ -549,7 +341,7 @@ class Checker {
   void checkTerminationMatch(int End, int TrunkWire) {
     if (load(End) != Load::Termination) return;
     const double r = FGraph.NodeAt[static_cast<std::size_t>(End)]->FResistance;
-    const double z = wire(TrunkWire).Wire->FImpedance;
+    const double z = wire(TrunkWire).Line->FImpedance;
     if (100.0 * std::fabs(r - z) <= FSettings.TerminationTolerancePercent * z) return;
     char tolerance[32];
     std::snprintf(tolerance, sizeof tolerance, "%g %%", FSettings.TerminationTolerancePercent);
@@ -563,7 +355,7 @@ class Checker {
 
   const TCanNodes& FNet;
   const TCheckSettings& FSettings;
-  TGraph FGraph;
+  TBusGraph FGraph;
   std::vector<std::vector<int>> FPieces;
   std::size_t FMain = 0;
   std::uint64_t FTotalMm = 0;

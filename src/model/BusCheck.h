@@ -1,7 +1,8 @@
 #pragma once
 
 // The bus check: rules of good practice for a high-speed CAN physical layer, run over a
-// network. Each finding names what is wrong and the nodes and wires it concerns.
+// network. Each finding names what is wrong and the nodes and wires it concerns. The trunk and
+// the stubs it measures are those of the bus's layout (BusLayout.h).
 
 #include <cstdint>
 #include <string>
