@@ -70,11 +70,17 @@ std::vector<int> shardsOf(const std::vector<TCandidate>& Candidates, std::size_t
 
 // The units of the candidates Which names, side by side. With fewer units than workers each
 // runs several transmitters at a time, so that every worker stays busy.
+std::size_t reserveSteps(TSearch& S, const std::vector<TCandidate>& Candidates, const std::vector<std::size_t>& Which) {
+  std::size_t steps = 0;
+  for (std::size_t i : Which) steps += static_cast<std::size_t>(unitCost(Candidates[i], S.Stations));
+  S.addSteps(steps);
+  return steps;
+}
+
 std::vector<TUnitResult> runUnits(TSearch& S, const std::vector<TCandidate>& Candidates,
                                   const std::vector<std::size_t>& Which) {
   std::vector<TUnitResult> results(Which.size());
   if (Which.empty()) return results;
-  for (std::size_t i : Which) S.addSteps(static_cast<std::size_t>(unitCost(Candidates[i], S.Stations)));
   const int jobs = std::max(1, S.Options.Run.Jobs);
   const int side = static_cast<int>(std::min<std::size_t>(Which.size(), static_cast<std::size_t>(jobs)));
   inParallel(Which.size(), side, [&](std::size_t i) {
@@ -87,6 +93,7 @@ std::vector<TUnitResult> runUnits(TSearch& S, const std::vector<TCandidate>& Can
       results[i].Candidate = c.Id;
       results[i].Failure = error.what();
     }
+    S.settleSteps(static_cast<std::size_t>(unitCost(c, S.Stations)), static_cast<std::size_t>(results[i].Runs));
   });
   return results;
 }
@@ -95,6 +102,7 @@ std::vector<TUnitResult> runUnits(TSearch& S, const std::vector<TCandidate>& Can
 
 namespace busweave {
 
+using advice_detail::reserveSteps;
 using advice_detail::runUnits;
 using advice_detail::shardsOf;
 using advice_detail::startSearch;
@@ -127,7 +135,9 @@ TAdvicePart AdviseShard(const TCanNodes& Net, const std::string& File, const TAd
     std::vector<std::size_t> mine;
     for (std::size_t i = 0; i < shards.size(); ++i)
       if (shards[i] == Shard) mine.push_back(i);
+    reserveSteps(search, start.Candidates, mine);
     part.Units = runUnits(search, start.Candidates, mine);
+    search.stepsEnded();
   } catch (const TSearchCancelled&) {
     throw EAnalysisError("the search was stopped");
   }

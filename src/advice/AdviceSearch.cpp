@@ -132,6 +132,18 @@ void TSearch::addSteps(std::size_t Steps) {
   Total += Steps;
 }
 
+void TSearch::settleSteps(std::size_t Reserved, std::size_t Taken) {
+  std::lock_guard lock(ProgressLock);
+  Total = std::max(Total + Taken - std::min(Total + Taken, Reserved), Done);
+}
+
+void TSearch::stepsEnded() {
+  if (!Options.Run.Progress) return;
+  std::lock_guard lock(ProgressLock);
+  Total = Done;
+  Options.Run.Progress({Done, Total, std::string()});
+}
+
 void TSearch::stepDone(std::size_t Runs) {
   if (!Options.Run.Progress) return;
   std::lock_guard lock(ProgressLock);
@@ -230,7 +242,7 @@ bool startSearch(TSearch& S, TStart& Start) {
   if (reaches(Start.Today.Verdict, S.Targets) && checkErrors(S, {}).empty()) return true;
   Start.Unreachable = unreachableWhy(S, Start.Today.Verdict);
   if (!Start.Unreachable.empty()) return false;
-  const std::optional<TBusLayout> layout = BusLayoutOf(S.Net);
+  const std::optional<TBusLayout> layout = BusLayoutOf(S.Net, TTrunkEnds::LineEndTerminations);
   if (!layout)
     throw EAnalysisError("its wires form a loop or fall apart; changes are searched on one bus with a trunk and stubs");
   Start.Candidates = candidatesOf(S.Net, *layout, Start.Today, S.Targets);
@@ -271,6 +283,7 @@ using advice_detail::alreadyWorks;
 using advice_detail::cancelled;
 using advice_detail::finish;
 using advice_detail::indices;
+using advice_detail::reserveSteps;
 using advice_detail::runUnits;
 using advice_detail::startSearch;
 using advice_detail::TFound;
@@ -303,6 +316,9 @@ TAdvice Advise(const TCanNodes& Net, const std::string& File, const TAdviceOptio
     TFound found;
     found.Candidates = start.Candidates;
     found.Singles = start.Singles;
+    reserveSteps(search, found.Candidates, indices(0, found.Singles));
+    const std::size_t pairSteps =
+        reserveSteps(search, found.Candidates, indices(found.Singles, found.Candidates.size()));
     found.Results = runUnits(search, found.Candidates, indices(0, found.Singles));
     // The pairs only where no single change works.
     if (std::none_of(found.Results.begin(), found.Results.end(), [](const TUnitResult& R) { return R.Works; })) {
@@ -310,9 +326,12 @@ TAdvice Advise(const TCanNodes& Net, const std::string& File, const TAdviceOptio
           runUnits(search, found.Candidates, indices(found.Singles, found.Candidates.size()));
       found.Results.insert(found.Results.end(), pairs.begin(), pairs.end());
     } else {
+      search.settleSteps(pairSteps, 0);
       found.Candidates.resize(found.Singles);
     }
-    return finish(search, start.Today, found, File, start.Stations);
+    TAdvice advice = finish(search, start.Today, found, File, start.Stations);
+    search.stepsEnded();
+    return advice;
   } catch (const TSearchCancelled&) {
     return cancelled(File);
   }

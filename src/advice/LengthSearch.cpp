@@ -94,6 +94,7 @@ TStreamVerdict proveTrial(TSearch& S, const TTrial& Trial, int& Runs) {
                         {{TBusPhase::Data, S.Targets.DataRate}, {TBusPhase::Arbitration, S.Targets.ArbitrationRate}}))
       throw TSearchCancelled{};
     Runs += static_cast<int>(verdict.Confirmations.size() - before);
+    S.stepDone(verdict.Confirmations.size() - before);
   }
   return verdict;
 }

@@ -41,9 +41,13 @@ struct TSearch {
   TRunOptions runOptions(int Jobs) const;
   std::vector<TTransmitterRun> run(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters, int Jobs);
 
-  // Progress counts transmitter runs; a unit's are estimated when it starts.
+  // Progress counts transmitter runs. The units' are reserved at their most as soon as the
+  // candidates are known (the pairs' too, so that the total does not grow when they start) and
+  // settled to what each took as it ends; the count ends at its total.
   void addSteps(std::size_t Steps);
+  void settleSteps(std::size_t Reserved, std::size_t Taken);
   void stepDone(std::size_t Runs);
+  void stepsEnded();
 };
 
 // Today's verdict decides the targets, the transmitters whose streams fail and the station that
@@ -96,6 +100,9 @@ TUnitResult runUnit(TSearch& S, const TCandidate& C, int Width);
 
 // AdviceScheduling.cpp: the units side by side and in shards.
 std::vector<int> shardsOf(const std::vector<TCandidate>& Candidates, std::size_t Stations, int Shards);
+// The most transmitter runs the units Which names may take, reserved in S's progress.
+std::size_t reserveSteps(TSearch& S, const std::vector<TCandidate>& Candidates, const std::vector<std::size_t>& Which);
+// The units Which names, their steps reserved before (reserveSteps).
 std::vector<TUnitResult> runUnits(TSearch& S, const std::vector<TCandidate>& Candidates,
                                   const std::vector<std::size_t>& Which);
 
