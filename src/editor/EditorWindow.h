@@ -273,6 +273,7 @@ class TSubForm : public QWidget {
   void showFindings(std::vector<TFinding> Findings);
   void startBackgroundCheck();
   void drawingChanged() { ++FDrawingVersion; }
+  void repaintNumberedNames();
   // After an edit that changed only these elements in place (no element added, removed or moved,
   // so every node keeps its number): repaints the part of the surface they cover, as they were
   // and as they are, and goes on as RepaintAll.

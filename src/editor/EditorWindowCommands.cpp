@@ -92,12 +92,22 @@ void TSubForm::selectFinding(const TFinding* Finding) {
 void TSubForm::Network1Click() {
   if (!FHost) return;
   Network(
-      this, *FNodes, [this] { RepaintAll(); }, FHost->Prompts());
+      this, *FNodes, [this] { repaintNumberedNames(); }, FHost->Prompts());
+}
+
+// Generating a circuit numbers the node names ("[3] ECU2"): the drawing shows the new names, but
+// the bus is the same, so an analysis or advice on view stays current.
+void TSubForm::repaintNumberedNames() {
+  drawingChanged();
+  FPaintBox1->update();
+  if (FFrame.PaintBox) FFrame.PaintBox->update();
+  RecheckBus();
 }
 
 void TSubForm::Simulate1Click() {
   if (!FHost) return;
-  if (!FSimulation) FSimulation = new TSimulateCommand(this, *FNodes, FHost->Prompts(), [this] { RepaintAll(); });
+  if (!FSimulation)
+    FSimulation = new TSimulateCommand(this, *FNodes, FHost->Prompts(), [this] { repaintNumberedNames(); });
   FSimulation->Run();
 }
 
@@ -113,7 +123,7 @@ void TSubForm::AnalyzeBus1Click() {
       if (FHost) FHost->ShowAnalysis(*this, Raise);
     };
     FAnalysis = new TAnalysisCommand(
-        this, *FNodes, FHost->Prompts(), [this] { RepaintAll(); }, mark, show);
+        this, *FNodes, FHost->Prompts(), [this] { repaintNumberedNames(); }, mark, show);
   }
   FAnalysis->Run();
 }

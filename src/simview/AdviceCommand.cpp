@@ -12,7 +12,6 @@
 #include "model/NetworkContainer.h"
 #include "simview/AdvicePanel.h"
 #include "simview/AnalysisCommand.h"
-#include "simview/StatusBarPanel.h"
 
 namespace busweave {
 
@@ -25,36 +24,23 @@ struct TAdviceCommand::Outcome {
 TAdviceCommand::TAdviceCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Prompts,
                                std::function<std::optional<QString>(const std::vector<TEdit>&)> Apply,
                                std::function<void(bool)> Show)
-    : QObject(Editor), FEditor(Editor), FNet(Net), FPrompts(Prompts), FApply(std::move(Apply)), FShow(std::move(Show)) {
+    : TBackgroundCommand(Editor, Prompts, "Searching how to make it work", "Stop the search", 180),
+      FNet(Net),
+      FApply(std::move(Apply)),
+      FShow(std::move(Show)) {
   FPanel = new TAdvicePanel;
   FPanel->OnApply = [this](std::size_t Proposal) { ApplyProposal(Proposal); };
-
-  const TProgressPanel parts = MakeProgressPanel("Searching how to make it work", "Stop the search", 180);
-  StatusPanel = parts.Panel;
-  ProgressLabel = parts.Label;
-  ProgressBar = parts.Bar;
-  CancelButton = parts.Cancel;
-  connect(CancelButton, &QPushButton::clicked, this, [this] { Cancel(); });
 }
 
 TAdviceCommand::~TAdviceCommand() {
   // The search stops within moments of the request (its worker processes are killed); its news
   // is dropped with this object. The editor is half destroyed by now: nothing of it is touched.
   FSearch.Cancel();
-  delete StatusPanel.data();
   delete FPanel;
 }
 
-void TAdviceCommand::showStatusPanel(bool Visible) {
-  if (StatusPanel && Visible) {
-    ProgressBar->setRange(0, 0);  // busy until the first runs are counted
-    ProgressBar->setValue(0);
-  }
-  ShowInStatusBar(StatusPanel, FEditor, Visible);
-}
-
 void TAdviceCommand::Run() {
-  if (FRunning || !FNet.FNetworkExists()) return;
+  if (Running() || !FNet.FNetworkExists()) return;
   TAdviceRatesDialog dialog(FEditor);
   dialog.ReportError = [this, &dialog](const QString& Message) { FPrompts.ShowError(&dialog, Message); };
   if (FPrompts.ExecDialog(dialog) != mrOk) return;
@@ -62,7 +48,7 @@ void TAdviceCommand::Run() {
 }
 
 void TAdviceCommand::Search(const TAdviceRates& Rates) {
-  if (FRunning || !FNet.FNetworkExists()) return;
+  if (Running() || !FNet.FNetworkExists()) return;
   QString program = Program;
   if (program.isEmpty()) {
     const auto found = FindAnalysisProgram();
@@ -81,9 +67,7 @@ void TAdviceCommand::Search(const TAdviceRates& Rates) {
   // The search reads a copy: the document stays free to edit (and to take a change) meanwhile.
   std::shared_ptr<const TCanNodes> net = FNet.Snapshot();
 
-  FRunning = true;
-  FChangedDuringRun = false;
-  showStatusPanel(true);
+  begin();
   // Advice on view stays until the new one replaces it (a cancelled search keeps it).
   if (FPanel->HasAdvice())
     FPanel->ShowNote("Searching again; below, the last advice.");
@@ -113,28 +97,24 @@ void TAdviceCommand::Search(const TAdviceRates& Rates) {
 }
 
 void TAdviceCommand::onProgress(const TRunProgress& Progress) {
-  ProgressBar->setRange(0, static_cast<int>(Progress.Total));
-  ProgressBar->setValue(static_cast<int>(Progress.Done));
-  ProgressBar->setFormat("%v of %m steps");
+  showCount(Progress.Done, Progress.Total, "%v of %m steps");
 }
 
 void TAdviceCommand::onDone(const std::shared_ptr<Outcome>& Result) {
-  FRunning = false;
-  showStatusPanel(false);
+  end();
   if (!Result->Error.empty()) {
-    const QString why = QString::fromStdString(Result->Error);
-    fail("No advice can be searched: " + why + (why.endsWith('.') ? "" : "."));
+    fail(failure("No advice can be searched: ", QString::fromStdString(Result->Error)));
     emit Finished();
     return;
   }
   FPanel->ShowAdvice(Result->Advice);
-  if (FChangedDuringRun) FPanel->MarkOutdated();
+  if (editedDuringRun()) FPanel->MarkOutdated();
   if (FShow) FShow(true);
   emit Finished();
 }
 
 void TAdviceCommand::NetworkChanged() {
-  if (FRunning) FChangedDuringRun = true;
+  noteEdit();
   FPanel->MarkOutdated();
 }
 
@@ -147,7 +127,8 @@ void TAdviceCommand::ApplyProposal(std::size_t Proposal) {
     FPrompts.ShowError(FEditor, "This change cannot be made: " + *why);
     return;
   }
-  FPanel->ShowNote(QString("Change %1 made; Edit > Undo takes it back.").arg(Proposal + 1));
+  // Saving the network ends its undo history, and the note stays on view until the next change.
+  FPanel->ShowNote(QString("Change %1 made; until the network is saved, Edit > Undo takes it back.").arg(Proposal + 1));
 }
 
 void TAdviceCommand::fail(const QString& Message) {
@@ -157,14 +138,13 @@ void TAdviceCommand::fail(const QString& Message) {
 }
 
 void TAdviceCommand::Cancel() {
-  if (!FRunning) return;
-  FRunning = false;
+  if (!Running()) return;
   // The job kills its worker processes and ends; what it still sends is dropped.
   FSearch.Cancel();
-  showStatusPanel(false);
+  end();
   if (FPanel->HasAdvice()) {
     FPanel->ShowNote("The search was cancelled; below, the last advice.");
-    if (FChangedDuringRun) FPanel->MarkOutdated();
+    if (editedDuringRun()) FPanel->MarkOutdated();
   } else {
     FPanel->ShowMessage("The search was cancelled.");
   }

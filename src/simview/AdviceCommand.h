@@ -19,10 +19,8 @@
 #include "advice/AdviceSearch.h"
 #include "gui/LatestJob.h"
 #include "simview/AdviceRatesDialog.h"
+#include "simview/BackgroundCommand.h"
 
-class QLabel;
-class QProgressBar;
-class QPushButton;
 class QWidget;
 
 namespace busweave {
@@ -31,7 +29,7 @@ class TAdvicePanel;
 class TCanNodes;
 class TPrompts;
 
-class TAdviceCommand : public QObject {
+class TAdviceCommand : public TBackgroundCommand {
   Q_OBJECT
 
  public:
@@ -48,8 +46,7 @@ class TAdviceCommand : public QObject {
   void Search(const TAdviceRates& Rates);
   // Stops the search of this document, if any; its worker processes are ended and the advice
   // on view stays.
-  void Cancel();
-  bool Running() const { return FRunning; }
+  void Cancel() override;
   // The network was edited: advice shown, or one still being searched, is of the old network.
   void NetworkChanged();
   // Makes the panel's Proposal-th change in the document; a change whose values the document no
@@ -61,31 +58,16 @@ class TAdviceCommand : public QObject {
   // The worker program; found by FindAnalysisProgram() when empty.
   QString Program;
 
-  // The status bar parts shown while a search goes on.
-  QPointer<QWidget> StatusPanel;
-  QLabel* ProgressLabel;
-  QProgressBar* ProgressBar;
-  QPushButton* CancelButton;
-
- signals:
-  // A search has ended: shown, failed (with its message) or cancelled.
-  void Finished();
-
  private:
   struct Outcome;
   void onProgress(const TRunProgress& Progress);
   void onDone(const std::shared_ptr<Outcome>& Result);
   void fail(const QString& Message);
-  void showStatusPanel(bool Visible);
 
-  QWidget* FEditor;
   TCanNodes& FNet;
-  TPrompts& FPrompts;
   std::function<std::optional<QString>(const std::vector<TEdit>&)> FApply;
   std::function<void(bool)> FShow;
-  TAdvicePanel* FPanel;  // owned; shown in the main window's dock
-  bool FRunning = false;
-  bool FChangedDuringRun = false;
+  TAdvicePanel* FPanel;                                // owned; shown in the main window's dock
   TLatestJob<std::shared_ptr<Outcome>> FSearch{this};  // the latest search
 };
 

@@ -34,6 +34,12 @@ QWidget* captioned(const QString& Caption, TEyeView*& View, QWidget* Parent) {
   return box;
 }
 
+// The note that the network changed, after a summary that ends its own last sentence.
+QString withOutdated(QString Summary) {
+  if (!Summary.endsWith('.')) Summary += '.';
+  return Summary + kOutdated;
+}
+
 }  // namespace
 
 QString ProposalChangeText(const TProposal& Proposal) {
@@ -68,7 +74,7 @@ TAdvicePanel::TAdvicePanel(QWidget* Parent) : QWidget(Parent) {
   ProposalText->setWordWrap(true);
   ProposalText->setTextInteractionFlags(Qt::TextSelectableByMouse);
   ApplyButton = new QPushButton("&Apply", left);
-  ApplyButton->setToolTip("Make the picked change in the network; Edit > Undo takes it back");
+  ApplyButton->setToolTip("Make the picked change in the network; until it is saved, Edit > Undo takes it back");
   ApplyButton->setEnabled(false);
   bottom->addWidget(ProposalText, 1);
   bottom->addWidget(ApplyButton, 0, Qt::AlignTop);
@@ -138,12 +144,12 @@ void TAdvicePanel::ShowMessage(const QString& Text) {
 void TAdvicePanel::ShowNote(const QString& Text) {
   if (!FHasAdvice) return;
   const bool outdated = SummaryLabel->text().endsWith(kOutdated);
-  SummaryLabel->setText(Text + "\n" + FSummary + (outdated ? kOutdated : QString()));
+  SummaryLabel->setText(outdated ? withOutdated(Text + "\n" + FSummary) : Text + "\n" + FSummary);
 }
 
 void TAdvicePanel::MarkOutdated() {
   if (!FHasAdvice || SummaryLabel->text().endsWith(kOutdated)) return;
-  SummaryLabel->setText(SummaryLabel->text() + kOutdated);
+  SummaryLabel->setText(withOutdated(SummaryLabel->text()));
 }
 
 std::optional<std::size_t> TAdvicePanel::Picked() const {

@@ -18,7 +18,6 @@
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
 #include "simview/AnalysisPanel.h"
-#include "simview/StatusBarPanel.h"
 #include "simview/WaveformWindow.h"
 #include "spice/Waveforms.h"
 
@@ -75,22 +74,13 @@ struct TAnalysisCommand::Outcome {
 
 TAnalysisCommand::TAnalysisCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Prompts, std::function<void()> Repaint,
                                    std::function<void(const std::vector<TPoint>&)> Mark, std::function<void(bool)> Show)
-    : QObject(Editor),
-      FEditor(Editor),
+    : TBackgroundCommand(Editor, Prompts, "Analysing the bus", "Stop the bus analysis", 160),
       FNet(Net),
-      FPrompts(Prompts),
       FRepaint(std::move(Repaint)),
       FMark(std::move(Mark)),
       FShow(std::move(Show)) {
   FPanel = new TAnalysisPanel;
   FPanel->OnSelect = [this](std::size_t Pair) { ShowPair(Pair); };
-
-  const TProgressPanel parts = MakeProgressPanel("Analysing the bus", "Stop the bus analysis", 160);
-  StatusPanel = parts.Panel;
-  ProgressLabel = parts.Label;
-  ProgressBar = parts.Bar;
-  CancelButton = parts.Cancel;
-  connect(CancelButton, &QPushButton::clicked, this, [this] { Cancel(); });
 }
 
 TAnalysisCommand::~TAnalysisCommand() {
@@ -98,7 +88,6 @@ TAnalysisCommand::~TAnalysisCommand() {
   // waits for them as it goes, and their news is dropped. The editor is half destroyed by now:
   // nothing of it is touched.
   FAnalysis.Cancel();
-  delete StatusPanel.data();
   delete FPanel;
 }
 
@@ -113,16 +102,8 @@ TWaveformWindow& TAnalysisCommand::window() {
   return *FWindow;
 }
 
-void TAnalysisCommand::showStatusPanel(bool Visible) {
-  if (StatusPanel && Visible) {
-    ProgressBar->setRange(0, 0);  // busy until the number of transmitters is known
-    ProgressBar->setValue(0);
-  }
-  ShowInStatusBar(StatusPanel, FEditor, Visible);
-}
-
 void TAnalysisCommand::Run() {
-  if (FRunning || !FNet.FNetworkExists()) return;
+  if (Running() || !FNet.FNetworkExists()) return;
   QString program = Program;
   if (program.isEmpty()) {
     const auto found = FindAnalysisProgram();
@@ -143,7 +124,7 @@ void TAnalysisCommand::Run() {
   try {
     lines = CircuitFromTemplates(FNet, ".", nullptr, &sources);
   } catch (const std::exception& error) {
-    fail("The bus cannot be analysed: " + QString::fromStdString(error.what()));
+    fail(failure("The bus cannot be analysed: ", QString::fromStdString(error.what())));
     return;
   }
   if (FRepaint) FRepaint();
@@ -156,9 +137,7 @@ void TAnalysisCommand::Run() {
   for (int i = 0; i < FNet.Count(); ++i)
     if (const TNode* node = FNet.NodeAtIndex(i)) FDrawn[static_cast<std::size_t>(i)] = {node->FPos, node->FName};
 
-  FRunning = true;
-  FChangedDuringRun = false;
-  showStatusPanel(true);
+  begin();
   // A verdict on view stays until the new one replaces it (a cancelled run keeps it).
   if (FPanel->HasVerdict())
     FPanel->ShowNote("Analysing the bus again; below, the last analysis.");
@@ -200,22 +179,15 @@ void TAnalysisCommand::Run() {
 }
 
 void TAnalysisCommand::onProgress(const TRunProgress& Progress) {
-  ProgressBar->setRange(0, static_cast<int>(Progress.Total));
-  ProgressBar->setValue(static_cast<int>(Progress.Done));
-  ProgressBar->setFormat("%v of %m transmitters");
+  showCount(Progress.Done, Progress.Total, "%v of %m transmitters");
 }
 
-void TAnalysisCommand::onChecking() {
-  ProgressBar->setRange(0, 0);
-  ProgressBar->setFormat("checking the deciding rates");
-}
+void TAnalysisCommand::onChecking() { showBusy("checking the deciding rates"); }
 
 void TAnalysisCommand::onDone(const std::shared_ptr<Outcome>& Result) {
-  FRunning = false;
-  showStatusPanel(false);
+  end();
   if (!Result->Error.empty()) {
-    const QString why = QString::fromStdString(Result->Error);
-    fail("The bus cannot be analysed: " + why + (why.endsWith('.') ? "" : "."));
+    fail(failure("The bus cannot be analysed: ", QString::fromStdString(Result->Error)));
     emit Finished();
     return;
   }
@@ -228,16 +200,14 @@ void TAnalysisCommand::onDone(const std::shared_ptr<Outcome>& Result) {
     FStations.push_back(number >= 1 && number <= FDrawn.size() ? FDrawn[number - 1] : TDrawnNode{});
   }
   FPanel->ShowVerdict(Result->Verdict, Result->Pairs, FCheckErrors);
-  if (FChangedDuringRun) FPanel->MarkOutdated();
+  if (editedDuringRun()) FPanel->MarkOutdated();
   if (FShow) FShow(true);
   emit Finished();
 }
 
 void TAnalysisCommand::NetworkChanged() {
-  if (FRunning)
-    FChangedDuringRun = true;
-  else
-    FPanel->MarkOutdated();
+  noteEdit();
+  if (!Running()) FPanel->MarkOutdated();
 }
 
 void TAnalysisCommand::fail(const QString& Message) {
@@ -247,14 +217,13 @@ void TAnalysisCommand::fail(const QString& Message) {
 }
 
 void TAnalysisCommand::Cancel() {
-  if (!FRunning) return;
-  FRunning = false;
+  if (!Running()) return;
   // The job kills its worker processes and ends; what it still sends is dropped.
   FAnalysis.Cancel();
-  showStatusPanel(false);
+  end();
   if (FPanel->HasVerdict()) {
     FPanel->ShowNote("The bus analysis was cancelled; below, the last one.");
-    if (FChangedDuringRun) FPanel->MarkOutdated();
+    if (editedDuringRun()) FPanel->MarkOutdated();
   } else {
     FPanel->ShowMessage("The bus analysis was cancelled.");
   }

@@ -20,11 +20,9 @@
 #include "analysis/AnalysisRun.h"
 #include "gui/LatestJob.h"
 #include "model/Elements.h"
+#include "simview/BackgroundCommand.h"
 #include "spice/SpiceEngine.h"
 
-class QLabel;
-class QProgressBar;
-class QPushButton;
 class QWidget;
 
 namespace busweave {
@@ -44,7 +42,7 @@ std::optional<QString> FindAnalysisProgram();
 TWaveforms PairWaveforms(const TPlotTrace& Sent, const std::string& SentName, const TPlotTrace& Seen,
                          const std::string& SeenName);
 
-class TAnalysisCommand : public QObject {
+class TAnalysisCommand : public TBackgroundCommand {
   Q_OBJECT
 
  public:
@@ -58,8 +56,7 @@ class TAnalysisCommand : public QObject {
   // The command: starts an analysis (or tells why it cannot).
   void Run();
   // Stops the analysis of this document, if any; its worker processes are ended.
-  void Cancel();
-  bool Running() const { return FRunning; }
+  void Cancel() override;
   // The network was edited: a verdict shown, or one still being made, is of the old network.
   void NetworkChanged();
 
@@ -73,16 +70,6 @@ class TAnalysisCommand : public QObject {
   // The worker program; found by FindAnalysisProgram() when empty.
   QString Program;
 
-  // The status bar parts shown while an analysis goes on.
-  QPointer<QWidget> StatusPanel;
-  QLabel* ProgressLabel;
-  QProgressBar* ProgressBar;
-  QPushButton* CancelButton;
-
- signals:
-  // An analysis has ended: shown, failed (with its message) or cancelled.
-  void Finished();
-
  private:
   struct Outcome;
   // Where a circuit node is drawn and what it is called there, as it was when the circuit was
@@ -95,12 +82,9 @@ class TAnalysisCommand : public QObject {
   void onChecking();
   void onDone(const std::shared_ptr<Outcome>& Result);
   void fail(const QString& Message);
-  void showStatusPanel(bool Visible);
   TWaveformWindow& window();
 
-  QWidget* FEditor;
   TCanNodes& FNet;
-  TPrompts& FPrompts;
   std::function<void()> FRepaint;
   std::function<void(const std::vector<TPoint>&)> FMark;
   std::function<void(bool)> FShow;
@@ -112,8 +96,6 @@ class TAnalysisCommand : public QObject {
   std::vector<TTransmitterRun> FRuns;           // of the result shown, with their traces
   TAnalysisSettings FSettings;                  // of the result shown
   std::vector<TEdgeSamplePoint> FSamplePoints;  // of the result shown, on its runs' time scale
-  bool FRunning = false;
-  bool FChangedDuringRun = false;
   // The planning and the runs of the latest analysis; last, so that they have stopped before the
   // rest goes.
   TLatestJob<std::shared_ptr<Outcome>> FAnalysis{this};

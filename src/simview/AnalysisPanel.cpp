@@ -14,8 +14,11 @@ namespace busweave {
 
 namespace {
 const QString kOutdated = " The network has changed since; Edit > Analyze bus analyses it again.";
-}  // namespace
-namespace {
+// The note that the network changed, after a summary that ends its own last sentence.
+QString withOutdated(QString Summary) {
+  if (!Summary.endsWith('.')) Summary += '.';
+  return Summary + kOutdated;
+}
 
 QString nsText(const std::optional<double>& Seconds) {
   return Seconds ? QString::number(*Seconds * 1e9, 'f', 1) : QString("never");
@@ -189,12 +192,12 @@ void TAnalysisPanel::ShowMessage(const QString& Text) {
 void TAnalysisPanel::ShowNote(const QString& Text) {
   if (FRates.empty()) return;
   const bool outdated = SummaryLabel->text().endsWith(kOutdated);
-  SummaryLabel->setText(Text + "\n" + FSummary + (outdated ? kOutdated : QString()));
+  SummaryLabel->setText(outdated ? withOutdated(Text + "\n" + FSummary) : Text + "\n" + FSummary);
 }
 
 void TAnalysisPanel::MarkOutdated() {
   if (FRates.empty() || SummaryLabel->text().endsWith(kOutdated)) return;
-  SummaryLabel->setText(SummaryLabel->text() + kOutdated);
+  SummaryLabel->setText(withOutdated(SummaryLabel->text()));
 }
 
 QString TAnalysisPanel::Summary() const { return SummaryLabel->text(); }

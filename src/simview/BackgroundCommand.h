@@ -1,64 +1,71 @@
 #pragma once
 
-// The progress panel a background command shows in the status bar of the main window that
-// holds its editor, and takes back when it is done.
+// What the Simulate, Analyze bus and How to make it work commands of one editor share while their
+// work goes on in the background: the progress panel in the status bar of the main window that
+// holds the editor (what goes on, how far, and Cancel), whether work is running, whether the
+// network was edited meanwhile, and a failure said in one message. Each command says what its
+// work is and what its Cancel stops; the panel has no parent until it is shown, and the command
+// deletes it.
 
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QMainWindow>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QStatusBar>
-#include <QWidget>
-#include <vector>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <cstddef>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QWidget;
 
 namespace busweave {
 
-// The panel's parts: what goes on, how far, and the button that stops it. The panel has no
-// parent until it is shown; its owner deletes it.
-struct TProgressPanel {
-  QWidget* Panel;
-  QLabel* Label;
-  QProgressBar* Bar;
-  QPushButton* Cancel;
+class TPrompts;
+
+class TBackgroundCommand : public QObject {
+  Q_OBJECT
+
+ public:
+  ~TBackgroundCommand() override;
+
+  // From the command until its outcome is shown, it fails or it is cancelled.
+  bool Running() const { return FRunning; }
+  // Stops the work of this document, if any.
+  virtual void Cancel() = 0;
+
+  // The status bar parts shown while the work goes on.
+  QPointer<QWidget> StatusPanel;
+  QLabel* ProgressLabel;
+  QProgressBar* ProgressBar;
+  QPushButton* CancelButton;
+
+ signals:
+  // The work has ended: shown, failed (with its message) or cancelled.
+  void Finished();
+
+ protected:
+  // What names the work in the status bar; CancelTip says what Cancel stops.
+  TBackgroundCommand(QWidget* Editor, TPrompts& Prompts, const QString& What, const QString& CancelTip, int BarWidth);
+
+  // The work starts: the panel shows it busy until a first count comes.
+  void begin();
+  // The work ends (done, failed or cancelled): the panel leaves the status bar.
+  void end();
+  void showCount(std::size_t Done, std::size_t Total, const QString& Format);
+  void showBusy(const QString& Format);
+  // An edit of the network: whether it came while the work ran is kept until the next begin().
+  void noteEdit();
+  bool editedDuringRun() const { return FEditedDuringRun; }
+  // The sentence a failure is told in: Prefix and Why, ended by a full stop.
+  QString failure(const QString& Prefix, const QString& Why) const;
+
+  QWidget* FEditor;
+  TPrompts& FPrompts;
+
+ private:
+  void showPanel(bool Visible);
+
+  bool FRunning = false;
+  bool FEditedDuringRun = false;
 };
-
-inline TProgressPanel MakeProgressPanel(const QString& What, const QString& CancelTip, int BarWidth) {
-  auto* panel = new QWidget;
-  auto* layout = new QHBoxLayout(panel);
-  layout->setContentsMargins(0, 0, 0, 0);
-  TProgressPanel parts{panel, new QLabel(What, panel), new QProgressBar(panel), new QPushButton("Cancel", panel)};
-  parts.Bar->setMinimumWidth(110);
-  parts.Bar->setMaximumWidth(BarWidth);
-  parts.Cancel->setToolTip(CancelTip);
-  parts.Cancel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-  parts.Label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-  layout->addWidget(parts.Label);
-  layout->addWidget(parts.Bar);
-  layout->addWidget(parts.Cancel);
-  panel->hide();
-  return parts;
-}
-
-inline void ShowInStatusBar(QWidget* Panel, QWidget* Editor, bool Visible) {
-  if (!Panel) return;
-  auto* main = qobject_cast<QMainWindow*>(Editor->window());
-  if (Visible) {
-    if (main && Panel->parent() != main->statusBar()) main->statusBar()->addWidget(Panel);
-    Panel->show();
-  } else {
-    if (main && Panel->parent() == main->statusBar()) {
-      // Qt 6.4's removeWidget hides the widget that follows the one removed (the permanent check
-      // count, say): whatever was shown beside the panel is shown again.
-      std::vector<QWidget*> shown;
-      for (QWidget* widget : main->statusBar()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        if (widget != Panel && !widget->isHidden()) shown.push_back(widget);
-      main->statusBar()->removeWidget(Panel);
-      Panel->setParent(nullptr);
-      for (QWidget* widget : shown) widget->show();
-    }
-    Panel->hide();
-  }
-}
 
 }  // namespace busweave

@@ -11,7 +11,6 @@
 #include "circuit/CircuitFile.h"
 #include "gui/Prompts.h"
 #include "model/NetworkContainer.h"
-#include "simview/StatusBarPanel.h"
 #include "simview/WaveformWindow.h"
 #include "spice/Waveforms.h"
 
@@ -43,26 +42,17 @@ struct TSimulateCommand::Translated {
 };
 
 TSimulateCommand::TSimulateCommand(QWidget* Editor, TCanNodes& Net, TPrompts& Prompts, std::function<void()> Repaint)
-    : QObject(Editor), FEditor(Editor), FNet(Net), FPrompts(Prompts), FRepaint(std::move(Repaint)) {
-  const TProgressPanel parts = MakeProgressPanel("Simulating", "Stop the simulation", 140);
-  StatusPanel = parts.Panel;
-  ProgressLabel = parts.Label;
-  ProgressBar = parts.Bar;
-  CancelButton = parts.Cancel;
-  ProgressBar->setRange(0, 1000);
-  ProgressBar->setFormat("%p%");
-  connect(CancelButton, &QPushButton::clicked, this, [this] { Cancel(); });
-}
+    : TBackgroundCommand(Editor, Prompts, "Simulating", "Stop the simulation", 140),
+      FNet(Net),
+      FRepaint(std::move(Repaint)) {}
 
 TSimulateCommand::~TSimulateCommand() {
   // ngspice's thread must not report to a command that is gone. The editor is half destroyed
-  // by now, so nothing of it is touched; the panel leaves the status bar as it is deleted (the
-  // status bar may have deleted it already when the main window went first).
-  if (FRunning && !FTranslating) TSpiceEngine::Instance().Cancel();
+  // by now, so nothing of it is touched.
+  if (Running() && !FTranslating) TSpiceEngine::Instance().Cancel();
   if (translating == this) translating = nullptr;
   // The translation stops at its next statement; the job waits for it as it goes.
   FTranslation.Cancel();
-  delete StatusPanel.data();
 }
 
 TWaveformWindow* TSimulateCommand::Window() const { return FWindow; }
@@ -75,16 +65,8 @@ TWaveformWindow& TSimulateCommand::window() {
   return *FWindow;
 }
 
-void TSimulateCommand::showStatusPanel(bool Visible) {
-  if (StatusPanel && Visible) {
-    ProgressBar->setValue(0);
-    ProgressBar->setFormat("%p%");
-  }
-  ShowInStatusBar(StatusPanel, FEditor, Visible);
-}
-
 void TSimulateCommand::Run() {
-  if (FRunning) return;
+  if (Running()) return;
   TSpiceEngine& engine = TSpiceEngine::Instance();
   if (engine.Busy() || translating) {
     FPrompts.Inform(FEditor, "Simulate", "Another document is being simulated. Wait for it or cancel it first.");
@@ -109,11 +91,10 @@ void TSimulateCommand::Run() {
   // Generating the network section numbered the node names.
   if (FRepaint) FRepaint();
 
-  FRunning = true;
   FTranslating = true;
   translating = this;
-  showStatusPanel(true);
-  ProgressBar->setFormat("preparing");
+  begin();
+  showBusy("preparing");
   FTranslation.Run(
       [lines = std::move(lines), options](const TJobRun& Job) {
         auto outcome = std::make_shared<Translated>();
@@ -133,8 +114,7 @@ void TSimulateCommand::onTranslated(const std::shared_ptr<Translated>& Outcome) 
   FTranslating = false;
   if (translating == this) translating = nullptr;
   if (!Outcome->Error.empty()) {
-    FRunning = false;
-    showStatusPanel(false);
+    end();
     FPrompts.ShowError(FEditor, QString::fromLocal8Bit(Outcome->Error));
     emit Finished();
     return;
@@ -151,8 +131,7 @@ void TSimulateCommand::startEngine(const TNgspiceCircuit& Circuit) {
         this, [this] { onEngineChanged(); }, Qt::QueuedConnection);
   };
   if (!TSpiceEngine::Instance().Start(Circuit, notify, error)) {
-    FRunning = false;
-    showStatusPanel(false);
+    end();
     TWaveformWindow& shown = window();
     shown.ShowFailure(QString::fromLocal8Bit(error));
     shown.show();
@@ -160,13 +139,13 @@ void TSimulateCommand::startEngine(const TNgspiceCircuit& Circuit) {
     emit Finished();
     return;
   }
-  ProgressBar->setFormat("%p%");
+  showCount(0, 1000, "%p%");
   // A run that ended before the notification was set up is caught here.
   onEngineChanged();
 }
 
 void TSimulateCommand::onEngineChanged() {
-  if (!FRunning) return;
+  if (!Running()) return;
   TSpiceEngine& engine = TSpiceEngine::Instance();
   if (engine.Finished()) {
     finish();
@@ -174,14 +153,12 @@ void TSimulateCommand::onEngineChanged() {
   }
   const auto [analysis, share] = parseProgress(engine.Progress());
   // The analysis in the bar ("tran 45%"), so that the status bar stays short.
-  if (!analysis.isEmpty()) ProgressBar->setFormat(analysis + " %p%");
-  ProgressBar->setValue(static_cast<int>(share * 10));
+  showCount(static_cast<std::size_t>(share * 10), 1000, analysis.isEmpty() ? QString("%p%") : analysis + " %p%");
 }
 
 void TSimulateCommand::finish() {
-  FRunning = false;
   const TSimulationResult result = TSpiceEngine::Instance().Collect();
-  showStatusPanel(false);
+  end();
   TWaveformWindow& shown = window();
   shown.ShowResult(result, FNotes);
   shown.show();
@@ -191,8 +168,7 @@ void TSimulateCommand::finish() {
 }
 
 void TSimulateCommand::Cancel() {
-  if (!FRunning) return;
-  FRunning = false;
+  if (!Running()) return;
   if (FTranslating) {
     // The translation stops at its next statement; what it still sends is dropped.
     FTranslating = false;
@@ -201,7 +177,7 @@ void TSimulateCommand::Cancel() {
   } else {
     TSpiceEngine::Instance().Cancel();
   }
-  showStatusPanel(false);
+  end();
   emit Finished();
 }
 

@@ -15,10 +15,8 @@
 #include <vector>
 
 #include "gui/LatestJob.h"
+#include "simview/BackgroundCommand.h"
 
-class QLabel;
-class QProgressBar;
-class QPushButton;
 class QWidget;
 
 namespace busweave {
@@ -28,7 +26,7 @@ class TPrompts;
 struct TNgspiceCircuit;
 class TWaveformWindow;
 
-class TSimulateCommand : public QObject {
+class TSimulateCommand : public TBackgroundCommand {
   Q_OBJECT
 
  public:
@@ -40,22 +38,10 @@ class TSimulateCommand : public QObject {
   // The command: starts a run (or tells why it cannot).
   void Run();
   // Ends the run of this document, if any; nothing is shown.
-  void Cancel();
-  // From the command until its outcome is shown or it is cancelled, the translation included.
-  bool Running() const { return FRunning; }
+  void Cancel() override;
 
   // The document's waveform window, once a run has ended.
   TWaveformWindow* Window() const;
-
-  // The status bar parts shown while a run goes on.
-  QPointer<QWidget> StatusPanel;
-  QLabel* ProgressLabel;
-  QProgressBar* ProgressBar;
-  QPushButton* CancelButton;
-
- signals:
-  // A run has ended (shown in the waveform window) or was cancelled.
-  void Finished();
 
  private:
   struct Translated;
@@ -63,16 +49,12 @@ class TSimulateCommand : public QObject {
   void startEngine(const TNgspiceCircuit& Circuit);
   void onEngineChanged();
   void finish();
-  void showStatusPanel(bool Visible);
   TWaveformWindow& window();
 
-  QWidget* FEditor;
   TCanNodes& FNet;
-  TPrompts& FPrompts;
   std::function<void()> FRepaint;
   QPointer<TWaveformWindow> FWindow;
   std::vector<std::string> FNotes;
-  bool FRunning = false;
   bool FTranslating = false;  // the job has the circuit, ngspice not yet
   // The translation of the latest run; last, so that it has stopped before the rest goes.
   TLatestJob<std::shared_ptr<Translated>> FTranslation{this};
