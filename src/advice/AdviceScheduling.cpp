@@ -39,13 +39,16 @@ void inParallel(std::size_t Count, int Jobs, TWork Work) {
   if (first) std::rethrow_exception(first);
 }
 
-// A unit's cost in transmitter runs, roughly: the shards are balanced by it.
+// A unit's cost in runs, at most as the progress counts it: the shards are balanced by it. A
+// proof takes a full run for each of the two target rates; a length search proves its best
+// length, and once more when it had to step back from it.
 std::int64_t unitCost(const TCandidate& C, std::size_t Stations) {
+  constexpr std::int64_t kProofRuns = 2;
   const auto whole = static_cast<std::int64_t>(Stations);
-  if (C.Wires.empty()) return whole;
+  if (C.Wires.empty()) return whole + kProofRuns;
   std::int64_t steps = 1;
   for (std::int64_t n = 1; n < C.Steps; n *= 2) ++steps;
-  return whole + steps * (whole + 1) / 2;
+  return whole + steps * (whole + 1) / 2 + 2 * kProofRuns;
 }
 
 }  // namespace

@@ -7,11 +7,14 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QMainWindow>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
+#include <algorithm>
+#include <functional>
 
 #include "FakeEditorHost.h"
 #include "Networks.h"
@@ -69,10 +72,21 @@ TEST(AdviceCommand, MovesTheMisplacedTerminationAsOneUndoStep) {
   TAdviceCommand* command = editor->Advice();
   ASSERT_TRUE(command && command->Running());
   EXPECT_TRUE(command->StatusPanel->isVisible());
+  // The count's total never grows once the candidates are known, and the count ends at it.
+  std::vector<int> totals;
+  QObject::connect(command->ProgressBar, &QProgressBar::valueChanged, command->ProgressBar,
+                   [&totals, command] { totals.push_back(command->ProgressBar->maximum()); });
   QSignalSpy finished(command, &TAdviceCommand::Finished);
   ASSERT_TRUE(finished.wait(60000));
   EXPECT_TRUE(host.Scripted.Errors.isEmpty()) << host.Scripted.Errors.join("\n").toStdString();
   EXPECT_GE(shown, 2);
+  // Before the units are reserved, the count is of today's runs, one per station.
+  const auto reserved = std::max_element(totals.begin(), totals.end());
+  ASSERT_NE(reserved, totals.end());
+  EXPECT_TRUE(std::all_of(totals.begin(), reserved, [&net](int Total) { return Total <= net.Count(); }))
+      << ::testing::PrintToString(totals);
+  EXPECT_TRUE(std::is_sorted(reserved, totals.end(), std::greater<>()));
+  EXPECT_EQ(command->ProgressBar->value(), command->ProgressBar->maximum());
 
   TAdvicePanel* panel = editor->AdvicePanel();
   ASSERT_TRUE(panel->HasAdvice());
