@@ -123,8 +123,8 @@ TAdvicePart AdviseShard(const TCanNodes& Net, const std::string& File, const TAd
   part.Settings = Options.Settings;
   // What the part is made from, read before the runs, so that a file changed meanwhile does not
   // pass for the one they ran.
-  part.Source = PartSourceOf(File, Options.Templates, Options.Settings);
   TSearch search(Net, Options);
+  part.Source = PartSourceOf(File, search.Templates, Options.Settings);
   TStart start;
   try {
     const bool works = startSearch(search, start);

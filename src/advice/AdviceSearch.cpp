@@ -106,7 +106,7 @@ TAnalysisPlan TSearch::planOf(const std::vector<TEdit>& Edits) const {
   const std::unique_ptr<TCanNodes> net = Net.Snapshot();
   ApplyEdits(*net, Edits);
   TCircuitSources sources;
-  const TextLines lines = CircuitFromTemplates(*net, Options.Templates, nullptr, &sources);
+  const TextLines lines = CircuitFromTemplates(*net, Templates, nullptr, &sources);
   return PlanAnalysis(lines, sources);
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "advice/AdviceSearch.h"
+#include "circuit/CircuitFile.h"
 #include "model/BusLayout.h"
 
 namespace busweave::advice_detail {
@@ -34,7 +35,11 @@ struct TSearch {
   std::size_t Done = 0;
   std::size_t Total = 0;
 
-  TSearch(const TCanNodes& N, const TAdviceOptions& O) : Net(N), Options(O) {}
+  // Read once: every change is tried with the same templates, and a part records their digests.
+  TCircuitTemplates Templates;
+
+  TSearch(const TCanNodes& N, const TAdviceOptions& O)
+      : Net(N), Options(O), Templates(ReadCircuitTemplates(O.Templates)) {}
 
   void aim(const TAnalysisSettings& Base, const TAdviceTargets& T);
   TAnalysisPlan planOf(const std::vector<TEdit>& Edits) const;

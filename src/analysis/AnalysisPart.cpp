@@ -62,14 +62,6 @@ std::string FileDigest(const std::string& Path) {
 
 namespace {
 
-// The template's text as the circuit uses it: from Folder when the file exists, else built in.
-std::string templateText(const std::string& Folder, const char* Name, const TextLines& BuiltIn) {
-  const std::string path = TemplatePath(Folder, Name);
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return PageText(BuiltIn);
-  return PageText(SplitLines(ReadTemplate(path)));
-}
-
 bool within(double Value, double Low, double High) {
   const double slack = kRounding * std::max({std::fabs(Low), std::fabs(High), 1.0});
   return std::isfinite(Value) && Value >= Low - slack && Value <= High + slack;
@@ -228,10 +220,10 @@ std::vector<std::size_t> ShardTransmitters(std::size_t Stations, int Shard, int 
 
 std::string SettingsDigest(const TAnalysisSettings& Settings) { return sha256(settingsJson(Settings).dump()); }
 
-TPartSource PartSourceOf(const std::string& NetworkFile, const std::string& TemplatesFolder,
+TPartSource PartSourceOf(const std::string& NetworkFile, const TCircuitTemplates& Templates,
                          const TAnalysisSettings& Settings) {
-  return {FileDigest(NetworkFile), sha256(templateText(TemplatesFolder, HeaderTemplateName, BuiltInHeader())),
-          sha256(templateText(TemplatesFolder, TrailerTemplateName, BuiltInTrailer())), SettingsDigest(Settings)};
+  return {FileDigest(NetworkFile), sha256(PageText(Templates.Header)), sha256(PageText(Templates.Trailer)),
+          SettingsDigest(Settings)};
 }
 
 std::string AnalysisPartJson(const TAnalysisPart& Part) {

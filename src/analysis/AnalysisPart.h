@@ -59,9 +59,9 @@ struct TAnalysisPart {
 // The stations (indices) that the shard-th of Shards parts runs as transmitters.
 std::vector<std::size_t> ShardTransmitters(std::size_t Stations, int Shard, int Shards);
 
-// The digests of the network file and of the templates in Folder (or the built-in texts) and
-// of the settings. Throws EFOpenError when a file cannot be read.
-TPartSource PartSourceOf(const std::string& NetworkFile, const std::string& TemplatesFolder,
+// The digests of the network file, of the templates' text as read for the runs (the built-in
+// texts without them) and of the settings. Throws EFOpenError when the file cannot be read.
+TPartSource PartSourceOf(const std::string& NetworkFile, const TCircuitTemplates& Templates,
                          const TAnalysisSettings& Settings);
 // The digest of a file's bytes. Throws EFOpenError when it cannot be read.
 std::string FileDigest(const std::string& Path);

@@ -190,25 +190,39 @@ std::string CircuitLineName(const TCircuitSources& Sources, std::size_t Index) {
   return "the network section line " + std::to_string(Index - Sources.HeaderLines + 1);
 }
 
-TextLines CircuitFromTemplates(TCanNodes& Net, const std::string& Folder, std::vector<std::string>* Warnings,
-                               TCircuitSources* Sources) {
+TCircuitTemplates ReadCircuitTemplates(const std::string& Folder) {
   // A folder that is named but missing is a mistake, not a wish for the built-in texts.
   std::error_code ec;
   if (!std::filesystem::is_directory(Folder, ec))
     throw std::runtime_error("Cannot open the templates folder " + Folder + ": " +
                              (std::filesystem::exists(Folder, ec) ? "not a folder" : "no such folder"));
-  TCircuitSources sources;
-  sources.Folder = Folder;
-  TextLines header = templateLines(Folder, HeaderTemplateName, BuiltInHeader(), sources.Header);
+  TCircuitTemplates templates;
+  templates.Folder = Folder;
+  templates.Header = templateLines(Folder, HeaderTemplateName, BuiltInHeader(), templates.HeaderPath);
+  templates.Trailer = templateLines(Folder, TrailerTemplateName, BuiltInTrailer(), templates.TrailerPath);
+  return templates;
+}
+
+TextLines CircuitFromTemplates(TCanNodes& Net, const std::string& Folder, std::vector<std::string>* Warnings,
+                               TCircuitSources* Sources) {
+  return CircuitFromTemplates(Net, ReadCircuitTemplates(Folder), Warnings, Sources);
+}
+
+TextLines CircuitFromTemplates(TCanNodes& Net, const TCircuitTemplates& Templates, std::vector<std::string>* Warnings,
+                               TCircuitSources* Sources) {
+  TextLines header = Templates.Header;
   if (header.empty())
     header.push_back(TitleLine());
   else
     header.front() = TitleLine();
-  const TextLines trailer = templateLines(Folder, TrailerTemplateName, BuiltInTrailer(), sources.Trailer);
-  TextLines lines = CircuitLines(header, Net, trailer, Warnings);
-  sources.HeaderLines = header.size();
-  sources.TrailerStart = lines.size() - trailer.size();
-  if (Sources) *Sources = std::move(sources);
+  TextLines lines = CircuitLines(header, Net, Templates.Trailer, Warnings);
+  if (Sources) {
+    Sources->Folder = Templates.Folder;
+    Sources->Header = Templates.HeaderPath;
+    Sources->HeaderLines = header.size();
+    Sources->Trailer = Templates.TrailerPath;
+    Sources->TrailerStart = lines.size() - Templates.Trailer.size();
+  }
   return lines;
 }
 

@@ -91,6 +91,22 @@ std::string CircuitLineName(const TCircuitSources& Sources, std::size_t Index);
 TextLines CircuitFromTemplates(TCanNodes& Net, const std::string& Folder, std::vector<std::string>* Warnings = nullptr,
                                TCircuitSources* Sources = nullptr);
 
+// The two templates as read once for a command that builds many circuits (the advice search
+// builds one per change it tries): every circuit is built from these lines, and what a command
+// records of the templates is of the text it used, not of a file edited meanwhile.
+struct TCircuitTemplates {
+  std::string Folder;
+  std::string HeaderPath;  // empty for the built-in text
+  TextLines Header;        // as read; the title line replaces the first when a circuit is built
+  std::string TrailerPath;
+  TextLines Trailer;
+};
+
+// Throws as CircuitFromTemplates does.
+TCircuitTemplates ReadCircuitTemplates(const std::string& Folder);
+TextLines CircuitFromTemplates(TCanNodes& Net, const TCircuitTemplates& Templates,
+                               std::vector<std::string>* Warnings = nullptr, TCircuitSources* Sources = nullptr);
+
 // The network file name with its extension replaced by "cir", or ".cir" appended when it has
 // none; a dot in a folder name is not an extension. '/' and '\' both separate folders.
 std::string ProposedCircuitName(const std::string& NetworkFileName);

@@ -315,9 +315,12 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   }
   std::vector<std::string> warnings;
   TAnalysisPlan plan;
+  // Read once: the runs are planned from this text, and a part records its digests.
+  TCircuitTemplates templates;
   try {
+    templates = ReadCircuitTemplates(folder);
     TCircuitSources sources;
-    const TextLines lines = CircuitFromTemplates(net, folder, &warnings, &sources);
+    const TextLines lines = CircuitFromTemplates(net, templates, &warnings, &sources);
     plan = PlanAnalysis(lines, sources);
   } catch (const std::exception& error) {
     Err << kProgram << ": " << analysis.File << ": " << error.what() << "\n";
@@ -331,7 +334,7 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   TPartSource source;
   if (args->Has("--shard")) {
     try {
-      source = PartSourceOf(analysis.File, folder, analysis.Settings);
+      source = PartSourceOf(analysis.File, templates, analysis.Settings);
     } catch (const std::exception& error) {
       Err << kProgram << ": " << error.what() << "\n";
       return ExitFailure;
