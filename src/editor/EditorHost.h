@@ -23,7 +23,8 @@ class TEditorHost {
   virtual TPrompts& Prompts() = 0;
   // Writes a short note on what the last action did, or why it did nothing, into the status bar.
   virtual void ShowMessage(const QString& Text) { (void)Text; }
-  // A document was saved under a new name (by Save As or before closing), for the recent files.
+  // A document was saved under a new name (by Save As or before closing): for the recent files
+  // and the titles that name its file.
   virtual void FileSavedAs(const QString& Path) { (void)Path; }
   // Runs the document options dialog for an editor (its "&Options" command).
   virtual void EditOptions(TSubForm& Editor) { (void)Editor; }

@@ -135,7 +135,8 @@ void TSubForm::placeDocument(QPointF Place) {
   // A scroll area cannot scroll before its surface's left or top edge: where the document would
   // start inside the viewport, the surface leaves room before it instead; where it would start
   // beyond the viewport's edge, the surface gets room to scroll there. The document stays at
-  // least at the viewport's edge, so the surface never outgrows the largest widget.
+  // least at the viewport's edge, so the surface never outgrows the largest widget. The scroll
+  // bars are always shown, so the viewport this reckons with keeps its size.
   const TPoint view = ClientSize();
   Place.setX(std::clamp(Place.x(), -FExtent.X * FZoom, static_cast<double>(view.X)));
   Place.setY(std::clamp(Place.y(), -FExtent.Y * FZoom, static_cast<double>(view.Y)));

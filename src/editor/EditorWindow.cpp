@@ -62,6 +62,10 @@ void TSubForm::setupView() {
   FScrollBox1->setObjectName("ScrollBox1");
   FScrollBox1->setFrameShape(QFrame::NoFrame);
   FScrollBox1->setWidgetResizable(false);
+  // Scroll bars that came and went with the surface would resize the viewport after a zoom had
+  // placed the document in it, and the clamped scroll would move the document off its place.
+  FScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  FScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   FScrollBox1->setBackgroundRole(QPalette::Base);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -151,6 +155,11 @@ void TSubForm::setupMenus() {
   FOptions1 = new QAction("&Options", this);
   FOptions1->setStatusTip("Define general option");
   connect(FOptions1, &QAction::triggered, this, [this] { Options1Click(); });
+  // The menu bar's item alone opens no menu to walk with the keys; the Edit menu and a shortcut
+  // reach the dialog from the keyboard.
+  FOptions1->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+  FEdit1->addSeparator();
+  FEdit1->addAction(FOptions1);
 }
 
 void TSubForm::loadDocument(const std::string& FileName, TPoint Size) {
@@ -161,6 +170,7 @@ void TSubForm::loadDocument(const std::string& FileName, TPoint Size) {
   // before the rest of the file is lost by a save. A file of which nothing was read leaves
   // nothing to lose, so the new document stays unmodified.
   if (LoadFailed() && FNodes->Count() > 0) FNodes->MarkModified();
+  FHasFile = FNodes->LastLoadError().Outcome == TLoadOutcome::Complete;
   // Saves replace the file by way of a new one beside it, so the folder must be writable too. A
   // file without any write permission counts as read-only even for a user who could write it.
   const QFileInfo file(QString::fromLocal8Bit(FileName));
@@ -493,10 +503,12 @@ void TSubForm::SaveCAN(std::string& Name) {
     return;
   }
   try {
-    if (FNodes->SaveNetwork(FNodes->FFileName()))
+    if (FNodes->SaveNetwork(FNodes->FFileName())) {
       Name = FNodes->FFileName();
-    else
+      FHasFile = true;
+    } else {
       reportNothingWritten(this, FNodes->FFileName());
+    }
   } catch (const std::exception& error) {
     if (FHost) FHost->Prompts().ShowError(this, QString::fromLocal8Bit(error.what()));
   }
@@ -524,6 +536,7 @@ void TSubForm::SaveCANAs(QWidget* Owner, std::string& Name) {
     return;
   }
   FReadOnly = false;
+  FHasFile = true;
   updateTitle();
   Name = path;
   if (FFrame.Notify) FFrame.Notify(TEditorNotifyCode::enFileName, 0);
@@ -541,9 +554,20 @@ void TSubForm::FormCloseQuery(bool& CanClose) {
   CanClose = true;
   if (FNodes->FFileState() != fstModified || !FHost) return;
   const QString text = QString::fromLocal8Bit(FNodes->FFileName()) + "\n\nFile was modified, changes will be lost!";
-  if (FHost->Prompts().WarnOkAbort(this, text)) return;
+  switch (FHost->Prompts().AskSaveChanges(this, text)) {
+    case TSaveChanges::Discard:
+      return;
+    case TSaveChanges::Cancel:
+      CanClose = false;
+      return;
+    case TSaveChanges::Save:
+      break;
+  }
   std::string name;
-  SaveCANAs(this, name);
+  if (FHasFile)
+    SaveCAN(name);
+  else
+    SaveCANAs(this, name);
   CanClose = !name.empty();
 }
 

@@ -148,7 +148,8 @@ class TSubForm : public QWidget {
   void SaveCAN(std::string& Name);
   // Asks for a new name and saves there; Name is the chosen path on success, else empty.
   void SaveCANAs(QWidget* Owner, std::string& Name);
-  // Whether the editor may close; asks the user when the network has unsaved changes.
+  // Whether the editor may close; asks the user when the network has unsaved changes, and saves
+  // them (as Save does, or as Save As for a file it cannot write back whole) when told to.
   void FormCloseQuery(bool& CanClose);
 
   void Network1Click();
@@ -227,7 +228,8 @@ class TSubForm : public QWidget {
   TAdviceCommand* Advice() const { return FAdvice; }
   TAdvicePanel* AdvicePanel() const;
   // Sets the values the edits name as one undo step, once every element still holds the value
-  // the edit was found for; otherwise changes nothing and says why, naming the element.
+  // the edit was found for, and marks the elements changed; otherwise changes nothing and says
+  // why, naming the element.
   std::optional<QString> ApplyEdits(const std::vector<TEdit>& Edits);
 
   // Whether the network file could not be read completely (a missing file is a new network).
@@ -310,6 +312,10 @@ class TSubForm : public QWidget {
   QAction* FOptions1;
   std::unique_ptr<TCanNodes> FNodes;
   bool FReadOnly = false;
+  // Whether the network's file holds it: read whole, or saved there since. Save in the close
+  // query writes there; a new document, or a damaged file whose unread rest a save would lose,
+  // is saved under a name the user chooses.
+  bool FHasFile = false;
   TFrameLink FFrame;
   TEditorHost* FHost;
   TSimulateCommand* FSimulation = nullptr;  // a child of the editor

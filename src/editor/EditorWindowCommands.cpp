@@ -164,8 +164,19 @@ std::optional<QString> TSubForm::ApplyEdits(const std::vector<TEdit>& Edits) {
       FNodes->BackupWire(FNodes->WireAtIndex(index));
   }
   busweave::ApplyEdits(*FNodes, Edits);
-  for (const TEdit& edit : Edits) changed.push_back(reachOf(*FNodes->Objects(FNodes->IndexOf(edit.Key))));
+  TFinding applied;
+  for (const TEdit& edit : Edits) {
+    const int index = FNodes->IndexOf(edit.Key);
+    changed.push_back(reachOf(*FNodes->Objects(index)));
+    if (const TNode* node = FNodes->NodeAtIndex(index))
+      applied.Nodes.push_back(node->FPos);
+    else
+      applied.Wires.push_back(edit.Key);
+  }
   repaintChanged(changed);
+  // The changed elements are marked, and the first brought into view, as a picked finding's are;
+  // the next change ends the mark.
+  selectFinding(&applied);
   UpdateEditMenu();
   return std::nullopt;
 }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
@@ -38,7 +39,11 @@ TFKnoten::TFKnoten(QWidget* Owner)
   EditZL = new QLineEdit(this);
   EditZL->setObjectName("EditZL");
   EditZL->setToolTip("Resistor [Ohms]");
-  EditZL->setGeometry(68, 34, 74, 22);
+  EditZL->setGeometry(68, 34, 44, 22);
+  LabelZLUnit = new QLabel("ohms", this);
+  LabelZLUnit->setObjectName("LabelZLUnit");
+  LabelZLUnit->setGeometry(114, 36, 34, 20);
+  LabelZLUnit->setBuddy(EditZL);
   CheckBoxQuelle = new QCheckBox("&Include source", this);
   CheckBoxQuelle->setObjectName("CheckBoxQuelle");
   CheckBoxQuelle->setToolTip("Insert CAN driver");
@@ -68,8 +73,13 @@ TFKnoten::TFKnoten(QWidget* Owner)
   connect(BBTCancel, &QPushButton::clicked, this, [this] { done(mrCancel); });
 }
 
+void TFKnoten::showResistance(bool Show) {
+  EditZL->setVisible(Show);
+  LabelZLUnit->setVisible(Show);
+}
+
 void TFKnoten::CheckBoxZlClick() {
-  EditZL->setVisible(CheckBoxZl->isChecked());
+  showResistance(CheckBoxZl->isChecked());
   if (!CheckBoxZl->isChecked())
     EditZL->setText(QString::number(FDefaultNoZL));
   else if (!FHasZL)
@@ -78,7 +88,7 @@ void TFKnoten::CheckBoxZlClick() {
 
 void TFKnoten::FormShow() {
   FHasZL = LenientInteger(EditZL->text().toStdString()) != FDefaultNoZL;
-  EditZL->setVisible(FHasZL);
+  showResistance(FHasZL);
   CheckBoxZl->setChecked(FHasZL);
   EditName->setFocus();
 }
@@ -102,7 +112,7 @@ void TFKnoten::okClicked() {
   const auto value = WholeInteger(text);
   if (!value) {
     if (ReportError) ReportError(QString("'%1' is not a valid integer value").arg(QString::fromStdString(text)));
-    EditZL->setVisible(true);
+    showResistance(true);
     EditZL->setFocus();
     EditZL->selectAll();
     return;

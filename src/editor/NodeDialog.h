@@ -9,6 +9,7 @@
 #include <string>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -24,6 +25,7 @@ class TFKnoten : public QDialog {
   QLineEdit* EditName;
   QCheckBox* CheckBoxZl;
   QLineEdit* EditZL;
+  QLabel* LabelZLUnit;  // "ohms" after the resistance, shown with it
   QCheckBox* CheckBoxQuelle;
   QPushButton* BBTOK;
   QPushButton* BitBtn1;
@@ -49,6 +51,7 @@ class TFKnoten : public QDialog {
   void showEvent(QShowEvent* Event) override;
 
  private:
+  void showResistance(bool Show);
   void okClicked();
   std::uint16_t FResistance = 0;
   std::string FName;

@@ -244,7 +244,10 @@ void TMDIChild::WMEditorNotify(TEditorNotifyCode Code, int Value) {
       FDocSize_.Y = Value;
       break;
     case TEditorNotifyCode::enFileName:
-      if (FEditor && FWindow) FWindow->setWindowTitle(FileNamePart(FEditor->Caption()));
+      if (!FEditor) break;
+      // Printing and picture export name the document by this path (dialog, footer, PDF title).
+      FDocPath_ = FEditor->Nodes().FFileName();
+      if (FWindow) FWindow->setWindowTitle(FileNamePart(FEditor->Caption()));
       break;
   }
 }

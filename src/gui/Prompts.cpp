@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
@@ -56,9 +57,31 @@ void TDialogPrompts::Inform(QWidget* Owner, const QString& Caption, const QStrin
   QMessageBox::information(Owner, Caption, Text);
 }
 
-bool TDialogPrompts::WarnOkAbort(QWidget* Owner, const QString& Text) {
-  return QMessageBox::warning(Owner, QApplication::applicationName(), Text, QMessageBox::Ok | QMessageBox::Abort,
-                              QMessageBox::Abort) == QMessageBox::Ok;
+std::unique_ptr<QMessageBox> MakeSaveChangesBox(QWidget* Owner, const QString& Text) {
+  auto box = std::make_unique<QMessageBox>(QMessageBox::Warning, QApplication::applicationName(), Text,
+                                           QMessageBox::NoButton, Owner);
+  QPushButton* save = box->addButton("&Save", QMessageBox::AcceptRole);
+  save->setObjectName("SaveButton");
+  box->addButton("&Discard", QMessageBox::DestructiveRole)->setObjectName("DiscardButton");
+  QPushButton* cancel = box->addButton("Cancel", QMessageBox::RejectRole);
+  cancel->setObjectName("CancelButton");
+  box->setDefaultButton(cancel);
+  box->setEscapeButton(cancel);
+  return box;
+}
+
+TSaveChanges SaveChangesAnswer(const QMessageBox& Box) {
+  const QAbstractButton* clicked = Box.clickedButton();
+  if (!clicked) return TSaveChanges::Cancel;
+  if (clicked->objectName() == "SaveButton") return TSaveChanges::Save;
+  if (clicked->objectName() == "DiscardButton") return TSaveChanges::Discard;
+  return TSaveChanges::Cancel;
+}
+
+TSaveChanges TDialogPrompts::AskSaveChanges(QWidget* Owner, const QString& Text) {
+  const std::unique_ptr<QMessageBox> box = MakeSaveChangesBox(Owner, Text);
+  box->exec();
+  return SaveChangesAnswer(*box);
 }
 
 void TDialogPrompts::ShowError(QWidget* Owner, const QString& Message) {

@@ -5,12 +5,14 @@
 
 #include <QFont>
 #include <QString>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "gui/ModalResult.h"
 
 class QDialog;
+class QMessageBox;
 class QPrinter;
 class QWidget;
 
@@ -35,6 +37,9 @@ struct TOpenDialogRequest {
 // scaled to fit one page.
 enum class TPrintLayout { TrueSize, FitToPage };
 
+// What to do with a document's unsaved changes before it closes.
+enum class TSaveChanges { Save, Discard, Cancel };
+
 class TPrompts {
  public:
   virtual ~TPrompts() = default;
@@ -47,8 +52,9 @@ class TPrompts {
   virtual void ShowError(QWidget* Owner, const QString& Message) = 0;
   // An information box with an OK button.
   virtual void Inform(QWidget* Owner, const QString& Caption, const QString& Text) = 0;
-  // A warning with the buttons OK and Abort; true when the answer is OK.
-  virtual bool WarnOkAbort(QWidget* Owner, const QString& Text) = 0;
+  // A warning about unsaved changes with the buttons Save, Discard and Cancel; Cancel is the
+  // default and the answer to Escape or the close box, so that no key press loses the changes.
+  virtual TSaveChanges AskSaveChanges(QWidget* Owner, const QString& Text) = 0;
   // Runs a modal dialog and returns its result (a TModalResult for the program's own dialogs).
   virtual int ExecDialog(QDialog& Dialog) = 0;
   // A line of text the user types, e.g. a name to find; nothing when the user cancels.
@@ -82,7 +88,7 @@ class TDialogPrompts : public TPrompts {
  public:
   std::optional<QString> OpenFileName(QWidget* Owner, const TOpenDialogRequest& Request) override;
   void Inform(QWidget* Owner, const QString& Caption, const QString& Text) override;
-  bool WarnOkAbort(QWidget* Owner, const QString& Text) override;
+  TSaveChanges AskSaveChanges(QWidget* Owner, const QString& Text) override;
   std::optional<QString> SaveFileName(QWidget* Owner, const TSaveDialogRequest& Request) override;
   void ShowError(QWidget* Owner, const QString& Message) override;
   int ExecDialog(QDialog& Dialog) override;
@@ -91,6 +97,10 @@ class TDialogPrompts : public TPrompts {
   std::optional<TPrintLayout> SetUpPrinter(QWidget* Owner, QPrinter& Printer, TPrintLayout Layout,
                                            const QString& OutputFile) override;
 };
+
+// The box AskSaveChanges shows, and the answer read from the button it was closed with.
+std::unique_ptr<QMessageBox> MakeSaveChangesBox(QWidget* Owner, const QString& Text);
+TSaveChanges SaveChangesAnswer(const QMessageBox& Box);
 
 // A file name with the default suffix appended when it has no extension (a dot in a folder
 // name does not count).

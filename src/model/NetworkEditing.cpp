@@ -1,5 +1,6 @@
 // Editing operations and undo of TCanNodes.
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <set>
@@ -65,11 +66,13 @@ THitResult TCanNodes::WireDistance(TPoint P, const TTrmLine& W) {
   const TPoint S = W.FStart;
   const TPoint E = W.FEnd;
   THitResult result;
+  // A file written elsewhere may store a wire right to left or top to bottom; it is picked as
+  // one drawn here, so the ends are taken in either order.
   if (S.Y == E.Y) {
-    if (!(S.X < P.X && P.X < E.X)) return result;
+    if (!(std::min(S.X, E.X) < P.X && P.X < std::max(S.X, E.X))) return result;
     result.Distance = std::fabs(static_cast<double>(P.Y) - S.Y);
   } else if (S.X == E.X) {
-    if (!(S.Y < P.Y && P.Y < E.Y)) return result;
+    if (!(std::min(S.Y, E.Y) < P.Y && P.Y < std::max(S.Y, E.Y))) return result;
     result.Distance = std::fabs(static_cast<double>(P.X) - S.X);
   } else {
     if (!InBox(S, E, P)) return result;

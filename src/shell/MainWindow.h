@@ -151,6 +151,8 @@ class TMDIMainForm : public QMainWindow, public TEditorHost {
   struct TPlacement {
     std::int64_t Left, Top, Width, Height;
   };
+  // The placement of a first start: four fifths of the available area of the screen, centred.
+  static QRect FirstPlacement(const QRect& Available);
   // The placement fitted to the available area of a screen (the one that shows most of it, else
   // the first): the size is cut to the area, then the window is moved into it, so that its title
   // bar and status bar show. A placement that already fits stays as it is.

@@ -95,7 +95,12 @@ void TMDIMainForm::FileSaveAsItemClick() {
   FPanels[3]->setText("File " + QString::fromLocal8Bit(name) + " saved");
 }
 
-void TMDIMainForm::FileSavedAs(const QString& Path) { AddRecentFile(Path); }
+void TMDIMainForm::FileSavedAs(const QString& Path) {
+  AddRecentFile(Path);
+  // The docks' titles name the current document's file.
+  showCurrentDocks();
+  AdviceDock->Follow();
+}
 
 void TMDIMainForm::FileExitItemClick() { close(); }
 

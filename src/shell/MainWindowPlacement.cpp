@@ -84,6 +84,13 @@ QRect TMDIMainForm::OuterPlacement() const {
   return normalGeometry().marginsAdded(FPlacedMargins);
 }
 
+QRect TMDIMainForm::FirstPlacement(const QRect& Available) {
+  const QSize size = (QSizeF(Available.size()) * 0.8).toSize();
+  const QPoint corner =
+      Available.topLeft() + QPoint((Available.width() - size.width()) / 2, (Available.height() - size.height()) / 2);
+  return {corner, size};
+}
+
 QRect TMDIMainForm::FitPlacement(const TPlacement& Stored, const QList<QRect>& Available, QSize Minimum) {
   // Stored values may be anything a file holds: everything is computed in 64 bits.
   const auto overlap = [](std::int64_t Start, std::int64_t Length, std::int64_t AreaStart, std::int64_t AreaLength) {

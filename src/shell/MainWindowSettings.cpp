@@ -66,6 +66,14 @@ void TMDIMainForm::ReadSettings() {
     std::cerr << "busweave: " << profile.Problem()
               << "\nbusweave: starting with the designed settings; the settings file is not written at exit\n";
   };
+  QList<QRect> available;
+  QScreen* primary = QGuiApplication::primaryScreen();
+  if (primary) available << primary->availableGeometry();
+  for (QScreen* screen : QGuiApplication::screens())
+    if (screen != primary) available << screen->availableGeometry();
+  // Without a stored placement the window takes most of the screen, so that the first document
+  // shows more of its network than a node or two.
+  if (primary) FPlacement = FirstPlacement(primary->availableGeometry());
   const std::array<const char*, 4> keys = {"Left", "Top", "Width", "Height"};
   std::array<std::int64_t, 4> values = {FPlacement.x(), FPlacement.y(), FPlacement.width(), FPlacement.height()};
   for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -76,11 +84,6 @@ void TMDIMainForm::ReadSettings() {
     // A value that is not a number keeps the designed one for that key only.
     if (const auto number = StrictInteger(RemoveSpaces(profile.DataString))) values[i] = *number;
   }
-  QList<QRect> available;
-  QScreen* primary = QGuiApplication::primaryScreen();
-  if (primary) available << primary->availableGeometry();
-  for (QScreen* screen : QGuiApplication::screens())
-    if (screen != primary) available << screen->availableGeometry();
   FPlacement = FitPlacement({values[0], values[1], values[2], values[3]}, available, QSize(200, 200));
   applyPlacement();
 

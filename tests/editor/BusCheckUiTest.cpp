@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "FakeEditorHost.h"
+#include "Networks.h"
 #include "TempFolder.h"
+#include "advice/AdviceSearch.h"
 #include "editor/EditorWindow.h"
 #include "editor/FindingsPanel.h"
 #include "gui/Prompts.h"
@@ -83,6 +85,35 @@ TEST(BusCheckInEditor, FindingsFollowEditsAndPickingOneMarksItsElements) {
   editor.RepaintAll();
   EXPECT_TRUE(panel.Findings().empty());
   EXPECT_EQ(host.Summary, "Bus: no findings");
+}
+
+// A change applied from the advice shows in the drawing: its elements are marked until the next
+// change, which an undo is too.
+TEST(BusCheckInEditor, AnAppliedChangeIsMarkedUntilTheNextChange) {
+  test::TempFolder folder;
+  test::SaveTwoStationBus(folder.File("bus.bwn"), "A", "B");
+  Host host;
+  TSubForm editor(nullptr, {}, folder.File("bus.bwn"), {200, 200}, DrawingScale, &host);
+  TCanNodes& net = editor.Nodes();
+  TNode* terminated = nullptr;
+  TNode* other = nullptr;
+  TTrmLine* wire = nullptr;
+  for (int i = 0; i < net.Count(); ++i) {
+    if (TNode* node = net.NodeAtIndex(i)) (node->FResistance == 120 ? terminated : other) = node;
+    if (TTrmLine* line = net.WireAtIndex(i)) wire = line;
+  }
+  ASSERT_TRUE(terminated && other && wire);
+  const std::vector<TEdit> edits = {{TCanNodes::NodeKey(terminated->FPos), "resistance", 1500, 120},
+                                    {TCanNodes::WireKey(wire->FStart, wire->FEnd), "length", 1000, 1500}};
+  ASSERT_FALSE(editor.ApplyEdits(edits));
+  EXPECT_EQ(terminated->FResistance, 1500);
+  EXPECT_EQ(terminated->FMarked, 1);
+  EXPECT_EQ(wire->FMarked, 1);
+  EXPECT_EQ(other->FMarked, 0);
+  EXPECT_TRUE(editor.UnDo());
+  EXPECT_EQ(terminated->FResistance, 120);
+  EXPECT_EQ(terminated->FMarked, 0);
+  EXPECT_EQ(wire->FMarked, 0);
 }
 
 // A large network is checked in the background: the list must end with the findings of the last

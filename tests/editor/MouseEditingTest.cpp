@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -227,6 +228,7 @@ TEST_F(MouseEditing, NodeDialogTerminationBoxAndItsValues) {
     EXPECT_EQ(d.windowTitle(), "Node");
     EXPECT_FALSE(d.CheckBoxZl->isChecked());
     EXPECT_FALSE(d.EditZL->isVisible());
+    EXPECT_FALSE(d.LabelZLUnit->isVisible());
     EXPECT_EQ(d.EditName->text(), "[1] ");
     EXPECT_TRUE(d.BBTOK->isDefault());
     EXPECT_FALSE(d.BitBtn1->isDefault());
@@ -234,6 +236,12 @@ TEST_F(MouseEditing, NodeDialogTerminationBoxAndItsValues) {
     d.CheckBoxZl->setChecked(true);
     EXPECT_TRUE(d.EditZL->isVisible());
     EXPECT_EQ(d.EditZL->text(), "120");
+    // The value's unit stands whole beside it, inside the dialog.
+    EXPECT_TRUE(d.LabelZLUnit->isVisible());
+    EXPECT_EQ(d.LabelZLUnit->text(), "ohms");
+    EXPECT_TRUE(d.rect().contains(d.LabelZLUnit->geometry()));
+    EXPECT_LE(d.LabelZLUnit->fontMetrics().horizontalAdvance("ohms"), d.LabelZLUnit->width());
+    EXPECT_FALSE(d.LabelZLUnit->geometry().intersects(d.EditZL->geometry()));
     d.EditZL->setText("150");
     d.CheckBoxName->setChecked(!d.CheckBoxName->isChecked());  // any box puts the default back
     EXPECT_EQ(d.EditZL->text(), "120");
@@ -391,6 +399,49 @@ TEST_F(MouseEditing, DialogsAcceptWithEnterKeepWindows1252NamesAndQuoteBigNumber
   EXPECT_EQ(HostWindow.Scripted.Errors[0], "Length [mm]: 18446744073709551616 is outside the range 0 to 65535.");
   EXPECT_EQ(net().Count(), 3);
   EXPECT_EQ(net().NearestWire(Editor->DocFromSurface({200, 100}))->FLength, 750);
+}
+
+// A file written elsewhere may store a wire right to left or top to bottom: such wires are picked
+// and deleted as drawn ones are, and stay as stored until they are changed.
+TEST(StoredWires, RightToLeftAndTopToBottomArePickedAndDeleted) {
+  test::TempFolder folder;
+  const std::string path = folder.File("reversed.bwn");
+  {
+    TCanNodes stored(120, 1500, 120);
+    for (const TPoint p : {TPoint{100, 100}, TPoint{600, 100}, TPoint{600, 400}}) stored.AddNode(p);
+    for (const auto& [from, to] :
+         {std::pair{TPoint{600, 100}, TPoint{100, 100}}, std::pair{TPoint{600, 400}, TPoint{600, 100}}}) {
+      auto wire = std::make_unique<TTrmLine>();
+      wire->FStart = from;
+      wire->FEnd = to;
+      wire->FImpedance = 120;
+      wire->FLength = 1000;
+      ASSERT_TRUE(stored.AddWireObject(std::move(wire)));
+    }
+    ASSERT_TRUE(stored.SaveNetwork(path));
+  }
+  test::FakeEditorHost host;
+  TSubForm editor(nullptr, {}, path, {200, 200}, DrawingScale, &host);
+  editor.resize(900, 700);
+  editor.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+  TCanNodes& net = editor.Nodes();
+  ASSERT_EQ(net.FNumLines(), 2);
+  ASSERT_TRUE(net.WireExists({600, 100}, {100, 100}));
+  const auto surface = [&editor](TPoint Doc) { return QPoint(Doc.X, editor.DocExtent().Y - Doc.Y); };
+
+  // Modify wire opens the dialog on each, and Delete under the pointer takes them, leaving the
+  // file as stored until then.
+  editor.SetFMode(mGetWire);
+  for (const TPoint along : {TPoint{350, 110}, TPoint{590, 250}})
+    QTest::mouseClick(editor.PaintBox1(), Qt::LeftButton, {}, surface(along));
+  EXPECT_EQ(host.Scripted.Dialogs, 2);
+  EXPECT_EQ(net.FFileState(), fstLoaded);
+  for (const TPoint along : {TPoint{610, 250}, TPoint{350, 90}}) {
+    editor.PaintBox1MouseMove({surface(along).x(), surface(along).y()});
+    EXPECT_TRUE(editor.DeleteAtPointer());
+  }
+  EXPECT_EQ(net.Count(), 0);
 }
 
 // The keys of the editor, pressed for real: undo and redo through the Edit menu's shortcuts in a

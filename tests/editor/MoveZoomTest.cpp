@@ -185,6 +185,26 @@ TEST_F(MoveZoom, ZoomKeepsThePointUnderThePointerAtEveryStepWhateverTheDocumentS
   }
 }
 
+// Zooming out at the end of the scroll range until the document is lower than the editor: the
+// point under the pointer stays where it is, though no vertical scrolling is left.
+TEST_F(MoveZoom, ZoomingOutAtTheScrollLimitKeepsThePointUnderThePointer) {
+  Editor->SetDocExtent({3000, 560});  // taller than the editor at 100 %, lower from 75 %
+  QScrollBar* across = Editor->ScrollBox1()->horizontalScrollBar();
+  QApplication::processEvents();
+  across->setValue(across->maximum());
+  QWidget* viewport = Editor->ScrollBox1()->viewport();
+  const QPoint pointer(viewport->width() - 30, 100);
+  const TPoint under = Editor->SurfaceFromPixel(Editor->PaintBox1()->mapFrom(viewport, pointer));
+  for (int step = 0; step < 3; ++step) {
+    wheel(Editor->PaintBox1()->mapFrom(viewport, pointer), -120);
+    QApplication::processEvents();
+    const QPoint shown = Editor->PaintBox1()->mapTo(viewport, Editor->PixelFromSurface(under));
+    EXPECT_LE(std::abs(shown.x() - pointer.x()), 1) << "at zoom " << Editor->Zoom();
+    EXPECT_LE(std::abs(shown.y() - pointer.y()), 1) << "at zoom " << Editor->Zoom();
+  }
+  EXPECT_DOUBLE_EQ(Editor->Zoom(), 0.25);
+}
+
 TEST_F(MoveZoom, ZoomedFarOutTheSurfaceLeavesOutLabelsOnly) {
   Editor->SetFMode(mDrawTRMLine);
   for (int x = 100; x < 2000; x += 200) drag({x, 100}, {x + 200, 100});

@@ -132,6 +132,10 @@ TEST_F(Editing, WireDistanceAndNearestWire) {
       {line({0, 0}, {100, 0}), {100, 0}, false, inf},  // horizontal and vertical: ends excluded
       {line({0, 0}, {100, 0}), {0, 3}, false, inf},
       {line({10, 0}, {10, 100}), {35, 50}, false, 25},
+      // Stored right to left or top to bottom, as files written elsewhere may hold them.
+      {line({600, 100}, {100, 100}), {350, 110}, true, 10},
+      {line({600, 400}, {600, 100}), {590, 250}, true, 10},
+      {line({600, 400}, {600, 100}), {600, 400}, false, inf},
       // A 5-12-13 slope: |5x - 12y| / 13 is 24.92 and 25.08 for these points.
       {line({0, 0}, {1200, 500}), {72, 3}, true, 324.0 / 13},
       {line({0, 0}, {1200, 500}), {70, 2}, false, 326.0 / 13},

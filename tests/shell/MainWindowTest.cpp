@@ -10,7 +10,10 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPrinter>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTextBrowser>
@@ -190,30 +193,55 @@ TEST_F(MainWindow, SaveWritesUnderTheFileNameAndReportsItsPath) {
   EXPECT_FALSE(std::filesystem::exists(FFolder.File("NONAME3.BWN")));
 }
 
-TEST_F(MainWindow, CloseQueryDiscardsOnOkAndSavesOnAbort) {
+TEST_F(MainWindow, CloseQuerySavesDiscardsOrCancels) {
   const std::string path = WriteNetwork("bus.bwn");
   const std::string before = ReadBytes(path);
   Modify(Open(path));
-  Prompts.WarnAnswers = {true};
+  Prompts.WarnAnswers = {TSaveChanges::Discard};
   Form->FileCloseItemClick();
   EXPECT_EQ(Prompts.Warnings, QStringList{Q(path) + "\n\nFile was modified, changes will be lost!"});
   EXPECT_TRUE(Form->Documents().isEmpty());
   EXPECT_EQ(ReadBytes(path), before);
 
+  // Cancel keeps the document; Save writes its own file without asking for a name.
   TMDIChild* document = Open(path);
   Modify(document);
-  Prompts.WarnAnswers = {false};
-  Prompts.SaveAnswers = {std::nullopt};
+  Prompts.WarnAnswers = {TSaveChanges::Cancel};
   Close(document);
   EXPECT_EQ(Form->Documents().size(), 1);
-
-  const std::string copy = FFolder.File("copy.bwn");
-  Prompts.WarnAnswers = {false};
-  Prompts.SaveAnswers = {Q(copy)};
+  EXPECT_EQ(ReadBytes(path), before);
+  Prompts.WarnAnswers = {TSaveChanges::Save};
   Close(document);
   EXPECT_TRUE(Form->Documents().isEmpty());
-  EXPECT_EQ(SavedNodes(copy), 3);
-  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_EQ(SavedNodes(path), 3);
+
+  // A new document has no file yet: Save asks for a name, and cancelling that keeps it open.
+  TMDIChild* fresh = New();
+  Modify(fresh);
+  Prompts.WarnAnswers = {TSaveChanges::Save};
+  Prompts.SaveAnswers = {std::nullopt};
+  Close(fresh);
+  EXPECT_EQ(Form->Documents().size(), 1);
+  const std::string copy = FFolder.File("copy.bwn");
+  Prompts.WarnAnswers = {TSaveChanges::Save};
+  Prompts.SaveAnswers = {Q(copy)};
+  Close(fresh);
+  EXPECT_TRUE(Form->Documents().isEmpty());
+  EXPECT_EQ(SavedNodes(copy), 1);
+
+  // The box says what each button does; Enter and Escape cancel.
+  const std::unique_ptr<QMessageBox> box = MakeSaveChangesBox(Form.get(), "changed");
+  QStringList texts;
+  for (const QAbstractButton* button : box->buttons()) texts << button->text();
+  texts.sort();
+  EXPECT_EQ(texts, (QStringList{"&Discard", "&Save", "Cancel"}));
+  EXPECT_EQ(box->defaultButton(), box->escapeButton());
+  box->show();
+  QTest::keyClick(box.get(), Qt::Key_Escape);
+  EXPECT_EQ(SaveChangesAnswer(*box), TSaveChanges::Cancel);
+  box->show();
+  QTest::mouseClick(box->findChild<QPushButton*>("DiscardButton"), Qt::LeftButton);
+  EXPECT_EQ(SaveChangesAnswer(*box), TSaveChanges::Discard);
 }
 
 TEST_F(MainWindow, NetworkWithAllElementsDeletedClosesOnlyWhenDiscarded) {
@@ -222,14 +250,14 @@ TEST_F(MainWindow, NetworkWithAllElementsDeletedClosesOnlyWhenDiscarded) {
   while (net.Count() > 0) ASSERT_TRUE(net.DeleteElement(net.Count() - 1));
   ASSERT_EQ(net.FFileState(), fstModified);
 
-  const std::string target = FFolder.File("empty.bwn");
-  Prompts.WarnAnswers = {false};
-  Prompts.SaveAnswers = {Q(target)};
+  const std::string before = ReadBytes(document->Editor()->Nodes().FFileName());
+  Prompts.WarnAnswers = {TSaveChanges::Save};
   Close(document);
   EXPECT_EQ(Form->Documents().size(), 1);
-  EXPECT_FALSE(std::filesystem::exists(target));
+  EXPECT_EQ(Prompts.Errors.size(), 1);
+  EXPECT_EQ(ReadBytes(document->Editor()->Nodes().FFileName()), before);
 
-  Prompts.WarnAnswers = {true};
+  Prompts.WarnAnswers = {TSaveChanges::Discard};
   Close(document);
   EXPECT_TRUE(Form->Documents().isEmpty());
 }
@@ -248,6 +276,15 @@ TEST_F(MainWindow, SaveAsRenamesEditorAndFrame) {
   EXPECT_EQ(Caption(document), "ring.bwn");
   EXPECT_EQ(Status(), "File " + Q(target) + " saved");
   EXPECT_EQ(SavedNodes(target), 1);
+  EXPECT_EQ(Form->FindingsDock->windowTitle(), "Bus check - ring.bwn");
+
+  // Printing names the new file at once: the file proposed, and the title the PDF gets.
+  QString title;
+  Prompts.OnPrinter = [&title](QPrinter& Printer) { title = Printer.docName(); };
+  Prompts.PrintFile = Q(FFolder.File("printed.pdf"));
+  Form->FilePrintItem->trigger();
+  EXPECT_EQ(Prompts.PrintProposals, QStringList{Q(FFolder.File("Nets/ring.pdf"))});
+  EXPECT_EQ(title, "ring.bwn");
 
   // The renamed pair still closes as one document.
   Close(document);
@@ -268,14 +305,17 @@ TEST_F(MainWindow, FailedSaveKeepsTheDocumentItsNameAndItsFile) {
   EXPECT_EQ(Status(), "File bus.bwn open!");
 
   // A close waiting for the save does not happen.
-  Prompts.WarnAnswers = {false};
+  TMDIChild* fresh = New();
+  Modify(fresh);
+  Prompts.WarnAnswers = {TSaveChanges::Save};
   Prompts.SaveAnswers = {Q(missing)};
-  Close(document);
+  Close(fresh);
   EXPECT_EQ(Prompts.Errors.size(), 2);
-  EXPECT_EQ(Form->Documents().size(), 1);
+  EXPECT_EQ(Form->Documents().size(), 2);
   EXPECT_EQ(ReadBytes(path), before);
 
   // The captions still name bus.bwn, so that is where Save writes.
+  Activate(document);
   Form->FileSaveItemClick();
   EXPECT_EQ(Prompts.Errors.size(), 2) << Prompts.Errors.join("; ").toStdString();
   EXPECT_EQ(Status(), "File " + Q(path) + " saved");
@@ -285,14 +325,13 @@ TEST_F(MainWindow, FailedSaveKeepsTheDocumentItsNameAndItsFile) {
 TEST_F(MainWindow, ExitAsksEveryModifiedDocumentAndOneRefusalKeepsAllOpen) {
   Modify(Open(WriteNetwork("a.bwn")));
   Modify(Open(WriteNetwork("b.bwn")));
-  Prompts.WarnAnswers = {true, false};
-  Prompts.SaveAnswers = {std::nullopt};
+  Prompts.WarnAnswers = {TSaveChanges::Discard, TSaveChanges::Cancel};
   Form->FileExitItemClick();
   EXPECT_EQ(Prompts.Warnings.size(), 2);
   EXPECT_EQ(Form->Documents().size(), 2);
   EXPECT_TRUE(Form->isVisible());
 
-  Prompts.WarnAnswers = {true, true};
+  Prompts.WarnAnswers = {TSaveChanges::Discard, TSaveChanges::Discard};
   Form->FileExitItemClick();
   EXPECT_TRUE(Form->Documents().isEmpty());
   EXPECT_FALSE(Form->isVisible());
@@ -340,6 +379,22 @@ TEST_F(MainWindow, ModeButtonsShowTheModeOfTheActiveEditor) {
   EXPECT_EQ(shown(), std::vector<QToolButton*>{Form->SpeedButtonZL});
   Activate(first, false);
   EXPECT_EQ(shown(), std::nullopt);
+}
+
+TEST_F(MainWindow, TheDocumentOptionsOpenFromTheKeyboard) {
+  TMDIChild* document = New();
+  Activate(document);
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  Prompts.Unexpected.erase(test::ScriptedPrompts<>::TQuestion::Dialog);
+  QString shown;
+  Prompts.OnDialog = [&shown](QDialog& Dialog) {
+    shown = Dialog.windowTitle();
+    return 2;
+  };
+  QTest::keyClick(document->Editor()->PaintBox1(), Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(shown, "Options");
+  EXPECT_TRUE(document->Editor()->Edit1()->actions().contains(document->Editor()->Options1()));
 }
 
 TEST_F(MainWindow, ZoomKeysActOnTheActiveEditorAndTheOverviewMarksWhatItShows) {
@@ -449,7 +504,7 @@ TEST_F(MainWindow, DamagedFileOpensWithWhatWasReadAndAsksBeforeClosing) {
   EXPECT_TRUE(Prompts.Errors[0].contains(Q(path))) << Prompts.Errors[0].toStdString();
   EXPECT_TRUE(Prompts.Errors[0].contains(Q(opened.LastLoadError().Message))) << Prompts.Errors[0].toStdString();
 
-  Prompts.WarnAnswers = {true};
+  Prompts.WarnAnswers = {TSaveChanges::Discard};
   Form->FileCloseItemClick();
   EXPECT_EQ(Prompts.Warnings.size(), 1);
   EXPECT_TRUE(Form->Documents().isEmpty());
@@ -461,7 +516,7 @@ TEST_F(MainWindow, RecentFilesTakeEverySaveAsButNoFileThatFailedToLoad) {
   TMDIChild* document = New();
   Modify(document);
   const std::string closed = FFolder.File("closed.bwn");
-  Prompts.WarnAnswers = {false};
+  Prompts.WarnAnswers = {TSaveChanges::Save};
   Prompts.SaveAnswers = {Q(closed)};
   Close(document);
   ASSERT_TRUE(Form->Documents().isEmpty());

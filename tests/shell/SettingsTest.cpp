@@ -107,10 +107,10 @@ TEST_F(Settings, BesideTheProgramOnlyInAWritableFolderOfTheUsersOwnAndTheVariabl
   EXPECT_FALSE(TMDIMainForm::KeepsSettingsBeside(QString::fromStdString(other)));
 }
 
-TEST_F(Settings, FirstStartUsesTheDesignedPlacementAndExitWritesFiveKeys) {
+TEST_F(Settings, FirstStartTakesMostOfTheScreenAndExitWritesFiveKeys) {
   {
     TMDIMainForm form(Prompts);
-    EXPECT_EQ(form.geometry(), QRect(340, 96, 613, 611));
+    EXPECT_EQ(form.geometry(), QRect(128, 102, 1024, 819));  // of the test screen's 1280 x 1024
     EXPECT_EQ(QDir::currentPath(), FStart);
   }
   std::string value;
@@ -236,13 +236,13 @@ TEST_F(Settings, BadValuesKeepTheirDefaultsOnlyAndNothingIsReported) {
   WriteBytes(Ini.toStdString(), "[Busweave-V2]\nLeft=abc\nTop=80\nWidth=700\nHeight=500\nIDirectory=/no/such/folder\n");
   {
     TMDIMainForm form(Prompts);
-    EXPECT_EQ(form.geometry(), QRect(340, 80, 700, 500));
+    EXPECT_EQ(form.geometry(), QRect(128, 80, 700, 500));  // the first start's left edge
     EXPECT_EQ(QDir::currentPath(), FStart);
     EXPECT_TRUE(Prompts.Errors.isEmpty());
   }
   std::string left;
   FindIniValue(ReadBytes(Ini.toStdString()), "Busweave-V2", "Left", left);
-  EXPECT_EQ(left, "340");  // rewritten with a valid value
+  EXPECT_EQ(left, "128");  // rewritten with a valid value
 
   // A placement on a screen that is gone comes back onto the screen.
   WriteBytes(Ini.toStdString(), "[Busweave-V2]\nLeft=-30000\nTop=-30000\nWidth=700\nHeight=500\n");
@@ -250,9 +250,9 @@ TEST_F(Settings, BadValuesKeepTheirDefaultsOnlyAndNothingIsReported) {
   EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(form.geometry()));
 }
 
-// Paths that cannot serve as a settings file: the program starts with the designed values,
+// Paths that cannot serve as a settings file: the program starts as it does the first time,
 // says why on stderr, and leaves the path as it was.
-TEST_F(Settings, UnreadableSettingsStartWithTheDesignedValuesAndAreKept) {
+TEST_F(Settings, UnreadableSettingsStartAsTheFirstTimeAndAreKept) {
   const std::string folder = Folder.File("folder.INI");
   std::filesystem::create_directory(folder);
   const std::string fifo = Folder.File("fifo.INI");
@@ -266,7 +266,7 @@ TEST_F(Settings, UnreadableSettingsStartWithTheDesignedValuesAndAreKept) {
     testing::internal::CaptureStderr();
     {
       TMDIMainForm form(Prompts);
-      EXPECT_EQ(form.geometry(), QRect(340, 96, 613, 611)) << path;
+      EXPECT_EQ(form.geometry(), QRect(128, 102, 1024, 819)) << path;
       form.move(10, 10);
     }
     const std::string said = testing::internal::GetCapturedStderr();
@@ -302,15 +302,18 @@ class Placement : public Settings {
   static QRect Available() { return QGuiApplication::primaryScreen()->availableGeometry(); }
 };
 
-TEST_F(Placement, FirstStartFitsTheScreenAndKeepsTheDesignedValuesWhenTheyFit) {
+TEST_F(Placement, FirstStartTakesFourFifthsOfTheScreenInItsMiddle) {
   TMDIMainForm form(Prompts);
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   QTest::qWait(20);
-  EXPECT_TRUE(Available().contains(form.frameGeometry())) << Available().height();
-  if (Available().contains(QRect(340, 96, 613, 611))) {
-    EXPECT_EQ(form.frameGeometry(), QRect(340, 96, 613, 611));
-  }
+  const QRect screen = Available();
+  const QRect outer = form.frameGeometry();
+  EXPECT_TRUE(screen.contains(outer));
+  EXPECT_NEAR(outer.width(), screen.width() * 0.8, 1);
+  EXPECT_NEAR(outer.height(), screen.height() * 0.8, 1);
+  EXPECT_NEAR(outer.center().x(), screen.center().x(), 1);
+  EXPECT_NEAR(outer.center().y(), screen.center().y(), 1);
 }
 
 // Files named at start wait for the final placement, so their documents are laid out in the area

@@ -31,7 +31,7 @@ class ScriptedPrompts : public TPrompts {
   std::function<int(TDialog&)> OnDialog = [](TDialog&) { return 2; };
   std::optional<QString> SaveAnswer;
   std::optional<QFont> FontAnswer;
-  bool WarnAnswer = true;  // OK
+  TSaveChanges WarnAnswer = TSaveChanges::Discard;
   // The print dialog prints into this PDF file, after OnPrinter has set the printer up further,
   // in PrintLayout or else in the layout proposed; without a file the user cancels it.
   QString PrintFile;
@@ -40,14 +40,15 @@ class ScriptedPrompts : public TPrompts {
 
   // Answers taken one per question, before the standing ones.
   std::deque<std::optional<QString>> OpenAnswers, SaveAnswers, TextAnswers;
-  std::deque<bool> WarnAnswers;  // true: OK, false: Abort
+  std::deque<TSaveChanges> WarnAnswers;  // the unsaved changes questions
   std::set<TQuestion> Unexpected;
 
   std::vector<TSaveDialogRequest> SaveRequests;
+  QStringList PrintProposals;  // the output file each print dialog proposed
   int Dialogs = 0;
   QStringList Errors;    // errors and information boxes, in order
   QStringList Informs;   // information boxes, as "Caption|Text"
-  QStringList Warnings;  // the texts of the warnings
+  QStringList Warnings;  // the texts of the unsaved changes questions
 
   std::optional<QString> OpenFileName(QWidget*, const TOpenDialogRequest&) override {
     return take(OpenAnswers, TQuestion::Open, std::optional<QString>());
@@ -68,7 +69,7 @@ class ScriptedPrompts : public TPrompts {
     Errors << Text;
     Informs << Caption + "|" + Text;
   }
-  bool WarnOkAbort(QWidget*, const QString& Text) override {
+  TSaveChanges AskSaveChanges(QWidget*, const QString& Text) override {
     Warnings << Text;
     return take(WarnAnswers, TQuestion::Warning, WarnAnswer);
   }
@@ -81,7 +82,9 @@ class ScriptedPrompts : public TPrompts {
     Dialog.hide();
     return answer;
   }
-  std::optional<TPrintLayout> SetUpPrinter(QWidget*, QPrinter& Printer, TPrintLayout Layout, const QString&) override {
+  std::optional<TPrintLayout> SetUpPrinter(QWidget*, QPrinter& Printer, TPrintLayout Layout,
+                                           const QString& OutputFile) override {
+    PrintProposals << OutputFile;
     if (PrintFile.isEmpty()) return std::nullopt;
     Printer.setOutputFormat(QPrinter::PdfFormat);
     Printer.setOutputFileName(PrintFile);
