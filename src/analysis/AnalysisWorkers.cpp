@@ -26,6 +26,11 @@
 #include <thread>
 #include <utility>
 
+#ifdef __linux__
+#include <sys/prctl.h>
+#include <unistd.h>
+#endif
+
 #include "analysis/AnalysisRun.h"
 #include "model/NameText.h"
 #include "spice/SpiceEngine.h"
@@ -240,6 +245,23 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
   return true;
 }
 
+namespace {
+
+// A worker ends with the process that started it: a parent that is killed or interrupted (kill
+// -TERM, Ctrl+C) must not leave simulations running for nobody.
+void endWithParent([[maybe_unused]] QProcess& Process) {
+#ifdef __linux__
+  const pid_t parent = getpid();
+  Process.setChildProcessModifier([parent] {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The parent may have gone before the line above took effect.
+    if (getppid() != parent) _exit(1);
+  });
+#endif
+}
+
+}  // namespace
+
 TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters,
                              const TRunOptions& Options) {
   if (Options.Runner) return Options.Runner->Run(Plan, Transmitters, Options);
@@ -294,6 +316,7 @@ TRunsOutcome RunInWorkers(const TAnalysisPlan& Plan, const std::vector<std::size
         arguments << "--pattern" << QString::number(Options.PatternRate) << "--shift"
                   << QString::number(Options.PatternShift, 'g', 17);
       auto process = std::make_unique<QProcess>();
+      endWithParent(*process);
       process->start(QString::fromLocal8Bit(Options.Program.c_str()), arguments);
       if (!process->waitForStarted(-1)) {
         stopAll();
