@@ -110,6 +110,23 @@ TAnalysisPlan TSearch::planOf(const std::vector<TEdit>& Edits) const {
   return PlanAnalysis(lines, sources);
 }
 
+TAnalysisPlan TSearch::withDriver(const TAnalysisPlan& Plan) {
+  if (Options.Run.Runner) return Plan;
+  const std::tuple key{Plan.EdgeAt, Plan.Hold, Plan.Stop};
+  {
+    std::lock_guard lock(DriversLock);
+    if (const auto known = Drivers.find(key); known != Drivers.end()) {
+      TAnalysisPlan plan = Plan;
+      plan.DriverRun = known->second;
+      return plan;
+    }
+  }
+  TAnalysisPlan plan = WithDriverRun(Plan, runOptions(1));
+  std::lock_guard lock(DriversLock);
+  Drivers.emplace(key, *plan.DriverRun);
+  return plan;
+}
+
 TRunOptions TSearch::runOptions(int Jobs) const {
   TRunOptions o = Options.Run;
   o.Jobs = Jobs;
@@ -222,8 +239,9 @@ std::string unreachableWhy(const TSearch& S, const TStreamVerdict& Today) {
 }
 
 bool startSearch(TSearch& S, TStart& Start) {
-  const TAnalysisPlan plan = S.planOf({});
-  RefuseOversizedRuns(plan);
+  const TAnalysisPlan planned = S.planOf({});
+  RefuseOversizedRuns(planned);
+  const TAnalysisPlan plan = S.withDriver(planned);
   for (const TStation& s : plan.Stations) Start.Stations.push_back(s.Name);
   S.Stations = plan.Stations.size();
   S.addSteps(S.Stations);

@@ -43,7 +43,7 @@ struct TTrial {
 TTrial tryChange(TSearch& S, const std::vector<TEdit>& Edits, const std::vector<std::size_t>& Which, bool Whole,
                  int Width, int& Runs) {
   TTrial trial;
-  trial.Plan = S.planOf(Edits);
+  trial.Plan = S.withDriver(S.planOf(Edits));
   const auto width = static_cast<std::size_t>(Width);
   for (std::size_t from = 0; from < Which.size(); from += width) {
     const auto first = Which.begin() + static_cast<std::ptrdiff_t>(from);

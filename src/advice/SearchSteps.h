@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "advice/AdviceSearch.h"
@@ -31,6 +33,8 @@ struct TSearch {
   TAdviceTargets Targets;
   std::size_t Stations = 0;
   std::set<std::size_t> Failing;  // transmitters whose streams fail today, tried first
+  std::mutex DriversLock;
+  std::map<std::tuple<double, double, double>, TDriverRun> Drivers;  // by edge, hold and stop
   std::mutex ProgressLock;
   std::size_t Done = 0;
   std::size_t Total = 0;
@@ -43,6 +47,9 @@ struct TSearch {
 
   void aim(const TAnalysisSettings& Base, const TAdviceTargets& T);
   TAnalysisPlan planOf(const std::vector<TEdit>& Edits) const;
+  // The plan with its driver's run, made once for every plan that holds its edges alike (the
+  // driver is the templates', the same for every change; only the edges' timing follows the bus).
+  TAnalysisPlan withDriver(const TAnalysisPlan& Plan);
   TRunOptions runOptions(int Jobs) const;
   std::vector<TTransmitterRun> run(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters, int Jobs);
 

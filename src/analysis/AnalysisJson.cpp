@@ -1,5 +1,5 @@
 // A transmitter's run as the worker sends it to the pool, and read back with every number checked:
-// a run from another machine is outside input.
+// a run from another machine is outside input. The plan as the pool sends it to a worker.
 
 #include <climits>
 #include <cmath>
@@ -156,6 +156,83 @@ TTransmitterRun TransmitterRunFromJson(const std::string& Text) {
   } catch (const nlohmann::json::exception& error) {
     throw EAnalysisError(std::string("not a transmitter's run: ") + error.what());
   }
+}
+
+namespace {
+
+std::string textOf(const Json& Value) {
+  if (!Value.is_string()) throw EAnalysisError("a text is not one");
+  return Value.get<std::string>();
+}
+
+Json driverRunJson(const TDriverRun& Run) {
+  return {{"first_dominant", Run.FirstDominant}, {"reference", responsesJson(Run.Reference)}};
+}
+
+TDriverRun driverRunOf(const Json& J) {
+  if (!J.at("first_dominant").is_boolean()) throw EAnalysisError("which level drives is not said");
+  return {J.at("first_dominant").get<bool>(), responsesOf(J.at("reference"))};
+}
+
+// What Read reads, or EAnalysisError naming What when the text is not one.
+template <typename TRead>
+auto orRefused(const std::string& What, TRead Read) {
+  try {
+    return Read();
+  } catch (const nlohmann::json::exception& error) {
+    throw EAnalysisError("not " + What + ": " + error.what());
+  }
+}
+
+}  // namespace
+
+std::string DriverRunJson(const TDriverRun& Run) { return driverRunJson(Run).dump(); }
+
+TDriverRun DriverRunFromJson(const std::string& Text) {
+  return orRefused("a driver's run", [&] { return driverRunOf(Json::parse(Text)); });
+}
+
+std::string AnalysisPlanJson(const TAnalysisPlan& Plan) {
+  Json stations = Json::array();
+  for (const TStation& s : Plan.Stations) stations.push_back({{"spice", s.Spice}, {"name", s.Name}});
+  Json lines = Json::array();
+  for (const TLineDelay& l : Plan.Lines) lines.push_back({{"a", l.A}, {"b", l.B}, {"delay", l.Delay}});
+  return Json{
+      {"circuit", Plan.Circuit},
+      {"stations", stations},
+      {"driver", Plan.Driver},
+      {"held_driver", Plan.HeldDriver},
+      {"sending_driver", Plan.SendingDriver},
+      {"first_level", Plan.FirstLevel},
+      {"second_level", Plan.SecondLevel},
+      {"times",
+       {Plan.Delay, Plan.Rise, Plan.Fall, Plan.Width, Plan.Period, Plan.LineDelays, Plan.Hold, Plan.EdgeAt, Plan.Stop}},
+      {"lines", lines},
+      {"driver_run", Plan.DriverRun ? driverRunJson(*Plan.DriverRun) : Json(nullptr)}}
+      .dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+TAnalysisPlan AnalysisPlanFromJson(const std::string& Text) {
+  return orRefused("an analysis plan", [&] {
+    TAnalysisPlan plan;
+    const Json json = Json::parse(Text);
+    for (const Json& line : json.at("circuit")) plan.Circuit.push_back(textOf(line));
+    for (const Json& s : json.at("stations")) plan.Stations.push_back({textOf(s.at("spice")), textOf(s.at("name"))});
+    plan.Driver = textOf(json.at("driver"));
+    plan.HeldDriver = textOf(json.at("held_driver"));
+    plan.SendingDriver = textOf(json.at("sending_driver"));
+    plan.FirstLevel = textOf(json.at("first_level"));
+    plan.SecondLevel = textOf(json.at("second_level"));
+    const Json& times = json.at("times");
+    if (!times.is_array() || times.size() != 9) throw EAnalysisError("the plan's times are not nine");
+    double* const fields[] = {&plan.Delay,      &plan.Rise, &plan.Fall,   &plan.Width, &plan.Period,
+                              &plan.LineDelays, &plan.Hold, &plan.EdgeAt, &plan.Stop};
+    for (std::size_t i = 0; i < times.size(); ++i) *fields[i] = finiteOf(times[i]);
+    for (const Json& l : json.at("lines"))
+      plan.Lines.push_back({textOf(l.at("a")), textOf(l.at("b")), timeOf(l.at("delay"))});
+    if (const Json& driver = json.at("driver_run"); !driver.is_null()) plan.DriverRun = driverRunOf(driver);
+    return plan;
+  });
 }
 
 }  // namespace busweave

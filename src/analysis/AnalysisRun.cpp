@@ -137,9 +137,17 @@ std::vector<const std::vector<double>*> stationVolts(const TAnalysisPlan& Plan, 
 }
 
 bool firstLevelDominant(const TAnalysisPlan& Plan) {
+  if (Plan.DriverRun) return Plan.DriverRun->FirstDominant;
   const std::string what = "the run of the driver at its two levels";
   const TSimulationResult probe = simulate(translated(LevelProbeDeck(Plan), what), what);
   return FirstLevelDominant(probe.Transient.Traces[0].Values.back(), probe.Transient.Traces[1].Values.back());
+}
+
+// The driver alone into the reference load, its edges held as Plan holds them.
+TEdgeResponses referenceRun(const TAnalysisPlan& Plan, bool FirstDominant) {
+  const std::string what = "the run of the driver alone into 60 ohms";
+  const TSimulationResult reference = simulate(translated(ReferenceDeck(Plan, FirstDominant), what), what);
+  return edgeResponses(Plan, FirstDominant, reference.Transient.Scale, {&reference.Transient.Traces[0].Values}).front();
 }
 
 }  // namespace
@@ -184,11 +192,9 @@ TTransmitterRun RunPattern(const TAnalysisPlan& Plan, std::size_t Transmitter, s
 
 namespace {
 
+// Reference is the driver's run held as Plan holds its edges; none to run it here.
 TTransmitterRun edgeRun(const TAnalysisPlan& Plan, std::size_t Transmitter, const TThresholds& Thresholds,
-                        bool KeepTraces, bool FirstDominant) {
-  const TSimulationResult reference =
-      simulate(translated(ReferenceDeck(Plan, FirstDominant), "the run of the driver alone into 60 ohms"),
-               "the run of the driver alone into 60 ohms");
+                        bool KeepTraces, bool FirstDominant, const TEdgeResponses* Reference) {
   const std::string& name = Plan.Stations[Transmitter].Name;
   const TextLines deck = TransmitterDeck(Plan, Transmitter, FirstDominant);
   const std::string what = "the run with " + name + " transmitting";
@@ -198,8 +204,7 @@ TTransmitterRun edgeRun(const TAnalysisPlan& Plan, std::size_t Transmitter, cons
   const auto volts = stationVolts(Plan, circuit, result, name);
   TTransmitterRun run;
   run.Transmitter = static_cast<int>(Transmitter);
-  run.Reference =
-      edgeResponses(Plan, FirstDominant, reference.Transient.Scale, {&reference.Transient.Traces[0].Values}).front();
+  run.Reference = Reference ? *Reference : referenceRun(Plan, FirstDominant);
   const auto responses = edgeResponses(Plan, FirstDominant, result.Transient.Scale, volts);
   for (std::size_t s = 0; s < Plan.Stations.size(); ++s)
     run.Stations.push_back({static_cast<int>(s), Plan.Stations[s].Name, responses[s]});
@@ -236,14 +241,25 @@ TTransmitterRun RunTransmitter(const TAnalysisPlan& Plan, std::size_t Transmitte
   // ends; the responses' last samples would pass for final levels and every composed edge
   // would carry the ring's offset. Such a run is made again with each edge held longer.
   TAnalysisPlan plan = Plan;
-  TTransmitterRun run = edgeRun(plan, Transmitter, Thresholds, KeepTraces, firstDominant);
+  const TEdgeResponses* known = Plan.DriverRun ? &Plan.DriverRun->Reference : nullptr;
+  TTransmitterRun run = edgeRun(plan, Transmitter, Thresholds, KeepTraces, firstDominant, known);
   for (int longer = 0; longer < kMostLongerHolds && !settled(run); ++longer) {
     plan.Hold *= kLongerHold;
     plan.Stop = plan.EdgeAt + 2.0 * plan.Hold;
     if (plan.Stop > LongestRun) break;
-    run = edgeRun(plan, Transmitter, Thresholds, KeepTraces, firstDominant);
+    // The driver's edges held as long as the bus's are run again with them.
+    run = edgeRun(plan, Transmitter, Thresholds, KeepTraces, firstDominant, nullptr);
   }
   return run;
+}
+
+TDriverRun RunDriver(const TAnalysisPlan& Plan) {
+  TAnalysisPlan plan = Plan;
+  plan.DriverRun.reset();
+  TDriverRun driver;
+  driver.FirstDominant = firstLevelDominant(plan);
+  driver.Reference = referenceRun(plan, driver.FirstDominant);
+  return driver;
 }
 
 std::vector<TPairMeasure> PairsOf(const std::vector<TTransmitterRun>& Runs) {

@@ -46,6 +46,14 @@ struct TLineDelay {
 // Longer runs than this (seconds) are not a bus: a line of kilometres, an edge of milliseconds.
 inline constexpr double LongestRun = 0.1;
 
+// What the driver does, the same on every bus built from the same templates: which level of its
+// source drives the bus, and its edges alone into the reference load of 60 ohms. Found once by
+// one run of the driver and sent with the plan to every transmitter's run.
+struct TDriverRun {
+  bool FirstDominant = true;
+  TEdgeResponses Reference;
+};
+
 // What every transmitter's run shares, read once from the circuit.
 struct TAnalysisPlan {
   TextLines Circuit;               // the user's circuit, as the export writes it
@@ -66,6 +74,8 @@ struct TAnalysisPlan {
   double Hold = 0.0;    // how long each edge of the edge run is held (s)
   double EdgeAt = 0.0;  // the dominant TXD edge of the edge run (s)
   double Stop = 0.0;    // the end of each transmitter's run
+  // Once found (WithDriverRun); without it every transmitter's run finds it again.
+  std::optional<TDriverRun> DriverRun;
 };
 
 // Reads the circuit. Throws EAnalysisError when it has fewer than two stations with a driver,
@@ -140,6 +150,17 @@ void RefuseOversizedRuns(const TAnalysisPlan& Plan);
 // Shift earlier. Throws EAnalysisError as RunTransmitter does.
 TTransmitterRun RunPattern(const TAnalysisPlan& Plan, std::size_t Transmitter, std::int64_t BitRate, double Shift);
 
+// The driver's run in this process with the ngspice library: the level probe and the driver alone
+// into the reference load. Throws EAnalysisError as RunTransmitter does.
+TDriverRun RunDriver(const TAnalysisPlan& Plan);
+
+// The plan and, as the pool sends it to a worker, the driver's run with it; read back with every
+// number checked. Throws EAnalysisError when Text is not one.
+std::string AnalysisPlanJson(const TAnalysisPlan& Plan);
+TAnalysisPlan AnalysisPlanFromJson(const std::string& Text);
+std::string DriverRunJson(const TDriverRun& Run);
+TDriverRun DriverRunFromJson(const std::string& Text);
+
 // The runs of one transmitter in this process with the ngspice library. Throws EAnalysisError
 // with ngspice's reason when a run fails.
 TTransmitterRun RunTransmitter(const TAnalysisPlan& Plan, std::size_t Transmitter, const TThresholds& Thresholds,
@@ -191,6 +212,10 @@ class TRunner {
 // one. Throws EAnalysisError naming the station when a run fails; the others are stopped then.
 TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters,
                              const TRunOptions& Options);
+// The plan with its driver's run, found once in a worker process, so that the transmitters' runs
+// each make one simulation. A plan that has it, or a runner given in place of the workers, leaves
+// the plan as it is. Throws EAnalysisError when the driver's run fails.
+TAnalysisPlan WithDriverRun(const TAnalysisPlan& Plan, const TRunOptions& Options);
 // The worker processes themselves, as many at a time as Options.Jobs.
 TRunsOutcome RunInWorkers(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters,
                           const TRunOptions& Options);

@@ -247,6 +247,19 @@ bool ConfirmVerdict(const TAnalysisPlan& Plan, const std::vector<TTransmitterRun
 
 namespace {
 
+// A plan with its driver's run goes whole, so that the worker plans and probes nothing; without
+// one, the circuit, which the worker plans itself.
+QByteArray workerInput(const TAnalysisPlan& Plan) {
+  QByteArray input;
+  if (Plan.DriverRun) {
+    const std::string json = AnalysisPlanJson(Plan);
+    return input.append(json.data(), static_cast<qsizetype>(json.size())).append('\n');
+  }
+  for (const std::string& line : Plan.Circuit)
+    input.append(line.data(), static_cast<qsizetype>(line.size())).append('\n');
+  return input;
+}
+
 // A worker ends with the process that started it: a parent that is killed or interrupted (kill
 // -TERM, Ctrl+C) must not leave simulations running for nobody.
 void endWithParent([[maybe_unused]] QProcess& Process) {
@@ -268,6 +281,32 @@ TRunsOutcome RunTransmitters(const TAnalysisPlan& Plan, const std::vector<std::s
   return RunInWorkers(Plan, Transmitters, Options);
 }
 
+TAnalysisPlan WithDriverRun(const TAnalysisPlan& Plan, const TRunOptions& Options) {
+  if (Plan.DriverRun || Options.Runner) return Plan;
+  const auto timeout = workerTimeout();
+  QProcess process;
+  endWithParent(process);
+  process.start(QString::fromLocal8Bit(Options.Program.c_str()), {"analyze-worker", "--driver"});
+  if (!process.waitForStarted(-1))
+    throw EAnalysisError("the worker " + Options.Program +
+                         " could not be started: " + process.errorString().toStdString());
+  process.write(workerInput(Plan));
+  process.closeWriteChannel();
+  // The driver alone is a run of moments; it gets the time a silent worker gets.
+  if (!process.waitForFinished(static_cast<int>(timeout.value_or(kWorkerTimeout) * 1000))) {
+    process.kill();
+    process.waitForFinished(-1);
+    throw EAnalysisError("the run of the driver alone did not end and was stopped");
+  }
+  const QByteArray err = process.readAllStandardError().trimmed();
+  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+    throw EAnalysisError(err.isEmpty() ? std::string("the run of the driver alone failed: the worker stopped")
+                                       : err.toStdString());
+  TAnalysisPlan plan = Plan;
+  plan.DriverRun = DriverRunFromJson(process.readAllStandardOutput().trimmed().toStdString());
+  return plan;
+}
+
 TRunsOutcome RunInWorkers(const TAnalysisPlan& Plan, const std::vector<std::size_t>& Transmitters,
                           const TRunOptions& Options) {
   const auto timeout = workerTimeout();
@@ -275,9 +314,7 @@ TRunsOutcome RunInWorkers(const TAnalysisPlan& Plan, const std::vector<std::size
     throw EAnalysisError(std::string(kWorkerTimeoutVariable) + " needs seconds from 0.1 to 86400, not " +
                          std::getenv(kWorkerTimeoutVariable));
   const auto silence = std::chrono::duration<double>(*timeout);
-  QByteArray circuit;
-  for (const std::string& line : Plan.Circuit)
-    circuit.append(line.data(), static_cast<qsizetype>(line.size())).append('\n');
+  const QByteArray circuit = workerInput(Plan);
   struct TWorker {
     std::size_t Slot = 0;  // index into Transmitters
     std::unique_ptr<QProcess> Process;
@@ -372,7 +409,10 @@ TRunsOutcome RunInWorkers(const TAnalysisPlan& Plan, const std::vector<std::size
 
 namespace {
 
-// The circuit a worker is sent, at most MaxCircuitBytes of it; nothing beyond that. Blank lines
+// A plan holds the circuit (JSON escapes at most double its bytes) and the driver's run.
+constexpr std::size_t kMostWorkerInput = 2 * MaxCircuitBytes + (std::size_t{16} << 20);
+
+// The circuit or plan a worker is sent, at most kMostWorkerInput of it; nothing beyond that. Blank lines
 // after the title say nothing to SPICE and are not kept, so that memory follows the statements.
 std::optional<TextLines> readWorkerCircuit(std::istream& In) {
   TextLines circuit;
@@ -387,7 +427,7 @@ std::optional<TextLines> readWorkerCircuit(std::istream& In) {
     In.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
     const auto got = static_cast<std::size_t>(In.gcount());
     total += got;
-    if (total > MaxCircuitBytes) return std::nullopt;
+    if (total > kMostWorkerInput) return std::nullopt;
     for (std::size_t i = 0; i < got;) {
       // Runs of empty lines are skipped in one go.
       if (line.empty() && !circuit.empty())
@@ -436,10 +476,15 @@ int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, st
   bool haveTransmitter = false;
   std::int64_t pattern = 0;
   double shift = 0.0;
+  bool driver = false;  // the driver's run instead of a transmitter's
   for (std::size_t i = 0; i < Args.size(); ++i) {
     const std::string& arg = Args[i];
     if (arg == "--traces") {
       traces = true;
+      continue;
+    }
+    if (arg == "--driver") {
+      driver = true;
       continue;
     }
     if (i + 1 >= Args.size()) {
@@ -468,15 +513,15 @@ int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, st
       return 2;
     }
   }
-  if (!haveTransmitter) {
+  if (!haveTransmitter && !driver) {
     Err << "analyze-worker: --transmitter is missing\n";
     return 2;
   }
   if (pattern > 0) testFault(pattern, Err);
   const auto circuit = readWorkerCircuit(In);
   if (!circuit) {
-    Err << "analyze-worker: the circuit on standard input is larger than " << MaxCircuitBytes
-        << " bytes, more than templates and a network section can make\n";
+    Err << "analyze-worker: the circuit on standard input is larger than " << kMostWorkerInput
+        << " bytes, more than templates, a network section and a driver's run can make\n";
     return 1;
   }
   std::string result;
@@ -492,9 +537,14 @@ int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, st
         Out << '\n' << std::flush;
     });
     try {
-      const TAnalysisPlan plan = PlanAnalysis(*circuit);
-      result = TransmitterRunJson(pattern > 0 ? RunPattern(plan, transmitter, pattern, shift)
-                                              : RunTransmitter(plan, transmitter, thresholds, traces));
+      // The pool sends the plan it made, as one line of JSON; the circuit alone is planned here.
+      const bool planned = circuit->size() == 1 && circuit->front().starts_with('{');
+      const TAnalysisPlan plan = planned ? AnalysisPlanFromJson(circuit->front()) : PlanAnalysis(*circuit);
+      if (driver)
+        result = DriverRunJson(RunDriver(plan));
+      else
+        result = TransmitterRunJson(pattern > 0 ? RunPattern(plan, transmitter, pattern, shift)
+                                                : RunTransmitter(plan, transmitter, thresholds, traces));
     } catch (const EAnalysisError& error) {
       heartbeat.request_stop();
       heartbeat.join();

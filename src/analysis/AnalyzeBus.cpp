@@ -51,14 +51,16 @@ TBusAnalysis AnalyzeBus(const TAnalysisPlan& Plan, const TAnalysisSettings& Sett
   run.Thresholds = Settings.Thresholds;
   run.PatternRate = 0;
   if (run.Progress) run.Progress({0, transmitters.size(), {}});
-  TRunsOutcome outcome = RunTransmitters(Plan, transmitters, run);
+  // The driver is run once, here, and every transmitter's run and proof is given its run.
+  const TAnalysisPlan plan = WithDriverRun(Plan, run);
+  TRunsOutcome outcome = RunTransmitters(plan, transmitters, run);
   if (outcome.Cancelled) {
     analysis.Cancelled = true;
     return analysis;
   }
   analysis.Runs = std::move(outcome.Runs);
   analysis.Verdict = JudgeRuns(analysis.Runs, Settings);
-  if (!ProveRuns(&Plan, {}, analysis.Runs, Settings, Options, analysis.Verdict)) {
+  if (!ProveRuns(&plan, {}, analysis.Runs, Settings, Options, analysis.Verdict)) {
     analysis.Cancelled = true;
     return analysis;
   }

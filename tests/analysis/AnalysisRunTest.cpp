@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "analysis/AnalysisRun.h"
 #include "circuit/CircuitFile.h"
@@ -128,6 +129,33 @@ TEST(AnalysisRun, MatchedBusWorksAtEveryRateWhicheverLevelOfTheSourceDrives) {
     EXPECT_EQ(swapped[i].Edge, pairs[i].Edge);
     EXPECT_NEAR(*swapped[i].Delay, *pairs[i].Delay, 1e-9);
   }
+}
+
+TEST(AnalysisPlan, TravelsToAWorkerWithItsDriverRunAndGivesTheSameRun) {
+  const TAnalysisPlan plan = PlanAnalysis(straightBus({10000, 3000}));
+  TAnalysisPlan sent = plan;
+  sent.DriverRun = RunDriver(plan);
+  const TAnalysisPlan got = AnalysisPlanFromJson(AnalysisPlanJson(sent));
+  EXPECT_EQ(got.Circuit, plan.Circuit);
+  EXPECT_EQ(got.Stations.back().Name, plan.Stations.back().Name);
+  EXPECT_EQ(got.SendingDriver, plan.SendingDriver);
+  // Every time exact, not rounded on the way.
+  EXPECT_EQ(std::tie(got.Rise, got.Fall, got.Hold, got.EdgeAt, got.Stop, got.LineDelays),
+            std::tie(plan.Rise, plan.Fall, plan.Hold, plan.EdgeAt, plan.Stop, plan.LineDelays));
+  ASSERT_EQ(got.Lines.size(), plan.Lines.size());
+  EXPECT_EQ(got.Lines[1].Delay, plan.Lines[1].Delay);
+  ASSERT_TRUE(got.DriverRun);
+  EXPECT_EQ(got.DriverRun->Reference.Recessive.Volts, sent.DriverRun->Reference.Recessive.Volts);
+
+  // A worker given the driver's run makes the same run as one that finds it itself.
+  const TTransmitterRun alone = RunTransmitter(plan, 1, TThresholds{}, false);
+  const TTransmitterRun given = RunTransmitter(got, 1, TThresholds{}, false);
+  EXPECT_EQ(given.Reference.Dominant.Volts, alone.Reference.Dominant.Volts);
+  ASSERT_EQ(given.Pairs.size(), alone.Pairs.size());
+  for (std::size_t i = 0; i < given.Pairs.size(); ++i) EXPECT_EQ(given.Pairs[i].Delay, alone.Pairs[i].Delay);
+
+  EXPECT_THROW(AnalysisPlanFromJson("{}"), EAnalysisError);
+  EXPECT_THROW(AnalysisPlanFromJson("[1, 2"), EAnalysisError);
 }
 
 }  // namespace
