@@ -18,15 +18,19 @@ constexpr std::int64_t kGridMm = 10;
 // The stubs searched at most: those of the stations a failure names first, then the longest.
 constexpr std::size_t kMostStubs = 3;
 
+// A node's name as the analysis names its station: without trailing blanks, so that an unnamed
+// node numbered "[3] " is "[3]".
 std::string nodeName(const TCanNodes& Net, TPoint P) {
   const TNode* node = Net.NodeAt(P);
   if (!node) return "the wire end at (" + std::to_string(P.X) + ", " + std::to_string(P.Y) + ")";
-  return NameToUtf8(node->FName);
+  std::string name = NameToUtf8(node->FName);
+  name.erase(name.find_last_not_of(' ') + 1);
+  return name;
 }
 
 TPoint nodeNamed(const TCanNodes& Net, const std::string& Name, bool& Found) {
   for (int i = 0; i < Net.Count(); ++i)
-    if (const TNode* node = Net.NodeAtIndex(i); node && NameToUtf8(node->FName) == Name) {
+    if (const TNode* node = Net.NodeAtIndex(i); node && nodeName(Net, node->FPos) == Name) {
       Found = true;
       return node->FPos;
     }

@@ -113,17 +113,21 @@ std::string AdvicePartJson(const TAdvicePart& Part) {
   today.Source = Part.Source;
   today.Stations = Part.Stations;
   today.Runs = Part.Today;
-  const nlohmann::json part = {{"format", "busweave-advice-part"},
-                               {"version", 1},
-                               {"shard", Part.Shard},
-                               {"shards", Part.Shards},
-                               {"analysis", nlohmann::json::parse(AnalysisPartJson(today))},
-                               {"data_rate", Part.Targets.DataRate},
-                               {"arbitration_rate", Part.Targets.ArbitrationRate},
-                               {"candidates", Part.Candidates},
-                               {"singles", Part.Singles},
-                               {"units", units}};
-  return part.dump() + "\n";
+  nlohmann::json part = {{"format", "busweave-advice-part"},
+                         {"version", 1},
+                         {"shard", Part.Shard},
+                         {"shards", Part.Shards},
+                         {"analysis", nlohmann::json::parse(AnalysisPartJson(today))},
+                         {"data_rate", Part.Targets.DataRate},
+                         {"arbitration_rate", Part.Targets.ArbitrationRate},
+                         {"candidates", Part.Candidates},
+                         {"singles", Part.Singles},
+                         {"units", units}};
+  // Added after version 1 was out: a merge elsewhere finds the files the part names through it,
+  // and readers of parts without it look for them where the merge runs.
+  if (!Part.Folder.empty()) part["folder"] = Part.Folder;
+  // A folder name need not be UTF-8, as the file names in the analysis need not.
+  return part.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 TAdvicePart ReadAdvicePart(std::string_view Text) {
@@ -159,6 +163,11 @@ TAdvicePart ReadAdvicePart(std::string_view Text) {
   if (part.File.size() > kMostPathBytes) refuse("analysis.file", "is longer than a path");
   part.Templates = analysis.Templates;
   if (part.Templates.size() > kMostPathBytes) refuse("analysis.templates", "is longer than a path");
+  if (const auto folder = j.find("folder"); folder != j.end()) {
+    if (!folder->is_string() || folder->get_ref<const std::string&>().size() > kMostPathBytes)
+      refuse("folder", "is not a path");
+    part.Folder = folder->get<std::string>();
+  }
   part.Settings = analysis.Settings;
   part.Source = analysis.Source;
   part.Stations = analysis.Stations;

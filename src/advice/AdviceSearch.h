@@ -144,8 +144,11 @@ struct TAdviceOptions {
 
 // The part of a sharded search that `advise --shard I/N` prints and `advise-merge` joins.
 struct TAdvicePart {
+  // The network file and the templates folder as they were named, and the absolute folder the
+  // search ran in, which they are relative to (empty in parts of older versions).
   std::string File;
   std::string Templates;
+  std::string Folder;
   int Shard = 1;
   int Shards = 1;
   TAnalysisSettings Settings;

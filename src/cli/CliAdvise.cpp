@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -12,6 +14,7 @@
 #include "advice/AdviceSearch.h"
 #include "analysis/AnalysisPart.h"
 #include "base/SafeFile.h"
+#include "circuit/CircuitFile.h"
 #include "cli/AdviceReport.h"
 #include "cli/AnalysisOptions.h"
 #include "cli/AnalysisReport.h"
@@ -52,7 +55,8 @@ constexpr const char* kAdviseHelp =
     "  --shard I/N            run the I-th of N parts of the search and print it as a part for\n"
     "                         advise-merge (each part also runs today's network whole)\n"
     "  --report OUT.html      a self-contained report with the eye diagrams of the deciding\n"
-    "                         station before and after each change\n"
+    "                         station before and after each change ('-': on standard output,\n"
+    "                         in place of the advice)\n"
     "  --no-confirm           prove the changes without the full runs of the stream\n"
     "  --json                 the proposals with their edits as element keys and values\n"
     "The analysis options of analyze (--dominant, --recessive, --loop-delay, --sample-point,\n"
@@ -74,7 +78,9 @@ constexpr const char* kMergeHelp =
     "the stream, as analyze-merge proves a verdict (--jobs N workers; --no-confirm skips them).\n"
     "The parts must come from the same network file (its bytes), templates and options, hold\n"
     "the same runs of today's network, and cover every part once; at most 10000 parts. --json\n"
-    "and --report give the advice as advise gives it.\n";
+    "and --report give the advice as advise gives it. The network file and templates are those\n"
+    "the parts name, found as named, in the folder the search ran in, or beside the first part.\n"
+    "A PART of '-' is standard input.\n";
 
 std::vector<TOption> adviseOptions(bool Merge) {
   std::vector<TOption> options{{"--json", false}, {"--report", true}, {"--jobs", true}, {"--no-confirm", false}};
@@ -134,17 +140,18 @@ void printAdvice(const TAdvice& A, std::ostream& Out) {
       << rateText(A.Before.Bus.MaxArbitrationRate) << ", data up to " << rateText(A.Before.Bus.MaxDataRate) << "\n";
   Out << "asked: data " << rateText(A.Targets.DataRate) << " with arbitration " << rateText(A.Targets.ArbitrationRate)
       << "\n";
-  for (const std::string& e : A.CheckErrors) Out << "bus check error: " << NameToPrintable(e) << "\n";
+  // The advice's sentences are UTF-8 that quotes node names; check and analyze show them alike.
+  for (const std::string& e : A.CheckErrors) Out << "bus check error: " << PrintableText(e) << "\n";
   for (std::size_t i = 0; i < A.Proposals.size(); ++i) {
     const TProposal& p = A.Proposals[i];
-    Out << i + 1 << ". " << p.Text << "\n";
-    for (const std::string& e : p.CheckErrors) Out << "     still a bus check error: " << NameToPrintable(e) << "\n";
+    Out << i + 1 << ". " << PrintableText(p.Text) << "\n";
+    for (const std::string& e : p.CheckErrors) Out << "     still a bus check error: " << PrintableText(e) << "\n";
     for (const TEdit& e : p.Edits)
       Out << "     " << e.Key << " " << e.Field << " " << e.Was << " -> " << e.Value << "\n";
   }
-  for (const std::string& u : A.Unsimulated) Out << "not simulated: " << u << "\n";
-  for (const std::string& u : A.Unproved) Out << "not proved: " << u << "\n";
-  Out << A.Summary << " (" << A.Runs << " simulation runs)\n";
+  for (const std::string& u : A.Unsimulated) Out << "not simulated: " << PrintableText(u) << "\n";
+  for (const std::string& u : A.Unproved) Out << "not proved: " << PrintableText(u) << "\n";
+  Out << PrintableText(A.Summary) << " (" << A.Runs << " simulation runs)\n";
 }
 
 // Prints or writes the advice on the network file whose bytes have the digest Digest; the exit
@@ -153,7 +160,7 @@ int finishAdvice(const TAdvice& A, const std::string& Digest, const TArguments& 
                  const TAnalysisSettings& Settings, std::ostream& Out, std::ostream& Err) {
   if (Args.Has("--report")) {
     try {
-      writeFileAtomically(Args.Options.at("--report"), AdviceReportHtml(A, Net, Settings));
+      WriteOutput(Args.Options.at("--report"), AdviceReportHtml(A, Net, Settings), Out);
     } catch (const std::exception& error) {
       Err << kProgram << ": " << error.what() << "\n";
       return ExitFailure;
@@ -161,11 +168,11 @@ int finishAdvice(const TAdvice& A, const std::string& Digest, const TArguments& 
   }
   if (Args.Has("--json"))
     WriteJson(Out, adviceJson(A, Digest));
-  else
+  else if (Args.ValueOr("--report", "") != kStandardStream)
     printAdvice(A, Out);
   // A full run that did not finish proved nothing: the search is no answer to sign.
   for (const std::string& why : A.Unproved)
-    Err << kProgram << ": " << A.File << ": not proved: " << NameToPrintable(why) << "\n";
+    Err << kProgram << ": " << A.File << ": not proved: " << PrintableText(why) << "\n";
   return A.Reached && A.Unproved.empty() ? ExitDone : ExitFailure;
 }
 
@@ -200,6 +207,88 @@ bool loadDigested(TCanNodes& Net, const std::string& File, std::string& Digest, 
 // A message line of outside text, cut to a length a terminal and a log can hold.
 std::string boundedLine(std::string_view Text) { return QuotedForMessage(Text, 400); }
 
+// Where a path a part records as it was typed may be now, seen from the merge: as it is, in the
+// folder the search ran in, beside the part file. A path that was absolute is only itself.
+std::vector<std::string> placesOf(const std::string& Recorded, const std::string& Folder, const std::string& Part) {
+  std::vector<std::string> places{Recorded};
+  if (Recorded.empty() || Recorded.front() == '/') return places;
+  const std::string partFolder = Part == kStandardStream ? "" : std::filesystem::path(Part).parent_path().string();
+  for (const std::string& base : {Folder, partFolder.empty() ? std::string(".") : partFolder}) {
+    if (base.empty()) continue;
+    const std::string place = (std::filesystem::path(base) / Recorded).lexically_normal().string();
+    if (std::find(places.begin(), places.end(), place) == places.end()) places.push_back(place);
+  }
+  return places;
+}
+
+std::string placesText(const std::vector<std::string>& Places) {
+  std::string text;
+  for (const std::string& place : Places) text += (text.empty() ? "" : ", ") + place;
+  return text;
+}
+
+// Points the parts at the network file and templates they were made from, as found from here
+// (see placesOf): the first place that holds the same bytes. A network file found nowhere, or
+// templates other than the parts' everywhere, is refused: the merge proves today's rates with
+// them. False after the reason is printed.
+bool locatePartInputs(std::vector<TAdvicePart>& Parts, const std::string& PartFile, std::ostream& Err) {
+  const TAdvicePart& first = Parts.front();
+  // "-" in a part is a file of that name, not standard input.
+  const std::string recorded = first.File == kStandardStream ? "./-" : first.File;
+  const auto digestOf = [](const std::string& File) {
+    try {
+      return FileDigest(File);
+    } catch (const std::exception&) {
+      return std::string();
+    }
+  };
+  const std::vector<std::string> networks = placesOf(recorded, first.Folder, PartFile);
+  std::string network;
+  for (const std::string& place : networks)
+    if (digestOf(place) == first.Source.Network) {
+      network = place;
+      break;
+    }
+  if (network.empty()) {
+    // Found, but changed since: the load and the merge say so.
+    for (const std::string& place : networks)
+      if (network.empty() && !digestOf(place).empty()) network = place;
+  }
+  if (network.empty()) {
+    Err << kProgram << ": " << first.File << ": the network file the parts were made from is not found (looked for "
+        << placesText(networks) << "); run advise-merge in the folder advise --shard ran in"
+        << (first.Folder.empty() ? "" : " (" + first.Folder + ")") << "\n";
+    return false;
+  }
+  const std::vector<std::string> folders = placesOf(first.Templates, first.Folder, PartFile);
+  std::string templates;
+  for (const std::string& place : folders) {
+    try {
+      if (PartSourceOf(network, place, first.Settings) == first.Source) {
+        templates = place;
+        break;
+      }
+    } catch (const std::exception&) {
+      // Not readable there: the next place.
+    }
+  }
+  if (templates.empty()) {
+    if (digestOf(network) != first.Source.Network) {
+      templates = first.Templates;  // the network's change is what the merge reports
+    } else {
+      Err << kProgram << ": " << first.File << ": the templates the parts were made with (" << HeaderTemplateName
+          << " and " << TrailerTemplateName << " in " << first.Templates << ") are not found unchanged (looked in "
+          << placesText(folders) << ")\n";
+      return false;
+    }
+  }
+  for (TAdvicePart& part : Parts) {
+    part.File = network;
+    part.Templates = templates;
+  }
+  return true;
+}
+
 constexpr const char* kApplyHelp =
     "Usage: busweave-cli apply FILE ADVICE.json [--rank N] -o OUT\n"
     "\n"
@@ -207,7 +296,8 @@ constexpr const char* kApplyHelp =
     "'advise --json' listed in ADVICE.json, as OUT. The advice records the digest of the bytes\n"
     "of the network file it was made for, and FILE must have it: advice on another file, or on\n"
     "another version of this one, is not applied. Every edited value must still be what the\n"
-    "advice found, each element is edited once, and a change must edit something.\n";
+    "advice found, each element is edited once, and a change must edit something. ADVICE.json\n"
+    "of '-' is standard input, OUT of '-' standard output.\n";
 
 }  // namespace
 
@@ -234,9 +324,10 @@ int RunApply(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   }
   TAdviceChoice choice;
   try {
-    choice = ReadAdviceChoice(readRegularFile(adviceFile, kMostPartBytes), rank);
+    choice = ReadAdviceChoice(ReadInputArgument(adviceFile, kMostPartBytes), rank);
   } catch (const EAnalysisError& error) {
-    Err << kProgram << ": " << adviceFile << ": not the advice of advise --json: " << boundedLine(error.what()) << "\n";
+    Err << kProgram << ": " << InputName(adviceFile)
+        << ": not the advice of advise --json: " << boundedLine(error.what()) << "\n";
     return ExitFailure;
   } catch (const std::exception& error) {
     Err << kProgram << ": " << boundedLine(error.what()) << "\n";
@@ -254,7 +345,7 @@ int RunApply(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
     }
     // The values can match by chance; the digest tells whether the advice was made for this file.
     if (choice.Network != digest)
-      throw EAnalysisError("the advice in " + adviceFile +
+      throw EAnalysisError("the advice in " + InputName(adviceFile) +
                            " was made for another network file or another version of this one; make it again with "
                            "advise --json");
     ApplyEdits(net, choice.Edits);
@@ -287,6 +378,7 @@ int RunAdvise(const std::vector<std::string>& Args, std::ostream& Out, std::ostr
   if (!ShardOption(*args, shard, shards)) return Usage(Err, "--shard needs I/N with 1 <= I <= N", "advise");
   if (args->Has("--shard") && (args->Has("--report") || args->Has("--json")))
     return Usage(Err, "--shard prints a part for advise-merge; --report and --json belong to the merge", "advise");
+  if (ReportClashesWithJson(*args, Err, "advise")) return ExitUsage;
   options.Templates = args->ValueOr("--templates", ".");
   if (args->Has("--report")) {
     std::vector<std::string> inputs = TemplateFiles(options.Templates);
@@ -300,6 +392,8 @@ int RunAdvise(const std::vector<std::string>& Args, std::ostream& Out, std::ostr
     Err << kProgram << ": " << file << ": the network is empty; there is no bus to make work\n";
     return ExitFailure;
   }
+  // The changes name the nodes as check and analyze do.
+  NumberNamesKeepingText(net);
   const auto program = WorkerProgram();
   if (!program) {
     Err << kProgram << ": the program's own file cannot be found to start its workers\n";
@@ -313,6 +407,8 @@ int RunAdvise(const std::vector<std::string>& Args, std::ostream& Out, std::ostr
   try {
     if (args->Has("--shard")) {
       TAdvicePart part = AdviseShard(net, file, options, shard, shards);
+      std::error_code noFolder;
+      part.Folder = std::filesystem::current_path(noFolder).string();
       if (showProgress) Err << "\r" << std::string(48, ' ') << "\r" << std::flush;
       Out << AdvicePartJson(part);
       return ExitDone;
@@ -332,6 +428,8 @@ int RunAdviseMerge(const std::vector<std::string>& Args, std::ostream& Out, std:
   const auto args = ParseArguments("advise-merge", kMergeHelp, adviseOptions(true), Args, Out, Err, exit);
   if (!args) return exit;
   if (args->Files.empty()) return Usage(Err, "advise-merge needs one or more PART files", "advise-merge");
+  if (StandardInputTwice(args->Files, Err, "advise-merge") || ReportClashesWithJson(*args, Err, "advise-merge"))
+    return ExitUsage;
   if (args->Files.size() > kMostParts)
     return Usage(Err, "advise-merge joins at most " + std::to_string(kMostParts) + " parts", "advise-merge");
   const auto jobs = JobsOption(*args);
@@ -339,9 +437,10 @@ int RunAdviseMerge(const std::vector<std::string>& Args, std::ostream& Out, std:
   std::vector<TAdvicePart> parts;
   for (const std::string& name : args->Files) {
     try {
-      parts.push_back(ReadAdvicePart(readRegularFile(name, kMostPartBytes)));
+      parts.push_back(ReadAdvicePart(ReadInputArgument(name, kMostPartBytes)));
     } catch (const EAnalysisError& error) {
-      Err << kProgram << ": " << name << ": not a part of advise --shard: " << boundedLine(error.what()) << "\n";
+      Err << kProgram << ": " << InputName(name) << ": not a part of advise --shard: " << boundedLine(error.what())
+          << "\n";
       return ExitFailure;
     } catch (const std::exception& error) {
       Err << kProgram << ": " << boundedLine(error.what()) << "\n";
@@ -356,12 +455,14 @@ int RunAdviseMerge(const std::vector<std::string>& Args, std::ostream& Out, std:
       for (std::size_t i = 0; same && i < today.size(); ++i)
         same = TransmitterRunJson(part.Today[i]) == TransmitterRunJson(today[i]);
       if (!same) {
-        Err << kProgram << ": " << name << ": holds other runs of today's network than " << args->Files.front() << "\n";
+        Err << kProgram << ": " << InputName(name) << ": holds other runs of today's network than "
+            << InputName(args->Files.front()) << "\n";
         return ExitFailure;
       }
       part.Today = {};
     }
   }
+  if (!locatePartInputs(parts, args->Files.front(), Err)) return ExitFailure;
   const TAdvicePart& first = parts.front();
   if (args->Has("--report")) {
     std::vector<std::string> inputs = TemplateFiles(first.Templates);
@@ -369,11 +470,10 @@ int RunAdviseMerge(const std::vector<std::string>& Args, std::ostream& Out, std:
     inputs.insert(inputs.end(), args->Files.begin(), args->Files.end());
     if (OutputIsAnInput(args->Options.at("--report"), inputs, Err, "advise-merge")) return ExitUsage;
   }
-  // The part names a file on disk: "-" there is a file of that name, not standard input.
-  const std::string network = first.File == kStandardStream ? "./-" : first.File;
   TCanNodes net = DocumentNetwork();
   std::string digest;
-  if (!loadDigested(net, network, digest, Err)) return ExitFailure;
+  if (!loadDigested(net, first.File, digest, Err)) return ExitFailure;
+  NumberNamesKeepingText(net);
   // The changes are judged from the parts' runs; today's rates, which the advice states, are
   // proved here by their full runs as analyze-merge proves a verdict.
   const auto program = WorkerProgram();

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 #include "analysis/AnalysisPart.h"
 #include "analysis/AnalysisRun.h"
@@ -68,7 +69,8 @@ constexpr const char* kAnalyzeHelp =
     "  --shard I/N               run the I-th of N parts (1 <= I <= N) of the transmitters and\n"
     "                            print them as a part for analyze-merge\n"
     "  --report OUT.html         write a self-contained report: drawing, verdicts, pairs,\n"
-    "                            bus-check findings and the worst pairs' waveforms\n"
+    "                            bus-check findings and the worst pairs' waveforms ('-':\n"
+    "                            on standard output, in place of the table)\n"
     "Prints the verdict table (or JSON with --json). Exit code 0 when the bus works at the\n"
     "required rate, 1 when it does not or the input is bad, 2 on usage errors.\n";
 
@@ -81,7 +83,33 @@ constexpr const char* kMergeHelp =
     "records as digests, and cover every transmitter once. The report reads the network file\n"
     "the parts name; it replaces neither that file, nor a template, nor a part. The deciding\n"
     "rates are checked by full runs of the stream on this machine, from the network file and\n"
-    "templates the parts name, as analyze checks them (--no-confirm skips them).\n";
+    "templates the parts name, as analyze checks them (--no-confirm skips them). A PART of '-'\n"
+    "is standard input; a report of '-' goes to standard output in place of the table.\n";
+
+// A part nests about a dozen levels deep. One that nests far deeper is refused before it is
+// parsed: the parser would build all of it first, gigabytes for a file of brackets.
+constexpr int kMostPartDepth = 32;
+
+bool nestsDeeperThan(std::string_view Text, int Most) {
+  int depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (const char c : Text) {
+    if (escaped) {
+      escaped = false;
+    } else if (inString) {
+      escaped = c == '\\';
+      inString = c != '"';
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > Most) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
 
 TJson nanoseconds(const std::optional<double>& Seconds) {
   return Seconds ? JsonFloat(static_cast<float>(*Seconds * 1e9)) : TJson(nullptr);
@@ -164,18 +192,18 @@ void printTable(const TAnalysis& A, const TStreamVerdict& Stream, const std::vec
   const TBusVerdict& Verdict = Stream.Bus;
   Out << A.File << ": " << A.Stations.size() << " stations\n";
   for (const TFinding& f : Findings)
-    if (f.Severity == TSeverity::Error) Out << "bus check error: " << NameToPrintable(NameToUtf8(f.Message)) << "\n";
+    if (f.Severity == TSeverity::Error) Out << "bus check error: " << NameToPrintable(f.Message) << "\n";
   for (const TRateVerdict& r : Verdict.Rates) {
     char head[64];
     std::snprintf(head, sizeof head, "%-12s %-12s %-6s ", PhaseName(r.Phase), RateText(r.BitRate).c_str(),
                   r.Works ? "works" : "FAILS");
-    Out << head << NameToPrintable(WorstText(r)) << "\n";
+    Out << head << PrintableText(WorstText(r)) << "\n";
   }
   Out << "highest arbitration rate: "
       << (Verdict.MaxArbitrationRate ? RateText(Verdict.MaxArbitrationRate) : std::string("none"))
       << "; highest data rate: " << (Verdict.MaxDataRate ? RateText(Verdict.MaxDataRate) : std::string("none")) << "\n";
-  Out << NameToPrintable(DriverText(Stream)) << "\n";
-  for (const std::string& c : Stream.Confirmations) Out << NameToPrintable(c) << "\n";
+  Out << PrintableText(DriverText(Stream)) << "\n";
+  for (const std::string& c : Stream.Confirmations) Out << PrintableText(c) << "\n";
 }
 
 // The runs' plan; the merge plans again from the network file and templates the parts name.
@@ -186,6 +214,7 @@ std::optional<TAnalysisPlan> planOf(const TAnalysis& A, std::string& Problem) {
     TCanNodes net = DocumentNetwork();
     std::ostringstream quiet;
     if (!LoadForCommand(net, A.File, quiet)) throw EAnalysisError("the network file cannot be read again");
+    NumberNamesKeepingText(net);  // the stations named as the parts name them
     TCircuitSources sources;
     const TextLines lines = CircuitFromTemplates(net, A.Templates, nullptr, &sources);
     return PlanAnalysis(lines, sources);
@@ -225,7 +254,7 @@ int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::o
   std::ostringstream quiet;
   const bool loaded = LoadForCommand(net, A.File, Args.Has("--report") ? Err : quiet);
   if (loaded) {
-    net.NumberNodeNames();
+    NumberNamesKeepingText(net);
     TCheckSettings check;
     if (A.Settings.RequiredRate <= 10000000) check.BitRate = static_cast<std::uint32_t>(A.Settings.RequiredRate);
     findings = CheckBus(net, check);
@@ -239,7 +268,7 @@ int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::o
     else
       Err << kProgram << ": " << A.File << ": the report draws no sample points: " << planProblem << "\n";
     try {
-      writeFileAtomically(Args.Options.at("--report"), AnalysisReportHtml(A, verdict, findings, net, samplePoints));
+      WriteOutput(Args.Options.at("--report"), AnalysisReportHtml(A, verdict, findings, net, samplePoints), Out);
     } catch (const std::exception& error) {
       Err << kProgram << ": " << error.what() << "\n";
       return ExitFailure;
@@ -247,11 +276,11 @@ int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::o
   }
   if (Args.Has("--json"))
     WriteJson(Out, resultJson(A, verdict, findings));
-  else
+  else if (Args.ValueOr("--report", "") != kStandardStream)
     printTable(A, verdict, findings, Out);
   // A rate whose proof did not finish is a failure of the analysis, whatever the others say.
   for (const std::string& why : verdict.Unproved)
-    Err << kProgram << ": " << A.File << ": not proved: " << NameToPrintable(why) << "\n";
+    Err << kProgram << ": " << A.File << ": not proved: " << PrintableText(why) << "\n";
   if (!verdict.Unproved.empty()) return ExitFailure;
   for (const TRateVerdict& r : verdict.Bus.Rates)
     if (r.Phase == TBusPhase::Arbitration && r.BitRate == A.Settings.RequiredRate)
@@ -299,6 +328,7 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   if (!ShardOption(*args, shard, shards)) return Usage(Err, "--shard needs I/N with 1 <= I <= N", "analyze");
   if (args->Has("--shard") && (args->Has("--report") || args->Has("--json")))
     return Usage(Err, "--shard prints a part for analyze-merge; --report and --json belong to the merge", "analyze");
+  if (ReportClashesWithJson(*args, Err, "analyze")) return ExitUsage;
   const std::string folder = args->ValueOr("--templates", ".");
   analysis.Templates = folder;
   if (args->Has("--report")) {
@@ -313,6 +343,8 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
     Err << kProgram << ": " << analysis.File << ": the network is empty; there is no bus to analyse\n";
     return ExitFailure;
   }
+  // The stations take their names from the circuit's, numbered as the editor shows them.
+  NumberNamesKeepingText(net);
   std::vector<std::string> warnings;
   TAnalysisPlan plan;
   // Read once: the runs are planned from this text, and a part records its digests.
@@ -408,6 +440,8 @@ int RunAnalyzeMerge(const std::vector<std::string>& Args, std::ostream& Out, std
                      Args, Out, Err, exit);
   if (!args) return exit;
   if (args->Files.empty()) return Usage(Err, "analyze-merge needs one or more PART files", "analyze-merge");
+  if (StandardInputTwice(args->Files, Err, "analyze-merge") || ReportClashesWithJson(*args, Err, "analyze-merge"))
+    return ExitUsage;
   TAnalysis analysis;
   std::optional<TAnalysisPart> first;
   std::set<int> shardsSeen;
@@ -416,12 +450,16 @@ int RunAnalyzeMerge(const std::vector<std::string>& Args, std::ostream& Out, std
   std::vector<std::string> inputs = args->Files;
   for (const std::string& file : args->Files) {
     const auto fail = [&](const std::string& Problem) {
-      Err << kProgram << ": " << file << ": " << Problem << "\n";
+      Err << kProgram << ": " << InputName(file) << ": " << Problem << "\n";
       return ExitFailure;
     };
     TAnalysisPart part;
     try {
-      part = ReadAnalysisPart(readRegularFile(file, kMostPartBytes));
+      const std::string text = ReadInputArgument(file, kMostPartBytes);
+      if (nestsDeeperThan(text, kMostPartDepth))
+        return fail("not a part of a bus analysis (made by analyze --shard): it nests deeper than " +
+                    std::to_string(kMostPartDepth) + " levels");
+      part = ReadAnalysisPart(text);
     } catch (const EAnalysisError& error) {
       return fail(error.what());
     } catch (const std::exception& error) {
@@ -431,7 +469,7 @@ int RunAnalyzeMerge(const std::vector<std::string>& Args, std::ostream& Out, std
     inputs.push_back(part.File);
     for (const std::string& input : TemplateFiles(part.Templates)) inputs.push_back(input);
     if (first) {
-      const std::string other = " than " + args->Files[0];
+      const std::string other = " than " + InputName(args->Files[0]);
       if (part.Source.Network != first->Source.Network) return fail("was made from another network file" + other);
       if (part.Source.Header != first->Source.Header || part.Source.Trailer != first->Source.Trailer)
         return fail("was made from other templates" + other);

@@ -99,7 +99,7 @@ int RunCheck(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   // As the editor opens a document: 1500 ohms marks a node without termination.
   TCanNodes net = DocumentNetwork();
   if (!LoadForCommand(net, file, Err)) return ExitFailure;
-  net.NumberNodeNames();  // findings name nodes as the editor shows them
+  NumberNamesKeepingText(net);  // findings name nodes as the editor shows them
   const std::vector<TFinding> findings = CheckBus(net, settings);
   int errors = 0;
   for (const auto& finding : findings) errors += finding.Severity == TSeverity::Error ? 1 : 0;

@@ -1,6 +1,8 @@
 #include <exception>
 #include <ostream>
 
+#include "base/FileErrors.h"
+#include "base/PathText.h"
 #include "circuit/CircuitFile.h"
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
@@ -44,6 +46,12 @@ int RunCircuit(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   std::vector<std::string> warnings;
   try {
     WriteOutput(out, JoinLines(CircuitFromTemplates(net, folder, &warnings)), Out);
+  } catch (const EFCreateError& error) {
+    // Beside an installed example, say, where nothing may be written: the user chooses the place.
+    Err << kProgram << ": " << error.what()
+        << (args->Has("-o") ? "" : "; write the circuit elsewhere with -o OUT, for example -o " + FileNameOf(out))
+        << "\n";
+    return ExitFailure;
   } catch (const std::exception& error) {
     Err << kProgram << ": " << error.what() << "\n";
     return ExitFailure;

@@ -103,12 +103,28 @@ std::string InputName(const std::string& File);
 void LoadNetworkArgument(TCanNodes& Net, const std::string& File);
 // Writes Bytes to the output Path safely, or to Out for "-". Throws as writeFileAtomically does.
 void WriteOutput(const std::string& Path, std::string_view Bytes, std::ostream& Out);
+// The bytes of an input of at most MaxBytes (a part, an advice file): standard input for "-",
+// else a regular file. Throws EFOpenError naming the input and the reason.
+std::string ReadInputArgument(const std::string& File, std::size_t MaxBytes);
+// Refuses (with a usage error) standard input named more than once among Inputs: it is read once.
+bool StandardInputTwice(const std::vector<std::string>& Inputs, std::ostream& Err, const std::string& Command);
+// "--report -" puts the report on standard output in place of the table; --json, which would
+// go there too, is refused with it (a usage error).
+bool ReportClashesWithJson(const TArguments& Args, std::ostream& Err, const std::string& Command);
 
 // "FILE: reason (at byte N)", without the offset when the file could not be opened.
 std::string LoadProblem(const std::string& File, const TLoadError& Error);
 // Loads FILE for a command; on failure prints the reason and returns false.
 bool LoadForCommand(TCanNodes& Net, const std::string& File, std::ostream& Err);
 void PrintWarnings(const std::string& File, const std::vector<std::string>& Warnings, std::ostream& Err);
+
+// Numbers the node names as the editor shows them ("[3] ECU1"; "[4]" alone for an unnamed node)
+// without losing text: a name that holds a ']' but no number prefix keeps all of it behind its
+// number, where the editor's numbering would take everything up to the ']' for a prefix.
+void NumberNamesKeepingText(TCanNodes& Net);
+// UTF-8 text that quotes names (the analysis's and the advice's sentences) for a terminal, its
+// control characters shown as NameToPrintable shows a name's.
+std::string PrintableText(std::string_view Utf8);
 
 // A JSON value of --json. Its fractional numbers are single-precision (a wire's angle), so they
 // are kept as float and written as the fewest digits that read back as the same float.

@@ -5,14 +5,18 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QStringList>
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <ostream>
 #include <string_view>
 
+#include "base/FileErrors.h"
+#include "base/NearestWord.h"
 #include "base/SafeFile.h"
 #include "circuit/CircuitFile.h"
 #include "cli/Cli.h"
@@ -38,7 +42,8 @@ constexpr const char* kToolHelp =
     "                        write the complete circuit file (header, network, trailer)\n"
     "  simulate FILE [--templates DIR] [--csv OUT] [--short-line RATIO]\n"
     "                        simulate the circuit with ngspice; node voltages as CSV\n"
-    "  picture FILE -o OUT   draw the network as a true-size EMF, WMF, SVG, PDF or PNG picture\n"
+    "  picture FILE -o OUT [--format FORMAT]\n"
+    "                        draw the network as a true-size EMF, WMF, SVG, PDF or PNG picture\n"
     "  analyze FILE [--templates DIR] [--json] [--jobs N] [--report OUT.html] [--shard I/N]\n"
     "                        the bit rates at which the bus works, from simulations\n"
     "  analyze-merge PART... [--json] [--report OUT.html]\n"
@@ -52,9 +57,10 @@ constexpr const char* kToolHelp =
     "\n"
     "Run 'busweave-cli COMMAND --help' for the details of one command, 'busweave-cli --version'\n"
     "for the version. After -- every argument is a file, also one whose name begins with '-'.\n"
-    "A FILE of '-' is standard input, an OUT of '-' standard output. An output is never one\n"
-    "of the inputs; a symbolic link as output has its target replaced, a device or FIFO is\n"
-    "written directly.\n"
+    "A FILE, PART or ADVICE.json of '-' is standard input (once), an OUT of '-' standard output;\n"
+    "a report there takes the table's place, a picture there needs --format. An output is\n"
+    "never one of the inputs; a symbolic link as output has its target replaced, a device or\n"
+    "FIFO is written directly.\n"
     "Exit codes: 0 done, 1 bad input or I/O failure, 2 usage error.\n";
 
 // Arguments travel through Qt as Latin-1, which keeps every byte of a file name as it is,
@@ -83,7 +89,12 @@ std::string refusal(const QCommandLineParser& Parser, const std::vector<TOption>
     for (const TOption& option : Known)
       switchWithValue |=
           !option.TakesValue && optionName(option.Spelling) == name && arg.find('=') != std::string::npos;
-    if (switchWithValue || unknown.contains(latin1(name))) return "unknown option " + arg;
+    if (switchWithValue || unknown.contains(latin1(name))) {
+      std::vector<std::string> spellings{"--help"};
+      for (const TOption& option : Known) spellings.push_back(option.Spelling);
+      const auto meant = switchWithValue ? std::nullopt : NearestWord(arg.substr(0, arg.find('=')), spellings);
+      return "unknown option " + arg + (meant ? ". Did you mean " + *meant + "?" : "");
+    }
   }
   return "option " + Args.back() + " needs a value";
 }
@@ -116,7 +127,15 @@ int dispatch(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
                                                            {"apply", RunApply},
                                                            {"analyze-worker", RunAnalyzeWorker}};
   const auto found = commands.find(command);
-  if (found == commands.end()) return Usage(Err, "unknown command '" + command + "'");
+  if (found == commands.end()) {
+    // The worker is the program's own; no one means it.
+    std::vector<std::string> names =
+        command.starts_with('-') ? std::vector<std::string>{"--help", "--version"} : std::vector<std::string>{"help"};
+    for (const auto& [name, run] : commands)
+      if (name != "analyze-worker") names.push_back(name);
+    const auto meant = NearestWord(command, names);
+    return Usage(Err, "unknown command '" + command + "'" + (meant ? ". Did you mean '" + *meant + "'?" : ""));
+  }
   return found->second(std::vector<std::string>(Args.begin() + 1, Args.end()), Out, Err);
 }
 
@@ -305,6 +324,35 @@ void WriteOutput(const std::string& Path, std::string_view Bytes, std::ostream& 
     writeFileAtomically(Path, Bytes);
 }
 
+std::string ReadInputArgument(const std::string& File, std::size_t MaxBytes) {
+  if (File != kStandardStream) return readRegularFile(File, MaxBytes);
+  const std::string name = InputName(File);
+  std::string bytes;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EFOpenError(name, std::strerror(errno), errno);
+    if (n == 0) return bytes;
+    // Checked while reading: a pipe may never end.
+    if (bytes.size() + static_cast<std::size_t>(n) > MaxBytes)
+      throw EFOpenError(name, "larger than " + std::to_string(MaxBytes) + " bytes");
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+bool StandardInputTwice(const std::vector<std::string>& Inputs, std::ostream& Err, const std::string& Command) {
+  if (std::count(Inputs.begin(), Inputs.end(), kStandardStream) < 2) return false;
+  Usage(Err, "standard input ('-') can be read only once", Command);
+  return true;
+}
+
+bool ReportClashesWithJson(const TArguments& Args, std::ostream& Err, const std::string& Command) {
+  if (Args.ValueOr("--report", "") != kStandardStream || !Args.Has("--json")) return false;
+  Usage(Err, "--report - and --json would both write to standard output; name a file for the report", Command);
+  return true;
+}
+
 bool LoadForCommand(TCanNodes& Net, const std::string& File, std::ostream& Err) {
   LoadNetworkArgument(Net, File);
   if (!Net.LastLoadError().Failed()) return true;
@@ -314,6 +362,52 @@ bool LoadForCommand(TCanNodes& Net, const std::string& File, std::ostream& Err) 
 
 void PrintWarnings(const std::string& File, const std::vector<std::string>& Warnings, std::ostream& Err) {
   for (const auto& warning : Warnings) Err << kProgram << ": warning: " << File << ": " << warning << "\n";
+}
+
+void NumberNamesKeepingText(TCanNodes& Net) {
+  for (int i = 0; i < Net.Count(); ++i) {
+    TNode* node = Net.NodeAtIndex(i);
+    if (!node) continue;
+    const std::string& name = node->FName;
+    const std::size_t close = name.find(']');
+    // "[12] " or "[12]" alone: a number prefix, which numbering replaces.
+    const bool numbered = name.starts_with('[') && close != std::string::npos && close > 1 &&
+                          name.find_first_not_of("0123456789", 1) == close &&
+                          (close + 1 == name.size() || name[close + 1] == ' ');
+    if (close == std::string::npos || numbered) continue;
+    // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) on "literal" + string here.
+    std::string kept = "[";
+    kept += std::to_string(i + 1);
+    kept += "] ";
+    kept += name;
+    node->FName = CutShortString(std::move(kept));
+  }
+  Net.NumberNodeNames();
+}
+
+std::string PrintableText(std::string_view Utf8) {
+  std::string text;
+  text.reserve(Utf8.size());
+  for (std::size_t i = 0; i < Utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(Utf8[i]);
+    // U+0080 to U+009F, the C1 controls, are 0xC2 and the byte of that value.
+    const auto next = i + 1 < Utf8.size() ? static_cast<unsigned char>(Utf8[i + 1]) : 0;
+    const bool c1 = byte == 0xC2 && next >= 0x80 && next < 0xA0;
+    if (!c1 && byte >= 0x20 && byte != 0x7F) {
+      text += static_cast<char>(byte);
+      continue;
+    }
+    const unsigned control = c1 ? next : byte;
+    i += c1 ? 1 : 0;
+    if (control == '\n' || control == '\r' || control == '\t') {
+      text += control == '\n' ? "\\n" : control == '\r' ? "\\r" : "\\t";
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", control);
+      text += escaped;
+    }
+  }
+  return text;
 }
 
 TJson JsonName(const std::string& Bytes) { return NameToUtf8(Bytes); }

@@ -17,7 +17,7 @@ namespace busweave::cli {
 namespace {
 
 constexpr const char* kPictureHelp =
-    "Usage: busweave-cli picture FILE -o OUT\n"
+    "Usage: busweave-cli picture FILE -o OUT [--format FORMAT]\n"
     "\n"
     "Draws the network file FILE as a picture of its true size: one document unit is 0.2 mm.\n"
     "The document is fitted as the editor fits it on opening: the network moves so that its\n"
@@ -25,7 +25,9 @@ constexpr const char* kPictureHelp =
     "keeps 100 units of margin on every side. An empty network gives an empty picture of\n"
     "200 x 200 units (40 x 40 mm). OUT's extension chooses the format: .emf (enhanced\n"
     "metafile, with the creator Busweave-V2 and FILE as its description), .wmf (placeable\n"
-    "Windows metafile, at most 8.67 m on a side), .svg, .pdf, or .png (96 pixels per inch).\n"
+    "Windows metafile, at most 8.67 m on a side), .svg, .pdf, or .png (96 pixels per inch);\n"
+    "--format emf, wmf, svg, pdf or png chooses it for an OUT without one, such as '-'\n"
+    "(standard output).\n"
     "Names and labels use the picture font, Arial 8 points in fuchsia.\n";
 
 }  // namespace
@@ -54,6 +56,8 @@ std::optional<TPictureSource> NetworkPicture(TCanNodes& Net, const std::string& 
     Problem = "pictures need a graphical application object";
     return std::nullopt;
   }
+  // Names holding a ']' are drawn whole.
+  NumberNamesKeepingText(Net);
   TPictureSource source;
   source.DocSize = FitNetwork(Net, grid, {200, 200});
   source.DocPath = File;
@@ -68,13 +72,23 @@ std::optional<TPictureSource> NetworkPicture(TCanNodes& Net, const std::string& 
 
 int RunPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
   int exit = ExitDone;
-  const auto args = ParseArguments("picture", kPictureHelp, {{"-o", true}}, Args, Out, Err, exit);
+  const auto args = ParseArguments("picture", kPictureHelp, {{"-o", true}, {"--format", true}}, Args, Out, Err, exit);
   if (!args) return exit;
   if (args->Files.size() != 1) return Usage(Err, "picture needs exactly one FILE", "picture");
   if (!args->Has("-o")) return Usage(Err, "picture needs -o OUT", "picture");
   const std::string& file = args->Files[0];
   const std::string& out = args->Options.at("-o");
-  const auto format = PictureFormatOf(out);
+  auto format = PictureFormatOf(out);
+  if (args->Has("--format")) {
+    const std::string& name = args->Options.at("--format");
+    const auto asked = name.find('.') == std::string::npos ? PictureFormatOf("picture." + name) : std::nullopt;
+    if (!asked) return Usage(Err, "--format needs emf, wmf, svg, pdf or png", "picture");
+    if (format && *format != *asked)
+      return Usage(Err, "OUT " + out + " names another format than --format " + name, "picture");
+    format = asked;
+  }
+  if (!format && out == kStandardStream)
+    return Usage(Err, "a picture on standard output needs --format emf, wmf, svg, pdf or png", "picture");
   if (!format) return Usage(Err, "OUT must end in .emf, .wmf, .svg, .pdf or .png", "picture");
   if (OutputIsAnInput(out, {file}, Err, "picture")) return ExitUsage;
 
@@ -95,11 +109,12 @@ int RunPicture(const std::vector<std::string>& Args, std::ostream& Out, std::ost
     return ExitFailure;
   }
   try {
-    writeFileAtomically(out, bytes);
+    WriteOutput(out, bytes, Out);
   } catch (const std::exception& error) {
     Err << kProgram << ": " << error.what() << "\n";
     return ExitFailure;
   }
+  if (out == kStandardStream) return ExitDone;
   const TPoint size = PictureSize(source);
   char text[64];
   std::snprintf(text, sizeof text, "%.1f x %.1f mm", size.X / 100.0, size.Y / 100.0);

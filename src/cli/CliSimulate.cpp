@@ -118,6 +118,8 @@ int RunSimulate(const std::vector<std::string>& Args, std::ostream& Out, std::os
     Err << kProgram << ": " << InputName(file) << ": the network is empty; there is nothing to simulate\n";
     return ExitFailure;
   }
+  // The columns take the node names, numbered as the editor shows them.
+  NumberNamesKeepingText(net);
   std::vector<std::string> warnings;
   TNgspiceCircuit circuit;
   try {

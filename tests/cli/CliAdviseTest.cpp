@@ -222,6 +222,33 @@ TEST_F(CliAdviseCases, ApplyRefusesAdviceMadeForAnotherFileOrThatCannotBeMeant) 
   }
 }
 
+TEST_F(CliAdviseCases, AMergeElsewhereFindsTheFilesThePartsName) {
+  test::SaveMisplacedTerminationBus(Bus);
+  Json made;
+  {
+    test::CurrentFolderGuard inFolder(Folder.Path());
+    const auto shard =
+        RunCliProgram({"advise", "bus.bwn", "--data-rate", "4M", "--shard", "1/1", "--jobs", "1", "--no-confirm"}, 300);
+    ASSERT_EQ(shard.Code, 0) << shard.Err;
+    made = Json::parse(shard.Out);
+  }
+  std::filesystem::create_directory(Folder.File("parts"));
+  const auto merged = [&](const Json& Part, const std::string& Name) {
+    WriteBytes(Folder.File(Name), Part.dump());
+    return RunCliProgram({"advise-merge", Folder.File(Name), "--no-confirm"}, 300);
+  };
+  // Through the folder the search ran in; a part of an older version, through its own folder.
+  EXPECT_EQ(merged(made, "parts/part.json").Code, 0);
+  made.erase("folder");
+  EXPECT_EQ(merged(made, "old.json").Code, 0);
+  const auto lost = merged(made, "parts/old.json");
+  EXPECT_EQ(lost.Code, 1);
+  EXPECT_NE(lost.Err.find("bus.bwn: the network file the parts were made from is not found (looked for bus.bwn, " +
+                          Folder.File("parts/bus.bwn") + ")"),
+            std::string::npos)
+      << lost.Err;
+}
+
 TEST_F(CliAdviseCases, AMergeJudgesEveryChangeByTheRunsItsPartCarries) {
   // One change (the termination moved) reaches 4 Mbit/s; part 2 of 2 holds no change.
   test::SaveBus(Bus, {{10000, 10000}, {{0, 0}, {1, 0}, {2, 0}}, {0, 1}});

@@ -16,6 +16,7 @@
 #include "CliProgram.h"
 #include "Networks.h"
 #include "TempFolder.h"
+#include "analysis/AnalysisPart.h"
 #include "model/NetworkContainer.h"
 
 namespace busweave {
@@ -116,6 +117,35 @@ TEST_F(CliFiles, DashIsStandardInputAndStandardOutput) {
   EXPECT_EQ(empty.Err, "busweave-cli: standard input: the file is empty (at byte 0)\n");
 }
 
+TEST_F(CliFiles, PartsAdviceReportsAndPicturesTakeDashToo) {
+  const auto program = [](const std::vector<std::string>& Args, const std::string& Stdin = "/dev/null") {
+    return test::RunProgram(BUSWEAVE_CLI_PROGRAM, Args, 120, Stdin);
+  };
+  const std::string input = Folder.File("input.json");
+  WriteBytes(input, "{}");
+  for (const std::string command : {"analyze-merge", "advise-merge"}) {
+    EXPECT_EQ(program({command, "-"}, input).Err.find("busweave-cli: standard input: not a part"), 0u) << command;
+    EXPECT_EQ(program({command, "-", "-"}).Code, 2) << command;
+  }
+  WriteBytes(input, "{\"network_sha256\": \"" + FileDigest(Network) +
+                        "\", \"proposals\": [{\"edits\": [{\"key\": \"N00C8:0000\", \"field\": \"resistance\", "
+                        "\"from\": 120, \"to\": 130}]}]}");
+  const auto applied = program({"apply", Network, "-", "-o", "-"}, input);
+  EXPECT_EQ(applied.Code, 0) << applied.Err;
+  EXPECT_EQ(applied.Out.size(), ReadBytes(Network).size());
+  EXPECT_NE(applied.Out, ReadBytes(Network));
+
+  // A report on standard output takes the table's place; JSON cannot share it.
+  test::SaveTwoDriverBus(Network);
+  const auto report = program({"analyze", Network, "--report", "-", "--no-confirm", "--jobs", "1"});
+  EXPECT_EQ(report.Out.rfind("<!DOCTYPE html>", 0), 0u) << report.Err;
+  EXPECT_EQ(report.Out.find("highest arbitration rate:"), std::string::npos);
+  EXPECT_EQ(program({"analyze", Network, "--report", "-", "--json"}).Code, 2);
+  EXPECT_EQ(program({"picture", Network, "-o", "-", "--format", "svg"}).Out.rfind("<?xml", 0), 0u);
+  EXPECT_EQ(program({"picture", Network, "-o", "-"}).Code, 2);
+  EXPECT_FALSE(fs::exists("-"));
+}
+
 TEST_F(CliFiles, AnswersItsVersionAndStaysQuietWithoutARuntimeFolder) {
   const auto version = test::RunProgram(BUSWEAVE_CLI_PROGRAM, {"--version"});
   EXPECT_EQ(version.Code, 0);
@@ -195,6 +225,9 @@ TEST_F(CliFiles, WriteErrorsNameTheFileAndTheReason) {
   EXPECT_TRUE(fs::is_symlink(full) && fs::is_character_file(full));
   const std::string nowhere = Folder.File("missing/out.bwn");
   EXPECT_TRUE(run({"normalize", Network, nowhere}).complains("Cannot create file " + nowhere + ": No such file"));
+  // The circuit's place beside its network (an installed example, say) cannot be written.
+  fs::create_directory(Folder.File("bus.cir"));
+  EXPECT_TRUE(run({"circuit", Network}).complains("; write the circuit elsewhere with -o OUT, for example -o bus.cir"));
 }
 
 TEST_F(CliFiles, DoubleDashEndsTheOptions) {

@@ -137,7 +137,11 @@ TEST_F(CliMergeCases, PartsAreRegularFilesOfBoundedSize) {
   const std::string huge = Folder.File("huge.json");
   WriteBytes(huge, "{");
   std::filesystem::resize_file(huge, (std::uintmax_t{64} << 20) + 1);
-  for (const auto& [file, why] : {std::pair{fifo, "not a regular file"}, {huge, "larger than"}}) {
+  // Refused before it is parsed, which would take gigabytes at 64 MiB.
+  const std::string deep = Folder.File("deep.json");
+  WriteBytes(deep, std::string(1 << 20, '['));
+  for (const auto& [file, why] :
+       {std::pair{fifo, "not a regular file"}, {huge, "larger than"}, {deep, "nests deeper than 32 levels"}}) {
     const auto refused = RunCliProgram({"analyze-merge", first, file}, 20);
     EXPECT_EQ(refused.Code, 1);
     EXPECT_NE(refused.Err.find(file), std::string::npos) << refused.Err;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "CliProgram.h"
 #include "CliRun.h"
 #include "Networks.h"
 #include "TempFolder.h"
@@ -41,6 +42,31 @@ TEST(CliNameText, EveryOutputShowsTheSameCharacters) {
   ASSERT_EQ(simulated.Code, 0) << simulated.Err;
   const std::string csv = ReadBytes(folder.File("bus.csv"));
   EXPECT_NE(csv.substr(0, csv.find('\n')).find(kUtf8), std::string::npos) << csv.substr(0, 200);
+}
+
+TEST(CliNameText, CheckAnalyzeAndAdviseNameNodesAlike) {
+  // The termination misplaced on an unnamed node; names with a control sequence and a ']'.
+  test::TempFolder folder;
+  const std::string network = folder.File("bus.bwn");
+  test::SaveMisplacedTerminationBus(network);
+  TCanNodes net(120, 1500, 120);
+  net.LoadNetwork(network);
+  for (const auto& [at, name] : {std::pair{TPoint{0, 0}, "\x1B[2J" + kStored},
+                                 {TPoint{200, 0}, std::string()},
+                                 {TPoint{400, 0}, std::string("X]Y")}})
+    net.NodeAt(at)->FName = name;
+  net.SaveNetwork(network);
+  const std::string named = "[1] \\x1B[2J" + kUtf8;
+  const auto check = run({"check", network});
+  EXPECT_NE(check.Out.find("node [2] at (200, 0) is not at an end of the bus"), std::string::npos) << check.Out;
+  const auto analysis = test::RunCliProgram({"analyze", network, "--no-confirm", "--data-rates", "4M"}, 300);
+  const auto advice = test::RunCliProgram({"advise", network, "--no-confirm", "--data-rate", "4M", "--jobs", "2"}, 300);
+  EXPECT_NE(advice.Out.find("1. Move the termination from [2] to [3] X]Y:"), std::string::npos) << advice.Out;
+  for (const std::string& text : {check.Out, analysis.Out, advice.Out}) {
+    EXPECT_NE(text.find("node [3] X]Y, which has none"), std::string::npos) << text;
+    EXPECT_EQ(text.find('\x1B'), std::string::npos) << text;
+  }
+  for (const std::string& text : {analysis.Out, advice.Out}) EXPECT_NE(text.find(named), std::string::npos) << text;
 }
 
 }  // namespace

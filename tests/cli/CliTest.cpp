@@ -114,6 +114,19 @@ TEST_F(Cli, HelpAndUsageErrors) {
   }
 }
 
+TEST_F(Cli, MistypedCommandsAndOptionsAreAnsweredWithTheNearest) {
+  for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"anlyze"}, "unknown command 'anlyze'. Did you mean 'analyze'?\n"},
+           {{"chek", sample}, "unknown command 'chek'. Did you mean 'check'?\n"},
+           {{"--hepl"}, "unknown command '--hepl'. Did you mean '--help'?\n"},
+           {{"check", sample, "--bitrat", "5"}, "unknown option --bitrat. Did you mean --bitrate?\n"},
+           {{"analyze-worke"}, "unknown command 'analyze-worke'\n"}}) {  // the worker is not offered
+    const Result r = run(args);
+    EXPECT_EQ(r.Code, 2) << says;
+    EXPECT_EQ(r.Err.find(says), std::string("busweave-cli: ").size()) << r.Err;
+  }
+}
+
 TEST_F(Cli, InfoPrintsTheNetworkInContainerOrder) {
   const Result text = run({"info", sample});
   EXPECT_EQ(text.Code, 0);

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <optional>
+#include <tuple>
 
 #include "guard/InstanceGuard.h"
 
@@ -129,6 +130,28 @@ TEST(StartupWithoutDisplay, HelpAndVersionAnswerAndExit) {
     EXPECT_EQ(process.exitCode(), 0) << argument;
     EXPECT_TRUE(process.readAllStandardOutput().startsWith(answer)) << argument;
     EXPECT_EQ(process.readAllStandardError(), "") << argument;
+  }
+}
+
+TEST(StartupWithoutDisplay, UnknownOptionsAndAMissingDisplayEndWithOneClearLine) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
+  QProcessEnvironment unreachable = environment;
+  unreachable.insert("DISPLAY", ":97");  // no server there
+  for (const auto& [arguments, env, code, says] :
+       {std::tuple{QStringList{"--bogus", "x.bwn"}, environment, 2, "busweave: unknown option --bogus\n"},
+        std::tuple{QStringList{"--hepl"}, environment, 2, "busweave: unknown option --hepl. Did you mean --help?\n"},
+        std::tuple{QStringList{"x.bwn"}, environment, 1, "busweave: no display to show the window on"},
+        std::tuple{QStringList{"x.bwn"}, unreachable, 1, "busweave: the window cannot be shown: "}}) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(BUSWEAVE_PROGRAM, arguments);
+    ASSERT_TRUE(process.waitForFinished(10000)) << says;
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << says;
+    EXPECT_EQ(process.exitCode(), code) << says;
+    const QByteArray error = process.readAllStandardError();
+    EXPECT_TRUE(error.startsWith(says)) << error.toStdString();
+    EXPECT_LE(error.count('\n'), code) << error.toStdString();  // the usage error adds where to find help
   }
 }
 
