@@ -52,7 +52,7 @@ TTrial tryChange(TSearch& S, const std::vector<TEdit>& Edits, const std::vector<
     for (TTransmitterRun& run : S.run(trial.Plan, batch, Width)) {
       std::vector<TTransmitterRun> one;
       one.push_back(std::move(run));
-      if (!reachesSafely(JudgeRuns(one, S.AtTargets), S.Targets))
+      if (!reachesSafely(JudgeRuns(one, S.AtTargets, TJudged::RatesOnly), S.Targets))
         trial.Failed.push_back(static_cast<std::size_t>(one.front().Transmitter));
       trial.Runs.push_back(std::move(one.front()));
     }
@@ -138,8 +138,9 @@ struct TLengthSearch {
     if (Step == 1) AtShortest.insert(AtShortest.end(), trial.Runs.begin(), trial.Runs.end());
     // The margin over length the report draws: what the streams run at this step keep.
     const std::optional<double> margin =
-        trial.Failed.empty() ? LeastMargin(JudgeRuns(trial.Runs, S.AtTargets), TBusPhase::Data, S.Targets.DataRate)
-                             : std::optional<double>(0.0);
+        trial.Failed.empty()
+            ? LeastMargin(JudgeRuns(trial.Runs, S.AtTargets, TJudged::RatesOnly), TBusPhase::Data, S.Targets.DataRate)
+            : std::optional<double>(0.0);
     if (margin) Result.Curve.emplace_back(Step, *margin);
     return trial;
   }

@@ -274,10 +274,10 @@ std::vector<TResponseSet> ResponsesOf(const std::vector<TTransmitterRun>& Runs) 
   return sets;
 }
 
-TStreamVerdict JudgeRuns(const std::vector<TTransmitterRun>& Runs, const TAnalysisSettings& Settings) {
+TStreamVerdict JudgeRuns(const std::vector<TTransmitterRun>& Runs, const TAnalysisSettings& Settings, TJudged What) {
   TEdgeResponses reference;
   if (!Runs.empty()) reference = Runs.front().Reference;
-  return JudgeStreams(ResponsesOf(Runs), DriverReferenceOf(std::move(reference), Settings.Thresholds), Settings);
+  return JudgeStreams(ResponsesOf(Runs), DriverReferenceOf(std::move(reference), Settings.Thresholds), Settings, What);
 }
 
 }  // namespace busweave

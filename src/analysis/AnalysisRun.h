@@ -224,7 +224,8 @@ TRunsOutcome RunInWorkers(const TAnalysisPlan& Plan, const std::vector<std::size
 std::vector<TPairMeasure> PairsOf(const std::vector<TTransmitterRun>& Runs);
 std::vector<TResponseSet> ResponsesOf(const std::vector<TTransmitterRun>& Runs);
 // The verdict of the runs, the driver's reference taken from the first.
-TStreamVerdict JudgeRuns(const std::vector<TTransmitterRun>& Runs, const TAnalysisSettings& Settings);
+TStreamVerdict JudgeRuns(const std::vector<TTransmitterRun>& Runs, const TAnalysisSettings& Settings,
+                         TJudged What = TJudged::Whole);
 
 // Checks the verdict built from the edge runs' responses by full runs of the stream: for each
 // phase, the deciding transmitter at the highest working and the lowest failing rate. A full

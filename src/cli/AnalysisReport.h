@@ -6,6 +6,7 @@
 // file is read or written here; the page is returned as text.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -32,6 +33,8 @@ struct TAnalysis {
   std::vector<std::string> Stations;
   std::vector<TTransmitterRun> Runs;  // in station order
   std::optional<TAnalysisPlan> Plan;  // the runs' own plan; the merge plans again from the files
+  // The network as the runs read it, names numbered; the merge reads the file again.
+  std::shared_ptr<TCanNodes> Net;
 };
 
 // Text made safe for HTML and for SVG inside it.

@@ -264,7 +264,7 @@ bool locatePartInputs(std::vector<TAdvicePart>& Parts, const std::string& PartFi
   std::string templates;
   for (const std::string& place : folders) {
     try {
-      if (PartSourceOf(network, place, first.Settings) == first.Source) {
+      if (PartSourceOf(network, ReadCircuitTemplates(place), first.Settings) == first.Source) {
         templates = place;
         break;
       }

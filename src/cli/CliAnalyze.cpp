@@ -249,12 +249,14 @@ int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::o
       (confirming && !Verdict) || Args.Has("--report") ? planOf(A, planProblem) : std::nullopt;
   TStreamVerdict verdict = Verdict ? std::move(*Verdict) : provedVerdict(A, plan, planProblem, confirming);
   // The bus check's findings go above the verdict; a network that cannot be read has none.
-  TCanNodes net = DocumentNetwork();
+  TCanNodes read = DocumentNetwork();
   std::vector<TFinding> findings;
   std::ostringstream quiet;
-  const bool loaded = LoadForCommand(net, A.File, Args.Has("--report") ? Err : quiet);
+  bool loaded = A.Net != nullptr;
+  if (!loaded && (loaded = LoadForCommand(read, A.File, Args.Has("--report") ? Err : quiet)))
+    NumberNamesKeepingText(read);
+  TCanNodes& net = A.Net ? *A.Net : read;
   if (loaded) {
-    NumberNamesKeepingText(net);
     TCheckSettings check;
     if (A.Settings.RequiredRate <= 10000000) check.BitRate = static_cast<std::uint32_t>(A.Settings.RequiredRate);
     findings = CheckBus(net, check);
@@ -345,6 +347,7 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
   }
   // The stations take their names from the circuit's, numbered as the editor shows them.
   NumberNamesKeepingText(net);
+  analysis.Net = net.Snapshot();
   std::vector<std::string> warnings;
   TAnalysisPlan plan;
   // Read once: the runs are planned from this text, and a part records its digests.

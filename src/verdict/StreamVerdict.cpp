@@ -147,6 +147,40 @@ TDecodeResult decode(const TWave& Trace, bool Own, const TDecodeSettings& D) {
   return Own ? DecodeTransmitter(Trace, WorstCaseStream(), 0.0, D) : DecodeReceiver(Trace, WorstCaseStream(), 0.0, D);
 }
 
+// Which of two transmitters' streams leaves a station the least: a wrong bit first, then the
+// smaller margin; the first of equals stays. The eyes show that one.
+bool leavesLess(bool Works, double Least, bool ThanWorks, double ThanLeast) {
+  return (ThanWorks && !Works) || (ThanWorks == Works && Least < ThanLeast);
+}
+
+TEye eyeOf(std::int64_t Rate, const std::string& Transmitter, const std::string& Receiver, const TWave& Trace,
+           const TDecodeResult& Result, const TDecodeSettings& D) {
+  TEye eye;
+  eye.Phase = TBusPhase::Data;
+  eye.BitRate = Rate;
+  eye.Works = !Result.Error;
+  eye.Transmitter = Transmitter;
+  eye.Receiver = Receiver;
+  eye.BitTime = D.BitTime;
+  eye.SamplePoint = D.SamplePoint * D.BitTime;
+  eye.Bits = FoldEye(Trace, Result, WorstCaseStream().size(), D.BitTime, 60);
+  return eye;
+}
+
+// A data-phase stream decoded while the rates are judged, kept for its station's eye so that it
+// is not composed and decoded again.
+struct TKeptStream {
+  bool Works = false;  // the margin's verdict
+  double Least = 0.0;
+  std::string Transmitter;
+  TWave Trace;
+  TDecodeResult Result;
+};
+struct TKeptStreams {
+  std::map<std::string, TKeptStream> ByReceiver;
+  std::vector<std::string> Order;  // receivers as their margins first came
+};
+
 }  // namespace
 
 namespace {
@@ -214,8 +248,9 @@ TWave StreamTrace(const TStationResponse& Station, const TDriverReference& Refer
 }
 
 TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriverReference& Reference,
-                            const TAnalysisSettings& Settings) {
+                            const TAnalysisSettings& Settings, TJudged What) {
   TStreamVerdict verdict;
+  std::map<std::int64_t, TKeptStreams> kept;  // by data rate
   verdict.DriverDominantDelay = Reference.DominantDelay;
   verdict.DriverRecessiveDelay = Reference.RecessiveDelay;
   verdict.Compensated = DriverCompensation(Reference, Settings) != 0.0;
@@ -288,6 +323,14 @@ TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriver
           pair.Text = MarginText(margin);
           consider(false, score, pair);
         }
+        if (What == TJudged::Whole && Phase == TBusPhase::Data) {
+          TKeptStreams& rateKept = kept[BitRate];
+          const double least = std::min(margin.EarlyMargin, margin.LateMargin);
+          const auto [at, first] = rateKept.ByReceiver.try_emplace(station.Name);
+          if (first) rateKept.Order.push_back(station.Name);
+          if (first || leavesLess(margin.Works, least, at->second.Works, at->second.Least))
+            at->second = {margin.Works, least, sender, trace, result};
+        }
         verdict.Margins.push_back(std::move(margin));
         if (Phase != TBusPhase::Arbitration || own) continue;
         for (const TBusEdge edge : {TBusEdge::Dominant, TBusEdge::Recessive}) {
@@ -317,6 +360,7 @@ TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriver
   for (const std::int64_t r : Settings.ArbitrationRates) verdict.Bus.Rates.push_back(judge(TBusPhase::Arbitration, r));
   for (const std::int64_t r : Settings.DataRates) verdict.Bus.Rates.push_back(judge(TBusPhase::Data, r));
   CountMaxima(verdict.Bus);
+  if (What == TJudged::RatesOnly) return verdict;
 
   // The driver's own ceiling: its responses into the reference load decoded as they are.
   TAnalysisSettings alone = Settings;
@@ -329,7 +373,16 @@ TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriver
     if (!result.Error) verdict.DriverMaxDataRate = std::max(verdict.DriverMaxDataRate, r);
   }
 
-  AddEyes(Runs, Reference, Settings, verdict);
+  const auto [highestWorking, lowestFailing] = EyeDataRates(verdict.Bus);
+  for (const std::int64_t rate : {highestWorking, lowestFailing}) {
+    if (rate <= 0) continue;
+    const TDecodeSettings d = decodeSettings(Settings, TBusPhase::Data, rate);
+    const TKeptStreams& rateKept = kept[rate];
+    for (const std::string& receiver : rateKept.Order) {
+      const TKeptStream& k = rateKept.ByReceiver.at(receiver);
+      verdict.Eyes.push_back(eyeOf(rate, k.Transmitter, receiver, k.Trace, k.Result, d));
+    }
+  }
   return verdict;
 }
 
@@ -356,7 +409,7 @@ void AddEyes(const std::vector<TResponseSet>& Runs, const TDriverReference& Refe
       const TReceiverMargin*& w = worst[m.Receiver];
       if (!w) order.push_back(m.Receiver);
       const auto least = [](const TReceiverMargin& M) { return std::min(M.EarlyMargin, M.LateMargin); };
-      if (!w || (w->Works && !m.Works) || (w->Works == m.Works && least(m) < least(*w))) w = &m;
+      if (!w || leavesLess(m.Works, least(m), w->Works, least(*w))) w = &m;
     }
     const TDecodeSettings d = decodeSettings(Settings, TBusPhase::Data, rate);
     for (const std::string& receiver : order) {
@@ -369,16 +422,7 @@ void AddEyes(const std::vector<TResponseSet>& Runs, const TDriverReference& Refe
           if (station.Name != receiver) continue;
           const TWave trace = StreamTrace(station, Reference, Settings, rate);
           const TDecodeResult result = decode(trace, station.Station == run.Transmitter, d);
-          TEye eye;
-          eye.Phase = TBusPhase::Data;
-          eye.BitRate = rate;
-          eye.Works = !result.Error;
-          eye.Transmitter = m.Transmitter;
-          eye.Receiver = receiver;
-          eye.BitTime = d.BitTime;
-          eye.SamplePoint = d.SamplePoint * d.BitTime;
-          eye.Bits = FoldEye(trace, result, WorstCaseStream().size(), d.BitTime, 60);
-          Verdict.Eyes.push_back(std::move(eye));
+          Verdict.Eyes.push_back(eyeOf(rate, m.Transmitter, receiver, trace, result, d));
         }
       }
     }

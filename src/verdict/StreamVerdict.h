@@ -123,7 +123,13 @@ std::pair<std::int64_t, std::int64_t> EyeDataRates(const TBusVerdict& Verdict);
 void AddEyes(const std::vector<TResponseSet>& Runs, const TDriverReference& Reference,
              const TAnalysisSettings& Settings, TStreamVerdict& Verdict);
 
+// How much of a verdict to make: all of it, or the rates and margins alone (no driver's ceiling,
+// no eyes), which is what a trial of the advice search asks.
+enum class TJudged { Whole, RatesOnly };
+
+// The verdict of the streams composed from every transmitter's edge responses. The eyes are of the
+// streams decoded for the rates, not composed again.
 TStreamVerdict JudgeStreams(const std::vector<TResponseSet>& Runs, const TDriverReference& Reference,
-                            const TAnalysisSettings& Settings);
+                            const TAnalysisSettings& Settings, TJudged What = TJudged::Whole);
 
 }  // namespace busweave

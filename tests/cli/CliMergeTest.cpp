@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -170,6 +171,32 @@ TEST_F(CliMergeCases, AWorkerThatSendsNothingIsEndedAndNamed) {
   EXPECT_EQ(stopped.Code, 1);
   EXPECT_NE(stopped.Err.find("the run with [1] ECU1 transmitting: its worker sent nothing for 2 s"), std::string::npos)
       << stopped.Err;
+}
+
+// Gone, or dead and waiting for init to reap it.
+bool ended(pid_t Pid) {
+  const std::string stat = ReadBytes("/proc/" + std::to_string(Pid) + "/stat");
+  const auto close = stat.rfind(')');
+  return close == std::string::npos || stat.substr(close + 2, 1) == "Z";
+}
+
+TEST_F(CliMergeCases, WorkersEndWithTheirParentWhenOnlyItIsSignalled) {
+  const std::string example = std::string(BUSWEAVE_EXAMPLES) + "/six-stations.bwn";
+  for (const int signal : {SIGTERM, SIGINT}) {
+    test::StartedProgram analyze(BUSWEAVE_CLI_PROGRAM, {"analyze", example, "--jobs", "2"}, 60);
+    std::vector<pid_t> workers;
+    for (int tries = 0; tries < 500 && workers.empty(); ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      workers = test::ChildProcesses(analyze.Pid());
+    }
+    ASSERT_FALSE(workers.empty());
+    ::kill(analyze.Pid(), signal);
+    EXPECT_EQ(analyze.Wait().Code, 128 + signal);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(test::LoadScaledSeconds(10));
+    while (!std::all_of(workers.begin(), workers.end(), ended) && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(std::all_of(workers.begin(), workers.end(), ended)) << "signal " << signal;
+  }
 }
 
 }  // namespace
