@@ -43,12 +43,14 @@ void TAdviceCommand::Run() {
   if (Running() || !FNet.FNetworkExists()) return;
   TAdviceRatesDialog dialog(FEditor);
   dialog.ReportError = [this, &dialog](const QString& Message) { FPrompts.ShowError(&dialog, Message); };
+  if (FLastRates) dialog.SetRates(*FLastRates);
   if (FPrompts.ExecDialog(dialog) != mrOk) return;
   if (const auto rates = dialog.Rates()) Search(*rates);
 }
 
 void TAdviceCommand::Search(const TAdviceRates& Rates) {
   if (Running() || !FNet.FNetworkExists()) return;
+  FLastRates = Rates;
   QString program = Program;
   if (program.isEmpty()) {
     const auto found = FindAnalysisProgram();

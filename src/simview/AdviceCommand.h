@@ -40,7 +40,8 @@ class TAdviceCommand : public TBackgroundCommand {
                  std::function<void(bool)> Show);
   ~TAdviceCommand() override;
 
-  // The command: asks for the rates, then starts the search (or tells why it cannot).
+  // The command: asks for the rates (those of this document's last search proposed), then starts
+  // the search (or tells why it cannot).
   void Run();
   // Starts the search for these rates without asking.
   void Search(const TAdviceRates& Rates);
@@ -68,6 +69,7 @@ class TAdviceCommand : public TBackgroundCommand {
   std::function<std::optional<QString>(const std::vector<TEdit>&)> FApply;
   std::function<void(bool)> FShow;
   TAdvicePanel* FPanel;                                // owned; shown in the main window's dock
+  std::optional<TAdviceRates> FLastRates;              // asked last for this document; the dialog proposes them
   TLatestJob<std::shared_ptr<Outcome>> FSearch{this};  // the latest search
 };
 

@@ -8,6 +8,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "plot/EyePlot.h"
 #include "simview/AnalysisPanel.h"
 
 namespace busweave {
@@ -166,11 +167,19 @@ void TAdvicePanel::proposalPicked(int Row) {
   if (!valid) {
     ProposalText->clear();
     AfterEyes->SetEyes({}, TThresholds{});
+    BeforeEyes->SetVoltRange(std::nullopt);
     return;
   }
   const TProposal& p = FProposals[static_cast<std::size_t>(Row)];
   ProposalText->setText(QString::fromStdString(p.Text) + ".");
   AfterEyes->SetEyes(p.Eyes, FThresholds);
+  // Today's eyes and those after the change on one voltage scale, so that their openings compare.
+  std::vector<const TEye*> both;
+  for (const TEye& eye : FBefore) both.push_back(&eye);
+  for (const TEye& eye : p.Eyes) both.push_back(&eye);
+  const auto volts = EyeVoltRange(both, FThresholds);
+  BeforeEyes->SetVoltRange(volts);
+  AfterEyes->SetVoltRange(volts);
 }
 
 }  // namespace busweave

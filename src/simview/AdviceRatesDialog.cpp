@@ -83,6 +83,11 @@ std::optional<TAdviceRates> TAdviceRatesDialog::Rates() const {
   return rates;
 }
 
+void TAdviceRatesDialog::SetRates(const TAdviceRates& Rates) {
+  DataRateBox->setCurrentText(Rates.DataRate ? BitRateText(*Rates.DataRate) : QString());
+  ArbitrationRateBox->setCurrentText(BitRateText(Rates.ArbitrationRate));
+}
+
 void TAdviceRatesDialog::accept() {
   for (QComboBox* box : {DataRateBox, ArbitrationRateBox}) {
     const QString text = box->currentText().trimmed();

@@ -31,6 +31,8 @@ class TAdviceRatesDialog : public QDialog {
 
   // The rates as typed; none when one cannot be read.
   std::optional<TAdviceRates> Rates() const;
+  // Proposes these rates in place of the defaults (those asked last time).
+  void SetRates(const TAdviceRates& Rates);
   void accept() override;
 
   QComboBox* DataRateBox;         // editable; empty for the default

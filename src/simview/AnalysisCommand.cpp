@@ -27,6 +27,60 @@ namespace {
 // The sample points drawn: green at a rate that works, as the eye diagrams draw theirs.
 const QColor kWorkingMark(0x17, 0x70, 0x2b);
 const QColor kFailingMark(0xb0, 0x50, 0x00);
+const QColor kOtherSamples(0x90, 0x90, 0x90);
+const QString kNetworkChanged =
+    "These waveforms are of the network before its last changes; Edit > Analyze bus analyses it again.";
+
+// A run made again with its edges held longer ends later than planned: its traces end two holds
+// after the dominant edge.
+constexpr double kLongerRun = 1.5;
+
+const TStationResponse* stationIn(const TTransmitterRun& Run, int Station) {
+  for (const TStationResponse& s : Run.Stations)
+    if (s.Station == Station) return &s;
+  return nullptr;
+}
+
+// The driver's own delays as the verdict measured them: all the composing of its streams needs.
+TDriverReference referenceOf(const TStreamVerdict& Verdict) {
+  TDriverReference reference;
+  reference.DominantDelay = Verdict.DriverDominantDelay;
+  reference.RecessiveDelay = Verdict.DriverRecessiveDelay;
+  return reference;
+}
+
+TDecodeSettings dataPhase(const TAnalysisSettings& Settings, std::int64_t BitRate) {
+  TDecodeSettings d;
+  d.BitTime = 1.0 / static_cast<double>(BitRate);
+  d.SamplePoint = Settings.DataSamplePoint;
+  d.Sjw = Settings.DataSjw;
+  d.Thresholds = Settings.Thresholds;
+  return d;
+}
+
+// What the station decodes of its composed stream at the rate, as the verdict decodes it.
+TDecodeResult decoded(const TWave& Trace, bool Own, const TDecodeSettings& D) {
+  return Own ? DecodeTransmitter(Trace, WorstCaseStream(), 0.0, D) : DecodeReceiver(Trace, WorstCaseStream(), 0.0, D);
+}
+
+// The sample instant of bit K: where the decoder put it, or, past the bit it stopped at, on
+// from there a bit time each.
+double sampleOf(const TDecodeResult& Result, std::size_t K, const TDecodeSettings& D) {
+  if (K < Result.Samples.size()) return Result.Samples[K];
+  const std::size_t last = Result.BitStarts.size() - 1;
+  return Result.BitStarts.back() + (static_cast<double>(K - last) + D.SamplePoint) * D.BitTime;
+}
+
+// The edge run's hold as this run made it.
+double runHold(const TTransmitterRun& Run, double EdgeAt, double Hold) {
+  double end = 0.0;
+  for (const TPlotTrace& trace : Run.Traces)
+    if (!trace.Time.empty()) end = std::max(end, trace.Time.back());
+  const double ran = (end - EdgeAt) / 2.0;
+  return ran > kLongerRun * Hold ? ran : Hold;
+}
+
+QString nsText(double Seconds) { return QString::number(Seconds * 1e9, 'f', 0) + " ns"; }
 
 bool isProgram(const QString& Path) {
   const QFileInfo file(Path);
@@ -61,6 +115,53 @@ TWaveforms PairWaveforms(const TPlotTrace& Sent, const std::string& SentName, co
   return waves;
 }
 
+std::vector<TEdgeSamplePoint> StationSamplePoints(const TTransmitterRun& Run, int Station,
+                                                  const TStreamVerdict& Verdict, const TAnalysisSettings& Settings,
+                                                  double EdgeAt, double Hold) {
+  std::vector<TEdgeSamplePoint> points;
+  const TStationResponse* station = stationIn(Run, Station);
+  if (!station) return points;
+  const TDriverReference reference = referenceOf(Verdict);
+  const double shift = DriverCompensation(reference, Settings);
+  const TBitStream& stream = WorstCaseStream();
+  const auto firstRecessive = static_cast<std::size_t>(std::find(stream.begin(), stream.end(), false) - stream.begin());
+  const auto [highestWorking, lowestFailing] = EyeDataRates(Verdict.Bus);
+  for (const auto& [rate, works] : {std::pair{highestWorking, true}, std::pair{lowestFailing, false}}) {
+    if (rate <= 0) continue;
+    const TDecodeSettings d = dataPhase(Settings, rate);
+    const TDecodeResult result =
+        decoded(StreamTrace(*station, reference, Settings, rate), Station == Run.Transmitter, d);
+    // Never synchronised: the verdict sampled nothing there.
+    if (result.BitStarts.empty()) continue;
+    points.push_back({EdgeAt + sampleOf(result, 0, d), rate, works});
+    if (firstRecessive >= stream.size()) continue;
+    // In the stream the recessive TXD edge went out at its bit's start less the compensation.
+    const double edge = static_cast<double>(firstRecessive) * d.BitTime - shift;
+    points.push_back({EdgeAt + Hold + sampleOf(result, firstRecessive, d) - edge, rate, works});
+  }
+  return points;
+}
+
+std::optional<TPairStream> PairStream(const TTransmitterRun& Run, int Receiver, const TStreamVerdict& Verdict,
+                                      const TAnalysisSettings& Settings, std::int64_t BitRate) {
+  const TStationResponse* sender = stationIn(Run, Run.Transmitter);
+  const TStationResponse* receiver = stationIn(Run, Receiver);
+  if (!sender || !receiver || BitRate <= 0) return std::nullopt;
+  const TDriverReference reference = referenceOf(Verdict);
+  TPairStream stream;
+  stream.BitRate = BitRate;
+  const TWave sent = StreamTrace(*sender, reference, Settings, BitRate);
+  const TWave seen = StreamTrace(*receiver, reference, Settings, BitRate);
+  stream.Waves = PairWaveforms({sender->Station, sent.Time, sent.Volts}, sender->Name,
+                               {receiver->Station, seen.Time, seen.Volts}, receiver->Name);
+  stream.Decoded = decoded(seen, Receiver == Run.Transmitter, dataPhase(Settings, BitRate));
+  for (const TReceiverMargin& m : Verdict.Margins)
+    if (m.Phase == TBusPhase::Data && m.BitRate == BitRate && m.Transmitter == sender->Name &&
+        m.Receiver == receiver->Name)
+      stream.Verdict = m.Works ? MarginText(m) : m.Text;
+  return stream;
+}
+
 // What the worker hands back: the runs and their verdict, or why there are none.
 struct TAnalysisCommand::Outcome {
   std::vector<TStation> Stations;
@@ -68,7 +169,8 @@ struct TAnalysisCommand::Outcome {
   std::vector<TPairMeasure> Pairs;
   TStreamVerdict Verdict;
   TAnalysisSettings Settings;
-  std::vector<TEdgeSamplePoint> SamplePoints;
+  double EdgeAt = 0.0;
+  double Hold = 0.0;
   std::string Error;
 };
 
@@ -147,15 +249,18 @@ void TAnalysisCommand::Run() {
   // A former analysis still stopping ends first, on the job's thread; it was told to stop when
   // cancelled.
   FAnalysis.Run(
-      [this, lines = std::move(lines), sources = std::move(sources),
-       program = program.toLocal8Bit().toStdString()](const TJobRun& Job) {
+      [this, lines = std::move(lines), sources = std::move(sources), program = program.toLocal8Bit().toStdString(),
+       runner = Runner](const TJobRun& Job) {
         // A stopped analysis returns what it has; its outcome is dropped.
         auto outcome = std::make_shared<Outcome>();
         try {
           const TAnalysisPlan plan = PlanAnalysis(lines, sources);
           outcome->Stations = plan.Stations;
+          outcome->EdgeAt = plan.EdgeAt;
+          outcome->Hold = plan.Hold;
           TAnalyzeOptions options;
           options.Run.Program = program;
+          options.Run.Runner = runner;
           options.Run.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
           options.Run.KeepTraces = true;
           options.Run.Stop = Job.Stop;
@@ -169,7 +274,6 @@ void TAnalysisCommand::Run() {
           outcome->Runs = std::move(analysis.Runs);
           outcome->Pairs = PairsOf(outcome->Runs);
           outcome->Verdict = std::move(analysis.Verdict);
-          outcome->SamplePoints = std::move(analysis.SamplePoints);
         } catch (const std::exception& error) {
           outcome->Error = error.what();
         }
@@ -188,26 +292,57 @@ void TAnalysisCommand::onDone(const std::shared_ptr<Outcome>& Result) {
   end();
   if (!Result->Error.empty()) {
     fail(failure("The bus cannot be analysed: ", QString::fromStdString(Result->Error)));
+    markWindowOld("These waveforms are of the previous analysis: the new one failed.");
     emit Finished();
     return;
   }
   FRuns = std::move(Result->Runs);
   FSettings = Result->Settings;
-  FSamplePoints = Result->SamplePoints;
+  FVerdict = std::move(Result->Verdict);
+  FEdgeAt = Result->EdgeAt;
+  FHold = Result->Hold;
   FStations.clear();
   for (const TStation& station : Result->Stations) {
     const std::size_t number = static_cast<std::size_t>(std::stoul(station.Spice));
     FStations.push_back(number >= 1 && number <= FDrawn.size() ? FDrawn[number - 1] : TDrawnNode{});
   }
-  FPanel->ShowVerdict(Result->Verdict, Result->Pairs, FCheckErrors);
-  if (editedDuringRun()) FPanel->MarkOutdated();
+  FPanel->ShowVerdict(FVerdict, Result->Pairs, FCheckErrors);
+  FWindowOld = editedDuringRun();
+  if (FWindowOld) FPanel->MarkOutdated();
+  refreshWindow();
   if (FShow) FShow(true);
   emit Finished();
 }
 
 void TAnalysisCommand::NetworkChanged() {
   noteEdit();
-  if (!Running()) FPanel->MarkOutdated();
+  if (Running()) return;
+  FPanel->MarkOutdated();
+  FWindowOld = true;
+  markWindowOld(kNetworkChanged);
+}
+
+void TAnalysisCommand::markWindowOld(const QString& Text) {
+  if (FWindow && FShownPair) FWindow->ShowNotice(Text);
+}
+
+void TAnalysisCommand::refreshWindow() {
+  if (!FWindow || !FShownPair) return;
+  const TPairMeasure old = *FShownPair;
+  const std::vector<TPairMeasure>& pairs = FPanel->PairList();
+  for (std::size_t i = 0; i < pairs.size(); ++i)
+    if (pairs[i].TransmitterName == old.TransmitterName && pairs[i].ReceiverName == old.ReceiverName &&
+        pairs[i].Edge == old.Edge) {
+      FPanel->SelectPair(i);
+      if (FWindow->isVisible())
+        showPair(i, false);
+      else
+        FShownPair.reset();  // closed: the next pair picked opens it afresh
+      return;
+    }
+  markWindowOld("These waveforms are of the previous analysis: the new one has no pair " +
+                QString::fromStdString(old.TransmitterName) + " \u2192 " + QString::fromStdString(old.ReceiverName) +
+                ". Pick a pair in the bus analysis panel.");
 }
 
 void TAnalysisCommand::fail(const QString& Message) {
@@ -230,7 +365,9 @@ void TAnalysisCommand::Cancel() {
   emit Finished();
 }
 
-void TAnalysisCommand::ShowPair(std::size_t Pair) {
+void TAnalysisCommand::ShowPair(std::size_t Pair) { showPair(Pair, true); }
+
+void TAnalysisCommand::showPair(std::size_t Pair, bool Raise) {
   const std::vector<TPairMeasure>& pairs = FPanel->PairList();
   if (Pair >= pairs.size()) return;
   const TPairMeasure& pair = pairs[Pair];
@@ -260,22 +397,28 @@ void TAnalysisCommand::ShowPair(std::size_t Pair) {
   result.Transient = PairWaveforms(*sent, sender->Name, *seen, receiver->Name);
   TWaveformWindow& shown = window();
   shown.ShowResult(result, {});
+  FShownPair = pair;
   const TThresholds& thresholds = FSettings.Thresholds;
+  const QString sentName = QString::fromStdString(pair.TransmitterName);
+  const QString seenName = QString::fromStdString(pair.ReceiverName);
+  const double hold = runHold(*run, FEdgeAt, FHold);
+  const std::vector<TEdgeSamplePoint> points =
+      StationSamplePoints(*run, pair.Receiver, FVerdict, FSettings, FEdgeAt, hold);
   QStringList rates;
   if (TWaveformPlot* plot = shown.TransientPlot()) {
     plot->SetThresholds(thresholds);
     std::vector<TPlotLine> marks;
-    for (const TEdgeSamplePoint& point : FSamplePoints) {
-      const QString rate = BitRateText(point.BitRate);
-      marks.push_back({point.Time, "sample point " + rate, point.Works ? kWorkingMark : kFailingMark,
-                       point.Works ? Qt::SolidLine : Qt::DashLine});
-      const QString named = rate + (point.Works ? " (highest working data rate, solid)" : " (lowest failing, dashed)");
-      if (!rates.contains(named)) rates << named;
-    }
+    for (const TEdgeSamplePoint& point : points)
+      marks.push_back({point.Time, "sample point " + BitRateText(point.BitRate),
+                       point.Works ? kWorkingMark : kFailingMark, point.Works ? Qt::SolidLine : Qt::DashLine});
     plot->SetMarks(std::move(marks));
   }
-  const QString sentName = QString::fromStdString(pair.TransmitterName);
-  const QString seenName = QString::fromStdString(pair.ReceiverName);
+  // Per rate its dominant edge's point, then its recessive edge's.
+  for (std::size_t i = 0; i + 1 < points.size(); i += 2)
+    rates << QString("at %1 (%2) %3 after the dominant and %4 after the recessive TXD edge")
+                 .arg(BitRateText(points[i].BitRate),
+                      points[i].Works ? "highest working data rate, solid" : "lowest failing, dashed",
+                      nsText(points[i].Time - FEdgeAt), nsText(points[i + 1].Time - FEdgeAt - hold));
   shown.setWindowTitle("Waveforms - " + sentName + " \u2192 " + seenName);
   // The run's own summary speaks of a simulation step this view does not have.
   QString summary = QString(
@@ -286,12 +429,50 @@ void TAnalysisCommand::ShowPair(std::size_t Pair) {
                              pair.Settle ? QString::number(*pair.Settle * 1e9, 'f', 1) + " ns" : QString("never"))
                         .arg(thresholds.Dominant)
                         .arg(thresholds.Recessive);
-  if (!rates.isEmpty())
-    summary += " Sample points of the bits the two TXD edges start, at " + rates.join(" and ") + ".";
+  if (!rates.isEmpty()) {
+    summary += QString(
+                   " Sample points where the verdict reads the bits the two TXD edges start: %1 synchronises on "
+                   "the dominant edge as it sees it and samples %2 % of a bit later, ")
+                   .arg(seenName)
+                   .arg(FSettings.DataSamplePoint * 100, 0, 'f', 0) +
+               rates.join("; ") + ".";
+    if (const double shift = DriverCompensation(referenceOf(FVerdict), FSettings); shift != 0.0)
+      summary += " In the verdict's stream the recessive TXD edges go out " + nsText(shift) +
+                 " early (the driver's asymmetry taken out): here, on the run as made, their marks lie that much "
+                 "later.";
+  }
+  summary += showStream(shown, *run, pair);
   shown.Summary->setText(summary);
+  if (FWindowOld) markWindowOld(kNetworkChanged);
   // In view, but the focus stays in the table, so that the arrow keys go on through the pairs.
   shown.show();
-  shown.raise();
+  if (Raise) shown.raise();
+}
+
+QString TAnalysisCommand::showStream(TWaveformWindow& Shown, const TTransmitterRun& Run, const TPairMeasure& Pair) {
+  // The failing bit where a data rate fails, else the least margin at the highest that works.
+  const auto [working, failing] = EyeDataRates(FVerdict.Bus);
+  const std::int64_t rate = failing ? failing : working;
+  const auto stream = PairStream(Run, Pair.Receiver, FVerdict, FSettings, rate);
+  if (!stream || stream->Decoded.Samples.empty()) return {};
+  const TDecodeResult& decoded = stream->Decoded;
+  TWaveformPlot* plot = Shown.AddTimePlot(stream->Waves, "&Stream at " + BitRateText(rate), "stream");
+  plot->SetThresholds(FSettings.Thresholds);
+  const std::size_t bit = decoded.Error ? decoded.Error->Bit : decoded.LeastMarginBit;
+  std::vector<TPlotLine> marks;
+  for (std::size_t k = 0; k < decoded.Samples.size(); ++k)
+    if (k != bit) marks.push_back({decoded.Samples[k], {}, kOtherSamples, Qt::DotLine});
+  const QString label = decoded.Error ? QString("bit %1 read %2").arg(bit + 1).arg(BitReadName(decoded.Error->Read))
+                                      : QString("bit %1: least margin").arg(bit + 1);
+  marks.push_back({decoded.Samples[bit], label, decoded.Error ? kFailingMark : kWorkingMark, Qt::SolidLine});
+  plot->SetMarks(std::move(marks));
+  const double bitTime = 1.0 / static_cast<double>(rate);
+  plot->ShowRange(decoded.BitStarts[bit] - 3 * bitTime, decoded.BitStarts[bit] + 4 * bitTime);
+  QString text = " The Stream page shows the worst-case bit stream at " + BitRateText(rate) +
+                 " as the verdict composed it from these responses, every sample point dotted, around the bit "
+                 "that decides";
+  if (!stream->Verdict.empty()) text += ": " + QString::fromStdString(stream->Verdict);
+  return text + ".";
 }
 
 }  // namespace busweave

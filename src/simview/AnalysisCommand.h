@@ -42,6 +42,27 @@ std::optional<QString> FindAnalysisProgram();
 TWaveforms PairWaveforms(const TPlotTrace& Sent, const std::string& SentName, const TPlotTrace& Seen,
                          const std::string& SeenName);
 
+// Where the verdict reads the bits that the edge run's dominant and recessive TXD edge start, at
+// one station of one transmitter's run, at the highest working and then the lowest failing data
+// rate, on the run's time scale (its dominant TXD edge at EdgeAt, held Hold). The station's
+// decoder, run on the stream the verdict composed, synchronises on the dominant edge as the
+// station sees it, not on the TXD edge, and a compensated recessive edge was sent earlier in
+// that stream: the points are where those instants fall on the edge run's own waveform.
+std::vector<TEdgeSamplePoint> StationSamplePoints(const TTransmitterRun& Run, int Station,
+                                                  const TStreamVerdict& Verdict, const TAnalysisSettings& Settings,
+                                                  double EdgeAt, double Hold);
+
+// The worst-case stream at one data rate as the verdict composed it for a pair (the first bit
+// starting at 0 s), and what the receiver decoded of it.
+struct TPairStream {
+  std::int64_t BitRate = 0;
+  TWaveforms Waves;  // the transmitter's node, then the receiver's
+  TDecodeResult Decoded;
+  std::string Verdict;  // the verdict's sentence on this pair at this rate
+};
+std::optional<TPairStream> PairStream(const TTransmitterRun& Run, int Receiver, const TStreamVerdict& Verdict,
+                                      const TAnalysisSettings& Settings, std::int64_t BitRate);
+
 class TAnalysisCommand : public TBackgroundCommand {
   Q_OBJECT
 
@@ -69,6 +90,8 @@ class TAnalysisCommand : public TBackgroundCommand {
 
   // The worker program; found by FindAnalysisProgram() when empty.
   QString Program;
+  // Who makes the runs in place of the worker program (tests give a fake); none: the program.
+  std::shared_ptr<const TRunner> Runner;
 
  private:
   struct Outcome;
@@ -83,6 +106,13 @@ class TAnalysisCommand : public TBackgroundCommand {
   void onDone(const std::shared_ptr<Outcome>& Result);
   void fail(const QString& Message);
   TWaveformWindow& window();
+  void showPair(std::size_t Pair, bool Raise);
+  // The pair in the waveform window is of an analysis no longer on view: the window follows the
+  // new analysis to the same pair, or says what it shows.
+  void refreshWindow();
+  void markWindowOld(const QString& Text);
+  // The pair's stream on a page of its own; the sentence that tells of it.
+  QString showStream(TWaveformWindow& Shown, const TTransmitterRun& Run, const TPairMeasure& Pair);
 
   TCanNodes& FNet;
   std::function<void()> FRepaint;
@@ -90,12 +120,16 @@ class TAnalysisCommand : public TBackgroundCommand {
   std::function<void(bool)> FShow;
   TAnalysisPanel* FPanel;  // owned; shown in the main window's dock
   QPointer<TWaveformWindow> FWindow;
-  std::vector<TDrawnNode> FDrawn;               // by circuit node number - 1, for the run going on
-  std::vector<std::string> FCheckErrors;        // the bus check's errors at the start of the run (UTF-8)
-  std::vector<TDrawnNode> FStations;            // by station index, for the result shown
-  std::vector<TTransmitterRun> FRuns;           // of the result shown, with their traces
-  TAnalysisSettings FSettings;                  // of the result shown
-  std::vector<TEdgeSamplePoint> FSamplePoints;  // of the result shown, on its runs' time scale
+  std::vector<TDrawnNode> FDrawn;          // by circuit node number - 1, for the run going on
+  std::vector<std::string> FCheckErrors;   // the bus check's errors at the start of the run (UTF-8)
+  std::vector<TDrawnNode> FStations;       // by station index, for the result shown
+  std::vector<TTransmitterRun> FRuns;      // of the result shown, with their traces
+  TAnalysisSettings FSettings;             // of the result shown
+  TStreamVerdict FVerdict;                 // of the result shown
+  double FEdgeAt = 0.0;                    // the dominant TXD edge of its edge runs (s)
+  double FHold = 0.0;                      // and how long each edge was held, as planned
+  bool FWindowOld = false;                 // the network changed since the pair shown was run
+  std::optional<TPairMeasure> FShownPair;  // the pair in the waveform window
   // The planning and the runs of the latest analysis; last, so that they have stopped before the
   // rest goes.
   TLatestJob<std::shared_ptr<Outcome>> FAnalysis{this};

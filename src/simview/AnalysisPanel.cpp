@@ -2,10 +2,12 @@
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "base/Units.h"
 #include "plot/EyePlot.h"
@@ -14,6 +16,10 @@ namespace busweave {
 
 namespace {
 const QString kOutdated = " The network has changed since; Edit > Analyze bus analyses it again.";
+const QString kPickARate = "Pick a rate to read in full what decided it.";
+// The verdict's sentence column keeps to this width; the sentence is read in full below.
+constexpr int kSentenceColumn = 8;
+constexpr int kSentenceWidth = 260;
 // The note that the network changed, after a summary that ends its own last sentence.
 QString withOutdated(QString Summary) {
   if (!Summary.endsWith('.')) Summary += '.';
@@ -53,7 +59,10 @@ QTableWidgetItem* cell(const QString& Text, bool Number = false) {
 
 }  // namespace
 
-TEyeView::TEyeView(QWidget* Parent) : QWidget(Parent) { setMinimumSize(240, 160); }
+TEyeView::TEyeView(QWidget* Parent) : QWidget(Parent) {
+  setMinimumSize(240, 160);
+  setToolTip("Double-click an eye to see it larger.");
+}
 
 void TEyeView::SetEyes(std::vector<TEye> EyesIn, const TThresholds& Thresholds) {
   FEyes = std::move(EyesIn);
@@ -61,32 +70,89 @@ void TEyeView::SetEyes(std::vector<TEye> EyesIn, const TThresholds& Thresholds) 
   update();
 }
 
-void TEyeView::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  painter.fillRect(rect(), palette().base());
-  if (FEyes.empty()) return;
-  // As many columns as keep each eye about 4:3.
+void TEyeView::SetVoltRange(std::optional<std::pair<double, double>> Volts) {
+  FVolts = Volts;
+  update();
+}
+
+std::pair<double, double> TEyeView::VoltRange() const {
+  if (FVolts) return *FVolts;
+  std::vector<const TEye*> shown;
+  for (const TEye& eye : FEyes) shown.push_back(&eye);
+  return EyeVoltRange(shown, FThresholds);
+}
+
+QRectF TEyeView::EyeRect(int Eye) const {
   const int count = static_cast<int>(FEyes.size());
+  if (Eye < 0 || Eye >= count) return {};
+  // As many columns as keep each eye about 4:3.
   int columns = 1;
   while (columns < count && (width() / (columns + 1)) * 3 >= (height() / ((count + columns) / (columns + 1))) * 2)
     ++columns;
   const int rows = (count + columns - 1) / columns;
   const double cellW = static_cast<double>(width()) / columns;
   const double cellH = static_cast<double>(height()) / rows;
+  return QRectF((Eye % columns) * cellW, (Eye / columns) * cellH, cellW, cellH);
+}
+
+int TEyeView::EyeAt(QPoint Point) const {
+  for (int i = 0; i < static_cast<int>(FEyes.size()); ++i)
+    if (EyeRect(i).contains(Point)) return i;
+  return -1;
+}
+
+void TEyeView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), palette().base());
+  if (FEyes.empty()) return;
   // The eyes side by side on one voltage scale, so that their openings compare.
-  std::vector<const TEye*> shown;
-  for (const TEye& eye : FEyes) shown.push_back(&eye);
-  const auto volts = EyeVoltRange(shown, FThresholds);
+  const auto volts = VoltRange();
   QFont plotFont = font();
   plotFont.setPointSizeF(plotFont.pointSizeF() * 0.85);
-  for (int i = 0; i < count; ++i) {
+  for (int i = 0; i < static_cast<int>(FEyes.size()); ++i) {
     const TEye& eye = FEyes[static_cast<std::size_t>(i)];
-    const QRectF cellRect((i % columns) * cellW, (i / columns) * cellH, cellW, cellH);
     TPlot plot = EyePlot(eye, FThresholds, volts);
-    plot.Title = QString::fromStdString(eye.Receiver) + " at " + BitRateText(eye.BitRate) +
-                 (eye.Works ? "" : ": a bit read wrong");
-    PaintPlot(painter, plot, TPlotLayout(plot, cellRect.adjusted(1, 1, -1, -1), plotFont));
+    plot.Title = EyeTitle(eye);
+    PaintPlot(painter, plot, TPlotLayout(plot, EyeRect(i).adjusted(1, 1, -1, -1), plotFont));
   }
+}
+
+void TEyeView::mouseDoubleClickEvent(QMouseEvent* Event) {
+  if (const int eye = EyeAt(Event->position().toPoint()); eye >= 0) Enlarge(eye);
+}
+
+QWidget* TEyeView::Enlarge(int Eye) {
+  if (Eye < 0 || Eye >= static_cast<int>(FEyes.size())) return nullptr;
+  const TEye& eye = FEyes[static_cast<std::size_t>(Eye)];
+  if (!FEnlarged) {
+    FEnlarged = new QWidget(window(), Qt::Window);
+    FEnlarged->setAttribute(Qt::WA_DeleteOnClose);
+    auto* layout = new QVBoxLayout(FEnlarged);
+    layout->addWidget(new TEyeView(FEnlarged), 1);
+    auto* caption = new QLabel(FEnlarged);
+    caption->setWordWrap(true);
+    caption->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(caption);
+    FEnlarged->resize(760, 600);
+  }
+  auto* view = FEnlarged->findChild<TEyeView*>();
+  view->setToolTip({});
+  view->SetEyes({eye}, FThresholds);
+  view->SetVoltRange(VoltRange());
+  FEnlarged->findChild<QLabel*>()->setText(
+      QString("%1's bits from %2, folded onto one bit time from where its decoder placed each bit's start; "
+              "the sample point at %3 % of the bit.")
+          .arg(QString::fromStdString(eye.Receiver), QString::fromStdString(eye.Transmitter))
+          .arg(eye.BitTime > 0 ? eye.SamplePoint / eye.BitTime * 100 : 0.0, 0, 'f', 0));
+  FEnlarged->setWindowTitle("Eye - " + EyeTitle(eye));
+  FEnlarged->show();
+  FEnlarged->raise();
+  return FEnlarged;
+}
+
+QString EyeTitle(const TEye& Eye) {
+  return QString::fromStdString(Eye.Receiver) + " at " + BitRateText(Eye.BitRate) +
+         (Eye.Works ? "" : ": a bit read wrong");
 }
 
 QString BitRateText(std::int64_t Rate) { return QString::fromStdString(RateText(Rate)); }
@@ -99,12 +165,24 @@ TAnalysisPanel::TAnalysisPanel(QWidget* Parent) : QWidget(Parent) {
   SummaryLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(SummaryLabel);
   auto* split = new QSplitter(Qt::Horizontal, this);
-  Verdicts = newTable(
-      {"Phase", "Rate", "Works", "Deciding pair", "Edge", "Figure", "Value ns", "Limit ns", "What decided"}, split);
+  // The verdicts over the sentence of the picked rate, which the table's last column cuts short.
+  auto* verdictBox = new QWidget(split);
+  auto* verdictLayout = new QVBoxLayout(verdictBox);
+  verdictLayout->setContentsMargins(0, 0, 0, 0);
+  Verdicts =
+      newTable({"Phase", "Rate", "Works", "Deciding pair", "Edge", "Figure", "Value ns", "Limit ns", "What decided"},
+               verdictBox);
+  Verdicts->setWordWrap(false);
+  Verdicts->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  DecidedText = new QLabel(kPickARate, verdictBox);
+  DecidedText->setWordWrap(true);
+  DecidedText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  verdictLayout->addWidget(Verdicts, 1);
+  verdictLayout->addWidget(DecidedText);
   Pairs = newTable(
       {"Transmitter", "Receiver", "Edge", "Delay ns", "Settle ns", "Overshoot V", "Undershoot V", "False edge"}, split);
   Eyes = new TEyeView(split);
-  split->addWidget(Verdicts);
+  split->addWidget(verdictBox);
   split->addWidget(Pairs);
   split->addWidget(Eyes);
   layout->addWidget(split, 1);
@@ -159,7 +237,8 @@ void TAnalysisPanel::ShowVerdict(const TStreamVerdict& Stream, const std::vector
       Verdicts->item(row, 6)->setText(nsText(worst.Value));
       Verdicts->item(row, 7)->setText(nsText(worst.Limit));
     }
-    Verdicts->item(row, 8)->setText(QString::fromStdString(worst.Text));
+    Verdicts->item(row, kSentenceColumn)->setText(QString::fromStdString(worst.Text));
+    Verdicts->item(row, kSentenceColumn)->setToolTip(QString::fromStdString(worst.Text));
   }
 
   Pairs->setRowCount(static_cast<int>(FPairs.size()));
@@ -175,7 +254,9 @@ void TAnalysisPanel::ShowVerdict(const TStreamVerdict& Stream, const std::vector
     Pairs->setItem(row, 7, cell(pair.FalseEdge ? "after " + nsText(pair.FalseEdge) + " ns" : QString("no")));
   }
   Verdicts->resizeColumnsToContents();
+  Verdicts->setColumnWidth(kSentenceColumn, std::min(Verdicts->columnWidth(kSentenceColumn), kSentenceWidth));
   Pairs->resizeColumnsToContents();
+  DecidedText->setText(kPickARate);
 }
 
 void TAnalysisPanel::ShowMessage(const QString& Text) {
@@ -187,6 +268,7 @@ void TAnalysisPanel::ShowMessage(const QString& Text) {
   FPairs.clear();
   FRates.clear();
   SummaryLabel->setText(Text);
+  DecidedText->setText(kPickARate);
 }
 
 void TAnalysisPanel::ShowNote(const QString& Text) {
@@ -202,9 +284,20 @@ void TAnalysisPanel::MarkOutdated() {
 
 QString TAnalysisPanel::Summary() const { return SummaryLabel->text(); }
 
+void TAnalysisPanel::SelectPair(std::size_t Pair) {
+  if (Pair >= FPairs.size()) return;
+  const QSignalBlocker quiet(Pairs);
+  Pairs->setCurrentCell(static_cast<int>(Pair), 0);
+}
+
 void TAnalysisPanel::verdictPicked(int Row) {
-  if (Row < 0 || static_cast<std::size_t>(Row) >= FRates.size() || !FRates[static_cast<std::size_t>(Row)].Worst) return;
-  const TWorstPair& worst = *FRates[static_cast<std::size_t>(Row)].Worst;
+  if (Row < 0 || static_cast<std::size_t>(Row) >= FRates.size()) return;
+  const TRateVerdict& rate = FRates[static_cast<std::size_t>(Row)];
+  DecidedText->setText(QString("%1 %2: %3")
+                           .arg(QString::fromUtf8(PhaseName(rate.Phase)), BitRateText(rate.BitRate),
+                                rate.Worst ? QString::fromStdString(rate.Worst->Text) : QString("no pairs")));
+  if (!rate.Worst) return;
+  const TWorstPair& worst = *rate.Worst;
   for (std::size_t i = 0; i < FPairs.size(); ++i) {
     const TPairMeasure& pair = FPairs[i];
     if (pair.TransmitterName == worst.Transmitter && pair.ReceiverName == worst.Receiver && pair.Edge == worst.Edge) {

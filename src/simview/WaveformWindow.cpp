@@ -27,6 +27,8 @@ namespace {
 
 // The frame a window manager gives a window, until the window has one to measure.
 constexpr QSize kAssumedFrame(8, 32);
+// The property of a plot that names its exports, where the analysis does not.
+constexpr const char* kFilePart = "filePart";
 
 }  // namespace
 
@@ -51,6 +53,12 @@ TWaveformWindow::TWaveformWindow(QWidget* Parent, TPrompts& Prompts, const QStri
   ExportCsvAction = ToolBar->addAction("Export &CSV...", this, [this] {
     askAndExport("data as CSV", "CSV table (*.csv)", "csv", &TWaveformWindow::ExportCsv);
   });
+
+  Notice = new QLabel(this);
+  Notice->setObjectName("Notice");
+  Notice->setWordWrap(true);
+  Notice->setStyleSheet("QLabel { background: #fff4c0; color: #5a4500; padding: 4px; }");
+  Notice->hide();
 
   ErrorText = new QPlainTextEdit(this);
   ErrorText->setObjectName("ErrorText");
@@ -97,6 +105,7 @@ TWaveformWindow::TWaveformWindow(QWidget* Parent, TPrompts& Prompts, const QStri
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
   layout->addWidget(ToolBar);
+  layout->addWidget(Notice);
   layout->addWidget(ErrorText);
   layout->addWidget(FPlots, 1);
   layout->addWidget(Summary);
@@ -148,6 +157,7 @@ void TWaveformWindow::clearPlots() {
 
 void TWaveformWindow::ShowFailure(const QString& Message) {
   clearPlots();
+  ShowNotice({});
   ErrorText->setPlainText("The simulation could not start:\n\n" + Message);
   ErrorText->setMaximumHeight(QWIDGETSIZE_MAX);
   ErrorText->show();
@@ -157,8 +167,24 @@ void TWaveformWindow::ShowFailure(const QString& Message) {
   updateActions();
 }
 
+void TWaveformWindow::ShowNotice(const QString& Text) {
+  Notice->setText(Text);
+  Notice->setVisible(!Text.isEmpty());
+}
+
+TWaveformPlot* TWaveformWindow::AddTimePlot(const TWaveforms& Waves, const QString& Tab, const QString& FilePart) {
+  auto* plot = new TWaveformPlot(Waves, TWaveformPlot::skTime);
+  plot->setProperty(kFilePart, FilePart);
+  Tabs->addTab(plot, Tab);
+  connect(plot, &TWaveformPlot::CursorsChanged, this, [this] { updateReadout(); });
+  FPlots->setVisible(true);
+  updateActions();
+  return plot;
+}
+
 void TWaveformWindow::ShowResult(const TSimulationResult& Result, const std::vector<std::string>& Notes) {
   clearPlots();
+  ShowNotice({});
   if (!Result.Transient.Empty()) {
     FTransient = new TWaveformPlot(Result.Transient, TWaveformPlot::skTime);
     Tabs->addTab(FTransient, "&Transient");
@@ -282,7 +308,8 @@ void TWaveformWindow::askAndExport(const QString& What, const QString& Filter, c
                                    bool (TWaveformWindow::*Export)(const QString&)) {
   TWaveformPlot* plot = CurrentPlot();
   if (!plot) return;
-  const QString analysis = plot->Kind() == TWaveformPlot::skTime ? "transient" : "ac";
+  QString analysis = plot->property(kFilePart).toString();
+  if (analysis.isEmpty()) analysis = plot->Kind() == TWaveformPlot::skTime ? "transient" : "ac";
   TSaveDialogRequest request;
   request.Title = "Export " + What;
   request.Filter = Filter;

@@ -33,8 +33,15 @@ class TWaveformWindow : public QWidget {
   void ShowResult(const TSimulationResult& Result, const std::vector<std::string>& Notes);
   // A run that could not start: ngspice's message alone.
   void ShowFailure(const QString& Message);
+  // One more page of time plots after those of the result; FilePart names its exports
+  // (BaseName-FilePart.png).
+  TWaveformPlot* AddTimePlot(const TWaveforms& Waves, const QString& Tab, const QString& FilePart);
+  // A line above the plots that says what they no longer show (empty: none); the next result
+  // takes it away.
+  void ShowNotice(const QString& Text);
 
   QTabWidget* Tabs;
+  QLabel* Notice;
   QPlainTextEdit* ErrorText;
   QLabel* Summary;
   QTableWidget* Readout;

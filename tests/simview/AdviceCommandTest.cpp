@@ -138,6 +138,42 @@ TEST(AdviceCommand, MovesTheMisplacedTerminationAsOneUndoStep) {
   EXPECT_EQ(net.FUnDoList().Count(), steps);
 }
 
+TEST(AdviceCommand, ProposesTheRatesAskedLastForTheDocument) {
+  // No program to search with: the search fails at once, after the rates were asked.
+  qputenv("BUSWEAVE_CLI", "");
+  TempFolder folder;
+  test::CurrentFolderGuard guard(folder.Path());
+  test::SaveMisplacedTerminationBus(folder.File("bus.bwn"));
+  test::FakeEditorHost host;
+  QMainWindow main;
+  auto* editor = new TSubForm(nullptr, {}, folder.File("bus.bwn"), {200, 200}, {20, 20}, &host);
+  main.setCentralWidget(editor);
+  QStringList proposed;
+  host.Scripted.OnDialog = [&proposed](QDialog& Dialog) {
+    auto& rates = dynamic_cast<TAdviceRatesDialog&>(Dialog);
+    proposed << rates.DataRateBox->currentText() + "|" + rates.ArbitrationRateBox->currentText();
+    rates.DataRateBox->setCurrentText("5M");
+    rates.ArbitrationRateBox->setCurrentText("250k");
+    return static_cast<int>(mrOk);
+  };
+  editor->Advise1()->trigger();
+  editor->Advise1()->trigger();
+  EXPECT_EQ(proposed, QStringList({"|500 kbit/s", "5 Mbit/s|250 kbit/s"}));
+}
+
+TEST(AdvicePanel, ShowsTheEyesBeforeAndAfterOnOneScale) {
+  TAdvice advice;
+  advice.BeforeEyes = {TEye{}};
+  advice.BeforeEyes[0].Bits = {{{0.0, 1e-7}, {0.0, 1.2}}};
+  advice.Proposals = {TProposal{}};
+  advice.Proposals[0].Eyes = {TEye{}};
+  advice.Proposals[0].Eyes[0].Bits = {{{0.0, 1e-7}, {-0.4, 3.1}}};
+  TAdvicePanel panel;
+  panel.ShowAdvice(advice);
+  EXPECT_EQ(panel.BeforeEyes->VoltRange(), panel.AfterEyes->VoltRange());
+  EXPECT_TRUE(panel.BeforeEyes->VoltRange().first <= -0.4 && panel.BeforeEyes->VoltRange().second >= 3.1);
+}
+
 TEST(AdviceRatesDialog, ReadsTypedRatesAndRefusesOthers) {
   EXPECT_EQ(ParseBitRate("2M"), 2000000);
   EXPECT_EQ(ParseBitRate(" 2 Mbit/s "), 2000000);

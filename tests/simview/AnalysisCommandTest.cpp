@@ -5,16 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
 
+#include "FakeRunner.h"
 #include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "circuit/CircuitFile.h"
@@ -135,8 +138,9 @@ TEST_F(AnalysisCommand, FillsThePanelAndAPickedPairIsMarkedAndPlotted) {
     EXPECT_GT(*std::max_element(trace.Values.begin(), trace.Values.end()), 0.9) << trace.Name;
 
   // The sample points of the bits the dominant and the recessive TXD edge start, at the highest
-  // working and the lowest failing data rate: each edge plus 70 % of the bit time, labelled at
-  // the foot of the plot where no label covers another.
+  // working and the lowest failing data rate: where the verdict samples them, 70 % of the bit
+  // after the receiver's own dominant edge (300 ns of line behind the TXD edge), labelled at the
+  // foot of the plot where no label covers another.
   TCircuitSources sources;
   const TextLines circuit = CircuitFromTemplates(Editor->Nodes(), ".", nullptr, &sources);
   const TAnalysisPlan plan = PlanAnalysis(circuit, sources);
@@ -162,7 +166,9 @@ TEST_F(AnalysisCommand, FillsThePanelAndAPickedPairIsMarkedAndPlotted) {
   for (std::size_t i = 0; i < marks.size(); ++i) {
     const auto [rate, works] = rates[i / 2];
     const double edge = i % 2 == 0 ? plan.EdgeAt : plan.EdgeAt + plan.Hold;
-    EXPECT_NEAR(marks[i].Value / plot->UnitFactor(), edge + 0.7 / static_cast<double>(rate), 1e-12) << i;
+    const double afterTxd = marks[i].Value / plot->UnitFactor() - edge - 0.7 / static_cast<double>(rate);
+    EXPECT_GT(afterTxd, 300e-9) << i;
+    EXPECT_LT(afterTxd, 600e-9) << i;
     EXPECT_EQ(marks[i].Label, "sample point " + BitRateText(rate));
     EXPECT_EQ(marks[i].Style, works ? Qt::SolidLine : Qt::DashLine);
     const QRectF label = layout.MarkLabel(static_cast<int>(i));
@@ -230,6 +236,83 @@ TEST_F(AnalysisCommand, ABusWithOneDriverIsRefusedWithTheReason) {
       << FHost.FPrompts.Errors[0].toStdString();
   EXPECT_EQ(Editor->AnalysisPanel()->Summary(), FHost.FPrompts.Errors[0]);
   EXPECT_FALSE(Editor->Analysis()->Running());
+}
+
+// Analyses the drawn bus with a fake in place of the simulator, whose ramps are too slow for the
+// highest data rates.
+TEST_F(AnalysisCommand, TheWindowFollowsANewAnalysisAndEyesAndSentencesReadInFull) {
+  DrawBus(2000);
+  auto fake = std::make_shared<test::TFakeRunner>();
+  fake->Ramp = 200e-9;
+  TAnalysisCommand command(Editor, Editor->Nodes(), FHost.FPrompts, nullptr, nullptr, nullptr);
+  command.Program = "unused";
+  command.Runner = fake;
+  const auto analysed = [&command] {
+    QSignalSpy finished(&command, &TAnalysisCommand::Finished);
+    command.Run();
+    return finished.count() > 0 || finished.wait(10000);
+  };
+  ASSERT_TRUE(analysed());
+  TAnalysisPanel* panel = command.Panel();
+  command.ShowPair(3);
+  TWaveformWindow* window = command.Window();
+  ASSERT_TRUE(window && window->Tabs->count() == 2);
+  // The failing bit of the stream at the lowest failing rate, on a page of its own.
+  EXPECT_TRUE(window->Tabs->tabText(1).startsWith("&Stream at ")) << window->Tabs->tabText(1).toStdString();
+  const auto* stream = qobject_cast<TWaveformPlot*>(window->Tabs->widget(1));
+  EXPECT_TRUE(stream->Plot().Marks.back().Label.contains(QRegularExpression("^bit [0-9]+ read ")));
+
+  command.NetworkChanged();
+  EXPECT_TRUE(window->Notice->text().startsWith("These waveforms are of the network before its last changes"));
+  // A new analysis of a slower bus: the window shows the same pair of it, unmarked.
+  fake->Delay = 60e-9;
+  ASSERT_TRUE(analysed());
+  EXPECT_FALSE(window->Notice->isVisible());
+  EXPECT_EQ(panel->Pairs->currentRow(), 3);
+  EXPECT_TRUE(window->Summary->text().contains("edge): delay 60.0 ns")) << window->Summary->text().toStdString();
+
+  // The sentence column keeps within reach; the picked rate's sentence is read below in full.
+  panel->resize(1200, 400);
+  panel->show();
+  EXPECT_LE(panel->Verdicts->columnWidth(8), 260);
+  clickRow(panel->Verdicts, 9);
+  const QString sentence = panel->Verdicts->item(9, 8)->toolTip();
+  EXPECT_EQ(panel->DecidedText->text(), "data " + panel->Verdicts->item(9, 1)->text() + ": " + sentence);
+  // A double click opens the eye under it larger, on the panel's voltage scale.
+  TEyeView* eyes = panel->Eyes;
+  ASSERT_GE(eyes->EyeList().size(), 2u);
+  QTest::mouseDClick(eyes, Qt::LeftButton, {}, eyes->EyeRect(1).center().toPoint());
+  QWidget* enlarged = nullptr;
+  for (QWidget* shown : QApplication::topLevelWidgets())
+    if (shown->isVisible() && shown->windowTitle() == "Eye - " + EyeTitle(eyes->EyeList()[1])) enlarged = shown;
+  ASSERT_TRUE(enlarged);
+  const auto* view = enlarged->findChild<TEyeView*>();
+  EXPECT_EQ(view->VoltRange(), eyes->VoltRange());
+  EXPECT_GT(view->EyeRect(0).width(), eyes->EyeRect(1).width());
+}
+
+TEST(AnalysisSamplePoints, AreWhereTheStationSynchronisesNotAtTheTxdEdge) {
+  test::TFakeRunner fake;
+  fake.Delay = 100e-9;
+  fake.Ramp = 200e-9;  // too slow for the highest data rates
+  const std::vector<TTransmitterRun> runs{fake.edgeRun(0), fake.edgeRun(1)};
+  const TAnalysisSettings settings;
+  const TStreamVerdict verdict = JudgeRuns(runs, settings);
+  const auto [working, failing] = EyeDataRates(verdict.Bus);
+  const double edgeAt = 1e-6;
+  const double hold = 4e-6;
+  const std::vector<TEdgeSamplePoint> points = StationSamplePoints(runs[0], 1, verdict, settings, edgeAt, hold);
+  ASSERT_TRUE(working > 0 && failing > 0 && points.size() == 4u);
+  // [2] S2 goes dominant where its ramp, 100 ns behind the TXD edge, crosses 0.9 V of 2 V; the
+  // verdict sent the recessive edge early by the driver's asymmetry (0.3 of its ramp).
+  const double seen = fake.Delay + fake.Ramp * 0.45;
+  const double shift = fake.Ramp * 0.3;
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::int64_t rate = i < 2 ? working : failing;
+    EXPECT_TRUE(points[i].BitRate == rate && points[i].Works == (i < 2)) << i;
+    const double edge = i % 2 == 0 ? edgeAt : edgeAt + hold + shift;
+    EXPECT_NEAR(points[i].Time, edge + seen + 0.7 / static_cast<double>(rate), 1e-11) << i;
+  }
 }
 
 TEST(AnalysisPairWaveforms, BothTracesShareTheUnionOfTheirPoints) {

@@ -69,6 +69,7 @@ class TFakeRunner : public TRunner {
         outcome.Runs.push_back(std::move(full));
       } else {
         ++EdgeRuns;
+        if (Options.KeepTraces) keepTraces(Plan, run);
         outcome.Runs.push_back(std::move(run));
       }
     }
@@ -77,6 +78,30 @@ class TFakeRunner : public TRunner {
 
   // A ramp from From to To starting At seconds after the TXD edge.
   TWave ramp(double At, double From, double To) const { return {{-50e-9, At, At + Ramp, Span}, {From, From, To, To}}; }
+
+  // What the program keeps for its waveform window: every station's voltage over the whole run,
+  // the dominant TXD edge at Plan.EdgeAt and the recessive one Plan.Hold later; the pairs.
+  void keepTraces(const TAnalysisPlan& Plan, TTransmitterRun& Run) const {
+    for (const TStationResponse& s : Run.Stations) {
+      const double at = Delay * std::abs(s.Station - Run.Transmitter);
+      const double dominant = Plan.EdgeAt + at;
+      const double recessive = dominant + Plan.Hold;
+      Run.Traces.push_back({s.Station,
+                            {0.0, dominant, dominant + Ramp, recessive, recessive + Ramp, Plan.Stop},
+                            {0.0, 0.0, 2.0, 2.0, 0.0, 0.0}});
+      if (s.Station == Run.Transmitter) continue;
+      for (const TBusEdge edge : {TBusEdge::Dominant, TBusEdge::Recessive}) {
+        TPairMeasure pair;
+        pair.Transmitter = Run.Transmitter;
+        pair.Receiver = s.Station;
+        pair.TransmitterName = Name(Run.Transmitter);
+        pair.ReceiverName = s.Name;
+        pair.Edge = edge;
+        pair.Delay = at;
+        Run.Pairs.push_back(pair);
+      }
+    }
+  }
 
   TTransmitterRun edgeRun(int Transmitter) const {
     TTransmitterRun run;
