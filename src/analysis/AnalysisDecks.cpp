@@ -314,15 +314,38 @@ TextLines TransmitterDeck(const TAnalysisPlan& Plan, std::size_t Transmitter, bo
   return senderDeck(Plan, Transmitter, FirstDominant, edgePulse(Plan, FirstDominant), Plan.Stop);
 }
 
-std::vector<TEdgeSamplePoint> EdgeRunSamplePoints(const TAnalysisPlan& Plan, const TBusVerdict& Verdict,
-                                                  const TAnalysisSettings& Settings) {
+std::vector<TEdgeSamplePoint> EdgeRunSamplePoints(const TTransmitterRun& Run, int Station,
+                                                  const TStreamVerdict& Verdict, const TAnalysisSettings& Settings,
+                                                  double EdgeAt, double PlannedHold) {
   std::vector<TEdgeSamplePoint> points;
-  const auto [highestWorking, lowestFailing] = EyeDataRates(Verdict);
+  const auto station = std::find_if(Run.Stations.begin(), Run.Stations.end(),
+                                    [Station](const TStationResponse& S) { return S.Station == Station; });
+  if (station == Run.Stations.end()) return points;
+  const double hold = Run.Hold > 0.0 ? Run.Hold : PlannedHold;
+  const TDriverReference reference = VerdictReference(Verdict);
+  const double shift = DriverCompensation(reference, Settings);
+  const TBitStream& stream = WorstCaseStream();
+  const auto firstRecessive = static_cast<std::size_t>(std::find(stream.begin(), stream.end(), false) - stream.begin());
+  const auto [highestWorking, lowestFailing] = EyeDataRates(Verdict.Bus);
   for (const auto& [rate, works] : {std::pair{highestWorking, true}, std::pair{lowestFailing, false}}) {
     if (rate <= 0) continue;
-    const double bitTime = 1.0 / static_cast<double>(rate);
-    for (const double edge : {Plan.EdgeAt, Plan.EdgeAt + Plan.Hold})
-      points.push_back({edge + Settings.DataSamplePoint * bitTime, rate, works});
+    const TDecodeSettings d = DecodeSettingsOf(Settings, TBusPhase::Data, rate);
+    const TDecodeResult result =
+        DecodeStream(StreamTrace(*station, reference, Settings, rate), Station == Run.Transmitter, d);
+    // Never synchronised: the verdict sampled nothing there.
+    if (result.BitStarts.empty()) continue;
+    // The sample instant of bit K: where the decoder put it, or, past the bit it stopped at, on
+    // from there a bit time each.
+    const auto sampleOf = [&](std::size_t K) {
+      if (K < result.Samples.size()) return result.Samples[K];
+      const std::size_t last = result.BitStarts.size() - 1;
+      return result.BitStarts.back() + (static_cast<double>(K - last) + d.SamplePoint) * d.BitTime;
+    };
+    points.push_back({EdgeAt + sampleOf(0), rate, works});
+    if (firstRecessive >= stream.size()) continue;
+    // In the stream the recessive TXD edge went out at its bit's start less the compensation.
+    const double edge = static_cast<double>(firstRecessive) * d.BitTime - shift;
+    points.push_back({EdgeAt + hold + sampleOf(firstRecessive) - edge, rate, works});
   }
   return points;
 }

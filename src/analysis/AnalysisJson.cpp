@@ -105,6 +105,7 @@ std::string TransmitterRunJson(const TTransmitterRun& Run) {
                {"stations", waves}};
   }
   return Json{{"transmitter", Run.Transmitter},
+              {"hold", Run.Hold},
               {"pattern", pattern},
               {"pairs", pairs},
               {"stations", stations},
@@ -118,6 +119,8 @@ TTransmitterRun TransmitterRunFromJson(const std::string& Text) {
     const Json json = Json::parse(Text);
     TTransmitterRun run;
     run.Transmitter = indexOf(json.at("transmitter"));
+    // Parts of older versions do not say: the plan's hold stands for it.
+    if (const auto hold = json.find("hold"); hold != json.end()) run.Hold = timeOf(*hold);
     for (const Json& p : json.at("pairs")) {
       TPairMeasure pair;
       pair.Transmitter = indexOf(p.at("transmitter"));

@@ -250,6 +250,7 @@ TTransmitterRun RunTransmitter(const TAnalysisPlan& Plan, std::size_t Transmitte
     // The driver's edges held as long as the bus's are run again with them.
     run = edgeRun(plan, Transmitter, Thresholds, KeepTraces, firstDominant, nullptr);
   }
+  run.Hold = plan.Hold;
   return run;
 }
 

@@ -111,12 +111,6 @@ struct TEdgeSamplePoint {
   bool Works = false;  // the verdict's rate works
 };
 
-// For the dominant and the recessive TXD edge of the edge run, the sample point of the bit each
-// starts (TXD edge + data sample point x bit time), at the highest working and then at the
-// lowest failing data rate of the verdict; none for a rate the verdict lacks.
-std::vector<TEdgeSamplePoint> EdgeRunSamplePoints(const TAnalysisPlan& Plan, const TBusVerdict& Verdict,
-                                                  const TAnalysisSettings& Settings);
-
 // A station's voltage in a run, thinned for a plot (peaks kept).
 struct TPlotTrace {
   int Station = 0;
@@ -135,12 +129,24 @@ struct TPatternRun {
 
 struct TTransmitterRun {
   int Transmitter = 0;
-  TPatternRun Pattern;                     // a pattern run's, instead of the rest
-  std::vector<TPairMeasure> Pairs;         // delays and settling from the TXD edges
+  double Hold = 0.0;                // how long its edge run held each edge (s): longer than planned on a ringing bus
+  TPatternRun Pattern;              // a pattern run's, instead of the rest
+  std::vector<TPairMeasure> Pairs;  // delays and settling from the TXD edges
   std::vector<TStationResponse> Stations;  // every station's responses to the two edges
   TEdgeResponses Reference;                // the driver alone into the reference load
   std::vector<TPlotTrace> Traces;          // every station's, when asked for
 };
+
+// Where the verdict reads the bits that the edge run's dominant and recessive TXD edge start, at
+// one station of one transmitter's run, at the highest working and then the lowest failing data
+// rate, on the run's time scale (its dominant TXD edge at EdgeAt). The station's decoder, run on
+// the stream the verdict composed, synchronises on the dominant edge as the station sees it, not
+// on the TXD edge, and a compensated recessive edge was sent earlier in that stream: the points
+// are where those instants fall on the edge run's own waveform. PlannedHold stands for the hold of
+// a run that does not record its own (one read from an older part).
+std::vector<TEdgeSamplePoint> EdgeRunSamplePoints(const TTransmitterRun& Run, int Station,
+                                                  const TStreamVerdict& Verdict, const TAnalysisSettings& Settings,
+                                                  double EdgeAt, double PlannedHold);
 
 // Throws EAnalysisError at once, before any run, when a transmitter's run would need more memory
 // than a simulation may take here (see RunMemoryLimit).

@@ -64,7 +64,6 @@ TBusAnalysis AnalyzeBus(const TAnalysisPlan& Plan, const TAnalysisSettings& Sett
     analysis.Cancelled = true;
     return analysis;
   }
-  analysis.SamplePoints = EdgeRunSamplePoints(Plan, analysis.Verdict.Bus, Settings);
   return analysis;
 }
 

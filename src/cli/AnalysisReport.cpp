@@ -46,15 +46,16 @@ std::vector<TPlotLine> sampleMarks(const std::vector<TEdgeSamplePoint>& Points, 
 }
 
 // What the sample points drawn are, in a sentence after the one before; nothing without them.
-std::string samplePointsText(const std::vector<TEdgeSamplePoint>& Points) {
+std::string samplePointsText(const TBusVerdict& Verdict) {
+  const auto [highestWorking, lowestFailing] = EyeDataRates(Verdict);
   std::vector<std::string> rates;
-  for (const TEdgeSamplePoint& point : Points) {
-    const std::string rate = point.Works ? "solid at " + RateText(point.BitRate) + ", the highest working data rate"
-                                         : "dashed at " + RateText(point.BitRate) + ", the lowest failing one";
-    if (std::find(rates.begin(), rates.end(), rate) == rates.end()) rates.push_back(rate);
-  }
+  if (highestWorking > 0) rates.push_back("solid at " + RateText(highestWorking) + ", the highest working data rate");
+  if (lowestFailing > 0) rates.push_back("dashed at " + RateText(lowestFailing) + ", the lowest failing one");
   if (rates.empty()) return "";
-  std::string text = " The sample point of the bit each TXD edge starts: " + rates.front();
+  std::string text =
+      " The sample points where the receiver reads the bit each TXD edge starts (it synchronises on the dominant "
+      "edge as it sees it): " +
+      rates.front();
   if (rates.size() > 1) text += "; " + rates.back();
   return text + ".";
 }
@@ -167,7 +168,7 @@ std::string EyeSvg(const TEye& Eye, const TThresholds& Th, std::optional<std::pa
 }
 
 std::string AnalysisReportHtml(const TAnalysis& A, const TStreamVerdict& Stream, const std::vector<TFinding>& Findings,
-                               TCanNodes& Net, const std::vector<TEdgeSamplePoint>& SamplePoints) {
+                               TCanNodes& Net, const std::optional<TEdgeTimes>& Edges) {
   const TAnalysisSettings& s = A.Settings;
   const TBusVerdict& Verdict = Stream.Bus;
   std::string html = ReportHead("Bus analysis of " + A.File);
@@ -255,7 +256,7 @@ std::string AnalysisReportHtml(const TAnalysis& A, const TStreamVerdict& Stream,
   html +=
       "<h2>Responses of the deciding pairs</h2>\n<p>The transmitter's and the receiver's node voltage for "
       "one dominant and one recessive TXD edge." +
-      samplePointsText(SamplePoints) + "</p>\n";
+      (Edges ? samplePointsText(Stream.Bus) : std::string()) + "</p>\n";
   std::vector<std::pair<std::string, std::string>> shown;
   std::vector<const TRateVerdict*> order;
   for (const TRateVerdict& r : Verdict.Rates)
@@ -284,7 +285,9 @@ std::string AnalysisReportHtml(const TAnalysis& A, const TStreamVerdict& Stream,
     if (!sent || !seen) continue;
     shown.push_back(names);
     html += "<h3>" + HtmlEscaped(names.first) + " &rarr; " + HtmlEscaped(names.second) + "</h3>\n";
-    html += WaveformSvg(*sent, *seen, names.first, names.second, s.Thresholds, SamplePoints);
+    html += WaveformSvg(*sent, *seen, names.first, names.second, s.Thresholds,
+                        Edges ? EdgeRunSamplePoints(*run, receiver, Stream, s, Edges->EdgeAt, Edges->Hold)
+                              : std::vector<TEdgeSamplePoint>{});
   }
   if (shown.empty()) html += "<p>No waveforms.</p>\n";
 

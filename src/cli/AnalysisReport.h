@@ -70,9 +70,16 @@ std::string WaveformSvg(const TPlotTrace& Sent, const TPlotTrace& Seen, const st
                         const std::string& SeenName, const TThresholds& Thresholds,
                         const std::vector<TEdgeSamplePoint>& SamplePoints = {});
 
+// The edge runs' dominant TXD edge and planned hold (s), where each pair's sample points are
+// drawn from.
+struct TEdgeTimes {
+  double EdgeAt = 0.0;
+  double Hold = 0.0;
+};
+
 // The analysis report: verdict, drawing, bus check, eyes, margins, the deciding pairs'
-// waveforms with SamplePoints (empty: none drawn) and every pair's figures.
+// waveforms with the receiver's sample points (none drawn without Edges) and every pair's figures.
 std::string AnalysisReportHtml(const TAnalysis& A, const TStreamVerdict& Stream, const std::vector<TFinding>& Findings,
-                               TCanNodes& Net, const std::vector<TEdgeSamplePoint>& SamplePoints);
+                               TCanNodes& Net, const std::optional<TEdgeTimes>& Edges);
 
 }  // namespace busweave::cli

@@ -264,13 +264,13 @@ int finish(const TAnalysis& A, const TArguments& Args, std::ostream& Out, std::o
   if (Args.Has("--report")) {
     if (!loaded) return ExitFailure;
     // The sample points sit where the runs' plan put the TXD edges.
-    std::vector<TEdgeSamplePoint> samplePoints;
+    std::optional<TEdgeTimes> edges;
     if (plan)
-      samplePoints = EdgeRunSamplePoints(*plan, verdict.Bus, A.Settings);
+      edges = TEdgeTimes{plan->EdgeAt, plan->Hold};
     else
       Err << kProgram << ": " << A.File << ": the report draws no sample points: " << planProblem << "\n";
     try {
-      WriteOutput(Args.Options.at("--report"), AnalysisReportHtml(A, verdict, findings, net, samplePoints), Out);
+      WriteOutput(Args.Options.at("--report"), AnalysisReportHtml(A, verdict, findings, net, edges), Out);
     } catch (const std::exception& error) {
       Err << kProgram << ": " << error.what() << "\n";
       return ExitFailure;

@@ -31,53 +31,10 @@ const QColor kOtherSamples(0x90, 0x90, 0x90);
 const QString kNetworkChanged =
     "These waveforms are of the network before its last changes; Edit > Analyze bus analyses it again.";
 
-// A run made again with its edges held longer ends later than planned: its traces end two holds
-// after the dominant edge.
-constexpr double kLongerRun = 1.5;
-
 const TStationResponse* stationIn(const TTransmitterRun& Run, int Station) {
   for (const TStationResponse& s : Run.Stations)
     if (s.Station == Station) return &s;
   return nullptr;
-}
-
-// The driver's own delays as the verdict measured them: all the composing of its streams needs.
-TDriverReference referenceOf(const TStreamVerdict& Verdict) {
-  TDriverReference reference;
-  reference.DominantDelay = Verdict.DriverDominantDelay;
-  reference.RecessiveDelay = Verdict.DriverRecessiveDelay;
-  return reference;
-}
-
-TDecodeSettings dataPhase(const TAnalysisSettings& Settings, std::int64_t BitRate) {
-  TDecodeSettings d;
-  d.BitTime = 1.0 / static_cast<double>(BitRate);
-  d.SamplePoint = Settings.DataSamplePoint;
-  d.Sjw = Settings.DataSjw;
-  d.Thresholds = Settings.Thresholds;
-  return d;
-}
-
-// What the station decodes of its composed stream at the rate, as the verdict decodes it.
-TDecodeResult decoded(const TWave& Trace, bool Own, const TDecodeSettings& D) {
-  return Own ? DecodeTransmitter(Trace, WorstCaseStream(), 0.0, D) : DecodeReceiver(Trace, WorstCaseStream(), 0.0, D);
-}
-
-// The sample instant of bit K: where the decoder put it, or, past the bit it stopped at, on
-// from there a bit time each.
-double sampleOf(const TDecodeResult& Result, std::size_t K, const TDecodeSettings& D) {
-  if (K < Result.Samples.size()) return Result.Samples[K];
-  const std::size_t last = Result.BitStarts.size() - 1;
-  return Result.BitStarts.back() + (static_cast<double>(K - last) + D.SamplePoint) * D.BitTime;
-}
-
-// The edge run's hold as this run made it.
-double runHold(const TTransmitterRun& Run, double EdgeAt, double Hold) {
-  double end = 0.0;
-  for (const TPlotTrace& trace : Run.Traces)
-    if (!trace.Time.empty()) end = std::max(end, trace.Time.back());
-  const double ran = (end - EdgeAt) / 2.0;
-  return ran > kLongerRun * Hold ? ran : Hold;
 }
 
 QString nsText(double Seconds) { return QString::number(Seconds * 1e9, 'f', 0) + " ns"; }
@@ -115,46 +72,20 @@ TWaveforms PairWaveforms(const TPlotTrace& Sent, const std::string& SentName, co
   return waves;
 }
 
-std::vector<TEdgeSamplePoint> StationSamplePoints(const TTransmitterRun& Run, int Station,
-                                                  const TStreamVerdict& Verdict, const TAnalysisSettings& Settings,
-                                                  double EdgeAt, double Hold) {
-  std::vector<TEdgeSamplePoint> points;
-  const TStationResponse* station = stationIn(Run, Station);
-  if (!station) return points;
-  const TDriverReference reference = referenceOf(Verdict);
-  const double shift = DriverCompensation(reference, Settings);
-  const TBitStream& stream = WorstCaseStream();
-  const auto firstRecessive = static_cast<std::size_t>(std::find(stream.begin(), stream.end(), false) - stream.begin());
-  const auto [highestWorking, lowestFailing] = EyeDataRates(Verdict.Bus);
-  for (const auto& [rate, works] : {std::pair{highestWorking, true}, std::pair{lowestFailing, false}}) {
-    if (rate <= 0) continue;
-    const TDecodeSettings d = dataPhase(Settings, rate);
-    const TDecodeResult result =
-        decoded(StreamTrace(*station, reference, Settings, rate), Station == Run.Transmitter, d);
-    // Never synchronised: the verdict sampled nothing there.
-    if (result.BitStarts.empty()) continue;
-    points.push_back({EdgeAt + sampleOf(result, 0, d), rate, works});
-    if (firstRecessive >= stream.size()) continue;
-    // In the stream the recessive TXD edge went out at its bit's start less the compensation.
-    const double edge = static_cast<double>(firstRecessive) * d.BitTime - shift;
-    points.push_back({EdgeAt + Hold + sampleOf(result, firstRecessive, d) - edge, rate, works});
-  }
-  return points;
-}
-
 std::optional<TPairStream> PairStream(const TTransmitterRun& Run, int Receiver, const TStreamVerdict& Verdict,
                                       const TAnalysisSettings& Settings, std::int64_t BitRate) {
   const TStationResponse* sender = stationIn(Run, Run.Transmitter);
   const TStationResponse* receiver = stationIn(Run, Receiver);
   if (!sender || !receiver || BitRate <= 0) return std::nullopt;
-  const TDriverReference reference = referenceOf(Verdict);
+  const TDriverReference reference = VerdictReference(Verdict);
   TPairStream stream;
   stream.BitRate = BitRate;
   const TWave sent = StreamTrace(*sender, reference, Settings, BitRate);
   const TWave seen = StreamTrace(*receiver, reference, Settings, BitRate);
   stream.Waves = PairWaveforms({sender->Station, sent.Time, sent.Volts}, sender->Name,
                                {receiver->Station, seen.Time, seen.Volts}, receiver->Name);
-  stream.Decoded = decoded(seen, Receiver == Run.Transmitter, dataPhase(Settings, BitRate));
+  stream.Decoded =
+      DecodeStream(seen, Receiver == Run.Transmitter, DecodeSettingsOf(Settings, TBusPhase::Data, BitRate));
   for (const TReceiverMargin& m : Verdict.Margins)
     if (m.Phase == TBusPhase::Data && m.BitRate == BitRate && m.Transmitter == sender->Name &&
         m.Receiver == receiver->Name)
@@ -401,9 +332,9 @@ void TAnalysisCommand::showPair(std::size_t Pair, bool Raise) {
   const TThresholds& thresholds = FSettings.Thresholds;
   const QString sentName = QString::fromStdString(pair.TransmitterName);
   const QString seenName = QString::fromStdString(pair.ReceiverName);
-  const double hold = runHold(*run, FEdgeAt, FHold);
+  const double hold = run->Hold > 0.0 ? run->Hold : FHold;
   const std::vector<TEdgeSamplePoint> points =
-      StationSamplePoints(*run, pair.Receiver, FVerdict, FSettings, FEdgeAt, hold);
+      EdgeRunSamplePoints(*run, pair.Receiver, FVerdict, FSettings, FEdgeAt, FHold);
   QStringList rates;
   if (TWaveformPlot* plot = shown.TransientPlot()) {
     plot->SetThresholds(thresholds);
@@ -436,7 +367,7 @@ void TAnalysisCommand::showPair(std::size_t Pair, bool Raise) {
                    .arg(seenName)
                    .arg(FSettings.DataSamplePoint * 100, 0, 'f', 0) +
                rates.join("; ") + ".";
-    if (const double shift = DriverCompensation(referenceOf(FVerdict), FSettings); shift != 0.0)
+    if (const double shift = DriverCompensation(VerdictReference(FVerdict), FSettings); shift != 0.0)
       summary += " In the verdict's stream the recessive TXD edges go out " + nsText(shift) +
                  " early (the driver's asymmetry taken out): here, on the run as made, their marks lie that much "
                  "later.";

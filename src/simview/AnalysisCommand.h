@@ -42,16 +42,6 @@ std::optional<QString> FindAnalysisProgram();
 TWaveforms PairWaveforms(const TPlotTrace& Sent, const std::string& SentName, const TPlotTrace& Seen,
                          const std::string& SeenName);
 
-// Where the verdict reads the bits that the edge run's dominant and recessive TXD edge start, at
-// one station of one transmitter's run, at the highest working and then the lowest failing data
-// rate, on the run's time scale (its dominant TXD edge at EdgeAt, held Hold). The station's
-// decoder, run on the stream the verdict composed, synchronises on the dominant edge as the
-// station sees it, not on the TXD edge, and a compensated recessive edge was sent earlier in
-// that stream: the points are where those instants fall on the edge run's own waveform.
-std::vector<TEdgeSamplePoint> StationSamplePoints(const TTransmitterRun& Run, int Station,
-                                                  const TStreamVerdict& Verdict, const TAnalysisSettings& Settings,
-                                                  double EdgeAt, double Hold);
-
 // The worst-case stream at one data rate as the verdict composed it for a pair (the first bit
 // starting at 0 s), and what the receiver decoded of it.
 struct TPairStream {

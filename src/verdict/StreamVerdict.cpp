@@ -429,4 +429,17 @@ void AddEyes(const std::vector<TResponseSet>& Runs, const TDriverReference& Refe
   }
 }
 
+TDecodeSettings DecodeSettingsOf(const TAnalysisSettings& Settings, TBusPhase Phase, std::int64_t BitRate) {
+  return decodeSettings(Settings, Phase, BitRate);
+}
+
+TDecodeResult DecodeStream(const TWave& Trace, bool Own, const TDecodeSettings& D) { return decode(Trace, Own, D); }
+
+TDriverReference VerdictReference(const TStreamVerdict& Verdict) {
+  TDriverReference reference;
+  reference.DominantDelay = Verdict.DriverDominantDelay;
+  reference.RecessiveDelay = Verdict.DriverRecessiveDelay;
+  return reference;
+}
+
 }  // namespace busweave

@@ -123,6 +123,13 @@ std::pair<std::int64_t, std::int64_t> EyeDataRates(const TBusVerdict& Verdict);
 void AddEyes(const std::vector<TResponseSet>& Runs, const TDriverReference& Reference,
              const TAnalysisSettings& Settings, TStreamVerdict& Verdict);
 
+// How a station's decoder reads the stream at a rate of a phase, as the verdict reads it; and what
+// it decodes of a composed stream (Own: the transmitter's own node, which sends the bits).
+TDecodeSettings DecodeSettingsOf(const TAnalysisSettings& Settings, TBusPhase Phase, std::int64_t BitRate);
+TDecodeResult DecodeStream(const TWave& Trace, bool Own, const TDecodeSettings& D);
+// The driver's own delays as the verdict measured them: all that composing its streams again needs.
+TDriverReference VerdictReference(const TStreamVerdict& Verdict);
+
 // How much of a verdict to make: all of it, or the rates and margins alone (no driver's ceiling,
 // no eyes), which is what a trial of the advice search asks.
 enum class TJudged { Whole, RatesOnly };

@@ -301,7 +301,7 @@ TEST(AnalysisSamplePoints, AreWhereTheStationSynchronisesNotAtTheTxdEdge) {
   const auto [working, failing] = EyeDataRates(verdict.Bus);
   const double edgeAt = 1e-6;
   const double hold = 4e-6;
-  const std::vector<TEdgeSamplePoint> points = StationSamplePoints(runs[0], 1, verdict, settings, edgeAt, hold);
+  const std::vector<TEdgeSamplePoint> points = EdgeRunSamplePoints(runs[0], 1, verdict, settings, edgeAt, hold);
   ASSERT_TRUE(working > 0 && failing > 0 && points.size() == 4u);
   // [2] S2 goes dominant where its ramp, 100 ns behind the TXD edge, crosses 0.9 V of 2 V; the
   // verdict sent the recessive edge early by the driver's asymmetry (0.3 of its ramp).
