@@ -293,10 +293,12 @@ TAnalysisPlan WithDriverRun(const TAnalysisPlan& Plan, const TRunOptions& Option
   process.write(workerInput(Plan));
   process.closeWriteChannel();
   // The driver alone is a run of moments; it gets the time a silent worker gets.
-  if (!process.waitForFinished(static_cast<int>(timeout.value_or(kWorkerTimeout) * 1000))) {
+  const double seconds = timeout.value_or(kWorkerTimeout);
+  if (!process.waitForFinished(static_cast<int>(seconds * 1000))) {
     process.kill();
     process.waitForFinished(-1);
-    throw EAnalysisError("the run of the driver alone did not end and was stopped");
+    throw EAnalysisError("the run of the driver alone into 60 ohms: its worker sent nothing for " +
+                         QString::number(seconds).toStdString() + " s (stopped or hung) and was ended");
   }
   const QByteArray err = process.readAllStandardError().trimmed();
   if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
@@ -423,11 +425,14 @@ std::optional<TextLines> readWorkerCircuit(std::istream& In) {
     line.clear();
   };
   std::vector<char> chunk(1 << 16);
+  // A plan (JSON, from its first byte) holds more than a circuit: the driver's run besides.
+  std::size_t most = MaxCircuitBytes;
   while (In) {
     In.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
     const auto got = static_cast<std::size_t>(In.gcount());
+    if (total == 0 && got > 0 && chunk[0] == '{') most = kMostWorkerInput;
     total += got;
-    if (total > kMostWorkerInput) return std::nullopt;
+    if (total > most) return std::nullopt;
     for (std::size_t i = 0; i < got;) {
       // Runs of empty lines are skipped in one go.
       if (line.empty() && !circuit.empty())
@@ -520,8 +525,8 @@ int RunAnalysisWorker(const std::vector<std::string>& Args, std::istream& In, st
   if (pattern > 0) testFault(pattern, Err);
   const auto circuit = readWorkerCircuit(In);
   if (!circuit) {
-    Err << "analyze-worker: the circuit on standard input is larger than " << kMostWorkerInput
-        << " bytes, more than templates, a network section and a driver's run can make\n";
+    Err << "analyze-worker: the circuit on standard input is larger than " << MaxCircuitBytes << " bytes (a plan "
+        << kMostWorkerInput << "), more than templates and a network section can make\n";
     return 1;
   }
   std::string result;
