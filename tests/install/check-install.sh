@@ -23,6 +23,7 @@ expected=(
   "$share/icons/hicolor/scalable/mimetypes/application-x-busweave-network.svg"
   "$share/bash-completion/completions/busweave-cli"
   "$prefix/$mandir/man1/busweave-cli.1.gz"
+  "$share/busweave/transceivers/iso11898-2-typ.transceiver" "$share/busweave/transceivers/sic-cia601-4.transceiver"
 )
 if [ "$gui" = gui ]; then
   expected+=(
