@@ -233,14 +233,15 @@ std::string AnalysisPartJson(const TAnalysisPart& Part) {
                        {"header_sha256", Part.Source.Header},
                        {"trailer_sha256", Part.Source.Trailer},
                        {"options_sha256", Part.Source.Options}};
-  const Json part = {{"busweave_analysis_part", kPartVersion},
-                     {"file", Part.File},
-                     {"templates", Part.Templates},
-                     {"shard", {Part.Shard, Part.Shards}},
-                     {"source", source},
-                     {"parameters", settingsJson(Part.Settings)},
-                     {"stations", Part.Stations},
-                     {"runs", runs}};
+  Json part = {{"busweave_analysis_part", kPartVersion},
+               {"file", Part.File},
+               {"templates", Part.Templates},
+               {"shard", {Part.Shard, Part.Shards}},
+               {"source", source},
+               {"parameters", settingsJson(Part.Settings)},
+               {"stations", Part.Stations},
+               {"runs", runs}};
+  if (!Part.Folder.empty()) part["folder"] = Part.Folder;
   return part.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
@@ -263,6 +264,8 @@ TAnalysisPart ReadAnalysisPart(std::string_view Text) {
   part.File = textOf(member(json, "file", ""), "file");
   if (part.File.empty()) refuse("file", "is empty");
   part.Templates = textOf(member(json, "templates", ""), "templates");
+  // Parts of older versions do not say where analyze ran.
+  if (const auto folder = json.find("folder"); folder != json.end()) part.Folder = textOf(*folder, "folder");
   const Json& shard = member(json, "shard", "");
   if (!shard.is_array() || shard.size() != 2) refuse("shard", "is not a pair I, N");
   part.Shards = static_cast<int>(wholeOf(shard[1], "shard", 1, kMostShards));

@@ -48,6 +48,7 @@ struct TPartSource {
 struct TAnalysisPart {
   std::string File;       // the network file, as analyze was given it
   std::string Templates;  // the templates' folder, as analyze was given it
+  std::string Folder;     // the absolute folder analyze ran in; empty in parts of older versions
   int Shard = 1;          // 1 <= Shard <= Shards
   int Shards = 1;
   TAnalysisSettings Settings;

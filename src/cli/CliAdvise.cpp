@@ -20,6 +20,7 @@
 #include "cli/AnalysisReport.h"
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
+#include "cli/PartInputs.h"
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
 
@@ -207,88 +208,6 @@ bool loadDigested(TCanNodes& Net, const std::string& File, std::string& Digest, 
 // A message line of outside text, cut to a length a terminal and a log can hold.
 std::string boundedLine(std::string_view Text) { return QuotedForMessage(Text, 400); }
 
-// Where a path a part records as it was typed may be now, seen from the merge: as it is, in the
-// folder the search ran in, beside the part file. A path that was absolute is only itself.
-std::vector<std::string> placesOf(const std::string& Recorded, const std::string& Folder, const std::string& Part) {
-  std::vector<std::string> places{Recorded};
-  if (Recorded.empty() || Recorded.front() == '/') return places;
-  const std::string partFolder = Part == kStandardStream ? "" : std::filesystem::path(Part).parent_path().string();
-  for (const std::string& base : {Folder, partFolder.empty() ? std::string(".") : partFolder}) {
-    if (base.empty()) continue;
-    const std::string place = (std::filesystem::path(base) / Recorded).lexically_normal().string();
-    if (std::find(places.begin(), places.end(), place) == places.end()) places.push_back(place);
-  }
-  return places;
-}
-
-std::string placesText(const std::vector<std::string>& Places) {
-  std::string text;
-  for (const std::string& place : Places) text += (text.empty() ? "" : ", ") + place;
-  return text;
-}
-
-// Points the parts at the network file and templates they were made from, as found from here
-// (see placesOf): the first place that holds the same bytes. A network file found nowhere, or
-// templates other than the parts' everywhere, is refused: the merge proves today's rates with
-// them. False after the reason is printed.
-bool locatePartInputs(std::vector<TAdvicePart>& Parts, const std::string& PartFile, std::ostream& Err) {
-  const TAdvicePart& first = Parts.front();
-  // "-" in a part is a file of that name, not standard input.
-  const std::string recorded = first.File == kStandardStream ? "./-" : first.File;
-  const auto digestOf = [](const std::string& File) {
-    try {
-      return FileDigest(File);
-    } catch (const std::exception&) {
-      return std::string();
-    }
-  };
-  const std::vector<std::string> networks = placesOf(recorded, first.Folder, PartFile);
-  std::string network;
-  for (const std::string& place : networks)
-    if (digestOf(place) == first.Source.Network) {
-      network = place;
-      break;
-    }
-  if (network.empty()) {
-    // Found, but changed since: the load and the merge say so.
-    for (const std::string& place : networks)
-      if (network.empty() && !digestOf(place).empty()) network = place;
-  }
-  if (network.empty()) {
-    Err << kProgram << ": " << first.File << ": the network file the parts were made from is not found (looked for "
-        << placesText(networks) << "); run advise-merge in the folder advise --shard ran in"
-        << (first.Folder.empty() ? "" : " (" + first.Folder + ")") << "\n";
-    return false;
-  }
-  const std::vector<std::string> folders = placesOf(first.Templates, first.Folder, PartFile);
-  std::string templates;
-  for (const std::string& place : folders) {
-    try {
-      if (PartSourceOf(network, ReadCircuitTemplates(place), first.Settings) == first.Source) {
-        templates = place;
-        break;
-      }
-    } catch (const std::exception&) {
-      // Not readable there: the next place.
-    }
-  }
-  if (templates.empty()) {
-    if (digestOf(network) != first.Source.Network) {
-      templates = first.Templates;  // the network's change is what the merge reports
-    } else {
-      Err << kProgram << ": " << first.File << ": the templates the parts were made with (" << HeaderTemplateName
-          << " and " << TrailerTemplateName << " in " << first.Templates << ") are not found unchanged (looked in "
-          << placesText(folders) << ")\n";
-      return false;
-    }
-  }
-  for (TAdvicePart& part : Parts) {
-    part.File = network;
-    part.Templates = templates;
-  }
-  return true;
-}
-
 constexpr const char* kApplyHelp =
     "Usage: busweave-cli apply FILE ADVICE.json [--rank N] -o OUT\n"
     "\n"
@@ -462,7 +381,15 @@ int RunAdviseMerge(const std::vector<std::string>& Args, std::ostream& Out, std:
       part.Today = {};
     }
   }
-  if (!locatePartInputs(parts, args->Files.front(), Err)) return ExitFailure;
+  {
+    TPartInputs inputs{parts.front().File, parts.front().Templates, parts.front().Folder, parts.front().Source,
+                       parts.front().Settings};
+    if (!LocatePartInputs(inputs, args->Files.front(), "advise", true, Err)) return ExitFailure;
+    for (TAdvicePart& part : parts) {
+      part.File = inputs.File;
+      part.Templates = inputs.Templates;
+    }
+  }
   const TAdvicePart& first = parts.front();
   if (args->Has("--report")) {
     std::vector<std::string> inputs = TemplateFiles(first.Templates);

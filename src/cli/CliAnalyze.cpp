@@ -25,6 +25,7 @@
 #include "cli/AnalysisReport.h"
 #include "cli/Cli.h"
 #include "cli/CliCommon.h"
+#include "cli/PartInputs.h"
 #include "model/BusCheck.h"
 #include "model/NameText.h"
 #include "model/NetworkContainer.h"
@@ -407,6 +408,9 @@ int RunAnalyze(const std::vector<std::string>& Args, std::ostream& Out, std::ost
     TAnalysisPart part;
     part.File = analysis.File;
     part.Templates = folder;
+    // The merge may run elsewhere: the paths as typed are relative to this folder.
+    std::error_code noFolder;
+    part.Folder = std::filesystem::current_path(noFolder).string();
     part.Shard = shard;
     part.Shards = shards;
     part.Settings = analysis.Settings;
@@ -504,6 +508,14 @@ int RunAnalyzeMerge(const std::vector<std::string>& Args, std::ostream& Out, std
     Err << "\n";
     return ExitFailure;
   }
+  // The files the parts name, found from here (or left as recorded when the network is nowhere:
+  // the verdict then stands unproved, by name).
+  TPartInputs located{analysis.File, analysis.Templates, first->Folder, first->Source, first->Settings};
+  if (!LocatePartInputs(located, args->Files.front(), "analyze", false, Err)) return ExitFailure;
+  analysis.File = located.File;
+  analysis.Templates = located.Templates;
+  inputs.push_back(analysis.File);
+  for (const std::string& input : TemplateFiles(analysis.Templates)) inputs.push_back(input);
   if (args->Has("--report") && OutputIsAnInput(args->Options.at("--report"), inputs, Err, "analyze-merge"))
     return ExitUsage;
   // The table's bus check and the report's drawing read the network file as it is now.

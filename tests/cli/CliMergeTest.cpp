@@ -150,6 +150,29 @@ TEST_F(CliMergeCases, PartsAreRegularFilesOfBoundedSize) {
   }
 }
 
+TEST_F(CliMergeCases, AMergeElsewhereFindsTheFilesThePartsNameAndRefusesChangedTemplates) {
+  test::SaveTwoDriverBus(Bus);
+  std::filesystem::create_directory(Folder.File("tpl"));
+  WriteBytes(Folder.File("tpl/Busweave.TR"), JoinLines(BuiltInTrailer()));
+  std::string made;
+  {
+    test::CurrentFolderGuard inFolder(Folder.Path());
+    const auto shard = RunCliProgram({"analyze", "bus.bwn", "--templates", "tpl", "--shard", "1/1", "--jobs", "1"});
+    ASSERT_EQ(shard.Code, 0) << shard.Err;
+    made = shard.Out;
+  }
+  // Merged from the test's own folder: the relative paths are found where analyze ran, and the
+  // proof runs (nothing stands unproved).
+  WriteBytes(Folder.File("part.json"), made);
+  const auto merged = RunCliProgram({"analyze-merge", Folder.File("part.json")});
+  EXPECT_EQ(merged.Code, 0) << merged.Err;
+  EXPECT_EQ(merged.Err.find("not proved"), std::string::npos) << merged.Err;
+  WriteBytes(Folder.File("tpl/Busweave.TR"), JoinLines(BuiltInTrailer()) + "* edited\r\n");
+  const auto changed = RunCliProgram({"analyze-merge", Folder.File("part.json")});
+  EXPECT_EQ(changed.Code, 1);
+  EXPECT_NE(changed.Err.find("are not found unchanged"), std::string::npos) << changed.Err;
+}
+
 TEST_F(CliMergeCases, AWorkerThatSendsNothingIsEndedAndNamed) {
   const std::string example = std::string(BUSWEAVE_EXAMPLES) + "/six-stations.bwn";
   // Runs longer than the timeout go on: a working worker says so.
