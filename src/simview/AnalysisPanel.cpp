@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -60,13 +62,14 @@ QTableWidgetItem* cell(const QString& Text, bool Number = false) {
 }  // namespace
 
 TEyeView::TEyeView(QWidget* Parent) : QWidget(Parent) {
-  setMinimumSize(240, 160);
+  setMinimumSize(kEyeWidth, kEyeHeight);
   setToolTip("Double-click an eye to see it larger.");
 }
 
 void TEyeView::SetEyes(std::vector<TEye> EyesIn, const TThresholds& Thresholds) {
   FEyes = std::move(EyesIn);
   FThresholds = Thresholds;
+  fitHeight();
   update();
 }
 
@@ -82,17 +85,32 @@ std::pair<double, double> TEyeView::VoltRange() const {
   return EyeVoltRange(shown, FThresholds);
 }
 
+int TEyeView::columnsFor(int Width) const {
+  const int count = std::max(1, static_cast<int>(FEyes.size()));
+  return std::clamp(Width / kEyeWidth, 1, count);
+}
+
 QRectF TEyeView::EyeRect(int Eye) const {
   const int count = static_cast<int>(FEyes.size());
   if (Eye < 0 || Eye >= count) return {};
-  // As many columns as keep each eye about 4:3.
-  int columns = 1;
-  while (columns < count && (width() / (columns + 1)) * 3 >= (height() / ((count + columns) / (columns + 1))) * 2)
-    ++columns;
+  // As many columns as fit eyes of a readable width; the rows share the height, each at least
+  // readable too (the view grows, and its scroll area scrolls, to hold them).
+  const int columns = columnsFor(width());
   const int rows = (count + columns - 1) / columns;
   const double cellW = static_cast<double>(width()) / columns;
-  const double cellH = static_cast<double>(height()) / rows;
+  const double cellH = std::max<double>(kEyeHeight, static_cast<double>(height()) / rows);
   return QRectF((Eye % columns) * cellW, (Eye / columns) * cellH, cellW, cellH);
+}
+
+void TEyeView::fitHeight() {
+  const int count = static_cast<int>(FEyes.size());
+  const int columns = columnsFor(width());
+  setMinimumHeight(std::max(kEyeHeight, (count + columns - 1) / columns * kEyeHeight));
+}
+
+void TEyeView::resizeEvent(QResizeEvent* Event) {
+  QWidget::resizeEvent(Event);
+  fitHeight();
 }
 
 int TEyeView::EyeAt(QPoint Point) const {
@@ -181,10 +199,20 @@ TAnalysisPanel::TAnalysisPanel(QWidget* Parent) : QWidget(Parent) {
   verdictLayout->addWidget(DecidedText);
   Pairs = newTable(
       {"Transmitter", "Receiver", "Edge", "Delay ns", "Settle ns", "Overshoot V", "Undershoot V", "False edge"}, split);
-  Eyes = new TEyeView(split);
+  // Every station's eyes at a readable size, scrolled when the dock is small.
+  auto* eyesArea = new QScrollArea(split);
+  eyesArea->setWidgetResizable(true);
+  eyesArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Eyes = new TEyeView;
+  eyesArea->setWidget(Eyes);
+  eyesArea->setMinimumWidth(Eyes->minimumWidth() + eyesArea->verticalScrollBar()->sizeHint().width() + 4);
   split->addWidget(verdictBox);
   split->addWidget(Pairs);
-  split->addWidget(Eyes);
+  split->addWidget(eyesArea);
+  // The eyes take the larger share: side by side they compare.
+  split->setStretchFactor(0, 2);
+  split->setStretchFactor(1, 2);
+  split->setStretchFactor(2, 3);
   layout->addWidget(split, 1);
 
   connect(Pairs, &QTableWidget::currentCellChanged, this, [this](int Row) {

@@ -82,8 +82,16 @@ class TEyeView : public QWidget {
  protected:
   void paintEvent(class QPaintEvent* Event) override;
   void mouseDoubleClickEvent(class QMouseEvent* Event) override;
+  void resizeEvent(class QResizeEvent* Event) override;
 
  private:
+  // Below this an eye's axis labels run into each other.
+  static constexpr int kEyeWidth = 220;
+  static constexpr int kEyeHeight = 150;
+  int columnsFor(int Width) const;
+  // As tall as its rows of readable eyes.
+  void fitHeight();
+
   std::vector<TEye> FEyes;
   TThresholds FThresholds;
   std::optional<std::pair<double, double>> FVolts;

@@ -281,6 +281,12 @@ TEST_F(AnalysisCommand, TheWindowFollowsANewAnalysisAndEyesAndSentencesReadInFul
   // A double click opens the eye under it larger, on the panel's voltage scale.
   TEyeView* eyes = panel->Eyes;
   ASSERT_GE(eyes->EyeList().size(), 2u);
+  // However small the dock, every eye keeps a readable size inside the view, which scrolls.
+  for (int i = 0; i < static_cast<int>(eyes->EyeList().size()); ++i) {
+    EXPECT_GE(eyes->EyeRect(i).width(), 220);
+    EXPECT_GE(eyes->EyeRect(i).height(), 150);
+    EXPECT_LE(eyes->EyeRect(i).bottom(), eyes->height() + 0.5);
+  }
   QTest::mouseDClick(eyes, Qt::LeftButton, {}, eyes->EyeRect(1).center().toPoint());
   QWidget* enlarged = nullptr;
   for (QWidget* shown : QApplication::topLevelWidgets())
