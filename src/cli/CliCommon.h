@@ -26,6 +26,7 @@ inline constexpr const char* kProgram = "busweave-cli";
 
 // Each command gets the arguments after its name and returns its exit code.
 int RunInfo(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+int RunTransceivers(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
 int RunNormalize(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
 int RunNetlist(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
 int RunCheck(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);

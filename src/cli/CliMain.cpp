@@ -54,6 +54,7 @@ constexpr const char* kToolHelp =
     "                        join the parts of a search made with advise --shard\n"
     "  apply FILE ADVICE.json [--rank N] -o OUT\n"
     "                        write FILE with the edits of a change advise --json listed\n"
+    "  transceivers [NAME]   list the transceiver classes, or print one with its sources\n"
     "\n"
     "Run 'busweave-cli COMMAND --help' for the details of one command, 'busweave-cli --version'\n"
     "for the version. After -- every argument is a file, also one whose name begins with '-'.\n"
@@ -125,6 +126,7 @@ int dispatch(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
                                                            {"advise", RunAdvise},
                                                            {"advise-merge", RunAdviseMerge},
                                                            {"apply", RunApply},
+                                                           {"transceivers", RunTransceivers},
                                                            {"analyze-worker", RunAnalyzeWorker}};
   const auto found = commands.find(command);
   if (found == commands.end()) {

@@ -299,4 +299,13 @@ TTransceiver ReadTransceiver(const std::string& Path) {
   return ParseTransceiver(text, Path, std::filesystem::path(Path).stem().string());
 }
 
+std::vector<TTransceiverFigure> TransceiverFigures(const TTransceiver& Class) {
+  std::vector<TTransceiverFigure> figures;
+  TTransceiver copy = Class;  // In() reads through a non-const class
+  for (const TKey& key : keys())
+    if (!key.Optional || Class.DrivesRecessivePhase)
+      figures.push_back({key.Name, quantityText(key.In(copy), key.Quantity)});
+  return figures;
+}
+
 }  // namespace busweave

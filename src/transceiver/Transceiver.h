@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace busweave {
 
@@ -86,6 +87,15 @@ struct TTransceiver {
   double ReceiverRisingThreshold() const { return ReceiverThreshold + ReceiverHysteresis / 2.0; }
   double ReceiverFallingThreshold() const { return ReceiverThreshold - ReceiverHysteresis / 2.0; }
 };
+
+// A class's figures as its file would give them: each key with its value in the unit that reads
+// best ("2 V", "50 kohm", "65 ns"), in the file format's order; the recessive phase's only when the
+// class has one.
+struct TTransceiverFigure {
+  std::string Key;
+  std::string Value;
+};
+std::vector<TTransceiverFigure> TransceiverFigures(const TTransceiver& Class);
 
 // The largest transceiver file read.
 inline constexpr std::size_t kMostTransceiverFileBytes = 64 * 1024;

@@ -127,6 +127,25 @@ TEST_F(Cli, MistypedCommandsAndOptionsAreAnsweredWithTheNearest) {
   }
 }
 
+TEST_F(Cli, TransceiversAreListedShownAndABadFileOfTheUsersIsNamed) {
+  setenv("BUSWEAVE_TRANSCEIVERS", dir.c_str(), 1);
+  const Result listed = run({"transceivers"});
+  EXPECT_EQ(listed.Code, 0) << listed.Err;
+  EXPECT_TRUE(listed.says("iso11898-2-typ (default): ISO 11898-2:2016")) << listed.Out;
+  const Result shown = run({"transceivers", "sic-cia601-4"});
+  EXPECT_TRUE(shown.says("\nsic_time = ") && shown.says("\ninput_resistance = ")) << shown.Out;
+  EXPECT_TRUE(shown.says("  # ")) << shown.Out;  // every figure with its source
+  // A file of the user's in place of a shipped class, cut short: named by file and key, exit 1,
+  // the others still listed.
+  std::ofstream(path("iso11898-2-typ.transceiver")) << "description = mine\ndriver_dominant_voltage = 2 V\n";
+  const Result broken = run({"transceivers"});
+  EXPECT_EQ(broken.Code, 1);
+  EXPECT_TRUE(broken.complains(path("iso11898-2-typ.transceiver"))) << broken.Err;
+  EXPECT_TRUE(broken.says("sic-cia601-4: ")) << broken.Out;
+  EXPECT_EQ(run({"transceivers", "no-such-class"}).Code, 1);
+  unsetenv("BUSWEAVE_TRANSCEIVERS");
+}
+
 TEST_F(Cli, InfoPrintsTheNetworkInContainerOrder) {
   const Result text = run({"info", sample});
   EXPECT_EQ(text.Code, 0);
