@@ -2,8 +2,8 @@
 
 // One analysis of a planned bus, made the same way for the command line, the program and the
 // advice search: every transmitter's edge runs, the verdict of the streams composed from them,
-// proved by full runs of the stream at the rates that decide. A rate whose proof did not finish fails, by name; nothing
-// unproved is stated as working.
+// proved by full runs of the stream at the rates that decide. A rate whose proof did not finish
+// fails, by name; nothing unproved is stated as working.
 
 #include <functional>
 #include <string>

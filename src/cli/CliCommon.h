@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "model/Elements.h"
+#include "model/NameText.h"
 
 namespace busweave {
 class TCanNodes;
@@ -123,9 +124,6 @@ void PrintWarnings(const std::string& File, const std::vector<std::string>& Warn
 // without losing text: a name that holds a ']' but no number prefix keeps all of it behind its
 // number, where the editor's numbering would take everything up to the ']' for a prefix.
 void NumberNamesKeepingText(TCanNodes& Net);
-// UTF-8 text that quotes names (the analysis's and the advice's sentences) for a terminal, its
-// control characters shown as NameToPrintable shows a name's.
-std::string PrintableText(std::string_view Utf8);
 
 // A JSON value of --json. Its fractional numbers are single-precision (a wire's angle), so they
 // are kept as float and written as the fewest digits that read back as the same float.

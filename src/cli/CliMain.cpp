@@ -387,31 +387,6 @@ void NumberNamesKeepingText(TCanNodes& Net) {
   Net.NumberNodeNames();
 }
 
-std::string PrintableText(std::string_view Utf8) {
-  std::string text;
-  text.reserve(Utf8.size());
-  for (std::size_t i = 0; i < Utf8.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(Utf8[i]);
-    // U+0080 to U+009F, the C1 controls, are 0xC2 and the byte of that value.
-    const auto next = i + 1 < Utf8.size() ? static_cast<unsigned char>(Utf8[i + 1]) : 0;
-    const bool c1 = byte == 0xC2 && next >= 0x80 && next < 0xA0;
-    if (!c1 && byte >= 0x20 && byte != 0x7F) {
-      text += static_cast<char>(byte);
-      continue;
-    }
-    const unsigned control = c1 ? next : byte;
-    i += c1 ? 1 : 0;
-    if (control == '\n' || control == '\r' || control == '\t') {
-      text += control == '\n' ? "\\n" : control == '\r' ? "\\r" : "\\t";
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", control);
-      text += escaped;
-    }
-  }
-  return text;
-}
-
 TJson JsonName(const std::string& Bytes) { return NameToUtf8(Bytes); }
 
 TJson JsonPoint(TPoint P) { return TJson::array({P.X, P.Y}); }

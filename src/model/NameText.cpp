@@ -46,22 +46,27 @@ char32_t nextCodePoint(std::string_view Text, std::size_t& Pos) {
   return c;
 }
 
+// Appends a control's escape: \n, \r, \t, or \xNN of Code.
+void appendEscape(std::string& Text, char32_t Control, unsigned Code) {
+  if (Control == '\n') {
+    Text += "\\n";
+  } else if (Control == '\r') {
+    Text += "\\r";
+  } else if (Control == '\t') {
+    Text += "\\t";
+  } else {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", Code);
+    Text += escaped;
+  }
+}
+
 // Appends the escape of a control byte (\n, \r, \t, \xNN); false for any other byte.
 bool appendControlEscape(std::string& Text, unsigned char Byte, bool EscapeUndefinedBytes) {
   const char32_t c = CodePointOfNameByte(Byte);
   const bool control = c < 0x20 || c == 0x7F || (EscapeUndefinedBytes && c >= 0x80 && c < 0xA0);
   if (!control) return false;
-  if (c == '\n') {
-    Text += "\\n";
-  } else if (c == '\r') {
-    Text += "\\r";
-  } else if (c == '\t') {
-    Text += "\\t";
-  } else {
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(Byte));
-    Text += escaped;
-  }
+  appendEscape(Text, c, Byte);
   return true;
 }
 
@@ -116,6 +121,25 @@ std::string NameToPrintable(std::string_view Name) {
   text.reserve(Name.size());
   for (unsigned char byte : Name)
     if (!appendControlEscape(text, byte, true)) AppendUtf8(text, CodePointOfNameByte(byte));
+  return text;
+}
+
+std::string PrintableText(std::string_view Utf8) {
+  std::string text;
+  text.reserve(Utf8.size());
+  for (std::size_t i = 0; i < Utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(Utf8[i]);
+    // U+0080 to U+009F, the C1 controls, are 0xC2 and the byte of that value.
+    const auto next = i + 1 < Utf8.size() ? static_cast<unsigned char>(Utf8[i + 1]) : 0;
+    const bool c1 = byte == 0xC2 && next >= 0x80 && next < 0xA0;
+    if (!c1 && byte >= 0x20 && byte != 0x7F) {
+      text += static_cast<char>(byte);
+      continue;
+    }
+    const unsigned control = c1 ? next : byte;
+    i += c1 ? 1 : 0;
+    appendEscape(text, control, control);
+  }
   return text;
 }
 

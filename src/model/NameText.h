@@ -24,6 +24,9 @@ bool NameFromUtf8(std::string_view Text, std::string& Name, std::u32string* Reje
 // A name as UTF-8 for a terminal: control characters (below 0x20, 0x7F and the undefined bytes)
 // are shown as \n, \r, \t or \xNN, so a name can neither move the cursor nor start a line.
 std::string NameToPrintable(std::string_view Name);
+// UTF-8 text that quotes names (the analysis's and the advice's sentences) for a terminal, its
+// control characters (C1 included) shown as NameToPrintable shows a name's.
+std::string PrintableText(std::string_view Utf8);
 
 // A name as circuit text holds it: control bytes (below 0x20 and 0x7F), which would end a SPICE
 // comment or start a statement, are written as \n, \r, \t or \xNN; every other byte stays as
